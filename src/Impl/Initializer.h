@@ -1,0 +1,23 @@
+#ifndef ORVO_IMPL_INITIALIZER_H
+#define ORVO_IMPL_INITIALIZER_H
+
+namespace Orvo {
+namespace Browser {
+
+// Process start-up before the GUI toolkit exists: logging to standard output
+// at INFO, then the configuration (which may redirect the log).
+class Initializer {
+public:
+    static const char* const OptionPrefix;
+    static const char* const DefaultIniFile;
+
+    // Sets up logging and builds Configurator::instance from argv. Returns
+    // whether the configurator exists afterwards; a configuration error
+    // propagates after it has been logged at FATAL.
+    static bool InitServerMain(int argc, char** argv);
+};
+
+} // namespace Browser
+} // namespace Orvo
+
+#endif

@@ -1,0 +1,51 @@
+#ifndef ORVO_KERNEL_CONFIGURATOR_H
+#define ORVO_KERNEL_CONFIGURATOR_H
+
+#include <string>
+#include <vector>
+
+#include <boost/program_options.hpp>
+#include <boost/shared_ptr.hpp>
+#include <log4cplus/logger.h>
+
+namespace Orvo {
+namespace Browser {
+
+// Reads the worker's command line and one INI file and applies the result to
+// logging; the constructor does all the work. The command line knows one
+// option, -c/--config FILE; every other argument is ignored here and left to
+// the GUI toolkit. The INI file knows two keys under the section named by
+// the option prefix: logLevel (default "INFO") and logFile (default empty,
+// meaning standard output; its first "{pid}" becomes the process id).
+//
+// The file is the one named by --config when it exists, else the default
+// INI file, else "app.ini" when that exists. A missing file is not an error.
+// An option-library or file-system error is logged at FATAL and rethrown, so
+// that start-up does not go on.
+class Configurator {
+public:
+    static boost::shared_ptr<Configurator> instance;
+
+    Configurator(int processId, const std::vector<std::string>& args, const std::string& optionPrefix,
+                 const std::string& defaultIniFile, boost::program_options::options_description& description);
+
+    // The file that was read; empty when none exists.
+    const std::string& ConfigFile() const { return configFile; }
+
+private:
+    void Configure(const std::vector<std::string>& args, const std::string& defaultIniFile,
+                   boost::program_options::options_description& description);
+    void ChooseConfigFile(const std::string& defaultIniFile);
+    void ApplyLogging();
+
+    int processId;
+    std::string configFile;
+    std::string optionPrefix;
+    boost::program_options::variables_map variables;
+    log4cplus::Logger logger;
+};
+
+} // namespace Browser
+} // namespace Orvo
+
+#endif

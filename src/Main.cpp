@@ -1,0 +1,5 @@
+#include "Impl/ServerMain.h"
+
+int main(int argc, char** argv) {
+    return Main(argc, argv);
+}

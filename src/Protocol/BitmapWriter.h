@@ -1,0 +1,47 @@
+#ifndef ORVO_PROTOCOL_BITMAPWRITER_H
+#define ORVO_PROTOCOL_BITMAPWRITER_H
+
+#include <cstddef>
+#include <cstdint>
+
+#include <boost/gil.hpp>
+#include <boost/gil/extension/io/bmp.hpp>
+#include <boost/iostreams/device/array.hpp>
+#include <boost/iostreams/stream.hpp>
+#include <boost/shared_array.hpp>
+
+namespace Orvo {
+namespace Browser {
+
+// Encodes an interleaved 8-bit, 3-channel image view as an uncompressed
+// 24-bit Windows bitmap file in memory: a 54-byte header, then the rows from
+// the view's last to its first, each pixel as blue, green, red whatever the
+// view's channel order, each row zero-padded to a multiple of 4 bytes. The
+// view must be non-empty and outlive the call.
+template <class View>
+class BitmapWriter {
+public:
+    static const std::size_t HeaderLength = 54;
+
+    explicit BitmapWriter(const View& view) : view(view) {}
+
+    // Returns the bitmap file and sets *length to its size.
+    boost::shared_array<char> operator()(std::uint32_t* length) const {
+        const std::size_t rowBytes = (static_cast<std::size_t>(view.width()) * 3 + 3) & ~static_cast<std::size_t>(3);
+        const std::size_t size = HeaderLength + rowBytes * static_cast<std::size_t>(view.height());
+        boost::shared_array<char> bytes(new char[size]);
+        boost::iostreams::stream<boost::iostreams::array_sink> stream(bytes.get(), size);
+        boost::gil::write_view(stream, view, boost::gil::bmp_tag());
+        stream.flush();
+        *length = static_cast<std::uint32_t>(size);
+        return bytes;
+    }
+
+private:
+    const View& view;
+};
+
+} // namespace Browser
+} // namespace Orvo
+
+#endif

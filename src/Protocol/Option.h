@@ -1,0 +1,129 @@
+#ifndef ORVO_PROTOCOL_OPTION_H
+#define ORVO_PROTOCOL_OPTION_H
+
+#include <string>
+#include <type_traits>
+#include <vector>
+
+#include <boost/tuple/tuple.hpp>
+
+namespace Orvo {
+namespace Browser {
+namespace Option {
+
+// The values of one request's nine options, in the fixed order in which
+// options are tried and visited everywhere.
+typedef boost::tuples::tuple<bool, bool, int, bool, int, std::string, std::string, std::string, std::string> Tuple;
+
+// Each option is an empty tag type: its value type, its key in option maps,
+// its default and its position in Tuple.
+struct Snapshot {
+    typedef bool Type;
+    static const int Index = 0;
+    static const char* Name() { return "snapshot"; }
+    static Type Default() { return true; }
+};
+
+struct Coordinate {
+    typedef bool Type;
+    static const int Index = 1;
+    static const char* Name() { return "coordinate"; }
+    static Type Default() { return false; }
+};
+
+struct Keep {
+    typedef int Type;
+    static const int Index = 2;
+    static const char* Name() { return "keep"; }
+    static Type Default() { return 2000; }
+};
+
+struct Tiva {
+    typedef bool Type;
+    static const int Index = 3;
+    static const char* Name() { return "tiva"; }
+    static Type Default() { return false; }
+};
+
+struct Delay {
+    typedef int Type;
+    static const int Index = 4;
+    static const char* Name() { return "delay"; }
+    static Type Default() { return 100; }
+};
+
+struct Post {
+    typedef std::string Type;
+    static const int Index = 5;
+    static const char* Name() { return "post"; }
+    static Type Default() { return std::string(); }
+};
+
+struct Script {
+    typedef std::string Type;
+    static const int Index = 6;
+    static const char* Name() { return "script"; }
+    static Type Default() { return std::string(); }
+};
+
+struct Cookie {
+    typedef std::string Type;
+    static const int Index = 7;
+    static const char* Name() { return "cookie"; }
+    static Type Default() { return std::string(); }
+};
+
+// Page features to switch off: words separated by commas and spaces.
+struct Disable {
+    typedef std::string Type;
+    static const int Index = 8;
+    static const char* Name() { return "disable"; }
+    static Type Default() { return std::string(); }
+
+    // Appends the lower-cased words of text to words, in order, duplicates
+    // kept; any run of commas and spaces separates words. Returns true.
+    static bool Parse(const std::string& text, std::vector<std::string>& words);
+};
+
+// The options in tuple order, for code that is generated from the one list.
+template <class... Xs>
+struct List {
+    // Applies f(tag, element) to each option in order.
+    template <class F>
+    static void ForEach(Tuple& options, F& f) {
+        (f(Xs(), boost::tuples::get<Xs::Index>(options)), ...);
+    }
+
+    // Calls f(tag) for each option in order until one returns false; returns
+    // whether every call returned true (no option took the call).
+    template <class F>
+    static bool TryEach(F& f) {
+        return (f(Xs()) && ...);
+    }
+
+    static_assert(sizeof...(Xs) == boost::tuples::length<Tuple>::value, "one tag per tuple element");
+    static_assert((std::is_same<typename Xs::Type, typename boost::tuples::element<Xs::Index, Tuple>::type>::value
+                   && ...),
+                  "each tag's type is its tuple element's");
+};
+
+typedef List<Snapshot, Coordinate, Keep, Tiva, Delay, Post, Script, Cookie, Disable> All;
+
+// The element of options that belongs to option X.
+template <class X>
+const typename X::Type& Get(const Tuple& options) {
+    return boost::tuples::get<X::Index>(options);
+}
+
+// Visits the nine options in tuple order, applying f to each tag together
+// with its element.
+template <class F>
+void ForEach(Tuple& options, F f) {
+    All::ForEach(options, f);
+}
+
+} // namespace Option
+} // namespace Browser
+} // namespace Orvo
+
+#endif

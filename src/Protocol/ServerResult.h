@@ -1,0 +1,73 @@
+#ifndef ORVO_PROTOCOL_SERVERRESULT_H
+#define ORVO_PROTOCOL_SERVERRESULT_H
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include <boost/shared_array.hpp>
+
+#include "Protocol/BitmapWriter.h"
+#include "Protocol/Compressor.h"
+#include "Protocol/Segment.h"
+
+namespace Orvo {
+namespace Browser {
+
+// The record through which the worker returns one request's outcome: four
+// strings of the client's result segment and nothing else. pageUrl is the
+// page's URL, detail its last-modified text, a failed navigation's HTTP
+// status or "DEAD", body the page's HTML or XML (or "DEAD"), snapshot the
+// encoded snapshot (a FastLZ block of the bitmap and its 4-byte length), or
+// empty.
+//
+// Payloads beyond SizeLimit bytes in all travel in temporary files: first
+// the snapshot, then, if still needed, the body is written to a file made
+// from "/tmp/_BWIMPL_XXXXXX", and the field holds "file:///" followed by the
+// file's path instead. The reader owns those files. When the record cannot
+// be brought under the limit, or a file cannot be written, all four fields
+// stay empty and the files written on the way are removed.
+class ServerResult {
+public:
+    static const std::size_t SizeLimit = 4194303;
+    static const std::uint32_t WriteFailed = 0xFFFFFFFFu;
+
+    // Builds the record in the segment whose manager allocates it. An empty
+    // view (width or height 0) means no snapshot.
+    template <class View>
+    ServerResult(const Segment& segment, const char* url, const char* detail, const char* body, const View& view)
+        : pageUrl(segment.get_segment_manager()),
+          detail(segment.get_segment_manager()),
+          body(segment.get_segment_manager()),
+          snapshot(segment.get_segment_manager()) {
+        std::uint32_t snapshotLength = 0;
+        boost::shared_array<char> encoded;
+        if (view.width() != 0 && view.height() != 0) {
+            std::uint32_t bitmapLength = 0;
+            const boost::shared_array<char> bitmap = BitmapWriter<View>(view)(&bitmapLength);
+            encoded = Compressor(bitmap.get(), bitmapLength)(&snapshotLength);
+        }
+        Fill(url, detail, body, encoded ? encoded.get() : "", snapshotLength);
+    }
+
+    // Writes length bytes of data (its NUL-terminated length when length is
+    // 0) to a new temporary file and sets reference to "file:///" followed by
+    // the file's path. Returns the bytes written, or WriteFailed when the
+    // file cannot be created or a write or the close fails; no file is left
+    // behind then.
+    std::uint32_t StoreToFile(std::string& reference, const char* data, std::uint32_t length) const;
+
+    String pageUrl;
+    String detail;
+    String body;
+    String snapshot;
+
+private:
+    void Fill(const char* url, const char* detailText, const char* bodyText, const char* snapshotBytes,
+              std::uint32_t snapshotLength);
+};
+
+} // namespace Browser
+} // namespace Orvo
+
+#endif

@@ -1,0 +1,99 @@
+#include "Common/ChildProcess.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace OrvoTest {
+
+namespace {
+
+int Decode(int status) {
+    if (WIFEXITED(status)) {
+        return WEXITSTATUS(status);
+    }
+    return WIFSIGNALED(status) ? -WTERMSIG(status) : -1;
+}
+
+} // namespace
+
+ChildProcess::ChildProcess(const std::function<int()>& body) : pid(::fork()), reaped(false) {
+    if (pid == 0) {
+        int code = Threw;
+        try {
+            code = body();
+        } catch (...) {
+        }
+        ::_exit(code);
+    }
+}
+
+ChildProcess::~ChildProcess() {
+    if (pid > 0 && !reaped) {
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, nullptr, 0);
+    }
+}
+
+int ChildProcess::Wait(int timeoutMs) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    int status = 0;
+    while (::waitpid(pid, &status, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, nullptr, 0);
+            reaped = true;
+            return TimedOut;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    reaped = true;
+    return Decode(status);
+}
+
+std::string UniqueName(const std::string& prefix) {
+    static std::atomic<int> counter(0);
+    return prefix + "_" + std::to_string(::getpid()) + "_" + std::to_string(counter++);
+}
+
+int RunProgram(const std::vector<std::string>& argv, const std::string& directory, std::string& output,
+               const std::vector<std::string>& environment) {
+    const std::string capture = "/tmp/" + UniqueName("orvo_test_output");
+    const pid_t child = ::fork();
+    if (child == 0) {
+        const int fd = ::open(capture.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        ::dup2(fd, 1);
+        ::dup2(fd, 2);
+        if (::chdir(directory.c_str()) != 0) {
+            ::_exit(127);
+        }
+        for (const std::string& setting : environment) {
+            ::putenv(const_cast<char*>(setting.c_str()));
+        }
+        std::vector<char*> args;
+        for (const std::string& arg : argv) {
+            args.push_back(const_cast<char*>(arg.c_str()));
+        }
+        args.push_back(nullptr);
+        ::execv(args[0], args.data());
+        ::_exit(127);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    std::ifstream file(capture);
+    std::stringstream text;
+    text << file.rdbuf();
+    output = text.str();
+    ::unlink(capture.c_str());
+    return Decode(status);
+}
+
+} // namespace OrvoTest

@@ -1,0 +1,47 @@
+#ifndef ORVO_TESTS_CHILDPROCESS_H
+#define ORVO_TESTS_CHILDPROCESS_H
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include <sys/types.h>
+
+namespace OrvoTest {
+
+// A forked child that runs a function and exits with its result (or with
+// ChildProcess::Threw when the function throws). The destructor kills a
+// child that is still running.
+class ChildProcess {
+public:
+    static const int Threw = 99;
+    // What Wait returns when the child did not end in time.
+    static const int TimedOut = -1000;
+
+    explicit ChildProcess(const std::function<int()>& body);
+    ~ChildProcess();
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+
+    // The child's exit status, minus the signal number when a signal ended
+    // it, or TimedOut (the child is killed then).
+    int Wait(int timeoutMs = 30000);
+    pid_t Pid() const { return pid; }
+
+private:
+    pid_t pid;
+    bool reaped;
+};
+
+// A name for shared objects that no other test process uses.
+std::string UniqueName(const std::string& prefix);
+
+// Runs a program with arguments in directory, standard output and error
+// captured together; returns its exit status (minus the signal number when a
+// signal ended it).
+int RunProgram(const std::vector<std::string>& argv, const std::string& directory, std::string& output,
+               const std::vector<std::string>& environment = {});
+
+} // namespace OrvoTest
+
+#endif

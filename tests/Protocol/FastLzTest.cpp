@@ -1,0 +1,173 @@
+#include "Protocol/FastLz.h"
+
+#include <cstdint>
+#include <random>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "Common/TestData.h"
+
+namespace {
+
+typedef std::vector<unsigned char> Bytes;
+
+const char* const Vectors[] = {"tiny-16",     "text-small", "random-1000", "zeros-65535",
+                               "zeros-65536", "runs",       "far-matches", "bmp-997x131"};
+
+Bytes Vector(const std::string& name, const char* extension) {
+    const Bytes bytes = OrvoTest::ReadTestData(std::string("fastlz/") + name + extension);
+    EXPECT_FALSE(bytes.empty()) << name << extension;
+    return bytes;
+}
+
+Bytes Compress(const Bytes& input, int level = 0) {
+    Bytes block(input.size() + input.size() / 32 + 1);
+    const int n = level == 0 ? fastlz_compress(input.data(), static_cast<int>(input.size()), block.data())
+                             : fastlz_compress_level(level, input.data(), static_cast<int>(input.size()), block.data());
+    block.resize(static_cast<std::size_t>(n));
+    return block;
+}
+
+// Decompresses into a buffer of exactly maxout bytes; returns the result
+// code and leaves the output in out.
+int Decompress(const Bytes& block, int maxout, Bytes& out) {
+    out.assign(static_cast<std::size_t>(maxout), 0);
+    return fastlz_decompress(block.data(), static_cast<int>(block.size()), out.data(), maxout);
+}
+
+TEST(FastLzVectors, PublicBlocksDecompressByteForByte) {
+    for (const char* name : Vectors) {
+        const Bytes raw = Vector(name, ".raw");
+        const Bytes block = Vector(name, ".flz");
+        Bytes out;
+        ASSERT_EQ(static_cast<int>(raw.size()), Decompress(block, static_cast<int>(raw.size()), out)) << name;
+        EXPECT_TRUE(out == raw) << name;
+    }
+}
+
+TEST(FastLzVectors, OwnBlocksRoundTripWithTheLevelTheLengthCalls) {
+    for (const char* name : Vectors) {
+        const Bytes raw = Vector(name, ".raw");
+        const Bytes block = Compress(raw);
+        ASSERT_FALSE(block.empty()) << name;
+        EXPECT_EQ(raw.size() < 65536 ? 0 : 1, block[0] >> 5) << name;
+        Bytes out;
+        ASSERT_EQ(static_cast<int>(raw.size()), Decompress(block, static_cast<int>(raw.size()), out)) << name;
+        EXPECT_TRUE(out == raw) << name;
+    }
+}
+
+TEST(FastLzVectors, BitmapsAndRunsCompressAtLeastAsWellAsWithThePublicLibrary) {
+    for (const char* name : {"zeros-65535", "zeros-65536", "runs", "bmp-997x131"}) {
+        EXPECT_LE(Compress(Vector(name, ".raw")).size(), Vector(name, ".flz").size()) << name;
+    }
+}
+
+TEST(FastLzRoundTrip, BothLevelsOnAssortedInputs) {
+    std::mt19937 random(7);
+    std::vector<Bytes> inputs = {Bytes{'a'}, Bytes{'a', 'b', 'c'}, Bytes(5, 'x'), Bytes(300, 'y'), Bytes(266, 'z')};
+    // Repeats at distances around both windows' edges, with noise between.
+    for (std::size_t distance : {1u, 3u, 8191u, 8192u, 8193u, 73726u, 73727u, 73728u}) {
+        Bytes input(distance + 600);
+        for (std::size_t k = 0; k < distance; ++k) {
+            input[k] = static_cast<unsigned char>(random());
+        }
+        for (std::size_t k = distance; k < input.size(); ++k) {
+            input[k] = input[k - distance];
+        }
+        inputs.push_back(input);
+    }
+    for (const Bytes& input : inputs) {
+        for (int level : {1, 2}) {
+            const Bytes block = Compress(input, level);
+            Bytes out;
+            ASSERT_EQ(static_cast<int>(input.size()), Decompress(block, static_cast<int>(input.size()), out))
+                << "level " << level << ", " << input.size() << " bytes";
+            EXPECT_TRUE(out == input) << "level " << level << ", " << input.size() << " bytes";
+        }
+    }
+}
+
+TEST(FastLzRoundTrip, IncompressibleInputStaysWithinTheWorstCase) {
+    std::mt19937 random(11);
+    for (std::size_t size : {1u, 15u, 31u, 32u, 33u, 1000u, 70000u}) {
+        Bytes input(size);
+        for (unsigned char& byte : input) {
+            byte = static_cast<unsigned char>(random());
+        }
+        EXPECT_LE(Compress(input).size(), size + size / 32 + 1) << size;
+    }
+}
+
+TEST(FastLzCorrupt, TruncatedBlocksReturnZero) {
+    for (const char* name : {"text-small", "runs", "far-matches"}) {
+        const Bytes raw = Vector(name, ".raw");
+        const Bytes block = Vector(name, ".flz");
+        for (std::size_t cut : {std::size_t(1), std::size_t(2), block.size() / 2, block.size() - 1}) {
+            const Bytes truncated(block.begin(), block.begin() + static_cast<long>(cut));
+            Bytes out;
+            const int n = Decompress(truncated, static_cast<int>(raw.size()), out);
+            // A cut may fall between instructions: then the prefix is a valid,
+            // shorter block. It must never claim the whole output.
+            EXPECT_LT(n, static_cast<int>(raw.size())) << name << " cut at " << cut;
+        }
+    }
+    Bytes out;
+    EXPECT_EQ(0, Decompress(Bytes{0x05, 'a', 'b'}, 16, out)) << "literal run past the end";
+    EXPECT_EQ(0, Decompress(Bytes{0x00, 'a', 0xE0}, 16, out)) << "long match without its length byte";
+    EXPECT_EQ(0, Decompress(Bytes{0x20, 'a', 0x20}, 16, out)) << "level 2 match without its offset";
+    EXPECT_EQ(0, Decompress(Bytes{0x20, 'a', 0x3F, 0xFF, 0x00}, 100000, out)) << "far match missing a byte";
+    EXPECT_EQ(0, Decompress(Bytes{0x20, 'a', 0xE0, 0xFF, 0xFF}, 100000, out)) << "unfinished length extension";
+}
+
+TEST(FastLzCorrupt, OffsetsBeforeTheStartReturnZero) {
+    Bytes out;
+    EXPECT_EQ(0, Decompress(Bytes{0x00, 'a', 0x20, 0x01}, 16, out)) << "offset 1 after one byte";
+    EXPECT_EQ(4, Decompress(Bytes{0x00, 'a', 0x20, 0x00}, 16, out)) << "offset 0 repeats the byte";
+    EXPECT_EQ((Bytes{'a', 'a', 'a', 'a'}), Bytes(out.begin(), out.begin() + 4));
+    EXPECT_EQ(0, Decompress(Bytes{0x01, 'a', 'b', 0x3F, 0xFF}, 16, out)) << "level 1 offset 8191";
+    EXPECT_EQ(0, Decompress(Bytes{0x21, 'a', 'b', 0x3F, 0xFF, 0x00, 0x00}, 100000, out)) << "far offset 8191";
+}
+
+TEST(FastLzCorrupt, BadTagsReturnZero) {
+    const Bytes raw = Vector("text-small", ".raw");
+    Bytes block = Vector("text-small", ".flz");
+    for (unsigned char tag = 2; tag < 8; ++tag) {
+        block[0] = static_cast<unsigned char>((block[0] & 31) | (tag << 5));
+        Bytes out;
+        EXPECT_EQ(0, Decompress(block, static_cast<int>(raw.size()), out)) << "tag " << int(tag);
+    }
+}
+
+TEST(FastLzCorrupt, OutputPastMaxoutReturnsZero) {
+    const Bytes raw = Vector("zeros-65536", ".raw");
+    const Bytes block = Vector("zeros-65536", ".flz");
+    Bytes out;
+    EXPECT_EQ(0, Decompress(block, static_cast<int>(raw.size()) - 1, out));
+    EXPECT_EQ(0, Decompress(Bytes{0x03, 'a', 'b', 'c', 'd'}, 3, out));
+    EXPECT_EQ(0, Decompress(Bytes{}, 16, out));
+}
+
+TEST(FastLzCorrupt, RandomDamageNeverOverrunsTheOutput) {
+    std::mt19937 random(3);
+    const Bytes raw = Vector("bmp-997x131", ".raw");
+    const Bytes original = Compress(Bytes(raw.begin(), raw.begin() + 20000));
+    const int maxout = 20000;
+    for (int round = 0; round < 2000; ++round) {
+        Bytes block = original;
+        for (int k = 0; k < 1 + round % 8; ++k) {
+            block[random() % block.size()] = static_cast<unsigned char>(random());
+        }
+        // A guard zone after maxout shows any write past the limit.
+        Bytes out(maxout + 64, 0xA5);
+        const int n = fastlz_decompress(block.data(), static_cast<int>(block.size()), out.data(), maxout);
+        ASSERT_LE(n, maxout);
+        for (int k = maxout; k < maxout + 64; ++k) {
+            ASSERT_EQ(0xA5, out[static_cast<std::size_t>(k)]) << "round " << round;
+        }
+    }
+}
+
+} // namespace
