@@ -1,0 +1,107 @@
+#include "Protocol/Option.h"
+
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "Protocol/ServerOptionGetter.h"
+
+namespace {
+
+namespace Option = Orvo::Browser::Option;
+using Orvo::Browser::ServerOptionGetter;
+
+Option::Tuple Read(const boost::unordered_map<std::string, std::string>& texts) {
+    Option::Tuple options;
+    Option::ForEach(options, ServerOptionGetter::InitValue());
+    Option::ForEach(options, ServerOptionGetter::GetOption(texts));
+    return options;
+}
+
+std::vector<std::string> Words(const std::string& text) {
+    std::vector<std::string> words;
+    EXPECT_TRUE(Option::Disable::Parse(text, words));
+    return words;
+}
+
+TEST(Option, DefaultsFillAnEmptyMap) {
+    const Option::Tuple options = Read({});
+    EXPECT_TRUE(Option::Get<Option::Snapshot>(options));
+    EXPECT_FALSE(Option::Get<Option::Coordinate>(options));
+    EXPECT_EQ(2000, Option::Get<Option::Keep>(options));
+    EXPECT_FALSE(Option::Get<Option::Tiva>(options));
+    EXPECT_EQ(100, Option::Get<Option::Delay>(options));
+    EXPECT_EQ("", Option::Get<Option::Post>(options));
+    EXPECT_EQ("", Option::Get<Option::Script>(options));
+    EXPECT_EQ("", Option::Get<Option::Cookie>(options));
+    EXPECT_EQ("", Option::Get<Option::Disable>(options));
+}
+
+TEST(Option, TextsConvertToTheirTypes) {
+    const Option::Tuple options = Read({{"snapshot", "0"},
+                                        {"coordinate", "1"},
+                                        {"keep", "5000"},
+                                        {"tiva", "01"},
+                                        {"delay", "-1"},
+                                        {"post", " a = 1\r\nb "},
+                                        {"script", "x;\n1;"},
+                                        {"cookie", "a=1; b=2"},
+                                        {"disable", "images"}});
+    EXPECT_FALSE(Option::Get<Option::Snapshot>(options));
+    EXPECT_TRUE(Option::Get<Option::Coordinate>(options));
+    EXPECT_EQ(5000, Option::Get<Option::Keep>(options));
+    EXPECT_TRUE(Option::Get<Option::Tiva>(options)) << "leading zeros are accepted";
+    EXPECT_EQ(-1, Option::Get<Option::Delay>(options));
+    EXPECT_EQ(" a = 1\r\nb ", Option::Get<Option::Post>(options));
+    EXPECT_EQ("x;\n1;", Option::Get<Option::Script>(options));
+    EXPECT_EQ("a=1; b=2", Option::Get<Option::Cookie>(options));
+    EXPECT_EQ("images", Option::Get<Option::Disable>(options));
+}
+
+TEST(Option, UnconvertibleTextsLeaveTheDefaultAndTheOthersStillApply) {
+    const Option::Tuple options = Read({{"snapshot", "true"},
+                                        {"coordinate", "2"},
+                                        {"keep", " 5000"},
+                                        {"delay", "1.5"},
+                                        {"tiva", "1"},
+                                        {"Snapshot", "0"},
+                                        {"colour", "blue"}});
+    EXPECT_TRUE(Option::Get<Option::Snapshot>(options));
+    EXPECT_FALSE(Option::Get<Option::Coordinate>(options));
+    EXPECT_EQ(2000, Option::Get<Option::Keep>(options));
+    EXPECT_EQ(100, Option::Get<Option::Delay>(options));
+    EXPECT_TRUE(Option::Get<Option::Tiva>(options));
+}
+
+TEST(Option, IntegersOutsideThirtyTwoBitsAreRejected) {
+    EXPECT_EQ(2147483647, Option::Get<Option::Keep>(Read({{"keep", "2147483647"}})));
+    EXPECT_EQ(2000, Option::Get<Option::Keep>(Read({{"keep", "2147483648"}})));
+    EXPECT_EQ(100, Option::Get<Option::Delay>(Read({{"delay", "-2147483649"}})));
+}
+
+TEST(Option, ForEachVisitsTheOptionsInTupleOrder) {
+    std::vector<std::string> seen;
+    Option::Tuple options;
+    Option::ForEach(options, [&seen](auto tag, auto&) { seen.push_back(decltype(tag)::Name()); });
+    EXPECT_EQ((std::vector<std::string>{"snapshot", "coordinate", "keep", "tiva", "delay", "post", "script", "cookie",
+                                        "disable"}),
+              seen);
+}
+
+TEST(OptionDisable, WordsAreSplitOnCommasAndSpacesAndLowerCased) {
+    EXPECT_EQ((std::vector<std::string>{"flash", "javascript", "images"}), Words("Flash, JavaScript,,images "));
+    EXPECT_EQ((std::vector<std::string>{"java", "javascript"}), Words("java,javascript"));
+    EXPECT_EQ((std::vector<std::string>{"images", "images"}), Words("images images"));
+    EXPECT_EQ((std::vector<std::string>{"a\tb"}), Words("A\tB")) << "tabs belong to words";
+    EXPECT_TRUE(Words(" , ,, ").empty());
+    EXPECT_TRUE(Words("").empty());
+}
+
+TEST(OptionDisable, WordsAreAppended) {
+    std::vector<std::string> words{"kept"};
+    Option::Disable::Parse("java", words);
+    EXPECT_EQ((std::vector<std::string>{"kept", "java"}), words);
+}
+
+} // namespace
