@@ -1,0 +1,157 @@
+#include "Protocol/BitmapWriter.h"
+
+#include <cstdint>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "Protocol/Compressor.h"
+#include "Protocol/FastLz.h"
+
+namespace {
+
+using Orvo::Browser::BitmapWriter;
+using Orvo::Browser::Compressor;
+
+typedef std::vector<unsigned char> Bytes;
+
+std::uint32_t Le32(const char* p) {
+    const unsigned char* u = reinterpret_cast<const unsigned char*>(p);
+    return u[0] | (u[1] << 8) | (u[2] << 16) | (static_cast<std::uint32_t>(u[3]) << 24);
+}
+
+std::uint16_t Le16(const char* p) {
+    const unsigned char* u = reinterpret_cast<const unsigned char*>(p);
+    return static_cast<std::uint16_t>(u[0] | (u[1] << 8));
+}
+
+// An RGB image whose pixel (x, y) is (x, y, 200 + x + y), so every byte of
+// the bitmap tells where it came from.
+struct TestImage {
+    TestImage(int width, int height) : width(width), height(height), pixels(3 * width * height) {
+        for (int y = 0; y < height; ++y) {
+            for (int x = 0; x < width; ++x) {
+                unsigned char* p = &pixels[3 * (y * width + x)];
+                p[0] = static_cast<unsigned char>(x);
+                p[1] = static_cast<unsigned char>(y);
+                p[2] = static_cast<unsigned char>(200 + x + y);
+            }
+        }
+    }
+    boost::gil::rgb8c_view_t Rgb() const {
+        return boost::gil::interleaved_view(width, height, reinterpret_cast<const boost::gil::rgb8_pixel_t*>(pixels.data()),
+                                            3 * width);
+    }
+    boost::gil::bgr8c_view_t Bgr() const {
+        return boost::gil::interleaved_view(width, height, reinterpret_cast<const boost::gil::bgr8_pixel_t*>(pixels.data()),
+                                            3 * width);
+    }
+    int width;
+    int height;
+    Bytes pixels;
+};
+
+template <class View>
+Bytes Encode(const View& view) {
+    std::uint32_t length = 0;
+    const boost::shared_array<char> bytes = BitmapWriter<View>(view)(&length);
+    return Bytes(bytes.get(), bytes.get() + length);
+}
+
+void ExpectHeader(const Bytes& bmp, int width, int height) {
+    const char* p = reinterpret_cast<const char*>(bmp.data());
+    const std::uint32_t rowBytes = (width * 3 + 3) & ~3u;
+    ASSERT_EQ(54 + rowBytes * height, bmp.size());
+    EXPECT_EQ('B', bmp[0]);
+    EXPECT_EQ('M', bmp[1]);
+    EXPECT_EQ(bmp.size(), Le32(p + 2));
+    EXPECT_EQ(0u, Le32(p + 6)) << "reserved";
+    EXPECT_EQ(54u, Le32(p + 10));
+    EXPECT_EQ(40u, Le32(p + 14));
+    EXPECT_EQ(static_cast<std::uint32_t>(width), Le32(p + 18));
+    EXPECT_EQ(static_cast<std::uint32_t>(height), Le32(p + 22));
+    EXPECT_EQ(1, Le16(p + 26));
+    EXPECT_EQ(24, Le16(p + 28));
+    for (int offset = 30; offset < 54; offset += 4) {
+        EXPECT_EQ(0u, Le32(p + offset)) << "offset " << offset;
+    }
+}
+
+// Rows bottom-up, pixels as blue, green, red, zero padding.
+void ExpectPixels(const Bytes& bmp, const TestImage& image, bool swapped) {
+    const int rowBytes = (image.width * 3 + 3) & ~3;
+    for (int row = 0; row < image.height; ++row) {
+        const int y = image.height - 1 - row;
+        const unsigned char* line = &bmp[54 + row * rowBytes];
+        for (int x = 0; x < image.width; ++x) {
+            const unsigned char* source = &image.pixels[3 * (y * image.width + x)];
+            const unsigned char red = swapped ? source[2] : source[0];
+            const unsigned char blue = swapped ? source[0] : source[2];
+            ASSERT_EQ(blue, line[3 * x]) << x << "," << y;
+            ASSERT_EQ(source[1], line[3 * x + 1]) << x << "," << y;
+            ASSERT_EQ(red, line[3 * x + 2]) << x << "," << y;
+        }
+        for (int k = image.width * 3; k < rowBytes; ++k) {
+            ASSERT_EQ(0, line[k]) << "padding of row " << row;
+        }
+    }
+}
+
+TEST(BitmapWriter, OnePixelIsFiftyEightBytes) {
+    const TestImage image(1, 1);
+    const Bytes bmp = Encode(image.Rgb());
+    ExpectHeader(bmp, 1, 1);
+    EXPECT_EQ((Bytes{200, 0, 0, 0}), Bytes(bmp.begin() + 54, bmp.end()));
+}
+
+TEST(BitmapWriter, WidthsOneFourAndFiveWithOddHeights) {
+    for (int width : {1, 4, 5}) {
+        for (int height : {1, 3, 7}) {
+            const TestImage image(width, height);
+            const Bytes bmp = Encode(image.Rgb());
+            ExpectHeader(bmp, width, height);
+            ExpectPixels(bmp, image, false);
+        }
+    }
+    EXPECT_EQ(54u + 12 * 3, Encode(TestImage(4, 3).Rgb()).size()) << "width 4 needs no padding";
+    EXPECT_EQ(54u + 16 * 3, Encode(TestImage(5, 3).Rgb()).size()) << "width 5 pads each row to 16 bytes";
+}
+
+TEST(BitmapWriter, BgrViewsAreWrittenInTheSameBlueGreenRedOrder) {
+    const TestImage image(5, 3);
+    const Bytes bmp = Encode(image.Bgr());
+    ExpectHeader(bmp, 5, 3);
+    ExpectPixels(bmp, image, true);
+}
+
+TEST(Compressor, TheEncodedSnapshotEndsWithTheBitmapLengthAndDecompressesToIt) {
+    const TestImage image(37, 29);
+    const Bytes bmp = Encode(image.Rgb());
+    std::uint32_t length = 0;
+    const boost::shared_array<char> encoded =
+        Compressor(reinterpret_cast<const char*>(bmp.data()), static_cast<std::uint32_t>(bmp.size()))(&length);
+    ASSERT_GT(length, 4u);
+    EXPECT_EQ(bmp.size(), Le32(encoded.get() + length - 4));
+    Bytes out(bmp.size());
+    ASSERT_EQ(static_cast<int>(bmp.size()),
+              fastlz_decompress(encoded.get(), static_cast<int>(length - 4), out.data(), static_cast<int>(out.size())));
+    EXPECT_TRUE(out == bmp);
+}
+
+TEST(Compressor, SmallIncompressibleInputsFitTheirBuffer) {
+    // 5 % above the input is less than a block's worst case below 54 bytes.
+    for (std::uint32_t size = 1; size < 80; ++size) {
+        EXPECT_GE(Compressor::Capacity(size), size + size / 32 + 1 + 4) << size;
+        std::vector<char> input(size);
+        for (std::uint32_t k = 0; k < size; ++k) {
+            input[k] = static_cast<char>(k * 97 + 13);
+        }
+        std::uint32_t length = 0;
+        const boost::shared_array<char> encoded = Compressor(input.data(), size)(&length);
+        EXPECT_LE(length, Compressor::Capacity(size)) << size;
+        EXPECT_EQ(size, Le32(encoded.get() + length - 4)) << size;
+    }
+    EXPECT_EQ(static_cast<std::uint32_t>(1000000 * 1.05 + 4), Compressor::Capacity(1000000));
+}
+
+} // namespace
