@@ -5,6 +5,7 @@
 
 #include <log4cplus/consoleappender.h>
 #include <log4cplus/fileappender.h>
+#include <log4cplus/helpers/loglog.h>
 #include <log4cplus/initializer.h>
 #include <log4cplus/layout.h>
 #include <log4cplus/loglevel.h>
@@ -26,6 +27,16 @@ void Attach(log4cplus::Logger& logger, log4cplus::SharedAppenderPtr appender, co
 
 log4cplus::SharedAppenderPtr NewConsoleAppender() {
     return log4cplus::SharedAppenderPtr(new log4cplus::ConsoleAppender(false, false));
+}
+
+// An unknown level name converts to "not set". The root logger must keep a
+// real level, or it would let every message through: it keeps the one it had.
+void SetLevel(log4cplus::Logger& logger, bool isRoot, log4cplus::LogLevel level) {
+    if (isRoot && level == log4cplus::NOT_SET_LOG_LEVEL) {
+        log4cplus::helpers::getLogLog().error("You have tried to set NOT_SET_LOG_LEVEL to root.");
+        return;
+    }
+    logger.setLogLevel(level);
 }
 
 } // namespace
@@ -56,7 +67,7 @@ bool LoggerFactory::ConfigLogger(const std::string& loggerName, const std::strin
         logFile.empty() ? NewConsoleAppender()
                         : log4cplus::SharedAppenderPtr(new log4cplus::FileAppender(logFile, std::ios::app, true));
     Attach(logger, appender, ConfigAppenderName);
-    logger.setLogLevel(log4cplus::getLogLevelManager().fromString(logLevel));
+    SetLevel(logger, isRoot, log4cplus::getLogLevelManager().fromString(logLevel));
     return replaced;
 }
 

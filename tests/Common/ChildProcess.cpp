@@ -2,7 +2,9 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
+#include <iostream>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -64,14 +66,52 @@ std::string UniqueName(const std::string& prefix) {
     return prefix + "_" + std::to_string(::getpid()) + "_" + std::to_string(counter++);
 }
 
+namespace {
+
+std::string ReadAndRemove(const std::string& path) {
+    std::ifstream file(path);
+    std::stringstream text;
+    text << file.rdbuf();
+    ::unlink(path.c_str());
+    return text.str();
+}
+
+void RedirectOutputTo(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    ::dup2(fd, 1);
+    ::dup2(fd, 2);
+    ::close(fd);
+}
+
+} // namespace
+
+int RunCaptured(const std::function<int()>& body, std::string& output, int timeoutMs) {
+    const std::string capture = "/tmp/" + UniqueName("orvo_test_output");
+    int status;
+    {
+        ChildProcess child([&] {
+            RedirectOutputTo(capture);
+            int code = ChildProcess::Threw;
+            try {
+                code = body();
+            } catch (...) {
+            }
+            std::cout.flush();
+            std::fflush(nullptr);
+            return code;
+        });
+        status = child.Wait(timeoutMs);
+    }
+    output = ReadAndRemove(capture);
+    return status;
+}
+
 int RunProgram(const std::vector<std::string>& argv, const std::string& directory, std::string& output,
                const std::vector<std::string>& environment) {
     const std::string capture = "/tmp/" + UniqueName("orvo_test_output");
     const pid_t child = ::fork();
     if (child == 0) {
-        const int fd = ::open(capture.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        ::dup2(fd, 1);
-        ::dup2(fd, 2);
+        RedirectOutputTo(capture);
         if (::chdir(directory.c_str()) != 0) {
             ::_exit(127);
         }
@@ -88,11 +128,7 @@ int RunProgram(const std::vector<std::string>& argv, const std::string& director
     }
     int status = 0;
     ::waitpid(child, &status, 0);
-    std::ifstream file(capture);
-    std::stringstream text;
-    text << file.rdbuf();
-    output = text.str();
-    ::unlink(capture.c_str());
+    output = ReadAndRemove(capture);
     return Decode(status);
 }
 

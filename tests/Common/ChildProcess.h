@@ -14,9 +14,9 @@ namespace OrvoTest {
 // child that is still running.
 class ChildProcess {
 public:
-    static const int Threw = 99;
+    static constexpr int Threw = 99;
     // What Wait returns when the child did not end in time.
-    static const int TimedOut = -1000;
+    static constexpr int TimedOut = -1000;
 
     explicit ChildProcess(const std::function<int()>& body);
     ~ChildProcess();
@@ -35,6 +35,10 @@ private:
 
 // A name for shared objects that no other test process uses.
 std::string UniqueName(const std::string& prefix);
+
+// Runs body in a forked child with standard output and error captured
+// together into output; returns the child's exit status as Wait does.
+int RunCaptured(const std::function<int()>& body, std::string& output, int timeoutMs = 30000);
 
 // Runs a program with arguments in directory, standard output and error
 // captured together; returns its exit status (minus the signal number when a

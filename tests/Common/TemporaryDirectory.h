@@ -1,0 +1,35 @@
+#ifndef ORVO_TESTS_TEMPORARYDIRECTORY_H
+#define ORVO_TESTS_TEMPORARYDIRECTORY_H
+
+#include <fstream>
+#include <string>
+
+#include <boost/filesystem.hpp>
+
+#include "Common/ChildProcess.h"
+
+namespace OrvoTest {
+
+// A fresh directory under /tmp, removed with everything in it.
+class TemporaryDirectory {
+public:
+    TemporaryDirectory() : path("/tmp/" + UniqueName("orvo_test_dir")) { boost::filesystem::create_directory(path); }
+    ~TemporaryDirectory() { boost::filesystem::remove_all(path); }
+
+    void Write(const std::string& name, const std::string& contents) const {
+        std::ofstream(path + "/" + name) << contents;
+    }
+
+    std::string Read(const std::string& name) const {
+        std::ifstream file(path + "/" + name);
+        return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+    }
+
+    bool Exists(const std::string& name) const { return boost::filesystem::exists(path + "/" + name); }
+
+    const std::string path;
+};
+
+} // namespace OrvoTest
+
+#endif

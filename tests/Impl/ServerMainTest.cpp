@@ -1,0 +1,58 @@
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "Common/ChildProcess.h"
+#include "Common/TemporaryDirectory.h"
+
+namespace {
+
+// The worker binary run as users run it, in a directory of its own.
+int RunWorker(const OrvoTest::TemporaryDirectory& directory, const std::vector<std::string>& args,
+              std::string& output, const std::vector<std::string>& environment = {}) {
+    std::vector<std::string> argv{ORVO_BROWSER_BINARY};
+    argv.insert(argv.end(), args.begin(), args.end());
+    std::vector<std::string> env{"DISPLAY=", "WAYLAND_DISPLAY=", "QT_QPA_PLATFORM="};
+    env.insert(env.end(), environment.begin(), environment.end());
+    return OrvoTest::RunProgram(argv, directory.path, output, env);
+}
+
+TEST(ServerMain, StartsWithoutADisplayAndLogsItsStartAndEnd) {
+    OrvoTest::TemporaryDirectory directory;
+    std::string output;
+    EXPECT_EQ(0, RunWorker(directory, {}, output)) << output;
+    EXPECT_NE(std::string::npos, output.find(" - INFO - Thread: ")) << output;
+    EXPECT_NE(std::string::npos, output.find(" - Configuration file: \n")) << output;
+    EXPECT_NE(std::string::npos, output.find(" - Exit Main: 0\n")) << output;
+}
+
+TEST(ServerMain, APlatformArgumentWinsOverTheEnvironment) {
+    OrvoTest::TemporaryDirectory directory;
+    std::string output;
+    EXPECT_EQ(0, RunWorker(directory, {"-platform", "offscreen"}, output, {"QT_QPA_PLATFORM=no-such-platform"}))
+        << output;
+    EXPECT_NE(std::string::npos, output.find(" - Exit Main: 0\n")) << output;
+}
+
+TEST(ServerMain, TheConfiguredLogFileReceivesTheLines) {
+    OrvoTest::TemporaryDirectory directory;
+    directory.Write("worker.ini", "[Orvo.browser.webkit.Server]\nlogLevel=DEBUG\nlogFile=worker.log\n");
+    std::string output;
+    ASSERT_EQ(0, RunWorker(directory, {"--config", "worker.ini"}, output)) << output;
+    const std::string log = directory.Read("worker.log");
+    EXPECT_NE(std::string::npos, log.find(" - Configuration file: worker.ini\n")) << log;
+    EXPECT_NE(std::string::npos, log.find(" - Exit Main: 0\n")) << log;
+    EXPECT_EQ(std::string::npos, output.find("Exit Main")) << output;
+}
+
+TEST(ServerMain, AConfigurationErrorEndsStartUpWithStatusOne) {
+    OrvoTest::TemporaryDirectory directory;
+    directory.Write("Orvo.browser.webkit.ini", "[Orvo.browser.webkit.Server\n");
+    std::string output;
+    EXPECT_EQ(1, RunWorker(directory, {}, output)) << output;
+    EXPECT_NE(std::string::npos, output.find(" - FATAL - Thread: ")) << output;
+    EXPECT_NE(std::string::npos, output.find(" - Unable to configurate => ")) << output;
+    EXPECT_EQ(std::string::npos, output.find("Exit Main")) << output;
+}
+
+} // namespace
