@@ -1,6 +1,7 @@
 #include "Protocol/Channel.h"
 
 #include <chrono>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -8,6 +9,7 @@
 #include <boost/interprocess/sync/named_mutex.hpp>
 #include <boost/interprocess/sync/named_semaphore.hpp>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include "Common/ChildProcess.h"
 #include "Common/ScopedSegment.h"
@@ -54,8 +56,30 @@ bool NamedMutexExists(const std::string& name) {
 class ChannelTest : public ::testing::Test {
 protected:
     ~ChannelTest() override {
-        boost::interprocess::named_mutex::remove((shared.name + "_Channel_Mutex").c_str());
+        boost::interprocess::named_mutex::remove(MutexName().c_str());
         boost::interprocess::named_condition::remove((shared.name + "_Channel_Condition").c_str());
+    }
+
+    std::string MutexName() const { return shared.name + "_Channel_Mutex"; }
+
+    // Starts a child that holds the channel's mutex for holdMs and returns
+    // once it holds it.
+    std::unique_ptr<OrvoTest::ChildProcess> HoldMutexElsewhere(int holdMs) {
+        int ready[2];
+        EXPECT_EQ(0, ::pipe(ready));
+        auto holder = std::make_unique<OrvoTest::ChildProcess>([&] {
+            boost::interprocess::named_mutex mutex(boost::interprocess::open_only, MutexName().c_str());
+            mutex.lock();
+            const bool told = ::write(ready[1], "!", 1) == 1;
+            std::this_thread::sleep_for(std::chrono::milliseconds(holdMs));
+            mutex.unlock();
+            return told ? 0 : 1;
+        });
+        char signal;
+        EXPECT_EQ(1, ::read(ready[0], &signal, 1));
+        ::close(ready[0]);
+        ::close(ready[1]);
+        return holder;
     }
 
     OrvoTest::ScopedSegment shared;
@@ -125,21 +149,13 @@ TEST_F(ChannelTest, TakeOnAnEmptyChannelTimesOutAtItsDeadline) {
 
 TEST_F(ChannelTest, LockHeldByAnotherProcessTimesOutPutAndTake) {
     auto channel = RecordChannel::Create(segment, name);
-    const std::string mutexName = shared.name + "_Channel_Mutex";
-    OrvoTest::ChildProcess holder([&] {
-        boost::interprocess::named_mutex mutex(boost::interprocess::open_only, mutexName.c_str());
-        mutex.lock();
-        std::this_thread::sleep_for(std::chrono::seconds(3));
-        mutex.unlock();
-        return 0;
-    });
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    const auto holder = HoldMutexElsewhere(1000);
     auto record = NewRecord(segment, "kept", 1);
     EXPECT_THROW(channel->Put(std::move(record), 100), Orvo::Interprocess::TimeOutException);
     EXPECT_TRUE(record) << "a record that was not put stays with the caller";
     auto out = Empty(segment);
     EXPECT_THROW(channel->Take(out, 100), Orvo::Interprocess::TimeOutException);
-    EXPECT_EQ(0, holder.Wait());
+    EXPECT_EQ(0, holder->Wait());
 }
 
 TEST_F(ChannelTest, GetOfAMissingChannelNamesIt) {
@@ -159,7 +175,7 @@ TEST_F(ChannelTest, CreateTwiceFailsWithTheLibrarysAlreadyExistsError) {
     } catch (const boost::interprocess::interprocess_exception& e) {
         EXPECT_EQ(boost::interprocess::already_exists_error, e.get_error_code());
     }
-    EXPECT_FALSE(NamedMutexExists(shared.name + "_Channel_Mutex"))
+    EXPECT_FALSE(NamedMutexExists(MutexName()))
         << "the second Create removes the names before it fails";
 }
 
@@ -184,7 +200,7 @@ TEST_F(ChannelTest, DestroyHandsQueuedRecordsOverAndRemovesTheNames) {
         },
         1000);
     EXPECT_EQ((std::vector<int>{0, 1, 2}), seen);
-    EXPECT_FALSE(NamedMutexExists(shared.name + "_Channel_Mutex"));
+    EXPECT_FALSE(NamedMutexExists(MutexName()));
     EXPECT_THROW(RecordChannel::Get(segment, name), boost::interprocess::interprocess_exception)
         << "the list stays, the mutex and condition are gone";
     EXPECT_NE(nullptr, segment.find<RecordChannel::List>(name).first);
@@ -203,27 +219,19 @@ TEST_F(ChannelTest, DestroyIgnoresWhatTheCallbackThrows) {
     channel->Put(NewRecord(segment, "x", 1), 1000);
     EXPECT_NO_THROW(RecordChannel::Destroy(
         segment, name, [](RecordChannel::List&) { throw std::runtime_error("boom"); }, 1000));
-    EXPECT_FALSE(NamedMutexExists(shared.name + "_Channel_Mutex"));
+    EXPECT_FALSE(NamedMutexExists(MutexName()));
 }
 
 TEST_F(ChannelTest, DestroyWithTheMutexHeldElsewhereSkipsTheCallbackAndStillRemoves) {
     auto channel = RecordChannel::Create(segment, name);
     channel->Put(NewRecord(segment, "x", 1), 1000);
-    const std::string mutexName = shared.name + "_Channel_Mutex";
-    OrvoTest::ChildProcess holder([&] {
-        boost::interprocess::named_mutex mutex(boost::interprocess::open_only, mutexName.c_str());
-        mutex.lock();
-        std::this_thread::sleep_for(std::chrono::seconds(2));
-        mutex.unlock();
-        return 0;
-    });
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    const auto holder = HoldMutexElsewhere(1000);
     bool called = false;
     RecordChannel::Destroy(
         segment, name, [&](RecordChannel::List&) { called = true; }, 100);
     EXPECT_FALSE(called);
-    EXPECT_FALSE(NamedMutexExists(mutexName));
-    EXPECT_EQ(0, holder.Wait());
+    EXPECT_FALSE(NamedMutexExists(MutexName()));
+    EXPECT_EQ(0, holder->Wait());
 }
 
 TEST_F(ChannelTest, NamesTooLongForTheBufferAreRejectedUncut) {
