@@ -14,6 +14,7 @@ PACKAGES="
   liblog4cplus-dev
   libboost-dev
   libboost-thread-dev
+  libboost-chrono-dev
   libboost-program-options-dev
   libboost-filesystem-dev
   libboost-iostreams-dev

@@ -1,6 +1,8 @@
 #ifndef ORVO_PROTOCOL_CHANNEL_H
 #define ORVO_PROTOCOL_CHANNEL_H
 
+#include <cstddef>
+#include <stdexcept>
 #include <string>
 
 #include <boost/container/list.hpp>
@@ -110,6 +112,16 @@ public:
         condition.notify_one();
     }
 
+    // The number of elements queued, counted under the channel's mutex; 0
+    // once this handle was destroyed.
+    std::size_t Size(int timeoutMs) {
+        boost::interprocess::scoped_lock<boost::interprocess::named_mutex> lock(mutex, Deadline::ForChannel(timeoutMs));
+        if (!lock.owns()) {
+            throw TimeOutException();
+        }
+        return list == nullptr ? 0 : list->size();
+    }
+
     // Hands the elements still queued to onRemaining (when the channel's
     // mutex could be taken in time), wakes every waiter and removes the
     // mutex and condition names. What onRemaining throws is ignored; what it
@@ -137,9 +149,11 @@ public:
         boost::interprocess::named_mutex::remove(mutexName.c_str());
     }
 
-private:
+    // The names of the channel's mutex and condition.
     static std::string MutexName(const char* name) { return ObjectName::Format("%s_Channel_Mutex", name); }
     static std::string ConditionName(const char* name) { return ObjectName::Format("%s_Channel_Condition", name); }
+
+private:
 
     static boost::interprocess::permissions Unrestricted() { return boost::interprocess::permissions(0777); }
 

@@ -1,0 +1,169 @@
+#include "Client/Client.h"
+
+#include <algorithm>
+#include <chrono>
+#include <stdexcept>
+
+#include <unistd.h>
+
+#include "Client/FileReference.h"
+#include "Client/WorkerUnavailable.h"
+#include "Protocol/TimeOutException.h"
+#include "Protocol/WorkerNames.h"
+
+namespace Orvo {
+namespace Browser {
+namespace Client {
+
+namespace {
+
+// How often a waiting Collect looks whether the worker still lives.
+const int PollSliceMs = 100;
+
+std::atomic<unsigned long> clients(0);
+
+std::string Copy(const String& field) {
+    return std::string(field.begin(), field.end());
+}
+
+bool AllDigits(const std::string& text) {
+    return !text.empty() && text.size() <= 9
+           && std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+Segment OpenRequestSegment(Worker& worker) {
+    if (!worker.IsReady()) {
+        throw WorkerUnavailable("the worker " + std::to_string(worker.Pid()) + " does not take requests");
+    }
+    return Segment(boost::interprocess::open_only, WorkerNames::RequestSegment(worker.Pid()).c_str());
+}
+
+Outcome Classify(const Result& result) {
+    if (result.detail == "DEAD" && result.body == "DEAD") {
+        return Outcome::Dead;
+    }
+    if (result.pageUrl.empty() && result.detail.empty() && result.body.empty() && result.encodedSnapshot.empty()) {
+        return Outcome::Failed;
+    }
+    if (result.body.empty() && AllDigits(result.detail)) {
+        return Outcome::NavigationError;
+    }
+    return Outcome::Rendered;
+}
+
+} // namespace
+
+Client::Client(std::unique_ptr<Worker> worker)
+    : worker(std::move(worker)),
+      requestSegment(OpenRequestSegment(*this->worker)),
+      prefix("OrvoClient_" + std::to_string(::getpid()) + "_" + std::to_string(clients++) + "_"),
+      counter(0) {
+    requestChannel = RequestChannel::Get(requestSegment, WorkerNames::RequestSegment(this->worker->Pid()).c_str());
+}
+
+std::string Client::NewName() {
+    return prefix + std::to_string(counter++);
+}
+
+std::unique_ptr<PendingRequest> Client::Submit(const std::string& url, const Request::Options& options) {
+    if (!worker->IsReady()) {
+        throw WorkerUnavailable("the worker " + std::to_string(worker->Pid()) + " no longer takes requests");
+    }
+    std::unique_ptr<PendingRequest> pending(new PendingRequest(url, NewName()));
+    Request* request = requestSegment.construct<Request>(boost::interprocess::anonymous_instance)(
+        requestSegment, url, pending->Name(), options);
+    RequestChannel::Element record = boost::interprocess::make_managed_unique_ptr(request, requestSegment);
+    try {
+        requestChannel->Put(boost::move(record), SubmitLockMs);
+    } catch (const Interprocess::TimeOutException&) {
+        record->Destroy(requestSegment);
+        throw WorkerUnavailable("the worker " + std::to_string(worker->Pid()) + " did not accept the request in time");
+    } catch (...) {
+        record->Destroy(requestSegment);
+        throw;
+    }
+    return pending;
+}
+
+Result Client::Collect(PendingRequest& pending, int timeoutMs) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    PendingRequest::ResultChannel::Element record(nullptr, pending.ResultSegment().get_deleter<ServerResult>());
+    for (;;) {
+        const long remaining =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+        if (remaining <= 0) {
+            return Unanswered(pending, Outcome::TimedOut, "no result within " + std::to_string(timeoutMs) + " ms");
+        }
+        const bool alive = worker->IsAlive();
+        try {
+            // Once the worker is gone, one last look without waiting.
+            pending.Channel().Take(record, alive ? static_cast<int>(std::min<long>(remaining, PollSliceMs)) : -1);
+        } catch (const Interprocess::TimeOutException&) {
+        }
+        if (record) {
+            return Read(pending, record);
+        }
+        if (!alive) {
+            return Unanswered(pending, Outcome::WorkerGone,
+                              "the worker " + std::to_string(worker->Pid()) + " ended without answering");
+        }
+    }
+}
+
+Result Client::Render(const std::string& url, const Request::Options& options, int timeoutMs) {
+    std::unique_ptr<PendingRequest> pending;
+    try {
+        pending = Submit(url, options);
+    } catch (const WorkerUnavailable& e) {
+        Result result;
+        result.url = url;
+        result.outcome = Outcome::WorkerGone;
+        result.error = e.what();
+        return result;
+    } catch (const std::exception& e) {
+        Result result;
+        result.url = url;
+        result.outcome = Outcome::Failed;
+        result.error = e.what();
+        return result;
+    }
+    return Collect(*pending, timeoutMs);
+}
+
+Result Client::Read(PendingRequest& pending, PendingRequest::ResultChannel::Element& record) {
+    Result result;
+    result.url = pending.Url();
+    result.name = pending.Name();
+    result.pageUrl = Copy(record->pageUrl);
+    result.detail = Copy(record->detail);
+    result.body = Copy(record->body);
+    result.encodedSnapshot = Copy(record->snapshot);
+    record.reset();
+    if (!FileReference::Resolve(result.body, result.error)
+        || !FileReference::Resolve(result.encodedSnapshot, result.error)) {
+        FileReference::Discard(result.encodedSnapshot);
+        result.outcome = Outcome::Failed;
+        return result;
+    }
+    result.outcome = Classify(result);
+    if (result.outcome == Outcome::NavigationError) {
+        result.status = std::stoi(result.detail);
+    }
+    if (!result.encodedSnapshot.empty() && !Snapshot::Decode(result.encodedSnapshot, result.snapshot, result.error)) {
+        result.outcome = Outcome::Failed;
+    }
+    return result;
+}
+
+Result Client::Unanswered(const PendingRequest& pending, Outcome outcome, const std::string& error) {
+    Result result;
+    result.url = pending.Url();
+    result.name = pending.Name();
+    result.outcome = outcome;
+    result.error = error;
+    return result;
+}
+
+} // namespace Client
+} // namespace Browser
+} // namespace Orvo

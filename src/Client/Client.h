@@ -1,0 +1,71 @@
+#ifndef ORVO_CLIENT_CLIENT_H
+#define ORVO_CLIENT_CLIENT_H
+
+#include <atomic>
+#include <memory>
+#include <string>
+
+#include <boost/shared_ptr.hpp>
+
+#include "Client/PendingRequest.h"
+#include "Client/Result.h"
+#include "Client/Worker.h"
+#include "Protocol/Channel.h"
+#include "Protocol/Request.h"
+#include "Protocol/Segment.h"
+
+namespace Orvo {
+namespace Browser {
+namespace Client {
+
+// Talks to one worker: puts requests on its request channel and collects
+// their results from result channels of its own.
+//
+// Submit sends a request and returns at once; Collect waits for its result;
+// Render does both. Any number of requests may be in flight, submitted and
+// collected from several threads. Every request gets a name unique to this
+// client; the result segment and channel under that name are removed when
+// the request is collected or dropped, whatever its outcome.
+class Client {
+public:
+    typedef Interprocess::Channel<Segment, Request> RequestChannel;
+
+    // Longest wait for the request channel's lock when submitting.
+    static const int SubmitLockMs = 10000;
+
+    // Uses a ready worker; throws WorkerUnavailable when it is not.
+    explicit Client(std::unique_ptr<Worker> worker);
+
+    Worker& GetWorker() { return *worker; }
+
+    // Sends a request for url with typed options (see Request). Throws
+    // WorkerUnavailable when the worker has stopped taking requests,
+    // std::invalid_argument for a bad option, and the interprocess
+    // library's errors when the worker's segment is full.
+    std::unique_ptr<PendingRequest> Submit(const std::string& url, const Request::Options& options);
+
+    // Waits up to timeoutMs for the request's result. The result is removed
+    // from shared memory, its files read and removed, its snapshot decoded.
+    Result Collect(PendingRequest& pending, int timeoutMs);
+
+    // Submit and Collect; a request that cannot be sent ends as WorkerGone
+    // or Failed with the reason in error.
+    Result Render(const std::string& url, const Request::Options& options, int timeoutMs);
+
+private:
+    std::string NewName();
+    Result Read(PendingRequest& pending, PendingRequest::ResultChannel::Element& record);
+    Result Unanswered(const PendingRequest& pending, Outcome outcome, const std::string& error);
+
+    std::unique_ptr<Worker> worker;
+    Segment requestSegment;
+    boost::shared_ptr<RequestChannel> requestChannel;
+    const std::string prefix;
+    std::atomic<unsigned long> counter;
+};
+
+} // namespace Client
+} // namespace Browser
+} // namespace Orvo
+
+#endif

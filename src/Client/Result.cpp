@@ -1,0 +1,27 @@
+#include "Client/Result.h"
+
+namespace Orvo {
+namespace Browser {
+namespace Client {
+
+const char* OutcomeName(Outcome outcome) {
+    switch (outcome) {
+    case Outcome::Rendered:
+        return "rendered";
+    case Outcome::NavigationError:
+        return "navigation-error";
+    case Outcome::Dead:
+        return "dead";
+    case Outcome::TimedOut:
+        return "timeout";
+    case Outcome::WorkerGone:
+        return "worker-gone";
+    case Outcome::Failed:
+        return "failed";
+    }
+    return "failed";
+}
+
+} // namespace Client
+} // namespace Browser
+} // namespace Orvo

@@ -1,0 +1,191 @@
+#include "Client/Worker.h"
+
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <stdexcept>
+#include <thread>
+
+#include <boost/filesystem/path.hpp>
+#include <boost/interprocess/shared_memory_object.hpp>
+#include <boost/interprocess/sync/named_condition.hpp>
+#include <boost/interprocess/sync/named_mutex.hpp>
+#include <boost/interprocess/sync/named_semaphore.hpp>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "Protocol/Channel.h"
+#include "Protocol/Request.h"
+#include "Protocol/Segment.h"
+#include "Protocol/WorkerNames.h"
+
+namespace Orvo {
+namespace Browser {
+namespace Client {
+
+namespace {
+
+const int PollMs = 5;
+const int TimedOutStatus = -1000;
+
+bool ReadyMarkerExists(pid_t pid) {
+    try {
+        boost::interprocess::named_semaphore marker(boost::interprocess::open_only,
+                                                    WorkerNames::ReadyMarker(pid).c_str());
+        return true;
+    } catch (const boost::interprocess::interprocess_exception&) {
+        return false;
+    }
+}
+
+int DecodeStatus(int status) {
+    if (WIFEXITED(status)) {
+        return WEXITSTATUS(status);
+    }
+    return WIFSIGNALED(status) ? -WTERMSIG(status) : -1;
+}
+
+// The child's side of Start: never returns.
+[[noreturn]] void Exec(const Worker::StartOptions& options, const std::string& program) {
+    if (!options.logFile.empty()) {
+        const int fd = ::open(options.logFile.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+        if (fd >= 0) {
+            ::dup2(fd, 1);
+            ::dup2(fd, 2);
+            ::close(fd);
+        }
+    }
+    if (!options.directory.empty() && ::chdir(options.directory.c_str()) != 0) {
+        ::_exit(126);
+    }
+    for (const std::string& entry : options.environment) {
+        ::putenv(const_cast<char*>(entry.c_str()));
+    }
+    std::vector<char*> argv{const_cast<char*>(program.c_str())};
+    for (const std::string& argument : options.arguments) {
+        argv.push_back(const_cast<char*>(argument.c_str()));
+    }
+    argv.push_back(nullptr);
+    ::execv(program.c_str(), argv.data());
+    ::_exit(127);
+}
+
+} // namespace
+
+std::string Worker::DefaultProgram() {
+    char path[4096];
+    const ssize_t length = ::readlink("/proc/self/exe", path, sizeof path - 1);
+    if (length <= 0) {
+        return "orvo-browser";
+    }
+    return (boost::filesystem::path(std::string(path, static_cast<std::size_t>(length))).parent_path() / "orvo-browser")
+        .string();
+}
+
+std::unique_ptr<Worker> Worker::Start(const StartOptions& options) {
+    const std::string program = options.program.empty() ? DefaultProgram() : options.program;
+    if (::access(program.c_str(), X_OK) != 0) {
+        throw std::runtime_error("cannot run the worker " + program);
+    }
+    const pid_t child = ::fork();
+    if (child < 0) {
+        throw std::runtime_error("cannot start the worker: fork failed");
+    }
+    if (child == 0) {
+        Exec(options, program);
+    }
+    std::unique_ptr<Worker> worker(new Worker(child, true));
+    if (!worker->WaitUntilReady(options.readyTimeoutMs)) {
+        if (worker->IsAlive()) {
+            ::kill(child, SIGKILL);
+            worker->WaitForExit(options.readyTimeoutMs);
+            throw std::runtime_error("the worker " + std::to_string(child) + " was not ready within "
+                                     + std::to_string(options.readyTimeoutMs) + " ms");
+        }
+        throw std::runtime_error("the worker " + std::to_string(child) + " ended with status "
+                                 + std::to_string(worker->exitStatus) + " before it was ready");
+    }
+    return worker;
+}
+
+std::unique_ptr<Worker> Worker::Attach(pid_t pid, int readyTimeoutMs) {
+    std::unique_ptr<Worker> worker(new Worker(pid, false));
+    if (!worker->WaitUntilReady(readyTimeoutMs)) {
+        throw std::runtime_error("no ready worker with process id " + std::to_string(pid));
+    }
+    return worker;
+}
+
+Worker::Worker(pid_t pid, bool owned) : pid(pid), owned(owned), exited(false), exitStatus(0) {}
+
+Worker::~Worker() {
+    if (owned) {
+        std::lock_guard<std::mutex> lock(mutex);
+        Reap(false);
+    }
+}
+
+bool Worker::WaitUntilReady(int timeoutMs) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (!IsReady()) {
+        if (!IsAlive() || std::chrono::steady_clock::now() > deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(PollMs));
+    }
+    return true;
+}
+
+bool Worker::IsAlive() {
+    std::lock_guard<std::mutex> lock(mutex);
+    if (exited) {
+        return false;
+    }
+    const bool gone = owned ? Reap(false) : (::kill(pid, 0) != 0 && errno == ESRCH);
+    if (gone) {
+        exited = true;
+        RemoveLeftovers();
+    }
+    return !gone;
+}
+
+bool Worker::IsReady() {
+    return IsAlive() && ReadyMarkerExists(pid);
+}
+
+int Worker::WaitForExit(int timeoutMs) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (IsAlive()) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            return TimedOutStatus;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(PollMs));
+    }
+    return exitStatus;
+}
+
+// Collects an owned child's exit; true when it has ended.
+bool Worker::Reap(bool block) {
+    int status = 0;
+    const pid_t reaped = ::waitpid(pid, &status, block ? 0 : WNOHANG);
+    if (reaped == pid) {
+        exitStatus = DecodeStatus(status);
+        return true;
+    }
+    return reaped < 0 && errno == ECHILD;
+}
+
+void Worker::RemoveLeftovers() {
+    typedef Interprocess::Channel<Segment, Request> RequestChannel;
+    const std::string segment = WorkerNames::RequestSegment(pid);
+    boost::interprocess::shared_memory_object::remove(segment.c_str());
+    boost::interprocess::named_mutex::remove(RequestChannel::MutexName(segment.c_str()).c_str());
+    boost::interprocess::named_condition::remove(RequestChannel::ConditionName(segment.c_str()).c_str());
+    boost::interprocess::named_semaphore::remove(WorkerNames::ReadyMarker(pid).c_str());
+}
+
+} // namespace Client
+} // namespace Browser
+} // namespace Orvo

@@ -1,0 +1,322 @@
+#include "Kernel/Server.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+
+#include <boost/bind/bind.hpp>
+#include <boost/interprocess/permissions.hpp>
+#include <boost/interprocess/shared_memory_object.hpp>
+#include <boost/interprocess/sync/named_semaphore.hpp>
+#include <boost/thread/thread.hpp>
+
+#include "Kernel/ServerTimes.h"
+#include "Protocol/WorkerNames.h"
+#include "Support/FaultCleaner.h"
+#include "Support/LoggerFactory.h"
+
+namespace Orvo {
+namespace Browser {
+
+boost::shared_ptr<Server> Server::instance;
+
+namespace {
+
+void RemoveReadyMarker(const std::string& name) {
+    boost::interprocess::named_semaphore::remove(name.c_str());
+}
+
+// Ends the process from the serving thread with status 0. Static objects
+// are not destroyed: the main thread may still be using them, and the
+// drain has already removed every shared object. Buffered output is
+// flushed first.
+[[noreturn]] void EndProcess() {
+    std::cout.flush();
+    std::fflush(nullptr);
+    std::_Exit(0);
+}
+
+} // namespace
+
+boost::shared_ptr<Server>& Server::Create(int pid) {
+    log4cplus::Logger root = Logging::LoggerFactory::GetLogger("");
+    LOG4CPLUS_DEBUG(root, "Server::Create => PID: " << pid);
+    if (instance) {
+        return instance;
+    }
+    const std::string name = WorkerNames::RequestSegment(pid);
+    try {
+        boost::interprocess::shared_memory_object::remove(name.c_str());
+    } catch (...) {
+        LOG4CPLUS_DEBUG(root, "Server::Create => SegmentRemove EXCEPTION");
+    }
+    instance.reset(new Server(pid, name.c_str()));
+    return instance;
+}
+
+Server::Server(int pid, const char* segmentName)
+    : pid(pid),
+      segment(boost::interprocess::create_only, segmentName, SegmentSize, nullptr,
+              boost::interprocess::permissions(0777)),
+      segmentName(segmentName),
+      stopped(false) {
+    logger = Logging::LoggerFactory::GetLogger("Server");
+    readyName = WorkerNames::ReadyMarker(pid);
+    LOG4CPLUS_DEBUG(logger, "Server => PID: " << pid);
+}
+
+Server::~Server() {
+    if (!stopped) {
+        try {
+            Stop(true, false);
+        } catch (...) {
+        }
+    }
+}
+
+void Server::Initialize() {
+    try {
+        requestChannel = RequestChannel::Create(segment, segmentName.c_str());
+        RemoveReadyMarker(readyName);
+        boost::interprocess::named_semaphore(boost::interprocess::create_only, readyName.c_str(), 1,
+                                             boost::interprocess::permissions(0777));
+        FaultCleaner::Register(boost::bind(&Server::Destroy, pid));
+        return;
+    } catch (const std::exception& e) {
+        LOG4CPLUS_FATAL(logger, "Server::Initialize => ERROR: " << e.what());
+    } catch (...) {
+        LOG4CPLUS_FATAL(logger, "Server::Initialize => ERROR");
+    }
+    RemoveReadyMarker(readyName);
+    stopped = true;
+    if (requestChannel) {
+        DestroyChannel();
+    }
+    LOG4CPLUS_DEBUG(logger, "Server::Initialize => std::exit(1)");
+    std::exit(1);
+}
+
+void Server::Start(Callback callback) {
+    Serve(callback);
+}
+
+void Server::Stop(bool wait, bool verbose) {
+    if (stopped.exchange(true)) {
+        if (verbose) {
+            LOG4CPLUS_DEBUG(logger, "Server::Stop => STOPPED");
+        }
+        return;
+    }
+    if (verbose) {
+        LOG4CPLUS_DEBUG(logger, "Server::Stop {");
+    }
+    RemoveReadyMarker(readyName);
+    boost::shared_ptr<RequestChannel> channel;
+    {
+        boost::lock_guard<boost::mutex> lock(stopMutex);
+        channel = requestChannel;
+    }
+    if (channel) {
+        // The sentinel wakes a serve loop waiting for a request.
+        channel->Put(NewRecord(), PutTimeoutMs);
+    }
+    if (wait) {
+        boost::unique_lock<boost::mutex> lock(stopMutex);
+        if (verbose) {
+            LOG4CPLUS_DEBUG(logger, "Server::Stop => LOCK");
+        }
+        if (requestChannel
+            && !stopCondition.timed_wait(lock, boost::get_system_time() + boost::posix_time::milliseconds(StopWaitMs))
+            && verbose) {
+            LOG4CPLUS_ERROR(logger, "Server::Stop => TIMEOUT");
+        }
+    }
+    if (verbose) {
+        LOG4CPLUS_DEBUG(logger, "Server::Stop }");
+        LOG4CPLUS_INFO(logger, "Server::Stopped");
+    }
+}
+
+void Server::Destroy(int pid) {
+    try {
+        LOG4CPLUS_DEBUG(Logging::LoggerFactory::GetLogger(""), "Server::Serve::_D::Destory");
+        RemoveReadyMarker(WorkerNames::ReadyMarker(pid));
+    } catch (...) {
+    }
+}
+
+// Serving: take requests until stopped, idle or failed; then answer what is
+// left dead, remove the shared objects, tell a waiting Stop, and wait to be
+// interrupted before ending the process.
+void Server::Serve(Callback callback) {
+    LOG4CPLUS_DEBUG(logger, "Server::Serve => START");
+    ServeRequests(callback);
+    LOG4CPLUS_DEBUG(logger, "Server::Serve => STOP 0");
+    Drain();
+    ReleaseChannel();
+    AwaitInterruption();
+    LOG4CPLUS_DEBUG(logger, "Server::Serve => STOP 2");
+}
+
+void Server::ServeRequests(const Callback& callback) {
+    try {
+        while (!stopped && ServeOne(callback)) {
+        }
+        return;
+    } catch (const Interprocess::TimeOutException&) {
+        LOG4CPLUS_DEBUG(logger, "Server::Serve Interprocess::TimeOutException");
+    } catch (const Browser::TimeOutException&) {
+        LOG4CPLUS_DEBUG(logger, "Server::Serve TimeOutException");
+    } catch (const std::exception& e) {
+        LOG4CPLUS_ERROR(logger, "Server::Serve => Exception: " << e.what());
+    } catch (...) {
+        LOG4CPLUS_ERROR(logger, "Server::Serve EXCEPTION");
+    }
+    try {
+        Stop(false, true);
+    } catch (const std::exception& e) {
+        LOG4CPLUS_ERROR(logger, "Server::Serve => Exception: " << e.what());
+    }
+}
+
+// One round of the loop; false leaves it. The current record, placeholder
+// or request, is freed in the segment whichever way the round ends.
+bool Server::ServeOne(const Callback& callback) {
+    RequestChannel::Element record = NewRecord();
+    if (stopped) {
+        LOG4CPLUS_DEBUG(logger, "Server::Serve => break");
+        return false;
+    }
+    requestChannel->Take(record, ServerTimes::RequestWaitMs());
+    LOG4CPLUS_DEBUG(logger, "Server::GetRequest => GET");
+    if (record->url.empty() || record->name.empty()) {
+        LOG4CPLUS_DEBUG(logger, "Server::Serve => EMPTY");
+        record->Destroy(segment);
+        return false;
+    }
+    record->Settle(segment);
+    const boost::shared_ptr<ServerRequest> request = record->ToServerRequest();
+    if (stopped) {
+        AnswerTakenAfterStop(*record, request);
+        return false;
+    }
+    callback(request);
+    if (stopped) {
+        AnswerTakenAfterStop(*record, request);
+        return false;
+    }
+    record->Destroy(segment);
+    if (stopped) {
+        LOG4CPLUS_DEBUG(logger, "Server::Serve => break");
+        return false;
+    }
+    return true;
+}
+
+void Server::AnswerTakenAfterStop(Request& record, const boost::shared_ptr<ServerRequest>& request) {
+    LOG4CPLUS_DEBUG(logger, "Server::Serve => break2");
+    if (request) {
+        SendDeadResponse(request);
+    }
+    record.Destroy(segment);
+}
+
+void Server::Drain() {
+    if (logger.isEnabledFor(log4cplus::DEBUG_LOG_LEVEL)) {
+        try {
+            LOG4CPLUS_DEBUG(logger, "Server::Serve => len(requestChannel) = "
+                                        << (requestChannel ? requestChannel->Size(0) : 0));
+        } catch (const std::exception& e) {
+            LOG4CPLUS_ERROR(logger, "Server::Serve => Exception: " << e.what());
+        }
+    }
+    RemoveReadyMarker(readyName);
+    DestroyChannel();
+    boost::interprocess::shared_memory_object::remove(segmentName.c_str());
+    LOG4CPLUS_DEBUG(logger, "Server::Serve => STOP 1");
+}
+
+// A failure here must not leave the serving thread: the drain goes on, so
+// that the segment's name is removed and a waiting Stop is told.
+void Server::DestroyChannel() {
+    try {
+        RequestChannel::Destroy(segment, segmentName.c_str(),
+                                boost::bind(&Server::SendDeadResponses, this, boost::placeholders::_1), 0);
+    } catch (const std::exception& e) {
+        LOG4CPLUS_ERROR(logger, "Server::Serve => Exception: " << e.what());
+    } catch (...) {
+        LOG4CPLUS_ERROR(logger, "Server::Serve EXCEPTION");
+    }
+}
+
+void Server::ReleaseChannel() {
+    try {
+        {
+            boost::lock_guard<boost::mutex> lock(stopMutex);
+            requestChannel.reset();
+        }
+        LOG4CPLUS_DEBUG(logger, "Server::Serve => NOTIFY");
+        stopCondition.notify_one();
+    } catch (const std::exception& e) {
+        LOG4CPLUS_DEBUG(logger, "Server::Serve => NOTIFY => Exception: " << e.what());
+    } catch (...) {
+        LOG4CPLUS_DEBUG(logger, "Server::Serve => NOTIFY => EXCEPTION");
+    }
+}
+
+void Server::AwaitInterruption() {
+    try {
+        boost::this_thread::sleep_for(boost::chrono::milliseconds(ServerTimes::GracePeriodMs()));
+        LOG4CPLUS_DEBUG(logger, "Server::Serve => TIMEOUT => std::exit(0)");
+        EndProcess();
+    } catch (const boost::thread_interrupted&) {
+        LOG4CPLUS_DEBUG(logger, "Server::Serve => INTERRUPTTED");
+    } catch (const std::exception& e) {
+        LOG4CPLUS_ERROR(logger, "Server::Serve => Exception: " << e.what());
+    } catch (...) {
+        LOG4CPLUS_ERROR(logger, "Server::Serve => EXCEPTION");
+    }
+}
+
+void Server::SendDeadResponses(RequestChannel::List& list) {
+    LOG4CPLUS_DEBUG(logger, "Server::SendDeadResponses");
+    for (RequestChannel::Element& record : list) {
+        if (!record || record->url.empty() || record->name.empty()) {
+            continue;
+        }
+        try {
+            record->Settle(segment);
+            SendDeadResponse(record->ToServerRequest());
+            record->Destroy(segment);
+        } catch (const std::exception& e) {
+            LOG4CPLUS_DEBUG(logger, "Server::SendDeadResponses => Exception: " << e.what());
+        } catch (...) {
+            LOG4CPLUS_DEBUG(logger, "Server::SendDeadResponses => EXCEPTION");
+        }
+    }
+}
+
+void Server::SendDeadResponse(const boost::shared_ptr<ServerRequest>& request) const {
+    static const boost::gil::bgr8c_view_t none;
+    LOG4CPLUS_DEBUG(logger, "Server::SendDeadResponse");
+    SendResponse(request->name.c_str(), request->url.c_str(), "DEAD", "DEAD", none);
+}
+
+bool Server::HasQueuedRequests() {
+    boost::shared_ptr<RequestChannel> channel;
+    {
+        boost::lock_guard<boost::mutex> lock(stopMutex);
+        channel = requestChannel;
+    }
+    return channel && channel->Size(0) > 0;
+}
+
+// An empty record: the placeholder of the serve loop and the stop sentinel.
+// It has no option map, so it cannot clash with a client's record.
+Server::RequestChannel::Element Server::NewRecord() {
+    return boost::interprocess::make_managed_unique_ptr(
+        segment.construct<Request>(boost::interprocess::anonymous_instance)(segment), segment);
+}
+
+} // namespace Browser
+} // namespace Orvo

@@ -1,0 +1,153 @@
+#ifndef ORVO_KERNEL_SERVER_H
+#define ORVO_KERNEL_SERVER_H
+
+#include <atomic>
+#include <string>
+
+#include <boost/function.hpp>
+#include <boost/gil.hpp>
+#include <boost/interprocess/smart_ptr/unique_ptr.hpp>
+#include <boost/shared_ptr.hpp>
+#include <boost/thread/condition_variable.hpp>
+#include <boost/thread/mutex.hpp>
+#include <log4cplus/logger.h>
+#include <log4cplus/loggingmacros.h>
+
+#include "Kernel/TimeOutException.h"
+#include "Protocol/Channel.h"
+#include "Protocol/Request.h"
+#include "Protocol/Segment.h"
+#include "Protocol/ServerRequest.h"
+#include "Protocol/ServerResult.h"
+#include "Protocol/TimeOutException.h"
+
+namespace Orvo {
+namespace Browser {
+
+// The worker's owner of shared memory, one per process (Server::instance).
+// It creates the request segment "Orvo_Browser_PID_Request" with its
+// request channel and the ready marker "Orvo_Browser_PID_Ready", runs the
+// serve loop on the serving thread, writes results into clients' result
+// channels, and tears its objects down again.
+//
+// Order of use: Create and Initialize on the main thread, Start on the
+// serving thread, Stop from either thread, destruction at process exit.
+// SendResponse and SendDeadResponse may be called from any thread at any
+// time. A stopped server is never restarted.
+class Server {
+public:
+    typedef Interprocess::Channel<Segment, Request> RequestChannel;
+    typedef Interprocess::Channel<Segment, ServerResult> ResultChannel;
+    typedef boost::function<void(boost::shared_ptr<ServerRequest>)> Callback;
+
+    static const int SegmentSize = 435200;
+    // The time-out of every put: the stop sentinel and each result.
+    static const int PutTimeoutMs = 180000;
+    // How long Stop with wait true waits for the serving thread to drain.
+    static const int StopWaitMs = 15000;
+
+    static boost::shared_ptr<Server> instance;
+
+    // Creates the process's server on first call: a stale segment of the
+    // same name is removed and the segment created afresh. Later calls
+    // return the same instance. Throws when the segment cannot be created.
+    static boost::shared_ptr<Server>& Create(int pid);
+
+    // Stops the server (waiting, silently) unless it was stopped; removes no
+    // name.
+    ~Server();
+
+    // Creates the request channel and the ready marker and registers the
+    // marker's fault clean-up. On any failure: FATAL log line, queued
+    // requests answered dead, exit(1).
+    void Initialize();
+
+    // Runs the serve loop on the calling thread (the serving thread).
+    void Start(Callback callback);
+
+    // Marks the server stopped, removes the ready marker and wakes the serve
+    // loop with a stop sentinel; with wait, waits up to StopWaitMs for the
+    // serving thread to release the channel. Silent without verbose. Throws
+    // Interprocess::TimeOutException when the channel lock is not taken
+    // within PutTimeoutMs.
+    void Stop(bool wait, bool verbose);
+
+    // The fault clean-up: removes the ready marker of process pid. Safe to
+    // run from a terminate handler.
+    static void Destroy(int pid);
+
+    // The serve loop; see Server.cpp. Returns when the serving thread is
+    // interrupted during its grace period, else ends the process.
+    void Serve(Callback callback);
+
+    // Answers every valid request of list dead; a failing one does not stop
+    // the others. Called by the channel layer while it destroys the channel.
+    void SendDeadResponses(RequestChannel::List& list);
+
+    // Delivers one result into the client's segment and channel named name.
+    // An empty view (width or height 0) means no snapshot. Throws
+    // Browser::TimeOutException when the client's channel lock is not taken
+    // in time, and rethrows every other failure after logging it.
+    template <class View>
+    void SendResponse(const char* name, const char* url, const char* detail, const char* body,
+                      const View& view) const;
+
+    // Delivers the dead response (detail and body "DEAD", no snapshot).
+    void SendDeadResponse(const boost::shared_ptr<ServerRequest>& request) const;
+
+    bool IsStopped() const { return stopped; }
+
+    // Whether requests wait in the request channel, counted under the
+    // channel's lock (no time limit); false once the channel is gone.
+    bool HasQueuedRequests();
+
+private:
+    Server(int pid, const char* segmentName);
+
+    void ServeRequests(const Callback& callback);
+    bool ServeOne(const Callback& callback);
+    void AnswerTakenAfterStop(Request& record, const boost::shared_ptr<ServerRequest>& request);
+    void Drain();
+    void ReleaseChannel();
+    void AwaitInterruption();
+    void DestroyChannel();
+    RequestChannel::Element NewRecord();
+
+    log4cplus::Logger logger;
+    int pid;
+    Segment segment;
+    std::string segmentName;
+    boost::shared_ptr<RequestChannel> requestChannel;
+    std::string readyName;
+    boost::mutex stopMutex;
+    boost::condition_variable stopCondition;
+    std::atomic<bool> stopped;
+};
+
+template <class View>
+void Server::SendResponse(const char* name, const char* url, const char* detail, const char* body,
+                          const View& view) const {
+    LOG4CPLUS_INFO(logger, "Server::SendResponse => " << url);
+    try {
+        Segment client(boost::interprocess::open_only, name);
+        const boost::shared_ptr<ResultChannel> channel = ResultChannel::Get(client, name);
+        ServerResult* result = client.construct<ServerResult>(boost::interprocess::anonymous_instance)(
+            client, url, detail, body, view);
+        ResultChannel::Element element = boost::interprocess::make_managed_unique_ptr(result, client);
+        channel->Put(boost::move(element), PutTimeoutMs);
+    } catch (const Interprocess::TimeOutException&) {
+        LOG4CPLUS_DEBUG(logger, "Server::SendResponse => TIMEOUT");
+        throw Browser::TimeOutException();
+    } catch (const std::exception& e) {
+        LOG4CPLUS_DEBUG(logger, "Server::SendResponse => Exception: " << e.what());
+        throw;
+    } catch (...) {
+        LOG4CPLUS_DEBUG(logger, "Server::SendResponse => EXCEPTION");
+        throw;
+    }
+}
+
+} // namespace Browser
+} // namespace Orvo
+
+#endif

@@ -1,0 +1,35 @@
+#ifndef ORVO_KERNEL_SERVERTIMES_H
+#define ORVO_KERNEL_SERVERTIMES_H
+
+namespace Orvo {
+namespace Browser {
+
+// The kernel's long waits, in milliseconds. Their values are the defaults
+// below; the one test-only setting, the environment variable
+// ORVO_TEST_TIME_DIVISOR (a whole number from 1), divides each of them so
+// that tests can see idle stops and grace periods end. It is read once.
+class ServerTimes {
+public:
+    static const int DefaultRequestWaitMs = 180000;
+    static const int DefaultHandOverWaitMs = 180000;
+    static const int DefaultGracePeriodMs = 300000;
+
+    // The longest wait for the next request before the server stops itself.
+    static int RequestWaitMs();
+    // The longest wait of the serving thread for the hand-over slot, and of
+    // the main thread for the slot's lock.
+    static int HandOverWaitMs();
+    // How long the serving thread waits to be interrupted after it drained
+    // before it ends the process.
+    static int GracePeriodMs();
+
+private:
+    static int Divisor();
+    // ms divided by the divisor, at least 1: 0 would mean no limit.
+    static int Scaled(int ms);
+};
+
+} // namespace Browser
+} // namespace Orvo
+
+#endif

@@ -1,0 +1,323 @@
+// The client library against the real serving kernel, with a test program
+// playing the main thread (orvo-test-worker): requests travel from this
+// process to the worker and results come back through shared memory.
+
+#include <atomic>
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <boost/filesystem.hpp>
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include "Client/Client.h"
+#include "Common/TemporaryDirectory.h"
+#include "Protocol/Channel.h"
+#include "Protocol/WorkerNames.h"
+
+namespace {
+
+using namespace Orvo::Browser::Client;
+using Orvo::Browser::Request;
+
+// Entries of /dev/shm (segments, and semaphores as sem.NAME) whose names
+// contain text.
+std::vector<std::string> SharedObjects(const std::string& text) {
+    std::vector<std::string> found;
+    for (const auto& entry : boost::filesystem::directory_iterator("/dev/shm")) {
+        const std::string name = entry.path().filename().string();
+        if (name.find(text) != std::string::npos) {
+            found.push_back(name);
+        }
+    }
+    return found;
+}
+
+std::vector<std::string> ResultFiles() {
+    std::vector<std::string> found;
+    for (const auto& entry : boost::filesystem::directory_iterator("/tmp")) {
+        if (entry.path().filename().string().rfind("_BWIMPL_", 0) == 0) {
+            found.push_back(entry.path().string());
+        }
+    }
+    return found;
+}
+
+class KernelRoundTrip : public ::testing::Test {
+protected:
+    // Starts the test worker, logging at DEBUG to worker.log in a directory
+    // of its own, its long waits divided by divisor.
+    void StartWorker(int divisor = 100, const std::vector<std::string>& environment = {}) {
+        directory.Write("Orvo.browser.webkit.ini", "[Orvo.browser.webkit.Server]\nlogLevel=DEBUG\nlogFile=worker.log\n");
+        Worker::StartOptions options;
+        options.program = ORVO_TEST_WORKER_BINARY;
+        options.directory = directory.path;
+        options.logFile = directory.path + "/worker.out";
+        options.environment = environment;
+        options.environment.push_back("ORVO_TEST_TIME_DIVISOR=" + std::to_string(divisor));
+        client.reset(new Client(Worker::Start(options)));
+        pid = client->GetWorker().Pid();
+    }
+
+    // A worker still running is stopped the way its main thread stops it,
+    // and must then leave no named object behind.
+    void TearDown() override {
+        if (client && client->GetWorker().IsAlive()) {
+            client->Render("test://host/stop?ms=0", {}, 100);
+            EXPECT_EQ(0, client->GetWorker().WaitForExit(10000));
+            ExpectNothingLeftBehind();
+        }
+    }
+
+    std::string Log() const { return directory.Read("worker.log"); }
+
+    bool LogHas(const std::string& text) const { return Log().find(text) != std::string::npos; }
+
+    // Waits for a line the worker writes after the event a test looks for.
+    bool AwaitLog(const std::string& text, int timeoutMs = 5000) const {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        while (!LogHas(text)) {
+            if (std::chrono::steady_clock::now() > deadline) {
+                return false;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return true;
+    }
+
+    void ExpectNothingLeftBehind() {
+        EXPECT_EQ(std::vector<std::string>(), SharedObjects("Orvo_Browser_" + std::to_string(pid) + "_"));
+        EXPECT_EQ(std::vector<std::string>(), SharedObjects("OrvoClient_" + std::to_string(::getpid()) + "_"));
+    }
+
+    OrvoTest::TemporaryDirectory directory;
+    std::unique_ptr<Client> client;
+    pid_t pid = 0;
+};
+
+TEST_F(KernelRoundTrip, ARequestAndItsOptionsComeBackAsARenderedResult) {
+    StartWorker();
+    Request::Options options;
+    options["snapshot"] = false;
+    options["keep"] = 30000;
+    options["post"] = std::string("a=1&b=ü");
+    const Result result = client->Render("test://host/echo?x=1", options, 10000);
+    ASSERT_EQ(Outcome::Rendered, result.outcome) << result.error;
+    EXPECT_EQ("test://host/echo?x=1", result.pageUrl);
+    EXPECT_EQ("12/07/2026 09:00:00", result.detail);
+    EXPECT_EQ("echo test://host/echo?x=1 " + result.name + " keep=30000 post=a=1&b=ü snapshot=0", result.body);
+    EXPECT_TRUE(result.encodedSnapshot.empty());
+    EXPECT_TRUE(result.snapshot.Empty());
+    EXPECT_EQ(0, result.status);
+}
+
+TEST_F(KernelRoundTrip, ResultsArriveInOrderAndOutOfOrder) {
+    StartWorker();
+    auto slow = client->Submit("test://host/delay?ms=400", {});
+    auto fast = client->Submit("test://host/echo", {});
+    const Result second = client->Collect(*fast, 10000);
+    const Result first = client->Collect(*slow, 10000);
+    EXPECT_EQ(Outcome::Rendered, second.outcome);
+    EXPECT_EQ(Outcome::Rendered, first.outcome);
+    EXPECT_EQ(0u, second.body.find("echo test://host/echo ")) << second.body;
+    EXPECT_EQ(0u, first.body.find("echo test://host/delay?ms=400 ")) << first.body;
+
+    std::vector<std::unique_ptr<PendingRequest>> pending;
+    for (int k = 0; k < 5; ++k) {
+        pending.push_back(client->Submit("test://host/echo?k=" + std::to_string(k), {}));
+    }
+    for (int k = 0; k < 5; ++k) {
+        const Result result = client->Collect(*pending[k], 10000);
+        EXPECT_EQ("test://host/echo?k=" + std::to_string(k), result.pageUrl);
+    }
+}
+
+TEST_F(KernelRoundTrip, ManyRequestsFromSeveralThreadsEachGetTheirOwnResult) {
+    StartWorker();
+    std::atomic<int> rendered(0);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&, t] {
+            std::vector<std::unique_ptr<PendingRequest>> inFlight;
+            for (int k = 0; k < 8; ++k) {
+                inFlight.push_back(client->Submit("test://host/delay?ms=" + std::to_string(20 * (8 - k)) + "&t="
+                                                      + std::to_string(t) + "&k=" + std::to_string(k),
+                                                  {}));
+            }
+            for (int k = 0; k < 8; ++k) {
+                const Result result = client->Collect(*inFlight[k], 20000);
+                if (result.outcome == Outcome::Rendered && result.pageUrl == inFlight[k]->Url()
+                    && result.body.find(inFlight[k]->Name()) != std::string::npos) {
+                    ++rendered;
+                }
+            }
+        });
+    }
+    for (std::thread& thread : threads) {
+        thread.join();
+    }
+    EXPECT_EQ(32, rendered.load());
+}
+
+TEST_F(KernelRoundTrip, SnapshotsArriveAsTheImageTheMainThreadSent) {
+    StartWorker();
+    const Result result = client->Render("test://host/snapshot?width=301&height=77", {}, 10000);
+    ASSERT_EQ(Outcome::Rendered, result.outcome) << result.error;
+    ASSERT_EQ(301, result.snapshot.width);
+    ASSERT_EQ(77, result.snapshot.height);
+    for (int y : {0, 1, 40, 76}) {
+        for (int x : {0, 5, 255, 256, 300}) {
+            const unsigned char* pixel = &result.snapshot.rgb[3 * (y * 301 + x)];
+            EXPECT_EQ(x % 256, pixel[0]) << x << "," << y;
+            EXPECT_EQ(y % 256, pixel[1]) << x << "," << y;
+            EXPECT_EQ((x + y) % 256, pixel[2]) << x << "," << y;
+        }
+    }
+}
+
+TEST_F(KernelRoundTrip, ANavigationErrorCarriesItsStatus) {
+    StartWorker();
+    const Result result = client->Render("test://host/status?code=404", {}, 10000);
+    EXPECT_EQ(Outcome::NavigationError, result.outcome);
+    EXPECT_EQ(404, result.status);
+    EXPECT_EQ("404", result.detail);
+    EXPECT_EQ("", result.body);
+}
+
+TEST_F(KernelRoundTrip, OfTwoResponsesForOneNameOnlyTheFirstIsDelivered) {
+    StartWorker();
+    const Result result = client->Render("test://host/twice", {}, 10000);
+    EXPECT_EQ(Outcome::Rendered, result.outcome);
+    EXPECT_EQ("first", result.body);
+    EXPECT_TRUE(AwaitLog("ServerMediator::SendResponse => ERROR: Response sent?"));
+}
+
+TEST_F(KernelRoundTrip, AClientThatRemovedItsSegmentDoesNotStopTheWorker) {
+    StartWorker();
+    client->Submit("test://host/delay?ms=200", {}).reset();
+    ASSERT_TRUE(AwaitLog("Server::SendResponse => Exception: "));
+    EXPECT_TRUE(AwaitLog("ServerMediator::DoSendResponse => Exception: "));
+    EXPECT_EQ(Outcome::Rendered, client->Render("test://host/echo", {}, 10000).outcome);
+}
+
+TEST_F(KernelRoundTrip, AClientTimeOutLeavesNoNamedObjectOfTheClient) {
+    StartWorker();
+    const Result result = client->Render("test://host/never", {}, 300);
+    EXPECT_EQ(Outcome::TimedOut, result.outcome);
+    EXPECT_NE(std::string::npos, result.error.find("300 ms")) << result.error;
+    EXPECT_EQ(std::vector<std::string>(), SharedObjects("OrvoClient_" + std::to_string(::getpid()) + "_"));
+}
+
+TEST_F(KernelRoundTrip, AWorkerKilledWhileAnsweringIsReportedGoneAndCleanedUp) {
+    StartWorker();
+    auto pending = client->Submit("test://host/never", {});
+    ASSERT_TRUE(AwaitLog("ServerMediator::GetRequest => GET: test://host/never"));
+    ::kill(pid, SIGKILL);
+    const Result result = client->Collect(*pending, 10000);
+    EXPECT_EQ(Outcome::WorkerGone, result.outcome);
+    pending.reset();
+    ExpectNothingLeftBehind();
+    EXPECT_EQ(Outcome::WorkerGone, client->Render("test://host/echo", {}, 1000).outcome);
+}
+
+// The main thread blocks on the stop request, so the next request waits in
+// the hand-over slot, the one after it in the serving thread, and the last
+// in the request channel when the stop comes.
+TEST_F(KernelRoundTrip, AStopAnswersWaitingAndQueuedRequestsDead) {
+    StartWorker();
+    auto stop = client->Submit("test://host/stop?ms=600", {});
+    ASSERT_TRUE(AwaitLog("ServerMediator::GetRequest => GET: test://host/stop?ms=600"));
+    auto inSlot = client->Submit("test://host/echo?where=slot", {});
+    auto inServingThread = client->Submit("test://host/echo?where=thread", {});
+    ASSERT_TRUE(AwaitLog("ServerMediator::ProcessRequest: test://host/echo?where=thread"));
+    auto queued = client->Submit("test://host/echo?where=channel", {});
+
+    EXPECT_EQ(Outcome::Dead, client->Collect(*inServingThread, 10000).outcome);
+    const Result last = client->Collect(*queued, 10000);
+    EXPECT_EQ(Outcome::Dead, last.outcome);
+    EXPECT_EQ("test://host/echo?where=channel", last.pageUrl);
+    EXPECT_EQ("DEAD", last.detail);
+    EXPECT_TRUE(last.encodedSnapshot.empty());
+    // Neither of these was answered: the stop request itself, and the one in
+    // the slot that nobody had taken yet.
+    EXPECT_EQ(Outcome::WorkerGone, client->Collect(*inSlot, 10000).outcome);
+    EXPECT_EQ(Outcome::WorkerGone, client->Collect(*stop, 10000).outcome);
+    EXPECT_EQ(0, client->GetWorker().WaitForExit(10000));
+    EXPECT_TRUE(LogHas("Server::SendDeadResponses"));
+    EXPECT_TRUE(LogHas("Exit Main: 0"));
+    stop.reset();
+    inSlot.reset();
+    inServingThread.reset();
+    queued.reset();
+    ExpectNothingLeftBehind();
+}
+
+TEST_F(KernelRoundTrip, AnIdleWorkerStopsItselfAndLeavesNothingBehind) {
+    StartWorker(1000);
+    EXPECT_EQ(Outcome::Rendered, client->Render("test://host/echo", {}, 10000).outcome);
+    EXPECT_EQ(0, client->GetWorker().WaitForExit(10000));
+    const std::string log = Log();
+    const std::vector<std::string> lines = {"Server::Serve Interprocess::TimeOutException", "Server::Stop {",
+                                            "Server::Serve => STOP 0",   "Server::Serve => STOP 1",
+                                            "Server::Serve => NOTIFY",   "Server::Serve => INTERRUPTTED"};
+    std::size_t at = 0;
+    for (const std::string& line : lines) {
+        at = log.find(" - " + line, at);
+        ASSERT_NE(std::string::npos, at) << line << " missing or out of order in\n" << log;
+    }
+    EXPECT_NE(std::string::npos, log.find(" - Exit Main: 0\n"));
+    ExpectNothingLeftBehind();
+}
+
+TEST_F(KernelRoundTrip, AfterItsGracePeriodTheServingThreadEndsTheProcess) {
+    StartWorker(1000, {"ORVO_TEST_WORKER_IGNORE_STOP=1"});
+    EXPECT_EQ(0, client->GetWorker().WaitForExit(10000));
+    EXPECT_TRUE(LogHas(" - Server::Serve => TIMEOUT => std::exit(0)"));
+    EXPECT_FALSE(LogHas("Exit Main"));
+}
+
+// A record with an empty name ends the serve loop as the stop sentinel
+// does: what is queued behind it is answered dead, the mediator is not told,
+// and the grace period ends the process. The main thread blocks first, so
+// that the serving thread waits with a request while the empty record and
+// the one behind it are queued.
+TEST_F(KernelRoundTrip, AnEmptyNamedRecordFromAClientEndsServing) {
+    StartWorker(100);
+    typedef Orvo::Interprocess::Channel<Orvo::Browser::Segment, Request> RequestChannel;
+    const std::string segmentName = Orvo::Browser::WorkerNames::RequestSegment(pid);
+    auto blocking = client->Submit("test://host/block?ms=500", {});
+    ASSERT_TRUE(AwaitLog("ServerMediator::GetRequest => GET: test://host/block?ms=500"));
+    auto inSlot = client->Submit("test://host/echo?where=slot", {});
+    auto waiting = client->Submit("test://host/echo?where=thread", {});
+    ASSERT_TRUE(AwaitLog("ServerMediator::ProcessRequest: test://host/echo?where=thread"));
+    {
+        Orvo::Browser::Segment segment(boost::interprocess::open_only, segmentName.c_str());
+        auto channel = RequestChannel::Get(segment, segmentName.c_str());
+        Request* empty = segment.construct<Request>(boost::interprocess::anonymous_instance)(
+            segment, "test://host/echo", "", Request::Options());
+        channel->Put(boost::interprocess::make_managed_unique_ptr(empty, segment), 1000);
+    }
+    auto queued = client->Submit("test://host/echo?behind=1", {});
+    EXPECT_EQ(Outcome::Rendered, client->Collect(*blocking, 10000).outcome);
+    EXPECT_EQ(Outcome::Rendered, client->Collect(*inSlot, 10000).outcome);
+    EXPECT_EQ(Outcome::Rendered, client->Collect(*waiting, 10000).outcome);
+    EXPECT_EQ(Outcome::Dead, client->Collect(*queued, 10000).outcome);
+    EXPECT_EQ(0, client->GetWorker().WaitForExit(10000));
+    EXPECT_TRUE(LogHas("Server::Serve => EMPTY"));
+    EXPECT_TRUE(LogHas("Server::Serve => TIMEOUT => std::exit(0)"));
+}
+
+TEST_F(KernelRoundTrip, PayloadsOverTheLimitTravelThroughFilesThatTheClientRemoves) {
+    StartWorker();
+    const std::vector<std::string> before = ResultFiles();
+    const Result result = client->Render("test://host/big?bytes=5000000&width=640&height=480", {}, 20000);
+    ASSERT_EQ(Outcome::Rendered, result.outcome) << result.error;
+    EXPECT_EQ(std::string(5000000, 'b'), result.body);
+    EXPECT_EQ(640, result.snapshot.width);
+    EXPECT_EQ(480, result.snapshot.height);
+    EXPECT_EQ(before, ResultFiles());
+}
+
+} // namespace
