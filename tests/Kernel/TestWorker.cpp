@@ -41,6 +41,7 @@ using Orvo::Browser::ServerMediator;
 using Orvo::Browser::ServerRequest;
 
 const char* const LastModified = "12/07/2026 09:00:00";
+const int IdleWaitMs = 20;
 
 struct Answer {
     std::chrono::steady_clock::time_point due;
@@ -87,7 +88,9 @@ public:
     int Run() {
         for (;;) {
             try {
-                const boost::shared_ptr<ServerRequest> request = ServerMediator::instance->GetRequest(0);
+                // Waiting in GetRequest answers at once when a request comes.
+                const boost::shared_ptr<ServerRequest> request =
+                    ServerMediator::instance->GetRequest(answers.empty() ? IdleWaitMs : 1);
                 if (request) {
                     Handle(*request);
                 }
@@ -95,9 +98,9 @@ public:
                 if (std::getenv("ORVO_TEST_WORKER_IGNORE_STOP") == nullptr) {
                     break;
                 }
+                std::this_thread::sleep_for(std::chrono::milliseconds(IdleWaitMs));
             }
             SendDue();
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
         }
         ServerMediator::instance->StopServer(true, true);
         return 0;
