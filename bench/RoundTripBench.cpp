@@ -18,14 +18,25 @@ using namespace Orvo::Browser::Client;
 const char* const Plain = "test://host/echo";
 const char* const WithSnapshot = "test://host/snapshot?width=1280&height=4000";
 
+std::unique_ptr<Client> client;
+
 Client& SharedClient() {
-    static std::unique_ptr<Client> client = [] {
+    if (!client) {
         Worker::StartOptions options;
         options.program = ORVO_TEST_WORKER_BINARY;
         options.logFile = "/dev/null";
-        return std::unique_ptr<Client>(new Client(Worker::Start(options)));
-    }();
+        client.reset(new Client(Worker::Start(options)));
+    }
     return *client;
+}
+
+// Stops the worker the way its main thread does, so that it leaves nothing.
+void StopWorker() {
+    if (client) {
+        client->Render("test://host/stop?ms=0", {}, 100);
+        client->GetWorker().WaitForExit(20000);
+        client.reset();
+    }
 }
 
 void RoundTrip(benchmark::State& state, const char* url) {
@@ -59,4 +70,9 @@ BENCHMARK(RoundTripSnapshot)->Arg(1)->Arg(16)->Unit(benchmark::kMillisecond)->Us
 
 } // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    StopWorker();
+    return 0;
+}
