@@ -1,15 +1,21 @@
 #include "Impl/ServerMain.h"
 
 #include <QApplication>
+#include <QTimer>
 #include <QtGlobal>
 #include <log4cplus/loggingmacros.h>
 
 #include "Impl/Initializer.h"
+#include "Impl/PageScripts.h"
+#include "Impl/QMainRequestHandler.h"
+#include "Kernel/Server.h"
+#include "Kernel/ServerMediator.h"
 #include "Support/LoggerFactory.h"
 
 namespace {
 
 const int StartupFailed = 1;
+const int PollIntervalMs = 50;
 
 // Without a display the worker still has to start: pick Qt's offscreen
 // platform unless the caller chose a platform or a display exists. A
@@ -34,9 +40,16 @@ int Main(int argc, char** argv) {
     log4cplus::Logger logger = Orvo::Logging::LoggerFactory::GetLogger("");
     SelectHeadlessPlatform();
     QApplication application(argc, argv);
-    // The request handler that polls for requests and ends the event loop
-    // joins here; until it does, start-up ends once the application exists.
-    const int code = 0;
+    PageScripts::Load();
+    QMainRequestHandler* handler = new QMainRequestHandler(nullptr);
+    handler->pollTimer = new QTimer(handler);
+    QObject::connect(handler->pollTimer, SIGNAL(timeout()), handler, SLOT(OnPollTimer()));
+    handler->pollTimer->start(PollIntervalMs);
+    const int code = application.exec();
     LOG4CPLUS_INFO(logger, "Exit Main: " << code);
+    // Sender threads may still be delivering: the mediator waits for them,
+    // here, while logging and the rest of the process are still whole.
+    Orvo::Browser::ServerMediator::instance.reset();
+    Orvo::Browser::Server::instance.reset();
     return code;
 }

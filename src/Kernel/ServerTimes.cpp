@@ -31,5 +31,9 @@ int ServerTimes::GracePeriodMs() {
     return Scaled(DefaultGracePeriodMs);
 }
 
+int ServerTimes::PageTimeOutMs() {
+    return Scaled(DefaultPageTimeOutMs);
+}
+
 } // namespace Browser
 } // namespace Orvo

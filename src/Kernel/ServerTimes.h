@@ -4,7 +4,7 @@
 namespace Orvo {
 namespace Browser {
 
-// The kernel's long waits, in milliseconds. Their values are the defaults
+// The worker's long waits, in milliseconds. Their values are the defaults
 // below; the one test-only setting, the environment variable
 // ORVO_TEST_TIME_DIVISOR (a whole number from 1), divides each of them so
 // that tests can see idle stops and grace periods end. It is read once.
@@ -13,6 +13,7 @@ public:
     static const int DefaultRequestWaitMs = 180000;
     static const int DefaultHandOverWaitMs = 180000;
     static const int DefaultGracePeriodMs = 300000;
+    static const int DefaultPageTimeOutMs = 300000;
 
     // The longest wait for the next request before the server stops itself.
     static int RequestWaitMs();
@@ -22,6 +23,8 @@ public:
     // How long the serving thread waits to be interrupted after it drained
     // before it ends the process.
     static int GracePeriodMs();
+    // How long a page may load before its request handler gives up.
+    static int PageTimeOutMs();
 
 private:
     static int Divisor();

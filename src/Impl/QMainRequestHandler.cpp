@@ -1,0 +1,83 @@
+#include "Impl/QMainRequestHandler.h"
+
+#include <algorithm>
+
+#include <QCoreApplication>
+#include <QTimer>
+#include <log4cplus/loggingmacros.h>
+#include <unistd.h>
+
+#include "Kernel/ServerStoppedException.h"
+#include "Kernel/UnhandledRequestException.h"
+#include "Support/LoggerFactory.h"
+
+namespace Option = Orvo::Browser::Option;
+
+QMainRequestHandler::QMainRequestHandler(QObject*)
+    : QRequestHandler(nullptr),
+      pollTimer(nullptr),
+      logger(Orvo::Logging::LoggerFactory::GetLogger("QMainRequestHandler")) {
+    serverMediator = Orvo::Browser::ServerMediator::Create(::getpid());
+    serverMediator->StartServer();
+}
+
+QMainRequestHandler::~QMainRequestHandler() {
+    LOG4CPLUS_DEBUG(logger, "QMainRequestHandler::~");
+    if (serverMediator) {
+        try {
+            serverMediator->StopServer(true, true);
+        } catch (const Orvo::Browser::UnhandledRequestException&) {
+            LOG4CPLUS_ERROR(logger, "QMainRequestHandler::~ => UnhandledRequestException");
+        }
+        serverMediator.reset();
+        LOG4CPLUS_DEBUG(logger, "QMainRequestHandler::~ => serverMediator.reset();");
+    }
+    if (pollTimer != nullptr) {
+        pollTimer->stop();
+    }
+    for (const QPointer<QRequestHandler>& handler : handlers) {
+        if (!handler.isNull()) {
+            handler->Destroy();
+        }
+    }
+    handlers.clear();
+    LOG4CPLUS_DEBUG(logger, "PostQuitMessage");
+    QCoreApplication::quit();
+}
+
+void QMainRequestHandler::Destroy() {
+    finished = true;
+}
+
+void QMainRequestHandler::OnPollTimer() {
+    LOG4CPLUS_DEBUG(logger, "OnPollTimer");
+    boost::shared_ptr<Orvo::Browser::ServerRequest> request;
+    try {
+        request = serverMediator->GetRequest(0);
+    } catch (const Orvo::Browser::ServerStoppedException&) {
+        LOG4CPLUS_ERROR(logger, "OnPollTimer => ServerStoppedException");
+        finished = true;
+    }
+    if (request) {
+        if (!url.isEmpty()) {
+            QRequestHandler* handler = new QRequestHandler(this);
+            handlers.push_back(QPointer<QRequestHandler>(handler));
+            LOG4CPLUS_DEBUG(logger, "Spawn " << handlers.size() << " => ProcessRequest");
+            handler->ProcessRequest(request->url, request->name, request->options);
+        } else {
+            LOG4CPLUS_DEBUG(logger, "MainThread => ProcessRequest");
+            ProcessRequest(request->url, request->name, request->options);
+        }
+    } else if (finished) {
+        QTimer::singleShot(std::max(0, Option::Get<Option::Keep>(options)), this, SLOT(OnSuicideTimer()));
+    }
+}
+
+void QMainRequestHandler::OnSuicideTimer() {
+    LOG4CPLUS_DEBUG(logger, "OnSuicideTimer");
+    const std::size_t destroyed =
+        static_cast<std::size_t>(std::count_if(handlers.begin(), handlers.end(), &QMainRequestHandler::Destroyed));
+    if (destroyed == handlers.size() && !serverMediator->HasUnfinishedRequest()) {
+        deleteLater();
+    }
+}

@@ -1,0 +1,61 @@
+#include "Impl/QMyNetworkAccessManager.h"
+
+#include <QNetworkProxy>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <log4cplus/loggingmacros.h>
+
+#include "Support/LoggerFactory.h"
+
+QMyNetworkAccessManager::QMyNetworkAccessManager(QNetworkAccessManager* pageManager, QObject* parent)
+    : QNetworkAccessManager(parent),
+      replied(false),
+      logger(Orvo::Logging::LoggerFactory::GetLogger("QMyNetworkAccessManager")),
+      mainReply(nullptr) {
+    setCache(pageManager->cache());
+    setCookieJar(pageManager->cookieJar());
+    setProxy(pageManager->proxy());
+    setProxyFactory(pageManager->proxyFactory());
+}
+
+QNetworkReply* QMyNetworkAccessManager::createRequest(Operation operation, const QNetworkRequest& request,
+                                                      QIODevice* outgoingData) {
+    const bool watched = operation == HeadOperation || operation == GetOperation || operation == PostOperation;
+    if (!watched || mainReply != nullptr) {
+        return QNetworkAccessManager::createRequest(operation, request, outgoingData);
+    }
+    LOG4CPLUS_DEBUG(logger, "QMyNetworkAccessManager::createRequest => "
+                                << request.url().toString().toUtf8().constData());
+    mainReply = QNetworkAccessManager::createRequest(operation, request, outgoingData);
+    connect(mainReply, SIGNAL(finished()), this, SLOT(OnNetworkReplyFinished()));
+    return mainReply;
+}
+
+void QMyNetworkAccessManager::OnNetworkReplyFinished() {
+    if (mainReply == nullptr || replied) {
+        return;
+    }
+    LOG4CPLUS_DEBUG(logger, "QMyNetworkAccessManager::OnNetworkReplyFinished => "
+                                << mainReply->url().toString().toUtf8().constData());
+    const QUrl target = mainReply->attribute(QNetworkRequest::RedirectionTargetAttribute).toUrl();
+    if (!target.isEmpty()) {
+        LOG4CPLUS_DEBUG(logger, "QMyNetworkAccessManager::OnNetworkReplyFinished REDIRECT TO => "
+                                    << target.toString().toUtf8().constData());
+        mainReply->deleteLater();
+        mainReply = nullptr;
+        return;
+    }
+    const QVariant type = mainReply->header(QNetworkRequest::ContentTypeHeader);
+    if (type.isValid() && !type.isNull()) {
+        contentType = type.toString();
+    }
+    const QVariant status = mainReply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    if (status.isValid() && !status.isNull()) {
+        statusCode = status.toString();
+    }
+    const QVariant modified = mainReply->header(QNetworkRequest::LastModifiedHeader);
+    if (modified.isValid() && !modified.isNull()) {
+        lastModified = modified.toDateTime();
+    }
+    replied = true;
+}

@@ -1,0 +1,26 @@
+#include "Impl/QMyWebPage.h"
+
+#include <log4cplus/loggingmacros.h>
+
+#include "Support/LoggerFactory.h"
+
+QMyWebPage::QMyWebPage(QObject* parent)
+    : QWebPage(parent), logger(Orvo::Logging::LoggerFactory::GetLogger("QMyWebPage")) {}
+
+QString QMyWebPage::chooseFile(QWebFrame*, const QString&) {
+    return QString();
+}
+
+void QMyWebPage::javaScriptAlert(QWebFrame*, const QString& message) {
+    LOG4CPLUS_DEBUG(logger, "[alert] " << message.toUtf8().constData());
+}
+
+bool QMyWebPage::javaScriptConfirm(QWebFrame*, const QString&) {
+    return true;
+}
+
+bool QMyWebPage::javaScriptPrompt(QWebFrame*, const QString&, const QString&, QString*) {
+    return true;
+}
+
+void QMyWebPage::javaScriptConsoleMessage(const QString&, int, const QString&) {}

@@ -1,0 +1,29 @@
+#ifndef ORVO_IMPL_QMYWEBPAGE_H
+#define ORVO_IMPL_QMYWEBPAGE_H
+
+#include <QWebPage>
+#include <log4cplus/logger.h>
+
+// A web page for unattended use: it never shows anything or waits for a
+// user. File choosers get no file, confirmations are accepted, prompts
+// answered at once with their answer untouched, alerts only logged at
+// DEBUG, console messages dropped.
+class QMyWebPage : public QWebPage {
+    Q_OBJECT
+
+public:
+    explicit QMyWebPage(QObject* parent);
+
+protected:
+    QString chooseFile(QWebFrame* originatingFrame, const QString& oldFile) override;
+    void javaScriptAlert(QWebFrame* originatingFrame, const QString& message) override;
+    bool javaScriptConfirm(QWebFrame* originatingFrame, const QString& message) override;
+    bool javaScriptPrompt(QWebFrame* originatingFrame, const QString& message, const QString& defaultValue,
+                          QString* result) override;
+    void javaScriptConsoleMessage(const QString& message, int lineNumber, const QString& sourceId) override;
+
+private:
+    log4cplus::Logger logger;
+};
+
+#endif

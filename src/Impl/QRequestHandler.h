@@ -1,0 +1,96 @@
+#ifndef ORVO_IMPL_QREQUESTHANDLER_H
+#define ORVO_IMPL_QREQUESTHANDLER_H
+
+#include <string>
+
+#include <QNetworkRequest>
+#include <QObject>
+#include <QString>
+#include <QUrl>
+#include <QVariant>
+#include <boost/unordered_map.hpp>
+#include <log4cplus/logger.h>
+
+#include "Kernel/StringHolder.h"
+#include "Kernel/ViewHolder.h"
+#include "Protocol/Option.h"
+
+class QMyNetworkAccessManager;
+class QMyWebPage;
+
+// Serves one request on the GUI thread with a page of its own: applies the
+// request's options, loads its URL, decides when the page is ready (load
+// progress 100 on the requested URL, or layout and load both reported) or
+// has failed (no usable HTTP status), waits the request's delay, extracts
+// the results and pushes them to the server mediator; then it deletes
+// itself. A page that makes no progress within the page time-out is given
+// up without an answer.
+//
+// Extraction runs in a fixed order, since some steps change the page: the
+// last-modified date, the MIME type and XML decision, the request's script,
+// the snapshot (the viewport grows to the whole document), the region
+// annotator, then the HTML or XML text.
+class QRequestHandler : public QObject {
+    Q_OBJECT
+
+public:
+    // The status codes of a failed navigation: 400-415, 449, 500-505.
+    static bool IsInvalidHttpStatus(int code);
+
+    explicit QRequestHandler(QObject* parent);
+
+    // Starts serving a request; url and the option texts are UTF-8.
+    bool ProcessRequest(const std::string& url, const std::string& name,
+                        const boost::unordered_map<std::string, std::string>& options);
+
+    // Schedules the handler's deletion.
+    virtual void Destroy();
+
+protected slots:
+    void OnDocumentComplete(bool ok);
+    void OnInitialLayoutCompleted();
+    void OnUrlChanged(QUrl url);
+    void OnLoadProgress(int progress);
+    void OnJavaScriptWindowObjectCleared();
+    void OnTimeOutTimer();
+    void OnDelayTimer();
+
+protected:
+    bool Navigate(QString& url);
+    bool TryPush();
+    bool PushOnDocumentComplete();
+    bool PushOnNavigateError();
+    bool DoPush(const StringHolder& name, const StringHolder& pageUrl, const StringHolder& detail,
+                const StringHolder& body, const ViewHolder& view);
+
+    bool GetMimeType(QString& out);
+    bool GetLastModified(QString& out);
+    bool IsXMLDocument();
+    bool GetXML(QString& out);
+    bool GetRenderedHTML(QString& out);
+    bool ProcessOptScript();
+    bool ProcessOptCoordinate();
+    bool GetSnapshot(ViewHolder& view);
+
+    QMyWebPage* page;
+    QMyNetworkAccessManager* networkManager;
+    QString currentUrl;
+    QString url;
+    QString requestName;
+    bool progressed;
+    bool finished;
+    bool layoutCompleted;
+    bool documentCompleted;
+    log4cplus::Logger logger;
+    Orvo::Browser::Option::Tuple options;
+    bool requestSet;
+
+private:
+    void ApplyOptions(QNetworkRequest& request, bool& posted);
+    void ApplyDisable();
+    void ApplyCookies();
+    QVariant Evaluate(const QString& script);
+    bool IsXmlMode();
+};
+
+#endif
