@@ -45,7 +45,9 @@ Outcome Classify(const Result& result) {
     if (result.pageUrl.empty() && result.detail.empty() && result.body.empty() && result.encodedSnapshot.empty()) {
         return Outcome::Failed;
     }
-    if (result.body.empty() && AllDigits(result.detail)) {
+    // A failed navigation has no body, and its status as detail; none when
+    // the server never answered.
+    if (result.body.empty() && (result.detail.empty() || AllDigits(result.detail))) {
         return Outcome::NavigationError;
     }
     return Outcome::Rendered;
@@ -146,7 +148,7 @@ Result Client::Read(PendingRequest& pending, PendingRequest::ResultChannel::Elem
         return result;
     }
     result.outcome = Classify(result);
-    if (result.outcome == Outcome::NavigationError) {
+    if (result.outcome == Outcome::NavigationError && !result.detail.empty()) {
         result.status = std::stoi(result.detail);
     }
     if (!result.encodedSnapshot.empty() && !Snapshot::Decode(result.encodedSnapshot, result.snapshot, result.error)) {

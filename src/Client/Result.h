@@ -13,6 +13,7 @@ namespace Client {
 enum class Outcome {
     Rendered,         // the page loaded; detail is its last-modified text
     NavigationError,  // the page failed; detail and status hold the HTTP status
+                      // (empty and 0 when the server never answered)
     Dead,             // the worker answered "DEAD": it was stopping
     TimedOut,         // no answer within the client's own time limit
     WorkerGone,       // the worker ended without answering

@@ -21,6 +21,15 @@ QMyNetworkAccessManager::QMyNetworkAccessManager(QNetworkAccessManager* pageMana
 QNetworkReply* QMyNetworkAccessManager::createRequest(Operation operation, const QNetworkRequest& request,
                                                       QIODevice* outgoingData) {
     const bool watched = operation == HeadOperation || operation == GetOperation || operation == PostOperation;
+    if (watched && IsRedirectionOfMainReply(request.url())) {
+        // The engine follows a redirection as soon as the headers are in,
+        // before the redirected reply has finished: the request for the
+        // target becomes the main one. The old reply is the engine's still.
+        LOG4CPLUS_DEBUG(logger, "QMyNetworkAccessManager::OnNetworkReplyFinished REDIRECT TO => "
+                                    << request.url().toString().toUtf8().constData());
+        disconnect(mainReply, nullptr, this, nullptr);
+        mainReply = nullptr;
+    }
     if (!watched || mainReply != nullptr) {
         return QNetworkAccessManager::createRequest(operation, request, outgoingData);
     }
@@ -29,6 +38,14 @@ QNetworkReply* QMyNetworkAccessManager::createRequest(Operation operation, const
     mainReply = QNetworkAccessManager::createRequest(operation, request, outgoingData);
     connect(mainReply, SIGNAL(finished()), this, SLOT(OnNetworkReplyFinished()));
     return mainReply;
+}
+
+bool QMyNetworkAccessManager::IsRedirectionOfMainReply(const QUrl& url) const {
+    if (mainReply == nullptr || replied) {
+        return false;
+    }
+    const QUrl target = mainReply->attribute(QNetworkRequest::RedirectionTargetAttribute).toUrl();
+    return !target.isEmpty() && mainReply->url().resolved(target) == url;
 }
 
 void QMyNetworkAccessManager::OnNetworkReplyFinished() {

@@ -11,7 +11,8 @@ class QNetworkReply;
 // A page's network access manager that watches the page's main resource:
 // the first HEAD, GET or POST request is the main one; when its reply is
 // redirected, the next such request (the engine's request for the target)
-// takes its place. When the main reply finishes without redirection, its
+// takes its place (also when the engine asks for the target before the
+// redirected reply has finished). When the main reply finishes without redirection, its
 // Content-Type, HTTP status and Last-Modified date are kept and replied is
 // set, for good. Every other request passes through unwatched.
 class QMyNetworkAccessManager : public QNetworkAccessManager {
@@ -35,6 +36,9 @@ private slots:
     void OnNetworkReplyFinished();
 
 private:
+    // Whether url is where the main reply, not finished yet, redirects to.
+    bool IsRedirectionOfMainReply(const QUrl& url) const;
+
     log4cplus::Logger logger;
     QNetworkReply* mainReply;
 };

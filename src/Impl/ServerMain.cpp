@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QTimer>
+#include <QWebSettings>
 #include <QtGlobal>
 #include <log4cplus/loggingmacros.h>
 
@@ -27,6 +28,14 @@ void SelectHeadlessPlatform() {
     }
 }
 
+// Every request must reach the network: a page that the engine took from
+// its memory cache would have no reply to judge it by, and a crawler wants
+// the page as it is now.
+void KeepNoPagesInMemory() {
+    QWebSettings::setObjectCacheCapacities(0, 0, 0);
+    QWebSettings::setMaximumPagesInCache(0);
+}
+
 } // namespace
 
 int Main(int argc, char** argv) {
@@ -41,6 +50,7 @@ int Main(int argc, char** argv) {
     SelectHeadlessPlatform();
     QApplication application(argc, argv);
     PageScripts::Load();
+    KeepNoPagesInMemory();
     QMainRequestHandler* handler = new QMainRequestHandler(nullptr);
     handler->pollTimer = new QTimer(handler);
     QObject::connect(handler->pollTimer, SIGNAL(timeout()), handler, SLOT(OnPollTimer()));
