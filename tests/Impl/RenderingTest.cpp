@@ -79,8 +79,9 @@ TestHttpServer::Response Site(const TestHttpServer::Request& request) {
         return Html("<html><body style=\"margin:0\"><div style=\"background:#ff0000;width:200px;height:100px\">"
                     "</div><div style=\"height:3000px\">tall</div></body></html>");
     }
-    if (target == "/slow") {
-        return Html("<html><body><script>var t = 0;</script><p>slow</p></body></html>");
+    if (target == "/dialogs") {
+        return Html("<html><body><script>alert('hi'); var name = prompt('name?', 'x');"
+                    "document.write('<p id=\"answer\">' + confirm('ok?') + '</p>');</script></body></html>");
     }
     return Html("<html><body>not found</body></html>", 404);
 }
@@ -266,6 +267,13 @@ TEST_F(Rendering, SeveralPagesInFlightAreServedBySpawnedHandlers) {
     const std::string log = Log();
     EXPECT_NE(std::string::npos, log.find(" - MainThread => ProcessRequest\n")) << log;
     EXPECT_NE(std::string::npos, log.find(" - Spawn 4 => ProcessRequest\n")) << log;
+}
+
+TEST_F(Rendering, DialogsNeverBlockThePage) {
+    const Result result = Render("/dialogs");
+    ASSERT_EQ(Outcome::Rendered, result.outcome) << result.error;
+    EXPECT_NE(std::string::npos, result.body.find("<p id=\"answer\">true</p>")) << result.body;
+    EXPECT_NE(std::string::npos, Log().find(" - [alert] hi\n"));
 }
 
 // A page the engine has seen must still come from the network, or there
