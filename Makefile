@@ -19,6 +19,7 @@ test: build
 bench: build
 	$(BUILD_DIR)/bench/orvo-bench --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
 	$(BUILD_DIR)/bench/orvo-bench-roundtrip --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
+	$(BUILD_DIR)/bench/orvo-bench-render
 
 clean:
 	rm -rf $(BUILD_DIR)

@@ -1,0 +1,204 @@
+// Pages through one worker end to end: local pages served on 127.0.0.1,
+// rendered with and without snapshots. Prints, per page set, the median
+// latency of one page alone, the pages per second with 8 in flight, and at
+// the end the worker's peak resident memory after 200 pages.
+//
+// Page sets: "articles" are saved real-world pages of the corpus directory
+// (ORVO_CORPUS_DIR, by default the shared corpus beside the project),
+// "long" its 20000-pixel page, "script" its page that builds a 5000-row
+// table in script. Without the corpus, synthetic articles stand in.
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <boost/filesystem.hpp>
+#include <signal.h>
+
+#include "Client/Client.h"
+#include "Common/TestHttpServer.h"
+
+namespace {
+
+using namespace Orvo::Browser::Client;
+using OrvoTest::TestHttpServer;
+
+typedef std::chrono::steady_clock Clock;
+
+std::map<std::string, std::string> pages;
+
+std::string CorpusDirectory() {
+    const char* configured = std::getenv("ORVO_CORPUS_DIR");
+    return configured != nullptr ? configured : ORVO_CORPUS_DIR;
+}
+
+void LoadPages() {
+    const std::string directory = CorpusDirectory();
+    if (boost::filesystem::is_directory(directory)) {
+        for (const auto& entry : boost::filesystem::directory_iterator(directory)) {
+            std::ifstream file(entry.path().string(), std::ios::binary);
+            pages["/" + entry.path().filename().string()] =
+                std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+        }
+        return;
+    }
+    std::fprintf(stderr, "no corpus at %s: synthetic articles only\n", directory.c_str());
+    for (int k = 0; k < 40; ++k) {
+        std::string body = "<html><head><title>Article " + std::to_string(k) + "</title></head><body><h1>Title</h1>";
+        for (int p = 0; p < 30; ++p) {
+            body += "<p>Paragraph " + std::to_string(p) + " of a plain article with <a href='#'>a link</a>.</p>";
+        }
+        pages["/article-" + std::to_string(k) + ".html"] = body + "</body></html>";
+    }
+}
+
+TestHttpServer::Response Serve(const TestHttpServer::Request& request) {
+    TestHttpServer::Response response;
+    const auto page = pages.find(request.target);
+    if (page == pages.end()) {
+        response.status = 404;
+        return response;
+    }
+    response.headers = {{"Content-Type", "text/html; charset=utf-8"}};
+    response.body = page->second;
+    return response;
+}
+
+std::vector<std::string> Set(const std::string& name) {
+    std::vector<std::string> targets;
+    for (const auto& page : pages) {
+        const bool synthetic = page.first.find("/synthetic-") == 0;
+        if ((name == "articles" && !synthetic) || (name == "long" && page.first == "/synthetic-long.html")
+            || (name == "script" && page.first == "/synthetic-heavy-js.html")) {
+            targets.push_back(page.first);
+        }
+    }
+    return targets;
+}
+
+Orvo::Browser::Request::Options Options(bool snapshot) {
+    Orvo::Browser::Request::Options options;
+    options["snapshot"] = snapshot;
+    // The worker would end itself between two pages served one at a time.
+    options["keep"] = 3600000;
+    return options;
+}
+
+double Median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return values.empty() ? 0 : values[values.size() / 2];
+}
+
+double Elapsed(Clock::time_point start) {
+    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+// Some saved pages never finish loading here (the worker gives up on them
+// after its page time-out); they are dropped from the set after this long.
+const int PageLimitMs = 30000;
+
+// One page at a time: the median of the latencies of the pages rendered.
+// Pages that do not render are removed from targets.
+double Latency(Client& client, const TestHttpServer& server, std::vector<std::string>& targets, bool snapshot,
+               int rounds) {
+    std::vector<double> latencies;
+    std::vector<std::string> rendered;
+    for (int round = 0; round < rounds; ++round) {
+        rendered.clear();
+        for (const std::string& target : targets) {
+            const Clock::time_point start = Clock::now();
+            if (client.Render(server.Url(target), Options(snapshot), PageLimitMs).outcome == Outcome::Rendered) {
+                latencies.push_back(Elapsed(start));
+                rendered.push_back(target);
+            } else {
+                std::fprintf(stderr, "not rendered: %s\n", target.c_str());
+            }
+        }
+        targets = rendered;
+    }
+    return Median(latencies);
+}
+
+// count pages with inFlight outstanding at any time: pages per second.
+double Throughput(Client& client, const TestHttpServer& server, const std::vector<std::string>& targets,
+                  bool snapshot, int count, int inFlight, int& failures) {
+    const Clock::time_point start = Clock::now();
+    std::vector<std::unique_ptr<PendingRequest>> window;
+    int sent = 0;
+    int done = 0;
+    while (done < count) {
+        while (sent < count && static_cast<int>(window.size()) < inFlight) {
+            window.push_back(client.Submit(server.Url(targets[sent % targets.size()]), Options(snapshot)));
+            ++sent;
+        }
+        const Result result = client.Collect(*window.front(), PageLimitMs);
+        failures += result.outcome == Outcome::Rendered ? 0 : 1;
+        window.erase(window.begin());
+        ++done;
+    }
+    return count / (Elapsed(start) / 1000.0);
+}
+
+long PeakResidentKiB(pid_t pid) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("VmHWM:", 0) == 0) {
+            return std::strtol(line.c_str() + 6, nullptr, 10);
+        }
+    }
+    return -1;
+}
+
+} // namespace
+
+int main() {
+    LoadPages();
+    TestHttpServer server(&Serve);
+    Worker::StartOptions options;
+    options.program = ORVO_BROWSER_BINARY;
+    options.logFile = std::getenv("ORVO_BENCH_LOG") ? std::getenv("ORVO_BENCH_LOG") : "/dev/null";
+    options.environment = {"DISPLAY=", "WAYLAND_DISPLAY=", "QT_QPA_PLATFORM="};
+    Client client(Worker::Start(options));
+
+    std::printf("%-10s %-9s %8s %14s %12s\n", "set", "snapshot", "pages", "median ms", "pages/s (8)");
+    int failures = 0;
+    int served = 0;
+    std::map<std::string, std::vector<std::string>> sets;
+    for (const std::string name : {"articles", "long", "script"}) {
+        std::vector<std::string>& targets = sets[name] = Set(name);
+        if (targets.empty()) {
+            continue;
+        }
+        for (const bool snapshot : {false, true}) {
+            const int rounds = targets.size() > 10 ? 1 : 5;
+            const double latency = Latency(client, server, targets, snapshot, rounds);
+            if (targets.empty()) {
+                continue;
+            }
+            const int count = std::max<int>(16, static_cast<int>(targets.size()));
+            const double rate = Throughput(client, server, targets, snapshot, count, 8, failures);
+            served += static_cast<int>(targets.size()) * rounds + count;
+            std::printf("%-10s %-9s %8zu %14.1f %12.2f\n", name.c_str(), snapshot ? "on" : "off", targets.size(),
+                        latency, rate);
+        }
+    }
+    if (served < 200 && !sets["articles"].empty()) {
+        Throughput(client, server, sets["articles"], true, 200 - served, 8, failures);
+        served = 200;
+    }
+    std::printf("peak resident memory of the worker after %d pages: %.1f MiB\n", served,
+                PeakResidentKiB(client.GetWorker().Pid()) / 1024.0);
+    std::printf("pages not rendered: %d\n", failures);
+    // It would wait an hour to end itself: the client removes what it leaves.
+    ::kill(client.GetWorker().Pid(), SIGKILL);
+    client.GetWorker().WaitForExit(60000);
+    return 0;
+}
