@@ -101,8 +101,8 @@ double Elapsed(Clock::time_point start) {
 }
 
 // Some saved pages never finish loading here (the worker gives up on them
-// after its page time-out); they are dropped from the set after this long.
-const int PageLimitMs = 30000;
+// after its page time-out); they are dropped from the set after this long (the worker gives up after 5 minutes).
+const int PageLimitMs = 10000;
 
 // One page at a time: the median of the latencies of the pages rendered.
 // Pages that do not render are removed from targets.

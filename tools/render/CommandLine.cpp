@@ -1,0 +1,215 @@
+#include "CommandLine.h"
+
+#include <fstream>
+#include <iterator>
+#include <istream>
+#include <stdexcept>
+
+#include <boost/algorithm/string/trim.hpp>
+#include <boost/filesystem.hpp>
+
+namespace Orvo {
+namespace Render {
+
+namespace {
+
+struct UsageError : std::runtime_error {
+    explicit UsageError(const std::string& what) : std::runtime_error(what) {}
+};
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    if (!file) {
+        throw UsageError("cannot read " + path);
+    }
+    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+int Number(const std::string& flag, const std::string& text, int least) {
+    std::size_t used = 0;
+    int value = 0;
+    try {
+        value = std::stoi(text, &used);
+    } catch (const std::exception&) {
+        used = 0;
+    }
+    if (used != text.size() || text.empty() || value < least) {
+        throw UsageError(flag + " takes a whole number" + (least > 0 ? " of at least " + std::to_string(least) : "")
+                         + ", not '" + text + "'");
+    }
+    return value;
+}
+
+void ReadUrls(std::istream& input, std::vector<std::string>& urls) {
+    std::string line;
+    while (std::getline(input, line)) {
+        boost::algorithm::trim(line);
+        if (!line.empty() && line[0] != '#') {
+            urls.push_back(CommandLine::ToUrl(line));
+        }
+    }
+}
+
+// Walks the arguments; flags that take a value read the next one.
+class Reader {
+public:
+    Reader(const std::vector<std::string>& args, std::istream& standardInput, Settings& settings)
+        : args(args), standardInput(standardInput), settings(settings) {}
+
+    CommandLine::Action Run() {
+        for (position = 0; position < args.size(); ++position) {
+            const std::string& arg = args[position];
+            if (arg == "--help" || arg == "-h") {
+                return CommandLine::Action::Help;
+            }
+            if (arg == "--version") {
+                return CommandLine::Action::Version;
+            }
+            if (arg.size() > 1 && arg[0] == '-' && arg != "-") {
+                Flag(arg);
+            } else {
+                settings.urls.push_back(CommandLine::ToUrl(arg));
+            }
+        }
+        if (settings.urls.empty()) {
+            throw UsageError("no URL given");
+        }
+        return CommandLine::Action::Run;
+    }
+
+private:
+    std::string Value(const std::string& flag) {
+        if (position + 1 >= args.size()) {
+            throw UsageError(flag + " needs a value");
+        }
+        return args[++position];
+    }
+
+    void Flag(const std::string& flag) {
+        auto& options = settings.options;
+        if (flag == "--snapshot" || flag == "--no-snapshot") {
+            options["snapshot"] = flag == "--snapshot";
+        } else if (flag == "--coordinate") {
+            options["coordinate"] = true;
+        } else if (flag == "--tiva") {
+            options["tiva"] = true;
+        } else if (flag == "--keep") {
+            options["keep"] = Number(flag, Value(flag), 0);
+        } else if (flag == "--delay") {
+            options["delay"] = Number(flag, Value(flag), 0);
+        } else if (flag == "--post") {
+            options["post"] = Value(flag);
+        } else if (flag == "--post-file") {
+            options["post"] = ReadFile(Value(flag));
+        } else if (flag == "--script") {
+            options["script"] = Value(flag);
+        } else if (flag == "--script-file") {
+            options["script"] = ReadFile(Value(flag));
+        } else if (flag == "--cookie") {
+            options["cookie"] = Value(flag);
+        } else if (flag == "--disable") {
+            options["disable"] = Value(flag);
+        } else {
+            Own(flag);
+        }
+    }
+
+    void Own(const std::string& flag) {
+        if (flag == "--out") {
+            settings.outDirectory = Value(flag);
+        } else if (flag == "--input") {
+            Input(Value(flag));
+        } else if (flag == "--workers") {
+            settings.workers = Number(flag, Value(flag), 1);
+        } else if (flag == "--in-flight") {
+            settings.inFlight = Number(flag, Value(flag), 1);
+        } else if (flag == "--worker-pid") {
+            settings.workerPid = Number(flag, Value(flag), 1);
+        } else if (flag == "--timeout") {
+            settings.timeoutSeconds = Number(flag, Value(flag), 1);
+        } else if (flag == "--image") {
+            settings.imageFormat = Value(flag);
+            if (settings.imageFormat != "png" && settings.imageFormat != "bmp") {
+                throw UsageError("--image takes png or bmp, not '" + settings.imageFormat + "'");
+            }
+        } else if (flag == "--raw") {
+            settings.raw = true;
+        } else if (flag == "--quiet") {
+            settings.quiet = true;
+        } else {
+            throw UsageError("unknown option " + flag);
+        }
+    }
+
+    void Input(const std::string& source) {
+        if (source == "-") {
+            ReadUrls(standardInput, settings.urls);
+            return;
+        }
+        std::ifstream file(source);
+        if (!file) {
+            throw UsageError("cannot read " + source);
+        }
+        ReadUrls(file, settings.urls);
+    }
+
+    const std::vector<std::string>& args;
+    std::istream& standardInput;
+    Settings& settings;
+    std::size_t position = 0;
+};
+
+} // namespace
+
+CommandLine::Action CommandLine::Parse(const std::vector<std::string>& args, std::istream& standardInput,
+                                       Settings& settings, std::string& error) {
+    try {
+        return Reader(args, standardInput, settings).Run();
+    } catch (const UsageError& e) {
+        error = e.what();
+        return Action::UsageError;
+    }
+}
+
+std::string CommandLine::ToUrl(const std::string& text) {
+    if (text.find("://") != std::string::npos || text.rfind("about:", 0) == 0 || text.rfind("data:", 0) == 0) {
+        return text;
+    }
+    if (boost::filesystem::exists(text)) {
+        return "file://" + boost::filesystem::absolute(text).lexically_normal().string();
+    }
+    return text;
+}
+
+std::string CommandLine::Usage() {
+    return "usage: orvo-render [options] URL...\n"
+           "Renders each URL with the Orvo Browser worker and writes the results to a directory.\n"
+           "\n"
+           "Request options:\n"
+           "  --snapshot, --no-snapshot   take a full-page snapshot (default: on)\n"
+           "  --coordinate                annotate element regions\n"
+           "  --keep MS                   worker's idle time before it ends (default 2000)\n"
+           "  --tiva                      compact body serialisation\n"
+           "  --delay MS                  wait after the page is ready (default 100)\n"
+           "  --post DATA, --post-file FILE   POST this body\n"
+           "  --script JS, --script-file FILE run this script before extraction\n"
+           "  --cookie 'a=1; b=2'         cookies for the URL\n"
+           "  --disable LIST              e.g. images,javascript\n"
+           "\n"
+           "Client options:\n"
+           "  --out DIR                   output directory (default orvo-out)\n"
+           "  --input FILE                more URLs, one per line; - for standard input\n"
+           "  --workers N                 workers to start (default 1)\n"
+           "  --in-flight N               requests outstanding per worker (default 8)\n"
+           "  --worker-pid PID            use a running worker\n"
+           "  --timeout SEC               limit per page (default 310)\n"
+           "  --image png|bmp             snapshot file format (default png)\n"
+           "  --raw                       also keep the record's fields as received\n"
+           "  --quiet                     no progress line or summary\n"
+           "  --help, --version\n"
+           "\n"
+           "Exit status: 0 when every URL got a result from a worker, 1 when any did not, 2 for a usage error.\n";
+}
+
+} // namespace Render
+} // namespace Orvo

@@ -1,0 +1,29 @@
+#ifndef ORVO_TOOLS_RENDER_SETTINGS_H
+#define ORVO_TOOLS_RENDER_SETTINGS_H
+
+#include <string>
+#include <vector>
+
+#include "Protocol/Request.h"
+
+namespace Orvo {
+namespace Render {
+
+// What one run of orvo-render is asked to do, as read from its command line.
+struct Settings {
+    std::vector<std::string> urls;
+    Browser::Request::Options options;
+    std::string outDirectory = "orvo-out";
+    int workers = 1;
+    int inFlight = 8;
+    int workerPid = 0;
+    int timeoutSeconds = 310;
+    std::string imageFormat = "png";
+    bool raw = false;
+    bool quiet = false;
+};
+
+} // namespace Render
+} // namespace Orvo
+
+#endif
