@@ -1,0 +1,177 @@
+// orvo-render end to end: the command against a test HTTP server on
+// 127.0.0.1, with the files and JSON lines it writes.
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <boost/algorithm/string/predicate.hpp>
+#include <boost/algorithm/string/split.hpp>
+#include <gtest/gtest.h>
+
+#include "Common/ChildProcess.h"
+#include "Common/TemporaryDirectory.h"
+#include "Common/TestHttpServer.h"
+#include "render/CommandLine.h"
+
+namespace {
+
+using OrvoTest::TestHttpServer;
+
+TestHttpServer::Response Site(const TestHttpServer::Request& request) {
+    TestHttpServer::Response response;
+    response.headers = {{"Content-Type", "text/html"}};
+    if (request.target == "/missing") {
+        response.status = 404;
+        response.body = "gone";
+        return response;
+    }
+    response.headers.push_back({"Last-Modified", "Tue, 15 Nov 1994 12:45:26 GMT"});
+    response.body = "<html><body style=\"margin:0\"><div style=\"background:#0000ff;width:40px;height:30px\"></div>"
+                    "<p>" + request.target + "</p></body></html>";
+    return response;
+}
+
+class OrvoRender : public ::testing::Test {
+protected:
+    OrvoRender() : server(&Site) {}
+
+    int Run(std::vector<std::string> args, std::string& output) {
+        args.insert(args.begin(), ORVO_RENDER_BINARY);
+        return OrvoTest::RunProgram(args, directory.path, output,
+                                    {"DISPLAY=", "WAYLAND_DISPLAY=", "QT_QPA_PLATFORM="});
+    }
+
+    std::vector<std::string> Lines(const std::string& file) const {
+        std::vector<std::string> lines;
+        const std::string text = directory.Read(file);
+        boost::algorithm::split(lines, text, [](char c) { return c == '\n'; });
+        if (!lines.empty() && lines.back().empty()) {
+            lines.pop_back();
+        }
+        return lines;
+    }
+
+    bool Has(const std::string& text, const std::string& part) const { return text.find(part) != std::string::npos; }
+
+    TestHttpServer server;
+    OrvoTest::TemporaryDirectory directory;
+};
+
+TEST_F(OrvoRender, WritesFilesAndJsonLinesInInputOrder) {
+    std::string output;
+    ASSERT_EQ(0, Run({"--out", "out", "--keep", "200", server.Url("/a"), server.Url("/b")}, output)) << output;
+    const std::vector<std::string> lines = Lines("out/results.jsonl");
+    ASSERT_EQ(2u, lines.size());
+    EXPECT_TRUE(boost::starts_with(lines[0], "{\"url\":\"" + server.Url("/a") + "\",\"name\":\"OrvoClient_"))
+        << lines[0];
+    EXPECT_TRUE(Has(lines[0], "\"detail\":\"11/15/1994 12:45:26\",\"outcome\":\"rendered\",\"status\":null,"
+                              "\"lastModified\":\"11/15/1994 12:45:26\",\"body\":\"0001.html\","
+                              "\"snapshot\":\"0001.png\",\"width\":"))
+        << lines[0];
+    EXPECT_TRUE(Has(lines[1], "\"body\":\"0002.html\",\"snapshot\":\"0002.png\"")) << lines[1];
+    EXPECT_TRUE(Has(directory.Read("out/0001.html"), "<p>/a</p>"));
+    EXPECT_TRUE(Has(directory.Read("out/0002.html"), "<p>/b</p>"));
+    EXPECT_EQ("\x89PNG", directory.Read("out/0001.png").substr(0, 4));
+    EXPECT_TRUE(Has(output, "2 pages: 2 rendered, 0 navigation errors, 0 without result")) << output;
+}
+
+TEST_F(OrvoRender, ANotFoundPageAndAnUnreachablePortAreNavigationErrors) {
+    std::string output;
+    EXPECT_EQ(0, Run({"--out", "out", "--keep", "200", "--no-snapshot", server.Url("/missing"), "http://127.0.0.1:9/"},
+                     output))
+        << output;
+    const std::vector<std::string> lines = Lines("out/results.jsonl");
+    ASSERT_EQ(2u, lines.size());
+    EXPECT_TRUE(Has(lines[0], "\"detail\":\"404\",\"outcome\":\"navigation-error\",\"status\":404,\"lastModified\":null,"
+                              "\"body\":null,\"snapshot\":null,\"width\":0,\"height\":0,\"bodyBytes\":0"))
+        << lines[0];
+    EXPECT_TRUE(Has(lines[1], "\"outcome\":\"navigation-error\",\"status\":null")) << lines[1];
+    EXPECT_FALSE(directory.Exists("out/0001.html"));
+}
+
+TEST_F(OrvoRender, RawKeepsTheFieldsByteForByte) {
+    std::string output;
+    ASSERT_EQ(0, Run({"--out", "out", "--keep", "200", "--raw", "--image", "bmp", server.Url("/raw")}, output))
+        << output;
+    EXPECT_EQ("11/15/1994 12:45:26", directory.Read("out/0001.detail"));
+    EXPECT_EQ(directory.Read("out/0001.html"), directory.Read("out/0001.body"));
+    const std::string snapshot = directory.Read("out/0001.snapshot");
+    ASSERT_GT(snapshot.size(), 4u);
+    const unsigned char* tail = reinterpret_cast<const unsigned char*>(snapshot.data() + snapshot.size() - 4);
+    const std::size_t bitmapLength = tail[0] | tail[1] << 8 | tail[2] << 16 | std::size_t(tail[3]) << 24;
+    const std::string bmp = directory.Read("out/0001.bmp");
+    EXPECT_EQ("BM", bmp.substr(0, 2));
+    EXPECT_EQ(bitmapLength, bmp.size()) << "the raw snapshot announces the bitmap orvo-render decoded";
+}
+
+TEST_F(OrvoRender, SeveralWorkersShareTheList) {
+    directory.Write("urls.txt", server.Url("/1") + "\n" + server.Url("/2") + "\n\n# skipped\n" + server.Url("/3") + "\n"
+                                    + server.Url("/4") + "\n");
+    std::string output;
+    ASSERT_EQ(0, Run({"--out", "out", "--keep", "200", "--no-snapshot", "--workers", "2", "--in-flight", "1",
+                      "--input", "urls.txt"},
+                     output))
+        << output;
+    const std::vector<std::string> lines = Lines("out/results.jsonl");
+    ASSERT_EQ(4u, lines.size());
+    std::vector<std::string> workers;
+    for (std::size_t k = 0; k < lines.size(); ++k) {
+        EXPECT_TRUE(Has(lines[k], "\"url\":\"" + server.Url("/" + std::to_string(k + 1)) + "\"")) << lines[k];
+        EXPECT_TRUE(Has(lines[k], "\"outcome\":\"rendered\"")) << lines[k];
+    }
+    EXPECT_TRUE(Has(directory.Read("out/0004.html"), "<p>/4</p>"));
+}
+
+// With keep 0 the worker ends as soon as it is idle, so later URLs meet a
+// worker that has ended, or is ending, and go to a fresh one.
+TEST_F(OrvoRender, AWorkerThatEndsBetweenRequestsIsReplaced) {
+    std::string output;
+    ASSERT_EQ(0, Run({"--out", "out", "--keep", "0", "--no-snapshot", "--in-flight", "1", server.Url("/x"),
+                      server.Url("/y"), server.Url("/z")},
+                     output))
+        << output;
+    for (const std::string& line : Lines("out/results.jsonl")) {
+        EXPECT_TRUE(Has(line, "\"outcome\":\"rendered\"")) << line;
+    }
+}
+
+TEST_F(OrvoRender, UsageErrorsSayWhatWasWrong) {
+    std::string output;
+    EXPECT_EQ(2, Run({}, output));
+    EXPECT_EQ("orvo-render: no URL given\nTry 'orvo-render --help'.\n", output);
+    EXPECT_EQ(2, Run({"--workers", "zero", "http://127.0.0.1/"}, output));
+    EXPECT_EQ("orvo-render: --workers takes a whole number of at least 1, not 'zero'\nTry 'orvo-render --help'.\n",
+              output);
+    EXPECT_EQ(2, Run({"--image", "gif", "http://127.0.0.1/"}, output));
+    EXPECT_TRUE(Has(output, "--image takes png or bmp, not 'gif'")) << output;
+    EXPECT_EQ(0, Run({"--help"}, output));
+    EXPECT_TRUE(Has(output, "usage: orvo-render [options] URL...")) << output;
+}
+
+TEST_F(OrvoRender, AUrlWithoutAnswerMakesTheExitStatusOne) {
+    std::string output;
+    EXPECT_EQ(1, Run({"--out", "out", "--worker-pid", "999999", "http://127.0.0.1/"}, output)) << output;
+    EXPECT_TRUE(Has(directory.Read("out/results.jsonl"), "\"outcome\":\"worker-gone\"")) << output;
+}
+
+TEST(OrvoRenderCommandLine, OptionsMapOntoTypedRequestOptions) {
+    Orvo::Render::Settings settings;
+    std::string error;
+    std::istringstream input("http://127.0.0.1/in\n");
+    const auto action = Orvo::Render::CommandLine::Parse(
+        {"--no-snapshot", "--coordinate", "--keep", "5", "--tiva", "--delay", "7", "--post", "a=1", "--script", "x;",
+         "--cookie", "c=1", "--disable", "images", "--input", "-", "http://127.0.0.1/arg"},
+        input, settings, error);
+    ASSERT_EQ(Orvo::Render::CommandLine::Action::Run, action) << error;
+    EXPECT_FALSE(boost::any_cast<bool>(settings.options.at("snapshot")));
+    EXPECT_TRUE(boost::any_cast<bool>(settings.options.at("coordinate")));
+    EXPECT_EQ(5, boost::any_cast<int>(settings.options.at("keep")));
+    EXPECT_EQ(7, boost::any_cast<int>(settings.options.at("delay")));
+    EXPECT_EQ("a=1", boost::any_cast<std::string>(settings.options.at("post")));
+    EXPECT_EQ("images", boost::any_cast<std::string>(settings.options.at("disable")));
+    EXPECT_EQ((std::vector<std::string>{"http://127.0.0.1/in", "http://127.0.0.1/arg"}), settings.urls);
+    EXPECT_EQ("file:///", Orvo::Render::CommandLine::ToUrl("/").substr(0, 8));
+}
+
+} // namespace
