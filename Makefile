@@ -2,7 +2,7 @@
 BUILD_DIR ?= build
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps build test bench clean
+.PHONY: all deps build test bench demo clean
 
 all: build
 
@@ -20,6 +20,10 @@ bench: build
 	$(BUILD_DIR)/bench/orvo-bench --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
 	$(BUILD_DIR)/bench/orvo-bench-roundtrip --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
 	$(BUILD_DIR)/bench/orvo-bench-render
+
+demo: build
+	$(BUILD_DIR)/orvo-render --out orvo-out examples/text.html examples/image.html examples/table.html examples/form.html
+	@echo "Results are in orvo-out/: 0001.html ... 0004.html, the snapshots 0001.png ... 0004.png, and results.jsonl."
 
 clean:
 	rm -rf $(BUILD_DIR)

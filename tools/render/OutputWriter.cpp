@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include <QImage>
+#include <boost/algorithm/string/predicate.hpp>
 #include <boost/filesystem.hpp>
 
 namespace Orvo {
@@ -36,11 +37,19 @@ std::string JsonOrNull(const std::string& text, bool present) {
     return present ? Json(text) : "null";
 }
 
-// An XML serialisation starts with its own root element; HTML output
-// starts with <html> (the engine's dump) or <body> (the compact form).
+// An XML serialisation starts with its own root element, never html; the
+// engine's HTML dump starts with a doctype, an XML declaration or <html>,
+// the compact form with <body>.
 bool IsXml(const std::string& body) {
-    const std::string start = body.substr(0, 5);
-    return !body.empty() && body[0] == '<' && start != "<html" && start != "<HTML" && start != "<body";
+    if (body.empty() || body[0] != '<') {
+        return false;
+    }
+    for (const char* html : {"<!doctype", "<?xml", "<html", "<body"}) {
+        if (boost::algorithm::istarts_with(body, html)) {
+            return false;
+        }
+    }
+    return true;
 }
 
 } // namespace
