@@ -24,3 +24,7 @@ bool QMyWebPage::javaScriptPrompt(QWebFrame*, const QString&, const QString&, QS
 }
 
 void QMyWebPage::javaScriptConsoleMessage(const QString&, int, const QString&) {}
+
+bool QMyWebPage::shouldInterruptJavaScript() {
+    return true;
+}

@@ -7,12 +7,16 @@
 // A web page for unattended use: it never shows anything or waits for a
 // user. File choosers get no file, confirmations are accepted, prompts
 // answered at once with their answer untouched, alerts only logged at
-// DEBUG, console messages dropped.
+// DEBUG, console messages dropped, and a script that runs too long is
+// stopped without asking.
 class QMyWebPage : public QWebPage {
     Q_OBJECT
 
 public:
     explicit QMyWebPage(QObject* parent);
+
+public slots:
+    bool shouldInterruptJavaScript() override;
 
 protected:
     QString chooseFile(QWebFrame* originatingFrame, const QString& oldFile) override;

@@ -1,7 +1,10 @@
 #include "Common/TestHttpServer.h"
 
 #include <boost/algorithm/string/case_conv.hpp>
+#include <chrono>
+
 #include <boost/asio/ip/address.hpp>
+#include <boost/asio/steady_timer.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
 
@@ -16,7 +19,8 @@ using boost::asio::ip::tcp;
 // closes it.
 class Connection : public std::enable_shared_from_this<Connection> {
 public:
-    Connection(tcp::socket socket, TestHttpServer& server) : socket(std::move(socket)), server(server) {}
+    Connection(tcp::socket socket, TestHttpServer& server)
+        : socket(std::move(socket)), server(server), timer(this->socket.get_executor()) {}
 
     void Read() {
         request = {};
@@ -48,15 +52,19 @@ private:
         response.keep_alive(request.keep_alive());
         response.prepare_payload();
         auto self = shared_from_this();
-        http::async_write(socket, response, [self](boost::beast::error_code error, std::size_t) {
-            if (!error && self->response.keep_alive()) {
-                self->Read();
-            }
+        timer.expires_after(std::chrono::milliseconds(out.delayMs));
+        timer.async_wait([self](boost::beast::error_code) {
+            http::async_write(self->socket, self->response, [self](boost::beast::error_code error, std::size_t) {
+                if (!error && self->response.keep_alive()) {
+                    self->Read();
+                }
+            });
         });
     }
 
     tcp::socket socket;
     TestHttpServer& server;
+    boost::asio::steady_timer timer;
     boost::beast::flat_buffer buffer;
     http::request<http::string_body> request;
     http::response<http::string_body> response;

@@ -29,6 +29,8 @@ public:
 
     struct Response {
         int status = 200;
+        // How long the answer waits before it is sent.
+        int delayMs = 0;
         std::vector<std::pair<std::string, std::string>> headers;
         std::string body;
     };

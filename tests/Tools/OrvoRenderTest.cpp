@@ -5,7 +5,15 @@
 #include <string>
 #include <vector>
 
+#include <chrono>
+#include <fstream>
+#include <thread>
+
 #include <boost/algorithm/string/predicate.hpp>
+#include <boost/filesystem.hpp>
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
 #include <boost/algorithm/string/split.hpp>
 #include <gtest/gtest.h>
 
@@ -21,6 +29,9 @@ using OrvoTest::TestHttpServer;
 TestHttpServer::Response Site(const TestHttpServer::Request& request) {
     TestHttpServer::Response response;
     response.headers = {{"Content-Type", "text/html"}};
+    if (request.target == "/hang") {
+        response.delayMs = 60000;
+    }
     if (request.target == "/missing") {
         response.status = 404;
         response.body = "gone";
@@ -30,6 +41,19 @@ TestHttpServer::Response Site(const TestHttpServer::Request& request) {
     response.body = "<html><body style=\"margin:0\"><div style=\"background:#0000ff;width:40px;height:30px\"></div>"
                     "<p>" + request.target + "</p></body></html>";
     return response;
+}
+
+// The process ids of a process's children, from all its threads.
+std::vector<std::string> Children(pid_t pid) {
+    std::vector<std::string> children;
+    for (const auto& task : boost::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/task")) {
+        std::ifstream file(task.path().string() + "/children");
+        std::string child;
+        while (file >> child) {
+            children.push_back(child);
+        }
+    }
+    return children;
 }
 
 class OrvoRender : public ::testing::Test {
@@ -153,6 +177,37 @@ TEST_F(OrvoRender, AUrlWithoutAnswerMakesTheExitStatusOne) {
     std::string output;
     EXPECT_EQ(1, Run({"--out", "out", "--worker-pid", "999999", "http://127.0.0.1/"}, output)) << output;
     EXPECT_TRUE(Has(directory.Read("out/results.jsonl"), "\"outcome\":\"worker-gone\"")) << output;
+}
+
+TEST_F(OrvoRender, CtrlCStopsTheRunAndLeavesNoSharedObject) {
+    std::string output;
+    const std::string capture = directory.path + "/render.out";
+    OrvoTest::ChildProcess render([&] {
+        const int fd = ::open(capture.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        ::dup2(fd, 2);
+        ::chdir(directory.path.c_str());
+        ::putenv(const_cast<char*>("DISPLAY="));
+        ::execl(ORVO_RENDER_BINARY, ORVO_RENDER_BINARY, "--out", "out", "--keep", "200", server.Url("/hang").c_str(),
+                static_cast<char*>(nullptr));
+        return 127;
+    });
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!server.Got("/hang") && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ASSERT_TRUE(server.Got("/hang"));
+    const std::vector<std::string> workers = Children(render.Pid());
+    ASSERT_EQ(1u, workers.size());
+    ::kill(render.Pid(), SIGINT);
+    EXPECT_EQ(130, render.Wait(20000));
+    EXPECT_TRUE(Has(directory.Read("out/results.jsonl"), "\"error\":\"interrupted\"")) << directory.Read("out/results.jsonl");
+    // Neither the client's objects nor the worker it started stay.
+    EXPECT_FALSE(boost::filesystem::exists("/proc/" + workers[0])) << "worker " << workers[0];
+    for (const auto& entry : boost::filesystem::directory_iterator("/dev/shm")) {
+        const std::string name = entry.path().filename().string();
+        EXPECT_EQ(std::string::npos, name.find("OrvoClient_" + std::to_string(render.Pid()))) << name;
+        EXPECT_EQ(std::string::npos, name.find("Orvo_Browser_" + workers[0] + "_")) << name;
+    }
 }
 
 TEST(OrvoRenderCommandLine, OptionsMapOntoTypedRequestOptions) {

@@ -5,6 +5,8 @@
 
 #include "Client/WorkerUnavailable.h"
 
+#include <signal.h>
+
 namespace Orvo {
 namespace Render {
 
@@ -18,6 +20,7 @@ typedef std::chrono::steady_clock Clock;
 
 // Collect waits in slices this long, so that an interruption is seen soon.
 const int SliceMs = 200;
+const int EndWaitMs = 5000;
 
 struct InFlight {
     std::size_t index;
@@ -90,7 +93,11 @@ void RenderJob::Serve(int) {
             continue;
         }
         std::size_t index = 0;
-        if (interrupted || !Next(slot, index)) {
+        if (interrupted) {
+            EndWorker(slot);
+            return;
+        }
+        if (!Next(slot, index)) {
             return;
         }
         slot.again.push_front(index);
@@ -105,6 +112,15 @@ void RenderJob::Serve(int) {
             slot.client.reset();
         }
         slot.workerEnded = false;
+    }
+}
+
+// After an interruption a worker of this run would go on with pages that
+// nobody waits for: it is ended, and the client removes what it leaves.
+void RenderJob::EndWorker(Slot& slot) {
+    if (slot.client && slot.client->GetWorker().Owned()) {
+        ::kill(slot.client->GetWorker().Pid(), SIGKILL);
+        slot.client->GetWorker().WaitForExit(EndWaitMs);
     }
 }
 

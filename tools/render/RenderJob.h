@@ -38,6 +38,7 @@ private:
 
     void Serve(int slotNumber);
     std::unique_ptr<Browser::Client::Client> NewClient(std::string& error);
+    void EndWorker(Slot& slot);
     bool Next(Slot& slot, std::size_t& index);
     void Finish(std::size_t index, const Browser::Client::Result& result, double ms);
     void Fill(Slot& slot);
