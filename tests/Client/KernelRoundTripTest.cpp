@@ -232,7 +232,9 @@ TEST_F(KernelRoundTrip, AWorkerKilledWhileAnsweringIsReportedGoneAndCleanedUp) {
 // the hand-over slot, the one after it in the serving thread, and the last
 // in the request channel when the stop comes.
 TEST_F(KernelRoundTrip, AStopAnswersWaitingAndQueuedRequestsDead) {
-    StartWorker();
+    // The serving thread must still be waiting for the slot when the stop
+    // comes, however loaded the machine: a long hand-over wait.
+    StartWorker(10);
     auto stop = client->Submit("test://host/stop?ms=600", {});
     ASSERT_TRUE(AwaitLog("ServerMediator::GetRequest => GET: test://host/stop?ms=600"));
     auto inSlot = client->Submit("test://host/echo?where=slot", {});
