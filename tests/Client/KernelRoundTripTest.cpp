@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -13,6 +14,7 @@
 #include <signal.h>
 
 #include "Client/Client.h"
+#include "Common/ResultFiles.h"
 #include "Common/TemporaryDirectory.h"
 #include "Protocol/Channel.h"
 #include "Protocol/WorkerNames.h"
@@ -30,16 +32,6 @@ std::vector<std::string> SharedObjects(const std::string& text) {
         const std::string name = entry.path().filename().string();
         if (name.find(text) != std::string::npos) {
             found.push_back(name);
-        }
-    }
-    return found;
-}
-
-std::vector<std::string> ResultFiles() {
-    std::vector<std::string> found;
-    for (const auto& entry : boost::filesystem::directory_iterator("/tmp")) {
-        if (entry.path().filename().string().rfind("_BWIMPL_", 0) == 0) {
-            found.push_back(entry.path().string());
         }
     }
     return found;
@@ -319,13 +311,13 @@ TEST_F(KernelRoundTrip, AnEmptyNamedRecordFromAClientEndsServing) {
 
 TEST_F(KernelRoundTrip, PayloadsOverTheLimitTravelThroughFilesThatTheClientRemoves) {
     StartWorker();
-    const std::vector<std::string> before = ResultFiles();
+    const std::set<std::string> before = OrvoTest::ResultFiles();
     const Result result = client->Render("test://host/big?bytes=5000000&width=640&height=480", {}, 20000);
     ASSERT_EQ(Outcome::Rendered, result.outcome) << result.error;
     EXPECT_EQ(std::string(5000000, 'b'), result.body);
     EXPECT_EQ(640, result.snapshot.width);
     EXPECT_EQ(480, result.snapshot.height);
-    EXPECT_EQ(before, ResultFiles());
+    EXPECT_EQ(before, OrvoTest::ResultFiles());
 }
 
 } // namespace

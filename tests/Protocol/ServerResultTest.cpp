@@ -13,6 +13,7 @@
 #include <sys/resource.h>
 
 #include "Common/ChildProcess.h"
+#include "Common/ResultFiles.h"
 #include "Common/ScopedSegment.h"
 #include "Protocol/FastLz.h"
 
@@ -31,16 +32,6 @@ std::string Std(const String& text) {
 std::string FileContents(const std::string& path) {
     std::ifstream file(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-}
-
-std::set<std::string> TemporaryFiles() {
-    std::set<std::string> files;
-    for (const auto& entry : boost::filesystem::directory_iterator("/tmp")) {
-        if (entry.path().filename().string().rfind("_BWIMPL_", 0) == 0) {
-            files.insert(entry.path().string());
-        }
-    }
-    return files;
 }
 
 // The path a file reference names; fails the test when it is no reference.
@@ -78,7 +69,7 @@ const boost::gil::bgr8c_view_t NoImage;
 
 class ServerResultTest : public ::testing::Test {
 protected:
-    ServerResultTest() : shared(24 << 20), before(TemporaryFiles()) {}
+    ServerResultTest() : shared(24 << 20), before(OrvoTest::ResultFiles()) {}
 
     template <class View>
     ServerResult* Build(const std::string& url, const std::string& detail, const std::string& body, const View& view) {
@@ -88,7 +79,7 @@ protected:
 
     std::set<std::string> NewFiles() const {
         std::set<std::string> added;
-        for (const std::string& file : TemporaryFiles()) {
+        for (const std::string& file : OrvoTest::ResultFiles()) {
             if (before.count(file) == 0) {
                 added.insert(file);
             }
