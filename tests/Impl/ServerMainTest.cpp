@@ -9,13 +9,13 @@ namespace {
 
 // The worker binary run as users run it, in a directory of its own. With
 // no request coming, it stops itself once idle and ends after its keep
-// time; the test-only divisor makes the idle time 1.8 s, well within the
-// serving thread's grace period of 3 s.
+// time; the test-only divisor makes the idle time 3.6 s, and the keep time
+// of 2 s ends well within the serving thread's grace period of 6 s.
 int RunWorker(const OrvoTest::TemporaryDirectory& directory, const std::vector<std::string>& args,
               std::string& output, const std::vector<std::string>& environment = {}) {
     std::vector<std::string> argv{ORVO_BROWSER_BINARY};
     argv.insert(argv.end(), args.begin(), args.end());
-    std::vector<std::string> env{"DISPLAY=", "WAYLAND_DISPLAY=", "QT_QPA_PLATFORM=", "ORVO_TEST_TIME_DIVISOR=100"};
+    std::vector<std::string> env{"DISPLAY=", "WAYLAND_DISPLAY=", "QT_QPA_PLATFORM=", "ORVO_TEST_TIME_DIVISOR=50"};
     env.insert(env.end(), environment.begin(), environment.end());
     return OrvoTest::RunProgram(argv, directory.path, output, env);
 }
