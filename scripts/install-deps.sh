@@ -24,6 +24,11 @@ PACKAGES="
   libgmock-dev
   libbenchmark-dev
   fonts-dejavu-core
+  fonts-liberation2
+  fonts-noto-core
+  fonts-noto-cjk
+  fonts-noto-color-emoji
+  fontconfig
 "
 
 if [ "$(id -u)" -eq 0 ]; then

@@ -42,7 +42,10 @@ Outcome Classify(const Result& result) {
     if (result.detail == "DEAD" && result.body == "DEAD") {
         return Outcome::Dead;
     }
-    if (result.pageUrl.empty() && result.detail.empty() && result.body.empty() && result.encodedSnapshot.empty()) {
+    // An empty record is unusable, except as the failed navigation of an
+    // empty URL, which has nothing to fill in.
+    if (result.pageUrl.empty() && result.detail.empty() && result.body.empty() && result.encodedSnapshot.empty()
+        && !result.url.empty()) {
         return Outcome::Failed;
     }
     // A failed navigation has no body, and its status as detail; none when

@@ -16,7 +16,12 @@ namespace Option = Orvo::Browser::Option;
 QMainRequestHandler::QMainRequestHandler(QObject*)
     : QRequestHandler(nullptr),
       pollTimer(nullptr),
-      logger(Orvo::Logging::LoggerFactory::GetLogger("QMainRequestHandler")) {
+      logger(Orvo::Logging::LoggerFactory::GetLogger("QMainRequestHandler")),
+      spawned(0),
+      serverStopped(false),
+      idleTimer(new QTimer(this)) {
+    idleTimer->setSingleShot(true);
+    connect(idleTimer, SIGNAL(timeout()), this, SLOT(OnSuicideTimer()));
     serverMediator = Orvo::Browser::ServerMediator::Create(::getpid());
     serverMediator->StartServer();
 }
@@ -46,7 +51,7 @@ QMainRequestHandler::~QMainRequestHandler() {
 }
 
 void QMainRequestHandler::Destroy() {
-    finished = true;
+    ReleasePage();
 }
 
 void QMainRequestHandler::OnPollTimer() {
@@ -56,28 +61,45 @@ void QMainRequestHandler::OnPollTimer() {
         request = serverMediator->GetRequest(0);
     } catch (const Orvo::Browser::ServerStoppedException&) {
         LOG4CPLUS_ERROR(logger, "OnPollTimer => ServerStoppedException");
-        finished = true;
+        serverStopped = true;
     }
+    handlers.remove_if(&QMainRequestHandler::Destroyed);
     if (request) {
-        if (!url.isEmpty()) {
-            QRequestHandler* handler = new QRequestHandler(this);
-            handlers.push_back(QPointer<QRequestHandler>(handler));
-            LOG4CPLUS_DEBUG(logger, "Spawn " << handlers.size() << " => ProcessRequest");
-            handler->ProcessRequest(request->url, request->name, request->options);
-        } else {
-            LOG4CPLUS_DEBUG(logger, "MainThread => ProcessRequest");
-            ProcessRequest(request->url, request->name, request->options);
-        }
-    } else if (finished) {
-        QTimer::singleShot(std::max(0, Option::Get<Option::Keep>(options)), this, SLOT(OnSuicideTimer()));
+        idleTimer->stop();
+        Dispatch(*request);
+        return;
+    }
+    TrackIdleness();
+}
+
+void QMainRequestHandler::Dispatch(const Orvo::Browser::ServerRequest& request) {
+    if (state != State::Idle) {
+        QRequestHandler* handler = new QRequestHandler(this);
+        handlers.push_back(QPointer<QRequestHandler>(handler));
+        LOG4CPLUS_DEBUG(logger, "Spawn " << ++spawned << " => ProcessRequest");
+        handler->ProcessRequest(request.url, request.name, request.options);
+    } else {
+        LOG4CPLUS_DEBUG(logger, "MainThread => ProcessRequest");
+        ProcessRequest(request.url, request.name, request.options);
+    }
+}
+
+bool QMainRequestHandler::OwnRequestOver() const {
+    return state == State::Answered || serverStopped;
+}
+
+void QMainRequestHandler::TrackIdleness() {
+    if (!OwnRequestOver() || !handlers.empty()) {
+        idleTimer->stop();
+    } else if (!idleTimer->isActive()) {
+        idleTimer->start(std::max(0, Option::Get<Option::Keep>(options)));
     }
 }
 
 void QMainRequestHandler::OnSuicideTimer() {
     LOG4CPLUS_DEBUG(logger, "OnSuicideTimer");
-    const std::size_t destroyed =
-        static_cast<std::size_t>(std::count_if(handlers.begin(), handlers.end(), &QMainRequestHandler::Destroyed));
-    if (destroyed == handlers.size() && !serverMediator->HasUnfinishedRequest()) {
+    handlers.remove_if(&QMainRequestHandler::Destroyed);
+    if (handlers.empty() && !serverMediator->HasUnfinishedRequest()) {
         deleteLater();
     }
 }

@@ -1,6 +1,7 @@
 #ifndef ORVO_IMPL_QMAINREQUESTHANDLER_H
 #define ORVO_IMPL_QMAINREQUESTHANDLER_H
 
+#include <cstddef>
 #include <list>
 
 #include <QPointer>
@@ -15,11 +16,12 @@ class QTimer;
 // The one long-lived object of the GUI thread. Its constructor creates the
 // server mediator and starts serving; every tick of the poll timer takes at
 // most one request. The first request is served on this handler's own page,
-// every later one by a new QRequestHandler. Once its own request is over
-// (or the server has stopped), each idle tick schedules a check after the
-// request's keep time: when no spawned handler is left and the mediator has
-// nothing unfinished, the handler deletes itself; its destructor stops the
-// server and quits the event loop.
+// which is deleted once that request is answered; every later request goes
+// to a new QRequestHandler. Once its own request is over (or the server has
+// stopped) and no spawned handler is alive, the idle timer measures the
+// first request's keep time; any request or live handler stops it. When it
+// runs out and the mediator has nothing unfinished, the handler deletes
+// itself; its destructor stops the server and quits the event loop.
 class QMainRequestHandler : public QRequestHandler {
     Q_OBJECT
 
@@ -28,8 +30,8 @@ public:
     explicit QMainRequestHandler(QObject* parent);
     ~QMainRequestHandler() override;
 
-    // Only marks the handler's own request as over; the handler is not
-    // deleted this way.
+    // Releases the page of the handler's own request; the handler itself is
+    // not deleted this way.
     void Destroy() override;
 
     // The poll timer, a child of this handler, stopped by the destructor.
@@ -42,9 +44,22 @@ private slots:
 private:
     static bool Destroyed(const QPointer<QRequestHandler>& handler) { return handler.isNull(); }
 
+    // Serves request on this handler's page if it has served none yet, else
+    // on a new spawned handler.
+    void Dispatch(const Orvo::Browser::ServerRequest& request);
+    // The handler's own request has been answered, or the server stopped.
+    bool OwnRequestOver() const;
+    // Starts the idle timer when nothing is alive, stops it otherwise.
+    void TrackIdleness();
+
     log4cplus::Logger logger;
     boost::shared_ptr<Orvo::Browser::ServerMediator> serverMediator;
+    // The spawned handlers still alive, in spawn order.
     std::list<QPointer<QRequestHandler>> handlers;
+    // Every handler spawned so far, deleted ones included.
+    std::size_t spawned;
+    bool serverStopped;
+    QTimer* idleTimer;
 };
 
 #endif

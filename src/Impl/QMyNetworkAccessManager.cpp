@@ -3,6 +3,7 @@
 #include <QNetworkProxy>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QTimer>
 #include <log4cplus/loggingmacros.h>
 
 #include "Support/LoggerFactory.h"
@@ -11,15 +12,22 @@ QMyNetworkAccessManager::QMyNetworkAccessManager(QNetworkAccessManager* pageMana
     : QNetworkAccessManager(parent),
       replied(false),
       logger(Orvo::Logging::LoggerFactory::GetLogger("QMyNetworkAccessManager")),
-      mainReply(nullptr) {
+      mainReply(nullptr),
+      resourceTimeoutMs(0) {
     setCache(pageManager->cache());
     setCookieJar(pageManager->cookieJar());
     setProxy(pageManager->proxy());
     setProxyFactory(pageManager->proxyFactory());
 }
 
-QNetworkReply* QMyNetworkAccessManager::createRequest(Operation operation, const QNetworkRequest& request,
+void QMyNetworkAccessManager::SetResourceTimeout(int milliseconds) {
+    resourceTimeoutMs = milliseconds;
+}
+
+QNetworkReply* QMyNetworkAccessManager::createRequest(Operation operation, const QNetworkRequest& original,
                                                       QIODevice* outgoingData) {
+    QNetworkRequest request(original);
+    request.setAttribute(QNetworkRequest::Http2AllowedAttribute, false);
     const bool watched = operation == HeadOperation || operation == GetOperation || operation == PostOperation;
     if (watched && IsRedirectionOfMainReply(request.url())) {
         // The engine follows a redirection as soon as the headers are in,
@@ -31,13 +39,34 @@ QNetworkReply* QMyNetworkAccessManager::createRequest(Operation operation, const
         mainReply = nullptr;
     }
     if (!watched || mainReply != nullptr) {
-        return QNetworkAccessManager::createRequest(operation, request, outgoingData);
+        QNetworkReply* reply = QNetworkAccessManager::createRequest(operation, request, outgoingData);
+        WatchSubResource(reply);
+        return reply;
     }
     LOG4CPLUS_DEBUG(logger, "QMyNetworkAccessManager::createRequest => "
                                 << request.url().toString().toUtf8().constData());
     mainReply = QNetworkAccessManager::createRequest(operation, request, outgoingData);
     connect(mainReply, SIGNAL(finished()), this, SLOT(OnNetworkReplyFinished()));
     return mainReply;
+}
+
+void QMyNetworkAccessManager::WatchSubResource(QNetworkReply* reply) {
+    if (resourceTimeoutMs <= 0 || reply->isFinished()) {
+        return;
+    }
+    QTimer* silence = new QTimer(reply);
+    silence->setSingleShot(true);
+    const auto heard = [silence]() { silence->start(); };
+    connect(reply, &QNetworkReply::metaDataChanged, silence, heard);
+    connect(reply, &QNetworkReply::downloadProgress, silence, heard);
+    connect(reply, &QNetworkReply::uploadProgress, silence, heard);
+    connect(reply, &QNetworkReply::finished, silence, &QTimer::stop);
+    connect(silence, &QTimer::timeout, reply, [this, reply]() {
+        LOG4CPLUS_DEBUG(logger, "QMyNetworkAccessManager::ResourceTimeout => "
+                                    << reply->url().toString().toUtf8().constData());
+        reply->abort();
+    });
+    silence->start(resourceTimeoutMs);
 }
 
 bool QMyNetworkAccessManager::IsRedirectionOfMainReply(const QUrl& url) const {

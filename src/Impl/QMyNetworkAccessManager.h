@@ -12,9 +12,15 @@ class QNetworkReply;
 // the first HEAD, GET or POST request is the main one; when its reply is
 // redirected, the next such request (the engine's request for the target)
 // takes its place (also when the engine asks for the target before the
-// redirected reply has finished). When the main reply finishes without redirection, its
-// Content-Type, HTTP status and Last-Modified date are kept and replied is
-// set, for good. Every other request passes through unwatched.
+// redirected reply has finished). When the main reply finishes without
+// redirection, its Content-Type, HTTP status and Last-Modified date are kept
+// and replied is set, for good.
+//
+// Every other request is a sub-resource: it is aborted once it has received
+// nothing for the resource time-out, so that one server that never answers
+// cannot keep a page from completing. No request may use HTTP/2: Qt's
+// HTTP/2 queue loses queued requests when a host look-up fails or one of
+// them is aborted, and a lost reply never finishes.
 class QMyNetworkAccessManager : public QNetworkAccessManager {
     Q_OBJECT
 
@@ -22,6 +28,9 @@ public:
     // Takes over the cache, cookie jar, proxy and proxy factory of the
     // page's own manager.
     QMyNetworkAccessManager(QNetworkAccessManager* pageManager, QObject* parent);
+
+    // How long a sub-resource may receive nothing; 0 or less waits for ever.
+    void SetResourceTimeout(int milliseconds);
 
     bool replied;
     QString contentType;
@@ -38,9 +47,12 @@ private slots:
 private:
     // Whether url is where the main reply, not finished yet, redirects to.
     bool IsRedirectionOfMainReply(const QUrl& url) const;
+    // Aborts reply once it has been silent for the resource time-out.
+    void WatchSubResource(QNetworkReply* reply);
 
     log4cplus::Logger logger;
     QNetworkReply* mainReply;
+    int resourceTimeoutMs;
 };
 
 #endif

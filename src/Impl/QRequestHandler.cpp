@@ -52,15 +52,21 @@ QRequestHandler::QRequestHandler(QObject* parent)
     : QObject(parent),
       currentUrl(QString::fromLatin1(Blank)),
       progressed(false),
-      finished(false),
       layoutCompleted(false),
       documentCompleted(false),
+      state(State::Idle),
       logger(Orvo::Logging::LoggerFactory::GetLogger("QRequestHandler")),
-      requestSet(false) {
+      requestSet(false),
+      deadlineTimer(new QTimer(this)),
+      delayTimer(new QTimer(this)) {
     Option::ForEach(options, Orvo::Browser::ServerOptionGetter::InitValue());
     page = new QMyWebPage(this);
     networkManager = new QMyNetworkAccessManager(page->networkAccessManager(), this);
     page->setNetworkAccessManager(networkManager);
+    deadlineTimer->setSingleShot(true);
+    delayTimer->setSingleShot(true);
+    connect(deadlineTimer, SIGNAL(timeout()), this, SLOT(OnTimeOutTimer()));
+    connect(delayTimer, SIGNAL(timeout()), this, SLOT(OnDelayTimer()));
 }
 
 bool QRequestHandler::ProcessRequest(const std::string& requestUrl, const std::string& name,
@@ -69,8 +75,27 @@ bool QRequestHandler::ProcessRequest(const std::string& requestUrl, const std::s
     requestName = QString::fromStdString(name);
     LOG4CPLUS_INFO(logger, "RequestHandler::ProcessRequest => " << requestUrl << " (" << name << ")");
     Option::ForEach(options, Orvo::Browser::ServerOptionGetter::GetOption(requestOptions));
+    if (requestOptions.find(Option::Timeout::Name()) == requestOptions.end()) {
+        std::get<Option::Timeout::Index>(options) = Orvo::Browser::ServerTimes::PageTimeOutMs();
+    }
     requestSet = true;
+    state = State::Loading;
+    const QUrl target(url);
+    if (!IsLoadable(target)) {
+        LOG4CPLUS_INFO(logger, "RequestHandler::ProcessRequest => unusable URL: " << requestUrl);
+        currentUrl = url;
+        PushOnNavigateError();
+        return true;
+    }
     return Navigate(url);
+}
+
+bool QRequestHandler::IsLoadable(const QUrl& target) const {
+    if (url.isEmpty() || !target.isValid() || target.isRelative()) {
+        return false;
+    }
+    const QString scheme = target.scheme().toLower();
+    return scheme == QLatin1String("about") || networkManager->supportedSchemes().contains(scheme);
 }
 
 bool QRequestHandler::Navigate(QString& target) {
@@ -96,13 +121,14 @@ bool QRequestHandler::Navigate(QString& target) {
     if (!posted) {
         frame->load(request, QNetworkAccessManager::GetOperation, QByteArray());
     }
-    if (url != QLatin1String(Blank)) {
-        QTimer::singleShot(Orvo::Browser::ServerTimes::PageTimeOutMs(), this, SLOT(OnTimeOutTimer()));
+    if (url != QLatin1String(Blank) && state == State::Loading) {
+        deadlineTimer->start(NonNegative(Option::Get<Option::Timeout>(options)));
     }
     return true;
 }
 
 void QRequestHandler::ApplyOptions(QNetworkRequest& request, bool& posted) {
+    networkManager->SetResourceTimeout(Option::Get<Option::ResourceTimeout>(options));
     ApplyDisable();
     ApplyCookies();
     const std::string& post = Option::Get<Option::Post>(options);
@@ -150,6 +176,9 @@ void QRequestHandler::ApplyCookies() {
 }
 
 void QRequestHandler::OnLoadProgress(int progress) {
+    if (state != State::Loading) {
+        return;
+    }
     const QString requested = page->mainFrame()->requestedUrl().toString();
     LOG4CPLUS_DEBUG(logger, "OnProgressChange for " << Utf8(requested) << " (Progress => " << progress << ")");
     if (progress != 100) {
@@ -166,11 +195,17 @@ void QRequestHandler::OnLoadProgress(int progress) {
 }
 
 void QRequestHandler::OnUrlChanged(QUrl changed) {
+    if (state == State::Answered) {
+        return;
+    }
     LOG4CPLUS_DEBUG(logger, "OnUrlChanged => " << Utf8(changed.toString()));
     currentUrl = changed.toString();
 }
 
 void QRequestHandler::OnDocumentComplete(bool) {
+    if (state != State::Loading) {
+        return;
+    }
     currentUrl = page->mainFrame()->requestedUrl().toString();
     documentCompleted = true;
     LOG4CPLUS_DEBUG(logger, "OnDocumentComplete for " << Utf8(currentUrl) << " (progressed => " << (progressed ? 1 : 0)
@@ -179,6 +214,9 @@ void QRequestHandler::OnDocumentComplete(bool) {
 }
 
 void QRequestHandler::OnInitialLayoutCompleted() {
+    if (state != State::Loading) {
+        return;
+    }
     layoutCompleted = true;
     TryPush();
 }
@@ -190,28 +228,45 @@ bool QRequestHandler::TryPush() {
     if (!ready) {
         return false;
     }
-    bool numeric = false;
-    const int status = networkManager->statusCode.toInt(&numeric, 10);
-    if (networkManager->replied && numeric && !IsInvalidHttpStatus(status)) {
-        QTimer::singleShot(NonNegative(Option::Get<Option::Delay>(options)), this, SLOT(OnDelayTimer()));
+    if (DocumentArrived()) {
+        state = State::Ready;
+        delayTimer->start(NonNegative(Option::Get<Option::Delay>(options)));
         return true;
     }
     LOG4CPLUS_DEBUG(logger, "OnNavigateError for " << Utf8(currentUrl));
     return PushOnNavigateError();
 }
 
-void QRequestHandler::OnDelayTimer() {
-    PushOnDocumentComplete();
+bool QRequestHandler::DocumentArrived() const {
+    bool numeric = false;
+    const int status = networkManager->statusCode.toInt(&numeric, 10);
+    return networkManager->replied && numeric && !IsInvalidHttpStatus(status);
 }
 
+void QRequestHandler::OnDelayTimer() {
+    if (state == State::Ready) {
+        PushOnDocumentComplete();
+    }
+}
+
+// The deadline answers whatever state the page is in: a document that
+// arrived is extracted as it stands, sub-resources still loading or not.
 void QRequestHandler::OnTimeOutTimer() {
     LOG4CPLUS_DEBUG(logger, "OnTimeOutTimer");
-    if (progressed) {
-        OnDocumentComplete(false);
+    if (state != State::Loading && state != State::Ready) {
         return;
     }
     LOG4CPLUS_INFO(logger, Utf8(url) << " TIMEOUT");
-    finished = true;
+    if (DocumentArrived()) {
+        PushOnDocumentComplete();
+        return;
+    }
+    currentUrl = page->mainFrame()->requestedUrl().toString();
+    if (currentUrl.isEmpty()) {
+        currentUrl = url;
+    }
+    LOG4CPLUS_DEBUG(logger, "OnNavigateError for " << Utf8(currentUrl));
+    PushOnNavigateError();
 }
 
 bool QRequestHandler::IsXmlMode() {
@@ -258,22 +313,41 @@ bool QRequestHandler::PushOnNavigateError() {
 
 bool QRequestHandler::DoPush(const StringHolder& name, const StringHolder& pageUrl, const StringHolder& detail,
                              const StringHolder& body, const ViewHolder& view) {
+    if (state == State::Answered) {
+        return false;
+    }
+    state = State::Answered;
     const boost::shared_ptr<Orvo::Browser::ServerMediator> mediator = Orvo::Browser::ServerMediator::instance;
+    bool sent = false;
     try {
         mediator->SendResponse(name, pageUrl, detail, body, view);
         currentUrl = QString::fromLatin1(Blank);
-        finished = true;
-        Destroy();
-        return true;
+        sent = true;
     } catch (...) {
-        Destroy();
-        return false;
     }
+    Destroy();
+    return sent;
 }
 
 void QRequestHandler::Destroy() {
     LOG4CPLUS_DEBUG(logger, "DestroyWindow for " << Utf8(url));
+    ReleasePage();
     deleteLater();
+}
+
+void QRequestHandler::ReleasePage() {
+    deadlineTimer->stop();
+    delayTimer->stop();
+    if (page != nullptr) {
+        page->disconnect(this);
+        page->mainFrame()->disconnect(this);
+        page->deleteLater();
+        page = nullptr;
+    }
+    if (networkManager != nullptr) {
+        networkManager->deleteLater();
+        networkManager = nullptr;
+    }
 }
 
 QVariant QRequestHandler::Evaluate(const QString& script) {
@@ -347,14 +421,37 @@ bool QRequestHandler::ProcessOptCoordinate() {
 }
 
 // The image starts white, so that what the page does not paint shows as a
-// blank page would.
+// blank page would. A page taller than the height cap is cut there.
 bool QRequestHandler::GetSnapshot(ViewHolder& view) {
-    page->setViewportSize(page->mainFrame()->contentsSize());
+    QSize size = page->mainFrame()->contentsSize();
+    const int cap = std::max(1, Option::Get<Option::MaxHeight>(options));
+    if (size.height() > cap) {
+        LOG4CPLUS_INFO(logger, "GetSnapshot => cut at " << cap << " of " << size.height() << " px for "
+                                                        << Utf8(url));
+        size.setHeight(cap);
+    }
+    page->setViewportSize(size);
     QImage image(page->viewportSize(), QImage::Format_RGB888);
+    if (image.isNull()) {
+        LOG4CPLUS_INFO(logger, "GetSnapshot => no memory for " << size.width() << "x" << size.height());
+        return false;
+    }
     image.fill(Qt::white);
-    QPainter painter(&image);
-    page->mainFrame()->render(&painter);
-    painter.end();
+    RenderInBands(image);
     view = ViewHolder(image);
     return true;
+}
+
+// Each band is painted through an image that shares the band's rows of the
+// whole one, with the painter moved up to the band: device coordinates stay
+// small and no second bitmap is made.
+void QRequestHandler::RenderInBands(QImage& image) {
+    for (int top = 0; top < image.height(); top += SnapshotBandHeight) {
+        const int height = std::min(SnapshotBandHeight, image.height() - top);
+        QImage band(image.scanLine(top), image.width(), height, image.bytesPerLine(), image.format());
+        QPainter painter(&band);
+        painter.translate(0, -top);
+        page->mainFrame()->render(&painter, QRegion(0, top, image.width(), height));
+        painter.end();
+    }
 }

@@ -17,25 +17,38 @@
 
 class QMyNetworkAccessManager;
 class QMyWebPage;
+class QTimer;
 
 // Serves one request on the GUI thread with a page of its own: applies the
 // request's options, loads its URL, decides when the page is ready (load
 // progress 100 on the requested URL, or layout and load both reported) or
 // has failed (no usable HTTP status), waits the request's delay, extracts
 // the results and pushes them to the server mediator; then it deletes
-// itself. A page that makes no progress within the page time-out is given
-// up without an answer.
+// itself. A URL the engine cannot load is answered at once as a navigation
+// error. When the request's timeout passes first, the page is answered with
+// what it has if its document arrived with a good status, else as a
+// navigation error.
+//
+// A handler answers at most once: its state only moves forward, Idle ->
+// Loading -> Ready (delay running) -> Answered, and Answered may also be
+// reached from Loading by a failure or the deadline.
 //
 // Extraction runs in a fixed order, since some steps change the page: the
 // last-modified date, the MIME type and XML decision, the request's script,
-// the snapshot (the viewport grows to the whole document), the region
-// annotator, then the HTML or XML text.
+// the snapshot (the viewport grows to the whole document, up to the height
+// cap), the region annotator, then the HTML or XML text.
 class QRequestHandler : public QObject {
     Q_OBJECT
 
 public:
+    enum class State { Idle, Loading, Ready, Answered };
+
     // The status codes of a failed navigation: 400-415, 449, 500-505.
     static bool IsInvalidHttpStatus(int code);
+
+    // The snapshot is drawn in bands of this height: Qt's raster engine
+    // paints nothing past 32,767 px in one go.
+    static const int SnapshotBandHeight = 4096;
 
     explicit QRequestHandler(QObject* parent);
 
@@ -45,6 +58,10 @@ public:
 
     // Schedules the handler's deletion.
     virtual void Destroy();
+
+    State GetState() const { return state; }
+    const QString& RequestName() const { return requestName; }
+    const QString& RequestUrl() const { return url; }
 
 protected slots:
     void OnDocumentComplete(bool ok);
@@ -72,15 +89,19 @@ protected:
     bool ProcessOptCoordinate();
     bool GetSnapshot(ViewHolder& view);
 
+    // Stops the handler's timers and deletes its page and network manager;
+    // nothing of the page runs afterwards.
+    void ReleasePage();
+
     QMyWebPage* page;
     QMyNetworkAccessManager* networkManager;
     QString currentUrl;
     QString url;
     QString requestName;
     bool progressed;
-    bool finished;
     bool layoutCompleted;
     bool documentCompleted;
+    State state;
     log4cplus::Logger logger;
     Orvo::Browser::Option::Tuple options;
     bool requestSet;
@@ -91,6 +112,14 @@ private:
     void ApplyCookies();
     QVariant Evaluate(const QString& script);
     bool IsXmlMode();
+    // The main reply has finished with a status that is not a failure.
+    bool DocumentArrived() const;
+    // Whether the engine can load target at all.
+    bool IsLoadable(const QUrl& target) const;
+    void RenderInBands(QImage& image);
+
+    QTimer* deadlineTimer;
+    QTimer* delayTimer;
 };
 
 #endif

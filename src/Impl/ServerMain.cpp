@@ -1,5 +1,11 @@
 #include "Impl/ServerMain.h"
 
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+#include <string>
+
 #include <QApplication>
 #include <QTimer>
 #include <QWebSettings>
@@ -8,14 +14,18 @@
 
 #include "Impl/Initializer.h"
 #include "Impl/PageScripts.h"
+#include "Impl/QActivityTracker.h"
 #include "Impl/QMainRequestHandler.h"
+#include "Kernel/MainThreadWatchdog.h"
 #include "Kernel/Server.h"
 #include "Kernel/ServerMediator.h"
+#include "Kernel/ServerTimes.h"
 #include "Support/LoggerFactory.h"
 
 namespace {
 
 const int StartupFailed = 1;
+const int MainThreadStuck = 3;
 const int PollIntervalMs = 50;
 
 // Without a display the worker still has to start: pick Qt's offscreen
@@ -36,6 +46,32 @@ void KeepNoPagesInMemory() {
     QWebSettings::setMaximumPagesInCache(0);
 }
 
+// The engine's script watchdog interrupts a script that runs past the limit
+// (a loop in a page's own code, mostly), so that its page can still be
+// answered. It does not reach every script: the main-thread watchdog is the
+// backstop. A limit set in the environment is kept.
+void LimitScriptRuns() {
+    if (qEnvironmentVariableIsEmpty("JSC_watchdog")) {
+        qputenv("JSC_watchdog", QByteArray::number(Orvo::Browser::ServerTimes::ScriptLimitMs()));
+    }
+}
+
+// The main thread is not coming back: answer every request it held, let
+// the server remove the worker's shared names, and end with a status of
+// its own so that whoever started the worker can tell.
+[[noreturn]] void GiveUpStuckWorker(const std::string& name, const std::string& url) {
+    LOG4CPLUS_FATAL(Orvo::Logging::LoggerFactory::GetLogger(""),
+                    "MainThreadWatchdog => main thread stuck for " << Orvo::Browser::ServerTimes::StuckLimitMs()
+                                                                   << " ms on " << url << " (" << name << ")");
+    const boost::shared_ptr<Orvo::Browser::ServerMediator> mediator = Orvo::Browser::ServerMediator::instance;
+    if (mediator) {
+        mediator->AnswerForStuckMainThread(name);
+    }
+    std::cout.flush();
+    std::fflush(nullptr);
+    std::_Exit(MainThreadStuck);
+}
+
 } // namespace
 
 int Main(int argc, char** argv) {
@@ -48,6 +84,7 @@ int Main(int argc, char** argv) {
     }
     log4cplus::Logger logger = Orvo::Logging::LoggerFactory::GetLogger("");
     SelectHeadlessPlatform();
+    LimitScriptRuns();
     QApplication application(argc, argv);
     PageScripts::Load();
     KeepNoPagesInMemory();
@@ -55,7 +92,13 @@ int Main(int argc, char** argv) {
     handler->pollTimer = new QTimer(handler);
     QObject::connect(handler->pollTimer, SIGNAL(timeout()), handler, SLOT(OnPollTimer()));
     handler->pollTimer->start(PollIntervalMs);
-    const int code = application.exec();
+    int code = 0;
+    {
+        Orvo::Browser::MainThreadWatchdog watchdog(
+            std::chrono::milliseconds(Orvo::Browser::ServerTimes::StuckLimitMs()), &GiveUpStuckWorker);
+        QActivityTracker tracker(watchdog, nullptr);
+        code = application.exec();
+    }
     LOG4CPLUS_INFO(logger, "Exit Main: " << code);
     // Sender threads may still be delivering: the mediator waits for them,
     // here, while logging and the rest of the process are still whole.

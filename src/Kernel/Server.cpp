@@ -189,7 +189,10 @@ bool Server::ServeOne(const Callback& callback) {
     }
     requestChannel->Take(record, ServerTimes::RequestWaitMs());
     LOG4CPLUS_DEBUG(logger, "Server::GetRequest => GET");
-    if (record->url.empty() || record->name.empty()) {
+    // Only a record without a name ends the loop (the stop sentinel has
+    // none); one with a name but no URL is a request, answered as a failed
+    // navigation by the main thread.
+    if (record->name.empty()) {
         LOG4CPLUS_DEBUG(logger, "Server::Serve => EMPTY");
         record->Destroy(segment);
         return false;
@@ -281,7 +284,7 @@ void Server::AwaitInterruption() {
 void Server::SendDeadResponses(RequestChannel::List& list) {
     LOG4CPLUS_DEBUG(logger, "Server::SendDeadResponses");
     for (RequestChannel::Element& record : list) {
-        if (!record || record->url.empty() || record->name.empty()) {
+        if (!record || record->name.empty()) {
             continue;
         }
         try {

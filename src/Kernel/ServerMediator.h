@@ -5,8 +5,10 @@
 #include <cstddef>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include <boost/bind/bind.hpp>
+#include <boost/gil/typedefs.hpp>
 #include <boost/shared_ptr.hpp>
 #include <boost/thread/condition_variable.hpp>
 #include <boost/thread/locks.hpp>
@@ -260,8 +262,56 @@ public:
         running = false;
     }
 
+    // Any thread, once the main thread is stuck for good: answers what it
+    // never will. The request in the hand-over slot and every registered
+    // request are answered dead, so that their clients send them again,
+    // except stuckName's, which is answered as a failed navigation without
+    // status, so that its client does not; then the server is stopped, and
+    // its drain answers the queued requests dead. A request a sender thread
+    // is already delivering is left to it.
+    void AnswerForStuckMainThread(const std::string& stuckName) {
+        static const boost::gil::bgr8c_view_t none;
+        running = false;
+        boost::shared_ptr<ServerRequest> pending;
+        {
+            boost::unique_lock<boost::timed_mutex> lock(pendingMutex, Deadline(GetLockMs));
+            if (lock.owns_lock() && hasPending) {
+                pending.swap(pendingRequest);
+                hasPending = false;
+                pendingFreed.notify_all();
+            }
+        }
+        if (pending) {
+            Deliver(pending->name.c_str(), pending->url.c_str(), "DEAD", "DEAD", none);
+        }
+        for (const boost::shared_ptr<ServerRequest>& request : RegisteredRequests()) {
+            if (!ClaimForDelivery(request->name)) {
+                continue;
+            }
+            const bool stuck = request->name == stuckName;
+            Deliver(request->name.c_str(), request->url.c_str(), stuck ? "" : "DEAD", stuck ? "" : "DEAD", none);
+            RemoveFromServerRequestMap(request->name);
+        }
+        try {
+            server->Stop(true, true);
+        } catch (const std::exception& e) {
+            LOG4CPLUS_ERROR(logger, "ServerMediator::AnswerForStuckMainThread => Exception: " << e.what());
+        }
+    }
+
 private:
     typedef boost::unordered_map<std::string, boost::shared_ptr<ServerRequest>> RequestMap;
+
+    std::vector<boost::shared_ptr<ServerRequest>> RegisteredRequests() {
+        std::vector<boost::shared_ptr<ServerRequest>> requests;
+        boost::unique_lock<boost::timed_mutex> lock(serverRequestMapMutex, Deadline(GetLockMs));
+        if (lock.owns_lock()) {
+            for (const RequestMap::value_type& entry : serverRequestMap) {
+                requests.push_back(entry.second);
+            }
+        }
+        return requests;
+    }
 
     static const int GetLockMs = 100;
     static const int MapLockMs = 50;

@@ -35,5 +35,13 @@ int ServerTimes::PageTimeOutMs() {
     return Scaled(DefaultPageTimeOutMs);
 }
 
+int ServerTimes::StuckLimitMs() {
+    return Scaled(DefaultStuckLimitMs);
+}
+
+int ServerTimes::ScriptLimitMs() {
+    return Scaled(DefaultScriptLimitMs);
+}
+
 } // namespace Browser
 } // namespace Orvo

@@ -14,6 +14,8 @@ public:
     static const int DefaultHandOverWaitMs = 180000;
     static const int DefaultGracePeriodMs = 300000;
     static const int DefaultPageTimeOutMs = 300000;
+    static const int DefaultStuckLimitMs = 20000;
+    static const int DefaultScriptLimitMs = 10000;
 
     // The longest wait for the next request before the server stops itself.
     static int RequestWaitMs();
@@ -25,6 +27,12 @@ public:
     static int GracePeriodMs();
     // How long a page may load before its request handler gives up.
     static int PageTimeOutMs();
+    // How long the main thread may stay away from its event loop before
+    // the watchdog gives the worker up.
+    static int StuckLimitMs();
+    // How long one run of a page's script may last before the engine
+    // interrupts it, where the engine can.
+    static int ScriptLimitMs();
 
 private:
     static int Divisor();

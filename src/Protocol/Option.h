@@ -5,15 +5,17 @@
 #include <type_traits>
 #include <vector>
 
-#include <boost/tuple/tuple.hpp>
+#include <tuple>
 
 namespace Orvo {
 namespace Browser {
 namespace Option {
 
-// The values of one request's nine options, in the fixed order in which
-// options are tried and visited everywhere.
-typedef boost::tuples::tuple<bool, bool, int, bool, int, std::string, std::string, std::string, std::string> Tuple;
+// The values of one request's options, in the fixed order in which options
+// are tried and visited everywhere: the nine of the protocol, then the
+// limits a client may add (a client that sends none gets their defaults).
+typedef std::tuple<bool, bool, int, bool, int, std::string, std::string, std::string, std::string, int, int, int>
+    Tuple;
 
 // Each option is an empty tag type: its value type, its key in option maps,
 // its default and its position in Tuple.
@@ -85,13 +87,38 @@ struct Disable {
     static bool Parse(const std::string& text, std::vector<std::string>& words);
 };
 
+// How long a sub-resource (anything but the main document) may receive
+// nothing before it is aborted, so that the page can complete without it.
+struct ResourceTimeout {
+    typedef int Type;
+    static const int Index = 9;
+    static const char* Name() { return "resourceTimeout"; }
+    static Type Default() { return 15000; }
+};
+
+// How long after its load starts a page is answered with what it has.
+struct Timeout {
+    typedef int Type;
+    static const int Index = 10;
+    static const char* Name() { return "timeout"; }
+    static Type Default() { return 300000; }
+};
+
+// The tallest snapshot, in pixels; a longer page is cut there.
+struct MaxHeight {
+    typedef int Type;
+    static const int Index = 11;
+    static const char* Name() { return "maxHeight"; }
+    static Type Default() { return 65535; }
+};
+
 // The options in tuple order, for code that is generated from the one list.
 template <class... Xs>
 struct List {
     // Applies f(tag, element) to each option in order.
     template <class F>
     static void ForEach(Tuple& options, F& f) {
-        (f(Xs(), boost::tuples::get<Xs::Index>(options)), ...);
+        (f(Xs(), std::get<Xs::Index>(options)), ...);
     }
 
     // Calls f(tag) for each option in order until one returns false; returns
@@ -101,21 +128,23 @@ struct List {
         return (f(Xs()) && ...);
     }
 
-    static_assert(sizeof...(Xs) == boost::tuples::length<Tuple>::value, "one tag per tuple element");
-    static_assert((std::is_same<typename Xs::Type, typename boost::tuples::element<Xs::Index, Tuple>::type>::value
+    static_assert(sizeof...(Xs) == std::tuple_size<Tuple>::value, "one tag per tuple element");
+    static_assert((std::is_same<typename Xs::Type, typename std::tuple_element<Xs::Index, Tuple>::type>::value
                    && ...),
                   "each tag's type is its tuple element's");
 };
 
-typedef List<Snapshot, Coordinate, Keep, Tiva, Delay, Post, Script, Cookie, Disable> All;
+typedef List<Snapshot, Coordinate, Keep, Tiva, Delay, Post, Script, Cookie, Disable, ResourceTimeout, Timeout,
+             MaxHeight>
+    All;
 
 // The element of options that belongs to option X.
 template <class X>
 const typename X::Type& Get(const Tuple& options) {
-    return boost::tuples::get<X::Index>(options);
+    return std::get<X::Index>(options);
 }
 
-// Visits the nine options in tuple order, applying f to each tag together
+// Visits the options in tuple order, applying f to each tag together
 // with its element.
 template <class F>
 void ForEach(Tuple& options, F f) {

@@ -23,8 +23,8 @@ namespace Browser {
 // The options pointer is a plain address that is valid only in the process
 // that set it: the writer's constructor sets it for itself, the reader calls
 // Settle before using it. Destroy frees the option map; freeing the record is
-// its owner's business. A record with an empty url or name is never served:
-// it stops the worker's serving loop.
+// its owner's business. A record with an empty name is never served: it
+// stops the worker's serving loop.
 class Request {
 public:
     typedef Interprocess::OptionMap<Segment, String> OptionMap;

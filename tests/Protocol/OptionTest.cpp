@@ -36,6 +36,16 @@ TEST(Option, DefaultsFillAnEmptyMap) {
     EXPECT_EQ("", Option::Get<Option::Script>(options));
     EXPECT_EQ("", Option::Get<Option::Cookie>(options));
     EXPECT_EQ("", Option::Get<Option::Disable>(options));
+    EXPECT_EQ(15000, Option::Get<Option::ResourceTimeout>(options));
+    EXPECT_EQ(300000, Option::Get<Option::Timeout>(options));
+    EXPECT_EQ(65535, Option::Get<Option::MaxHeight>(options));
+}
+
+TEST(Option, TheLimitsAreReadFromTheirKeys) {
+    const Option::Tuple options = Read({{"resourceTimeout", "250"}, {"timeout", "4000"}, {"maxHeight", "x"}});
+    EXPECT_EQ(250, Option::Get<Option::ResourceTimeout>(options));
+    EXPECT_EQ(4000, Option::Get<Option::Timeout>(options));
+    EXPECT_EQ(65535, Option::Get<Option::MaxHeight>(options)) << "a bad text keeps the default";
 }
 
 TEST(Option, TextsConvertToTheirTypes) {
@@ -85,7 +95,7 @@ TEST(Option, ForEachVisitsTheOptionsInTupleOrder) {
     Option::Tuple options;
     Option::ForEach(options, [&seen](auto tag, auto&) { seen.push_back(decltype(tag)::Name()); });
     EXPECT_EQ((std::vector<std::string>{"snapshot", "coordinate", "keep", "tiva", "delay", "post", "script", "cookie",
-                                        "disable"}),
+                                        "disable", "resourceTimeout", "timeout", "maxHeight"}),
               seen);
 }
 
