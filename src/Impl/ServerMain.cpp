@@ -11,6 +11,7 @@
 #include <QWebSettings>
 #include <QtGlobal>
 #include <log4cplus/loggingmacros.h>
+#include <unistd.h>
 
 #include "Impl/Initializer.h"
 #include "Impl/PageScripts.h"
@@ -26,6 +27,7 @@ namespace {
 
 const int StartupFailed = 1;
 const int MainThreadStuck = 3;
+const char* const FontConfiguration = "orvo-fonts.conf";
 const int PollIntervalMs = 50;
 
 // Without a display the worker still has to start: pick Qt's offscreen
@@ -44,6 +46,25 @@ void SelectHeadlessPlatform() {
 void KeepNoPagesInMemory() {
     QWebSettings::setObjectCacheCapacities(0, 0, 0);
     QWebSettings::setMaximumPagesInCache(0);
+}
+
+// The worker's font configuration (web family names for the Liberation
+// faces, generic families, a cache of its own) lies beside the program; a
+// configuration chosen in the environment is kept.
+void UseWorkerFonts() {
+    if (!qEnvironmentVariableIsEmpty("FONTCONFIG_FILE")) {
+        return;
+    }
+    char program[4096];
+    const ssize_t length = ::readlink("/proc/self/exe", program, sizeof program - 1);
+    if (length <= 0) {
+        return;
+    }
+    std::string path(program, static_cast<std::size_t>(length));
+    path = path.substr(0, path.rfind('/') + 1) + FontConfiguration;
+    if (::access(path.c_str(), R_OK) == 0) {
+        qputenv("FONTCONFIG_FILE", QByteArray::fromStdString(path));
+    }
 }
 
 // The engine's script watchdog interrupts a script that runs past the limit
@@ -85,6 +106,7 @@ int Main(int argc, char** argv) {
     log4cplus::Logger logger = Orvo::Logging::LoggerFactory::GetLogger("");
     SelectHeadlessPlatform();
     LimitScriptRuns();
+    UseWorkerFonts();
     QApplication application(argc, argv);
     PageScripts::Load();
     KeepNoPagesInMemory();

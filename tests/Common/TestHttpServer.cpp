@@ -42,6 +42,10 @@ private:
         }
         in.body = request.body();
         const TestHttpServer::Response out = server.Answer(in);
+        if (out.hold) {
+            server.Hold(shared_from_this());
+            return;
+        }
         response = {};
         response.version(11);
         response.result(static_cast<unsigned>(out.status));
@@ -108,6 +112,11 @@ TestHttpServer::Response TestHttpServer::Answer(const Request& request) {
         received.push_back(request);
     }
     return handler(request);
+}
+
+void TestHttpServer::Hold(std::shared_ptr<void> connection) {
+    std::lock_guard<std::mutex> lock(mutex);
+    held.push_back(std::move(connection));
 }
 
 void TestHttpServer::Accept() {

@@ -31,6 +31,9 @@ public:
         int status = 200;
         // How long the answer waits before it is sent.
         int delayMs = 0;
+        // Never answer: the connection stays open, silent, until the
+        // server is destroyed.
+        bool hold = false;
         std::vector<std::pair<std::string, std::string>> headers;
         std::string body;
     };
@@ -47,6 +50,7 @@ public:
 
     // Used by the connections.
     Response Answer(const Request& request);
+    void Hold(std::shared_ptr<void> connection);
 
 private:
     void Accept();
@@ -56,6 +60,7 @@ private:
     boost::asio::ip::tcp::acceptor acceptor;
     mutable std::mutex mutex;
     std::vector<Request> received;
+    std::vector<std::shared_ptr<void>> held;
     std::thread thread;
 };
 
