@@ -32,6 +32,10 @@ TestHttpServer::Response Site(const TestHttpServer::Request& request) {
     if (request.target == "/hang") {
         response.delayMs = 60000;
     }
+    if (request.target == "/loop") {
+        response.body = "<html><body><script>while (true) {}</script></body></html>";
+        return response;
+    }
     if (request.target == "/missing") {
         response.status = 404;
         response.body = "gone";
@@ -60,10 +64,10 @@ class OrvoRender : public ::testing::Test {
 protected:
     OrvoRender() : server(&Site) {}
 
-    int Run(std::vector<std::string> args, std::string& output) {
+    int Run(std::vector<std::string> args, std::string& output, std::vector<std::string> environment = {}) {
         args.insert(args.begin(), ORVO_RENDER_BINARY);
-        return OrvoTest::RunProgram(args, directory.path, output,
-                                    {"DISPLAY=", "WAYLAND_DISPLAY=", "QT_QPA_PLATFORM="});
+        environment.insert(environment.end(), {"DISPLAY=", "WAYLAND_DISPLAY=", "QT_QPA_PLATFORM="});
+        return OrvoTest::RunProgram(args, directory.path, output, environment);
     }
 
     std::vector<std::string> Lines(const std::string& file) const {
@@ -158,6 +162,22 @@ TEST_F(OrvoRender, AWorkerThatEndsBetweenRequestsIsReplaced) {
     for (const std::string& line : Lines("out/results.jsonl")) {
         EXPECT_TRUE(Has(line, "\"outcome\":\"rendered\"")) << line;
     }
+}
+
+// An endless page script takes its worker down (the stuck limit is
+// shortened, the engine's own script limit off): its URL is a navigation
+// error, and the URL behind it is rendered by a fresh worker.
+TEST_F(OrvoRender, AWorkerStuckInAScriptIsReplaced) {
+    std::string output;
+    ASSERT_EQ(0, Run({"--out", "out", "--keep", "200", "--no-snapshot", server.Url("/loop"), server.Url("/after")},
+                     output, {"ORVO_TEST_TIME_DIVISOR=5", "JSC_watchdog=0"}))
+        << output;
+    const std::vector<std::string> lines = Lines("out/results.jsonl");
+    ASSERT_EQ(2u, lines.size());
+    EXPECT_TRUE(Has(lines[0], "\"outcome\":\"navigation-error\",\"status\":null")) << lines[0];
+    EXPECT_TRUE(Has(lines[1], "\"outcome\":\"rendered\"")) << lines[1];
+    EXPECT_TRUE(Has(directory.Read("out/worker.log"), "MainThreadWatchdog => main thread stuck for 4000 ms on "
+                                                          + server.Url("/loop")));
 }
 
 TEST_F(OrvoRender, UsageErrorsSayWhatWasWrong) {

@@ -105,6 +105,7 @@ void RenderJob::Serve(int) {
         // never there. A fresh one, or the URL fails with the reason.
         if (settings.workerPid == 0 || !slot.client) {
             slot.client = NewClient(slot.error);
+            slot.workerEnded = false;
         }
         if (!slot.client || slot.workerEnded) {
             slot.again.pop_front();
