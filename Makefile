@@ -20,6 +20,8 @@ bench: build
 	$(BUILD_DIR)/bench/orvo-bench --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
 	$(BUILD_DIR)/bench/orvo-bench-roundtrip --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
 	$(BUILD_DIR)/bench/orvo-bench-render
+	unshare -n sh -c 'ip link set lo up && exec $(BUILD_DIR)/bench/orvo-bench-offline' \
+	  || echo "orvo-bench-offline needs a network namespace (root, unshare and ip from iproute2)"
 
 demo: build
 	$(BUILD_DIR)/orvo-render --out orvo-out examples/text.html examples/image.html examples/table.html examples/form.html

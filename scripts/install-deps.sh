@@ -29,6 +29,7 @@ PACKAGES="
   fonts-noto-cjk
   fonts-noto-color-emoji
   fontconfig
+  iproute2
 "
 
 if [ "$(id -u)" -eq 0 ]; then

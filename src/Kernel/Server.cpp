@@ -305,6 +305,28 @@ void Server::SendDeadResponse(const boost::shared_ptr<ServerRequest>& request) c
     SendResponse(request->name.c_str(), request->url.c_str(), "DEAD", "DEAD", none);
 }
 
+void Server::SendResponse(const char* name, const char* url, const char* detail, const char* body,
+                          const char* encodedSnapshot, std::uint32_t snapshotLength) const {
+    LOG4CPLUS_INFO(logger, "Server::SendResponse => " << url);
+    try {
+        Segment client(boost::interprocess::open_only, name);
+        const boost::shared_ptr<ResultChannel> channel = ResultChannel::Get(client, name);
+        ServerResult* result = client.construct<ServerResult>(boost::interprocess::anonymous_instance)(
+            client, url, detail, body, encodedSnapshot, snapshotLength);
+        ResultChannel::Element element = boost::interprocess::make_managed_unique_ptr(result, client);
+        channel->Put(boost::move(element), PutTimeoutMs);
+    } catch (const Interprocess::TimeOutException&) {
+        LOG4CPLUS_DEBUG(logger, "Server::SendResponse => TIMEOUT");
+        throw Browser::TimeOutException();
+    } catch (const std::exception& e) {
+        LOG4CPLUS_DEBUG(logger, "Server::SendResponse => Exception: " << e.what());
+        throw;
+    } catch (...) {
+        LOG4CPLUS_DEBUG(logger, "Server::SendResponse => EXCEPTION");
+        throw;
+    }
+}
+
 bool Server::HasQueuedRequests() {
     boost::shared_ptr<RequestChannel> channel;
     {

@@ -2,6 +2,7 @@
 #define ORVO_KERNEL_SERVER_H
 
 #include <atomic>
+#include <cstdint>
 #include <string>
 
 #include <boost/function.hpp>
@@ -19,6 +20,7 @@
 #include "Protocol/Segment.h"
 #include "Protocol/ServerRequest.h"
 #include "Protocol/ServerResult.h"
+#include "Protocol/SnapshotEncoder.h"
 #include "Protocol/TimeOutException.h"
 
 namespace Orvo {
@@ -92,6 +94,11 @@ public:
     void SendResponse(const char* name, const char* url, const char* detail, const char* body,
                       const View& view) const;
 
+    // The same with the snapshot already encoded (snapshotLength 0 for
+    // none).
+    void SendResponse(const char* name, const char* url, const char* detail, const char* body,
+                      const char* encodedSnapshot, std::uint32_t snapshotLength) const;
+
     // Delivers the dead response (detail and body "DEAD", no snapshot).
     void SendDeadResponse(const boost::shared_ptr<ServerRequest>& request) const;
 
@@ -127,24 +134,9 @@ private:
 template <class View>
 void Server::SendResponse(const char* name, const char* url, const char* detail, const char* body,
                           const View& view) const {
-    LOG4CPLUS_INFO(logger, "Server::SendResponse => " << url);
-    try {
-        Segment client(boost::interprocess::open_only, name);
-        const boost::shared_ptr<ResultChannel> channel = ResultChannel::Get(client, name);
-        ServerResult* result = client.construct<ServerResult>(boost::interprocess::anonymous_instance)(
-            client, url, detail, body, view);
-        ResultChannel::Element element = boost::interprocess::make_managed_unique_ptr(result, client);
-        channel->Put(boost::move(element), PutTimeoutMs);
-    } catch (const Interprocess::TimeOutException&) {
-        LOG4CPLUS_DEBUG(logger, "Server::SendResponse => TIMEOUT");
-        throw Browser::TimeOutException();
-    } catch (const std::exception& e) {
-        LOG4CPLUS_DEBUG(logger, "Server::SendResponse => Exception: " << e.what());
-        throw;
-    } catch (...) {
-        LOG4CPLUS_DEBUG(logger, "Server::SendResponse => EXCEPTION");
-        throw;
-    }
+    std::uint32_t snapshotLength = 0;
+    const boost::shared_array<char> encoded = SnapshotEncoder::Encode(view, &snapshotLength);
+    SendResponse(name, url, detail, body, encoded ? encoded.get() : "", snapshotLength);
 }
 
 } // namespace Browser

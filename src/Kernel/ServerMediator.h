@@ -3,12 +3,12 @@
 
 #include <atomic>
 #include <cstddef>
+#include <cstdint>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include <boost/bind/bind.hpp>
-#include <boost/gil/typedefs.hpp>
 #include <boost/shared_ptr.hpp>
 #include <boost/thread/condition_variable.hpp>
 #include <boost/thread/locks.hpp>
@@ -26,6 +26,7 @@
 #include "Kernel/TimeOutException.h"
 #include "Kernel/UnhandledRequestException.h"
 #include "Protocol/ServerRequest.h"
+#include "Protocol/SnapshotEncoder.h"
 #include "Support/LoggerFactory.h"
 
 namespace Orvo {
@@ -270,7 +271,6 @@ public:
     // its drain answers the queued requests dead. A request a sender thread
     // is already delivering is left to it.
     void AnswerForStuckMainThread(const std::string& stuckName) {
-        static const boost::gil::bgr8c_view_t none;
         running = false;
         boost::shared_ptr<ServerRequest> pending;
         {
@@ -282,14 +282,14 @@ public:
             }
         }
         if (pending) {
-            Deliver(pending->name.c_str(), pending->url.c_str(), "DEAD", "DEAD", none);
+            Deliver(pending->name.c_str(), pending->url.c_str(), "DEAD", "DEAD", "", 0);
         }
         for (const boost::shared_ptr<ServerRequest>& request : RegisteredRequests()) {
             if (!ClaimForDelivery(request->name)) {
                 continue;
             }
             const bool stuck = request->name == stuckName;
-            Deliver(request->name.c_str(), request->url.c_str(), stuck ? "" : "DEAD", stuck ? "" : "DEAD", none);
+            Deliver(request->name.c_str(), request->url.c_str(), stuck ? "" : "DEAD", stuck ? "" : "DEAD", "", 0);
             RemoveFromServerRequestMap(request->name);
         }
         try {
@@ -430,7 +430,13 @@ private:
         try {
             LOG4CPLUS_DEBUG(logger, "ServerMediator::DoSendResponse => " << url.Data());
             if (ClaimForDelivery(name.Data())) {
-                Deliver(name.Data(), url.Data(), detail.Data(), body.Data(), view.View());
+                // The image goes as soon as its bitmap exists: one full
+                // bitmap at most is held beside the compressed block.
+                std::uint32_t snapshotLength = 0;
+                const boost::shared_array<char> snapshot =
+                    SnapshotEncoder::Encode(view.View(), &snapshotLength, [&view]() { view.Release(); });
+                Deliver(name.Data(), url.Data(), detail.Data(), body.Data(), snapshot ? snapshot.get() : "",
+                        snapshotLength);
                 RemoveFromServerRequestMap(name.Data());
             } else {
                 LOG4CPLUS_DEBUG(logger, "ServerMediator::SendResponse => ERROR: Response sent?");
@@ -440,10 +446,10 @@ private:
         SenderFinished();
     }
 
-    template <class View>
-    void Deliver(const char* name, const char* url, const char* detail, const char* body, const View& view) {
+    void Deliver(const char* name, const char* url, const char* detail, const char* body, const char* snapshot,
+                 std::uint32_t snapshotLength) {
         try {
-            server->SendResponse(name, url, detail, body, view);
+            server->SendResponse(name, url, detail, body, snapshot, snapshotLength);
         } catch (const std::exception& e) {
             LOG4CPLUS_DEBUG(logger, "ServerMediator::DoSendResponse => Exception: " << e.what());
         } catch (...) {

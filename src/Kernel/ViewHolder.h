@@ -25,6 +25,14 @@ public:
                                             image->bytesPerLine());
     }
 
+    // Frees the pixels for every copy: a snapshot is sent once, and its
+    // image is not needed once it has been encoded.
+    void Release() {
+        if (image) {
+            *image = QImage();
+        }
+    }
+
 private:
     boost::shared_ptr<QImage> image;
 };

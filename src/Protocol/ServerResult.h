@@ -7,9 +7,8 @@
 
 #include <boost/shared_array.hpp>
 
-#include "Protocol/BitmapWriter.h"
-#include "Protocol/Compressor.h"
 #include "Protocol/Segment.h"
+#include "Protocol/SnapshotEncoder.h"
 
 namespace Orvo {
 namespace Browser {
@@ -41,13 +40,19 @@ public:
           body(segment.get_segment_manager()),
           snapshot(segment.get_segment_manager()) {
         std::uint32_t snapshotLength = 0;
-        boost::shared_array<char> encoded;
-        if (view.width() != 0 && view.height() != 0) {
-            std::uint32_t bitmapLength = 0;
-            const boost::shared_array<char> bitmap = BitmapWriter<View>(view)(&bitmapLength);
-            encoded = Compressor(bitmap.get(), bitmapLength)(&snapshotLength);
-        }
+        const boost::shared_array<char> encoded = SnapshotEncoder::Encode(view, &snapshotLength);
         Fill(url, detail, body, encoded ? encoded.get() : "", snapshotLength);
+    }
+
+    // Builds the record with a snapshot already encoded (snapshotLength 0
+    // for none).
+    ServerResult(const Segment& segment, const char* url, const char* detail, const char* body,
+                 const char* encodedSnapshot, std::uint32_t snapshotLength)
+        : pageUrl(segment.get_segment_manager()),
+          detail(segment.get_segment_manager()),
+          body(segment.get_segment_manager()),
+          snapshot(segment.get_segment_manager()) {
+        Fill(url, detail, body, encodedSnapshot, snapshotLength);
     }
 
     // Writes length bytes of data (its NUL-terminated length when length is
