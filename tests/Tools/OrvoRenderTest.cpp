@@ -236,7 +236,8 @@ TEST(OrvoRenderCommandLine, OptionsMapOntoTypedRequestOptions) {
     std::istringstream input("http://127.0.0.1/in\n");
     const auto action = Orvo::Render::CommandLine::Parse(
         {"--no-snapshot", "--coordinate", "--keep", "5", "--tiva", "--delay", "7", "--post", "a=1", "--script", "x;",
-         "--cookie", "c=1", "--disable", "images", "--input", "-", "http://127.0.0.1/arg"},
+         "--cookie", "c=1", "--disable", "images", "--page-timeout", "9000", "--resource-timeout", "0", "--max-height",
+         "20000", "--input", "-", "http://127.0.0.1/arg"},
         input, settings, error);
     ASSERT_EQ(Orvo::Render::CommandLine::Action::Run, action) << error;
     EXPECT_FALSE(boost::any_cast<bool>(settings.options.at("snapshot")));
@@ -245,6 +246,9 @@ TEST(OrvoRenderCommandLine, OptionsMapOntoTypedRequestOptions) {
     EXPECT_EQ(7, boost::any_cast<int>(settings.options.at("delay")));
     EXPECT_EQ("a=1", boost::any_cast<std::string>(settings.options.at("post")));
     EXPECT_EQ("images", boost::any_cast<std::string>(settings.options.at("disable")));
+    EXPECT_EQ(9000, boost::any_cast<int>(settings.options.at("timeout")));
+    EXPECT_EQ(0, boost::any_cast<int>(settings.options.at("resourceTimeout")));
+    EXPECT_EQ(20000, boost::any_cast<int>(settings.options.at("maxHeight")));
     EXPECT_EQ((std::vector<std::string>{"http://127.0.0.1/in", "http://127.0.0.1/arg"}), settings.urls);
     EXPECT_EQ("file:///", Orvo::Render::CommandLine::ToUrl("/").substr(0, 8));
 }

@@ -109,6 +109,12 @@ private:
             options["cookie"] = Value(flag);
         } else if (flag == "--disable") {
             options["disable"] = Value(flag);
+        } else if (flag == "--page-timeout") {
+            options["timeout"] = Number(flag, Value(flag), 0);
+        } else if (flag == "--resource-timeout") {
+            options["resourceTimeout"] = Number(flag, Value(flag), 0);
+        } else if (flag == "--max-height") {
+            options["maxHeight"] = Number(flag, Value(flag), 1);
         } else {
             Own(flag);
         }
@@ -195,6 +201,9 @@ std::string CommandLine::Usage() {
            "  --script JS, --script-file FILE run this script before extraction\n"
            "  --cookie 'a=1; b=2'         cookies for the URL\n"
            "  --disable LIST              e.g. images,javascript\n"
+           "  --page-timeout MS           answer the page with what it has after this (default 300000)\n"
+           "  --resource-timeout MS       abort a sub-resource silent this long; 0 never (default 15000)\n"
+           "  --max-height PX             cut the snapshot at this height (default 65535)\n"
            "\n"
            "Client options:\n"
            "  --out DIR                   output directory (default orvo-out)\n"
