@@ -12,18 +12,15 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
-#include <map>
 #include <string>
 #include <utility>
 #include <vector>
 
-#include <boost/filesystem.hpp>
 #include <signal.h>
 
 #include "Client/Client.h"
 #include "Common/TestHttpServer.h"
+#include "Corpus.h"
 
 namespace {
 
@@ -35,39 +32,15 @@ typedef std::chrono::steady_clock Clock;
 const double FinishLimitMs = 30000;
 const int PageTimeoutMs = 60000;
 
-std::map<std::string, std::string> pages;
-
-void LoadPages(const std::string& directory) {
-    for (const auto& entry : boost::filesystem::directory_iterator(directory)) {
-        std::ifstream file(entry.path().string(), std::ios::binary);
-        pages["/" + entry.path().filename().string()] =
-            std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-    }
-}
-
-TestHttpServer::Response Serve(const TestHttpServer::Request& request) {
-    TestHttpServer::Response response;
-    const auto page = pages.find(request.target);
-    if (page == pages.end()) {
-        response.status = 404;
-        return response;
-    }
-    response.headers = {{"Content-Type", "text/html; charset=utf-8"}};
-    response.body = page->second;
-    return response;
-}
-
 } // namespace
 
 int main() {
-    const char* configured = std::getenv("ORVO_CORPUS_DIR");
-    const std::string directory = configured != nullptr ? configured : ORVO_CORPUS_DIR;
-    if (!boost::filesystem::is_directory(directory)) {
-        std::fprintf(stderr, "no corpus at %s\n", directory.c_str());
+    OrvoBench::Corpus corpus;
+    if (!corpus.Load(OrvoBench::Corpus::Directory())) {
+        std::fprintf(stderr, "no corpus at %s\n", OrvoBench::Corpus::Directory().c_str());
         return 1;
     }
-    LoadPages(directory);
-    TestHttpServer server(&Serve);
+    TestHttpServer server([&corpus](const TestHttpServer::Request& request) { return corpus.Serve(request); });
     Worker::StartOptions options;
     options.program = ORVO_BROWSER_BINARY;
     options.logFile = std::getenv("ORVO_BENCH_LOG") ? std::getenv("ORVO_BENCH_LOG") : "/dev/null";
@@ -80,7 +53,7 @@ int main() {
     request["timeout"] = PageTimeoutMs;
     std::vector<std::pair<double, std::string>> times;
     int rendered = 0;
-    for (const auto& page : pages) {
+    for (const auto& page : corpus.pages) {
         const Clock::time_point start = Clock::now();
         const Result result = client.Render(server.Url(page.first), request, PageTimeoutMs + 10000);
         times.emplace_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count(), page.first);

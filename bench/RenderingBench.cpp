@@ -28,6 +28,7 @@
 
 #include "Client/Client.h"
 #include "Common/TestHttpServer.h"
+#include "Corpus.h"
 
 namespace {
 
@@ -36,12 +37,8 @@ using OrvoTest::TestHttpServer;
 
 typedef std::chrono::steady_clock Clock;
 
-std::map<std::string, std::string> pages;
-
-std::string CorpusDirectory() {
-    const char* configured = std::getenv("ORVO_CORPUS_DIR");
-    return configured != nullptr ? configured : ORVO_CORPUS_DIR;
-}
+OrvoBench::Corpus corpus;
+std::map<std::string, std::string>& pages = corpus.pages;
 
 // Points the page's links to other hosts at this server, where they fail
 // at once: without outside network, name look-ups that time out would
@@ -52,13 +49,8 @@ std::string Local(const std::string& page) {
 }
 
 void LoadPages() {
-    const std::string directory = CorpusDirectory();
-    if (boost::filesystem::is_directory(directory)) {
-        for (const auto& entry : boost::filesystem::directory_iterator(directory)) {
-            std::ifstream file(entry.path().string(), std::ios::binary);
-            pages["/" + entry.path().filename().string()] =
-                Local(std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()));
-        }
+    const std::string directory = OrvoBench::Corpus::Directory();
+    if (corpus.Load(directory, &Local)) {
         return;
     }
     std::fprintf(stderr, "no corpus at %s: synthetic articles only\n", directory.c_str());
@@ -72,15 +64,7 @@ void LoadPages() {
 }
 
 TestHttpServer::Response Serve(const TestHttpServer::Request& request) {
-    TestHttpServer::Response response;
-    const auto page = pages.find(request.target);
-    if (page == pages.end()) {
-        response.status = 404;
-        return response;
-    }
-    response.headers = {{"Content-Type", "text/html; charset=utf-8"}};
-    response.body = page->second;
-    return response;
+    return corpus.Serve(request);
 }
 
 std::vector<std::string> Set(const std::string& name) {

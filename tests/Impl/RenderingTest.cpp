@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "Client/Client.h"
+#include "Common/LoggingWorker.h"
 #include "Common/TemporaryDirectory.h"
 #include "Common/TestHttpServer.h"
 
@@ -91,13 +92,7 @@ protected:
     Rendering() : server(&Site) {}
 
     void SetUp() override {
-        directory.Write("Orvo.browser.webkit.ini", "[Orvo.browser.webkit.Server]\nlogLevel=DEBUG\nlogFile=worker.log\n");
-        Worker::StartOptions options;
-        options.program = ORVO_BROWSER_BINARY;
-        options.directory = directory.path;
-        options.logFile = directory.path + "/worker.out";
-        options.environment = {"DISPLAY=", "WAYLAND_DISPLAY=", "QT_QPA_PLATFORM="};
-        client.reset(new Client(Worker::Start(options)));
+        client.reset(new Client(OrvoTest::StartLoggingWorker(directory)));
     }
 
     // Every worker must end by itself once idle, with status 0.

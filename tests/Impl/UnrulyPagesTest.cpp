@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "Client/Client.h"
+#include "Common/LoggingWorker.h"
 #include "Common/TemporaryDirectory.h"
 #include "Common/TestHttpServer.h"
 
@@ -81,15 +82,7 @@ protected:
     void TearDown() override { EXPECT_EQ(expectedExit, client->GetWorker().WaitForExit(30000)) << Log(); }
 
     void Start(const std::vector<std::string>& environment) {
-        client.reset();
-        directory.Write("Orvo.browser.webkit.ini", "[Orvo.browser.webkit.Server]\nlogLevel=DEBUG\nlogFile=worker.log\n");
-        Worker::StartOptions options;
-        options.program = ORVO_BROWSER_BINARY;
-        options.directory = directory.path;
-        options.logFile = directory.path + "/worker.out";
-        options.environment = {"DISPLAY=", "WAYLAND_DISPLAY=", "QT_QPA_PLATFORM="};
-        options.environment.insert(options.environment.end(), environment.begin(), environment.end());
-        client.reset(new Client(Worker::Start(options)));
+        client.reset(new Client(OrvoTest::StartLoggingWorker(directory, environment)));
     }
 
     static Request::Options Quick(Request::Options options = {}) {

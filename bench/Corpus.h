@@ -1,0 +1,62 @@
+#ifndef ORVO_BENCH_CORPUS_H
+#define ORVO_BENCH_CORPUS_H
+
+#include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <map>
+#include <string>
+
+#include <boost/filesystem.hpp>
+
+#include "Common/TestHttpServer.h"
+
+namespace OrvoBench {
+
+// Saved pages served by path: the file NAME of the corpus directory as
+// "/NAME", as text/html; any other path is a 404.
+class Corpus {
+public:
+    // ORVO_CORPUS_DIR, or the shared corpus beside the project.
+    static std::string Directory() {
+        const char* configured = std::getenv("ORVO_CORPUS_DIR");
+        return configured != nullptr ? configured : ORVO_CORPUS_DIR;
+    }
+
+    // Reads every file of directory, each through edit; false when there
+    // is no such directory.
+    bool Load(const std::string& directory,
+              const std::function<std::string(const std::string&)>& edit = [](const std::string& page) {
+                  return page;
+              }) {
+        if (!boost::filesystem::is_directory(directory)) {
+            return false;
+        }
+        for (const auto& entry : boost::filesystem::directory_iterator(directory)) {
+            std::ifstream file(entry.path().string(), std::ios::binary);
+            pages["/" + entry.path().filename().string()] =
+                edit(std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()));
+        }
+        return true;
+    }
+
+    OrvoTest::TestHttpServer::Response Serve(const OrvoTest::TestHttpServer::Request& request) const {
+        OrvoTest::TestHttpServer::Response response;
+        const auto page = pages.find(request.target);
+        if (page == pages.end()) {
+            response.status = 404;
+            return response;
+        }
+        response.headers = {{"Content-Type", "text/html; charset=utf-8"}};
+        response.body = page->second;
+        return response;
+    }
+
+    // Path to page text.
+    std::map<std::string, std::string> pages;
+};
+
+} // namespace OrvoBench
+
+#endif
