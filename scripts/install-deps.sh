@@ -30,6 +30,7 @@ PACKAGES="
   fonts-noto-color-emoji
   fontconfig
   iproute2
+  nlohmann-json3-dev
 "
 
 if [ "$(id -u)" -eq 0 ]; then

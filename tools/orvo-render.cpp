@@ -6,14 +6,21 @@
 #include <csignal>
 #include <cstdio>
 #include <iostream>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
 #include <unistd.h>
 
+#include <algorithm>
+#include <thread>
+
+#include "Client/StaleObjects.h"
 #include "render/CommandLine.h"
 #include "render/OutputWriter.h"
 #include "render/RenderJob.h"
+#include "render/WriterPool.h"
 
 namespace {
 
@@ -22,6 +29,9 @@ using namespace Orvo::Render;
 
 const int UsageStatus = 2;
 const int InterruptedStatus = 130;
+// Results waiting for a writer thread, per thread: enough to keep them busy,
+// few enough that memory stays bounded.
+const std::size_t QueuedPerWriter = 2;
 
 std::atomic<bool> interrupted(false);
 
@@ -33,12 +43,14 @@ bool Answered(const Record& record) {
     return record.result.outcome == Outcome::Rendered || record.result.outcome == Outcome::NavigationError;
 }
 
-// The progress line on a terminal, and the summary.
+// The progress line on a terminal, and the summary. Done may be called
+// from several threads.
 class Progress {
 public:
     Progress(std::size_t total, bool shown) : total(total), shown(shown), start(std::chrono::steady_clock::now()) {}
 
     void Done(const Record& record) {
+        std::lock_guard<std::mutex> lock(mutex);
         ++done;
         failures += Answered(record) ? 0 : 1;
         if (shown) {
@@ -59,6 +71,7 @@ public:
     }
 
 private:
+    // Called with the lock held, or once the writers are done.
     double Rate() const {
         const double seconds =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -68,6 +81,8 @@ private:
     const std::size_t total;
     const bool shown;
     const std::chrono::steady_clock::time_point start;
+    // Guards done and failures.
+    mutable std::mutex mutex;
     std::size_t done = 0;
     std::size_t failures = 0;
 };
@@ -91,21 +106,38 @@ int main(int argc, char** argv) {
         std::cerr << "orvo-render: " << error << "\n" << "Try 'orvo-render --help'.\n";
         return UsageStatus;
     }
-    std::signal(SIGINT, &OnInterrupt);
-    std::signal(SIGTERM, &OnInterrupt);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        std::signal(signal, &OnInterrupt);
+    }
+    const std::size_t swept = Orvo::Browser::Client::StaleObjects::Sweep();
+    if (swept != 0 && !settings.quiet) {
+        std::fprintf(stderr, "orvo-render: removed %zu shared objects of processes that no longer exist\n", swept);
+    }
     try {
         OutputWriter writer(settings);
         Progress progress(settings.urls.size(), !settings.quiet && ::isatty(2));
         RenderJob job(settings, interrupted, (settings.outDirectory + "/worker.log"));
+        std::mutex errorMutex;
         std::string writeError;
-        const std::vector<Record> records = job.Run([&](const Record& record) {
-            try {
-                writer.WriteFiles(record);
-            } catch (const std::exception& e) {
-                writeError = e.what();
-            }
-            progress.Done(record);
-        });
+        std::vector<Record> records;
+        {
+            const int writers =
+                settings.writers > 0 ? settings.writers : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+            WriterPool pool(writers, QueuedPerWriter * static_cast<std::size_t>(writers));
+            records = job.Run([&](Record& record) {
+                writer.Name(record);
+                auto payload = std::make_shared<Record>(record.TakePayload());
+                pool.Submit([&, payload, record]() {
+                    try {
+                        writer.WriteFiles(*payload);
+                    } catch (const std::exception& e) {
+                        std::lock_guard<std::mutex> lock(errorMutex);
+                        writeError = e.what();
+                    }
+                    progress.Done(record);
+                });
+            });
+        }
         writer.WriteResults(records);
         if (!settings.quiet) {
             progress.Summary(records, writer.ResultsPath());

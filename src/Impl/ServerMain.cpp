@@ -84,6 +84,8 @@ void LimitScriptRuns() {
     LOG4CPLUS_FATAL(Orvo::Logging::LoggerFactory::GetLogger(""),
                     "MainThreadWatchdog => main thread stuck for " << Orvo::Browser::ServerTimes::StuckLimitMs()
                                                                    << " ms on " << url << " (" << name << ")");
+    // The line must survive whatever ends the process first.
+    std::cout.flush();
     const boost::shared_ptr<Orvo::Browser::ServerMediator> mediator = Orvo::Browser::ServerMediator::instance;
     if (mediator) {
         mediator->AnswerForStuckMainThread(name);

@@ -1,6 +1,7 @@
 // orvo-render end to end: the command against a test HTTP server on
 // 127.0.0.1, with the files and JSON lines it writes.
 
+#include <algorithm>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -16,7 +17,9 @@
 #include <unistd.h>
 #include <boost/algorithm/string/split.hpp>
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
+#include "Client/StaleObjects.h"
 #include "Common/ChildProcess.h"
 #include "Common/TemporaryDirectory.h"
 #include "Common/TestHttpServer.h"
@@ -82,6 +85,21 @@ protected:
 
     bool Has(const std::string& text, const std::string& part) const { return text.find(part) != std::string::npos; }
 
+    // The names in /dev/shm that belong to these processes, one per line.
+    static std::string SharedObjectsOf(const std::vector<long>& pids) {
+        std::string names;
+        for (const auto& entry : boost::filesystem::directory_iterator("/dev/shm")) {
+            const std::string name = entry.path().filename().string();
+            const long owner = Orvo::Browser::Client::StaleObjects::OwnerOf(name);
+            if (std::find(pids.begin(), pids.end(), owner) != pids.end()) {
+                names += name + "\n";
+            }
+        }
+        return names;
+    }
+
+    static nlohmann::json Parse(const std::string& line) { return nlohmann::json::parse(line); }
+
     TestHttpServer server;
     OrvoTest::TemporaryDirectory directory;
 };
@@ -102,6 +120,13 @@ TEST_F(OrvoRender, WritesFilesAndJsonLinesInInputOrder) {
     EXPECT_TRUE(Has(directory.Read("out/0002.html"), "<p>/b</p>"));
     EXPECT_EQ("\x89PNG", directory.Read("out/0001.png").substr(0, 4));
     EXPECT_TRUE(Has(output, "2 pages: 2 rendered, 0 navigation errors, 0 without result")) << output;
+    const nlohmann::json first = Parse(lines[0]);
+    EXPECT_EQ(1, first.at("attempts"));
+    const long pid = first.at("pid").get<long>();
+    EXPECT_EQ(pid, Parse(lines[1]).at("pid").get<long>()) << "one worker served both";
+    // The run waited for its worker to end: nothing of it remains.
+    EXPECT_FALSE(boost::filesystem::exists("/proc/" + std::to_string(pid)));
+    EXPECT_EQ("", SharedObjectsOf({pid}));
 }
 
 TEST_F(OrvoRender, ANotFoundPageAndAnUnreachablePortAreNavigationErrors) {
@@ -151,17 +176,41 @@ TEST_F(OrvoRender, SeveralWorkersShareTheList) {
     EXPECT_TRUE(Has(directory.Read("out/0004.html"), "<p>/4</p>"));
 }
 
-// With keep 0 the worker ends as soon as it is idle, so later URLs meet a
-// worker that has ended, or is ending, and go to a fresh one.
+// With keep 0 a worker ends whenever it is idle for a moment, so later URLs
+// may meet a worker that has ended, or is ending: they go to a fresh one,
+// and every URL is rendered, none sent more than twice.
 TEST_F(OrvoRender, AWorkerThatEndsBetweenRequestsIsReplaced) {
-    std::string output;
-    ASSERT_EQ(0, Run({"--out", "out", "--keep", "0", "--no-snapshot", "--in-flight", "1", server.Url("/x"),
-                      server.Url("/y"), server.Url("/z")},
-                     output))
-        << output;
-    for (const std::string& line : Lines("out/results.jsonl")) {
-        EXPECT_TRUE(Has(line, "\"outcome\":\"rendered\"")) << line;
+    std::vector<std::string> args{"--out", "out", "--keep", "0", "--no-snapshot", "--in-flight", "1"};
+    for (int k = 0; k < 8; ++k) {
+        args.push_back(server.Url("/page" + std::to_string(k)));
     }
+    std::string output;
+    ASSERT_EQ(0, Run(args, output)) << output;
+    const std::vector<std::string> lines = Lines("out/results.jsonl");
+    ASSERT_EQ(8u, lines.size());
+    for (const std::string& line : lines) {
+        const nlohmann::json result = Parse(line);
+        EXPECT_EQ("rendered", result.at("outcome")) << line;
+        EXPECT_LE(result.at("attempts").get<int>(), 2) << line;
+        EXPECT_GT(result.at("pid").get<long>(), 0) << line;
+    }
+}
+
+// Objects of a process that no longer exists are removed at the start of a
+// run, and said so; those of a live process are not.
+TEST_F(OrvoRender, StaleSharedObjectsOfDeadProcessesAreSwept) {
+    OrvoTest::ChildProcess gone([] { return 0; });
+    ASSERT_EQ(0, gone.Wait(10000));
+    const std::string stale = "/dev/shm/OrvoClient_" + std::to_string(gone.Pid()) + "_0_0";
+    const std::string live = "/dev/shm/OrvoClient_" + std::to_string(::getpid()) + "_99_0";
+    std::ofstream(stale) << "x";
+    std::ofstream(live) << "x";
+    std::string output;
+    EXPECT_EQ(0, Run({"--out", "out", "--keep", "200", "--no-snapshot", server.Url("/a")}, output)) << output;
+    EXPECT_FALSE(boost::filesystem::exists(stale));
+    EXPECT_TRUE(boost::filesystem::exists(live));
+    boost::filesystem::remove(live);
+    EXPECT_TRUE(Has(output, "orvo-render: removed ")) << output;
 }
 
 // An endless page script takes its worker down (the stuck limit is
@@ -188,7 +237,11 @@ TEST_F(OrvoRender, UsageErrorsSayWhatWasWrong) {
     EXPECT_EQ("orvo-render: --workers takes a whole number of at least 1, not 'zero'\nTry 'orvo-render --help'.\n",
               output);
     EXPECT_EQ(2, Run({"--image", "gif", "http://127.0.0.1/"}, output));
-    EXPECT_TRUE(Has(output, "--image takes png or bmp, not 'gif'")) << output;
+    EXPECT_TRUE(Has(output, "--image takes png, jpeg or bmp, not 'gif'")) << output;
+    EXPECT_EQ(2, Run({"--png-level", "10", "http://127.0.0.1/"}, output));
+    EXPECT_TRUE(Has(output, "--png-level takes a whole number from 0 to 9, not '10'")) << output;
+    EXPECT_EQ(2, Run({"--quality", "0", "http://127.0.0.1/"}, output));
+    EXPECT_TRUE(Has(output, "--quality takes a whole number from 1 to 100, not '0'")) << output;
     EXPECT_EQ(0, Run({"--help"}, output));
     EXPECT_TRUE(Has(output, "usage: orvo-render [options] URL...")) << output;
 }
@@ -199,34 +252,34 @@ TEST_F(OrvoRender, AUrlWithoutAnswerMakesTheExitStatusOne) {
     EXPECT_TRUE(Has(directory.Read("out/results.jsonl"), "\"outcome\":\"worker-gone\"")) << output;
 }
 
-TEST_F(OrvoRender, CtrlCStopsTheRunAndLeavesNoSharedObject) {
-    std::string output;
-    const std::string capture = directory.path + "/render.out";
-    OrvoTest::ChildProcess render([&] {
-        const int fd = ::open(capture.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        ::dup2(fd, 2);
-        ::chdir(directory.path.c_str());
-        ::putenv(const_cast<char*>("DISPLAY="));
-        ::execl(ORVO_RENDER_BINARY, ORVO_RENDER_BINARY, "--out", "out", "--keep", "200", server.Url("/hang").c_str(),
-                static_cast<char*>(nullptr));
-        return 127;
-    });
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (!server.Got("/hang") && std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    ASSERT_TRUE(server.Got("/hang"));
-    const std::vector<std::string> workers = Children(render.Pid());
-    ASSERT_EQ(1u, workers.size());
-    ::kill(render.Pid(), SIGINT);
-    EXPECT_EQ(130, render.Wait(20000));
-    EXPECT_TRUE(Has(directory.Read("out/results.jsonl"), "\"error\":\"interrupted\"")) << directory.Read("out/results.jsonl");
-    // Neither the client's objects nor the worker it started stay.
-    EXPECT_FALSE(boost::filesystem::exists("/proc/" + workers[0])) << "worker " << workers[0];
-    for (const auto& entry : boost::filesystem::directory_iterator("/dev/shm")) {
-        const std::string name = entry.path().filename().string();
-        EXPECT_EQ(std::string::npos, name.find("OrvoClient_" + std::to_string(render.Pid()))) << name;
-        EXPECT_EQ(std::string::npos, name.find("Orvo_Browser_" + workers[0] + "_")) << name;
+// Ctrl-C, SIGTERM and SIGHUP stop a run whose page never finishes: status
+// 130, and neither the client's objects nor the worker it started stay.
+TEST_F(OrvoRender, ASignalStopsTheRunAndLeavesNoSharedObject) {
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        const std::string out = "out-" + std::to_string(signal);
+        const std::string target = "/hang?" + std::to_string(signal);
+        const std::string capture = directory.path + "/render.out";
+        OrvoTest::ChildProcess render([&] {
+            const int fd = ::open(capture.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            ::dup2(fd, 2);
+            ::chdir(directory.path.c_str());
+            ::putenv(const_cast<char*>("DISPLAY="));
+            ::execl(ORVO_RENDER_BINARY, ORVO_RENDER_BINARY, "--out", out.c_str(), server.Url(target).c_str(),
+                    static_cast<char*>(nullptr));
+            return 127;
+        });
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (!server.Got(target) && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        ASSERT_TRUE(server.Got(target)) << signal;
+        const std::vector<std::string> workers = Children(render.Pid());
+        ASSERT_EQ(1u, workers.size()) << signal;
+        ::kill(render.Pid(), signal);
+        EXPECT_EQ(130, render.Wait(20000)) << signal;
+        EXPECT_TRUE(Has(directory.Read(out + "/results.jsonl"), "\"error\":\"interrupted\"")) << signal;
+        EXPECT_FALSE(boost::filesystem::exists("/proc/" + workers[0])) << "worker " << workers[0];
+        EXPECT_EQ("", SharedObjectsOf({render.Pid(), std::stol(workers[0])})) << signal;
     }
 }
 

@@ -40,6 +40,19 @@ int Number(const std::string& flag, const std::string& text, int least) {
     return value;
 }
 
+int Range(const std::string& flag, const std::string& text, int least, int most) {
+    int value = least - 1;
+    try {
+        value = Number(flag, text, least);
+    } catch (const UsageError&) {
+    }
+    if (value < least || value > most) {
+        throw UsageError(flag + " takes a whole number from " + std::to_string(least) + " to " + std::to_string(most)
+                         + ", not '" + text + "'");
+    }
+    return value;
+}
+
 void ReadUrls(std::istream& input, std::vector<std::string>& urls) {
     std::string line;
     while (std::getline(input, line)) {
@@ -135,9 +148,15 @@ private:
             settings.timeoutSeconds = Number(flag, Value(flag), 1);
         } else if (flag == "--image") {
             settings.imageFormat = Value(flag);
-            if (settings.imageFormat != "png" && settings.imageFormat != "bmp") {
-                throw UsageError("--image takes png or bmp, not '" + settings.imageFormat + "'");
+            if (settings.imageFormat != "png" && settings.imageFormat != "jpeg" && settings.imageFormat != "bmp") {
+                throw UsageError("--image takes png, jpeg or bmp, not '" + settings.imageFormat + "'");
             }
+        } else if (flag == "--png-level") {
+            settings.pngLevel = Range(flag, Value(flag), 0, 9);
+        } else if (flag == "--quality") {
+            settings.jpegQuality = Range(flag, Value(flag), 1, 100);
+        } else if (flag == "--writers") {
+            settings.writers = Number(flag, Value(flag), 1);
         } else if (flag == "--raw") {
             settings.raw = true;
         } else if (flag == "--quiet") {
@@ -212,7 +231,10 @@ std::string CommandLine::Usage() {
            "  --in-flight N               requests outstanding per worker (default 8)\n"
            "  --worker-pid PID            use a running worker\n"
            "  --timeout SEC               limit per page (default 310)\n"
-           "  --image png|bmp             snapshot file format (default png)\n"
+           "  --image png|jpeg|bmp        snapshot file format (default png)\n"
+           "  --png-level 0-9             zlib level of PNG files (default 1: fast)\n"
+           "  --quality 1-100             JPEG quality (default 80)\n"
+           "  --writers N                 threads writing files (default: one per core)\n"
            "  --raw                       also keep the record's fields as received\n"
            "  --quiet                     no progress line or summary\n"
            "  --help, --version\n"

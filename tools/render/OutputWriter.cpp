@@ -5,8 +5,10 @@
 #include <stdexcept>
 
 #include <QImage>
+#include <QImageWriter>
 #include <boost/algorithm/string/predicate.hpp>
 #include <boost/filesystem.hpp>
+#include <nlohmann/json.hpp>
 
 namespace Orvo {
 namespace Render {
@@ -14,28 +16,6 @@ namespace Render {
 using Browser::Client::Outcome;
 
 namespace {
-
-std::string Json(const std::string& text) {
-    std::string out = "\"";
-    for (const char c : text) {
-        const unsigned char byte = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
-        } else if (byte < 0x20) {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\u%04x", byte);
-            out += escaped;
-        } else {
-            out += c;
-        }
-    }
-    return out + "\"";
-}
-
-std::string JsonOrNull(const std::string& text, bool present) {
-    return present ? Json(text) : "null";
-}
 
 // An XML serialisation starts with its own root element, never html; the
 // engine's HTML dump starts with a doctype, an XML declaration or <html>,
@@ -50,6 +30,10 @@ bool IsXml(const std::string& body) {
         }
     }
     return true;
+}
+
+nlohmann::ordered_json TextOrNull(const std::string& text, bool present) {
+    return present ? nlohmann::ordered_json(text) : nlohmann::ordered_json(nullptr);
 }
 
 } // namespace
@@ -85,33 +69,26 @@ void OutputWriter::Save(const std::string& name, const std::string& bytes) const
     }
 }
 
-std::string OutputWriter::BodyFile(const Record& record) const {
-    if (record.result.outcome != Outcome::Rendered) {
-        return std::string();
-    }
-    return Number(record.index) + (IsXml(record.result.body) ? ".xml" : ".html");
-}
-
-std::string OutputWriter::ImageFile(const Record& record) const {
-    if (record.result.snapshot.Empty()) {
-        return std::string();
-    }
-    return Number(record.index) + "." + settings.imageFormat;
-}
-
-void OutputWriter::WriteFiles(const Record& record) {
+void OutputWriter::Name(Record& record) const {
     const Browser::Client::Result& result = record.result;
-    const std::string body = BodyFile(record);
-    if (!body.empty()) {
-        Save(body, result.body);
+    record.bodyBytes = result.body.size();
+    record.bodyFile.clear();
+    record.imageFile.clear();
+    if (result.outcome == Outcome::Rendered) {
+        record.bodyFile = Number(record.index) + (IsXml(result.body) ? ".xml" : ".html");
     }
-    const std::string image = ImageFile(record);
-    if (!image.empty()) {
-        const QImage picture(result.snapshot.rgb.data(), result.snapshot.width, result.snapshot.height,
-                             3 * result.snapshot.width, QImage::Format_RGB888);
-        if (!picture.save(QString::fromStdString(Path(image)), settings.imageFormat == "png" ? "PNG" : "BMP")) {
-            throw std::runtime_error("cannot write " + Path(image));
-        }
+    if (!result.snapshot.Empty()) {
+        record.imageFile = Number(record.index) + "." + settings.imageFormat;
+    }
+}
+
+void OutputWriter::WriteFiles(const Record& record) const {
+    const Browser::Client::Result& result = record.result;
+    if (!record.bodyFile.empty()) {
+        Save(record.bodyFile, result.body);
+    }
+    if (!record.imageFile.empty()) {
+        SaveImage(record.imageFile, result.snapshot);
     }
     const bool answered = result.outcome == Outcome::Rendered || result.outcome == Outcome::NavigationError
                           || result.outcome == Outcome::Dead;
@@ -123,33 +100,58 @@ void OutputWriter::WriteFiles(const Record& record) {
     }
 }
 
-std::string OutputWriter::JsonLine(const Record& record, const std::string& bodyFile, const std::string& imageFile) {
+// Qt's writers: PNG at the run's zlib level (Qt takes it as a quality,
+// 100 for level 0 down to 9 for level 9), JPEG at the run's quality, BMP
+// as it is.
+void OutputWriter::SaveImage(const std::string& name, const Browser::Client::Snapshot& snapshot) const {
+    const QImage picture(snapshot.rgb.data(), snapshot.width, snapshot.height, 3 * snapshot.width,
+                         QImage::Format_RGB888);
+    QImageWriter writer(QString::fromStdString(Path(name)));
+    if (settings.imageFormat == "png") {
+        writer.setFormat("png");
+        writer.setQuality(100 - (settings.pngLevel * 91 + 8) / 9);
+    } else if (settings.imageFormat == "jpeg") {
+        writer.setFormat("jpeg");
+        writer.setQuality(settings.jpegQuality);
+    } else {
+        writer.setFormat("bmp");
+    }
+    if (!writer.write(picture)) {
+        throw std::runtime_error("cannot write " + Path(name) + ": " + writer.errorString().toStdString());
+    }
+}
+
+std::string OutputWriter::JsonLine(const Record& record) {
     const Browser::Client::Result& result = record.result;
     const bool rendered = result.outcome == Outcome::Rendered;
     const bool navigationError = result.outcome == Outcome::NavigationError;
-    std::string line = "{\"url\":" + Json(record.url);
-    line += ",\"name\":" + JsonOrNull(result.name, !result.name.empty());
-    line += ",\"pageUrl\":" + JsonOrNull(result.pageUrl, !result.pageUrl.empty());
-    line += ",\"detail\":" + JsonOrNull(result.detail, !result.detail.empty());
-    line += ",\"outcome\":" + Json(Browser::Client::OutcomeName(result.outcome));
-    line += ",\"status\":" + (navigationError && result.status != 0 ? std::to_string(result.status) : "null");
-    line += ",\"lastModified\":" + JsonOrNull(result.detail, rendered && !result.detail.empty());
-    line += ",\"body\":" + JsonOrNull(bodyFile, !bodyFile.empty());
-    line += ",\"snapshot\":" + JsonOrNull(imageFile, !imageFile.empty());
-    line += ",\"width\":" + std::to_string(result.snapshot.width);
-    line += ",\"height\":" + std::to_string(result.snapshot.height);
-    line += ",\"bodyBytes\":" + std::to_string(result.body.size());
-    line += ",\"ms\":" + std::to_string(static_cast<long>(record.ms + 0.5));
+    nlohmann::ordered_json line;
+    line["url"] = record.url;
+    line["name"] = TextOrNull(result.name, !result.name.empty());
+    line["pageUrl"] = TextOrNull(result.pageUrl, !result.pageUrl.empty());
+    line["detail"] = TextOrNull(result.detail, !result.detail.empty());
+    line["outcome"] = Browser::Client::OutcomeName(result.outcome);
+    line["status"] = navigationError && result.status != 0 ? nlohmann::ordered_json(result.status) : nullptr;
+    line["lastModified"] = TextOrNull(result.detail, rendered && !result.detail.empty());
+    line["body"] = TextOrNull(record.bodyFile, !record.bodyFile.empty());
+    line["snapshot"] = TextOrNull(record.imageFile, !record.imageFile.empty());
+    line["width"] = result.snapshot.width;
+    line["height"] = result.snapshot.height;
+    line["bodyBytes"] = record.bodyBytes;
+    line["ms"] = static_cast<long>(record.ms + 0.5);
+    line["attempts"] = record.attempts;
+    line["pid"] = record.pid != 0 ? nlohmann::ordered_json(record.pid) : nullptr;
     if (!result.error.empty()) {
-        line += ",\"error\":" + Json(result.error);
+        line["error"] = result.error;
     }
-    return line + "}";
+    // Texts that are not UTF-8 (a URL as given, say) are kept readable.
+    return line.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
 }
 
-void OutputWriter::WriteResults(const std::vector<Record>& records) {
+void OutputWriter::WriteResults(const std::vector<Record>& records) const {
     std::string lines;
     for (const Record& record : records) {
-        lines += JsonLine(record, BodyFile(record), ImageFile(record)) + "\n";
+        lines += JsonLine(record) + "\n";
     }
     Save("results.jsonl", lines);
 }

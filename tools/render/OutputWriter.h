@@ -11,8 +11,8 @@ namespace Orvo {
 namespace Render {
 
 // Writes what a run produced into the output directory: for the URL
-// numbered N (0001, 0002, ...) N.html or N.xml with the body, N.png or N.bmp
-// with the decoded snapshot, with --raw also N.detail, N.body and
+// numbered N (0001, 0002, ...) N.html or N.xml with the body, N.png, N.jpeg
+// or N.bmp with the decoded snapshot, with --raw also N.detail, N.body and
 // N.snapshot holding the fields byte for byte; and results.jsonl, one JSON
 // object per URL in input order.
 class OutputWriter {
@@ -20,23 +20,27 @@ public:
     // Creates the directory; throws std::runtime_error when it cannot.
     explicit OutputWriter(const Settings& settings);
 
-    // Writes one record's files. Throws std::runtime_error when a file
-    // cannot be written.
-    void WriteFiles(const Record& record);
+    // Sets the record's file names and body size from its result.
+    void Name(Record& record) const;
+
+    // Writes the files of a named record (or of its payload). Throws
+    // std::runtime_error when a file cannot be written. Safe to call from
+    // several threads at once for different records.
+    void WriteFiles(const Record& record) const;
 
     // Writes results.jsonl for every record.
-    void WriteResults(const std::vector<Record>& records);
+    void WriteResults(const std::vector<Record>& records) const;
 
     std::string ResultsPath() const;
 
     static std::string Number(std::size_t index);
-    static std::string JsonLine(const Record& record, const std::string& bodyFile, const std::string& imageFile);
+    // One line of results.jsonl, for a named record.
+    static std::string JsonLine(const Record& record);
 
 private:
     std::string Path(const std::string& name) const;
     void Save(const std::string& name, const std::string& bytes) const;
-    std::string BodyFile(const Record& record) const;
-    std::string ImageFile(const Record& record) const;
+    void SaveImage(const std::string& name, const Browser::Client::Snapshot& snapshot) const;
 
     const Settings& settings;
 };

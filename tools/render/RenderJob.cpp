@@ -18,15 +18,14 @@ namespace {
 
 typedef std::chrono::steady_clock Clock;
 
-// Collect waits in slices this long, so that an interruption is seen soon.
-const int SliceMs = 200;
-const int EndWaitMs = 5000;
-
-struct InFlight {
-    std::size_t index;
-    std::unique_ptr<PendingRequest> pending;
-    Clock::time_point sent;
-};
+// A collection looks at each outstanding request this long, so that any of
+// them is taken the moment it is answered and an interruption is seen soon.
+const int PeekMs = 2;
+const int EndWaitMs = 10000;
+const int MaxAttempts = 2;
+// Long enough that the run's own gaps (starting a worker, writing files)
+// do not end a worker that has more to do; orvo-render ends its workers.
+const int DefaultKeepMs = 10000;
 
 double Since(Clock::time_point start) {
     return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
@@ -42,6 +41,15 @@ Result Unsent(const std::string& url, Outcome outcome, const std::string& error)
 
 } // namespace
 
+// One request sent and not yet settled.
+struct RenderJob::InFlight {
+    std::size_t index;
+    std::unique_ptr<PendingRequest> pending;
+    Clock::time_point sent;
+    Clock::time_point deadline;
+    long pid;
+};
+
 // A worker and the requests outstanding with it; URLs to send again come
 // first.
 struct RenderJob::Slot {
@@ -53,14 +61,14 @@ struct RenderJob::Slot {
 };
 
 RenderJob::RenderJob(const Settings& settings, const std::atomic<bool>& interrupted, const std::string& workerLog)
-    : settings(settings), interrupted(interrupted), workerLog(workerLog), next(0) {
+    : settings(settings), interrupted(interrupted), workerLog(workerLog), options(settings.options), next(0) {
+    options.emplace("keep", DefaultKeepMs);
     for (std::size_t k = 0; k < settings.urls.size(); ++k) {
         Record record;
         record.index = k + 1;
         record.url = settings.urls[k];
         records.push_back(record);
     }
-    retried.assign(records.size(), false);
 }
 
 std::vector<Record> RenderJob::Run(const Listener& onDone) {
@@ -89,38 +97,36 @@ void RenderJob::Serve(int) {
             Fill(slot);
         }
         if (!slot.window.empty()) {
-            CollectOne(slot);
+            CollectAny(slot);
             continue;
         }
         std::size_t index = 0;
-        if (interrupted) {
-            EndWorker(slot);
-            return;
-        }
-        if (!Next(slot, index)) {
-            return;
+        if (interrupted || !Next(slot, index)) {
+            break;
         }
         slot.again.push_front(index);
         // Nothing outstanding and URLs left: the worker is gone or was
         // never there. A fresh one, or the URL fails with the reason.
         if (settings.workerPid == 0 || !slot.client) {
+            EndWorker(slot);
             slot.client = NewClient(slot.error);
             slot.workerEnded = false;
         }
         if (!slot.client || slot.workerEnded) {
             slot.again.pop_front();
-            Finish(index, Unsent(records[index].url, Outcome::WorkerGone, slot.error), 0);
+            Finish(index, Unsent(records[index].url, Outcome::WorkerGone, slot.error), 0, 0);
             slot.client.reset();
         }
-        slot.workerEnded = false;
     }
+    EndWorker(slot);
 }
 
-// After an interruption a worker of this run would go on with pages that
-// nobody waits for: it is ended, and the client removes what it leaves.
+// A worker this run started is ended once the run has no more for it (or
+// is interrupted), and waited for, so that nothing of the run remains: the
+// client removes what the worker leaves.
 void RenderJob::EndWorker(Slot& slot) {
     if (slot.client && slot.client->GetWorker().Owned()) {
-        ::kill(slot.client->GetWorker().Pid(), SIGKILL);
+        ::kill(slot.client->GetWorker().Pid(), SIGTERM);
         slot.client->GetWorker().WaitForExit(EndWaitMs);
     }
 }
@@ -131,10 +137,10 @@ std::unique_ptr<Browser::Client::Client> RenderJob::NewClient(std::string& error
             return std::unique_ptr<Browser::Client::Client>(
                 new Browser::Client::Client(Browser::Client::Worker::Attach(settings.workerPid)));
         }
-        Browser::Client::Worker::StartOptions options;
-        options.logFile = workerLog;
+        Browser::Client::Worker::StartOptions startOptions;
+        startOptions.logFile = workerLog;
         return std::unique_ptr<Browser::Client::Client>(
-            new Browser::Client::Client(Browser::Client::Worker::Start(options)));
+            new Browser::Client::Client(Browser::Client::Worker::Start(startOptions)));
     } catch (const std::exception& e) {
         error = e.what();
         return nullptr;
@@ -159,61 +165,79 @@ void RenderJob::Fill(Slot& slot) {
     std::size_t index = 0;
     while (!slot.workerEnded && static_cast<int>(slot.window.size()) < settings.inFlight && Next(slot, index)) {
         try {
-            InFlight request{index, slot.client->Submit(records[index].url, settings.options), Clock::now()};
+            const Clock::time_point now = Clock::now();
+            InFlight request{index, slot.client->Submit(records[index].url, options), now,
+                             now + std::chrono::seconds(settings.timeoutSeconds), slot.client->GetWorker().Pid()};
             slot.window.push_back(std::move(request));
+            std::lock_guard<std::mutex> lock(mutex);
+            ++records[index].attempts;
         } catch (const Browser::Client::WorkerUnavailable& e) {
             slot.again.push_front(index);
             slot.workerEnded = true;
             slot.error = e.what();
         } catch (const std::exception& e) {
-            Finish(index, Unsent(records[index].url, Outcome::Failed, e.what()), 0);
+            Finish(index, Unsent(records[index].url, Outcome::Failed, e.what()), 0, 0);
         }
     }
 }
 
-Result RenderJob::Await(Slot& slot, PendingRequest& pending) {
-    const Clock::time_point deadline = Clock::now() + std::chrono::seconds(settings.timeoutSeconds);
+// Takes the first outstanding request to be answered, given up or past its
+// time, in whatever order they come.
+void RenderJob::CollectAny(Slot& slot) {
     for (;;) {
-        const Result result = slot.client->Collect(pending, SliceMs);
-        if (result.outcome != Outcome::TimedOut) {
-            return result;
-        }
-        if (interrupted || Clock::now() >= deadline) {
-            Result late = result;
-            late.error = interrupted ? "interrupted" : "no result within " + std::to_string(settings.timeoutSeconds) + " s";
-            return late;
+        for (std::size_t k = 0; k < slot.window.size(); ++k) {
+            InFlight& request = slot.window[k];
+            Result result = slot.client->Collect(*request.pending, PeekMs);
+            if (result.outcome == Outcome::TimedOut) {
+                if (!interrupted && Clock::now() < request.deadline) {
+                    continue;
+                }
+                result.error = interrupted ? "interrupted"
+                                           : "no result within " + std::to_string(settings.timeoutSeconds) + " s";
+            }
+            InFlight answered = std::move(request);
+            slot.window.erase(slot.window.begin() + static_cast<std::ptrdiff_t>(k));
+            Settle(slot, answered, std::move(result));
+            return;
         }
     }
 }
 
-void RenderJob::CollectOne(Slot& slot) {
-    InFlight request = std::move(slot.window.front());
-    slot.window.pop_front();
-    const Result result = Await(slot, *request.pending);
+// A request lost with its worker (dead, or the worker gone) is sent once
+// more, to a fresh worker; every other result is final.
+void RenderJob::Settle(Slot& slot, InFlight& request, Result result) {
     const double ms = Since(request.sent);
     request.pending.reset();
     const bool lost = result.outcome == Outcome::Dead || result.outcome == Outcome::WorkerGone;
     if (lost) {
         slot.workerEnded = slot.workerEnded || !slot.client->GetWorker().IsReady();
-        if (!retried[request.index] && !interrupted) {
-            retried[request.index] = true;
+        std::unique_lock<std::mutex> lock(mutex);
+        if (records[request.index].attempts < MaxAttempts && !interrupted) {
             slot.again.push_back(request.index);
             return;
         }
     }
-    Finish(request.index, result, ms);
+    Finish(request.index, std::move(result), ms, request.pid);
 }
 
-void RenderJob::Finish(std::size_t index, const Result& result, double ms) {
-    std::lock_guard<std::mutex> lock(mutex);
-    Record& record = records[index];
-    record.result = result;
+// The listener runs outside the lock: it may take the record's payloads
+// off to be written elsewhere.
+void RenderJob::Finish(std::size_t index, Result result, double ms, long pid) {
+    Record record;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        record = records[index];
+    }
+    record.result = std::move(result);
     record.result.url = record.url;
     record.ms = ms;
+    record.pid = pid;
     record.done = true;
     if (listener) {
         listener(record);
     }
+    std::lock_guard<std::mutex> lock(mutex);
+    records[index] = std::move(record);
 }
 
 } // namespace Render

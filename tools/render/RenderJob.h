@@ -18,12 +18,18 @@ namespace Orvo {
 namespace Render {
 
 // Renders every URL of the settings with workers: each worker slot keeps up
-// to in-flight requests outstanding, takes URLs from one shared list, and
-// starts a fresh worker when its worker has ended. A request answered dead
-// or lost with its worker is sent once more before it is reported so.
+// to in-flight requests outstanding, takes their results in the order they
+// come, refills its window at once from one shared list, and starts a fresh
+// worker when its worker has ended. A URL that never reached a worker goes
+// to a fresh one; a request answered dead or lost with its worker is sent
+// once more, to a fresh worker, before it is reported so. Workers the run
+// started are ended when it is over. Requests carry a keep of 10000 ms
+// unless the settings give one.
 class RenderJob {
 public:
-    typedef std::function<void(const Record&)> Listener;
+    // Hears of each URL once it is finished, on the thread of the worker
+    // slot that finished it; several slots may call it at once.
+    typedef std::function<void(Record&)> Listener;
 
     // interrupted is polled: once it is set, no new request is sent and the
     // run ends as soon as the outstanding ones are given up.
@@ -35,23 +41,25 @@ public:
 
 private:
     struct Slot;
+    struct InFlight;
 
     void Serve(int slotNumber);
     std::unique_ptr<Browser::Client::Client> NewClient(std::string& error);
     void EndWorker(Slot& slot);
     bool Next(Slot& slot, std::size_t& index);
-    void Finish(std::size_t index, const Browser::Client::Result& result, double ms);
+    void Finish(std::size_t index, Browser::Client::Result result, double ms, long pid);
     void Fill(Slot& slot);
-    void CollectOne(Slot& slot);
-    Browser::Client::Result Await(Slot& slot, Browser::Client::PendingRequest& pending);
+    void CollectAny(Slot& slot);
+    void Settle(Slot& slot, InFlight& request, Browser::Client::Result result);
 
     const Settings& settings;
     const std::atomic<bool>& interrupted;
     const std::string workerLog;
-    std::vector<Record> records;
-    std::vector<bool> retried;
-    std::size_t next;
+    Browser::Request::Options options;
+    // Guards records and next.
     std::mutex mutex;
+    std::vector<Record> records;
+    std::size_t next;
     Listener listener;
 };
 

@@ -19,6 +19,9 @@ struct Settings {
     int workerPid = 0;
     int timeoutSeconds = 310;
     std::string imageFormat = "png";
+    int pngLevel = 1;
+    int jpegQuality = 80;
+    int writers = 0;  // threads writing files; 0: one per core
     bool raw = false;
     bool quiet = false;
 };
