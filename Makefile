@@ -1,6 +1,8 @@
 # Every target does its own set-up, so each works on a fresh Debian 12 machine.
 BUILD_DIR ?= build
 JOBS ?= $(shell nproc)
+# The raw engine that orvo-render is compared with.
+QTWK_DIR ?= ../shared/qtwk
 
 .PHONY: all deps build test bench demo clean
 
@@ -22,6 +24,9 @@ bench: build
 	$(BUILD_DIR)/bench/orvo-bench-render
 	unshare -n sh -c 'ip link set lo up && exec $(BUILD_DIR)/bench/orvo-bench-offline' \
 	  || echo "orvo-bench-offline needs a network namespace (root, unshare and ip from iproute2)"
+	cmake -S $(QTWK_DIR) -B $(BUILD_DIR)/qtwk -DCMAKE_BUILD_TYPE=Release > /dev/null
+	cmake --build $(BUILD_DIR)/qtwk -j $(JOBS) > /dev/null
+	$(BUILD_DIR)/bench/orvo-bench-compare $(BUILD_DIR)/qtwk/qtwk-baseline
 
 demo: build
 	$(BUILD_DIR)/orvo-render --out orvo-out examples/text.html examples/image.html examples/table.html examples/form.html

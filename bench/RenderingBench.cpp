@@ -18,7 +18,6 @@
 #include <fstream>
 #include <iterator>
 #include <map>
-#include <regex>
 #include <memory>
 #include <string>
 #include <vector>
@@ -40,17 +39,9 @@ typedef std::chrono::steady_clock Clock;
 OrvoBench::Corpus corpus;
 std::map<std::string, std::string>& pages = corpus.pages;
 
-// Points the page's links to other hosts at this server, where they fail
-// at once: without outside network, name look-ups that time out would
-// otherwise make the figures measure the resolver.
-std::string Local(const std::string& page) {
-    static const std::regex otherHost("(https?:)?//[A-Za-z0-9.-]+\\.[A-Za-z]{2,}(:[0-9]+)?(?=[/\"' ])");
-    return std::regex_replace(page, otherHost, "");
-}
-
 void LoadPages() {
     const std::string directory = OrvoBench::Corpus::Directory();
-    if (corpus.Load(directory, &Local)) {
+    if (corpus.Load(directory, &OrvoBench::Corpus::PointLinksHere)) {
         return;
     }
     std::fprintf(stderr, "no corpus at %s: synthetic articles only\n", directory.c_str());

@@ -19,16 +19,20 @@ QMainRequestHandler::QMainRequestHandler(QObject*)
       logger(Orvo::Logging::LoggerFactory::GetLogger("QMainRequestHandler")),
       spawned(0),
       serverStopped(false),
+      tookThisTick(false),
       idleTimer(new QTimer(this)) {
     idleTimer->setSingleShot(true);
     connect(idleTimer, SIGNAL(timeout()), this, SLOT(OnSuicideTimer()));
     serverMediator = Orvo::Browser::ServerMediator::Create(::getpid());
+    serverMediator->SetRequestArrivedHook(
+        [this]() { QMetaObject::invokeMethod(this, "OnRequestArrived", Qt::QueuedConnection); });
     serverMediator->StartServer();
 }
 
 QMainRequestHandler::~QMainRequestHandler() {
     LOG4CPLUS_DEBUG(logger, "QMainRequestHandler::~");
     if (serverMediator) {
+        serverMediator->SetRequestArrivedHook(boost::function<void()>());
         try {
             serverMediator->StopServer(true, true);
         } catch (const Orvo::Browser::UnhandledRequestException&) {
@@ -56,6 +60,17 @@ void QMainRequestHandler::Destroy() {
 
 void QMainRequestHandler::OnPollTimer() {
     LOG4CPLUS_DEBUG(logger, "OnPollTimer");
+    tookThisTick = false;
+    TakeOne();
+}
+
+void QMainRequestHandler::OnRequestArrived() {
+    if (!tookThisTick) {
+        TakeOne();
+    }
+}
+
+void QMainRequestHandler::TakeOne() {
     boost::shared_ptr<Orvo::Browser::ServerRequest> request;
     try {
         request = serverMediator->GetRequest(0);
@@ -65,6 +80,7 @@ void QMainRequestHandler::OnPollTimer() {
     }
     handlers.remove_if(&QMainRequestHandler::Destroyed);
     if (request) {
+        tookThisTick = true;
         idleTimer->stop();
         Dispatch(*request);
         return;

@@ -15,7 +15,8 @@ class QTimer;
 
 // The one long-lived object of the GUI thread. Its constructor creates the
 // server mediator and starts serving; every tick of the poll timer takes at
-// most one request. The first request is served on this handler's own page,
+// most one request, and a request handed over between two ticks is taken
+// as it arrives unless one was taken since the last tick. The first request is served on this handler's own page,
 // which is deleted once that request is answered; every later request goes
 // to a new QRequestHandler. Once its own request is over (or the server has
 // stopped) and no spawned handler is alive, the idle timer measures the
@@ -40,10 +41,15 @@ public:
 private slots:
     void OnPollTimer();
     void OnSuicideTimer();
+    // Posted by the serving thread when a request is handed over: it is
+    // taken at once unless this tick's request was taken already.
+    void OnRequestArrived();
 
 private:
     static bool Destroyed(const QPointer<QRequestHandler>& handler) { return handler.isNull(); }
 
+    // Takes at most one request and serves it, or tracks idleness.
+    void TakeOne();
     // Serves request on this handler's page if it has served none yet, else
     // on a new spawned handler.
     void Dispatch(const Orvo::Browser::ServerRequest& request);
@@ -59,6 +65,9 @@ private:
     // Every handler spawned so far, deleted ones included.
     std::size_t spawned;
     bool serverStopped;
+    // A request was taken since the last poll tick: the pace stays at one
+    // per tick, however requests are woken for.
+    bool tookThisTick;
     QTimer* idleTimer;
 };
 

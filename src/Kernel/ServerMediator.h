@@ -9,6 +9,7 @@
 #include <vector>
 
 #include <boost/bind/bind.hpp>
+#include <boost/function.hpp>
 #include <boost/shared_ptr.hpp>
 #include <boost/thread/condition_variable.hpp>
 #include <boost/thread/locks.hpp>
@@ -134,6 +135,18 @@ public:
         pendingRequest = request;
         hasPending = true;
         requestArrived.notify_all();
+        lock.unlock();
+        TellRequestArrived();
+    }
+
+    // Main thread: hook is called on the serving thread each time a request
+    // is put into the hand-over slot, so that the main thread can take it
+    // at once instead of on its next poll; it must only post a message.
+    // An empty hook removes it; once that returns, no call of the old one
+    // is running or will begin.
+    void SetRequestArrivedHook(const boost::function<void()>& hook) {
+        boost::lock_guard<boost::mutex> lock(hookMutex);
+        requestArrivedHook = hook;
     }
 
     // Main thread: takes the pending request, if any, and registers it by
@@ -457,6 +470,13 @@ private:
         }
     }
 
+    void TellRequestArrived() {
+        boost::lock_guard<boost::mutex> lock(hookMutex);
+        if (requestArrivedHook) {
+            requestArrivedHook();
+        }
+    }
+
     void SenderStarted() {
         boost::lock_guard<boost::mutex> lock(sendersMutex);
         ++activeSenders;
@@ -495,6 +515,9 @@ private:
     boost::mutex sendersMutex;
     boost::condition_variable sendersDone;
     int activeSenders;
+    // Guards requestArrivedHook.
+    boost::mutex hookMutex;
+    boost::function<void()> requestArrivedHook;
     log4cplus::Logger logger;
 };
 
