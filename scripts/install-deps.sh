@@ -31,6 +31,7 @@ PACKAGES="
   fontconfig
   iproute2
   nlohmann-json3-dev
+  libpng-dev
 "
 
 if [ "$(id -u)" -eq 0 ]; then

@@ -16,6 +16,8 @@
 #include <signal.h>
 #include <unistd.h>
 #include <boost/algorithm/string/split.hpp>
+#include <QColor>
+#include <QImage>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
@@ -141,6 +143,25 @@ TEST_F(OrvoRender, ANotFoundPageAndAnUnreachablePortAreNavigationErrors) {
         << lines[0];
     EXPECT_TRUE(Has(lines[1], "\"outcome\":\"navigation-error\",\"status\":null")) << lines[1];
     EXPECT_FALSE(directory.Exists("out/0001.html"));
+}
+
+// The page's blue block, 40 x 30 px at the top left, on white: PNG keeps
+// it exactly, JPEG nearly.
+TEST_F(OrvoRender, PngAndJpegFilesShowTheSnapshot) {
+    for (const std::string format : {"png", "jpeg"}) {
+        std::string output;
+        ASSERT_EQ(0, Run({"--out", format, "--keep", "200", "--image", format, server.Url("/image")}, output))
+            << output;
+        const QImage image(QString::fromStdString(directory.path + "/" + format + "/0001." + format));
+        ASSERT_FALSE(image.isNull()) << format;
+        EXPECT_EQ(800, image.width()) << format;
+        const int tolerance = format == "png" ? 0 : 8;
+        const QColor block = image.pixelColor(20, 15);
+        const QColor beside = image.pixelColor(100, 15);
+        EXPECT_LE(block.red(), tolerance) << format;
+        EXPECT_GE(block.blue(), 255 - tolerance) << format;
+        EXPECT_GE(beside.green(), 255 - tolerance) << format;
+    }
 }
 
 TEST_F(OrvoRender, RawKeepsTheFieldsByteForByte) {

@@ -10,6 +10,8 @@
 #include <boost/filesystem.hpp>
 #include <nlohmann/json.hpp>
 
+#include "PngWriter.h"
+
 namespace Orvo {
 namespace Render {
 
@@ -100,17 +102,20 @@ void OutputWriter::WriteFiles(const Record& record) const {
     }
 }
 
-// Qt's writers: PNG at the run's zlib level (Qt takes it as a quality,
-// 100 for level 0 down to 9 for level 9), JPEG at the run's quality, BMP
-// as it is.
+// PNG through libpng at the run's zlib level; JPEG at the run's quality
+// and BMP through Qt's writers.
 void OutputWriter::SaveImage(const std::string& name, const Browser::Client::Snapshot& snapshot) const {
+    if (settings.imageFormat == "png") {
+        std::string error;
+        if (!PngWriter(settings.pngLevel).Write(Path(name), snapshot, error)) {
+            throw std::runtime_error(error);
+        }
+        return;
+    }
     const QImage picture(snapshot.rgb.data(), snapshot.width, snapshot.height, 3 * snapshot.width,
                          QImage::Format_RGB888);
     QImageWriter writer(QString::fromStdString(Path(name)));
-    if (settings.imageFormat == "png") {
-        writer.setFormat("png");
-        writer.setQuality(100 - (settings.pngLevel * 91 + 8) / 9);
-    } else if (settings.imageFormat == "jpeg") {
+    if (settings.imageFormat == "jpeg") {
         writer.setFormat("jpeg");
         writer.setQuality(settings.jpegQuality);
     } else {

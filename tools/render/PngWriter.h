@@ -1,0 +1,29 @@
+#ifndef ORVO_TOOLS_RENDER_PNGWRITER_H
+#define ORVO_TOOLS_RENDER_PNGWRITER_H
+
+#include <string>
+
+#include "Client/Snapshot.h"
+
+namespace Orvo {
+namespace Render {
+
+// Writes snapshots as 8-bit RGB PNG files with libpng, tuned for page
+// snapshots: no row filter (on pages, with their flat areas, filtering
+// costs more time than it saves bytes) and the given zlib level.
+class PngWriter {
+public:
+    explicit PngWriter(int zlibLevel) : zlibLevel(zlibLevel) {}
+
+    // Returns false, with error set, when the file cannot be written; no
+    // partial file is left then.
+    bool Write(const std::string& path, const Browser::Client::Snapshot& snapshot, std::string& error) const;
+
+private:
+    const int zlibLevel;
+};
+
+} // namespace Render
+} // namespace Orvo
+
+#endif
