@@ -13,7 +13,8 @@ QMyNetworkAccessManager::QMyNetworkAccessManager(QNetworkAccessManager* pageMana
       replied(false),
       logger(Orvo::Logging::LoggerFactory::GetLogger("QMyNetworkAccessManager")),
       mainReply(nullptr),
-      resourceTimeoutMs(0) {
+      resourceTimeoutMs(0),
+      fileUrlsAllowed(false) {
     setCache(pageManager->cache());
     setCookieJar(pageManager->cookieJar());
     setProxy(pageManager->proxy());
@@ -24,10 +25,21 @@ void QMyNetworkAccessManager::SetResourceTimeout(int milliseconds) {
     resourceTimeoutMs = milliseconds;
 }
 
+void QMyNetworkAccessManager::SetFileUrlsAllowed(bool allowed) {
+    fileUrlsAllowed = allowed;
+}
+
 QNetworkReply* QMyNetworkAccessManager::createRequest(Operation operation, const QNetworkRequest& original,
                                                       QIODevice* outgoingData) {
     QNetworkRequest request(original);
     request.setAttribute(QNetworkRequest::Http2AllowedAttribute, false);
+    if (request.url().isLocalFile() && !fileUrlsAllowed) {
+        // A scheme no manager knows: the reply fails as any failed request
+        // does, and the file is never opened.
+        LOG4CPLUS_DEBUG(logger, "QMyNetworkAccessManager::createRequest => file URL refused: "
+                                    << request.url().toString().toUtf8().constData());
+        request.setUrl(QUrl(QStringLiteral("refused-file:")));
+    }
     const bool watched = operation == HeadOperation || operation == GetOperation || operation == PostOperation;
     if (watched && IsRedirectionOfMainReply(request.url())) {
         // The engine follows a redirection as soon as the headers are in,

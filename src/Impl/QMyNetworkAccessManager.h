@@ -32,6 +32,9 @@ public:
     // How long a sub-resource may receive nothing; 0 or less waits for ever.
     void SetResourceTimeout(int milliseconds);
 
+    // Without this, every file: request fails: no page reads local files.
+    void SetFileUrlsAllowed(bool allowed);
+
     bool replied;
     QString contentType;
     QString statusCode;
@@ -53,6 +56,7 @@ private:
     log4cplus::Logger logger;
     QNetworkReply* mainReply;
     int resourceTimeoutMs;
+    bool fileUrlsAllowed;
 };
 
 #endif

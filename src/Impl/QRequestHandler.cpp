@@ -17,6 +17,7 @@
 #include "Impl/PageScripts.h"
 #include "Impl/QMyNetworkAccessManager.h"
 #include "Impl/QMyWebPage.h"
+#include "Kernel/Configurator.h"
 #include "Kernel/ServerMediator.h"
 #include "Kernel/ServerTimes.h"
 #include "Protocol/ServerOptionGetter.h"
@@ -62,6 +63,7 @@ QRequestHandler::QRequestHandler(QObject* parent)
     Option::ForEach(options, Orvo::Browser::ServerOptionGetter::InitValue());
     page = new QMyWebPage(this);
     networkManager = new QMyNetworkAccessManager(page->networkAccessManager(), this);
+    networkManager->SetFileUrlsAllowed(FileUrlsAllowed());
     page->setNetworkAccessManager(networkManager);
     deadlineTimer->setSingleShot(true);
     delayTimer->setSingleShot(true);
@@ -90,12 +92,18 @@ bool QRequestHandler::ProcessRequest(const std::string& requestUrl, const std::s
     return Navigate(url);
 }
 
+bool QRequestHandler::FileUrlsAllowed() {
+    const boost::shared_ptr<Orvo::Browser::Configurator> configurator = Orvo::Browser::Configurator::instance;
+    return configurator && configurator->AllowFileUrls();
+}
+
 bool QRequestHandler::IsLoadable(const QUrl& target) const {
     if (url.isEmpty() || !target.isValid() || target.isRelative()) {
         return false;
     }
     const QString scheme = target.scheme().toLower();
-    return scheme == QLatin1String("about") || networkManager->supportedSchemes().contains(scheme);
+    return scheme == QLatin1String("http") || scheme == QLatin1String("https")
+           || (scheme == QLatin1String("file") && FileUrlsAllowed());
 }
 
 bool QRequestHandler::Navigate(QString& target) {

@@ -24,8 +24,8 @@ class QTimer;
 // progress 100 on the requested URL, or layout and load both reported) or
 // has failed (no usable HTTP status), waits the request's delay, extracts
 // the results and pushes them to the server mediator; then it deletes
-// itself. A URL the engine cannot load is answered at once as a navigation
-// error. When the request's timeout passes first, the page is answered with
+// itself. A URL that is not http or https (or file, where the worker
+// allows it) is answered at once as a navigation error. When the request's timeout passes first, the page is answered with
 // what it has if its document arrived with a good status, else as a
 // navigation error.
 //
@@ -45,6 +45,10 @@ public:
 
     // The status codes of a failed navigation: 400-415, 449, 500-505.
     static bool IsInvalidHttpStatus(int code);
+
+    // Whether the worker was started with --allow-file-urls: requests load
+    // http and https URLs only without it.
+    static bool FileUrlsAllowed();
 
     // The snapshot is drawn in bands of this height: Qt's raster engine
     // paints nothing past 32,767 px in one go.

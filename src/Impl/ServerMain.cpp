@@ -48,6 +48,14 @@ void KeepNoPagesInMemory() {
     QWebSettings::setMaximumPagesInCache(0);
 }
 
+// A local page may show its own files but not read other local files or
+// remote URLs by script; a request's script runs with the same limits.
+void ConfineLocalPages() {
+    QWebSettings* settings = QWebSettings::globalSettings();
+    settings->setAttribute(QWebSettings::LocalContentCanAccessFileUrls, false);
+    settings->setAttribute(QWebSettings::LocalContentCanAccessRemoteUrls, false);
+}
+
 // The worker's font configuration (web family names for the Liberation
 // faces, generic families, a cache of its own) lies beside the program; a
 // configuration chosen in the environment is kept.
@@ -112,6 +120,7 @@ int Main(int argc, char** argv) {
     QApplication application(argc, argv);
     PageScripts::Load();
     KeepNoPagesInMemory();
+    ConfineLocalPages();
     QMainRequestHandler* handler = new QMainRequestHandler(nullptr);
     handler->pollTimer = new QTimer(handler);
     QObject::connect(handler->pollTimer, SIGNAL(timeout()), handler, SLOT(OnPollTimer()));

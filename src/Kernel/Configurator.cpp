@@ -43,7 +43,8 @@ Configurator::Configurator(int processId, const std::vector<std::string>& args, 
 void Configurator::Configure(const std::vector<std::string>& args, const std::string& defaultIniFile,
                              po::options_description& description) {
     po::options_description allowed("Allowed options");
-    allowed.add_options()("config,c", po::value<std::string>()->default_value(""), "Configuration INI file.");
+    allowed.add_options()("config,c", po::value<std::string>()->default_value(""), "Configuration INI file.")(
+        "allow-file-urls", po::bool_switch(), "Load file: URLs too.");
     description.add_options()
         ((optionPrefix + ".logLevel").c_str(), po::value<std::string>()->default_value("INFO"), "Log level.")
         ((optionPrefix + ".logFile").c_str(), po::value<std::string>()->default_value(""), "Log file store path.");

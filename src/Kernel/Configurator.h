@@ -12,9 +12,9 @@ namespace Orvo {
 namespace Browser {
 
 // Reads the worker's command line and one INI file and applies the result to
-// logging; the constructor does all the work. The command line knows one
-// option, -c/--config FILE; every other argument is ignored here and left to
-// the GUI toolkit. The INI file knows two keys under the section named by
+// logging; the constructor does all the work. The command line knows
+// -c/--config FILE and --allow-file-urls; every other argument is ignored
+// here and left to the GUI toolkit. The INI file knows two keys under the section named by
 // the option prefix: logLevel (default "INFO") and logFile (default empty,
 // meaning standard output; its first "{pid}" becomes the process id).
 //
@@ -31,6 +31,11 @@ public:
 
     // The file that was read; empty when none exists.
     const std::string& ConfigFile() const { return configFile; }
+
+    // Whether the command line allowed file: URLs (--allow-file-urls).
+    bool AllowFileUrls() const {
+        return variables.count("allow-file-urls") != 0 && variables["allow-file-urls"].as<bool>();
+    }
 
 private:
     void Configure(const std::vector<std::string>& args, const std::string& defaultIniFile,

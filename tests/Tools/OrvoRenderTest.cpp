@@ -164,6 +164,17 @@ TEST_F(OrvoRender, PngAndJpegFilesShowTheSnapshot) {
     }
 }
 
+// A local path is a file: URL, and the workers started for it load such
+// URLs (workers load http and https only otherwise).
+TEST_F(OrvoRender, ALocalFilePathIsRendered) {
+    directory.Write("page.html", "<html><body><p>from a file</p></body></html>");
+    std::string output;
+    ASSERT_EQ(0, Run({"--out", "out", "--keep", "200", "--no-snapshot", directory.path + "/page.html"}, output))
+        << output;
+    EXPECT_TRUE(Has(directory.Read("out/results.jsonl"), "\"outcome\":\"rendered\"")) << output;
+    EXPECT_TRUE(Has(directory.Read("out/0001.html"), "<p>from a file</p>"));
+}
+
 TEST_F(OrvoRender, RawKeepsTheFieldsByteForByte) {
     std::string output;
     ASSERT_EQ(0, Run({"--out", "out", "--keep", "200", "--raw", "--image", "bmp", server.Url("/raw")}, output))

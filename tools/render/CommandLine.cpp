@@ -87,6 +87,9 @@ public:
         if (settings.urls.empty()) {
             throw UsageError("no URL given");
         }
+        for (const std::string& url : settings.urls) {
+            settings.allowFileUrls = settings.allowFileUrls || url.rfind("file:", 0) == 0;
+        }
         return CommandLine::Action::Run;
     }
 
@@ -209,6 +212,8 @@ std::string CommandLine::ToUrl(const std::string& text) {
 std::string CommandLine::Usage() {
     return "usage: orvo-render [options] URL...\n"
            "Renders each URL with the Orvo Browser worker and writes the results to a directory.\n"
+           "A local file path is taken as a file: URL; workers then start with --allow-file-urls,\n"
+           "so that they load file: URLs (without it they load http and https only).\n"
            "\n"
            "Request options:\n"
            "  --snapshot, --no-snapshot   take a full-page snapshot (default: on)\n"

@@ -139,6 +139,9 @@ std::unique_ptr<Browser::Client::Client> RenderJob::NewClient(std::string& error
         }
         Browser::Client::Worker::StartOptions startOptions;
         startOptions.logFile = workerLog;
+        if (settings.allowFileUrls) {
+            startOptions.arguments.push_back("--allow-file-urls");
+        }
         return std::unique_ptr<Browser::Client::Client>(
             new Browser::Client::Client(Browser::Client::Worker::Start(startOptions)));
     } catch (const std::exception& e) {

@@ -23,6 +23,8 @@ struct Settings {
     int jpegQuality = 80;
     int writers = 0;  // threads writing files; 0: one per core
     bool raw = false;
+    // Some URL is a file: URL: the workers started must load them.
+    bool allowFileUrls = false;
     bool quiet = false;
 };
 
