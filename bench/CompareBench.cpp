@@ -125,7 +125,8 @@ void ImageCosts(const std::string& directory) {
         for (const QImage& image : images) {
             const auto start = std::chrono::steady_clock::now();
             bytes += static_cast<double>(encoder.second(image, path));
-            times.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
+            const auto elapsed = std::chrono::steady_clock::now() - start;
+            times.push_back(std::chrono::duration<double, std::milli>(elapsed).count());
         }
         std::sort(times.begin(), times.end());
         std::printf("%-40s %10.1f %10.1f\n", encoder.first, times[times.size() / 2], bytes / 1e6);

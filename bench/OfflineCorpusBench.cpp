@@ -60,8 +60,9 @@ int main() {
         rendered += result.outcome == Outcome::Rendered ? 1 : 0;
     }
     std::sort(times.begin(), times.end());
-    const auto finished = std::count_if(times.begin(), times.end(),
-                                        [](const std::pair<double, std::string>& t) { return t.first < FinishLimitMs; });
+    const auto finished = std::count_if(times.begin(), times.end(), [](const std::pair<double, std::string>& time) {
+        return time.first < FinishLimitMs;
+    });
     std::printf("corpus offline: %zu pages, %ld finished within 30 s, %d rendered; median %.0f ms, slowest %.0f ms\n",
                 times.size(), static_cast<long>(finished), rendered, times[times.size() / 2].first,
                 times.back().first);

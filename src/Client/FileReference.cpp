@@ -1,13 +1,56 @@
 #include "Client/FileReference.h"
 
+#include <cerrno>
 #include <cstdio>
-#include <fstream>
-#include <iterator>
 #include <regex>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace Orvo {
 namespace Browser {
 namespace Client {
+
+namespace {
+
+// Above any field a worker writes: a snapshot of the largest page, encoded.
+const off_t MaxFileLength = off_t(4) << 30;
+
+// Owns one descriptor.
+struct Descriptor {
+    explicit Descriptor(int fd) : fd(fd) {}
+    ~Descriptor() {
+        if (fd >= 0) {
+            ::close(fd);
+        }
+    }
+    const int fd;
+};
+
+bool Fail(std::string& error, const std::string& path, const std::string& why) {
+    error = "cannot read the result file " + path + ": " + why;
+    return false;
+}
+
+// Reads all of an open regular file of length bytes into contents.
+bool ReadAll(int fd, off_t length, std::string& contents) {
+    contents.resize(static_cast<std::size_t>(length));
+    std::size_t done = 0;
+    while (done < contents.size()) {
+        const ssize_t got = ::read(fd, &contents[done], contents.size() - done);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got <= 0) {
+            return false;
+        }
+        done += static_cast<std::size_t>(got);
+    }
+    return true;
+}
+
+} // namespace
 
 bool FileReference::Parse(const std::string& field, std::string& path) {
     static const std::regex reference("file:///(/tmp/_BWIMPL_[A-Za-z0-9]{6})");
@@ -19,20 +62,32 @@ bool FileReference::Parse(const std::string& field, std::string& path) {
     return true;
 }
 
+// The file must be what a worker of this user writes: a regular file of
+// ours, readable by us alone, of a sane size. It is opened without following
+// a link and without waiting (a FIFO would block), and checked on the open
+// descriptor, so that it cannot be swapped in between.
 bool FileReference::Resolve(std::string& field, std::string& error) {
     std::string path;
     if (!Parse(field, path)) {
         return true;
     }
-    std::ifstream file(path, std::ios::binary);
-    if (!file) {
-        error = "cannot read the result file " + path;
-        return false;
+    const Descriptor file(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    struct stat status;
+    if (file.fd < 0 || ::fstat(file.fd, &status) != 0) {
+        return Fail(error, path, errno == ELOOP ? "it is a link" : "it cannot be opened");
     }
-    std::string contents((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-    if (file.bad()) {
-        error = "cannot read the result file " + path;
-        return false;
+    if (!S_ISREG(status.st_mode)) {
+        return Fail(error, path, "it is not a regular file");
+    }
+    if (status.st_uid != ::geteuid() || (status.st_mode & 0777) != 0600) {
+        return Fail(error, path, "it is not a private file of this user");
+    }
+    if (status.st_size > MaxFileLength) {
+        return Fail(error, path, "it is too large");
+    }
+    std::string contents;
+    if (!ReadAll(file.fd, status.st_size, contents)) {
+        return Fail(error, path, "reading failed");
     }
     std::remove(path.c_str());
     field.swap(contents);
@@ -41,7 +96,9 @@ bool FileReference::Resolve(std::string& field, std::string& error) {
 
 void FileReference::Discard(const std::string& field) {
     std::string path;
-    if (Parse(field, path)) {
+    struct stat status;
+    if (Parse(field, path) && ::lstat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode)
+        && status.st_uid == ::geteuid()) {
         std::remove(path.c_str());
     }
 }

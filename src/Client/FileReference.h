@@ -17,11 +17,14 @@ public:
     static bool Parse(const std::string& field, std::string& path);
 
     // Replaces a referenced field by the file's contents and removes the
-    // file. Returns false, with error saying why, when the file cannot be
-    // read; fields that are no reference stay as they are.
+    // file. The file must be a regular file of this user with mode 0600 and
+    // at most 4 GiB; links are not followed and nothing blocks. Returns
+    // false, with error saying why, otherwise (the file is left alone
+    // then); fields that are no reference stay as they are.
     static bool Resolve(std::string& field, std::string& error);
 
-    // Removes the file a field references, if it references one.
+    // Removes the file a field references, if it references a regular file
+    // of this user.
     static void Discard(const std::string& field);
 };
 

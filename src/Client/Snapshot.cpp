@@ -14,6 +14,9 @@ namespace {
 const std::size_t HeaderLength = 54;
 // Far above any page: 32768 × 32768 pixels at 3 bytes.
 const std::uint64_t MaxBitmapLength = 3ull << 30;
+// A FastLZ block expands its input at most this many times (a long match
+// adds 255 bytes per byte of its length).
+const std::uint64_t MaxExpansion = 256;
 
 std::uint32_t Le32(const unsigned char* p) {
     return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
@@ -69,11 +72,13 @@ bool Snapshot::Decode(const std::string& encoded, Snapshot& snapshot, std::strin
     }
     const unsigned char* bytes = reinterpret_cast<const unsigned char*>(encoded.data());
     const std::uint32_t bitmapLength = Le32(bytes + encoded.size() - 4);
-    if (bitmapLength == 0 || bitmapLength > MaxBitmapLength || bitmapLength > 0x7FFFFFFFu) {
+    const std::uint64_t blockLength = encoded.size() - 4;
+    if (bitmapLength < HeaderLength || bitmapLength > MaxBitmapLength || bitmapLength > 0x7FFFFFFFu
+        || bitmapLength > blockLength * MaxExpansion) {
         return Fail(error, "snapshot announces an impossible bitmap length");
     }
     std::vector<unsigned char> bmp(bitmapLength);
-    const int decoded = fastlz_decompress(bytes, static_cast<int>(encoded.size() - 4), bmp.data(),
+    const int decoded = fastlz_decompress(bytes, static_cast<int>(blockLength), bmp.data(),
                                           static_cast<int>(bitmapLength));
     if (decoded != static_cast<int>(bitmapLength)) {
         return Fail(error, "snapshot does not decompress to its announced length");

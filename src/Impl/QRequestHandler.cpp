@@ -1,6 +1,7 @@
 #include "Impl/QRequestHandler.h"
 
 #include <algorithm>
+#include <climits>
 #include <vector>
 
 #include <QApplication>
@@ -80,6 +81,7 @@ bool QRequestHandler::ProcessRequest(const std::string& requestUrl, const std::s
     if (requestOptions.find(Option::Timeout::Name()) == requestOptions.end()) {
         std::get<Option::Timeout::Index>(options) = Orvo::Browser::ServerTimes::PageTimeOutMs();
     }
+    ClampOptions();
     requestSet = true;
     state = State::Loading;
     const QUrl target(url);
@@ -90,6 +92,15 @@ bool QRequestHandler::ProcessRequest(const std::string& requestUrl, const std::s
         return true;
     }
     return Navigate(url);
+}
+
+// No request may pin its page or its worker: the delay ends by the page's
+// time-out, and a worker lingers an hour at most.
+void QRequestHandler::ClampOptions() {
+    int& delay = std::get<Option::Delay::Index>(options);
+    delay = std::min(delay, Option::Get<Option::Timeout>(options));
+    int& keep = std::get<Option::Keep::Index>(options);
+    keep = std::min(keep, MaxKeepMs);
 }
 
 bool QRequestHandler::FileUrlsAllowed() {
@@ -432,7 +443,15 @@ bool QRequestHandler::ProcessOptCoordinate() {
 // blank page would. A page taller than the height cap is cut there.
 bool QRequestHandler::GetSnapshot(ViewHolder& view) {
     QSize size = page->mainFrame()->contentsSize();
-    const int cap = std::max(1, Option::Get<Option::MaxHeight>(options));
+    if (size.width() > MaxSnapshotWidth) {
+        LOG4CPLUS_INFO(logger, "GetSnapshot => cut at " << MaxSnapshotWidth << " of " << size.width()
+                                                        << " px wide for " << Utf8(url));
+        size.setWidth(MaxSnapshotWidth);
+    }
+    // The encoded bitmap's length must fit the codec's int.
+    const int bitmapRows = (INT_MAX - 1024) / ((std::max(1, size.width()) * 3 + 3) & ~3);
+    const int asked = std::max(1, Option::Get<Option::MaxHeight>(options));
+    const int cap = std::min(asked, std::min(MaxSnapshotHeight, bitmapRows));
     if (size.height() > cap) {
         LOG4CPLUS_INFO(logger, "GetSnapshot => cut at " << cap << " of " << size.height() << " px for "
                                                         << Utf8(url));

@@ -25,9 +25,9 @@ class QTimer;
 // has failed (no usable HTTP status), waits the request's delay, extracts
 // the results and pushes them to the server mediator; then it deletes
 // itself. A URL that is not http or https (or file, where the worker
-// allows it) is answered at once as a navigation error. When the request's timeout passes first, the page is answered with
-// what it has if its document arrived with a good status, else as a
-// navigation error.
+// allows it) is answered at once as a navigation error. When the request's
+// timeout passes first, the page is answered with what it has if its
+// document arrived with a good status, else as a navigation error.
 //
 // A handler answers at most once: its state only moves forward, Idle ->
 // Loading -> Ready (delay running) -> Answered, and Answered may also be
@@ -35,8 +35,8 @@ class QTimer;
 //
 // Extraction runs in a fixed order, since some steps change the page: the
 // last-modified date, the MIME type and XML decision, the request's script,
-// the snapshot (the viewport grows to the whole document, up to the height
-// cap), the region annotator, then the HTML or XML text.
+// the snapshot (the viewport grows to the whole document, up to the size
+// caps), the region annotator, then the HTML or XML text.
 class QRequestHandler : public QObject {
     Q_OBJECT
 
@@ -53,6 +53,11 @@ public:
     // The snapshot is drawn in bands of this height: Qt's raster engine
     // paints nothing past 32,767 px in one go.
     static const int SnapshotBandHeight = 4096;
+    // The largest snapshot; a larger page is cut (and the cut logged).
+    static const int MaxSnapshotWidth = 16384;
+    static const int MaxSnapshotHeight = 65535;
+    // The longest keep a request may ask for.
+    static const int MaxKeepMs = 3600000;
 
     explicit QRequestHandler(QObject* parent);
 
@@ -114,6 +119,7 @@ private:
     void ApplyOptions(QNetworkRequest& request, bool& posted);
     void ApplyDisable();
     void ApplyCookies();
+    void ClampOptions();
     QVariant Evaluate(const QString& script);
     bool IsXmlMode();
     // The main reply has finished with a status that is not a failure.

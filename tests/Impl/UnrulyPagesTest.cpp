@@ -51,6 +51,9 @@ TestHttpServer::Response Site(const TestHttpServer::Request& request) {
     if (target == "/tall") {
         return Html("<div style=\"height:40000px\"></div><div style=\"height:10100px;background:#0000ff\"></div>");
     }
+    if (target == "/wide") {
+        return Html("<div style=\"width:20000px;height:50px;background:#0000ff\"></div>");
+    }
     if (target == "/cjk") {
         return Html("<p style=\"font-size:64px;line-height:80px;margin:0\">\xe4\xb8\xad\xe6\x96\x87\xe5\xad\x97"
                     "\xe6\x97\xa5\xe6\x9c\xac\xe8\xaa\x9e</p>");
@@ -147,6 +150,21 @@ TEST_F(UnrulyPages, ATallPageIsDrawnWholeUpToTheCap) {
     EXPECT_EQ(30000, cut.snapshot.height);
     EXPECT_NE(std::string::npos, Log().find(" - GetSnapshot => cut at 30000 of 50100 px for " + server.Url("/tall")))
         << Log();
+}
+
+TEST_F(UnrulyPages, AWidePageIsCutAtTheWidthCap) {
+    const Result result = Render(server.Url("/wide"), Quick({{"snapshot", true}}));
+    ASSERT_EQ(Outcome::Rendered, result.outcome) << result.error;
+    EXPECT_EQ(16384, result.snapshot.width);
+    EXPECT_EQ(255, result.snapshot.rgb[3 * 16383 + 2]) << "blue to the last column";
+    EXPECT_NE(std::string::npos, Log().find(" - GetSnapshot => cut at 16384 of 20000 px wide for ")) << Log();
+}
+
+// A delay far beyond the page's time-out cannot pin the page.
+TEST_F(UnrulyPages, TheDelayEndsByThePagesTimeout) {
+    const Result result =
+        client->Render(server.Url("/plain"), Quick({{"delay", 2147483647}, {"timeout", 500}}), 20000);
+    EXPECT_EQ(Outcome::Rendered, result.outcome) << result.error;
 }
 
 TEST_F(UnrulyPages, CjkTextIsDrawn) {

@@ -1,0 +1,93 @@
+// The client library takes nothing a worker sends on trust: an impossible
+// snapshot length fails before anything is allocated for it, and a file
+// reference is read only when it names a private regular file of this user.
+
+#include <fstream>
+#include <functional>
+#include <string>
+
+#include <boost/filesystem.hpp>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "Client/FileReference.h"
+#include "Client/Snapshot.h"
+
+namespace {
+
+using Orvo::Browser::Client::FileReference;
+using Orvo::Browser::Client::Snapshot;
+
+TEST(CarefulClient, ASnapshotAnnouncingMoreThanItsBlockCanHoldFailsAtOnce) {
+    Snapshot snapshot;
+    std::string error;
+    EXPECT_FALSE(Snapshot::Decode(std::string("\x00\xff\xff\xff\x7f", 5), snapshot, error));
+    EXPECT_EQ("snapshot announces an impossible bitmap length", error);
+    EXPECT_FALSE(Snapshot::Decode(std::string(10, '\0') + std::string("\x00\x10\x00\x00", 4), snapshot, error))
+        << "4096 bytes cannot come out of a 10-byte block";
+    EXPECT_EQ("snapshot announces an impossible bitmap length", error);
+    EXPECT_TRUE(snapshot.Empty());
+}
+
+// A file named like a worker's spill file, made by the test.
+class SpillFile : public ::testing::Test {
+protected:
+    SpillFile() {
+        char name[] = "/tmp/_BWIMPL_XXXXXX";
+        const int fd = ::mkstemp(name);
+        ::close(fd);
+        path = name;
+        field = "file:///" + path;
+    }
+
+    ~SpillFile() override { boost::filesystem::remove_all(path); }
+
+    // Replaces the file by something else at the same path.
+    void Replace(const std::function<void()>& make) {
+        boost::filesystem::remove_all(path);
+        make();
+    }
+
+    std::string Resolve() {
+        std::string error;
+        if (FileReference::Resolve(field, error)) {
+            return "read";
+        }
+        return error;
+    }
+
+    std::string path;
+    std::string field;
+};
+
+TEST_F(SpillFile, APrivateRegularFileIsReadAndRemoved) {
+    { std::ofstream(path) << "body bytes"; }
+    ::chmod(path.c_str(), 0600);
+    EXPECT_EQ("read", Resolve());
+    EXPECT_EQ("body bytes", field);
+    EXPECT_FALSE(boost::filesystem::exists(path));
+}
+
+TEST_F(SpillFile, AnythingElseFailsWithAReasonAndIsLeftAlone) {
+    Replace([this] { boost::filesystem::create_directory(path); });
+    EXPECT_EQ("cannot read the result file " + path + ": it is not a regular file", Resolve());
+    EXPECT_TRUE(boost::filesystem::is_directory(path));
+
+    Replace([this] { ::mkfifo(path.c_str(), 0600); });
+    EXPECT_EQ("cannot read the result file " + path + ": it is not a regular file", Resolve()) << "no wait";
+
+    Replace([this] { boost::filesystem::create_symlink("/dev/zero", path); });
+    EXPECT_EQ("cannot read the result file " + path + ": it is a link", Resolve());
+    EXPECT_TRUE(boost::filesystem::is_symlink(path));
+
+    Replace([this] { std::ofstream(path) << "x"; ::chmod(path.c_str(), 0644); });
+    EXPECT_EQ("cannot read the result file " + path + ": it is not a private file of this user", Resolve());
+    EXPECT_TRUE(boost::filesystem::exists(path));
+
+    FileReference::Discard(field);
+    EXPECT_FALSE(boost::filesystem::exists(path)) << "a regular file of ours is discarded";
+}
+
+} // namespace
