@@ -1,5 +1,6 @@
 #include "Kernel/Server.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
@@ -197,6 +198,10 @@ bool Server::ServeOne(const Callback& callback) {
         record->Destroy(segment);
         return false;
     }
+    if (!WorkerNames::IsRequestName(std::string(record->name.begin(), record->name.end()))) {
+        Refuse(*record);
+        return true;
+    }
     record->Settle(segment);
     const boost::shared_ptr<ServerRequest> request = record->ToServerRequest();
     if (stopped) {
@@ -214,6 +219,22 @@ bool Server::ServeOne(const Callback& callback) {
         return false;
     }
     return true;
+}
+
+// A record whose name no result may be delivered under (too long for the
+// system's names, odd characters, a worker's own namespace) is not served
+// and cannot be answered; its option map is freed, and serving goes on.
+void Server::Refuse(Request& record) {
+    const std::string name(record.name.begin(), record.name.end());
+    std::string shown = name.substr(0, 80);
+    std::replace_if(shown.begin(), shown.end(), [](char c) { return c < ' ' || c > '~'; }, '?');
+    LOG4CPLUS_ERROR(logger, "Server::Serve => refused request name (" << name.size() << " bytes): " << shown);
+    try {
+        segment.destroy<Request::OptionMap>((name + "OptionMap").c_str());
+    } catch (const std::exception& e) {
+        LOG4CPLUS_DEBUG(logger, "Server::Serve => Exception: " << e.what());
+    }
+    record.options = nullptr;
 }
 
 void Server::AnswerTakenAfterStop(Request& record, const boost::shared_ptr<ServerRequest>& request) {
@@ -285,6 +306,10 @@ void Server::SendDeadResponses(RequestChannel::List& list) {
     LOG4CPLUS_DEBUG(logger, "Server::SendDeadResponses");
     for (RequestChannel::Element& record : list) {
         if (!record || record->name.empty()) {
+            continue;
+        }
+        if (!WorkerNames::IsRequestName(std::string(record->name.begin(), record->name.end()))) {
+            Refuse(*record);
             continue;
         }
         try {

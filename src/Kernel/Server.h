@@ -114,6 +114,7 @@ private:
     void ServeRequests(const Callback& callback);
     bool ServeOne(const Callback& callback);
     void AnswerTakenAfterStop(Request& record, const boost::shared_ptr<ServerRequest>& request);
+    void Refuse(Request& record);
     void Drain();
     void ReleaseChannel();
     void AwaitInterruption();

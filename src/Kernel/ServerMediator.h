@@ -348,13 +348,23 @@ private:
             return boost::shared_ptr<ServerRequest>();
         }
         const boost::shared_ptr<ServerRequest> request = pendingRequest;
-        if (!request || !PutToServerRequestMap(request)) {
+        if (!request) {
+            return boost::shared_ptr<ServerRequest>();
+        }
+        const Registration registration = PutToServerRequestMap(request);
+        if (registration == Registration::Busy) {
             return boost::shared_ptr<ServerRequest>();
         }
         pendingRequest.reset();
         hasPending = false;
-        LOG4CPLUS_DEBUG(logger, "ServerMediator::GetRequest => GET: " << request->url);
         pendingFreed.notify_one();
+        if (registration == Registration::Duplicate) {
+            // Answering it would answer the request in flight under that
+            // name: the first registration holds, this one is dropped.
+            LOG4CPLUS_ERROR(logger, "ServerMediator::GetRequest => name already in flight: " << request->name);
+            return boost::shared_ptr<ServerRequest>();
+        }
+        LOG4CPLUS_DEBUG(logger, "ServerMediator::GetRequest => GET: " << request->url);
         return request;
     }
 
@@ -390,16 +400,20 @@ private:
         }
     }
 
-    bool PutToServerRequestMap(const boost::shared_ptr<ServerRequest>& request) {
+    enum class Registration { Registered, Busy, Duplicate };
+
+    Registration PutToServerRequestMap(const boost::shared_ptr<ServerRequest>& request) {
         boost::unique_lock<boost::timed_mutex> lock(serverRequestMapMutex, Deadline(MapLockMs));
         if (!lock.owns_lock()) {
             LOG4CPLUS_DEBUG(logger, "ServerMediator::PutToServerRequestMap => lock timeout");
-            return false;
+            return Registration::Busy;
         }
-        serverRequestMap[request->name] = request;
+        if (!serverRequestMap.emplace(request->name, request).second) {
+            return Registration::Duplicate;
+        }
         claimedNames.erase(request->name);
         mapSize = serverRequestMap.size();
-        return true;
+        return Registration::Registered;
     }
 
     boost::shared_ptr<ServerRequest> GetFromServerRequestMap(const std::string& name) {

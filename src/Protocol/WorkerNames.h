@@ -1,6 +1,7 @@
 #ifndef ORVO_PROTOCOL_WORKERNAMES_H
 #define ORVO_PROTOCOL_WORKERNAMES_H
 
+#include <cstddef>
 #include <string>
 
 namespace Orvo {
@@ -11,8 +12,19 @@ namespace Browser {
 // marker, a named semaphore that exists while the worker takes requests.
 class WorkerNames {
 public:
+    // The longest request name: with the longest suffix a worker adds
+    // ("_Channel_Condition") it still makes a file name of the system's
+    // shared objects (255 bytes).
+    static const std::size_t MaxRequestNameLength = 237;
+
     static std::string RequestSegment(long pid);
     static std::string ReadyMarker(long pid);
+
+    // Whether a client's request may carry name: not empty, at most
+    // MaxRequestNameLength bytes of [A-Za-z0-9_.-], and not in the workers'
+    // own namespace ("Orvo_Browser_..."), so that a result can never be
+    // delivered into a worker's objects.
+    static bool IsRequestName(const std::string& name);
 };
 
 } // namespace Browser

@@ -309,6 +309,63 @@ TEST_F(KernelRoundTrip, AnEmptyNamedRecordFromAClientEndsServing) {
     EXPECT_TRUE(LogHas("Server::Serve => TIMEOUT => std::exit(0)"));
 }
 
+// Records under names no result may go to are refused one by one, their
+// option maps freed, and the worker goes on serving.
+TEST_F(KernelRoundTrip, RecordsWithUnusableNamesAreRefusedAndServingGoesOn) {
+    StartWorker();
+    typedef Orvo::Interprocess::Channel<Orvo::Browser::Segment, Request> RequestChannel;
+    const std::string segmentName = Orvo::Browser::WorkerNames::RequestSegment(pid);
+    {
+        Orvo::Browser::Segment segment(boost::interprocess::open_only, segmentName.c_str());
+        auto channel = RequestChannel::Get(segment, segmentName.c_str());
+        for (const std::string& name : {std::string(600, 'a'), std::string("bad/name"), std::string("x\ny")}) {
+            Request* record = segment.construct<Request>(boost::interprocess::anonymous_instance)(segment);
+            record->url.assign("test://host/echo?refused=1");
+            record->name.assign(name.begin(), name.end());
+            channel->Put(boost::interprocess::make_managed_unique_ptr(record, segment), 1000);
+        }
+        Request* ownName = segment.construct<Request>(boost::interprocess::anonymous_instance)(
+            segment, "test://host/echo?own=1", segmentName, Request::Options{{"delay", 5}});
+        channel->Put(boost::interprocess::make_managed_unique_ptr(ownName, segment), 1000);
+    }
+    const Result after = client->Render("test://host/echo?after=1", {}, 10000);
+    EXPECT_EQ(Outcome::Rendered, after.outcome) << after.error;
+    const std::string log = Log();
+    std::size_t refusals = 0;
+    for (std::size_t at = log.find("refused request name"); at != std::string::npos;
+         at = log.find("refused request name", at + 1)) {
+        ++refusals;
+    }
+    EXPECT_EQ(4u, refusals) << log;
+    EXPECT_TRUE(LogHas(" - ERROR - ")) << "refusals are errors";
+    Orvo::Browser::Segment segment(boost::interprocess::open_only, segmentName.c_str());
+    EXPECT_EQ(nullptr, segment.find<Request::OptionMap>((segmentName + "OptionMap").c_str()).first)
+        << "its map was freed";
+}
+
+// A second request under a name that is in flight would take the first
+// one's answer: it is dropped, and the first client gets its own result.
+TEST_F(KernelRoundTrip, ASecondRequestUnderANameInFlightIsDropped) {
+    StartWorker();
+    typedef Orvo::Interprocess::Channel<Orvo::Browser::Segment, Request> RequestChannel;
+    const std::string segmentName = Orvo::Browser::WorkerNames::RequestSegment(pid);
+    auto victim = client->Submit("test://host/block?ms=500", {});
+    ASSERT_TRUE(AwaitLog("ServerMediator::GetRequest => GET: test://host/block?ms=500"));
+    {
+        Orvo::Browser::Segment segment(boost::interprocess::open_only, segmentName.c_str());
+        auto channel = RequestChannel::Get(segment, segmentName.c_str());
+        Request* intruder = segment.construct<Request>(boost::interprocess::anonymous_instance)(
+            segment, "test://host/echo?intruder=1", victim->Name(), Request::Options());
+        channel->Put(boost::interprocess::make_managed_unique_ptr(intruder, segment), 1000);
+    }
+    ASSERT_TRUE(AwaitLog("ServerMediator::GetRequest => name already in flight: " + victim->Name()));
+    const Result result = client->Collect(*victim, 10000);
+    EXPECT_EQ(Outcome::Rendered, result.outcome) << result.error;
+    EXPECT_EQ("test://host/block?ms=500", result.pageUrl);
+    EXPECT_EQ(std::string::npos, result.body.find("intruder")) << result.body;
+    EXPECT_EQ(Outcome::Rendered, client->Render("test://host/echo?after=1", {}, 10000).outcome);
+}
+
 TEST_F(KernelRoundTrip, PayloadsOverTheLimitTravelThroughFilesThatTheClientRemoves) {
     StartWorker();
     const std::set<std::string> before = OrvoTest::ResultFiles();
