@@ -4,6 +4,7 @@
 #include <boost/interprocess/shared_memory_object.hpp>
 
 #include "Client/FileReference.h"
+#include "Protocol/SharedAccess.h"
 
 namespace Orvo {
 namespace Browser {
@@ -42,8 +43,9 @@ PendingRequest::PendingRequest(const std::string& url, const std::string& name)
     : url(url),
       name(name),
       segment(boost::interprocess::create_only, name.c_str(), SegmentSize, nullptr,
-              boost::interprocess::permissions(0777)) {
+              Interprocess::SharedAccess::Permissions()) {
     SegmentName guard(name);
+    Interprocess::SharedAccess::HandOver(name, false);
     channel = ResultChannel::Create(segment, name.c_str());
     guard.kept = true;
 }

@@ -1,6 +1,8 @@
 #ifndef ORVO_IMPL_INITIALIZER_H
 #define ORVO_IMPL_INITIALIZER_H
 
+#include <string>
+
 namespace Orvo {
 namespace Browser {
 
@@ -15,6 +17,12 @@ public:
     // whether the configurator exists afterwards; a configuration error
     // propagates after it has been logged at FATAL.
     static bool InitServerMain(int argc, char** argv);
+
+private:
+    // Warns when running as root; with a group, shares every object the
+    // worker makes with it (an unknown group is a FATAL error that
+    // propagates).
+    static void ShareObjects(const std::string& group);
 };
 
 } // namespace Browser

@@ -13,8 +13,8 @@ namespace Browser {
 
 // Reads the worker's command line and one INI file and applies the result to
 // logging; the constructor does all the work. The command line knows
-// -c/--config FILE and --allow-file-urls; every other argument is ignored
-// here and left to the GUI toolkit. The INI file knows two keys under the section named by
+// -c/--config FILE, --allow-file-urls and --shared-group NAME; every other
+// argument is ignored here and left to the GUI toolkit. The INI file knows two keys under the section named by
 // the option prefix: logLevel (default "INFO") and logFile (default empty,
 // meaning standard output; its first "{pid}" becomes the process id).
 //
@@ -35,6 +35,11 @@ public:
     // Whether the command line allowed file: URLs (--allow-file-urls).
     bool AllowFileUrls() const {
         return variables.count("allow-file-urls") != 0 && variables["allow-file-urls"].as<bool>();
+    }
+
+    // The group given with --shared-group; empty when none.
+    std::string SharedGroup() const {
+        return variables.count("shared-group") != 0 ? variables["shared-group"].as<std::string>() : std::string();
     }
 
 private:

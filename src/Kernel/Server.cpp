@@ -12,6 +12,7 @@
 #include <boost/thread/thread.hpp>
 
 #include "Kernel/ServerTimes.h"
+#include "Protocol/SharedAccess.h"
 #include "Protocol/WorkerNames.h"
 #include "Support/FaultCleaner.h"
 #include "Support/LoggerFactory.h"
@@ -58,11 +59,12 @@ boost::shared_ptr<Server>& Server::Create(int pid) {
 Server::Server(int pid, const char* segmentName)
     : pid(pid),
       segment(boost::interprocess::create_only, segmentName, SegmentSize, nullptr,
-              boost::interprocess::permissions(0777)),
+              Interprocess::SharedAccess::Permissions()),
       segmentName(segmentName),
       stopped(false) {
     logger = Logging::LoggerFactory::GetLogger("Server");
     readyName = WorkerNames::ReadyMarker(pid);
+    Interprocess::SharedAccess::HandOver(this->segmentName, false);
     LOG4CPLUS_DEBUG(logger, "Server => PID: " << pid);
 }
 
@@ -80,7 +82,8 @@ void Server::Initialize() {
         requestChannel = RequestChannel::Create(segment, segmentName.c_str());
         RemoveReadyMarker(readyName);
         boost::interprocess::named_semaphore(boost::interprocess::create_only, readyName.c_str(), 1,
-                                             boost::interprocess::permissions(0777));
+                                             Interprocess::SharedAccess::Permissions());
+        Interprocess::SharedAccess::HandOver(readyName, true);
         FaultCleaner::Register(boost::bind(&Server::Destroy, pid));
         return;
     } catch (const std::exception& e) {

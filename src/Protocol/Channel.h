@@ -18,6 +18,7 @@
 
 #include "Protocol/Deadline.h"
 #include "Protocol/ObjectName.h"
+#include "Protocol/SharedAccess.h"
 #include "Protocol/TimeOutException.h"
 
 namespace Orvo {
@@ -54,7 +55,11 @@ public:
         boost::interprocess::named_mutex::remove(mutexName.c_str());
         boost::interprocess::named_condition::remove(conditionName.c_str());
         List* list = segment.template construct<List>(name)(segment.get_segment_manager());
-        return boost::shared_ptr<Channel>(new Channel(list, boost::interprocess::create_only, mutexName, conditionName));
+        const boost::shared_ptr<Channel> channel(new Channel(list, boost::interprocess::create_only, mutexName,
+                                                             conditionName));
+        SharedAccess::HandOver(mutexName, true);
+        SharedAccess::HandOver(conditionName, false);
+        return channel;
     }
 
     // Opens an existing channel. Throws std::runtime_error "Unable to find "
@@ -155,13 +160,11 @@ public:
 
 private:
 
-    static boost::interprocess::permissions Unrestricted() { return boost::interprocess::permissions(0777); }
-
     Channel(List* list, boost::interprocess::create_only_t, const std::string& mutexName,
             const std::string& conditionName)
         : list(list),
-          mutex(boost::interprocess::create_only, mutexName.c_str(), Unrestricted()),
-          condition(boost::interprocess::create_only, conditionName.c_str(), Unrestricted()) {}
+          mutex(boost::interprocess::create_only, mutexName.c_str(), SharedAccess::Permissions()),
+          condition(boost::interprocess::create_only, conditionName.c_str(), SharedAccess::Permissions()) {}
 
     Channel(List* list, boost::interprocess::open_only_t, const std::string& mutexName,
             const std::string& conditionName)

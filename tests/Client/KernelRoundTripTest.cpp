@@ -11,7 +11,10 @@
 
 #include <boost/filesystem.hpp>
 #include <gtest/gtest.h>
+#include <grp.h>
 #include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "Client/Client.h"
 #include "Common/ResultFiles.h"
@@ -41,7 +44,8 @@ class KernelRoundTrip : public ::testing::Test {
 protected:
     // Starts the test worker, logging at DEBUG to worker.log in a directory
     // of its own, its long waits divided by divisor.
-    void StartWorker(int divisor = 100, const std::vector<std::string>& environment = {}) {
+    void StartWorker(int divisor = 100, const std::vector<std::string>& environment = {},
+                     const std::vector<std::string>& arguments = {}) {
         directory.Write("Orvo.browser.webkit.ini", "[Orvo.browser.webkit.Server]\nlogLevel=DEBUG\nlogFile=worker.log\n");
         Worker::StartOptions options;
         options.program = ORVO_TEST_WORKER_BINARY;
@@ -49,6 +53,7 @@ protected:
         options.logFile = directory.path + "/worker.out";
         options.environment = environment;
         options.environment.push_back("ORVO_TEST_TIME_DIVISOR=" + std::to_string(divisor));
+        options.arguments = arguments;
         client.reset(new Client(Worker::Start(options)));
         pid = client->GetWorker().Pid();
     }
@@ -364,6 +369,55 @@ TEST_F(KernelRoundTrip, ASecondRequestUnderANameInFlightIsDropped) {
     EXPECT_EQ("test://host/block?ms=500", result.pageUrl);
     EXPECT_EQ(std::string::npos, result.body.find("intruder")) << result.body;
     EXPECT_EQ(Outcome::Rendered, client->Render("test://host/echo?after=1", {}, 10000).outcome);
+}
+
+// Mode and group of each /dev/shm entry whose name contains text.
+std::vector<std::pair<mode_t, gid_t>> Access(const std::string& text) {
+    std::vector<std::pair<mode_t, gid_t>> found;
+    for (const std::string& name : SharedObjects(text)) {
+        struct stat status;
+        if (::stat(("/dev/shm/" + name).c_str(), &status) == 0) {
+            found.emplace_back(status.st_mode & 0777, status.st_gid);
+        }
+    }
+    return found;
+}
+
+// Segments, channels, semaphores: the owner's alone, unless the worker was
+// given a group to share them with.
+TEST_F(KernelRoundTrip, SharedObjectsAreTheOwnersAloneOrTheirGroups) {
+    StartWorker();
+    auto pending = client->Submit("test://host/block?ms=300", {});
+    const auto workerObjects = Access("Orvo_Browser_" + std::to_string(pid) + "_");
+    const auto clientObjects = Access(pending->Name());
+    EXPECT_EQ(4u, workerObjects.size()) << "segment, channel mutex and condition, ready marker";
+    EXPECT_EQ(3u, clientObjects.size()) << "segment, channel mutex and condition";
+    for (const auto& object : workerObjects) {
+        EXPECT_EQ(0600u, object.first);
+    }
+    for (const auto& object : clientObjects) {
+        EXPECT_EQ(0600u, object.first);
+    }
+    EXPECT_EQ(Outcome::Rendered, client->Collect(*pending, 10000).outcome);
+}
+
+TEST_F(KernelRoundTrip, AWorkerSharesItsObjectsWithTheGroupItIsGiven) {
+    const struct group* own = ::getgrgid(::getgid());
+    ASSERT_NE(nullptr, own);
+    StartWorker(100, {}, {"--shared-group", own->gr_name});
+    const auto workerObjects = Access("Orvo_Browser_" + std::to_string(pid) + "_");
+    EXPECT_EQ(4u, workerObjects.size());
+    for (const auto& object : workerObjects) {
+        EXPECT_EQ(0660u, object.first);
+        EXPECT_EQ(::getgid(), object.second);
+    }
+    EXPECT_TRUE(LogHas(" - WARN - ") || ::geteuid() != 0) << "a worker running as root says so";
+}
+
+TEST_F(KernelRoundTrip, AnUnknownGroupStopsStartUp) {
+    EXPECT_THROW(StartWorker(100, {}, {"--shared-group", "no-such-group-4711"}), std::runtime_error);
+    EXPECT_TRUE(LogHas(" - FATAL - ")) << Log();
+    EXPECT_TRUE(LogHas("Unable to configurate => unknown group: no-such-group-4711")) << Log();
 }
 
 TEST_F(KernelRoundTrip, PayloadsOverTheLimitTravelThroughFilesThatTheClientRemoves) {

@@ -1,0 +1,33 @@
+#ifndef ORVO_PROTOCOL_SHAREDACCESS_H
+#define ORVO_PROTOCOL_SHAREDACCESS_H
+
+#include <string>
+
+#include <boost/interprocess/permissions.hpp>
+
+namespace Orvo {
+namespace Interprocess {
+
+// Who may open the shared objects this process creates: by default their
+// owner only (mode 0600); once ShareWithGroup has named a group, that
+// group's members too (0660, and the objects belong to the group). A worker
+// and its clients that run as different users share one group. The setting
+// is process-wide; make it before the first object is created.
+class SharedAccess {
+public:
+    // Throws std::invalid_argument "unknown group: NAME".
+    static void ShareWithGroup(const std::string& group);
+
+    // The mode to create objects with.
+    static boost::interprocess::permissions Permissions();
+
+    // Hands a freshly created object to the group, when one is set: a
+    // shared-memory object, or a named semaphore. Returns false when that
+    // fails.
+    static bool HandOver(const std::string& name, bool semaphore);
+};
+
+} // namespace Interprocess
+} // namespace Orvo
+
+#endif
