@@ -7,7 +7,9 @@
 #include <log4cplus/loggingmacros.h>
 #include <unistd.h>
 
+#include "Kernel/ExitStatus.h"
 #include "Kernel/ServerStoppedException.h"
+#include "Protocol/TimeOutException.h"
 #include "Kernel/UnhandledRequestException.h"
 #include "Support/LoggerFactory.h"
 
@@ -115,7 +117,16 @@ void QMainRequestHandler::TrackIdleness() {
 void QMainRequestHandler::OnSuicideTimer() {
     LOG4CPLUS_DEBUG(logger, "OnSuicideTimer");
     handlers.remove_if(&QMainRequestHandler::Destroyed);
-    if (handlers.empty() && !serverMediator->HasUnfinishedRequest()) {
-        deleteLater();
+    if (!handlers.empty()) {
+        return;
+    }
+    try {
+        if (!serverMediator->HasUnfinishedRequest()) {
+            deleteLater();
+        }
+    } catch (const Orvo::Interprocess::TimeOutException&) {
+        serverMediator->GiveUp("QMainRequestHandler::OnSuicideTimer => the request channel's lock is held past its "
+                               "deadline; no request can reach this worker",
+                               std::string(), Orvo::Browser::ExitStatus::ChannelWedged, false);
     }
 }

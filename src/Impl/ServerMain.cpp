@@ -17,6 +17,7 @@
 #include "Impl/PageScripts.h"
 #include "Impl/QActivityTracker.h"
 #include "Impl/QMainRequestHandler.h"
+#include "Kernel/ExitStatus.h"
 #include "Kernel/MainThreadWatchdog.h"
 #include "Kernel/Server.h"
 #include "Kernel/ServerMediator.h"
@@ -25,8 +26,6 @@
 
 namespace {
 
-const int StartupFailed = 1;
-const int MainThreadStuck = 3;
 const char* const FontConfiguration = "orvo-fonts.conf";
 const int PollIntervalMs = 50;
 
@@ -89,18 +88,16 @@ void LimitScriptRuns() {
 // the server remove the worker's shared names, and end with a status of
 // its own so that whoever started the worker can tell.
 [[noreturn]] void GiveUpStuckWorker(const std::string& name, const std::string& url) {
-    LOG4CPLUS_FATAL(Orvo::Logging::LoggerFactory::GetLogger(""),
-                    "MainThreadWatchdog => main thread stuck for " << Orvo::Browser::ServerTimes::StuckLimitMs()
-                                                                   << " ms on " << url << " (" << name << ")");
-    // The line must survive whatever ends the process first.
-    std::cout.flush();
+    const std::string why = "MainThreadWatchdog => main thread stuck for "
+                            + std::to_string(Orvo::Browser::ServerTimes::StuckLimitMs()) + " ms on " + url + " ("
+                            + name + ")";
     const boost::shared_ptr<Orvo::Browser::ServerMediator> mediator = Orvo::Browser::ServerMediator::instance;
     if (mediator) {
-        mediator->AnswerForStuckMainThread(name);
+        mediator->GiveUp(why, name, Orvo::Browser::ExitStatus::MainThreadStuck, true);
     }
+    LOG4CPLUS_FATAL(Orvo::Logging::LoggerFactory::GetLogger(""), why);
     std::cout.flush();
-    std::fflush(nullptr);
-    std::_Exit(MainThreadStuck);
+    std::_Exit(Orvo::Browser::ExitStatus::MainThreadStuck);
 }
 
 } // namespace
@@ -111,7 +108,7 @@ int Main(int argc, char** argv) {
     } catch (...) {
         // Already logged at FATAL. Returning, rather than dying of the
         // exception, flushes that line and gives a plain exit status.
-        return StartupFailed;
+        return Orvo::Browser::ExitStatus::StartupFailed;
     }
     log4cplus::Logger logger = Orvo::Logging::LoggerFactory::GetLogger("");
     SelectHeadlessPlatform();

@@ -11,6 +11,7 @@
 #include <boost/interprocess/sync/named_semaphore.hpp>
 #include <boost/thread/thread.hpp>
 
+#include "Kernel/ExitStatus.h"
 #include "Kernel/ServerTimes.h"
 #include "Protocol/SharedAccess.h"
 #include "Protocol/WorkerNames.h"
@@ -97,7 +98,7 @@ void Server::Initialize() {
         DestroyChannel();
     }
     LOG4CPLUS_DEBUG(logger, "Server::Initialize => std::exit(1)");
-    std::exit(1);
+    std::exit(ExitStatus::StartupFailed);
 }
 
 void Server::Start(Callback callback) {
@@ -361,7 +362,14 @@ bool Server::HasQueuedRequests() {
         boost::lock_guard<boost::mutex> lock(stopMutex);
         channel = requestChannel;
     }
-    return channel && channel->Size(0) > 0;
+    return channel && channel->Size(ServerTimes::Scaled(ChannelLockMs)) > 0;
+}
+
+void Server::RemoveNames() const {
+    RemoveReadyMarker(readyName);
+    boost::interprocess::named_mutex::remove(RequestChannel::MutexName(segmentName.c_str()).c_str());
+    boost::interprocess::named_condition::remove(RequestChannel::ConditionName(segmentName.c_str()).c_str());
+    boost::interprocess::shared_memory_object::remove(segmentName.c_str());
 }
 
 // An empty record: the placeholder of the serve loop and the stop sentinel.

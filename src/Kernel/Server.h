@@ -47,6 +47,9 @@ public:
     static const int PutTimeoutMs = 180000;
     // How long Stop with wait true waits for the serving thread to drain.
     static const int StopWaitMs = 15000;
+    // The longest wait for the request channel's lock outside the serve
+    // loop.
+    static const int ChannelLockMs = 5000;
 
     static boost::shared_ptr<Server> instance;
 
@@ -105,8 +108,14 @@ public:
     bool IsStopped() const { return stopped; }
 
     // Whether requests wait in the request channel, counted under the
-    // channel's lock (no time limit); false once the channel is gone.
+    // channel's lock; false once the channel is gone. Throws
+    // Interprocess::TimeOutException when the lock is not taken within
+    // ChannelLockMs.
     bool HasQueuedRequests();
+
+    // Removes every shared name of the worker (segment, channel, ready
+    // marker) at once, for a worker that gives up without its drain.
+    void RemoveNames() const;
 
 private:
     Server(int pid, const char* segmentName);

@@ -4,6 +4,9 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -181,7 +184,10 @@ public:
 
     // Whether a request is anywhere between the request channel and the
     // client: pending, queued, or taken and not yet answered. False when not
-    // running, once the server stopped, and on any failure.
+    // running, once the server stopped, and on any failure but one: when the
+    // request channel's lock stays taken past its deadline (its holder died
+    // with it), Interprocess::TimeOutException propagates, since no request
+    // can get through that channel again.
     bool HasUnfinishedRequest() const {
         if (!running) {
             return false;
@@ -199,6 +205,9 @@ public:
                 return false;
             }
             return server->HasQueuedRequests() || GetServerRequestMapSize() != 0;
+        } catch (const Interprocess::TimeOutException&) {
+            LOG4CPLUS_DEBUG(logger, "ServerMediator::HasUnfinishedRequest => request channel lock timeout");
+            throw;
         } catch (const std::exception& e) {
             LOG4CPLUS_DEBUG(logger, "ServerMediator::HasUnfinishedRequest => " << "Exception " << e.what());
         } catch (...) {
@@ -276,14 +285,37 @@ public:
         running = false;
     }
 
+    // Any thread: ends the worker that can no longer serve (its main thread
+    // stuck, its request channel wedged). Logs why at FATAL, answers what
+    // it holds as AnswerForStuckMainThread does (the queued requests only
+    // when the channel can still be drained), removes the worker's shared
+    // names and ends the process with status. Only the first call does
+    // this; a second one, on another thread, waits for the end.
+    [[noreturn]] void GiveUp(const std::string& why, const std::string& stuckName, int status, bool drainQueue) {
+        static std::atomic<bool> givingUp(false);
+        if (givingUp.exchange(true)) {
+            for (;;) {
+                boost::this_thread::sleep_for(boost::chrono::seconds(1));
+            }
+        }
+        LOG4CPLUS_FATAL(logger, why);
+        // The line must survive whatever ends the process first.
+        std::cout.flush();
+        AnswerForStuckMainThread(stuckName, drainQueue);
+        server->RemoveNames();
+        std::cout.flush();
+        std::fflush(nullptr);
+        std::_Exit(status);
+    }
+
     // Any thread, once the main thread is stuck for good: answers what it
     // never will. The request in the hand-over slot and every registered
     // request are answered dead, so that their clients send them again,
     // except stuckName's, which is answered as a failed navigation without
-    // status, so that its client does not; then the server is stopped, and
-    // its drain answers the queued requests dead. A request a sender thread
-    // is already delivering is left to it.
-    void AnswerForStuckMainThread(const std::string& stuckName) {
+    // status, so that its client does not; then, with drainQueue, the
+    // server is stopped, and its drain answers the queued requests dead. A
+    // request a sender thread is already delivering is left to it.
+    void AnswerForStuckMainThread(const std::string& stuckName, bool drainQueue) {
         running = false;
         boost::shared_ptr<ServerRequest> pending;
         {
@@ -304,6 +336,9 @@ public:
             const bool stuck = request->name == stuckName;
             Deliver(request->name.c_str(), request->url.c_str(), stuck ? "" : "DEAD", stuck ? "" : "DEAD", "", 0);
             RemoveFromServerRequestMap(request->name);
+        }
+        if (!drainQueue) {
+            return;
         }
         try {
             server->Stop(true, true);

@@ -34,10 +34,11 @@ public:
     // interrupts it, where the engine can.
     static int ScriptLimitMs();
 
-private:
-    static int Divisor();
     // ms divided by the divisor, at least 1: 0 would mean no limit.
     static int Scaled(int ms);
+
+private:
+    static int Divisor();
 };
 
 } // namespace Browser

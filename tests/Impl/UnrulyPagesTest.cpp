@@ -10,10 +10,17 @@
 
 #include <gtest/gtest.h>
 
+#include <boost/interprocess/sync/named_mutex.hpp>
+#include <signal.h>
+
 #include "Client/Client.h"
+#include "Common/ChildProcess.h"
 #include "Common/LoggingWorker.h"
 #include "Common/TemporaryDirectory.h"
 #include "Common/TestHttpServer.h"
+#include "Protocol/Channel.h"
+#include "Protocol/Segment.h"
+#include "Protocol/WorkerNames.h"
 
 namespace {
 
@@ -22,6 +29,7 @@ using Orvo::Browser::Request;
 using OrvoTest::TestHttpServer;
 
 const int StuckExitStatus = 3;
+const int WedgedExitStatus = 4;
 
 TestHttpServer::Response Html(const std::string& body) {
     TestHttpServer::Response response;
@@ -57,6 +65,11 @@ TestHttpServer::Response Site(const TestHttpServer::Request& request) {
     if (target == "/cjk") {
         return Html("<p style=\"font-size:64px;line-height:80px;margin:0\">\xe4\xb8\xad\xe6\x96\x87\xe5\xad\x97"
                     "\xe6\x97\xa5\xe6\x9c\xac\xe8\xaa\x9e</p>");
+    }
+    if (target == "/slow") {
+        TestHttpServer::Response response = Html("<p>slow</p>");
+        response.delayMs = 1000;
+        return response;
     }
     if (target == "/loop") {
         return Html("<p>before</p><script>while (true) {}</script>");
@@ -257,6 +270,36 @@ protected:
         EXPECT_NE(std::string::npos, log.find("Server::Serve => STOP 1")) << "the shared names were removed";
     }
 };
+
+// A client killed while it holds the request channel's lock leaves it taken
+// for good: once idle, the worker sees that (within the lock's deadline,
+// 5 s / 5 here), says so at FATAL and ends with a status of its own rather
+// than hanging.
+class WedgedChannel : public UnrulyPages {
+protected:
+    void SetUp() override {
+        Start({"ORVO_TEST_TIME_DIVISOR=5"});
+        expectedExit = WedgedExitStatus;
+    }
+};
+
+TEST_F(WedgedChannel, AClientKilledHoldingTheLockEndsTheWorker) {
+    auto slow = client->Submit(server.Url("/slow"), Quick());
+    const std::string segmentName = Orvo::Browser::WorkerNames::RequestSegment(client->GetWorker().Pid());
+    const std::string mutexName =
+        Orvo::Interprocess::Channel<Orvo::Browser::Segment, Request>::MutexName(segmentName.c_str());
+    OrvoTest::ChildProcess holder([&mutexName] {
+        boost::interprocess::named_mutex mutex(boost::interprocess::open_only, mutexName.c_str());
+        mutex.lock();
+        ::raise(SIGKILL);
+        return 0;
+    });
+    holder.Wait(10000);
+    EXPECT_EQ(Outcome::Rendered, client->Collect(*slow, 60000).outcome);
+    EXPECT_EQ(WedgedExitStatus, client->GetWorker().WaitForExit(30000));
+    EXPECT_NE(std::string::npos, Log().find("the request channel's lock is held past its deadline")) << Log();
+    EXPECT_NE(std::string::npos, Log().find(" - FATAL - ")) << Log();
+}
 
 TEST_F(StuckMainThread, AnEndlessPageScriptIsAnswered) {
     ExpectBothAnswered(server.Url("/loop"), Quick());
