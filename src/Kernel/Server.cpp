@@ -4,12 +4,17 @@
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
+#include <stdexcept>
 
 #include <boost/bind/bind.hpp>
 #include <boost/interprocess/permissions.hpp>
 #include <boost/interprocess/shared_memory_object.hpp>
 #include <boost/interprocess/sync/named_semaphore.hpp>
 #include <boost/thread/thread.hpp>
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "Kernel/ExitStatus.h"
 #include "Kernel/ServerTimes.h"
@@ -338,6 +343,9 @@ void Server::SendResponse(const char* name, const char* url, const char* detail,
                           const char* encodedSnapshot, std::uint32_t snapshotLength) const {
     LOG4CPLUS_INFO(logger, "Server::SendResponse => " << url);
     try {
+        if (!IsResultSegment(name)) {
+            throw std::runtime_error(std::string("not a client's result segment: ") + name);
+        }
         Segment client(boost::interprocess::open_only, name);
         const boost::shared_ptr<ResultChannel> channel = ResultChannel::Get(client, name);
         ServerResult* result = client.construct<ServerResult>(boost::interprocess::anonymous_instance)(
@@ -354,6 +362,27 @@ void Server::SendResponse(const char* name, const char* url, const char* detail,
         LOG4CPLUS_DEBUG(logger, "Server::SendResponse => EXCEPTION");
         throw;
     }
+}
+
+// A shared object a result may go into: a client's segment of the agreed
+// size whose managed-memory header is initialised. Opening an object that
+// is not (zero bytes, say) would wait for ever for its initialisation.
+bool Server::IsResultSegment(const char* name) {
+    // Boost.Interprocess sets a managed segment's first word to this once
+    // the segment is initialised.
+    static const std::uint32_t InitializedSegment = 2;
+    const int fd = ::shm_open(name, O_RDONLY, 0);
+    if (fd < 0) {
+        return false;
+    }
+    struct stat status;
+    std::uint32_t state = 0;
+    const bool usable = ::fstat(fd, &status) == 0 && S_ISREG(status.st_mode)
+                        && static_cast<std::size_t>(status.st_size) == ServerResult::SegmentSize
+                        && ::pread(fd, &state, sizeof state, 0) == static_cast<ssize_t>(sizeof state)
+                        && state == InitializedSegment;
+    ::close(fd);
+    return usable;
 }
 
 bool Server::HasQueuedRequests() {

@@ -122,6 +122,7 @@ private:
 
     void ServeRequests(const Callback& callback);
     bool ServeOne(const Callback& callback);
+    static bool IsResultSegment(const char* name);
     void AnswerTakenAfterStop(Request& record, const boost::shared_ptr<ServerRequest>& request);
     void Refuse(Request& record);
     void Drain();

@@ -29,6 +29,8 @@ namespace Browser {
 class ServerResult {
 public:
     static const std::size_t SizeLimit = 4194303;
+    // The size of a client's result segment, which holds one result channel.
+    static const std::size_t SegmentSize = 8 << 20;
     static const std::uint32_t WriteFailed = 0xFFFFFFFFu;
 
     // Builds the record in the segment whose manager allocates it. An empty

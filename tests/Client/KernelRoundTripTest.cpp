@@ -11,7 +11,9 @@
 
 #include <boost/filesystem.hpp>
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <grp.h>
+#include <sys/mman.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -369,6 +371,30 @@ TEST_F(KernelRoundTrip, ASecondRequestUnderANameInFlightIsDropped) {
     EXPECT_EQ("test://host/block?ms=500", result.pageUrl);
     EXPECT_EQ(std::string::npos, result.body.find("intruder")) << result.body;
     EXPECT_EQ(Outcome::Rendered, client->Render("test://host/echo?after=1", {}, 10000).outcome);
+}
+
+// A result name that names something other than a client's initialised
+// result segment (here 8 MiB of zeros, which the library would wait on for
+// ever) gets no delivery, and the worker goes on and ends as usual.
+TEST_F(KernelRoundTrip, AResultNameOfSomethingElseIsNotWaitedOn) {
+    StartWorker();
+    const std::string name = "OrvoTestZeros_" + std::to_string(::getpid());
+    const int fd = ::shm_open(name.c_str(), O_CREAT | O_EXCL | O_RDWR, 0600);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(0, ::ftruncate(fd, 8 << 20));
+    ::close(fd);
+    typedef Orvo::Interprocess::Channel<Orvo::Browser::Segment, Request> RequestChannel;
+    const std::string segmentName = Orvo::Browser::WorkerNames::RequestSegment(pid);
+    {
+        Orvo::Browser::Segment segment(boost::interprocess::open_only, segmentName.c_str());
+        auto channel = RequestChannel::Get(segment, segmentName.c_str());
+        Request* record = segment.construct<Request>(boost::interprocess::anonymous_instance)(
+            segment, "test://host/echo?zeros=1", name, Request::Options());
+        channel->Put(boost::interprocess::make_managed_unique_ptr(record, segment), 1000);
+    }
+    EXPECT_TRUE(AwaitLog("not a client's result segment: " + name)) << Log();
+    EXPECT_EQ(Outcome::Rendered, client->Render("test://host/echo?after=1", {}, 10000).outcome);
+    ::shm_unlink(name.c_str());
 }
 
 // Mode and group of each /dev/shm entry whose name contains text.
