@@ -217,9 +217,16 @@ bool Server::ServeOne(const Callback& callback) {
         AnswerTakenAfterStop(*record, request);
         return false;
     }
-    callback(request);
+    // A request the callback handed on or answered is its business even
+    // when the server stopped meanwhile: answering it here too would answer
+    // it twice.
+    const bool handedOn = callback(request);
     if (stopped) {
-        AnswerTakenAfterStop(*record, request);
+        if (handedOn) {
+            record->Destroy(segment);
+        } else {
+            AnswerTakenAfterStop(*record, request);
+        }
         return false;
     }
     record->Destroy(segment);

@@ -40,7 +40,8 @@ class Server {
 public:
     typedef Interprocess::Channel<Segment, Request> RequestChannel;
     typedef Interprocess::Channel<Segment, ServerResult> ResultChannel;
-    typedef boost::function<void(boost::shared_ptr<ServerRequest>)> Callback;
+    // Takes one request; returns whether it was handed on or answered.
+    typedef boost::function<bool(boost::shared_ptr<ServerRequest>)> Callback;
 
     static const int SegmentSize = 435200;
     // The time-out of every put: the stop sentinel and each result.

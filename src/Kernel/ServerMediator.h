@@ -110,10 +110,13 @@ public:
 
     // Serving thread: waits until the slot is free, then fills it. Throws
     // TimeOutException when the slot stays taken for the hand-over wait. A
-    // request that waited while the mediator stopped is answered dead.
-    void ProcessRequest(boost::shared_ptr<ServerRequest> request) {
+    // request that comes, or waited, while the mediator stops is answered
+    // dead. Returns whether the request was handed over or answered; false
+    // only when the slot's lock could not be taken.
+    bool ProcessRequest(boost::shared_ptr<ServerRequest> request) {
         if (!running) {
-            return;
+            AnswerDead(request);
+            return true;
         }
         LOG4CPLUS_INFO(logger, "ServerMediator::ProcessRequest: " << request->url);
         {
@@ -127,19 +130,20 @@ public:
         }
         LOG4CPLUS_DEBUG(logger, "ServerMediator::ProcessRequest => GET");
         if (!running) {
-            server->SendDeadResponse(request);
-            return;
+            AnswerDead(request);
+            return true;
         }
         boost::unique_lock<boost::timed_mutex> lock(requestMutex, Deadline(ServerTimes::HandOverWaitMs()));
         if (!lock.owns_lock()) {
             LOG4CPLUS_DEBUG(logger, "ServerMediator::ProcessRequest => lock2 timeout");
-            return;
+            return false;
         }
         pendingRequest = request;
         hasPending = true;
         requestArrived.notify_all();
         lock.unlock();
         TellRequestArrived();
+        return true;
     }
 
     // Main thread: hook is called on the serving thread each time a request
@@ -516,6 +520,15 @@ private:
             LOG4CPLUS_DEBUG(logger, "ServerMediator::DoSendResponse => Exception: " << e.what());
         } catch (...) {
             LOG4CPLUS_DEBUG(logger, "ServerMediator::DoSendResponse => EXCEPTION");
+        }
+    }
+
+    // A client that has gone cannot be answered; the serving goes on.
+    void AnswerDead(const boost::shared_ptr<ServerRequest>& request) {
+        try {
+            server->SendDeadResponse(request);
+        } catch (const std::exception& e) {
+            LOG4CPLUS_DEBUG(logger, "ServerMediator::ProcessRequest => Exception: " << e.what());
         }
     }
 
