@@ -19,7 +19,8 @@ namespace Browser {
 namespace Client {
 
 // Talks to one worker: puts requests on its request channel and collects
-// their results from result channels of its own.
+// their results from result channels of its own. Constructing one removes
+// this user's result files older than an hour (StaleObjects).
 //
 // Submit sends a request and returns at once; Collect waits for its result;
 // Render does both. Any number of requests may be in flight, submitted and
