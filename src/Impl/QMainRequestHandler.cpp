@@ -7,6 +7,7 @@
 #include <log4cplus/loggingmacros.h>
 #include <unistd.h>
 
+#include "Kernel/Configurator.h"
 #include "Kernel/ExitStatus.h"
 #include "Kernel/ServerStoppedException.h"
 #include "Protocol/TimeOutException.h"
@@ -22,6 +23,7 @@ QMainRequestHandler::QMainRequestHandler(QObject*)
       spawned(0),
       serverStopped(false),
       tookThisTick(false),
+      maxPages(MaxPagesOfConfiguration()),
       idleTimer(new QTimer(this)) {
     idleTimer->setSingleShot(true);
     connect(idleTimer, SIGNAL(timeout()), this, SLOT(OnSuicideTimer()));
@@ -56,6 +58,12 @@ QMainRequestHandler::~QMainRequestHandler() {
     QCoreApplication::quit();
 }
 
+std::size_t QMainRequestHandler::MaxPagesOfConfiguration() {
+    const boost::shared_ptr<Orvo::Browser::Configurator> configurator = Orvo::Browser::Configurator::instance;
+    return static_cast<std::size_t>(configurator ? configurator->MaxPages()
+                                                 : Orvo::Browser::Configurator::DefaultMaxPages);
+}
+
 void QMainRequestHandler::Destroy() {
     ReleasePage();
 }
@@ -73,6 +81,11 @@ void QMainRequestHandler::OnRequestArrived() {
 }
 
 void QMainRequestHandler::TakeOne() {
+    handlers.remove_if(&QMainRequestHandler::Destroyed);
+    if (OpenPages() >= maxPages) {
+        idleTimer->stop();
+        return;
+    }
     boost::shared_ptr<Orvo::Browser::ServerRequest> request;
     try {
         request = serverMediator->GetRequest(0);
@@ -80,7 +93,6 @@ void QMainRequestHandler::TakeOne() {
         LOG4CPLUS_ERROR(logger, "OnPollTimer => ServerStoppedException");
         serverStopped = true;
     }
-    handlers.remove_if(&QMainRequestHandler::Destroyed);
     if (request) {
         tookThisTick = true;
         idleTimer->stop();
@@ -100,6 +112,11 @@ void QMainRequestHandler::Dispatch(const Orvo::Browser::ServerRequest& request) 
         LOG4CPLUS_DEBUG(logger, "MainThread => ProcessRequest");
         ProcessRequest(request.url, request.name, request.options);
     }
+}
+
+std::size_t QMainRequestHandler::OpenPages() const {
+    const bool ownPageOpen = state == State::Loading || state == State::Ready;
+    return handlers.size() + (ownPageOpen ? 1 : 0);
 }
 
 bool QMainRequestHandler::OwnRequestOver() const {

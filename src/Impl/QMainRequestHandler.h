@@ -55,6 +55,9 @@ private:
     void Dispatch(const Orvo::Browser::ServerRequest& request);
     // The handler's own request has been answered, or the server stopped.
     bool OwnRequestOver() const;
+    // Pages loading or waiting for their delay, its own included.
+    std::size_t OpenPages() const;
+    static std::size_t MaxPagesOfConfiguration();
     // Starts the idle timer when nothing is alive, stops it otherwise.
     void TrackIdleness();
 
@@ -68,6 +71,9 @@ private:
     // A request was taken since the last poll tick: the pace stays at one
     // per tick, however requests are woken for.
     bool tookThisTick;
+    // No request is taken while this many pages are open: it waits in the
+    // hand-over slot, and those behind it in the request channel.
+    const std::size_t maxPages;
     QTimer* idleTimer;
 };
 

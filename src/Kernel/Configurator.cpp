@@ -45,7 +45,8 @@ void Configurator::Configure(const std::vector<std::string>& args, const std::st
     po::options_description allowed("Allowed options");
     allowed.add_options()("config,c", po::value<std::string>()->default_value(""), "Configuration INI file.")(
         "allow-file-urls", po::bool_switch(), "Load file: URLs too.")(
-        "shared-group", po::value<std::string>(), "Share the worker's objects with this group.");
+        "shared-group", po::value<std::string>(), "Share the worker's objects with this group.")(
+        "max-pages", po::value<int>()->default_value(DefaultMaxPages), "Pages open at once at most.");
     description.add_options()
         ((optionPrefix + ".logLevel").c_str(), po::value<std::string>()->default_value("INFO"), "Log level.")
         ((optionPrefix + ".logFile").c_str(), po::value<std::string>()->default_value(""), "Log file store path.");

@@ -1,6 +1,7 @@
 #ifndef ORVO_KERNEL_CONFIGURATOR_H
 #define ORVO_KERNEL_CONFIGURATOR_H
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -13,8 +14,9 @@ namespace Browser {
 
 // Reads the worker's command line and one INI file and applies the result to
 // logging; the constructor does all the work. The command line knows
-// -c/--config FILE, --allow-file-urls and --shared-group NAME; every other
-// argument is ignored here and left to the GUI toolkit. The INI file knows two keys under the section named by
+// -c/--config FILE, --allow-file-urls, --shared-group NAME and
+// --max-pages N; every other argument is ignored here and left to the GUI
+// toolkit. The INI file knows two keys under the section named by
 // the option prefix: logLevel (default "INFO") and logFile (default empty,
 // meaning standard output; its first "{pid}" becomes the process id).
 //
@@ -35,6 +37,13 @@ public:
     // Whether the command line allowed file: URLs (--allow-file-urls).
     bool AllowFileUrls() const {
         return variables.count("allow-file-urls") != 0 && variables["allow-file-urls"].as<bool>();
+    }
+
+    static const int DefaultMaxPages = 32;
+
+    // How many pages may be open at once (--max-pages, at least 1).
+    int MaxPages() const {
+        return variables.count("max-pages") != 0 ? std::max(1, variables["max-pages"].as<int>()) : DefaultMaxPages;
     }
 
     // The group given with --shared-group; empty when none.

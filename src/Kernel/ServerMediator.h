@@ -108,11 +108,14 @@ public:
         serverThread = boost::thread(&Server::Start, server.get(), callback);
     }
 
-    // Serving thread: waits until the slot is free, then fills it. Throws
-    // TimeOutException when the slot stays taken for the hand-over wait. A
-    // request that comes, or waited, while the mediator stops is answered
-    // dead. Returns whether the request was handed over or answered; false
-    // only when the slot's lock could not be taken.
+    // Serving thread: waits until the slot is free, then fills it. The wait
+    // lasts while the mediator runs: the main thread leaves a request in
+    // the slot while it has as many pages open as it may (the request then
+    // waits, and those behind it wait in the channel), and a main thread
+    // that no longer comes back is the watchdog's business. A request that
+    // comes, or waited, while the mediator stops is answered dead. Returns
+    // whether the request was handed over or answered; false only when the
+    // slot's lock could not be taken.
     bool ProcessRequest(boost::shared_ptr<ServerRequest> request) {
         if (!running) {
             AnswerDead(request);
@@ -121,11 +124,8 @@ public:
         LOG4CPLUS_INFO(logger, "ServerMediator::ProcessRequest: " << request->url);
         {
             boost::unique_lock<boost::timed_mutex> lock(pendingMutex);
-            while (hasPending) {
-                if (!pendingFreed.timed_wait(lock, Deadline(ServerTimes::HandOverWaitMs()))) {
-                    LOG4CPLUS_DEBUG(logger, "ServerMediator::ProcessRequest => TIMEOUT");
-                    throw TimeOutException();
-                }
+            while (hasPending && running) {
+                pendingFreed.timed_wait(lock, Deadline(SlotCheckMs));
             }
         }
         LOG4CPLUS_DEBUG(logger, "ServerMediator::ProcessRequest => GET");
@@ -366,6 +366,8 @@ private:
     }
 
     static const int GetLockMs = 100;
+    // How often a wait for the slot looks whether the mediator still runs.
+    static const int SlotCheckMs = 1000;
     static const int MapLockMs = 50;
 
     static boost::system_time Deadline(int ms) { return boost::get_system_time() + boost::posix_time::milliseconds(ms); }

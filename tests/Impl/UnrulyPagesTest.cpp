@@ -66,7 +66,7 @@ TestHttpServer::Response Site(const TestHttpServer::Request& request) {
         return Html("<p style=\"font-size:64px;line-height:80px;margin:0\">\xe4\xb8\xad\xe6\x96\x87\xe5\xad\x97"
                     "\xe6\x97\xa5\xe6\x9c\xac\xe8\xaa\x9e</p>");
     }
-    if (target == "/slow") {
+    if (target.rfind("/slow", 0) == 0) {
         TestHttpServer::Response response = Html("<p>slow</p>");
         response.delayMs = 1000;
         return response;
@@ -97,8 +97,8 @@ protected:
     // Every worker must end by itself once idle, with the expected status.
     void TearDown() override { EXPECT_EQ(expectedExit, client->GetWorker().WaitForExit(30000)) << Log(); }
 
-    void Start(const std::vector<std::string>& environment) {
-        client.reset(new Client(OrvoTest::StartLoggingWorker(directory, environment)));
+    void Start(const std::vector<std::string>& environment, const std::vector<std::string>& arguments = {}) {
+        client.reset(new Client(OrvoTest::StartLoggingWorker(directory, environment, arguments)));
     }
 
     static Request::Options Quick(Request::Options options = {}) {
@@ -270,6 +270,29 @@ protected:
         EXPECT_NE(std::string::npos, log.find("Server::Serve => STOP 1")) << "the shared names were removed";
     }
 };
+
+// With --max-pages 2 a third page is not opened before one of the first
+// two is answered; the requests behind wait and are all answered.
+class TwoPagesAtOnce : public UnrulyPages {
+protected:
+    void SetUp() override { Start({}, {"--max-pages", "2"}); }
+};
+
+TEST_F(TwoPagesAtOnce, FurtherRequestsWaitForAPageToClose) {
+    std::vector<std::unique_ptr<PendingRequest>> pending;
+    for (int k = 0; k < 4; ++k) {
+        pending.push_back(client->Submit(server.Url("/slow?" + std::to_string(k)), Quick()));
+    }
+    for (auto& request : pending) {
+        EXPECT_EQ(Outcome::Rendered, client->Collect(*request, 60000).outcome) << request->Url();
+    }
+    const std::string log = Log();
+    const std::size_t firstAnswer = log.find("RequestHandler::PushOnDocumentComplete");
+    const std::size_t thirdPage = log.find(" - Spawn 2 => ProcessRequest");
+    ASSERT_NE(std::string::npos, firstAnswer) << log;
+    ASSERT_NE(std::string::npos, thirdPage) << log;
+    EXPECT_LT(firstAnswer, thirdPage) << "the third page opened only after an answer";
+}
 
 // A client killed while it holds the request channel's lock leaves it taken
 // for good: once idle, the worker sees that (within the lock's deadline,
