@@ -24,6 +24,11 @@ const std::uint32_t NearLimit = 8191;
 const std::uint32_t Level2MaxDistance = NearLimit + 65535 + 1;
 // A far match needs a fourth opcode byte; shorter ones gain nothing.
 const std::uint32_t MinFarMatch = 5;
+// A block ends with literals, as the public compressor's blocks do: its
+// decoder refuses a block that ends with a match. As there, no match
+// starts in the input's last 12 bytes and none reaches its last 2.
+const std::uint32_t NoMatchStartTail = 12;
+const std::uint32_t NoMatchTail = 2;
 
 inline std::uint32_t Read32(const Byte* p) {
     std::uint32_t v;
@@ -122,9 +127,10 @@ int Compress(const Byte* in, std::uint32_t length, Byte* out) {
     const Byte* const end = in + length;
     Byte* op = out;
     const Byte* anchor = in;
-    if (length >= 4) {
+    if (length > NoMatchStartTail + 4) {
         std::uint32_t table[HashSize] = {};
-        const Byte* const scanLimit = end - 4;
+        const Byte* const matchLimit = end - NoMatchTail;
+        const Byte* const scanLimit = end - NoMatchStartTail;
         const Byte* ip = in + 1;
         std::uint32_t misses = 0;
         while (ip < scanLimit) {
@@ -139,7 +145,7 @@ int Compress(const Byte* in, std::uint32_t length, Byte* out) {
                 ip += 1 + (misses++ >> 8);
                 continue;
             }
-            const std::uint32_t matchLength = static_cast<std::uint32_t>(MatchEnd(ip + 4, ref + 4, end) - ip);
+            const std::uint32_t matchLength = static_cast<std::uint32_t>(MatchEnd(ip + 4, ref + 4, matchLimit) - ip);
             if (Level == 2 && distance > NearLimit && matchLength < MinFarMatch) {
                 ++ip;
                 continue;

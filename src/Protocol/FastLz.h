@@ -9,7 +9,11 @@
 // match lengths), followed by literal runs and back references.
 
 // Compresses length bytes of input into output and returns the block's
-// length. Level 1 for inputs below 65536 bytes, level 2 from there. The
+// length. Level 1 for inputs below 65536 bytes, level 2 from there. A block
+// never ends with a back reference: as in the public compressor, no match
+// starts in the input's last 12 bytes and none covers its last 2, which go
+// out as literals, since the public decoder refuses a block whose last
+// instruction is a match. The
 // output must hold at least length + length / 32 + 1 bytes. An empty input
 // gives an empty block (0).
 int fastlz_compress(const void* input, int length, void* output);

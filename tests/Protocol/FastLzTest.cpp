@@ -1,5 +1,6 @@
 #include "Protocol/FastLz.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <random>
 #include <string>
@@ -86,6 +87,60 @@ TEST(FastLzRoundTrip, BothLevelsOnAssortedInputs) {
             ASSERT_EQ(static_cast<int>(input.size()), Decompress(block, static_cast<int>(input.size()), out))
                 << "level " << level << ", " << input.size() << " bytes";
             EXPECT_TRUE(out == input) << "level " << level << ", " << input.size() << " bytes";
+        }
+    }
+}
+
+// How many literal bytes end a block (over one or more runs), 0 when it
+// ends with a match; walks the instructions as the format defines them.
+std::size_t TailLiteralRun(const Bytes& block) {
+    const int level = (block[0] >> 5) + 1;
+    std::size_t at = 0;
+    std::size_t tail = 0;
+    while (at < block.size()) {
+        const unsigned ctrl = block[at++] & (at == 1 ? 31 : 255);
+        if ((ctrl >> 5) == 0) {
+            tail += (ctrl & 31) + 1;
+            at += (ctrl & 31) + 1;
+            continue;
+        }
+        tail = 0;
+        if ((ctrl >> 5) == 7) {
+            if (level == 1) {
+                ++at;
+            } else {
+                while (block[at++] == 255) {
+                }
+            }
+        }
+        const unsigned offset = block[at++];
+        if (level == 2 && (ctrl & 31) == 31 && offset == 255) {
+            at += 2;
+        }
+    }
+    return tail;
+}
+
+TEST(FastLzRoundTrip, BlocksEndWithTheInputsLastBytesAsLiterals) {
+    std::mt19937 random(5);
+    std::vector<Bytes> inputs;
+    for (const char* name : Vectors) {
+        inputs.push_back(Vector(name, ".raw"));
+    }
+    // Inputs that end inside a near and a far repeat, where a match would
+    // otherwise run to the last byte.
+    for (std::size_t distance : {4u, 100u, 9000u, 70000u}) {
+        Bytes input(distance + 5000);
+        for (std::size_t k = 0; k < input.size(); ++k) {
+            input[k] = k < distance ? static_cast<unsigned char>(random()) : input[k - distance];
+        }
+        inputs.push_back(input);
+    }
+    for (const Bytes& input : inputs) {
+        for (int level : {1, 2}) {
+            const Bytes block = Compress(input, level);
+            EXPECT_GE(TailLiteralRun(block), std::min<std::size_t>(input.size(), 2))
+                << "level " << level << ", " << input.size() << " bytes";
         }
     }
 }
