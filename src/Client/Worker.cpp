@@ -6,7 +6,6 @@
 #include <stdexcept>
 #include <thread>
 
-#include <boost/filesystem/path.hpp>
 #include <boost/interprocess/shared_memory_object.hpp>
 #include <boost/interprocess/sync/named_condition.hpp>
 #include <boost/interprocess/sync/named_mutex.hpp>
@@ -20,6 +19,7 @@
 #include "Protocol/Request.h"
 #include "Protocol/Segment.h"
 #include "Protocol/WorkerNames.h"
+#include "Support/ProgramFiles.h"
 
 namespace Orvo {
 namespace Browser {
@@ -75,13 +75,7 @@ int DecodeStatus(int status) {
 } // namespace
 
 std::string Worker::DefaultProgram() {
-    char path[4096];
-    const ssize_t length = ::readlink("/proc/self/exe", path, sizeof path - 1);
-    if (length <= 0) {
-        return "orvo-browser";
-    }
-    return (boost::filesystem::path(std::string(path, static_cast<std::size_t>(length))).parent_path() / "orvo-browser")
-        .string();
+    return ProgramFiles::Beside("orvo-browser");
 }
 
 std::unique_ptr<Worker> Worker::Start(const StartOptions& options) {

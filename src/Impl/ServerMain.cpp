@@ -23,6 +23,7 @@
 #include "Kernel/ServerMediator.h"
 #include "Kernel/ServerTimes.h"
 #include "Support/LoggerFactory.h"
+#include "Support/ProgramFiles.h"
 
 namespace {
 
@@ -62,13 +63,7 @@ void UseWorkerFonts() {
     if (!qEnvironmentVariableIsEmpty("FONTCONFIG_FILE")) {
         return;
     }
-    char program[4096];
-    const ssize_t length = ::readlink("/proc/self/exe", program, sizeof program - 1);
-    if (length <= 0) {
-        return;
-    }
-    std::string path(program, static_cast<std::size_t>(length));
-    path = path.substr(0, path.rfind('/') + 1) + FontConfiguration;
+    const std::string path = Orvo::Browser::ProgramFiles::Beside(FontConfiguration);
     if (::access(path.c_str(), R_OK) == 0) {
         qputenv("FONTCONFIG_FILE", QByteArray::fromStdString(path));
     }
