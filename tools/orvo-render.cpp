@@ -13,9 +13,6 @@
 
 #include <unistd.h>
 
-#include <algorithm>
-#include <thread>
-
 #include "Client/StaleObjects.h"
 #include "render/CommandLine.h"
 #include "render/OutputWriter.h"
@@ -121,9 +118,7 @@ int main(int argc, char** argv) {
         std::string writeError;
         std::vector<Record> records;
         {
-            const int writers =
-                settings.writers > 0 ? settings.writers : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-            WriterPool pool(writers, QueuedPerWriter * static_cast<std::size_t>(writers));
+            WriterPool pool(settings.writers, QueuedPerWriter);
             records = job.Run([&](Record& record) {
                 writer.Name(record);
                 auto payload = std::make_shared<Record>(record.TakePayload());

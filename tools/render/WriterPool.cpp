@@ -5,10 +5,18 @@
 namespace Orvo {
 namespace Render {
 
-WriterPool::WriterPool(int threadCount, std::size_t capacity)
-    : capacity(std::max<std::size_t>(1, capacity)), finishing(false) {
-    const int count = threadCount > 0 ? threadCount : std::max(1u, std::thread::hardware_concurrency());
-    for (int k = 0; k < count; ++k) {
+namespace {
+
+int ThreadCount(int asked) {
+    return asked > 0 ? asked : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+}
+
+} // namespace
+
+WriterPool::WriterPool(int threadCount, std::size_t queuedPerThread)
+    : capacity(std::max<std::size_t>(1, queuedPerThread) * static_cast<std::size_t>(ThreadCount(threadCount))),
+      finishing(false) {
+    for (int k = 0; k < ThreadCount(threadCount); ++k) {
         threads.emplace_back(&WriterPool::Work, this);
     }
 }

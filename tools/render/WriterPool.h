@@ -19,8 +19,9 @@ namespace Render {
 // the threads.
 class WriterPool {
 public:
-    // threads 0 means one per core.
-    WriterPool(int threads, std::size_t capacity);
+    // threads 0 means one per core; the queue holds queuedPerThread jobs
+    // per thread.
+    WriterPool(int threads, std::size_t queuedPerThread);
     ~WriterPool();
 
     WriterPool(const WriterPool&) = delete;
