@@ -72,6 +72,26 @@ protected:
 
     std::string Log() const { return directory.Read("worker.log"); }
 
+    // Puts a record straight into the worker's request channel, as a client
+    // outside the library could: with an option map built as the library
+    // builds it, or without one (then any name goes, however long).
+    void PutRecord(const std::string& url, const std::string& name, bool withOptionMap = true) {
+        typedef Orvo::Interprocess::Channel<Orvo::Browser::Segment, Request> RequestChannel;
+        const std::string segmentName = Orvo::Browser::WorkerNames::RequestSegment(pid);
+        Orvo::Browser::Segment segment(boost::interprocess::open_only, segmentName.c_str());
+        auto channel = RequestChannel::Get(segment, segmentName.c_str());
+        Request* record = nullptr;
+        if (withOptionMap) {
+            record = segment.construct<Request>(boost::interprocess::anonymous_instance)(segment, url, name,
+                                                                                        Request::Options());
+        } else {
+            record = segment.construct<Request>(boost::interprocess::anonymous_instance)(segment);
+            record->url.assign(url.begin(), url.end());
+            record->name.assign(name.begin(), name.end());
+        }
+        channel->Put(boost::interprocess::make_managed_unique_ptr(record, segment), 1000);
+    }
+
     bool LogHas(const std::string& text) const { return Log().find(text) != std::string::npos; }
 
     // Waits for a line the worker writes after the event a test looks for.
@@ -294,20 +314,12 @@ TEST_F(KernelRoundTrip, AfterItsGracePeriodTheServingThreadEndsTheProcess) {
 // the one behind it are queued.
 TEST_F(KernelRoundTrip, AnEmptyNamedRecordFromAClientEndsServing) {
     StartWorker(100);
-    typedef Orvo::Interprocess::Channel<Orvo::Browser::Segment, Request> RequestChannel;
-    const std::string segmentName = Orvo::Browser::WorkerNames::RequestSegment(pid);
     auto blocking = client->Submit("test://host/block?ms=500", {});
     ASSERT_TRUE(AwaitLog("ServerMediator::GetRequest => GET: test://host/block?ms=500"));
     auto inSlot = client->Submit("test://host/echo?where=slot", {});
     auto waiting = client->Submit("test://host/echo?where=thread", {});
     ASSERT_TRUE(AwaitLog("ServerMediator::ProcessRequest: test://host/echo?where=thread"));
-    {
-        Orvo::Browser::Segment segment(boost::interprocess::open_only, segmentName.c_str());
-        auto channel = RequestChannel::Get(segment, segmentName.c_str());
-        Request* empty = segment.construct<Request>(boost::interprocess::anonymous_instance)(
-            segment, "test://host/echo", "", Request::Options());
-        channel->Put(boost::interprocess::make_managed_unique_ptr(empty, segment), 1000);
-    }
+    PutRecord("test://host/echo", "");
     auto queued = client->Submit("test://host/echo?behind=1", {});
     EXPECT_EQ(Outcome::Rendered, client->Collect(*blocking, 10000).outcome);
     EXPECT_EQ(Outcome::Rendered, client->Collect(*inSlot, 10000).outcome);
@@ -322,21 +334,11 @@ TEST_F(KernelRoundTrip, AnEmptyNamedRecordFromAClientEndsServing) {
 // option maps freed, and the worker goes on serving.
 TEST_F(KernelRoundTrip, RecordsWithUnusableNamesAreRefusedAndServingGoesOn) {
     StartWorker();
-    typedef Orvo::Interprocess::Channel<Orvo::Browser::Segment, Request> RequestChannel;
     const std::string segmentName = Orvo::Browser::WorkerNames::RequestSegment(pid);
-    {
-        Orvo::Browser::Segment segment(boost::interprocess::open_only, segmentName.c_str());
-        auto channel = RequestChannel::Get(segment, segmentName.c_str());
-        for (const std::string& name : {std::string(600, 'a'), std::string("bad/name"), std::string("x\ny")}) {
-            Request* record = segment.construct<Request>(boost::interprocess::anonymous_instance)(segment);
-            record->url.assign("test://host/echo?refused=1");
-            record->name.assign(name.begin(), name.end());
-            channel->Put(boost::interprocess::make_managed_unique_ptr(record, segment), 1000);
-        }
-        Request* ownName = segment.construct<Request>(boost::interprocess::anonymous_instance)(
-            segment, "test://host/echo?own=1", segmentName, Request::Options{{"delay", 5}});
-        channel->Put(boost::interprocess::make_managed_unique_ptr(ownName, segment), 1000);
+    for (const std::string& name : {std::string(600, 'a'), std::string("bad/name"), std::string("x\ny")}) {
+        PutRecord("test://host/echo?refused=1", name, false);
     }
+    PutRecord("test://host/echo?own=1", segmentName);
     const Result after = client->Render("test://host/echo?after=1", {}, 10000);
     EXPECT_EQ(Outcome::Rendered, after.outcome) << after.error;
     const std::string log = Log();
@@ -356,17 +358,9 @@ TEST_F(KernelRoundTrip, RecordsWithUnusableNamesAreRefusedAndServingGoesOn) {
 // one's answer: it is dropped, and the first client gets its own result.
 TEST_F(KernelRoundTrip, ASecondRequestUnderANameInFlightIsDropped) {
     StartWorker();
-    typedef Orvo::Interprocess::Channel<Orvo::Browser::Segment, Request> RequestChannel;
-    const std::string segmentName = Orvo::Browser::WorkerNames::RequestSegment(pid);
     auto victim = client->Submit("test://host/block?ms=500", {});
     ASSERT_TRUE(AwaitLog("ServerMediator::GetRequest => GET: test://host/block?ms=500"));
-    {
-        Orvo::Browser::Segment segment(boost::interprocess::open_only, segmentName.c_str());
-        auto channel = RequestChannel::Get(segment, segmentName.c_str());
-        Request* intruder = segment.construct<Request>(boost::interprocess::anonymous_instance)(
-            segment, "test://host/echo?intruder=1", victim->Name(), Request::Options());
-        channel->Put(boost::interprocess::make_managed_unique_ptr(intruder, segment), 1000);
-    }
+    PutRecord("test://host/echo?intruder=1", victim->Name());
     ASSERT_TRUE(AwaitLog("ServerMediator::GetRequest => name already in flight: " + victim->Name()));
     const Result result = client->Collect(*victim, 10000);
     EXPECT_EQ(Outcome::Rendered, result.outcome) << result.error;
@@ -385,15 +379,7 @@ TEST_F(KernelRoundTrip, AResultNameOfSomethingElseIsNotWaitedOn) {
     ASSERT_GE(fd, 0);
     ASSERT_EQ(0, ::ftruncate(fd, 8 << 20));
     ::close(fd);
-    typedef Orvo::Interprocess::Channel<Orvo::Browser::Segment, Request> RequestChannel;
-    const std::string segmentName = Orvo::Browser::WorkerNames::RequestSegment(pid);
-    {
-        Orvo::Browser::Segment segment(boost::interprocess::open_only, segmentName.c_str());
-        auto channel = RequestChannel::Get(segment, segmentName.c_str());
-        Request* record = segment.construct<Request>(boost::interprocess::anonymous_instance)(
-            segment, "test://host/echo?zeros=1", name, Request::Options());
-        channel->Put(boost::interprocess::make_managed_unique_ptr(record, segment), 1000);
-    }
+    PutRecord("test://host/echo?zeros=1", name);
     EXPECT_TRUE(AwaitLog("not a client's result segment: " + name)) << Log();
     EXPECT_EQ(Outcome::Rendered, client->Render("test://host/echo?after=1", {}, 10000).outcome);
     ::shm_unlink(name.c_str());
