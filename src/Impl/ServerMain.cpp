@@ -1,7 +1,6 @@
 #include "Impl/ServerMain.h"
 
 #include <chrono>
-#include <cstdio>
 #include <cstdlib>
 #include <iostream>
 #include <string>
