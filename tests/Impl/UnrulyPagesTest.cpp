@@ -4,6 +4,8 @@
 // answered, and the worker must go on or end cleanly.
 
 #include <algorithm>
+#include <chrono>
+#include <thread>
 #include <memory>
 #include <string>
 #include <vector>
@@ -308,6 +310,12 @@ protected:
 
 TEST_F(WedgedChannel, AClientKilledHoldingTheLockEndsTheWorker) {
     auto slow = client->Submit(server.Url("/slow"), Quick());
+    // The request must be through the channel before its lock is taken.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (Log().find(" - MainThread => ProcessRequest") == std::string::npos
+           && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
     const std::string segmentName = Orvo::Browser::WorkerNames::RequestSegment(client->GetWorker().Pid());
     const std::string mutexName =
         Orvo::Interprocess::Channel<Orvo::Browser::Segment, Request>::MutexName(segmentName.c_str());
