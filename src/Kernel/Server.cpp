@@ -189,22 +189,51 @@ void Server::ServeRequests(const Callback& callback) {
     }
 }
 
-// One round of the loop; false leaves it. The current record, placeholder
-// or request, is freed in the segment whichever way the round ends.
+// One round of the loop; false leaves it. With no request waiting, waits
+// for the next record; then takes what else is queued in the channel and
+// hands on the request of the client whose turn it is.
 bool Server::ServeOne(const Callback& callback) {
-    RequestChannel::Element record = NewRecord();
     if (stopped) {
         LOG4CPLUS_DEBUG(logger, "Server::Serve => break");
         return false;
     }
-    requestChannel->Take(record, ServerTimes::RequestWaitMs());
+    if (waiting.Size() == 0) {
+        RequestChannel::Element record = NoRecord();
+        requestChannel->Take(record, ServerTimes::RequestWaitMs());
+        if (!Admit(record)) {
+            return false;
+        }
+    }
+    return TakeQueuedRecords() && HandOver(callback, waiting.Pop());
+}
+
+// Moves the records queued in the channel into the waiting queue while it
+// has room, so that their segment memory is free for new requests at once.
+// False when one of them ends serving; those behind it stay in the channel.
+bool Server::TakeQueuedRecords() {
+    while (waiting.Size() < MaxWaiting) {
+        RequestChannel::Element record = NoRecord();
+        if (!requestChannel->TakeQueued(record, ServerTimes::RequestWaitMs())) {
+            return true;
+        }
+        if (!Admit(record)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Copies one record's request into the waiting queue and frees its option
+// map. Only a record without a name ends serving (the stop sentinel has
+// none, and a destroyed channel gives none); one with a name but no URL is
+// a request, answered as a failed navigation by the main thread.
+bool Server::Admit(RequestChannel::Element& record) {
     LOG4CPLUS_DEBUG(logger, "Server::GetRequest => GET");
-    // Only a record without a name ends the loop (the stop sentinel has
-    // none); one with a name but no URL is a request, answered as a failed
-    // navigation by the main thread.
-    if (record->name.empty()) {
+    if (!record || record->name.empty()) {
         LOG4CPLUS_DEBUG(logger, "Server::Serve => EMPTY");
-        record->Destroy(segment);
+        if (record) {
+            record->Destroy(segment);
+        }
         return false;
     }
     if (!WorkerNames::IsRequestName(std::string(record->name.begin(), record->name.end()))) {
@@ -212,29 +241,23 @@ bool Server::ServeOne(const Callback& callback) {
         return true;
     }
     record->Settle(segment);
-    const boost::shared_ptr<ServerRequest> request = record->ToServerRequest();
-    if (stopped) {
-        AnswerTakenAfterStop(*record, request);
-        return false;
-    }
-    // A request the callback handed on or answered is its business even
-    // when the server stopped meanwhile: answering it here too would answer
-    // it twice.
-    const bool handedOn = callback(request);
-    if (stopped) {
-        if (handedOn) {
-            record->Destroy(segment);
-        } else {
-            AnswerTakenAfterStop(*record, request);
-        }
-        return false;
-    }
+    waiting.Push(record->ToServerRequest());
     record->Destroy(segment);
-    if (stopped) {
-        LOG4CPLUS_DEBUG(logger, "Server::Serve => break");
-        return false;
-    }
     return true;
+}
+
+// A request the callback handed on or answered is its business even when
+// the server stopped meanwhile: answering it here too would answer it
+// twice. One it could not hand on is answered dead, never dropped.
+bool Server::HandOver(const Callback& callback, const boost::shared_ptr<ServerRequest>& request) {
+    if (!request) {
+        return !stopped;
+    }
+    if (stopped || !callback(request)) {
+        LOG4CPLUS_DEBUG(logger, "Server::Serve => break2");
+        AnswerDead(request);
+    }
+    return !stopped;
 }
 
 // A record whose name no result may be delivered under (too long for the
@@ -253,12 +276,18 @@ void Server::Refuse(Request& record) {
     record.options = nullptr;
 }
 
-void Server::AnswerTakenAfterStop(Request& record, const boost::shared_ptr<ServerRequest>& request) {
-    LOG4CPLUS_DEBUG(logger, "Server::Serve => break2");
-    if (request) {
+void Server::AnswerDead(const boost::shared_ptr<ServerRequest>& request) const {
+    try {
         SendDeadResponse(request);
+    } catch (const std::exception& e) {
+        LOG4CPLUS_DEBUG(logger, "Server::Serve => Exception: " << e.what());
     }
-    record.Destroy(segment);
+}
+
+void Server::AnswerWaitingDead() {
+    for (const boost::shared_ptr<ServerRequest>& request : waiting.TakeAll()) {
+        AnswerDead(request);
+    }
 }
 
 void Server::Drain() {
@@ -271,6 +300,7 @@ void Server::Drain() {
         }
     }
     RemoveReadyMarker(readyName);
+    AnswerWaitingDead();
     DestroyChannel();
     boost::interprocess::shared_memory_object::remove(segmentName.c_str());
     LOG4CPLUS_DEBUG(logger, "Server::Serve => STOP 1");
@@ -398,7 +428,7 @@ bool Server::HasQueuedRequests() {
         boost::lock_guard<boost::mutex> lock(stopMutex);
         channel = requestChannel;
     }
-    return channel && channel->Size(ServerTimes::Scaled(ChannelLockMs)) > 0;
+    return waiting.Size() != 0 || (channel && channel->Size(ServerTimes::Scaled(ChannelLockMs)) > 0);
 }
 
 void Server::RemoveNames() const {
@@ -408,8 +438,14 @@ void Server::RemoveNames() const {
     boost::interprocess::shared_memory_object::remove(segmentName.c_str());
 }
 
-// An empty record: the placeholder of the serve loop and the stop sentinel.
-// It has no option map, so it cannot clash with a client's record.
+// No record: what the serve loop takes records into. Allocating nothing, it
+// cannot fail when clients have filled the segment.
+Server::RequestChannel::Element Server::NoRecord() {
+    return RequestChannel::Element(nullptr, segment.get_deleter<Request>());
+}
+
+// An empty record: the stop sentinel. It has no option map, so it cannot
+// clash with a client's record.
 Server::RequestChannel::Element Server::NewRecord() {
     return boost::interprocess::make_managed_unique_ptr(
         segment.construct<Request>(boost::interprocess::anonymous_instance)(segment), segment);

@@ -14,6 +14,7 @@
 #include <log4cplus/logger.h>
 #include <log4cplus/loggingmacros.h>
 
+#include "Kernel/FairQueue.h"
 #include "Kernel/TimeOutException.h"
 #include "Protocol/Channel.h"
 #include "Protocol/Request.h"
@@ -30,7 +31,9 @@ namespace Browser {
 // It creates the request segment "Orvo_Browser_PID_Request" with its
 // request channel and the ready marker "Orvo_Browser_PID_Ready", runs the
 // serve loop on the serving thread, writes results into clients' result
-// channels, and tears its objects down again.
+// channels, and tears its objects down again. The serve loop takes queued
+// records out of the channel as they come and hands their requests on one
+// at a time, taking the clients in turn (FairQueue).
 //
 // Order of use: Create and Initialize on the main thread, Start on the
 // serving thread, Stop from either thread, destruction at process exit.
@@ -51,6 +54,9 @@ public:
     // The longest wait for the request channel's lock outside the serve
     // loop.
     static const int ChannelLockMs = 5000;
+    // The most requests the serving thread takes out of the channel ahead
+    // of their hand-over; beyond that they wait in the channel.
+    static const std::size_t MaxWaiting = 10000;
 
     static boost::shared_ptr<Server> instance;
 
@@ -108,11 +114,15 @@ public:
 
     bool IsStopped() const { return stopped; }
 
-    // Whether requests wait in the request channel, counted under the
-    // channel's lock; false once the channel is gone. Throws
+    // Whether requests wait, taken out of the request channel or still in
+    // it (counted under the channel's lock, none once the channel is gone). Throws
     // Interprocess::TimeOutException when the lock is not taken within
     // ChannelLockMs.
     bool HasQueuedRequests();
+
+    // Answers dead every request taken out of the channel and not yet
+    // handed on.
+    void AnswerWaitingDead();
 
     // Removes every shared name of the worker (segment, channel, ready
     // marker) at once, for a worker that gives up without its drain.
@@ -123,13 +133,17 @@ private:
 
     void ServeRequests(const Callback& callback);
     bool ServeOne(const Callback& callback);
+    bool TakeQueuedRecords();
+    bool Admit(RequestChannel::Element& record);
+    bool HandOver(const Callback& callback, const boost::shared_ptr<ServerRequest>& request);
     static bool IsResultSegment(const char* name);
-    void AnswerTakenAfterStop(Request& record, const boost::shared_ptr<ServerRequest>& request);
+    void AnswerDead(const boost::shared_ptr<ServerRequest>& request) const;
     void Refuse(Request& record);
     void Drain();
     void ReleaseChannel();
     void AwaitInterruption();
     void DestroyChannel();
+    RequestChannel::Element NoRecord();
     RequestChannel::Element NewRecord();
 
     log4cplus::Logger logger;
@@ -137,6 +151,8 @@ private:
     Segment segment;
     std::string segmentName;
     boost::shared_ptr<RequestChannel> requestChannel;
+    // Requests taken from the channel and not yet handed on.
+    FairQueue waiting;
     std::string readyName;
     boost::mutex stopMutex;
     boost::condition_variable stopCondition;

@@ -111,7 +111,7 @@ public:
     // Serving thread: waits until the slot is free, then fills it. The wait
     // lasts while the mediator runs: the main thread leaves a request in
     // the slot while it has as many pages open as it may (the request then
-    // waits, and those behind it wait in the channel), and a main thread
+    // waits, and those behind it wait in the server), and a main thread
     // that no longer comes back is the watchdog's business. A request that
     // comes, or waited, while the mediator stops is answered dead. Returns
     // whether the request was handed over or answered; false only when the
@@ -342,6 +342,7 @@ public:
             RemoveFromServerRequestMap(request->name);
         }
         if (!drainQueue) {
+            server->AnswerWaitingDead();
             return;
         }
         try {

@@ -99,6 +99,22 @@ public:
         }
     }
 
+    // Moves the oldest element into out when one is queued, without waiting
+    // for one; returns whether it did. The time-out bounds the wait for the
+    // lock only.
+    bool TakeQueued(Element& out, int timeoutMs) {
+        boost::interprocess::scoped_lock<boost::interprocess::named_mutex> lock(mutex, Deadline::ForChannel(timeoutMs));
+        if (!lock.owns()) {
+            throw TimeOutException();
+        }
+        if (list == nullptr || list->empty()) {
+            return false;
+        }
+        out = boost::move(list->front());
+        list->pop_front();
+        return true;
+    }
+
     // Appends e and wakes one waiter. On a time-out e stays with the caller;
     // on a destroyed handle e is freed and nobody is woken.
     void Put(Element&& e, int timeoutMs) {

@@ -369,6 +369,40 @@ TEST_F(KernelRoundTrip, ASecondRequestUnderANameInFlightIsDropped) {
     EXPECT_EQ(Outcome::Rendered, client->Render("test://host/echo?after=1", {}, 10000).outcome);
 }
 
+// One client floods the worker while its main thread is held; another
+// client's request, sent after all of them, is taken within the first few
+// of the flood instead of after the last, and every request is answered.
+TEST_F(KernelRoundTrip, AFloodFromOneClientDoesNotHoldUpAnother) {
+    const int FloodSize = 200;
+    StartWorker();
+    const std::string release = directory.path + "/release";
+    auto hold = client->Submit("test://host/hold?file=" + release, {});
+    ASSERT_TRUE(AwaitLog("ServerMediator::GetRequest => GET: test://host/hold"));
+    std::vector<std::unique_ptr<PendingRequest>> flood;
+    for (int k = 0; k < FloodSize; ++k) {
+        flood.push_back(client->Submit("test://host/echo?flood=" + std::to_string(k), {}));
+    }
+    Client other(Worker::Attach(pid));
+    auto mine = other.Submit("test://host/echo?other=1", {});
+    directory.Write("release", "");
+
+    const Result result = other.Collect(*mine, 10000);
+    EXPECT_EQ(Outcome::Rendered, result.outcome) << result.error;
+    for (const auto& pending : flood) {
+        EXPECT_EQ(Outcome::Rendered, client->Collect(*pending, 10000).outcome);
+    }
+    EXPECT_EQ(Outcome::Rendered, client->Collect(*hold, 10000).outcome);
+    const std::string log = Log();
+    const std::size_t taken = log.find("ServerMediator::GetRequest => GET: test://host/echo?other=1");
+    ASSERT_NE(std::string::npos, taken);
+    std::size_t floodTakenBefore = 0;
+    for (std::size_t at = log.find("GET: test://host/echo?flood="); at < taken;
+         at = log.find("GET: test://host/echo?flood=", at + 1)) {
+        ++floodTakenBefore;
+    }
+    EXPECT_LT(floodTakenBefore, 10u);
+}
+
 // A result name that names something other than a client's initialised
 // result segment (here 8 MiB of zeros, which the library would wait on for
 // ever) gets no delivery, and the worker goes on and ends as usual.

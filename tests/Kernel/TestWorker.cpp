@@ -11,6 +11,7 @@
 // test://host/big?bytes=N[&width=W&height=H]   a body of N bytes
 // test://host/block?ms=N    blocks the main thread N ms, then answers
 // test://host/stop?ms=N     blocks the main thread N ms, then stops
+// test://host/hold?file=F   blocks the main thread until file F exists
 // test://host/never         no answer
 //
 // With ORVO_TEST_WORKER_IGNORE_STOP set, the main thread never notices a
@@ -135,6 +136,11 @@ private:
             answer.body = "second";
         } else if (command == "block") {
             std::this_thread::sleep_for(std::chrono::milliseconds(number));
+        } else if (command == "hold") {
+            const std::string file = query.queryItemValue("file").toStdString();
+            while (::access(file.c_str(), F_OK) != 0) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            }
         } else if (command == "stop") {
             std::this_thread::sleep_for(std::chrono::milliseconds(number));
             ServerMediator::instance->StopServer(true, true);
