@@ -77,7 +77,7 @@ boost::gil::rgb8c_view_t PageView() {
 }
 
 Bytes PageBitmap() {
-    std::uint32_t length = 0;
+    std::size_t length = 0;
     const auto bitmap = Orvo::Browser::BitmapWriter<boost::gil::rgb8c_view_t>(PageView())(&length);
     return Bytes(bitmap.get(), bitmap.get() + length);
 }
@@ -89,7 +89,7 @@ Bytes Vector(const std::string& name) {
 
 void BitmapWriter(benchmark::State& state) {
     const auto view = PageView();
-    std::uint32_t length = 0;
+    std::size_t length = 0;
     for (auto _ : state) {
         benchmark::DoNotOptimize(Orvo::Browser::BitmapWriter<boost::gil::rgb8c_view_t>(view)(&length));
     }
@@ -99,10 +99,9 @@ BENCHMARK(BitmapWriter)->Unit(benchmark::kMillisecond);
 
 void Compressor(benchmark::State& state) {
     const Bytes bitmap = PageBitmap();
-    std::uint32_t length = 0;
+    std::size_t length = 0;
     for (auto _ : state) {
-        benchmark::DoNotOptimize(Orvo::Browser::Compressor(reinterpret_cast<const char*>(bitmap.data()),
-                                                           static_cast<std::uint32_t>(bitmap.size()))(&length));
+        benchmark::DoNotOptimize(Orvo::Browser::Compressor(reinterpret_cast<const char*>(bitmap.data()), bitmap.size())(&length));
     }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * bitmap.size()));
     state.counters["ratio"] = static_cast<double>(length) / bitmap.size();
@@ -111,8 +110,8 @@ BENCHMARK(Compressor)->Unit(benchmark::kMillisecond);
 
 void SnapshotEncoding(benchmark::State& state) {
     const auto view = PageView();
-    std::uint32_t bitmapLength = 0;
-    std::uint32_t length = 0;
+    std::size_t bitmapLength = 0;
+    std::size_t length = 0;
     for (auto _ : state) {
         const auto bitmap = Orvo::Browser::BitmapWriter<boost::gil::rgb8c_view_t>(view)(&bitmapLength);
         benchmark::DoNotOptimize(Orvo::Browser::Compressor(bitmap.get(), bitmapLength)(&length));
@@ -125,9 +124,9 @@ BENCHMARK(SnapshotEncoding)->Unit(benchmark::kMillisecond);
 void FastLzCompress(benchmark::State& state, const std::string& name) {
     const Bytes input = Vector(name);
     Bytes output(input.size() + input.size() / 32 + 1);
-    int length = 0;
+    std::size_t length = 0;
     for (auto _ : state) {
-        length = fastlz_compress(input.data(), static_cast<int>(input.size()), output.data());
+        length = fastlz_compress(input.data(), input.size(), output.data());
         benchmark::DoNotOptimize(length);
     }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * input.size()));
@@ -137,11 +136,10 @@ void FastLzCompress(benchmark::State& state, const std::string& name) {
 void FastLzDecompress(benchmark::State& state, const std::string& name) {
     const Bytes input = Vector(name);
     Bytes block(input.size() + input.size() / 32 + 1);
-    block.resize(static_cast<std::size_t>(fastlz_compress(input.data(), static_cast<int>(input.size()), block.data())));
+    block.resize(fastlz_compress(input.data(), input.size(), block.data()));
     Bytes output(input.size());
     for (auto _ : state) {
-        benchmark::DoNotOptimize(fastlz_decompress(block.data(), static_cast<int>(block.size()), output.data(),
-                                                   static_cast<int>(output.size())));
+        benchmark::DoNotOptimize(fastlz_decompress(block.data(), block.size(), output.data(), output.size()));
     }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * input.size()));
 }

@@ -73,14 +73,11 @@ bool Snapshot::Decode(const std::string& encoded, Snapshot& snapshot, std::strin
     const unsigned char* bytes = reinterpret_cast<const unsigned char*>(encoded.data());
     const std::uint32_t bitmapLength = Le32(bytes + encoded.size() - 4);
     const std::uint64_t blockLength = encoded.size() - 4;
-    if (bitmapLength < HeaderLength || bitmapLength > MaxBitmapLength || bitmapLength > 0x7FFFFFFFu
-        || bitmapLength > blockLength * MaxExpansion) {
+    if (bitmapLength < HeaderLength || bitmapLength > MaxBitmapLength || bitmapLength > blockLength * MaxExpansion) {
         return Fail(error, "snapshot announces an impossible bitmap length");
     }
     std::vector<unsigned char> bmp(bitmapLength);
-    const int decoded = fastlz_decompress(bytes, static_cast<int>(blockLength), bmp.data(),
-                                          static_cast<int>(bitmapLength));
-    if (decoded != static_cast<int>(bitmapLength)) {
+    if (fastlz_decompress(bytes, blockLength, bmp.data(), bitmapLength) != bitmapLength) {
         return Fail(error, "snapshot does not decompress to its announced length");
     }
     if (!Unpack(bmp, snapshot, error)) {

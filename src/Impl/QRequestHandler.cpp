@@ -1,7 +1,6 @@
 #include "Impl/QRequestHandler.h"
 
 #include <algorithm>
-#include <climits>
 #include <vector>
 
 #include <QApplication>
@@ -448,10 +447,7 @@ bool QRequestHandler::GetSnapshot(ViewHolder& view) {
                                                         << " px wide for " << Utf8(url));
         size.setWidth(MaxSnapshotWidth);
     }
-    // The encoded bitmap's length must fit the codec's int.
-    const int bitmapRows = (INT_MAX - 1024) / ((std::max(1, size.width()) * 3 + 3) & ~3);
-    const int asked = std::max(1, Option::Get<Option::MaxHeight>(options));
-    const int cap = std::min(asked, std::min(MaxSnapshotHeight, bitmapRows));
+    const int cap = std::min(MaxSnapshotHeight, std::max(1, Option::Get<Option::MaxHeight>(options)));
     if (size.height() > cap) {
         LOG4CPLUS_INFO(logger, "GetSnapshot => cut at " << cap << " of " << size.height() << " px for "
                                                         << Utf8(url));

@@ -499,11 +499,8 @@ private:
         try {
             LOG4CPLUS_DEBUG(logger, "ServerMediator::DoSendResponse => " << url.Data());
             if (ClaimForDelivery(name.Data())) {
-                // The image goes as soon as its bitmap exists: one full
-                // bitmap at most is held beside the compressed block.
                 std::uint32_t snapshotLength = 0;
-                const boost::shared_array<char> snapshot =
-                    SnapshotEncoder::Encode(view.View(), &snapshotLength, [&view]() { view.Release(); });
+                const boost::shared_array<char> snapshot = EncodeSnapshot(view, url.Data(), &snapshotLength);
                 Deliver(name.Data(), url.Data(), detail.Data(), body.Data(), snapshot ? snapshot.get() : "",
                         snapshotLength);
                 RemoveFromServerRequestMap(name.Data());
@@ -513,6 +510,22 @@ private:
         } catch (...) {
         }
         SenderFinished();
+    }
+
+    // The image goes as soon as its bitmap exists: one full bitmap at most
+    // is held beside the compressed block. A snapshot that cannot be made
+    // (no memory for it) is left out, as one the page could not be drawn
+    // for is, rather than leaving the request unanswered.
+    template <class ImageHolder>
+    boost::shared_array<char> EncodeSnapshot(ImageHolder& view, const char* url, std::uint32_t* length) {
+        try {
+            return SnapshotEncoder::Encode(view.View(), length, [&view]() { view.Release(); });
+        } catch (const std::exception& e) {
+            LOG4CPLUS_ERROR(logger, "ServerMediator::DoSendResponse => no snapshot for " << url << ": " << e.what());
+        }
+        view.Release();
+        *length = 0;
+        return boost::shared_array<char>();
     }
 
     void Deliver(const char* name, const char* url, const char* detail, const char* body, const char* snapshot,

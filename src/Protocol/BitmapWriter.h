@@ -26,14 +26,14 @@ public:
     explicit BitmapWriter(const View& view) : view(view) {}
 
     // Returns the bitmap file and sets *length to its size.
-    boost::shared_array<char> operator()(std::uint32_t* length) const {
+    boost::shared_array<char> operator()(std::size_t* length) const {
         const std::size_t rowBytes = (static_cast<std::size_t>(view.width()) * 3 + 3) & ~static_cast<std::size_t>(3);
         const std::size_t size = HeaderLength + rowBytes * static_cast<std::size_t>(view.height());
         boost::shared_array<char> bytes(new char[size]);
         boost::iostreams::stream<boost::iostreams::array_sink> stream(bytes.get(), size);
         boost::gil::write_view(stream, view, boost::gil::bmp_tag());
         stream.flush();
-        *length = static_cast<std::uint32_t>(size);
+        *length = size;
         return bytes;
     }
 

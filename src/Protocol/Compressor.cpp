@@ -1,6 +1,8 @@
 #include "Protocol/Compressor.h"
 
 #include <algorithm>
+#include <stdexcept>
+#include <string>
 
 #include "Protocol/FastLz.h"
 
@@ -9,21 +11,23 @@ namespace Browser {
 
 namespace {
 
-const std::uint32_t TrailerLength = 4;
+const std::size_t TrailerLength = 4;
 
 } // namespace
 
-std::uint32_t Compressor::Capacity(std::uint32_t inputLength) {
-    const std::uint32_t customary = static_cast<std::uint32_t>(inputLength * 1.05 + 4.0);
-    const std::uint32_t worstCase = inputLength + inputLength / 32 + 1 + TrailerLength;
+std::size_t Compressor::Capacity(std::size_t inputLength) {
+    const std::size_t customary = static_cast<std::size_t>(static_cast<double>(inputLength) * 1.05 + 4.0);
+    const std::size_t worstCase = inputLength + inputLength / 32 + 1 + TrailerLength;
     return std::max(customary, worstCase);
 }
 
-boost::shared_array<char> Compressor::operator()(std::uint32_t* outLength) const {
+boost::shared_array<char> Compressor::operator()(std::size_t* outLength) const {
+    if (length > MaxInputLength) {
+        throw std::length_error("bitmap of " + std::to_string(length) + " bytes is too long for a snapshot");
+    }
     boost::shared_array<char> output(new char[Capacity(length)]);
-    const std::uint32_t blockLength =
-        static_cast<std::uint32_t>(fastlz_compress(input, static_cast<int>(length), output.get()));
-    for (std::uint32_t k = 0; k < TrailerLength; ++k) {
+    const std::size_t blockLength = fastlz_compress(input, length, output.get());
+    for (std::size_t k = 0; k < TrailerLength; ++k) {
         output[blockLength + k] = static_cast<char>((length >> (8 * k)) & 0xFF);
     }
     *outLength = blockLength + TrailerLength;

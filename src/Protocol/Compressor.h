@@ -1,6 +1,7 @@
 #ifndef ORVO_PROTOCOL_COMPRESSOR_H
 #define ORVO_PROTOCOL_COMPRESSOR_H
 
+#include <cstddef>
 #include <cstdint>
 
 #include <boost/shared_array.hpp>
@@ -10,23 +11,28 @@ namespace Browser {
 
 // Turns a bitmap into the encoded snapshot: one FastLZ block holding the
 // input, followed by the input's length as 4 bytes, unsigned little-endian.
-// The input must outlive the call.
+// The input must outlive the call. Sizes are 64-bit; an input the trailer
+// cannot state (4 GiB or more) is refused.
 class Compressor {
 public:
-    Compressor(const char* input, std::uint32_t length) : input(input), length(length) {}
+    // The longest input the trailer can state.
+    static const std::size_t MaxInputLength = 0xFFFFFFFFu;
+
+    Compressor(const char* input, std::size_t length) : input(input), length(length) {}
 
     // Returns the encoded snapshot and sets *outLength to its length (the
-    // block's length plus 4).
-    boost::shared_array<char> operator()(std::uint32_t* outLength) const;
+    // block's length plus 4). Throws std::length_error for an input over
+    // MaxInputLength.
+    boost::shared_array<char> operator()(std::size_t* outLength) const;
 
     // Bytes allocated for an input of inputLength: 5 % above the input plus
     // the 4-byte trailer, and never less than the codec's worst case plus
     // the trailer.
-    static std::uint32_t Capacity(std::uint32_t inputLength);
+    static std::size_t Capacity(std::size_t inputLength);
 
 private:
     const char* input;
-    std::uint32_t length;
+    std::size_t length;
 };
 
 } // namespace Browser

@@ -64,7 +64,7 @@ inline const Byte* MatchEnd(const Byte* p, const Byte* q, const Byte* end) {
     return p;
 }
 
-Byte* PutLiterals(Byte* op, const Byte* source, std::uint32_t count) {
+Byte* PutLiterals(Byte* op, const Byte* source, std::size_t count) {
     while (count >= MaxLiteralRun) {
         *op++ = MaxLiteralRun - 1;
         std::memcpy(op, source, MaxLiteralRun);
@@ -81,15 +81,15 @@ Byte* PutLiterals(Byte* op, const Byte* source, std::uint32_t count) {
 }
 
 // A short match holds lengths 3 to 8 in the opcode, a long one 9 and up.
-inline Byte Opcode(std::uint32_t length, std::uint32_t high) {
+inline Byte Opcode(std::size_t length, std::uint32_t high) {
     return static_cast<Byte>(((length < 9 ? length - 2 : 7) << 5) | high);
 }
 
-Byte* PutLevel1Match(Byte* op, std::uint32_t length, std::uint32_t offset) {
+Byte* PutLevel1Match(Byte* op, std::size_t length, std::uint32_t offset) {
     // Longer matches become several with the same offset; the last piece
     // must still be at least MinMatch long.
     while (length > Level1MaxMatch) {
-        const std::uint32_t piece = length - Level1MaxMatch < MinMatch ? length - MinMatch : Level1MaxMatch;
+        const std::size_t piece = length - Level1MaxMatch < MinMatch ? length - MinMatch : Level1MaxMatch;
         *op++ = Opcode(piece, offset >> 8);
         *op++ = static_cast<Byte>(piece - 9);
         *op++ = static_cast<Byte>(offset);
@@ -103,7 +103,7 @@ Byte* PutLevel1Match(Byte* op, std::uint32_t length, std::uint32_t offset) {
     return op;
 }
 
-Byte* PutLevel2Match(Byte* op, std::uint32_t length, std::uint32_t offset) {
+Byte* PutLevel2Match(Byte* op, std::size_t length, std::uint32_t offset) {
     const bool far = offset >= NearLimit;
     *op++ = Opcode(length, far ? 31 : offset >> 8);
     if (length >= 9) {
@@ -122,7 +122,7 @@ Byte* PutLevel2Match(Byte* op, std::uint32_t length, std::uint32_t offset) {
 }
 
 template <int Level>
-int Compress(const Byte* in, std::uint32_t length, Byte* out) {
+std::size_t Compress(const Byte* in, std::size_t length, Byte* out) {
     const std::uint32_t maxDistance = Level == 1 ? Level1MaxDistance : Level2MaxDistance;
     const Byte* const end = in + length;
     Byte* op = out;
@@ -136,22 +136,31 @@ int Compress(const Byte* in, std::uint32_t length, Byte* out) {
         while (ip < scanLimit) {
             const std::uint32_t sequence = Read32(ip);
             std::uint32_t& slot = table[Hash(sequence)];
-            const Byte* ref = in + slot;
-            slot = static_cast<std::uint32_t>(ip - in);
-            const std::uint32_t distance = static_cast<std::uint32_t>(ip - ref);
-            if (distance - 1 >= maxDistance || Read32(ref) != sequence) {
+            // Positions are kept modulo 2^32; as a match's distance is far
+            // below that, the difference is exact for every usable entry of
+            // any input, and one that aliases from 4 GiB back is checked
+            // like any other candidate.
+            const std::uint32_t position = static_cast<std::uint32_t>(ip - in);
+            const std::uint32_t distance = position - slot;
+            slot = position;
+            if (distance - 1 >= maxDistance) {
+                ip += 1 + (misses++ >> 8);
+                continue;
+            }
+            const Byte* const ref = ip - distance;
+            if (Read32(ref) != sequence) {
                 // Incompressible stretches are skipped faster the longer
                 // they last.
                 ip += 1 + (misses++ >> 8);
                 continue;
             }
-            const std::uint32_t matchLength = static_cast<std::uint32_t>(MatchEnd(ip + 4, ref + 4, matchLimit) - ip);
+            const std::size_t matchLength = static_cast<std::size_t>(MatchEnd(ip + 4, ref + 4, matchLimit) - ip);
             if (Level == 2 && distance > NearLimit && matchLength < MinFarMatch) {
                 ++ip;
                 continue;
             }
             misses = 0;
-            op = PutLiterals(op, anchor, static_cast<std::uint32_t>(ip - anchor));
+            op = PutLiterals(op, anchor, static_cast<std::size_t>(ip - anchor));
             op = Level == 1 ? PutLevel1Match(op, matchLength, distance - 1)
                             : PutLevel2Match(op, matchLength, distance - 1);
             ip += matchLength;
@@ -162,11 +171,11 @@ int Compress(const Byte* in, std::uint32_t length, Byte* out) {
             }
         }
     }
-    op = PutLiterals(op, anchor, static_cast<std::uint32_t>(end - anchor));
+    op = PutLiterals(op, anchor, static_cast<std::size_t>(end - anchor));
     if (op != out) {
         out[0] |= static_cast<Byte>((Level - 1) << 5);
     }
-    return static_cast<int>(op - out);
+    return static_cast<std::size_t>(op - out);
 }
 
 // Copies a back reference forward: an overlapping one repeats its period,
@@ -191,29 +200,28 @@ inline void CopyMatch(Byte* op, std::size_t distance, std::size_t length) {
 
 } // namespace
 
-int fastlz_compress_level(int level, const void* input, int length, void* output) {
-    if (length <= 0) {
+std::size_t fastlz_compress_level(int level, const void* input, std::size_t length, void* output) {
+    if (length == 0) {
         return 0;
     }
     const Byte* in = static_cast<const Byte*>(input);
     Byte* out = static_cast<Byte*>(output);
-    return level == 2 ? Compress<2>(in, static_cast<std::uint32_t>(length), out)
-                      : Compress<1>(in, static_cast<std::uint32_t>(length), out);
+    return level == 2 ? Compress<2>(in, length, out) : Compress<1>(in, length, out);
 }
 
-int fastlz_compress(const void* input, int length, void* output) {
+std::size_t fastlz_compress(const void* input, std::size_t length, void* output) {
     return fastlz_compress_level(length < 65536 ? 1 : 2, input, length, output);
 }
 
-int fastlz_decompress(const void* input, int length, void* output, int maxout) {
-    if (length <= 0 || maxout <= 0) {
+std::size_t fastlz_decompress(const void* input, std::size_t length, void* output, std::size_t maxout) {
+    if (length == 0 || maxout == 0) {
         return 0;
     }
     const Byte* ip = static_cast<const Byte*>(input);
     const Byte* const end = ip + length;
     Byte* const out = static_cast<Byte*>(output);
     Byte* op = out;
-    const std::size_t room = static_cast<std::size_t>(maxout);
+    const std::size_t room = maxout;
     const int tag = *ip >> 5;
     if (tag > 1) {
         return 0;
@@ -262,7 +270,7 @@ int fastlz_decompress(const void* input, int length, void* output, int maxout) {
             op += matchLength;
         }
         if (ip >= end) {
-            return static_cast<int>(op - out);
+            return static_cast<std::size_t>(op - out);
         }
         opcode = *ip++;
     }

@@ -53,7 +53,7 @@ struct TestImage {
 
 template <class View>
 Bytes Encode(const View& view) {
-    std::uint32_t length = 0;
+    std::size_t length = 0;
     const boost::shared_array<char> bytes = BitmapWriter<View>(view)(&length);
     return Bytes(bytes.get(), bytes.get() + length);
 }
@@ -127,31 +127,29 @@ TEST(BitmapWriter, BgrViewsAreWrittenInTheSameBlueGreenRedOrder) {
 TEST(Compressor, TheEncodedSnapshotEndsWithTheBitmapLengthAndDecompressesToIt) {
     const TestImage image(37, 29);
     const Bytes bmp = Encode(image.Rgb());
-    std::uint32_t length = 0;
-    const boost::shared_array<char> encoded =
-        Compressor(reinterpret_cast<const char*>(bmp.data()), static_cast<std::uint32_t>(bmp.size()))(&length);
+    std::size_t length = 0;
+    const boost::shared_array<char> encoded = Compressor(reinterpret_cast<const char*>(bmp.data()), bmp.size())(&length);
     ASSERT_GT(length, 4u);
     EXPECT_EQ(bmp.size(), Le32(encoded.get() + length - 4));
     Bytes out(bmp.size());
-    ASSERT_EQ(static_cast<int>(bmp.size()),
-              fastlz_decompress(encoded.get(), static_cast<int>(length - 4), out.data(), static_cast<int>(out.size())));
+    ASSERT_EQ(bmp.size(), fastlz_decompress(encoded.get(), length - 4, out.data(), out.size()));
     EXPECT_TRUE(out == bmp);
 }
 
 TEST(Compressor, SmallIncompressibleInputsFitTheirBuffer) {
     // 5 % above the input is less than a block's worst case below 54 bytes.
-    for (std::uint32_t size = 1; size < 80; ++size) {
+    for (std::size_t size = 1; size < 80; ++size) {
         EXPECT_GE(Compressor::Capacity(size), size + size / 32 + 1 + 4) << size;
         std::vector<char> input(size);
-        for (std::uint32_t k = 0; k < size; ++k) {
+        for (std::size_t k = 0; k < size; ++k) {
             input[k] = static_cast<char>(k * 97 + 13);
         }
-        std::uint32_t length = 0;
+        std::size_t length = 0;
         const boost::shared_array<char> encoded = Compressor(input.data(), size)(&length);
         EXPECT_LE(length, Compressor::Capacity(size)) << size;
         EXPECT_EQ(size, Le32(encoded.get() + length - 4)) << size;
     }
-    EXPECT_EQ(static_cast<std::uint32_t>(1000000 * 1.05 + 4), Compressor::Capacity(1000000));
+    EXPECT_EQ(static_cast<std::size_t>(1000000 * 1.05 + 4), Compressor::Capacity(1000000));
 }
 
 } // namespace

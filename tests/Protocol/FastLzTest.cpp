@@ -7,8 +7,10 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <sys/mman.h>
 
 #include "Common/TestData.h"
+#include "Protocol/WindowDecoder.h"
 
 namespace {
 
@@ -25,9 +27,8 @@ Bytes Vector(const std::string& name, const char* extension) {
 
 Bytes Compress(const Bytes& input, int level = 0) {
     Bytes block(input.size() + input.size() / 32 + 1);
-    const int n = level == 0 ? fastlz_compress(input.data(), static_cast<int>(input.size()), block.data())
-                             : fastlz_compress_level(level, input.data(), static_cast<int>(input.size()), block.data());
-    block.resize(static_cast<std::size_t>(n));
+    block.resize(level == 0 ? fastlz_compress(input.data(), input.size(), block.data())
+                            : fastlz_compress_level(level, input.data(), input.size(), block.data()));
     return block;
 }
 
@@ -35,7 +36,7 @@ Bytes Compress(const Bytes& input, int level = 0) {
 // code and leaves the output in out.
 int Decompress(const Bytes& block, int maxout, Bytes& out) {
     out.assign(static_cast<std::size_t>(maxout), 0);
-    return fastlz_decompress(block.data(), static_cast<int>(block.size()), out.data(), maxout);
+    return static_cast<int>(fastlz_decompress(block.data(), block.size(), out.data(), out.size()));
 }
 
 TEST(FastLzVectors, PublicBlocksDecompressByteForByte) {
@@ -145,6 +146,97 @@ TEST(FastLzRoundTrip, BlocksEndWithTheInputsLastBytesAsLiterals) {
     }
 }
 
+// Checks that block decodes to input under the public decoder's rules.
+void ExpectPublicDecodes(const Bytes& block, const Bytes& input, const std::string& what) {
+    OrvoTest::WindowDecoder decoder;
+    ASSERT_TRUE(decoder.Decode(block.data(), block.size())) << what;
+    ASSERT_EQ(input.size(), decoder.Length()) << what;
+    const std::size_t seen = std::min(input.size(), OrvoTest::WindowDecoder::Window);
+    EXPECT_TRUE(decoder.Tail(seen) == Bytes(input.end() - static_cast<std::ptrdiff_t>(seen), input.end())) << what;
+}
+
+// The test decoder refuses what the public one refuses: a block whose last
+// instruction is a far match, while the same block with one literal more
+// is taken.
+TEST(FastLzInterop, TheTestDecoderRefusesABlockEndingInAFarMatch) {
+    Bytes block;
+    for (int run = 0; run < 260; ++run) {
+        block.push_back(31);
+        for (int k = 0; k < 32; ++k) {
+            block.push_back(static_cast<unsigned char>(run * 7 + k));
+        }
+    }
+    block[0] |= 1 << 5;
+    // A 5-byte match at distance 8,192 + 100.
+    for (unsigned char byte : {static_cast<unsigned char>((3 << 5) | 31), static_cast<unsigned char>(255),
+                               static_cast<unsigned char>(0), static_cast<unsigned char>(100)}) {
+        block.push_back(byte);
+    }
+    OrvoTest::WindowDecoder ending;
+    EXPECT_FALSE(ending.Decode(block.data(), block.size()));
+    block.insert(block.end(), {0, 42});
+    OrvoTest::WindowDecoder followed;
+    EXPECT_TRUE(followed.Decode(block.data(), block.size()));
+    EXPECT_EQ(260u * 32 + 5 + 1, followed.Length());
+}
+
+// Blocks of both levels decode under the public decoder's rules, among them
+// inputs built to end in a far match: random bytes followed by their own
+// beginning again.
+TEST(FastLzInterop, BlocksOfBothLevelsDecodeUnderThePublicRules) {
+    std::mt19937 random(7);
+    std::vector<Bytes> inputs;
+    for (const char* name : Vectors) {
+        inputs.push_back(Vector(name, ".raw"));
+    }
+    for (std::size_t size : {12000u, 70000u}) {
+        Bytes input(size);
+        for (unsigned char& byte : input) {
+            byte = static_cast<unsigned char>(random());
+        }
+        input.insert(input.end(), input.begin(), input.begin() + 4000);
+        inputs.push_back(input);
+    }
+    for (const Bytes& input : inputs) {
+        for (int level : {1, 2}) {
+            ExpectPublicDecodes(Compress(input, level), input,
+                                "level " + std::to_string(level) + ", " + std::to_string(input.size()) + " bytes");
+        }
+    }
+}
+
+// An input past 4 GiB makes one block, and matches past 4 GiB still find
+// their source. The input is zero pages nobody writes (they cost no memory)
+// with a random stretch written twice at its end; the block is checked by
+// the test decoder, as decoding it whole would take 4 GiB.
+TEST(FastLzLarge, AnInputPastFourGibIsOneBlockWhoseLateMatchesFindTheirSource) {
+    const std::size_t zeros = (std::size_t(1) << 32) + 65536;
+    const std::size_t stretch = 32768;
+    const std::size_t size = zeros + 2 * stretch;
+    const std::size_t room = size + size / 32 + 1;
+    const int flags = MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE;
+    void* const input = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, flags, -1, 0);
+    void* const output = ::mmap(nullptr, room, PROT_READ | PROT_WRITE, flags, -1, 0);
+    ASSERT_NE(MAP_FAILED, input);
+    ASSERT_NE(MAP_FAILED, output);
+    unsigned char* const bytes = static_cast<unsigned char*>(input);
+    std::mt19937 random(13);
+    for (std::size_t k = 0; k < stretch; ++k) {
+        bytes[zeros + k] = bytes[zeros + stretch + k] = static_cast<unsigned char>(random());
+    }
+
+    const std::size_t length = fastlz_compress(input, size, output);
+    OrvoTest::WindowDecoder decoder;
+    EXPECT_TRUE(decoder.Decode(static_cast<const unsigned char*>(output), length));
+    EXPECT_EQ(size, decoder.Length());
+    EXPECT_TRUE(decoder.Tail(2 * stretch) == Bytes(bytes + zeros, bytes + size));
+    // The second copy went as a match: literals are the first copy and the
+    // block's last bytes.
+    EXPECT_LT(decoder.LiteralBytes(), stretch + 64);
+    ::munmap(input, size);
+    ::munmap(output, room);
+}
+
 TEST(FastLzRoundTrip, IncompressibleInputStaysWithinTheWorstCase) {
     std::mt19937 random(11);
     for (std::size_t size : {1u, 15u, 31u, 32u, 33u, 1000u, 70000u}) {
@@ -217,8 +309,7 @@ TEST(FastLzCorrupt, RandomDamageNeverOverrunsTheOutput) {
         }
         // A guard zone after maxout shows any write past the limit.
         Bytes out(maxout + 64, 0xA5);
-        const int n = fastlz_decompress(block.data(), static_cast<int>(block.size()), out.data(), maxout);
-        ASSERT_LE(n, maxout);
+        ASSERT_LE(fastlz_decompress(block.data(), block.size(), out.data(), maxout), static_cast<std::size_t>(maxout));
         for (int k = maxout; k < maxout + 64; ++k) {
             ASSERT_EQ(0xA5, out[static_cast<std::size_t>(k)]) << "round " << round;
         }

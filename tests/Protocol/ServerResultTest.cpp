@@ -54,9 +54,9 @@ struct Image {
     }
     // What the snapshot field holds for this image.
     std::string Encoded() const {
-        std::uint32_t bitmapLength = 0;
+        std::size_t bitmapLength = 0;
         const auto bitmap = Orvo::Browser::BitmapWriter<boost::gil::rgb8c_view_t>(View())(&bitmapLength);
-        std::uint32_t length = 0;
+        std::size_t length = 0;
         const auto encoded = Orvo::Browser::Compressor(bitmap.get(), bitmapLength)(&length);
         return std::string(encoded.get(), length);
     }
@@ -217,8 +217,7 @@ TEST_F(ServerResultTest, ARecordBuiltInAnotherProcessReadsBackWithItsImage) {
     const unsigned char* tail = reinterpret_cast<const unsigned char*>(snapshot.data() + snapshot.size() - 4);
     const std::uint32_t bitmapLength = tail[0] | tail[1] << 8 | tail[2] << 16 | std::uint32_t(tail[3]) << 24;
     std::vector<unsigned char> bmp(bitmapLength);
-    ASSERT_EQ(static_cast<int>(bitmapLength), fastlz_decompress(snapshot.data(), static_cast<int>(snapshot.size() - 4),
-                                                                bmp.data(), static_cast<int>(bitmapLength)));
+    ASSERT_EQ(bitmapLength, fastlz_decompress(snapshot.data(), snapshot.size() - 4, bmp.data(), bitmapLength));
     const int rowBytes = (97 * 3 + 3) & ~3;
     EXPECT_EQ(54u + rowBytes * 41, bitmapLength);
     // Top-left pixel of the image is in the last row of the bitmap.
