@@ -7,8 +7,8 @@
 #include <unistd.h>
 
 #include "Client/FileReference.h"
-#include "Client/StaleObjects.h"
 #include "Client/WorkerUnavailable.h"
+#include "Protocol/SpillFiles.h"
 #include "Protocol/TimeOutException.h"
 #include "Protocol/WorkerNames.h"
 
@@ -65,7 +65,7 @@ Client::Client(std::unique_ptr<Worker> worker)
       prefix("OrvoClient_" + std::to_string(::getpid()) + "_" + std::to_string(clients++) + "_"),
       counter(0) {
     requestChannel = RequestChannel::Get(requestSegment, WorkerNames::RequestSegment(this->worker->Pid()).c_str());
-    StaleObjects::SweepResultFiles();
+    Interprocess::SpillFiles::SweepStale();
 }
 
 std::string Client::NewName() {

@@ -1,12 +1,13 @@
 #include "Client/FileReference.h"
 
 #include <cerrno>
-#include <cstdio>
 #include <regex>
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include "Protocol/SpillFiles.h"
 
 namespace Orvo {
 namespace Browser {
@@ -79,7 +80,7 @@ bool FileReference::Resolve(std::string& field, std::string& error) {
     if (!S_ISREG(status.st_mode)) {
         return Fail(error, path, "it is not a regular file");
     }
-    if (status.st_uid != ::geteuid() || (status.st_mode & 0777) != 0600) {
+    if (!Interprocess::SpillFiles::IsTrusted(status)) {
         return Fail(error, path, "it is not a private file of this user");
     }
     if (status.st_size > MaxFileLength) {
@@ -89,7 +90,7 @@ bool FileReference::Resolve(std::string& field, std::string& error) {
     if (!ReadAll(file.fd, status.st_size, contents)) {
         return Fail(error, path, "reading failed");
     }
-    std::remove(path.c_str());
+    Interprocess::SpillFiles::Remove(path, status);
     field.swap(contents);
     return true;
 }
@@ -97,9 +98,8 @@ bool FileReference::Resolve(std::string& field, std::string& error) {
 void FileReference::Discard(const std::string& field) {
     std::string path;
     struct stat status;
-    if (Parse(field, path) && ::lstat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode)
-        && status.st_uid == ::geteuid()) {
-        std::remove(path.c_str());
+    if (Parse(field, path) && ::lstat(path.c_str(), &status) == 0 && Interprocess::SpillFiles::IsTrusted(status)) {
+        Interprocess::SpillFiles::Remove(path, status);
     }
 }
 

@@ -17,14 +17,15 @@ public:
     static bool Parse(const std::string& field, std::string& path);
 
     // Replaces a referenced field by the file's contents and removes the
-    // file. The file must be a regular file of this user with mode 0600 and
+    // file (or empties it, when it is the shared group's and this user may
+    // not remove it). The file must be one SpillFiles::IsTrusted takes, of
     // at most 4 GiB; links are not followed and nothing blocks. Returns
     // false, with error saying why, otherwise (the file is left alone
     // then); fields that are no reference stay as they are.
     static bool Resolve(std::string& field, std::string& error);
 
-    // Removes the file a field references, if it references a regular file
-    // of this user.
+    // Removes (or empties) the file a field references, if SpillFiles
+    // takes it for a spill file.
     static void Discard(const std::string& field);
 };
 

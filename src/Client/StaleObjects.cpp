@@ -2,12 +2,9 @@
 
 #include <cerrno>
 #include <cstdlib>
-#include <ctime>
-#include <regex>
 
 #include <boost/filesystem.hpp>
 #include <signal.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace Orvo {
@@ -40,25 +37,6 @@ long StaleObjects::OwnerOf(const std::string& name) {
         return std::strtol(digits.c_str(), nullptr, 10);
     }
     return 0;
-}
-
-std::size_t StaleObjects::SweepResultFiles(long maxAgeSeconds, const std::string& directory) {
-    static const std::regex resultFile("_BWIMPL_[A-Za-z0-9]{6}");
-    const std::time_t oldest = std::time(nullptr) - maxAgeSeconds;
-    std::size_t removed = 0;
-    boost::system::error_code error;
-    for (boost::filesystem::directory_iterator entry(directory, error), end; !error && entry != end;
-         entry.increment(error)) {
-        struct stat status;
-        const std::string path = entry->path().string();
-        if (std::regex_match(entry->path().filename().string(), resultFile) && ::lstat(path.c_str(), &status) == 0
-            && S_ISREG(status.st_mode) && status.st_uid == ::geteuid() && status.st_mtime < oldest
-            && boost::filesystem::remove(entry->path(), error)) {
-            ++removed;
-        }
-        error.clear();
-    }
-    return removed;
 }
 
 std::size_t StaleObjects::Sweep(const std::string& directory) {

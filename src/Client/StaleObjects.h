@@ -8,9 +8,10 @@ namespace Orvo {
 namespace Browser {
 namespace Client {
 
-// What workers and clients leave behind when they are killed: result files
-// of results over 4 MiB, and the shared objects "Orvo_Browser_PID_..." of a worker and "OrvoClient_PID_..." of a
+// What workers and clients leave behind when they are killed: the shared
+// objects "Orvo_Browser_PID_..." of a worker and "OrvoClient_PID_..." of a
 // client, as POSIX shared memory or named semaphores ("sem." in front).
+// (Spill files are SpillFiles' to sweep.)
 class StaleObjects {
 public:
     // Removes from directory (where the system keeps POSIX shared objects)
@@ -22,12 +23,6 @@ public:
     // The PID an object of that name belongs to, or 0 when the name is
     // none of ours.
     static long OwnerOf(const std::string& name);
-
-    // Removes the result files ("_BWIMPL_XXXXXX") in directory that belong
-    // to this user and were last written more than maxAgeSeconds ago: a
-    // client reads its files as soon as their record arrives, so such a file
-    // was left by a client that died. Returns how many it removed.
-    static std::size_t SweepResultFiles(long maxAgeSeconds = 3600, const std::string& directory = "/tmp");
 };
 
 } // namespace Client

@@ -19,6 +19,7 @@
 #include "Kernel/ExitStatus.h"
 #include "Kernel/ServerTimes.h"
 #include "Protocol/SharedAccess.h"
+#include "Protocol/SpillFiles.h"
 #include "Protocol/WorkerNames.h"
 #include "Support/FaultCleaner.h"
 #include "Support/LoggerFactory.h"
@@ -91,6 +92,10 @@ void Server::Initialize() {
                                              Interprocess::SharedAccess::Permissions());
         Interprocess::SharedAccess::HandOver(readyName, true);
         FaultCleaner::Register(boost::bind(&Server::Destroy, pid));
+        // Clients of other users in a shared group cannot remove this
+        // user's spill files; those, and the files of clients that died,
+        // go here.
+        Interprocess::SpillFiles::SweepStale();
         return;
     } catch (const std::exception& e) {
         LOG4CPLUS_FATAL(logger, "Server::Initialize => ERROR: " << e.what());

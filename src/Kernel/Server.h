@@ -69,8 +69,8 @@ public:
     // name.
     ~Server();
 
-    // Creates the request channel and the ready marker and registers the
-    // marker's fault clean-up. On any failure: FATAL log line, queued
+    // Creates the request channel and the ready marker, registers the
+    // marker's fault clean-up and sweeps this user's stale spill files. On any failure: FATAL log line, queued
     // requests answered dead, exit(1).
     void Initialize();
 

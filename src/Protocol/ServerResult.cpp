@@ -7,12 +7,13 @@
 
 #include <unistd.h>
 
+#include "Protocol/SpillFiles.h"
+
 namespace Orvo {
 namespace Browser {
 
 namespace {
 
-const char* const FileTemplate = "/tmp/_BWIMPL_XXXXXX";
 const char* const FileScheme = "file:///";
 
 bool WriteAll(int descriptor, const char* data, std::size_t length) {
@@ -44,18 +45,18 @@ std::uint32_t ServerResult::StoreToFile(std::string& reference, const char* data
     if (length == 0) {
         length = static_cast<std::uint32_t>(std::strlen(data));
     }
-    std::vector<char> path(FileTemplate, FileTemplate + std::strlen(FileTemplate) + 1);
-    const int descriptor = ::mkstemp(path.data());
+    std::string path;
+    const int descriptor = Interprocess::SpillFiles::Create(path);
     if (descriptor < 0) {
         return WriteFailed;
     }
     const bool written = WriteAll(descriptor, data, length);
     const bool closed = ::close(descriptor) == 0;
     if (!written || !closed) {
-        ::unlink(path.data());
+        ::unlink(path.c_str());
         return WriteFailed;
     }
-    reference = std::string(FileScheme) + path.data();
+    reference = FileScheme + path;
     return length;
 }
 

@@ -43,5 +43,14 @@ bool SharedAccess::HandOver(const std::string& name, bool semaphore) {
     return ::chown(path.c_str(), static_cast<uid_t>(-1), sharedGroup) == 0 && ::chmod(path.c_str(), OwnerAndGroup) == 0;
 }
 
+bool SharedAccess::HandOverFile(int descriptor) {
+    return sharedGroup == static_cast<gid_t>(-1)
+           || (::fchown(descriptor, static_cast<uid_t>(-1), sharedGroup) == 0 && ::fchmod(descriptor, OwnerAndGroup) == 0);
+}
+
+bool SharedAccess::IsSharedGroup(gid_t gid) {
+    return sharedGroup != static_cast<gid_t>(-1) && gid == sharedGroup;
+}
+
 } // namespace Interprocess
 } // namespace Orvo

@@ -3,6 +3,8 @@
 
 #include <string>
 
+#include <sys/types.h>
+
 #include <boost/interprocess/permissions.hpp>
 
 namespace Orvo {
@@ -25,6 +27,12 @@ public:
     // shared-memory object, or a named semaphore. Returns false when that
     // fails.
     static bool HandOver(const std::string& name, bool semaphore);
+
+    // The same for a freshly created file, open as descriptor.
+    static bool HandOverFile(int descriptor);
+
+    // Whether objects are shared with a group, and it is gid.
+    static bool IsSharedGroup(gid_t gid);
 };
 
 } // namespace Interprocess

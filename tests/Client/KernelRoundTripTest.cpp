@@ -13,15 +13,18 @@
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <grp.h>
+#include <pwd.h>
 #include <sys/mman.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "Client/Client.h"
+#include "Common/ChildProcess.h"
 #include "Common/ResultFiles.h"
 #include "Common/TemporaryDirectory.h"
 #include "Protocol/Channel.h"
+#include "Protocol/SharedAccess.h"
 #include "Protocol/WorkerNames.h"
 
 namespace {
@@ -460,6 +463,47 @@ TEST_F(KernelRoundTrip, AWorkerSharesItsObjectsWithTheGroupItIsGiven) {
         EXPECT_EQ(::getgid(), object.second);
     }
     EXPECT_TRUE(LogHas(" - WARN - ") || ::geteuid() != 0) << "a worker running as root says so";
+}
+
+// A client that runs as another user in the worker's group reads a result
+// that travelled through a file; unable to remove the worker's file from
+// /tmp, it empties it, and the worker's user sweeps it later.
+TEST_F(KernelRoundTrip, AClientOfAnotherUserInTheGroupReadsResultFiles) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "acting as a second user needs root";
+    }
+    const struct group* users = ::getgrnam("users");
+    const struct passwd* nobody = ::getpwnam("nobody");
+    ASSERT_TRUE(users != nullptr && nobody != nullptr);
+    const gid_t group = users->gr_gid;
+    const uid_t user = nobody->pw_uid;
+    const gid_t userGroup = nobody->pw_gid;
+    StartWorker(100, {}, {"--shared-group", "users"});
+    const std::set<std::string> before = OrvoTest::ResultFiles();
+    OrvoTest::ChildProcess other([&] {
+        if (::setgroups(1, &group) != 0 || ::setgid(userGroup) != 0 || ::setuid(user) != 0) {
+            return 2;
+        }
+        Orvo::Interprocess::SharedAccess::ShareWithGroup("users");
+        Client client(Worker::Attach(pid));
+        const Result result = client.Render("test://host/big?bytes=5000000", {}, 20000);
+        return result.outcome == Outcome::Rendered && result.body == std::string(5000000, 'b') ? 0 : 1;
+    });
+    EXPECT_EQ(0, other.Wait(30000));
+    // The body's file, and the (empty) snapshot's, which goes first.
+    std::size_t left = 0;
+    for (const std::string& file : OrvoTest::ResultFiles()) {
+        struct stat status;
+        if (before.count(file) != 0 || ::stat(file.c_str(), &status) != 0) {
+            continue;
+        }
+        ++left;
+        EXPECT_EQ(0, status.st_size);
+        EXPECT_EQ(0660u, status.st_mode & 07777);
+        EXPECT_EQ(group, status.st_gid);
+        boost::filesystem::remove(file);
+    }
+    EXPECT_EQ(2u, left);
 }
 
 TEST_F(KernelRoundTrip, AnUnknownGroupStopsStartUp) {

@@ -57,19 +57,4 @@ TEST(StaleObjects, OnlyObjectsOfDeadProcessesAreRemoved) {
     EXPECT_EQ(0u, StaleObjects::Sweep(shm.path + "/missing")) << "an absent directory sweeps nothing";
 }
 
-// Files are aged by setting their modification time two hours back.
-TEST(StaleObjects, OnlyOldResultFilesOfThisUserAreRemoved) {
-    OrvoTest::TemporaryDirectory tmp;
-    for (const std::string name : {"_BWIMPL_old000", "_BWIMPL_new000", "other_old"}) {
-        tmp.Write(name, "x");
-    }
-    boost::filesystem::create_directory(tmp.path + "/_BWIMPL_dir000");
-    const std::time_t twoHoursAgo = std::time(nullptr) - 7200;
-    for (const std::string name : {"_BWIMPL_old000", "other_old", "_BWIMPL_dir000"}) {
-        boost::filesystem::last_write_time(tmp.path + "/" + name, twoHoursAgo);
-    }
-    EXPECT_EQ(1u, StaleObjects::SweepResultFiles(3600, tmp.path));
-    EXPECT_EQ((std::set<std::string>{"_BWIMPL_dir000", "_BWIMPL_new000", "other_old"}), Names(tmp.path));
-}
-
 } // namespace
