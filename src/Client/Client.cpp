@@ -77,8 +77,14 @@ std::unique_ptr<PendingRequest> Client::Submit(const std::string& url, const Req
         throw WorkerUnavailable("the worker " + std::to_string(worker->Pid()) + " no longer takes requests");
     }
     std::unique_ptr<PendingRequest> pending(new PendingRequest(url, NewName()));
-    Request* request = requestSegment.construct<Request>(boost::interprocess::anonymous_instance)(
-        requestSegment, url, pending->Name(), options);
+    Request* request = nullptr;
+    try {
+        request = requestSegment.construct<Request>(boost::interprocess::anonymous_instance)(requestSegment, url,
+                                                                                           pending->Name(), options);
+    } catch (const boost::interprocess::bad_alloc&) {
+        throw std::runtime_error("the request segment of worker " + std::to_string(worker->Pid())
+                                 + " is full: too many requests wait there; send again once some are answered");
+    }
     RequestChannel::Element record = boost::interprocess::make_managed_unique_ptr(request, requestSegment);
     try {
         requestChannel->Put(boost::move(record), SubmitLockMs);

@@ -20,7 +20,7 @@ namespace Client {
 
 // Talks to one worker: puts requests on its request channel and collects
 // their results from result channels of its own. Constructing one removes
-// this user's result files older than an hour (StaleObjects).
+// this user's result files older than an hour (SpillFiles).
 //
 // Submit sends a request and returns at once; Collect waits for its result;
 // Render does both. Any number of requests may be in flight, submitted and
@@ -41,8 +41,9 @@ public:
 
     // Sends a request for url with typed options (see Request). Throws
     // WorkerUnavailable when the worker has stopped taking requests,
-    // std::invalid_argument for a bad option, and the interprocess
-    // library's errors when the worker's segment is full.
+    // std::invalid_argument for a bad option, and std::runtime_error "the
+    // request segment of worker PID is full: ..." when no room is left for
+    // the request there.
     std::unique_ptr<PendingRequest> Submit(const std::string& url, const Request::Options& options);
 
     // Waits up to timeoutMs for the request's result. The result is removed

@@ -2,6 +2,7 @@
 
 #include <stdexcept>
 
+#include <boost/interprocess/exceptions.hpp>
 #include <boost/lexical_cast.hpp>
 
 #include "Protocol/ObjectName.h"
@@ -48,6 +49,9 @@ Request::Request(Segment& segment, const std::string& url, const std::string& na
         try {
             PutIntoInterprocessOptionMap put(entry, *map, segment);
             Option::All::TryEach(put);
+        } catch (const boost::interprocess::bad_alloc&) {
+            segment.destroy<OptionMap>(mapName.c_str());
+            throw;
         } catch (...) {
             segment.destroy<OptionMap>(mapName.c_str());
             throw std::invalid_argument("Illegal option or option value: " + entry.first);

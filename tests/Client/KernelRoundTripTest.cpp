@@ -406,6 +406,27 @@ TEST_F(KernelRoundTrip, AFloodFromOneClientDoesNotHoldUpAnother) {
     EXPECT_LT(floodTakenBefore, 10u);
 }
 
+// A request that does not fit into the worker's request segment any more
+// says so, and once there is room again requests go through.
+TEST_F(KernelRoundTrip, AFullRequestSegmentIsReportedAsFull) {
+    StartWorker();
+    const std::string segmentName = Orvo::Browser::WorkerNames::RequestSegment(pid);
+    Orvo::Browser::Segment segment(boost::interprocess::open_only, segmentName.c_str());
+    segment.construct<char>("filler")[segment.get_free_memory() - 2048]();
+    Request::Options options;
+    options["script"] = std::string(4000, 'x');
+    try {
+        client->Submit("test://host/echo", options);
+        ADD_FAILURE() << "a request fitted into a full segment";
+    } catch (const std::runtime_error& e) {
+        EXPECT_EQ("the request segment of worker " + std::to_string(pid)
+                      + " is full: too many requests wait there; send again once some are answered",
+                  std::string(e.what()));
+    }
+    segment.destroy<char>("filler");
+    EXPECT_EQ(Outcome::Rendered, client->Render("test://host/echo", options, 10000).outcome);
+}
+
 // A result name that names something other than a client's initialised
 // result segment (here 8 MiB of zeros, which the library would wait on for
 // ever) gets no delivery, and the worker goes on and ends as usual.
