@@ -32,7 +32,7 @@ public:
     typedef Interprocess::Channel<Segment, Request> RequestChannel;
 
     // Longest wait for the request channel's lock when submitting.
-    static const int SubmitLockMs = 10000;
+    static constexpr int SubmitLockMs = 10000;
 
     // Uses a ready worker; throws WorkerUnavailable when it is not.
     explicit Client(std::unique_ptr<Worker> worker);

@@ -23,7 +23,7 @@ public:
 
     // Room for the largest inline result (4 MiB of payload) with ample
     // margin; shared memory takes pages only as they are written.
-    static const std::size_t SegmentSize = ServerResult::SegmentSize;
+    static constexpr std::size_t SegmentSize = ServerResult::SegmentSize;
 
     // Creates the segment and the channel; throws when either exists.
     PendingRequest(const std::string& url, const std::string& name);

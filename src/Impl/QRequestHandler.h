@@ -52,12 +52,12 @@ public:
 
     // The snapshot is drawn in bands of this height: Qt's raster engine
     // paints nothing past 32,767 px in one go.
-    static const int SnapshotBandHeight = 4096;
+    static constexpr int SnapshotBandHeight = 4096;
     // The largest snapshot; a larger page is cut (and the cut logged).
-    static const int MaxSnapshotWidth = 16384;
-    static const int MaxSnapshotHeight = 65535;
+    static constexpr int MaxSnapshotWidth = 16384;
+    static constexpr int MaxSnapshotHeight = 65535;
     // The longest keep a request may ask for.
-    static const int MaxKeepMs = 3600000;
+    static constexpr int MaxKeepMs = 3600000;
 
     explicit QRequestHandler(QObject* parent);
 

@@ -7,11 +7,11 @@ namespace Browser {
 // How a worker process ends, as its parent sees it. 0 is a normal end.
 struct ExitStatus {
     // The configuration or the server could not be set up.
-    static const int StartupFailed = 1;
+    static constexpr int StartupFailed = 1;
     // The main thread did not come back to its event loop in time.
-    static const int MainThreadStuck = 3;
+    static constexpr int MainThreadStuck = 3;
     // The request channel's lock stayed taken (its holder died with it).
-    static const int ChannelWedged = 4;
+    static constexpr int ChannelWedged = 4;
 };
 
 } // namespace Browser

@@ -46,17 +46,17 @@ public:
     // Takes one request; returns whether it was handed on or answered.
     typedef boost::function<bool(boost::shared_ptr<ServerRequest>)> Callback;
 
-    static const int SegmentSize = 435200;
+    static constexpr int SegmentSize = 435200;
     // The time-out of every put: the stop sentinel and each result.
-    static const int PutTimeoutMs = 180000;
+    static constexpr int PutTimeoutMs = 180000;
     // How long Stop with wait true waits for the serving thread to drain.
-    static const int StopWaitMs = 15000;
+    static constexpr int StopWaitMs = 15000;
     // The longest wait for the request channel's lock outside the serve
     // loop.
-    static const int ChannelLockMs = 5000;
+    static constexpr int ChannelLockMs = 5000;
     // The most requests the serving thread takes out of the channel ahead
     // of their hand-over; beyond that they wait in the channel.
-    static const std::size_t MaxWaiting = 10000;
+    static constexpr std::size_t MaxWaiting = 10000;
 
     static boost::shared_ptr<Server> instance;
 

@@ -366,10 +366,10 @@ private:
         return requests;
     }
 
-    static const int GetLockMs = 100;
+    static constexpr int GetLockMs = 100;
     // How often a wait for the slot looks whether the mediator still runs.
-    static const int SlotCheckMs = 1000;
-    static const int MapLockMs = 50;
+    static constexpr int SlotCheckMs = 1000;
+    static constexpr int MapLockMs = 50;
 
     static boost::system_time Deadline(int ms) { return boost::get_system_time() + boost::posix_time::milliseconds(ms); }
 

@@ -10,12 +10,12 @@ namespace Browser {
 // that tests can see idle stops and grace periods end. It is read once.
 class ServerTimes {
 public:
-    static const int DefaultRequestWaitMs = 180000;
-    static const int DefaultHandOverWaitMs = 180000;
-    static const int DefaultGracePeriodMs = 300000;
-    static const int DefaultPageTimeOutMs = 300000;
-    static const int DefaultStuckLimitMs = 20000;
-    static const int DefaultScriptLimitMs = 10000;
+    static constexpr int DefaultRequestWaitMs = 180000;
+    static constexpr int DefaultHandOverWaitMs = 180000;
+    static constexpr int DefaultGracePeriodMs = 300000;
+    static constexpr int DefaultPageTimeOutMs = 300000;
+    static constexpr int DefaultStuckLimitMs = 20000;
+    static constexpr int DefaultScriptLimitMs = 10000;
 
     // The longest wait for the next request before the server stops itself.
     static int RequestWaitMs();

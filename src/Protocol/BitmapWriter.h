@@ -21,7 +21,7 @@ namespace Browser {
 template <class View>
 class BitmapWriter {
 public:
-    static const std::size_t HeaderLength = 54;
+    static constexpr std::size_t HeaderLength = 54;
 
     explicit BitmapWriter(const View& view) : view(view) {}
 

@@ -16,7 +16,7 @@ namespace Browser {
 class Compressor {
 public:
     // The longest input the trailer can state.
-    static const std::size_t MaxInputLength = 0xFFFFFFFFu;
+    static constexpr std::size_t MaxInputLength = 0xFFFFFFFFu;
 
     Compressor(const char* input, std::size_t length) : input(input), length(length) {}
 

@@ -12,7 +12,7 @@ namespace Interprocess {
 class Deadline {
 public:
     // The longest time a channel operation waits: about 24.8 days.
-    static const int Unlimited = 2147483647;
+    static constexpr int Unlimited = 2147483647;
 
     // Now plus ms milliseconds; a negative time gives a deadline in the past.
     static boost::posix_time::ptime After(int ms) {

@@ -12,7 +12,7 @@ namespace Interprocess {
 // std::invalid_argument rather than cut short.
 class ObjectName {
 public:
-    static const int BufferSize = 512;
+    static constexpr int BufferSize = 512;
 
     // pattern holds exactly one "%s".
     static std::string Format(const char* pattern, const std::string& text);

@@ -21,56 +21,56 @@ typedef std::tuple<bool, bool, int, bool, int, std::string, std::string, std::st
 // its default and its position in Tuple.
 struct Snapshot {
     typedef bool Type;
-    static const int Index = 0;
+    static constexpr int Index = 0;
     static const char* Name() { return "snapshot"; }
     static Type Default() { return true; }
 };
 
 struct Coordinate {
     typedef bool Type;
-    static const int Index = 1;
+    static constexpr int Index = 1;
     static const char* Name() { return "coordinate"; }
     static Type Default() { return false; }
 };
 
 struct Keep {
     typedef int Type;
-    static const int Index = 2;
+    static constexpr int Index = 2;
     static const char* Name() { return "keep"; }
     static Type Default() { return 2000; }
 };
 
 struct Tiva {
     typedef bool Type;
-    static const int Index = 3;
+    static constexpr int Index = 3;
     static const char* Name() { return "tiva"; }
     static Type Default() { return false; }
 };
 
 struct Delay {
     typedef int Type;
-    static const int Index = 4;
+    static constexpr int Index = 4;
     static const char* Name() { return "delay"; }
     static Type Default() { return 100; }
 };
 
 struct Post {
     typedef std::string Type;
-    static const int Index = 5;
+    static constexpr int Index = 5;
     static const char* Name() { return "post"; }
     static Type Default() { return std::string(); }
 };
 
 struct Script {
     typedef std::string Type;
-    static const int Index = 6;
+    static constexpr int Index = 6;
     static const char* Name() { return "script"; }
     static Type Default() { return std::string(); }
 };
 
 struct Cookie {
     typedef std::string Type;
-    static const int Index = 7;
+    static constexpr int Index = 7;
     static const char* Name() { return "cookie"; }
     static Type Default() { return std::string(); }
 };
@@ -78,7 +78,7 @@ struct Cookie {
 // Page features to switch off: words separated by commas and spaces.
 struct Disable {
     typedef std::string Type;
-    static const int Index = 8;
+    static constexpr int Index = 8;
     static const char* Name() { return "disable"; }
     static Type Default() { return std::string(); }
 
@@ -91,7 +91,7 @@ struct Disable {
 // nothing before it is aborted, so that the page can complete without it.
 struct ResourceTimeout {
     typedef int Type;
-    static const int Index = 9;
+    static constexpr int Index = 9;
     static const char* Name() { return "resourceTimeout"; }
     static Type Default() { return 15000; }
 };
@@ -99,7 +99,7 @@ struct ResourceTimeout {
 // How long after its load starts a page is answered with what it has.
 struct Timeout {
     typedef int Type;
-    static const int Index = 10;
+    static constexpr int Index = 10;
     static const char* Name() { return "timeout"; }
     static Type Default() { return 300000; }
 };
@@ -107,7 +107,7 @@ struct Timeout {
 // The tallest snapshot, in pixels; a longer page is cut there.
 struct MaxHeight {
     typedef int Type;
-    static const int Index = 11;
+    static constexpr int Index = 11;
     static const char* Name() { return "maxHeight"; }
     static Type Default() { return 65535; }
 };

@@ -28,10 +28,10 @@ namespace Browser {
 // stay empty and the files written on the way are removed.
 class ServerResult {
 public:
-    static const std::size_t SizeLimit = 4194303;
+    static constexpr std::size_t SizeLimit = 4194303;
     // The size of a client's result segment, which holds one result channel.
-    static const std::size_t SegmentSize = 8 << 20;
-    static const std::uint32_t WriteFailed = 0xFFFFFFFFu;
+    static constexpr std::size_t SegmentSize = 8 << 20;
+    static constexpr std::uint32_t WriteFailed = 0xFFFFFFFFu;
 
     // Builds the record in the segment whose manager allocates it. An empty
     // view (width or height 0) means no snapshot.

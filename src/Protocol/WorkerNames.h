@@ -15,7 +15,7 @@ public:
     // The longest request name: with the longest suffix a worker adds
     // ("_Channel_Condition") it still makes a file name of the system's
     // shared objects (255 bytes).
-    static const std::size_t MaxRequestNameLength = 237;
+    static constexpr std::size_t MaxRequestNameLength = 237;
 
     static std::string RequestSegment(long pid);
     static std::string ReadyMarker(long pid);

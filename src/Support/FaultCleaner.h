@@ -17,7 +17,7 @@ namespace Browser {
 // handler. Entries cannot be removed. All members are static.
 class FaultCleaner {
 public:
-    static const int Capacity = 32;
+    static constexpr int Capacity = 32;
 
     // Adds handler as the newest entry and returns an identifier for it.
     // Throws std::runtime_error "Unable to register more handler." when all

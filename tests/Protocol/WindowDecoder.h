@@ -16,7 +16,7 @@ namespace OrvoTest {
 // checked.
 class WindowDecoder {
 public:
-    static const std::size_t Window = 1 << 17;
+    static constexpr std::size_t Window = 1 << 17;
 
     // Decodes block; false when it breaks a rule of the format or of the
     // public decoder.
