@@ -4,7 +4,7 @@ JOBS ?= $(shell nproc)
 # The raw engine that orvo-render is compared with.
 QTWK_DIR ?= ../shared/qtwk
 
-.PHONY: all deps build test bench demo clean
+.PHONY: all deps build test check-asan check-tsan fuzz bench demo clean
 
 all: build
 
@@ -17,6 +17,40 @@ build: deps
 
 test: build
 	cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
+
+# The suite under sanitizers, each in a build directory of its own. Every
+# process writes its reports into the directory's sanitizer-logs/, and the
+# check fails when any report is there, also from a worker or child process
+# whose end no test looks at.
+SUPPRESSIONS = $(CURDIR)/tests/sanitizers
+
+check-asan: deps
+	cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORVO_SANITIZE=address
+	cmake --build build-asan -j $(JOBS)
+	rm -rf build-asan/sanitizer-logs && mkdir build-asan/sanitizer-logs
+	cd build-asan && \
+	  ASAN_OPTIONS=log_path=$(CURDIR)/build-asan/sanitizer-logs/asan:detect_leaks=1 \
+	  LSAN_OPTIONS=suppressions=$(SUPPRESSIONS)/lsan.supp:print_suppressions=0 \
+	  UBSAN_OPTIONS=log_path=$(CURDIR)/build-asan/sanitizer-logs/ubsan:print_stacktrace=1:halt_on_error=1 \
+	  ctest --output-on-failure -j $(JOBS)
+	./scripts/sanitizer-reports build-asan/sanitizer-logs
+
+check-tsan: deps
+	cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORVO_SANITIZE=thread
+	cmake --build build-tsan -j $(JOBS)
+	rm -rf build-tsan/sanitizer-logs && mkdir build-tsan/sanitizer-logs
+	cd build-tsan && \
+	  TSAN_OPTIONS=log_path=$(CURDIR)/build-tsan/sanitizer-logs/tsan:suppressions=$(SUPPRESSIONS)/tsan.supp:halt_on_error=1:second_deadlock_stack=1 \
+	  ctest --output-on-failure -j $(JOBS) -L tsan
+	./scripts/sanitizer-reports build-tsan/sanitizer-logs
+
+# Each fuzz target for FUZZ_SECONDS, built with clang's libFuzzer.
+FUZZ_SECONDS ?= 60
+
+fuzz: deps
+	cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ -DORVO_SANITIZE=fuzzer
+	cmake --build build-fuzz -j $(JOBS) --target orvo-fuzzers
+	./scripts/run-fuzzers build-fuzz $(FUZZ_SECONDS)
 
 bench: build
 	$(BUILD_DIR)/bench/orvo-bench --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
@@ -33,4 +67,4 @@ demo: build
 	@echo "Results are in orvo-out/: 0001.html ... 0004.html, the snapshots 0001.png ... 0004.png, and results.jsonl."
 
 clean:
-	rm -rf $(BUILD_DIR)
+	rm -rf $(BUILD_DIR) build-asan build-tsan build-fuzz

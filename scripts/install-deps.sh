@@ -32,6 +32,8 @@ PACKAGES="
   iproute2
   nlohmann-json3-dev
   libpng-dev
+  clang
+  libclang-rt-14-dev
 "
 
 if [ "$(id -u)" -eq 0 ]; then

@@ -47,9 +47,7 @@ void Configurator::Configure(const std::vector<std::string>& args, const std::st
         "allow-file-urls", po::bool_switch(), "Load file: URLs too.")(
         "shared-group", po::value<std::string>(), "Share the worker's objects with this group.")(
         "max-pages", po::value<int>()->default_value(DefaultMaxPages), "Pages open at once at most.");
-    description.add_options()
-        ((optionPrefix + ".logLevel").c_str(), po::value<std::string>()->default_value("INFO"), "Log level.")
-        ((optionPrefix + ".logFile").c_str(), po::value<std::string>()->default_value(""), "Log file store path.");
+    DescribeIniFile(optionPrefix, description);
 
     po::store(po::command_line_parser(args).options(allowed).allow_unregistered().run(), variables);
     ChooseConfigFile(defaultIniFile);
@@ -58,6 +56,12 @@ void Configurator::Configure(const std::vector<std::string>& args, const std::st
     po::store(po::parse_config_file(stream, description, true), variables);
     po::notify(variables);
     ApplyLogging();
+}
+
+void Configurator::DescribeIniFile(const std::string& optionPrefix, po::options_description& description) {
+    description.add_options()
+        ((optionPrefix + ".logLevel").c_str(), po::value<std::string>()->default_value("INFO"), "Log level.")
+        ((optionPrefix + ".logFile").c_str(), po::value<std::string>()->default_value(""), "Log file store path.");
 }
 
 void Configurator::ChooseConfigFile(const std::string& defaultIniFile) {

@@ -39,7 +39,7 @@ public:
         return variables.count("allow-file-urls") != 0 && variables["allow-file-urls"].as<bool>();
     }
 
-    static const int DefaultMaxPages = 32;
+    static constexpr int DefaultMaxPages = 32;
 
     // How many pages may be open at once (--max-pages, at least 1).
     int MaxPages() const {
@@ -50,6 +50,11 @@ public:
     std::string SharedGroup() const {
         return variables.count("shared-group") != 0 ? variables["shared-group"].as<std::string>() : std::string();
     }
+
+    // Adds the INI file's keys, under the section optionPrefix, to
+    // description.
+    static void DescribeIniFile(const std::string& optionPrefix,
+                                boost::program_options::options_description& description);
 
 private:
     void Configure(const std::vector<std::string>& args, const std::string& defaultIniFile,
