@@ -4,7 +4,7 @@ JOBS ?= $(shell nproc)
 # The raw engine that orvo-render is compared with.
 QTWK_DIR ?= ../shared/qtwk
 
-.PHONY: all deps build test check-asan check-tsan fuzz bench demo clean
+.PHONY: all deps build test check-asan check-tsan fuzz soak bench demo clean
 
 all: build
 
@@ -51,6 +51,12 @@ fuzz: deps
 	cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ -DORVO_SANITIZE=fuzzer
 	cmake --build build-fuzz -j $(JOBS) --target orvo-fuzzers
 	./scripts/run-fuzzers build-fuzz $(FUZZ_SECONDS)
+
+# SOAK_REQUESTS requests over two workers, one killed every few seconds.
+SOAK_REQUESTS ?= 10000
+
+soak: build
+	$(BUILD_DIR)/bench/orvo-soak $(SOAK_REQUESTS)
 
 bench: build
 	$(BUILD_DIR)/bench/orvo-bench --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
