@@ -99,7 +99,8 @@ std::size_t TailLiteralRun(const Bytes& block) {
     std::size_t at = 0;
     std::size_t tail = 0;
     while (at < block.size()) {
-        const unsigned ctrl = block[at++] & (at == 1 ? 31 : 255);
+        const unsigned ctrl = block[at] & (at == 0 ? 31 : 255);
+        ++at;
         if ((ctrl >> 5) == 0) {
             tail += (ctrl & 31) + 1;
             at += (ctrl & 31) + 1;

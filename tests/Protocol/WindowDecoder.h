@@ -91,15 +91,21 @@ private:
         if (distance > total) {
             return false;
         }
-        // The copy repeats the distance bytes before it; only its last
-        // Window bytes can still be seen.
-        std::vector<unsigned char> period(distance);
-        for (std::uint64_t k = 0; k < distance; ++k) {
-            period[k] = ring[(total - distance + k) % Window];
-        }
-        const std::uint64_t skipped = length > Window ? length - Window : 0;
-        for (std::uint64_t k = skipped; k < length; ++k) {
-            ring[(total + k) % Window] = period[k % distance];
+        if (length <= Window) {
+            // Byte by byte, so that an overlapping copy repeats its period.
+            for (std::uint64_t k = 0; k < length; ++k) {
+                ring[(total + k) % Window] = ring[(total + k - distance) % Window];
+            }
+        } else {
+            // The copy repeats the distance bytes before it; only its last
+            // Window bytes can still be seen.
+            std::vector<unsigned char> period(distance);
+            for (std::uint64_t k = 0; k < distance; ++k) {
+                period[k] = ring[(total - distance + k) % Window];
+            }
+            for (std::uint64_t k = length - Window; k < length; ++k) {
+                ring[(total + k) % Window] = period[k % distance];
+            }
         }
         total += length;
         return true;
