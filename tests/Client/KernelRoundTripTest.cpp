@@ -98,7 +98,7 @@ protected:
     bool LogHas(const std::string& text) const { return Log().find(text) != std::string::npos; }
 
     // Waits for a line the worker writes after the event a test looks for.
-    bool AwaitLog(const std::string& text, int timeoutMs = 5000) const {
+    bool AwaitLog(const std::string& text, int timeoutMs = 20000) const {
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
         while (!LogHas(text)) {
             if (std::chrono::steady_clock::now() > deadline) {
@@ -359,15 +359,19 @@ TEST_F(KernelRoundTrip, RecordsWithUnusableNamesAreRefusedAndServingGoesOn) {
 
 // A second request under a name that is in flight would take the first
 // one's answer: it is dropped, and the first client gets its own result.
+// The first is answered only once the test releases it, so it is in flight
+// whenever the second comes.
 TEST_F(KernelRoundTrip, ASecondRequestUnderANameInFlightIsDropped) {
     StartWorker();
-    auto victim = client->Submit("test://host/block?ms=500", {});
-    ASSERT_TRUE(AwaitLog("ServerMediator::GetRequest => GET: test://host/block?ms=500"));
+    const std::string url = "test://host/await?file=" + directory.path + "/release";
+    auto victim = client->Submit(url, {});
+    ASSERT_TRUE(AwaitLog("ServerMediator::GetRequest => GET: " + url));
     PutRecord("test://host/echo?intruder=1", victim->Name());
     ASSERT_TRUE(AwaitLog("ServerMediator::GetRequest => name already in flight: " + victim->Name()));
+    directory.Write("release", "");
     const Result result = client->Collect(*victim, 10000);
     EXPECT_EQ(Outcome::Rendered, result.outcome) << result.error;
-    EXPECT_EQ("test://host/block?ms=500", result.pageUrl);
+    EXPECT_EQ(url, result.pageUrl);
     EXPECT_EQ(std::string::npos, result.body.find("intruder")) << result.body;
     EXPECT_EQ(Outcome::Rendered, client->Render("test://host/echo?after=1", {}, 10000).outcome);
 }

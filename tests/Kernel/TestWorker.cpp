@@ -12,6 +12,7 @@
 // test://host/block?ms=N    blocks the main thread N ms, then answers
 // test://host/stop?ms=N     blocks the main thread N ms, then stops
 // test://host/hold?file=F   blocks the main thread until file F exists
+// test://host/await?file=F  answered once file F exists
 // test://host/never         no answer
 //
 // With ORVO_TEST_WORKER_IGNORE_STOP set, the main thread never notices a
@@ -51,6 +52,8 @@ struct Answer {
     std::string detail;
     std::string body;
     QImage image;
+    // A file that must exist before the answer goes; empty for none.
+    std::string release;
 };
 
 QImage TestImage(int width, int height) {
@@ -115,7 +118,7 @@ private:
         const int number =
             query.queryItemValue(command == "status" ? "code" : command == "big" ? "bytes" : "ms").toInt();
         Answer answer{std::chrono::steady_clock::now(), request.name, request.url, LastModified, Echo(request),
-                      QImage()};
+                      QImage(), std::string()};
         const int width = query.queryItemValue("width").toInt();
         const int height = query.queryItemValue("height").toInt();
         if (width > 0 && height > 0) {
@@ -136,6 +139,8 @@ private:
             answer.body = "second";
         } else if (command == "block") {
             std::this_thread::sleep_for(std::chrono::milliseconds(number));
+        } else if (command == "await") {
+            answer.release = query.queryItemValue("file").toStdString();
         } else if (command == "hold") {
             const std::string file = query.queryItemValue("file").toStdString();
             while (::access(file.c_str(), F_OK) != 0) {
@@ -152,7 +157,7 @@ private:
     void SendDue() {
         const auto now = std::chrono::steady_clock::now();
         for (auto answer = answers.begin(); answer != answers.end();) {
-            if (answer->due <= now) {
+            if (answer->due <= now && (answer->release.empty() || ::access(answer->release.c_str(), F_OK) == 0)) {
                 Send(*answer);
                 answer = answers.erase(answer);
             } else {

@@ -207,13 +207,16 @@ void RenderJob::CollectAny(Slot& slot) {
 }
 
 // A request lost with its worker (dead, or the worker gone) is sent once
-// more, to a fresh worker; every other result is final.
+// more, to a fresh worker; every other result is final. A worker answers
+// dead only while it ends, so it takes no more requests even while its
+// ready marker is still there.
 void RenderJob::Settle(Slot& slot, InFlight& request, Result result) {
     const double ms = Since(request.sent);
     request.pending.reset();
     const bool lost = result.outcome == Outcome::Dead || result.outcome == Outcome::WorkerGone;
     if (lost) {
-        slot.workerEnded = slot.workerEnded || !slot.client->GetWorker().IsReady();
+        slot.workerEnded =
+            slot.workerEnded || result.outcome == Outcome::Dead || !slot.client->GetWorker().IsReady();
         std::unique_lock<std::mutex> lock(mutex);
         if (records[request.index].attempts < MaxAttempts && !interrupted) {
             slot.again.push_back(request.index);
