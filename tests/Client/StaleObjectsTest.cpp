@@ -17,14 +17,6 @@ namespace {
 
 using Orvo::Browser::Client::StaleObjects;
 
-std::set<std::string> Names(const std::string& directory) {
-    std::set<std::string> names;
-    for (const auto& entry : boost::filesystem::directory_iterator(directory)) {
-        names.insert(entry.path().filename().string());
-    }
-    return names;
-}
-
 TEST(StaleObjects, OwnersAreReadFromOurNamesOnly) {
     EXPECT_EQ(123, StaleObjects::OwnerOf("Orvo_Browser_123_Request"));
     EXPECT_EQ(123, StaleObjects::OwnerOf("Orvo_Browser_123_Request_Channel_Mutex"));
@@ -53,7 +45,7 @@ TEST(StaleObjects, OnlyObjectsOfDeadProcessesAreRemoved) {
     EXPECT_EQ(4u, StaleObjects::Sweep(shm.path));
     EXPECT_EQ((std::set<std::string>{"Orvo_Browser_" + live + "_Request", "OrvoClient_" + live + "_0_0",
                                      "unrelated_" + dead + "_x"}),
-              Names(shm.path));
+              shm.Names());
     EXPECT_EQ(0u, StaleObjects::Sweep(shm.path + "/missing")) << "an absent directory sweeps nothing";
 }
 

@@ -2,6 +2,7 @@
 #define ORVO_TESTS_TEMPORARYDIRECTORY_H
 
 #include <fstream>
+#include <set>
 #include <string>
 
 #include <boost/filesystem.hpp>
@@ -26,6 +27,15 @@ public:
     }
 
     bool Exists(const std::string& name) const { return boost::filesystem::exists(path + "/" + name); }
+
+    // The names of the entries in the directory.
+    std::set<std::string> Names() const {
+        std::set<std::string> names;
+        for (const auto& entry : boost::filesystem::directory_iterator(path)) {
+            names.insert(entry.path().filename().string());
+        }
+        return names;
+    }
 
     const std::string path;
 };

@@ -12,14 +12,6 @@ namespace {
 
 using Orvo::Interprocess::SpillFiles;
 
-std::set<std::string> Names(const std::string& directory) {
-    std::set<std::string> names;
-    for (const auto& entry : boost::filesystem::directory_iterator(directory)) {
-        names.insert(entry.path().filename().string());
-    }
-    return names;
-}
-
 // Files are aged by setting their modification time two hours back.
 TEST(SpillFiles, OnlyOldSpillFilesOfThisUserAreSwept) {
     OrvoTest::TemporaryDirectory tmp;
@@ -32,7 +24,7 @@ TEST(SpillFiles, OnlyOldSpillFilesOfThisUserAreSwept) {
         boost::filesystem::last_write_time(tmp.path + "/" + name, twoHoursAgo);
     }
     EXPECT_EQ(1u, SpillFiles::SweepStale(3600, tmp.path));
-    EXPECT_EQ((std::set<std::string>{"_BWIMPL_dir000", "_BWIMPL_new000", "other_old"}), Names(tmp.path));
+    EXPECT_EQ((std::set<std::string>{"_BWIMPL_dir000", "_BWIMPL_new000", "other_old"}), tmp.Names());
 }
 
 } // namespace
