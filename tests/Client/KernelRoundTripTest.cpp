@@ -21,6 +21,7 @@
 
 #include "Client/Client.h"
 #include "Common/ChildProcess.h"
+#include "Common/Occurrences.h"
 #include "Common/ResultFiles.h"
 #include "Common/TemporaryDirectory.h"
 #include "Protocol/Channel.h"
@@ -345,12 +346,7 @@ TEST_F(KernelRoundTrip, RecordsWithUnusableNamesAreRefusedAndServingGoesOn) {
     const Result after = client->Render("test://host/echo?after=1", {}, 10000);
     EXPECT_EQ(Outcome::Rendered, after.outcome) << after.error;
     const std::string log = Log();
-    std::size_t refusals = 0;
-    for (std::size_t at = log.find("refused request name"); at != std::string::npos;
-         at = log.find("refused request name", at + 1)) {
-        ++refusals;
-    }
-    EXPECT_EQ(4u, refusals) << log;
+    EXPECT_EQ(4u, OrvoTest::Occurrences(log, "refused request name")) << log;
     EXPECT_TRUE(LogHas(" - ERROR - ")) << "refusals are errors";
     Orvo::Browser::Segment segment(boost::interprocess::open_only, segmentName.c_str());
     EXPECT_EQ(nullptr, segment.find<Request::OptionMap>((segmentName + "OptionMap").c_str()).first)
@@ -402,12 +398,7 @@ TEST_F(KernelRoundTrip, AFloodFromOneClientDoesNotHoldUpAnother) {
     const std::string log = Log();
     const std::size_t taken = log.find("ServerMediator::GetRequest => GET: test://host/echo?other=1");
     ASSERT_NE(std::string::npos, taken);
-    std::size_t floodTakenBefore = 0;
-    for (std::size_t at = log.find("GET: test://host/echo?flood="); at < taken;
-         at = log.find("GET: test://host/echo?flood=", at + 1)) {
-        ++floodTakenBefore;
-    }
-    EXPECT_LT(floodTakenBefore, 10u);
+    EXPECT_LT(OrvoTest::Occurrences(log, "GET: test://host/echo?flood=", taken), 10u);
 }
 
 // A request that does not fit into the worker's request segment any more

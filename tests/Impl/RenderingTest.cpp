@@ -11,6 +11,7 @@
 
 #include "Client/Client.h"
 #include "Common/LoggingWorker.h"
+#include "Common/Occurrences.h"
 #include "Common/TemporaryDirectory.h"
 #include "Common/TestHttpServer.h"
 
@@ -155,12 +156,7 @@ TEST_F(Rendering, ARedirectChainEndsWithTheLastReply) {
     EXPECT_EQ(server.Url("/first"), result.pageUrl);
     EXPECT_EQ("11/15/1994 12:45:26", result.detail);
     const std::string log = Log();
-    std::size_t redirects = 0;
-    for (std::size_t at = log.find("REDIRECT TO => "); at != std::string::npos;
-         at = log.find("REDIRECT TO => ", at + 1)) {
-        ++redirects;
-    }
-    EXPECT_EQ(2u, redirects) << log;
+    EXPECT_EQ(2u, OrvoTest::Occurrences(log, "REDIRECT TO => ")) << log;
 }
 
 TEST_F(Rendering, ASingleRedirectTakesTheTargetsHeaders) {

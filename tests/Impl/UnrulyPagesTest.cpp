@@ -18,6 +18,7 @@
 #include "Client/Client.h"
 #include "Common/ChildProcess.h"
 #include "Common/LoggingWorker.h"
+#include "Common/Occurrences.h"
 #include "Common/TemporaryDirectory.h"
 #include "Common/TestHttpServer.h"
 #include "Protocol/Channel.h"
@@ -80,14 +81,6 @@ TestHttpServer::Response Site(const TestHttpServer::Request& request) {
         return Html(HundredImagesOnAnUnresolvableHost());
     }
     return Html("<p id=\"text\">plain</p>");
-}
-
-std::size_t Count(const std::string& text, const std::string& part) {
-    std::size_t count = 0;
-    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
-        ++count;
-    }
-    return count;
 }
 
 class UnrulyPages : public ::testing::Test {
@@ -216,10 +209,10 @@ TEST_F(UnrulyPages, TheFirstPageIsAnsweredOnceAndThenReleased) {
     ASSERT_EQ(Outcome::Rendered, result.outcome) << result.error;
     ASSERT_EQ(0, client->GetWorker().WaitForExit(30000));
     const std::string log = Log();
-    EXPECT_EQ(1u, Count(log, " - RequestHandler::PushOnDocumentComplete => ")) << log;
-    EXPECT_EQ(0u, Count(log, " - OnTimeOutTimer\n")) << log;
-    EXPECT_EQ(0u, Count(log, "Response sent?")) << log;
-    EXPECT_EQ(1u, Count(log, " - OnSuicideTimer\n")) << log;
+    EXPECT_EQ(1u, OrvoTest::Occurrences(log, " - RequestHandler::PushOnDocumentComplete => ")) << log;
+    EXPECT_EQ(0u, OrvoTest::Occurrences(log, " - OnTimeOutTimer\n")) << log;
+    EXPECT_EQ(0u, OrvoTest::Occurrences(log, "Response sent?")) << log;
+    EXPECT_EQ(1u, OrvoTest::Occurrences(log, " - OnSuicideTimer\n")) << log;
 }
 
 TEST_F(UnrulyPages, SpawnedHandlersAreAnsweredOnceEach) {
@@ -232,8 +225,8 @@ TEST_F(UnrulyPages, SpawnedHandlersAreAnsweredOnceEach) {
     }
     ASSERT_EQ(0, client->GetWorker().WaitForExit(30000));
     const std::string log = Log();
-    EXPECT_EQ(4u, Count(log, " - RequestHandler::PushOnDocumentComplete => ")) << log;
-    EXPECT_EQ(0u, Count(log, " - OnTimeOutTimer\n")) << log;
+    EXPECT_EQ(4u, OrvoTest::Occurrences(log, " - RequestHandler::PushOnDocumentComplete => ")) << log;
+    EXPECT_EQ(0u, OrvoTest::Occurrences(log, " - OnTimeOutTimer\n")) << log;
 }
 
 TEST_F(UnrulyPages, APageOfImagesOnAnUnresolvableHttpsHostFinishes) {
