@@ -241,14 +241,23 @@ bool Server::Admit(RequestChannel::Element& record) {
         }
         return false;
     }
-    if (!WorkerNames::IsRequestName(std::string(record->name.begin(), record->name.end()))) {
-        Refuse(*record);
-        return true;
+    if (const boost::shared_ptr<ServerRequest> request = Unpack(*record)) {
+        waiting.Push(request);
     }
-    record->Settle(segment);
-    waiting.Push(record->ToServerRequest());
-    record->Destroy(segment);
     return true;
+}
+
+// The request a client's record holds, copied out, with the record's option
+// map freed; empty when the record's name is refused.
+boost::shared_ptr<ServerRequest> Server::Unpack(Request& record) {
+    if (!WorkerNames::IsRequestName(std::string(record.name.begin(), record.name.end()))) {
+        Refuse(record);
+        return boost::shared_ptr<ServerRequest>();
+    }
+    record.Settle(segment);
+    const boost::shared_ptr<ServerRequest> request = record.ToServerRequest();
+    record.Destroy(segment);
+    return request;
 }
 
 // A request the callback handed on or answered is its business even when
@@ -359,14 +368,10 @@ void Server::SendDeadResponses(RequestChannel::List& list) {
         if (!record || record->name.empty()) {
             continue;
         }
-        if (!WorkerNames::IsRequestName(std::string(record->name.begin(), record->name.end()))) {
-            Refuse(*record);
-            continue;
-        }
         try {
-            record->Settle(segment);
-            SendDeadResponse(record->ToServerRequest());
-            record->Destroy(segment);
+            if (const boost::shared_ptr<ServerRequest> request = Unpack(*record)) {
+                SendDeadResponse(request);
+            }
         } catch (const std::exception& e) {
             LOG4CPLUS_DEBUG(logger, "Server::SendDeadResponses => Exception: " << e.what());
         } catch (...) {

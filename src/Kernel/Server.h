@@ -135,6 +135,7 @@ private:
     bool ServeOne(const Callback& callback);
     bool TakeQueuedRecords();
     bool Admit(RequestChannel::Element& record);
+    boost::shared_ptr<ServerRequest> Unpack(Request& record);
     bool HandOver(const Callback& callback, const boost::shared_ptr<ServerRequest>& request);
     static bool IsResultSegment(const char* name);
     void AnswerDead(const boost::shared_ptr<ServerRequest>& request) const;
