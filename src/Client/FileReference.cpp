@@ -63,8 +63,8 @@ bool FileReference::Parse(const std::string& field, std::string& path) {
     return true;
 }
 
-// The file must be what a worker of this user writes: a regular file of
-// ours, readable by us alone, of a sane size. It is opened without following
+// The file must be what a worker writes: a regular file SpillFiles trusts
+// (ours and private, or the shared group's), of a sane size. It is opened without following
 // a link and without waiting (a FIFO would block), and checked on the open
 // descriptor, so that it cannot be swapped in between.
 bool FileReference::Resolve(std::string& field, std::string& error) {
