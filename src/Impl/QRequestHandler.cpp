@@ -129,8 +129,7 @@ bool QRequestHandler::Navigate(QString& target) {
     connect(frame, SIGNAL(javaScriptWindowObjectCleared()), this, SLOT(OnJavaScriptWindowObjectCleared()));
     frame->setScrollBarPolicy(Qt::Horizontal, Qt::ScrollBarAlwaysOff);
     frame->setScrollBarPolicy(Qt::Vertical, Qt::ScrollBarAlwaysOff);
-    const QRect screen = QApplication::desktop()->screenGeometry(-1);
-    page->setViewportSize(QSize(screen.right() - screen.left() + 1, screen.bottom() - screen.top() + 1));
+    page->setViewportSize(ViewportSize());
 
     bool posted = false;
     if (requestSet && url != QLatin1String(Blank)) {
@@ -143,6 +142,17 @@ bool QRequestHandler::Navigate(QString& target) {
         deadlineTimer->start(NonNegative(Option::Get<Option::Timeout>(options)));
     }
     return true;
+}
+
+// The request's viewport when it names a usable one, else the screen's size.
+QSize QRequestHandler::ViewportSize() const {
+    int width = 0;
+    int height = 0;
+    if (Option::Viewport::Parse(Option::Get<Option::Viewport>(options), width, height)) {
+        return QSize(width, height);
+    }
+    const QRect screen = QApplication::desktop()->screenGeometry(-1);
+    return QSize(screen.right() - screen.left() + 1, screen.bottom() - screen.top() + 1);
 }
 
 void QRequestHandler::ApplyOptions(QNetworkRequest& request, bool& posted) {

@@ -5,6 +5,7 @@
 
 #include <QNetworkRequest>
 #include <QObject>
+#include <QSize>
 #include <QString>
 #include <QUrl>
 #include <QVariant>
@@ -116,6 +117,7 @@ protected:
     bool requestSet;
 
 private:
+    QSize ViewportSize() const;
     void ApplyOptions(QNetworkRequest& request, bool& posted);
     void ApplyDisable();
     void ApplyCookies();

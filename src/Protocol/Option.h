@@ -14,7 +14,8 @@ namespace Option {
 // The values of one request's options, in the fixed order in which options
 // are tried and visited everywhere: the nine of the protocol, then the
 // limits a client may add (a client that sends none gets their defaults).
-typedef std::tuple<bool, bool, int, bool, int, std::string, std::string, std::string, std::string, int, int, int>
+typedef std::tuple<bool, bool, int, bool, int, std::string, std::string, std::string, std::string, int, int, int,
+                   std::string>
     Tuple;
 
 // Each option is an empty tag type: its value type, its key in option maps,
@@ -112,6 +113,21 @@ struct MaxHeight {
     static Type Default() { return 65535; }
 };
 
+// The page's viewport as "WxH" (say "1024x768"), each side from 1 to
+// MaxSide pixels; empty, or a text that does not parse, keeps the screen's
+// size. Layout and what a viewport-sized snapshot shows follow it.
+struct Viewport {
+    typedef std::string Type;
+    static constexpr int Index = 12;
+    static constexpr int MaxSide = 16384;
+    static const char* Name() { return "viewport"; }
+    static Type Default() { return std::string(); }
+
+    // Reads "WxH" (decimal digits only) into width and height; returns
+    // false, leaving both alone, for any other text or a side out of range.
+    static bool Parse(const std::string& text, int& width, int& height);
+};
+
 // The options in tuple order, for code that is generated from the one list.
 template <class... Xs>
 struct List {
@@ -135,7 +151,7 @@ struct List {
 };
 
 typedef List<Snapshot, Coordinate, Keep, Tiva, Delay, Post, Script, Cookie, Disable, ResourceTimeout, Timeout,
-             MaxHeight>
+             MaxHeight, Viewport>
     All;
 
 // The element of options that belongs to option X.

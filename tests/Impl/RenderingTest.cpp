@@ -247,6 +247,20 @@ TEST_F(Rendering, TheSnapshotCoversTheWholePageAndShowsIt) {
     EXPECT_EQ(255, pixel(300, 50)[1]) << "white beside the block";
 }
 
+TEST_F(Rendering, TheViewportOptionSetsThePagesViewport) {
+    const std::string script = "document.body.setAttribute('data-size', innerWidth + 'x' + innerHeight)";
+    const Result sized = Render("/undated", Quick({{"viewport", std::string("640x360")}, {"script", script}}));
+    ASSERT_EQ(Outcome::Rendered, sized.outcome) << sized.error;
+    EXPECT_NE(std::string::npos, sized.body.find("data-size=\"640x360\"")) << sized.body;
+    const Result snapshot = Render("/undated", Quick({{"viewport", std::string("333x222")}, {"snapshot", true}}));
+    ASSERT_EQ(Outcome::Rendered, snapshot.outcome) << snapshot.error;
+    EXPECT_EQ(333, snapshot.snapshot.width);
+    EXPECT_EQ(222, snapshot.snapshot.height);
+    const Result unusable = Render("/undated", Quick({{"viewport", std::string("0x360")}, {"script", script}}));
+    ASSERT_EQ(Outcome::Rendered, unusable.outcome) << unusable.error;
+    EXPECT_NE(std::string::npos, unusable.body.find("data-size=\"800x600\"")) << "the screen's size: " << unusable.body;
+}
+
 TEST_F(Rendering, SeveralPagesInFlightAreServedBySpawnedHandlers) {
     std::vector<std::unique_ptr<PendingRequest>> pending;
     for (int k = 0; k < 5; ++k) {

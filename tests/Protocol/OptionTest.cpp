@@ -39,6 +39,7 @@ TEST(Option, DefaultsFillAnEmptyMap) {
     EXPECT_EQ(15000, Option::Get<Option::ResourceTimeout>(options));
     EXPECT_EQ(300000, Option::Get<Option::Timeout>(options));
     EXPECT_EQ(65535, Option::Get<Option::MaxHeight>(options));
+    EXPECT_EQ("", Option::Get<Option::Viewport>(options));
 }
 
 TEST(Option, TheLimitsAreReadFromTheirKeys) {
@@ -95,8 +96,30 @@ TEST(Option, ForEachVisitsTheOptionsInTupleOrder) {
     Option::Tuple options;
     Option::ForEach(options, [&seen](auto tag, auto&) { seen.push_back(decltype(tag)::Name()); });
     EXPECT_EQ((std::vector<std::string>{"snapshot", "coordinate", "keep", "tiva", "delay", "post", "script", "cookie",
-                                        "disable", "resourceTimeout", "timeout", "maxHeight"}),
+                                        "disable", "resourceTimeout", "timeout", "maxHeight", "viewport"}),
               seen);
+}
+
+TEST(OptionViewport, WidthAndHeightAreReadFromWxH) {
+    int width = 0;
+    int height = 0;
+    ASSERT_TRUE(Option::Viewport::Parse("1024x768", width, height));
+    EXPECT_EQ(1024, width);
+    EXPECT_EQ(768, height);
+    ASSERT_TRUE(Option::Viewport::Parse("1x16384", width, height));
+    EXPECT_EQ(1, width);
+    EXPECT_EQ(16384, height);
+}
+
+TEST(OptionViewport, AnyOtherTextLeavesTheSizeAlone) {
+    for (const char* text : {"", "x", "1024", "1024x", "x768", "0x768", "1024x0", "16385x10", "10x16385", "-5x10",
+                             "+5x10", " 5x10", "5x10 ", "5X10", "5x10x2", "99999999999x1", "5.0x10"}) {
+        int width = 7;
+        int height = 9;
+        EXPECT_FALSE(Option::Viewport::Parse(text, width, height)) << text;
+        EXPECT_EQ(7, width) << text;
+        EXPECT_EQ(9, height) << text;
+    }
 }
 
 TEST(OptionDisable, WordsAreSplitOnCommasAndSpacesAndLowerCased) {
