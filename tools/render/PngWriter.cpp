@@ -2,6 +2,7 @@
 
 #include <csetjmp>
 #include <cstdio>
+#include <fstream>
 
 #include <png.h>
 
@@ -10,52 +11,62 @@ namespace Render {
 
 namespace {
 
-// Owns the file and libpng's structures of one write.
-struct PngFile {
-    std::FILE* file = nullptr;
+// Owns libpng's structures of one encoding.
+struct PngEncoding {
     png_structp png = nullptr;
     png_infop info = nullptr;
 
-    ~PngFile() {
-        png_destroy_write_struct(&png, info != nullptr ? &info : nullptr);
-        if (file != nullptr) {
-            std::fclose(file);
-        }
-    }
+    ~PngEncoding() { png_destroy_write_struct(&png, info != nullptr ? &info : nullptr); }
 };
+
+void Append(png_structp png, png_bytep data, png_size_t length) {
+    static_cast<std::string*>(png_get_io_ptr(png))->append(reinterpret_cast<const char*>(data), length);
+}
+
+void Flush(png_structp) {}
 
 } // namespace
 
+bool PngWriter::Encode(const unsigned char* pixels, int width, int height, std::size_t stride, std::string& out,
+                       std::string& error) const {
+    out.clear();
+    PngEncoding encoding;
+    encoding.png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    encoding.info = encoding.png != nullptr ? png_create_info_struct(encoding.png) : nullptr;
+    if (encoding.info == nullptr) {
+        error = "PNG encoding failed: no memory";
+        return false;
+    }
+    png_structp png = encoding.png;
+    if (setjmp(png_jmpbuf(png)) != 0) {
+        out.clear();
+        error = "PNG encoding failed";
+        return false;
+    }
+    png_set_write_fn(png, &out, &Append, &Flush);
+    png_set_IHDR(png, encoding.info, static_cast<png_uint_32>(width), static_cast<png_uint_32>(height), 8,
+                 PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_set_filter(png, 0, PNG_FILTER_NONE);
+    png_set_compression_level(png, zlibLevel);
+    png_write_info(png, encoding.info);
+    for (int y = 0; y < height; ++y) {
+        png_write_row(png, const_cast<png_bytep>(pixels + static_cast<std::size_t>(y) * stride));
+    }
+    png_write_end(png, encoding.info);
+    return true;
+}
+
 bool PngWriter::Write(const std::string& path, const Browser::Client::Snapshot& snapshot, std::string& error) const {
-    PngFile out;
-    out.file = std::fopen(path.c_str(), "wb");
-    out.png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-    out.info = out.png != nullptr ? png_create_info_struct(out.png) : nullptr;
-    if (out.file == nullptr || out.info == nullptr) {
-        error = "cannot write " + path;
+    std::string encoded;
+    if (!Encode(snapshot.rgb.data(), snapshot.width, snapshot.height, 3 * static_cast<std::size_t>(snapshot.width),
+                encoded, error)) {
+        error = "cannot write " + path + ": " + error;
         return false;
     }
-    if (setjmp(png_jmpbuf(out.png)) != 0) {
-        std::fclose(out.file);
-        out.file = nullptr;
-        std::remove(path.c_str());
-        error = "cannot write " + path + ": PNG encoding failed";
-        return false;
-    }
-    png_init_io(out.png, out.file);
-    png_set_IHDR(out.png, out.info, static_cast<png_uint_32>(snapshot.width), static_cast<png_uint_32>(snapshot.height),
-                 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-    png_set_filter(out.png, 0, PNG_FILTER_NONE);
-    png_set_compression_level(out.png, zlibLevel);
-    png_write_info(out.png, out.info);
-    const std::size_t rowBytes = 3 * static_cast<std::size_t>(snapshot.width);
-    for (int y = 0; y < snapshot.height; ++y) {
-        png_write_row(out.png, const_cast<png_bytep>(snapshot.rgb.data() + y * rowBytes));
-    }
-    png_write_end(out.png, out.info);
-    if (std::fflush(out.file) != 0 || std::ferror(out.file) != 0) {
-        std::fclose(out.file);
-        out.file = nullptr;
+    std::ofstream file(path, std::ios::binary | std::ios::trunc);
+    file.write(encoded.data(), static_cast<std::streamsize>(encoded.size()));
+    file.close();
+    if (!file) {
         std::remove(path.c_str());
         error = "cannot write " + path;
         return false;
