@@ -1,0 +1,515 @@
+// orvo-serve end to end: the service runs as its own process with real
+// workers, pages come from a test HTTP server on 127.0.0.1, and the tests
+// talk HTTP to the service.
+
+#include <algorithm>
+#include <chrono>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <QByteArray>
+#include <QImage>
+#include <boost/algorithm/string/predicate.hpp>
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/address.hpp>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/read.hpp>
+#include <boost/asio/write.hpp>
+#include <boost/filesystem.hpp>
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <signal.h>
+#include <unistd.h>
+
+#include "Common/ChildProcess.h"
+#include "Common/HttpClient.h"
+#include "Common/Occurrences.h"
+#include "Common/TemporaryDirectory.h"
+#include "Common/TestHttpServer.h"
+
+namespace {
+
+using OrvoTest::HttpClient;
+using OrvoTest::TestHttpServer;
+using nlohmann::json;
+
+TestHttpServer::Response Html(const std::string& body, int status = 200) {
+    TestHttpServer::Response response;
+    response.status = status;
+    response.headers = {{"Content-Type", "text/html; charset=utf-8"}};
+    response.body = body;
+    return response;
+}
+
+// The pages the tests render; see the tests for what each shows.
+TestHttpServer::Response Site(const TestHttpServer::Request& request) {
+    const std::string& target = request.target;
+    if (boost::starts_with(target, "/page")) {
+        return Html("<html><head><title>Page &amp; &lt;" + target + "&gt;</title></head><body><p id=\"p\">text of "
+                    + target + "</p></body></html>");
+    }
+    if (target == "/tall") {
+        return Html("<html><body style=\"margin:0\"><div style=\"background:#ff0000;width:100%;height:2000px\">"
+                    "</div><div style=\"background:#0000ff;height:1000px\"></div></body></html>");
+    }
+    if (target == "/echo") {
+        const auto cookie = request.headers.find("cookie");
+        return Html("<html><body><p id=\"method\">" + request.method + "</p><p id=\"body\">" + request.body
+                    + "</p><p id=\"cookie\">" + (cookie == request.headers.end() ? "" : cookie->second)
+                    + "</p></body></html>");
+    }
+    if (target == "/pictured") {
+        return Html("<html><body><img src=\"/picture.png\" width=\"10\" height=\"10\"></body></html>");
+    }
+    if (boost::starts_with(target, "/held")) {
+        TestHttpServer::Response held;
+        held.hold = true;
+        return held;
+    }
+    if (boost::starts_with(target, "/slow")) {
+        TestHttpServer::Response slow = Html("<html><body><p>slow " + target + "</p></body></html>");
+        slow.delayMs = 1500;
+        return slow;
+    }
+    return Html("<html><body>not found</body></html>", 404);
+}
+
+// The process ids of pid's children.
+std::vector<pid_t> Children(pid_t pid) {
+    std::vector<pid_t> children;
+    const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
+    boost::system::error_code error;
+    for (boost::filesystem::directory_iterator task(tasks, error), end; !error && task != end; task.increment(error)) {
+        std::ifstream list(task->path().string() + "/children");
+        for (pid_t child = 0; list >> child;) {
+            children.push_back(child);
+        }
+    }
+    return children;
+}
+
+bool Alive(pid_t pid) {
+    return ::kill(pid, 0) == 0;
+}
+
+template <class Condition>
+bool WaitFor(Condition condition, int timeoutMs = 30000) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > end) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
+}
+
+// The names in /dev/shm that name pid: its workers' and its clients'.
+std::vector<std::string> SharedObjectsOf(const std::vector<pid_t>& pids) {
+    std::vector<std::string> found;
+    for (boost::filesystem::directory_iterator entry("/dev/shm"), end; entry != end; ++entry) {
+        const std::string name = entry->path().filename().string();
+        for (const pid_t pid : pids) {
+            if (name.find("_" + std::to_string(pid) + "_") != std::string::npos) {
+                found.push_back(name);
+            }
+        }
+    }
+    return found;
+}
+
+QImage Picture(const std::string& bytes) {
+    return QImage::fromData(reinterpret_cast<const uchar*>(bytes.data()), static_cast<int>(bytes.size()));
+}
+
+// Runs orvo-serve on a port of its own, logging into a temporary directory;
+// the test ends it with SIGTERM and checks that it stopped cleanly.
+class OrvoServe : public ::testing::Test {
+protected:
+    OrvoServe() : server(&Site) {}
+
+    ~OrvoServe() override {
+        if (process) {
+            Stop();
+        }
+    }
+
+    void Start(const std::vector<std::string>& arguments = {}, const std::vector<std::string>& environment = {}) {
+        std::vector<std::string> argv{ORVO_SERVE_BINARY, "--listen", "127.0.0.1:0", "--log", LogPath()};
+        argv.insert(argv.end(), arguments.begin(), arguments.end());
+        std::vector<std::string> settings{"DISPLAY=", "WAYLAND_DISPLAY=", "QT_QPA_PLATFORM="};
+        settings.insert(settings.end(), environment.begin(), environment.end());
+        const std::string output = directory.path + "/serve.out";
+        process.reset(new OrvoTest::ChildProcess([argv, settings, output] {
+            for (const std::string& setting : settings) {
+                ::putenv(const_cast<char*>(setting.c_str()));
+            }
+            std::freopen(output.c_str(), "a", stdout);
+            std::freopen(output.c_str(), "a", stderr);
+            std::vector<char*> args;
+            for (const std::string& arg : argv) {
+                args.push_back(const_cast<char*>(arg.c_str()));
+            }
+            args.push_back(nullptr);
+            ::execv(args[0], args.data());
+            return 127;
+        }));
+        const std::string marker = "orvo-serve: listening on 127.0.0.1:";
+        ASSERT_TRUE(WaitFor([&] { return Log().find(marker) != std::string::npos; })) << Log();
+        const std::string log = Log();
+        port = static_cast<unsigned short>(std::stoi(log.substr(log.find(marker) + marker.size())));
+        client.reset(new HttpClient(port));
+    }
+
+    // SIGTERM; returns the exit status. Workers still there afterwards fail
+    // the test and are killed.
+    int Stop() {
+        const std::vector<pid_t> workers = Children(process->Pid());
+        ::kill(process->Pid(), SIGTERM);
+        const int status = process->Wait(120000);
+        for (const pid_t worker : workers) {
+            if (!WaitFor([worker] { return !Alive(worker); }, 1000)) {
+                ADD_FAILURE() << "worker " << worker << " outlived the service";
+                ::kill(worker, SIGKILL);
+            }
+        }
+        process.reset();
+        return status;
+    }
+
+    std::string LogPath() const { return directory.path + "/serve.log"; }
+    std::string Log() const { return directory.Read("serve.log"); }
+
+    // A render request's target with url and further arguments.
+    std::string Target(const std::string& endpoint, const std::string& page, const std::string& more = "") const {
+        return "/" + endpoint + "?url=" + HttpClient::Encode(server.Url(page)) + more;
+    }
+
+    // Whether the service's metrics hold line; the fetch is counted.
+    bool MetricsShow(const std::string& line) { return client->Get("/metrics").body.find(line) != std::string::npos; }
+
+    // The workers the service runs now.
+    std::vector<pid_t> Workers() const { return Children(process->Pid()); }
+
+    TestHttpServer server;
+    OrvoTest::TemporaryDirectory directory;
+    std::unique_ptr<OrvoTest::ChildProcess> process;
+    unsigned short port = 0;
+    std::unique_ptr<HttpClient> client;
+};
+
+void ExpectError(const HttpClient::Response& response, int status, const std::string& type) {
+    EXPECT_EQ(status, response.status) << response.body;
+    EXPECT_EQ("application/json", response.headers.at("content-type"));
+    const json error = json::parse(response.body);
+    EXPECT_EQ(status, error.at("error"));
+    EXPECT_EQ(type, error.at("type"));
+    EXPECT_TRUE(error.at("description").is_string());
+    EXPECT_TRUE(error.at("info").is_object());
+}
+
+TEST_F(OrvoServe, RenderHtmlAnswersGetAndJsonPostAlike) {
+    Start({"--workers", "1"});
+    const HttpClient::Response got = client->Get(Target("render.html", "/page1"));
+    ASSERT_EQ(200, got.status) << got.body;
+    EXPECT_EQ("text/html; charset=utf-8", got.headers.at("content-type"));
+    EXPECT_NE(std::string::npos, got.body.find("<p id=\"p\">text of /page1</p>")) << got.body;
+    const json arguments = {{"url", server.Url("/page2")}};
+    const HttpClient::Response posted = client->Post("/render.html", arguments.dump(), "application/json");
+    ASSERT_EQ(200, posted.status) << posted.body;
+    EXPECT_NE(std::string::npos, posted.body.find("<p id=\"p\">text of /page2</p>")) << posted.body;
+    EXPECT_EQ(0, Stop());
+}
+
+TEST_F(OrvoServe, RenderPngShowsTheViewportOrTheWholePageScaledToWidth) {
+    Start({"--workers", "1"});
+    const HttpClient::Response viewport = client->Get(Target("render.png", "/tall"));
+    ASSERT_EQ(200, viewport.status) << viewport.body;
+    EXPECT_EQ("image/png", viewport.headers.at("content-type"));
+    const QImage shown = Picture(viewport.body);
+    EXPECT_EQ(1024, shown.width());
+    EXPECT_EQ(768, shown.height());
+    EXPECT_EQ(qRgb(255, 0, 0), shown.pixel(500, 700));
+
+    const json arguments = {{"url", server.Url("/tall")}, {"render_all", 1}, {"width", 256}, {"viewport", "512x300"}};
+    const HttpClient::Response whole = client->Post("/render.png", arguments.dump(), "application/json");
+    ASSERT_EQ(200, whole.status) << whole.body;
+    const QImage page = Picture(whole.body);
+    EXPECT_EQ(256, page.width()) << "scaled from 512";
+    EXPECT_EQ(1500, page.height()) << "3000 px of page, halved";
+    EXPECT_EQ(qRgb(255, 0, 0), page.pixel(128, 900));
+    EXPECT_EQ(qRgb(0, 0, 255), page.pixel(128, 1300));
+    EXPECT_EQ(0, Stop());
+}
+
+TEST_F(OrvoServe, RenderJpegTakesItsQuality) {
+    Start({"--workers", "1"});
+    const HttpClient::Response fine = client->Get(Target("render.jpeg", "/page", "&quality=95"));
+    const json arguments = {{"url", server.Url("/page")}, {"quality", 5}};
+    const HttpClient::Response coarse = client->Post("/render.jpeg", arguments.dump(), "application/json");
+    ASSERT_EQ(200, fine.status) << fine.body;
+    ASSERT_EQ(200, coarse.status) << coarse.body;
+    EXPECT_EQ("image/jpeg", fine.headers.at("content-type"));
+    EXPECT_EQ(QSize(1024, 768), Picture(fine.body).size());
+    EXPECT_EQ(QSize(1024, 768), Picture(coarse.body).size());
+    EXPECT_LT(coarse.body.size(), fine.body.size());
+    EXPECT_EQ(0, Stop());
+}
+
+TEST_F(OrvoServe, RenderJsonDescribesThePageAndCarriesWhatIsAskedFor) {
+    Start({"--workers", "1"});
+    const HttpClient::Response plain = client->Get(Target("render.json", "/page3", "&viewport=800x600"));
+    ASSERT_EQ(200, plain.status) << plain.body;
+    EXPECT_EQ("application/json", plain.headers.at("content-type"));
+    const json page = json::parse(plain.body);
+    EXPECT_EQ(server.Url("/page3"), page.at("url"));
+    EXPECT_EQ(server.Url("/page3"), page.at("requestedUrl"));
+    EXPECT_EQ("Page & </page3>", page.at("title"));
+    EXPECT_EQ(json::array({0, 0, 800, 600}), page.at("geometry"));
+    EXPECT_FALSE(page.contains("html") || page.contains("png") || page.contains("jpeg")) << plain.body;
+
+    const json arguments = {{"url", server.Url("/page4")}, {"html", 1}, {"png", true}, {"jpeg", 1}};
+    const HttpClient::Response full = client->Post("/render.json", arguments.dump(), "application/json");
+    ASSERT_EQ(200, full.status) << full.body;
+    const json all = json::parse(full.body);
+    EXPECT_NE(std::string::npos, all.at("html").get<std::string>().find("text of /page4"));
+    const auto image = [&all](const char* key) {
+        return Picture(QByteArray::fromBase64(QByteArray::fromStdString(all.at(key).get<std::string>())).toStdString());
+    };
+    EXPECT_EQ(QSize(1024, 768), image("png").size());
+    EXPECT_EQ(QSize(1024, 768), image("jpeg").size());
+    EXPECT_EQ(0, Stop());
+}
+
+TEST_F(OrvoServe, ArgumentsReachThePage) {
+    Start({"--workers", "1"});
+    const json posted = {{"url", server.Url("/echo")},
+                         {"http_method", "POST"},
+                         {"body", "a=1&b=two"},
+                         {"cookies", "x=1; y=2"},
+                         {"js_source", "document.body.setAttribute('data-size', innerWidth + 'x' + innerHeight)"},
+                         {"viewport", "640x480"},
+                         {"wait", 0.1}};
+    const HttpClient::Response echo = client->Post("/render.html", posted.dump(), "application/json");
+    ASSERT_EQ(200, echo.status) << echo.body;
+    EXPECT_NE(std::string::npos, echo.body.find("<p id=\"method\">POST</p><p id=\"body\">a=1&amp;b=two</p>"))
+        << echo.body;
+    EXPECT_NE(std::string::npos, echo.body.find("<p id=\"cookie\">x=1; y=2</p>")) << echo.body;
+    EXPECT_NE(std::string::npos, echo.body.find("data-size=\"640x480\"")) << echo.body;
+
+    ASSERT_EQ(200, client->Get(Target("render.html", "/pictured", "&images=0")).status);
+    EXPECT_FALSE(server.Got("/picture.png")) << "images=0 loads no image";
+    ASSERT_EQ(200, client->Get(Target("render.html", "/pictured")).status);
+    EXPECT_TRUE(server.Got("/picture.png"));
+    EXPECT_EQ(0, Stop());
+}
+
+TEST_F(OrvoServe, BadArgumentsAreNamed) {
+    Start({"--workers", "1", "--max-timeout", "20"});
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"/render.html", "url"},
+        {"/render.html?url=ftp%3A%2F%2F127.0.0.1%2F", "url"},
+        {"/render.html?url=file%3A%2F%2F%2Fetc%2Fpasswd", "url"},
+        {Target("render.html", "/page", "&timeout=21"), "timeout"},
+        {Target("render.html", "/page", "&timeout=0"), "timeout"},
+        {Target("render.html", "/page", "&wait=11"), "wait"},
+        {Target("render.png", "/page", "&viewport=10x"), "viewport"},
+        {Target("render.jpeg", "/page", "&quality=101"), "quality"},
+        {Target("render.json", "/page", "&html=yes"), "html"},
+        {Target("render.html", "/page", "&http_method=PUT"), "http_method"},
+        {Target("render.html", "/page", "&body=x"), "body"},
+    };
+    for (const auto& bad : cases) {
+        const HttpClient::Response response = client->Get(bad.first);
+        ExpectError(response, 400, "BadOption");
+        EXPECT_EQ(bad.second, json::parse(response.body).at("info").at("argument")) << bad.first;
+    }
+    ExpectError(client->Post("/render.html", "[1]", "application/json"), 400, "BadOption");
+    ExpectError(client->Post("/render.html", "{\"url\": null}", "application/json"), 400, "BadOption");
+    ExpectError(client->Post("/render.html", "url=x", "text/plain"), 400, "BadOption");
+    EXPECT_TRUE(server.Received().empty()) << "no bad request reaches a page";
+    EXPECT_EQ(0, Stop());
+}
+
+TEST_F(OrvoServe, NavigationErrorsAre502WithTheirCause) {
+    Start({"--workers", "1"});
+    const HttpClient::Response missing = client->Get(Target("render.html", "/missing"));
+    ExpectError(missing, 502, "RenderError");
+    EXPECT_EQ(404, json::parse(missing.body).at("info").at("code"));
+    const HttpClient::Response refused =
+        client->Get("/render.png?url=" + HttpClient::Encode("http://127.0.0.1:9/"));
+    ExpectError(refused, 502, "RenderError");
+    EXPECT_EQ("Network", json::parse(refused.body).at("info").at("type"));
+    EXPECT_EQ(0, Stop());
+}
+
+TEST_F(OrvoServe, OtherRequestsGetTheirHttpErrors) {
+    Start({"--workers", "1"});
+    ExpectError(client->Get("/render.gif?url=x"), 404, "NotFound");
+    ExpectError(client->Send("DELETE", "/render.html", "", ""), 405, "MethodNotAllowed");
+    ExpectError(client->Post("/_ping", "{}", "application/json"), 405, "MethodNotAllowed");
+    const std::string big = json{{"url", server.Url("/page")}, {"js_source", std::string(1024 * 1024, ' ')}}.dump();
+    ExpectError(client->Post("/render.html", big, "application/json"), 413, "RequestTooLarge");
+    EXPECT_EQ(0, Stop());
+}
+
+TEST_F(OrvoServe, PingAndMetricsDescribeTheService) {
+    Start({"--workers", "2"});
+    ASSERT_TRUE(WaitFor([&] { return MetricsShow("orvo_serve_workers_ready 2\n"); }));
+    ASSERT_EQ(200, client->Get(Target("render.html", "/page")).status);
+    ASSERT_EQ(400, client->Get("/render.html").status);
+    const json ping = json::parse(client->Get("/_ping").body);
+    EXPECT_EQ("ok", ping.at("status"));
+    EXPECT_GT(ping.at("rss").get<long>(), 1000000);
+    EXPECT_GT(ping.at("maxrss").get<long>(), 1000);
+    const HttpClient::Response metrics = client->Get("/metrics");
+    ASSERT_EQ(200, metrics.status);
+    EXPECT_TRUE(boost::starts_with(metrics.headers.at("content-type"), "text/plain"));
+    for (const char* line : {"orvo_serve_requests_total{endpoint=\"render.html\",outcome=\"ok\"} 1\n",
+                             "orvo_serve_requests_total{endpoint=\"render.html\",outcome=\"bad_option\"} 1\n",
+                             "orvo_serve_requests_total{endpoint=\"_ping\",outcome=\"ok\"} 1\n",
+                             "orvo_serve_render_seconds_count 1\n", "orvo_serve_render_seconds_bucket{le=\"+Inf\"} 1\n",
+                             "orvo_serve_queue_length 0\n", "orvo_serve_workers_busy 0\n",
+                             "orvo_serve_workers_ready 2\n", "orvo_serve_workers_restarted_total 0\n"}) {
+        EXPECT_NE(std::string::npos, metrics.body.find(line)) << line << metrics.body;
+    }
+    EXPECT_EQ(0, Stop());
+}
+
+TEST_F(OrvoServe, EveryRequestIsLoggedOnOneLine) {
+    Start({"--workers", "1"});
+    ASSERT_EQ(200, client->Get(Target("render.html", "/page?a=1")).status);
+    ASSERT_EQ(400, client->Get("/render.png?url=%22%0Aforged").status);
+    EXPECT_EQ(0, Stop());
+    std::vector<std::string> lines;
+    std::istringstream log(Log());
+    for (std::string line; std::getline(log, line);) {
+        if (line.find(" render.") != std::string::npos) {
+            lines.push_back(line);
+        }
+    }
+    ASSERT_EQ(2u, lines.size()) << Log();
+    const std::string rendered = " 127.0.0.1 render.html \"" + server.Url("/page?a=1") + "\" 200 ";
+    EXPECT_NE(std::string::npos, lines[0].find(rendered)) << lines[0];
+    EXPECT_NE(std::string::npos, lines[1].find(" 127.0.0.1 render.png \"\\\"\\nforged\" 400 ")) << lines[1];
+    EXPECT_EQ('Z', lines[0][23]) << "UTC time to the millisecond first: " << lines[0];
+}
+
+TEST_F(OrvoServe, AFullQueueIsAnswered503AtOnce) {
+    Start({"--workers", "1", "--in-flight", "1", "--max-queue", "1"});
+    HttpClient first(port);
+    HttpClient second(port);
+    std::thread inFlight([&] { EXPECT_EQ(504, first.Get(Target("render.html", "/held1", "&timeout=6")).status); });
+    ASSERT_TRUE(WaitFor([&] { return server.Got("/held1"); }));
+    std::thread queued([&] { EXPECT_EQ(504, second.Get(Target("render.html", "/held2", "&timeout=3")).status); });
+    ASSERT_TRUE(WaitFor([&] { return MetricsShow("orvo_serve_queue_length 1\n"); }));
+    const HttpClient::Response refused = client->Get(Target("render.html", "/page"));
+    ExpectError(refused, 503, "QueueFull");
+    EXPECT_EQ("1", refused.headers.at("retry-after"));
+    EXPECT_EQ(0, OrvoTest::Occurrences(Log(), " 504 ")) << "refused while both others still wait";
+    inFlight.join();
+    queued.join();
+    EXPECT_FALSE(server.Got("/held2")) << "its deadline passed while it waited";
+    EXPECT_EQ(0, Stop());
+}
+
+TEST_F(OrvoServe, APagePastItsDeadlineIs504WhileOthersAreServed) {
+    Start({"--workers", "1", "--in-flight", "4"});
+    HttpClient other(port);
+    std::thread late([&] {
+        const HttpClient::Response response = other.Get(Target("render.html", "/held", "&timeout=2"));
+        ExpectError(response, 504, "GlobalTimeoutError");
+    });
+    ASSERT_TRUE(WaitFor([&] { return server.Got("/held"); }));
+    EXPECT_EQ(200, client->Get(Target("render.html", "/page5")).status);
+    late.join();
+    EXPECT_EQ(200, client->Get(Target("render.html", "/page6")).status) << "still serving after the 504";
+    EXPECT_EQ(0, Stop());
+}
+
+TEST_F(OrvoServe, FortyConcurrentRequestsAreAllAnswered) {
+    Start({"--workers", "2"});
+    std::vector<std::thread> clients;
+    std::vector<int> statuses(40);
+    std::vector<std::string> bodies(40);
+    for (int k = 0; k < 40; ++k) {
+        clients.emplace_back([&, k] {
+            HttpClient own(port);
+            const HttpClient::Response response = own.Get(Target("render.html", "/page" + std::to_string(k)));
+            statuses[static_cast<std::size_t>(k)] = response.status;
+            bodies[static_cast<std::size_t>(k)] = response.body;
+        });
+    }
+    for (std::thread& thread : clients) {
+        thread.join();
+    }
+    for (int k = 0; k < 40; ++k) {
+        EXPECT_EQ(200, statuses[static_cast<std::size_t>(k)]) << bodies[static_cast<std::size_t>(k)];
+        EXPECT_NE(std::string::npos, bodies[static_cast<std::size_t>(k)].find("text of /page" + std::to_string(k) + "<"));
+    }
+    EXPECT_EQ(0, Stop());
+}
+
+TEST_F(OrvoServe, ARequestLostWithItsWorkerIsSentToAFreshOne) {
+    Start({"--workers", "1"});
+    ASSERT_TRUE(WaitFor([&] { return Workers().size() == 1; }));
+    const pid_t doomed = Workers().front();
+    HttpClient other(port);
+    std::thread slow([&] {
+        const HttpClient::Response response = other.Get(Target("render.html", "/slow"));
+        EXPECT_EQ(200, response.status) << response.body;
+        EXPECT_NE(std::string::npos, response.body.find("slow /slow"));
+    });
+    ASSERT_TRUE(WaitFor([&] { return server.Got("/slow"); }));
+    ::kill(doomed, SIGKILL);
+    slow.join();
+    int sent = 0;
+    for (const auto& request : server.Received()) {
+        sent += request.target == "/slow" ? 1 : 0;
+    }
+    EXPECT_EQ(2, sent) << "sent again to the fresh worker";
+    EXPECT_TRUE(MetricsShow("orvo_serve_workers_restarted_total 1\n"));
+    EXPECT_EQ(0, Stop());
+}
+
+TEST_F(OrvoServe, SigtermFinishesWhatIsInFlightAndLeavesNothing) {
+    Start({"--workers", "2"});
+    ASSERT_TRUE(WaitFor([&] { return Workers().size() == 2; }));
+    const std::vector<pid_t> workers = Workers();
+    HttpClient other(port);
+    std::thread slow([&] {
+        const HttpClient::Response response = other.Get(Target("render.html", "/slow-at-stop"));
+        EXPECT_EQ(200, response.status) << response.body;
+    });
+    ASSERT_TRUE(WaitFor([&] { return server.Got("/slow-at-stop"); }));
+    const pid_t service = process->Pid();
+    EXPECT_EQ(0, Stop());
+    slow.join();
+    for (const pid_t worker : workers) {
+        EXPECT_FALSE(Alive(worker));
+    }
+    std::vector<pid_t> pids = workers;
+    pids.push_back(service);
+    EXPECT_EQ(std::vector<std::string>(), SharedObjectsOf(pids));
+    EXPECT_THROW(HttpClient(port).Get("/_ping"), boost::system::system_error);
+}
+
+TEST_F(OrvoServe, ASilentClientIsDisconnected) {
+    Start({"--workers", "1"}, {"ORVO_TEST_TIME_DIVISOR=30"});
+    boost::asio::io_context context;
+    boost::asio::ip::tcp::socket socket(context);
+    socket.connect({boost::asio::ip::make_address("127.0.0.1"), port});
+    boost::asio::write(socket, boost::asio::buffer(std::string("GET /_ping HTTP/1.1\r\nHost: x\r\n")));
+    char byte = 0;
+    boost::system::error_code error;
+    boost::asio::read(socket, boost::asio::buffer(&byte, 1), error);
+    EXPECT_EQ(boost::asio::error::eof, error) << "the service closed the connection";
+    EXPECT_EQ(200, client->Get("/_ping").status);
+    EXPECT_EQ(0, Stop());
+}
+
+} // namespace

@@ -1,0 +1,151 @@
+// orvo-serve: an HTTP rendering service in front of a pool of workers.
+// See --help.
+
+#include <algorithm>
+#include <chrono>
+#include <iostream>
+#include <string>
+#include <thread>
+
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/address.hpp>
+#include <boost/asio/signal_set.hpp>
+#include <boost/asio/steady_timer.hpp>
+#include <boost/asio/thread_pool.hpp>
+#include <boost/program_options.hpp>
+
+#include "Client/StaleObjects.h"
+#include "serve/AccessLog.h"
+#include "serve/HttpService.h"
+#include "serve/Metrics.h"
+#include "serve/RenderPool.h"
+
+namespace {
+
+namespace options = boost::program_options;
+using namespace Orvo::Serve;
+
+const int UsageStatus = 2;
+// How often a stopping service looks whether its last answers are out.
+const int StopPollMs = 50;
+
+struct Settings {
+    std::string listen = "127.0.0.1:8050";
+    int workers = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+    int inFlight = 8;
+    int maxQueue = 200;
+    int maxTimeout = 90;
+    bool allowFileUrls = false;
+    std::string log;
+};
+
+options::options_description Description(Settings& settings) {
+    options::options_description description("orvo-serve [options]: renders pages over HTTP with Orvo Browser workers");
+    description.add_options()
+        ("help,h", "show this help")
+        ("listen", options::value(&settings.listen)->default_value(settings.listen), "HOST:PORT to listen on")
+        ("workers", options::value(&settings.workers)->default_value(settings.workers), "workers (default: one per core)")
+        ("in-flight", options::value(&settings.inFlight)->default_value(settings.inFlight), "requests outstanding per worker")
+        ("max-queue", options::value(&settings.maxQueue)->default_value(settings.maxQueue),
+         "render requests that may wait for a worker; more are answered 503")
+        ("max-timeout", options::value(&settings.maxTimeout)->default_value(settings.maxTimeout),
+         "the largest timeout argument, in seconds")
+        ("allow-file-urls", options::bool_switch(&settings.allowFileUrls), "let requests load file: URLs")
+        ("log", options::value(&settings.log), "append the access log and the workers' output to FILE");
+    return description;
+}
+
+boost::asio::ip::tcp::endpoint ListenAddress(const std::string& text) {
+    const std::size_t colon = text.rfind(':');
+    if (colon == std::string::npos) {
+        throw std::invalid_argument("--listen takes HOST:PORT, not '" + text + "'");
+    }
+    const int port = std::stoi(text.substr(colon + 1));
+    if (port < 0 || port > 65535) {
+        throw std::invalid_argument("--listen: no such port: " + text.substr(colon + 1));
+    }
+    return {boost::asio::ip::make_address(text.substr(0, colon)), static_cast<unsigned short>(port)};
+}
+
+void CheckSettings(const Settings& settings) {
+    if (settings.workers < 1 || settings.inFlight < 1 || settings.maxQueue < 0 || settings.maxTimeout < 1) {
+        throw std::invalid_argument("--workers, --in-flight and --max-timeout take 1 or more, --max-queue 0 or more");
+    }
+}
+
+// Once stopping: waits for the answers still owed (at most maxTimeout
+// seconds and the pool's grace), then stops the io_context.
+void AwaitAnswers(boost::asio::steady_timer& timer, HttpService& service, std::chrono::steady_clock::time_point end,
+                  boost::asio::io_context& io) {
+    if (service.Unanswered() == 0 || std::chrono::steady_clock::now() >= end) {
+        io.stop();
+        return;
+    }
+    timer.expires_after(std::chrono::milliseconds(StopPollMs));
+    timer.async_wait([&timer, &service, end, &io](boost::system::error_code) { AwaitAnswers(timer, service, end, io); });
+}
+
+int Serve(const Settings& settings) {
+    const boost::asio::ip::tcp::endpoint address = ListenAddress(settings.listen);
+    AccessLog log(settings.log);
+    Orvo::Browser::Client::StaleObjects::Sweep();
+    RenderPool::Settings poolSettings;
+    poolSettings.workers = settings.workers;
+    poolSettings.inFlight = settings.inFlight;
+    poolSettings.maxQueue = static_cast<std::size_t>(settings.maxQueue);
+    poolSettings.allowFileUrls = settings.allowFileUrls;
+    poolSettings.workerLog = settings.log;
+    RenderPool pool(poolSettings);
+    Metrics metrics;
+    boost::asio::io_context io;
+    boost::asio::thread_pool encoders(std::max(1u, std::thread::hardware_concurrency()));
+    HttpService service(io, encoders, pool, metrics, log, {settings.maxTimeout, settings.allowFileUrls});
+    service.Listen(address);
+    log.Message("listening on " + service.LocalEndpoint().address().to_string() + ":"
+                + std::to_string(service.LocalEndpoint().port()) + " with " + std::to_string(settings.workers)
+                + " workers");
+    boost::asio::signal_set signals(io, SIGINT, SIGTERM);
+    boost::asio::steady_timer stopTimer(io);
+    signals.async_wait([&](boost::system::error_code error, int signal) {
+        if (error) {
+            return;
+        }
+        log.Message(std::string("stopping on ") + (signal == SIGINT ? "SIGINT" : "SIGTERM"));
+        service.StopAccepting();
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(settings.maxTimeout)
+                         + std::chrono::milliseconds(RenderPool::GraceMs);
+        AwaitAnswers(stopTimer, service, end, io);
+    });
+    io.run();
+    pool.Stop();
+    encoders.join();
+    log.Message("stopped");
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    Settings settings;
+    const options::options_description description = Description(settings);
+    try {
+        options::variables_map values;
+        options::store(options::command_line_parser(argc, argv).options(description).run(), values);
+        options::notify(values);
+        if (values.count("help") != 0) {
+            std::cout << description;
+            return 0;
+        }
+        CheckSettings(settings);
+        ListenAddress(settings.listen);
+    } catch (const std::exception& e) {
+        std::cerr << "orvo-serve: " << e.what() << "\nTry 'orvo-serve --help'.\n";
+        return UsageStatus;
+    }
+    try {
+        return Serve(settings);
+    } catch (const std::exception& e) {
+        std::cerr << "orvo-serve: " << e.what() << "\n";
+        return 1;
+    }
+}

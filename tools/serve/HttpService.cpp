@@ -1,0 +1,214 @@
+#include "HttpService.h"
+
+#include <boost/algorithm/string/predicate.hpp>
+#include <boost/asio/post.hpp>
+#include <boost/asio/steady_timer.hpp>
+
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <fstream>
+
+#include "BadArgument.h"
+#include "HttpSession.h"
+
+namespace Orvo {
+namespace Serve {
+
+namespace http = boost::beast::http;
+using boost::asio::ip::tcp;
+
+namespace {
+
+const int BacklogRetryAfterSeconds = 1;
+
+bool FindEndpoint(const std::string& path, Endpoint& endpoint) {
+    static const std::pair<const char*, Endpoint> endpoints[] = {{"/render.html", Endpoint::Html},
+                                                                 {"/render.png", Endpoint::Png},
+                                                                 {"/render.jpeg", Endpoint::Jpeg},
+                                                                 {"/render.json", Endpoint::Json}};
+    for (const auto& entry : endpoints) {
+        if (path == entry.first) {
+            endpoint = entry.second;
+            return true;
+        }
+    }
+    return false;
+}
+
+long ResidentBytes() {
+    std::ifstream statm("/proc/self/statm");
+    long size = 0;
+    long resident = 0;
+    statm >> size >> resident;
+    return resident * ::sysconf(_SC_PAGESIZE);
+}
+
+// The arguments of a render request: the query of a GET, the body of a
+// POST as a JSON object or a form.
+RenderArguments::Texts ReadTexts(const HttpService::Request& request, const std::string& query) {
+    if (request.method() == http::verb::get) {
+        return RenderArguments::FromQuery(query);
+    }
+    const std::string type(request[http::field::content_type]);
+    if (boost::algorithm::istarts_with(type, "application/json")) {
+        return RenderArguments::FromJson(request.body());
+    }
+    if (boost::algorithm::istarts_with(type, "application/x-www-form-urlencoded")) {
+        return RenderArguments::FromQuery(request.body());
+    }
+    throw BadArgument("Content-Type", "a POST's body must be application/json or application/x-www-form-urlencoded");
+}
+
+} // namespace
+
+// A request being answered: where it came from, its answer's way back,
+// and for a render request its task and deadline timer.
+struct HttpService::Exchange {
+    Exchange(boost::asio::io_context& io, std::string client, std::string endpoint, Clock::time_point arrival,
+             Answer answer)
+        : client(std::move(client)), endpoint(std::move(endpoint)), arrival(arrival), answer(std::move(answer)),
+          deadline(io) {}
+
+    const std::string client;
+    const std::string endpoint;
+    const Clock::time_point arrival;
+    const Answer answer;
+    std::string url;
+    boost::asio::steady_timer deadline;
+};
+
+HttpService::HttpService(boost::asio::io_context& io, boost::asio::thread_pool& encoders, RenderPool& pool,
+                         Metrics& metrics, AccessLog& log, const RenderArguments::Limits& limits)
+    : io(io), encoders(encoders), pool(pool), metrics(metrics), log(log), limits(limits), acceptor(io),
+      stopping(false), unanswered(0) {}
+
+void HttpService::Listen(const tcp::endpoint& address) {
+    acceptor.open(address.protocol());
+    acceptor.set_option(tcp::acceptor::reuse_address(true));
+    acceptor.bind(address);
+    acceptor.listen();
+    Accept();
+}
+
+tcp::endpoint HttpService::LocalEndpoint() const {
+    return acceptor.local_endpoint();
+}
+
+void HttpService::StopAccepting() {
+    stopping = true;
+    boost::system::error_code ignored;
+    acceptor.close(ignored);
+}
+
+void HttpService::Accept() {
+    acceptor.async_accept([this](boost::system::error_code error, tcp::socket socket) {
+        if (error == boost::asio::error::operation_aborted || !acceptor.is_open()) {
+            return;
+        }
+        if (!error) {
+            std::make_shared<HttpSession>(std::move(socket), *this)->Start();
+        }
+        Accept();
+    });
+}
+
+void HttpService::Handle(const Request& request, const std::string& client, Clock::time_point arrival,
+                         Answer answer) {
+    const std::string target(request.target());
+    const std::size_t question = target.find('?');
+    const std::string path = target.substr(0, question);
+    const std::string query = question == std::string::npos ? std::string() : target.substr(question + 1);
+    Endpoint endpoint = Endpoint::Html;
+    const bool render = FindEndpoint(path, endpoint);
+    const bool known = render || path == "/_ping" || path == "/metrics";
+    auto exchange = std::make_shared<Exchange>(io, client, known ? path.substr(1) : "other", arrival, std::move(answer));
+    const auto reply = [this, exchange](const Reply& reply) {
+        Record(exchange->client, exchange->endpoint, exchange->url, reply, exchange->arrival);
+        exchange->answer(reply);
+    };
+    const bool get = request.method() == http::verb::get;
+    if (!known) {
+        return reply(Reply::Error(404, "NotFound", "No such endpoint", {{"path", path}}, "not_found"));
+    }
+    if (!get && !(render && request.method() == http::verb::post)) {
+        return reply(Reply::Error(405, "MethodNotAllowed", "This endpoint takes GET" + std::string(render ? " or POST" : ""),
+                                  {{"method", std::string(request.method_string())}}, "bad_method"));
+    }
+    if (path == "/_ping") {
+        return reply(Ping());
+    }
+    if (path == "/metrics") {
+        Reply text;
+        text.contentType = "text/plain; version=0.0.4";
+        text.body = metrics.Text(pool.GetStats());
+        return reply(text);
+    }
+    try {
+        Render(exchange, endpoint, ReadTexts(request, query));
+    } catch (const BadArgument& e) {
+        reply(Reply::Error(400, "BadOption", "Incorrect HTTP API arguments",
+                           {{"type", "bad_argument"}, {"argument", e.argument}, {"description", e.what()}},
+                           "bad_option"));
+    }
+}
+
+void HttpService::Render(const std::shared_ptr<Exchange>& exchange, Endpoint endpoint,
+                         const RenderArguments::Texts& texts) {
+    const auto url = texts.find("url");
+    exchange->url = url == texts.end() ? std::string() : url->second;
+    const RenderArguments arguments = RenderArguments::Parse(texts, limits);
+    const auto reply = [this, exchange](const Reply& reply) {
+        exchange->deadline.cancel();
+        metrics.ObserveRender(std::chrono::duration<double>(Clock::now() - exchange->arrival).count());
+        Record(exchange->client, exchange->endpoint, exchange->url, reply, exchange->arrival);
+        exchange->answer(reply);
+    };
+    if (stopping) {
+        Reply refused = Reply::Error(503, "ServiceStopping", "The service is stopping", nlohmann::json::object(),
+                                     "stopping");
+        return reply(refused);
+    }
+    const Clock::time_point deadline = exchange->arrival + std::chrono::milliseconds(arguments.timeoutMs);
+    auto task = std::make_shared<RenderTask>(
+        arguments.url, arguments.ToOptions(endpoint, arguments.timeoutMs), deadline,
+        [this, reply, endpoint, arguments](Browser::Client::Result result) {
+            boost::asio::post(encoders, [this, reply, endpoint, arguments, result = std::move(result)] {
+                boost::asio::post(io, [reply, answer = Reply::Rendered(endpoint, arguments, result)] { reply(answer); });
+            });
+        });
+    if (!pool.Submit(task)) {
+        Reply full = Reply::Error(503, "QueueFull", "Too many requests are waiting; send again later",
+                                  nlohmann::json::object(), "queue_full");
+        full.headers.push_back({"Retry-After", std::to_string(BacklogRetryAfterSeconds)});
+        return reply(full);
+    }
+    exchange->deadline.expires_at(deadline);
+    exchange->deadline.async_wait([task, reply, arguments](boost::system::error_code error) {
+        if (!error && task->Claim()) {
+            reply(Reply::TimedOut(arguments));
+        }
+    });
+}
+
+Reply HttpService::Ping() const {
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    const RenderPool::Stats stats = pool.GetStats();
+    return Reply::Json({{"status", "ok"},
+                        {"maxrss", usage.ru_maxrss},
+                        {"rss", ResidentBytes()},
+                        {"workers", stats.readyWorkers},
+                        {"busyWorkers", stats.busyWorkers},
+                        {"queue", stats.queued}});
+}
+
+void HttpService::Record(const std::string& client, const std::string& endpoint, const std::string& url,
+                         const Reply& reply, Clock::time_point arrival) {
+    metrics.CountRequest(endpoint, reply.outcome);
+    const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - arrival);
+    log.Request(client, endpoint, url, reply.status, static_cast<long>(elapsed.count()));
+}
+
+} // namespace Serve
+} // namespace Orvo

@@ -1,0 +1,84 @@
+#ifndef ORVO_TOOLS_SERVE_HTTPSERVICE_H
+#define ORVO_TOOLS_SERVE_HTTPSERVICE_H
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <string>
+
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/thread_pool.hpp>
+#include <boost/beast/http/message.hpp>
+#include <boost/beast/http/string_body.hpp>
+
+#include "AccessLog.h"
+#include "Metrics.h"
+#include "RenderArguments.h"
+#include "RenderPool.h"
+#include "Reply.h"
+
+namespace Orvo {
+namespace Serve {
+
+// The HTTP side of orvo-serve: accepts connections (each an HttpSession)
+// and answers their requests. Render requests go to the pool with a
+// deadline counted from their arrival; the page is made into its answer
+// on the encoder threads, and a request whose deadline passes first is
+// answered 504 at once. Every answer is counted in the metrics and logged.
+// All of it runs on the io_context's one thread, but Unanswered.
+class HttpService {
+public:
+    typedef boost::beast::http::request<boost::beast::http::string_body> Request;
+    typedef std::chrono::steady_clock Clock;
+    typedef std::function<void(const Reply&)> Answer;
+
+    HttpService(boost::asio::io_context& io, boost::asio::thread_pool& encoders, RenderPool& pool, Metrics& metrics,
+                AccessLog& log, const RenderArguments::Limits& limits);
+
+    // Listens on address and starts accepting; throws the library's
+    // system_error when it cannot listen there.
+    void Listen(const boost::asio::ip::tcp::endpoint& address);
+    boost::asio::ip::tcp::endpoint LocalEndpoint() const;
+
+    // No new connection is accepted; requests that still come on open ones
+    // are answered 503 and their connections closed.
+    void StopAccepting();
+    bool Stopping() const { return stopping; }
+
+    // Sessions count each request from when it is read until its answer
+    // is written; Unanswered is that count.
+    void RequestRead() { ++unanswered; }
+    void AnswerWritten() { --unanswered; }
+    long Unanswered() const { return unanswered; }
+
+    // Answers request, which arrived at arrival from client, through
+    // answer (on the io_context's thread).
+    void Handle(const Request& request, const std::string& client, Clock::time_point arrival, Answer answer);
+
+    // Counts and logs an answer.
+    void Record(const std::string& client, const std::string& endpoint, const std::string& url, const Reply& reply,
+                Clock::time_point arrival);
+
+private:
+    struct Exchange;
+
+    void Accept();
+    void Render(const std::shared_ptr<Exchange>& exchange, Endpoint endpoint, const RenderArguments::Texts& texts);
+    Reply Ping() const;
+
+    boost::asio::io_context& io;
+    boost::asio::thread_pool& encoders;
+    RenderPool& pool;
+    Metrics& metrics;
+    AccessLog& log;
+    const RenderArguments::Limits limits;
+    boost::asio::ip::tcp::acceptor acceptor;
+    bool stopping;
+    std::atomic<long> unanswered;
+};
+
+} // namespace Serve
+} // namespace Orvo
+
+#endif

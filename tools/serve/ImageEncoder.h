@@ -1,0 +1,32 @@
+#ifndef ORVO_TOOLS_SERVE_IMAGEENCODER_H
+#define ORVO_TOOLS_SERVE_IMAGEENCODER_H
+
+#include <string>
+
+#include "Client/Snapshot.h"
+#include "RenderArguments.h"
+
+namespace Orvo {
+namespace Serve {
+
+// Turns a page's snapshot into the picture a request asks for: the
+// viewport's part of it unless render_all is set, scaled down to width
+// (keeping the aspect ratio) when width is set and narrower, encoded as
+// PNG (zlib level 1, as orvo-render writes them) or as JPEG at the
+// request's quality.
+class ImageEncoder {
+public:
+    enum class Format { Png, Jpeg };
+
+    static constexpr int PngLevel = 1;
+
+    // Returns false, with error set, when the snapshot is empty or the
+    // encoding fails.
+    static bool Encode(const Browser::Client::Snapshot& snapshot, Format format, const RenderArguments& arguments,
+                       std::string& out, std::string& error);
+};
+
+} // namespace Serve
+} // namespace Orvo
+
+#endif

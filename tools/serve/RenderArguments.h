@@ -1,0 +1,70 @@
+#ifndef ORVO_TOOLS_SERVE_RENDERARGUMENTS_H
+#define ORVO_TOOLS_SERVE_RENDERARGUMENTS_H
+
+#include <map>
+#include <string>
+
+#include "Protocol/Request.h"
+
+namespace Orvo {
+namespace Serve {
+
+// What a render endpoint returns.
+enum class Endpoint { Html, Png, Jpeg, Json };
+
+// The arguments of one render request, checked, with their defaults. They
+// arrive as texts (a query string, or a JSON object whose values are turned
+// into texts); Parse throws BadArgument naming the first argument that is
+// missing or unusable. Arguments it does not know are ignored.
+struct RenderArguments {
+    typedef std::map<std::string, std::string> Texts;
+
+    // Limits the service sets on every request.
+    struct Limits {
+        int maxTimeoutSeconds = 90;
+        bool allowFileUrls = false;
+    };
+
+    static constexpr int MaxWaitSeconds = 10;
+    static constexpr int DefaultTimeoutSeconds = 30;
+    static constexpr int DefaultQuality = 75;
+
+    std::string url;
+    int timeoutMs = DefaultTimeoutSeconds * 1000;
+    int waitMs = 0;
+    int resourceTimeoutMs = -1;  // -1: the worker's default
+    bool images = true;
+    std::string jsSource;
+    std::string body;            // POSTed when not empty
+    std::string cookies;
+    int viewportWidth = 1024;
+    int viewportHeight = 768;
+    int quality = DefaultQuality;
+    bool renderAll = false;
+    int width = 0;               // 0: as rendered
+    bool html = false;
+    bool png = false;
+    bool jpeg = false;
+
+    static RenderArguments Parse(const Texts& texts, const Limits& limits);
+
+    // The texts of a query string (the part after '?'), percent-decoded,
+    // '+' read as a space; a name given twice keeps its first value.
+    static Texts FromQuery(const std::string& query);
+
+    // The texts of a JSON object: strings as they are, numbers in decimal,
+    // true and false as 1 and 0. Throws BadArgument (argument "body") when
+    // text is not a JSON object or a value is an array, object or null.
+    static Texts FromJson(const std::string& text);
+
+    // Whether the endpoint needs the page's snapshot.
+    bool NeedsSnapshot(Endpoint endpoint) const;
+
+    // The worker's options for this request; timeLeftMs, the time the request has left, is its timeout.
+    Browser::Request::Options ToOptions(Endpoint endpoint, int timeLeftMs) const;
+};
+
+} // namespace Serve
+} // namespace Orvo
+
+#endif

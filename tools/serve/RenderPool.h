@@ -1,0 +1,93 @@
+#ifndef ORVO_TOOLS_SERVE_RENDERPOOL_H
+#define ORVO_TOOLS_SERVE_RENDERPOOL_H
+
+#include <atomic>
+#include <condition_variable>
+#include <cstddef>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "Client/Client.h"
+#include "RenderTask.h"
+
+namespace Orvo {
+namespace Serve {
+
+// Renders tasks with a fixed number of workers, one thread a worker. Each
+// thread keeps up to in-flight requests outstanding with its worker, takes
+// their results in the order they come and refills at once from one shared
+// queue of bounded length. A worker that has ended or died is replaced by
+// a fresh one; a task lost with its worker (answered dead, or the worker
+// gone) is sent once more, to the fresh worker. A task whose deadline has
+// passed is not sent; one in flight is waited for until its deadline and a
+// grace period have passed, so that a worker never holds more than
+// in-flight pages.
+class RenderPool {
+public:
+    struct Settings {
+        int workers = 1;
+        int inFlight = 8;
+        std::size_t maxQueue = 200;
+        bool allowFileUrls = false;
+        // Where the workers' standard output and error go; empty inherits.
+        std::string workerLog;
+    };
+
+    struct Stats {
+        std::size_t queued = 0;
+        int busyWorkers = 0;
+        int readyWorkers = 0;
+        unsigned long restartedWorkers = 0;
+    };
+
+    // How long past its deadline a request in flight is waited for.
+    static constexpr int GraceMs = 10000;
+
+    // Starts the threads; each starts its worker.
+    explicit RenderPool(const Settings& settings);
+    // Stop.
+    ~RenderPool();
+
+    RenderPool(const RenderPool&) = delete;
+    RenderPool& operator=(const RenderPool&) = delete;
+
+    // Queues a task; false when the queue is full or the pool stopping.
+    bool Submit(std::shared_ptr<RenderTask> task);
+
+    Stats GetStats() const;
+
+    // Gives up the tasks still queued or in flight (they end as WorkerGone),
+    // ends the workers and waits for them and the threads.
+    void Stop();
+
+private:
+    struct Slot;
+
+    void Serve(Slot& slot);
+    void Replace(Slot& slot);
+    std::shared_ptr<RenderTask> Next(Slot& slot);
+    void Fill(Slot& slot);
+    void CollectAny(Slot& slot);
+    void Settle(Slot& slot, std::size_t index, Browser::Client::Result result);
+    void EndWorker(Slot& slot);
+    void GiveUp(Slot& slot);
+
+    const Settings settings;
+    // Guards queue and stopping; taskQueued wakes idle threads.
+    mutable std::mutex mutex;
+    std::condition_variable taskQueued;
+    std::deque<std::shared_ptr<RenderTask>> queue;
+    bool stopping;
+    std::atomic<unsigned long> restarted;
+    std::vector<std::unique_ptr<Slot>> slots;
+    std::vector<std::thread> threads;
+};
+
+} // namespace Serve
+} // namespace Orvo
+
+#endif

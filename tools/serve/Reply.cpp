@@ -1,0 +1,199 @@
+#include "Reply.h"
+
+#include <QByteArray>
+#include <boost/algorithm/string/find.hpp>
+
+#include "ImageEncoder.h"
+
+namespace Orvo {
+namespace Serve {
+
+using Browser::Client::Outcome;
+using Browser::Client::Result;
+
+namespace {
+
+const char* const JsonType = "application/json";
+
+std::string Base64(const std::string& bytes) {
+    return QByteArray::fromRawData(bytes.data(), static_cast<int>(bytes.size())).toBase64().toStdString();
+}
+
+// Appends the UTF-8 form of a code point (replacement character for one
+// that is not a character).
+void AppendUtf8(unsigned long code, std::string& out) {
+    if (code == 0 || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) {
+        code = 0xFFFD;
+    }
+    if (code < 0x80) {
+        out += static_cast<char>(code);
+    } else if (code < 0x800) {
+        out += static_cast<char>(0xC0 | (code >> 6));
+        out += static_cast<char>(0x80 | (code & 0x3F));
+    } else if (code < 0x10000) {
+        out += static_cast<char>(0xE0 | (code >> 12));
+        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (code & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (code >> 18));
+        out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (code & 0x3F));
+    }
+}
+
+// Decodes the character references the engine writes into text: the
+// numeric ones and amp, lt, gt, quot, apos and nbsp. Others stay as
+// they are.
+std::string DecodeReferences(const std::string& text) {
+    static const std::pair<const char*, unsigned long> named[] = {
+        {"amp", '&'}, {"lt", '<'}, {"gt", '>'}, {"quot", '"'}, {"apos", '\''}, {"nbsp", 0xA0}};
+    std::string out;
+    for (std::size_t k = 0; k < text.size(); ++k) {
+        const std::size_t end = text[k] == '&' ? text.find(';', k) : std::string::npos;
+        if (end == std::string::npos || end - k > 10) {
+            out += text[k];
+            continue;
+        }
+        const std::string name = text.substr(k + 1, end - k - 1);
+        unsigned long code = 0;
+        bool known = false;
+        if (name.size() > 1 && name[0] == '#') {
+            const bool hex = name[1] == 'x' || name[1] == 'X';
+            const std::string digits = name.substr(hex ? 2 : 1);
+            char* stop = nullptr;
+            code = std::strtoul(digits.c_str(), &stop, hex ? 16 : 10);
+            known = !digits.empty() && *stop == '\0';
+        }
+        for (const auto& entry : named) {
+            if (name == entry.first) {
+                code = entry.second;
+                known = true;
+            }
+        }
+        if (!known) {
+            out += text[k];
+            continue;
+        }
+        AppendUtf8(code, out);
+        k = end;
+    }
+    return out;
+}
+
+Reply Image(Endpoint endpoint, const RenderArguments& arguments, const Result& result) {
+    Reply reply;
+    std::string error;
+    const bool jpeg = endpoint == Endpoint::Jpeg;
+    if (!ImageEncoder::Encode(result.snapshot, jpeg ? ImageEncoder::Format::Jpeg : ImageEncoder::Format::Png,
+                              arguments, reply.body, error)) {
+        return Reply::Error(500, "InternalError", "The snapshot could not be encoded", {{"reason", error}},
+                            "internal");
+    }
+    reply.contentType = jpeg ? "image/jpeg" : "image/png";
+    return reply;
+}
+
+Reply Page(const RenderArguments& arguments, const Result& result) {
+    nlohmann::json page = {{"url", result.pageUrl.empty() ? arguments.url : result.pageUrl},
+                           {"requestedUrl", arguments.url},
+                           {"title", Reply::PageTitle(result.body)},
+                           {"geometry", {0, 0, arguments.viewportWidth, arguments.viewportHeight}}};
+    if (arguments.html) {
+        page["html"] = result.body;
+    }
+    for (const Endpoint image : {Endpoint::Png, Endpoint::Jpeg}) {
+        const bool asked = image == Endpoint::Png ? arguments.png : arguments.jpeg;
+        if (asked) {
+            const Reply picture = Image(image, arguments, result);
+            if (picture.status != 200) {
+                return picture;
+            }
+            page[image == Endpoint::Png ? "png" : "jpeg"] = Base64(picture.body);
+        }
+    }
+    return Reply::Json(page);
+}
+
+} // namespace
+
+Reply Reply::Error(int status, const std::string& type, const std::string& description, nlohmann::json info,
+                   const std::string& outcome) {
+    Reply reply;
+    reply.status = status;
+    reply.contentType = JsonType;
+    reply.body = nlohmann::json{{"error", status}, {"type", type}, {"description", description}, {"info", info}}
+                     .dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+    reply.outcome = outcome;
+    return reply;
+}
+
+Reply Reply::Json(const nlohmann::json& value) {
+    Reply reply;
+    reply.contentType = JsonType;
+    reply.body = value.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+    return reply;
+}
+
+Reply Reply::TimedOut(const RenderArguments& arguments) {
+    return Error(504, "GlobalTimeoutError", "Timeout exceeded rendering page",
+                 {{"url", arguments.url}, {"timeout", arguments.timeoutMs / 1000.0}}, "timeout");
+}
+
+Reply Reply::Rendered(Endpoint endpoint, const RenderArguments& arguments, const Result& result) {
+    switch (result.outcome) {
+    case Outcome::Rendered:
+        break;
+    case Outcome::NavigationError: {
+        nlohmann::json info = {{"url", arguments.url}};
+        if (result.status != 0) {
+            info["type"] = "HTTP";
+            info["code"] = result.status;
+        } else {
+            info["type"] = "Network";
+            info["text"] = "the server gave no usable answer";
+        }
+        return Error(502, "RenderError", "Error rendering page", info, "render_error");
+    }
+    case Outcome::TimedOut:
+        return TimedOut(arguments);
+    case Outcome::Dead:
+    case Outcome::WorkerGone: {
+        Reply reply = Error(503, "WorkerUnavailable", "The page's worker ended before it answered",
+                            {{"url", arguments.url}, {"reason", result.error}}, "worker_lost");
+        reply.headers.push_back({"Retry-After", "1"});
+        return reply;
+    }
+    case Outcome::Failed:
+        return Error(500, "InternalError", "The worker's answer could not be used",
+                     {{"url", arguments.url}, {"reason", result.error}}, "internal");
+    }
+    if (endpoint == Endpoint::Png || endpoint == Endpoint::Jpeg) {
+        return Image(endpoint, arguments, result);
+    }
+    if (endpoint == Endpoint::Json) {
+        return Page(arguments, result);
+    }
+    Reply reply;
+    reply.contentType = "text/html; charset=utf-8";
+    reply.body = result.body;
+    return reply;
+}
+
+std::string Reply::PageTitle(const std::string& html) {
+    const auto open = boost::algorithm::ifind_first(html, "<title");
+    if (open.empty()) {
+        return std::string();
+    }
+    const std::size_t start = html.find('>', static_cast<std::size_t>(open.end() - html.begin()));
+    if (start == std::string::npos) {
+        return std::string();
+    }
+    const auto rest = boost::make_iterator_range(html.begin() + static_cast<std::ptrdiff_t>(start + 1), html.end());
+    const auto close = boost::algorithm::ifind_first(rest, "</title");
+    const auto end = close.empty() ? html.end() : close.begin();
+    return DecodeReferences(std::string(html.begin() + static_cast<std::ptrdiff_t>(start + 1), end));
+}
+
+} // namespace Serve
+} // namespace Orvo

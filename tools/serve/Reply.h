@@ -1,0 +1,48 @@
+#ifndef ORVO_TOOLS_SERVE_REPLY_H
+#define ORVO_TOOLS_SERVE_REPLY_H
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "Client/Result.h"
+#include "RenderArguments.h"
+
+namespace Orvo {
+namespace Serve {
+
+// An HTTP answer before it is written: status, body and its type, extra
+// headers, and the outcome it is counted under in the metrics. The static
+// makers build every answer the service gives.
+struct Reply {
+    int status = 200;
+    std::string contentType;
+    std::string body;
+    std::vector<std::pair<std::string, std::string>> headers;
+    std::string outcome = "ok";
+
+    // {"error": status, "type": type, "description": description, "info": info}
+    static Reply Error(int status, const std::string& type, const std::string& description, nlohmann::json info,
+                       const std::string& outcome);
+
+    static Reply Json(const nlohmann::json& value);
+
+    // The answer to a render request from its worker's result: the page in
+    // the endpoint's form, 502 RenderError for a navigation error, 504 when
+    // no result came in time, 503 when the workers were lost, 500 for an
+    // unusable result.
+    static Reply Rendered(Endpoint endpoint, const RenderArguments& arguments, const Browser::Client::Result& result);
+
+    static Reply TimedOut(const RenderArguments& arguments);
+
+    // The text of the first <title> element of html, its character
+    // references decoded; empty when there is none.
+    static std::string PageTitle(const std::string& html);
+};
+
+} // namespace Serve
+} // namespace Orvo
+
+#endif
