@@ -1,9 +1,9 @@
 #include "RenderArguments.h"
 
 #include <cctype>
-#include <cerrno>
 #include <cmath>
 #include <cstdlib>
+#include <regex>
 
 #include <QString>
 #include <QUrl>
@@ -27,13 +27,12 @@ const std::string* Find(const RenderArguments::Texts& texts, const std::string& 
     return found == texts.end() ? nullptr : &found->second;
 }
 
-// Seconds from least to most, fractions allowed, as milliseconds.
+// Seconds from least to most as milliseconds: a decimal number, fractions
+// and exponents allowed (as JSON writes numbers), nothing else.
 int Milliseconds(const std::string& name, const std::string& text, double least, double most) {
-    errno = 0;
-    char* end = nullptr;
-    const double value = std::strtod(text.c_str(), &end);
-    if (text.empty() || std::isspace(static_cast<unsigned char>(text[0])) || *end != '\0' || errno != 0
-        || !std::isfinite(value) || value < least || value > most) {
+    static const std::regex decimal("[0-9]+(\\.[0-9]*)?([eE][-+]?[0-9]+)?");
+    const double value = std::regex_match(text, decimal) ? std::strtod(text.c_str(), nullptr) : -1;
+    if (!std::isfinite(value) || value < least || value > most) {
         throw BadArgument(name, name + " must be a number of seconds from " + std::to_string(static_cast<int>(least))
                                     + " to " + std::to_string(static_cast<int>(most)));
     }
