@@ -449,9 +449,14 @@ bool QRequestHandler::ProcessOptCoordinate() {
 }
 
 // The image starts white, so that what the page does not paint shows as a
-// blank page would. A page taller than the height cap is cut there.
+// blank page would. A page taller than the height cap is cut there. A page
+// answered before its first layout has no contents size yet: it is drawn
+// at its viewport's size, blank as a browser would show it.
 bool QRequestHandler::GetSnapshot(ViewHolder& view) {
     QSize size = page->mainFrame()->contentsSize();
+    if (size.isEmpty()) {
+        size = page->viewportSize();
+    }
     if (size.width() > MaxSnapshotWidth) {
         LOG4CPLUS_INFO(logger, "GetSnapshot => cut at " << MaxSnapshotWidth << " of " << size.width()
                                                         << " px wide for " << Utf8(url));

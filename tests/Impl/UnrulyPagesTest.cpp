@@ -56,6 +56,9 @@ TestHttpServer::Response Site(const TestHttpServer::Request& request) {
         response.hold = true;
         return response;
     }
+    if (target == "/stuck-style") {
+        return Html("<html><head><link rel=\"stylesheet\" href=\"/hold\"></head><body>never laid out</body></html>");
+    }
     if (target == "/stuck-image") {
         return Html("<p id=\"text\">text arrived</p><img src=\"/hold\" width=\"10\" height=\"10\">");
     }
@@ -130,6 +133,17 @@ TEST_F(UnrulyPages, TheDeadlineAnswersWithWhatThePageHas) {
     EXPECT_NE(std::string::npos, result.body.find("text arrived")) << result.body;
     EXPECT_FALSE(result.snapshot.Empty()) << "the usual extraction, snapshot included";
     EXPECT_NE(std::string::npos, Log().find(" - " + url + " TIMEOUT\n")) << Log();
+}
+
+TEST_F(UnrulyPages, APageAnsweredBeforeItsFirstLayoutHasABlankViewportSnapshot) {
+    const std::string url = server.Url("/stuck-style");
+    const Result result = Render(url, Quick({{"resourceTimeout", 0}, {"timeout", 800}, {"snapshot", true},
+                                             {"viewport", std::string("300x200")}}));
+    ASSERT_EQ(Outcome::Rendered, result.outcome) << result.error;
+    ASSERT_EQ(300, result.snapshot.width);
+    ASSERT_EQ(200, result.snapshot.height);
+    EXPECT_EQ(std::vector<unsigned char>(result.snapshot.rgb.size(), 255), result.snapshot.rgb) << "white";
+    EXPECT_EQ(std::string::npos, Log().find("GetSnapshot => no memory")) << Log();
 }
 
 TEST_F(UnrulyPages, ASilentDocumentIsANavigationErrorAtTheDeadline) {
