@@ -128,17 +128,9 @@ Result Client::Render(const std::string& url, const Request::Options& options, i
     try {
         pending = Submit(url, options);
     } catch (const WorkerUnavailable& e) {
-        Result result;
-        result.url = url;
-        result.outcome = Outcome::WorkerGone;
-        result.error = e.what();
-        return result;
+        return Result::Unanswered(url, Outcome::WorkerGone, e.what());
     } catch (const std::exception& e) {
-        Result result;
-        result.url = url;
-        result.outcome = Outcome::Failed;
-        result.error = e.what();
-        return result;
+        return Result::Unanswered(url, Outcome::Failed, e.what());
     }
     return Collect(*pending, timeoutMs);
 }
@@ -169,11 +161,8 @@ Result Client::Read(PendingRequest& pending, PendingRequest::ResultChannel::Elem
 }
 
 Result Client::Unanswered(const PendingRequest& pending, Outcome outcome, const std::string& error) {
-    Result result;
-    result.url = pending.Url();
+    Result result = Result::Unanswered(pending.Url(), outcome, error);
     result.name = pending.Name();
-    result.outcome = outcome;
-    result.error = error;
     return result;
 }
 

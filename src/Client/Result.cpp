@@ -22,6 +22,14 @@ const char* OutcomeName(Outcome outcome) {
     return "failed";
 }
 
+Result Result::Unanswered(const std::string& url, Outcome outcome, const std::string& error) {
+    Result result;
+    result.url = url;
+    result.outcome = outcome;
+    result.error = error;
+    return result;
+}
+
 } // namespace Client
 } // namespace Browser
 } // namespace Orvo

@@ -39,6 +39,9 @@ struct Result {
     int status = 0;
     // Why the outcome is Failed, TimedOut or WorkerGone.
     std::string error;
+
+    // A result no worker gave: for url, with the outcome and why.
+    static Result Unanswered(const std::string& url, Outcome outcome, const std::string& error);
 };
 
 } // namespace Client

@@ -31,14 +31,6 @@ double Since(Clock::time_point start) {
     return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
 }
 
-Result Unsent(const std::string& url, Outcome outcome, const std::string& error) {
-    Result result;
-    result.url = url;
-    result.outcome = outcome;
-    result.error = error;
-    return result;
-}
-
 } // namespace
 
 // One request sent and not yet settled.
@@ -83,7 +75,7 @@ std::vector<Record> RenderJob::Run(const Listener& onDone) {
     }
     for (Record& record : records) {
         if (!record.done) {
-            record.result = Unsent(record.url, Outcome::Failed, interrupted ? "interrupted" : "not sent");
+            record.result = Result::Unanswered(record.url, Outcome::Failed, interrupted ? "interrupted" : "not sent");
         }
     }
     return records;
@@ -114,7 +106,7 @@ void RenderJob::Serve(int) {
         }
         if (!slot.client || slot.workerEnded) {
             slot.again.pop_front();
-            Finish(index, Unsent(records[index].url, Outcome::WorkerGone, slot.error), 0, 0);
+            Finish(index, Result::Unanswered(records[index].url, Outcome::WorkerGone, slot.error), 0, 0);
             slot.client.reset();
         }
     }
@@ -179,7 +171,7 @@ void RenderJob::Fill(Slot& slot) {
             slot.workerEnded = true;
             slot.error = e.what();
         } catch (const std::exception& e) {
-            Finish(index, Unsent(records[index].url, Outcome::Failed, e.what()), 0, 0);
+            Finish(index, Result::Unanswered(records[index].url, Outcome::Failed, e.what()), 0, 0);
         }
     }
 }

@@ -26,27 +26,20 @@ const int IdleWaitMs = 500;
 const int StartRetryMs = 1000;
 const int EndWaitMs = 10000;
 const int MaxAttempts = 2;
-
-Result Unsent(const std::string& url, Outcome outcome, const std::string& error) {
-    Result result;
-    result.url = url;
-    result.outcome = outcome;
-    result.error = error;
-    return result;
-}
+const char* const Stopping = "the service is stopping";
 
 int MillisecondsLeft(Clock::time_point deadline) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
     return static_cast<int>(std::max<long long>(1, left));
 }
 
-} // namespace
-
 // One request sent and not yet settled.
 struct InFlight {
     std::shared_ptr<RenderTask> task;
     std::unique_ptr<PendingRequest> pending;
 };
+
+} // namespace
 
 // A worker and the requests outstanding with it; tasks to send again come
 // first. Only its thread touches it, but for the counts the stats read.
@@ -111,7 +104,7 @@ void RenderPool::Stop() {
     }
     std::lock_guard<std::mutex> lock(mutex);
     for (auto& task : queue) {
-        task->Finish(Unsent(task->url, Outcome::WorkerGone, "the service is stopping"));
+        task->Finish(Result::Unanswered(task->url, Outcome::WorkerGone, Stopping));
     }
     queue.clear();
 }
@@ -154,6 +147,7 @@ void RenderPool::Replace(Slot& slot) {
     slot.ready = false;
     try {
         Browser::Client::Worker::StartOptions options;
+        options.program = settings.workerProgram;
         options.logFile = settings.workerLog;
         if (settings.allowFileUrls) {
             options.arguments.push_back("--allow-file-urls");
@@ -202,7 +196,7 @@ void RenderPool::Fill(Slot& slot) {
             return;
         }
         if (task->Claimed() || Clock::now() >= task->deadline) {
-            task->Finish(Unsent(task->url, Outcome::TimedOut, "the deadline passed before the page was sent"));
+            task->Finish(Result::Unanswered(task->url, Outcome::TimedOut, "the deadline passed before the page was sent"));
             continue;
         }
         Browser::Request::Options options = task->options;
@@ -216,7 +210,7 @@ void RenderPool::Fill(Slot& slot) {
             slot.again.push_front(task);
             slot.workerEnded = true;
         } catch (const std::exception& e) {
-            task->Finish(Unsent(task->url, Outcome::Failed, e.what()));
+            task->Finish(Result::Unanswered(task->url, Outcome::Failed, e.what()));
         }
     }
 }
@@ -258,11 +252,11 @@ void RenderPool::Settle(Slot& slot, std::size_t index, Result result) {
 
 void RenderPool::GiveUp(Slot& slot) {
     for (InFlight& request : slot.window) {
-        request.task->Finish(Unsent(request.task->url, Outcome::WorkerGone, "the service is stopping"));
+        request.task->Finish(Result::Unanswered(request.task->url, Outcome::WorkerGone, Stopping));
     }
     slot.window.clear();
     for (auto& task : slot.again) {
-        task->Finish(Unsent(task->url, Outcome::WorkerGone, "the service is stopping"));
+        task->Finish(Result::Unanswered(task->url, Outcome::WorkerGone, Stopping));
     }
     slot.again.clear();
     slot.busy = false;

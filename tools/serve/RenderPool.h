@@ -33,6 +33,9 @@ public:
         int inFlight = 8;
         std::size_t maxQueue = 200;
         bool allowFileUrls = false;
+        // The worker executable; empty means orvo-browser beside the
+        // calling executable.
+        std::string workerProgram;
         // Where the workers' standard output and error go; empty inherits.
         std::string workerLog;
     };
