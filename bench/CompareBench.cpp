@@ -148,8 +148,8 @@ int main(int argc, char** argv) {
     TestHttpServer server([&corpus](const TestHttpServer::Request& request) { return corpus.Serve(request); });
     OrvoTest::TemporaryDirectory work;
     std::string urls;
-    for (const auto& page : corpus.pages) {
-        urls += server.Url(page.first) + "\n";
+    for (const std::string& url : corpus.Urls(server)) {
+        urls += url + "\n";
     }
     work.Write("urls.txt", urls);
     const std::string list = work.path + "/urls.txt";

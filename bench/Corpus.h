@@ -8,6 +8,7 @@
 #include <map>
 #include <regex>
 #include <string>
+#include <vector>
 
 #include <boost/filesystem.hpp>
 
@@ -60,6 +61,15 @@ public:
         response.headers = {{"Content-Type", "text/html; charset=utf-8"}};
         response.body = page->second;
         return response;
+    }
+
+    // The URL of every page on server, in path order.
+    std::vector<std::string> Urls(const OrvoTest::TestHttpServer& server) const {
+        std::vector<std::string> urls;
+        for (const auto& page : pages) {
+            urls.push_back(server.Url(page.first));
+        }
+        return urls;
     }
 
     // Path to page text.

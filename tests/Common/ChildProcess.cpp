@@ -83,6 +83,21 @@ void RedirectOutputTo(const std::string& path) {
     ::close(fd);
 }
 
+// Replaces the calling (child) process with the program; exits 127 when
+// that fails.
+[[noreturn]] void Exec(const std::vector<std::string>& argv, const std::vector<std::string>& environment) {
+    for (const std::string& setting : environment) {
+        ::putenv(const_cast<char*>(setting.c_str()));
+    }
+    std::vector<char*> args;
+    for (const std::string& arg : argv) {
+        args.push_back(const_cast<char*>(arg.c_str()));
+    }
+    args.push_back(nullptr);
+    ::execv(args[0], args.data());
+    ::_exit(127);
+}
+
 } // namespace
 
 int RunCaptured(const std::function<int()>& body, std::string& output, int timeoutMs) {
@@ -115,21 +130,26 @@ int RunProgram(const std::vector<std::string>& argv, const std::string& director
         if (::chdir(directory.c_str()) != 0) {
             ::_exit(127);
         }
-        for (const std::string& setting : environment) {
-            ::putenv(const_cast<char*>(setting.c_str()));
-        }
-        std::vector<char*> args;
-        for (const std::string& arg : argv) {
-            args.push_back(const_cast<char*>(arg.c_str()));
-        }
-        args.push_back(nullptr);
-        ::execv(args[0], args.data());
-        ::_exit(127);
+        Exec(argv, environment);
     }
     int status = 0;
     ::waitpid(child, &status, 0);
     output = ReadAndRemove(capture);
     return Decode(status);
+}
+
+std::unique_ptr<ChildProcess> StartProgram(const std::vector<std::string>& argv,
+                                           const std::vector<std::string>& environment, const std::string& output) {
+    return std::unique_ptr<ChildProcess>(new ChildProcess([&] {
+        if (!output.empty()) {
+            const int fd = ::open(output.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
+            ::dup2(fd, 1);
+            ::dup2(fd, 2);
+            ::close(fd);
+        }
+        Exec(argv, environment);
+        return 127;
+    }));
 }
 
 } // namespace OrvoTest

@@ -2,6 +2,7 @@
 #define ORVO_TESTS_CHILDPROCESS_H
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -45,6 +46,13 @@ int RunCaptured(const std::function<int()>& body, std::string& output, int timeo
 // signal ended it).
 int RunProgram(const std::vector<std::string>& argv, const std::string& directory, std::string& output,
                const std::vector<std::string>& environment = {});
+
+// Starts a program with arguments, NAME=VALUE entries added to its
+// environment, and its standard output and error appended to output (when
+// given); the ChildProcess stands for it.
+std::unique_ptr<ChildProcess> StartProgram(const std::vector<std::string>& argv,
+                                           const std::vector<std::string>& environment = {},
+                                           const std::string& output = "");
 
 } // namespace OrvoTest
 

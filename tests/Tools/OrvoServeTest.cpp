@@ -143,21 +143,7 @@ protected:
         argv.insert(argv.end(), arguments.begin(), arguments.end());
         std::vector<std::string> settings{"DISPLAY=", "WAYLAND_DISPLAY=", "QT_QPA_PLATFORM="};
         settings.insert(settings.end(), environment.begin(), environment.end());
-        const std::string output = directory.path + "/serve.out";
-        process.reset(new OrvoTest::ChildProcess([argv, settings, output] {
-            for (const std::string& setting : settings) {
-                ::putenv(const_cast<char*>(setting.c_str()));
-            }
-            std::freopen(output.c_str(), "a", stdout);
-            std::freopen(output.c_str(), "a", stderr);
-            std::vector<char*> args;
-            for (const std::string& arg : argv) {
-                args.push_back(const_cast<char*>(arg.c_str()));
-            }
-            args.push_back(nullptr);
-            ::execv(args[0], args.data());
-            return 127;
-        }));
+        process = OrvoTest::StartProgram(argv, settings, directory.path + "/serve.out");
         const std::string marker = "orvo-serve: listening on 127.0.0.1:";
         ASSERT_TRUE(WaitFor([&] { return Log().find(marker) != std::string::npos; })) << Log();
         const std::string log = Log();
