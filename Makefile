@@ -67,6 +67,7 @@ bench: build
 	cmake -S $(QTWK_DIR) -B $(BUILD_DIR)/qtwk -DCMAKE_BUILD_TYPE=Release > /dev/null
 	cmake --build $(BUILD_DIR)/qtwk -j $(JOBS) > /dev/null
 	$(BUILD_DIR)/bench/orvo-bench-compare $(BUILD_DIR)/qtwk/qtwk-baseline
+	$(BUILD_DIR)/bench/orvo-bench-serve
 
 demo: build
 	$(BUILD_DIR)/orvo-render --out orvo-out examples/text.html examples/image.html examples/table.html examples/form.html
