@@ -16,6 +16,7 @@
 
 #include "Client/StaleObjects.h"
 #include "serve/AccessLog.h"
+#include "serve/HttpListener.h"
 #include "serve/HttpService.h"
 #include "serve/Metrics.h"
 #include "serve/RenderPool.h"
@@ -100,9 +101,10 @@ int Serve(const Settings& settings) {
     boost::asio::io_context io;
     boost::asio::thread_pool encoders(std::max(1u, std::thread::hardware_concurrency()));
     HttpService service(io, encoders, pool, metrics, log, {settings.maxTimeout, settings.allowFileUrls});
-    service.Listen(address);
-    log.Message("listening on " + service.LocalEndpoint().address().to_string() + ":"
-                + std::to_string(service.LocalEndpoint().port()) + " with " + std::to_string(settings.workers)
+    HttpListener listener(io, service);
+    listener.Listen(address);
+    log.Message("listening on " + listener.LocalEndpoint().address().to_string() + ":"
+                + std::to_string(listener.LocalEndpoint().port()) + " with " + std::to_string(settings.workers)
                 + " workers");
     boost::asio::signal_set signals(io, SIGINT, SIGTERM);
     boost::asio::steady_timer stopTimer(io);
@@ -111,7 +113,8 @@ int Serve(const Settings& settings) {
             return;
         }
         log.Message(std::string("stopping on ") + (signal == SIGINT ? "SIGINT" : "SIGTERM"));
-        service.StopAccepting();
+        listener.Close();
+        service.BeginStopping();
         const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(settings.maxTimeout)
                          + std::chrono::milliseconds(RenderPool::GraceMs);
         AwaitAnswers(stopTimer, service, end, io);

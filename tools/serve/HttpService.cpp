@@ -10,13 +10,11 @@
 #include <fstream>
 
 #include "BadArgument.h"
-#include "HttpSession.h"
 
 namespace Orvo {
 namespace Serve {
 
 namespace http = boost::beast::http;
-using boost::asio::ip::tcp;
 
 namespace {
 
@@ -80,38 +78,8 @@ struct HttpService::Exchange {
 
 HttpService::HttpService(boost::asio::io_context& io, boost::asio::thread_pool& encoders, RenderPool& pool,
                          Metrics& metrics, AccessLog& log, const RenderArguments::Limits& limits)
-    : io(io), encoders(encoders), pool(pool), metrics(metrics), log(log), limits(limits), acceptor(io),
-      stopping(false), unanswered(0) {}
-
-void HttpService::Listen(const tcp::endpoint& address) {
-    acceptor.open(address.protocol());
-    acceptor.set_option(tcp::acceptor::reuse_address(true));
-    acceptor.bind(address);
-    acceptor.listen();
-    Accept();
-}
-
-tcp::endpoint HttpService::LocalEndpoint() const {
-    return acceptor.local_endpoint();
-}
-
-void HttpService::StopAccepting() {
-    stopping = true;
-    boost::system::error_code ignored;
-    acceptor.close(ignored);
-}
-
-void HttpService::Accept() {
-    acceptor.async_accept([this](boost::system::error_code error, tcp::socket socket) {
-        if (error == boost::asio::error::operation_aborted || !acceptor.is_open()) {
-            return;
-        }
-        if (!error) {
-            std::make_shared<HttpSession>(std::move(socket), *this)->Start();
-        }
-        Accept();
-    });
-}
+    : io(io), encoders(encoders), pool(pool), metrics(metrics), log(log), limits(limits), stopping(false),
+      unanswered(0) {}
 
 void HttpService::Handle(const Request& request, const std::string& client, Clock::time_point arrival,
                          Answer answer) {

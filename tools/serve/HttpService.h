@@ -7,7 +7,6 @@
 #include <string>
 
 #include <boost/asio/io_context.hpp>
-#include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/thread_pool.hpp>
 #include <boost/beast/http/message.hpp>
 #include <boost/beast/http/string_body.hpp>
@@ -21,12 +20,12 @@
 namespace Orvo {
 namespace Serve {
 
-// The HTTP side of orvo-serve: accepts connections (each an HttpSession)
-// and answers their requests. Render requests go to the pool with a
-// deadline counted from their arrival; the page is made into its answer
-// on the encoder threads, and a request whose deadline passes first is
-// answered 504 at once. Every answer is counted in the metrics and logged.
-// All of it runs on the io_context's one thread, but Unanswered.
+// The HTTP side of orvo-serve: answers the requests its sessions read.
+// Render requests go to the pool with a deadline counted from their
+// arrival; the page is made into its answer on the encoder threads, and a
+// request whose deadline passes first is answered 504 at once. Every
+// answer is counted in the metrics and logged. All of it runs on the
+// io_context's one thread, but the count of unanswered requests.
 class HttpService {
 public:
     typedef boost::beast::http::request<boost::beast::http::string_body> Request;
@@ -36,14 +35,9 @@ public:
     HttpService(boost::asio::io_context& io, boost::asio::thread_pool& encoders, RenderPool& pool, Metrics& metrics,
                 AccessLog& log, const RenderArguments::Limits& limits);
 
-    // Listens on address and starts accepting; throws the library's
-    // system_error when it cannot listen there.
-    void Listen(const boost::asio::ip::tcp::endpoint& address);
-    boost::asio::ip::tcp::endpoint LocalEndpoint() const;
-
-    // No new connection is accepted; requests that still come on open ones
-    // are answered 503 and their connections closed.
-    void StopAccepting();
+    // From now on render requests are answered 503 and connections closed
+    // after their answer.
+    void BeginStopping() { stopping = true; }
     bool Stopping() const { return stopping; }
 
     // Sessions count each request from when it is read until its answer
@@ -63,7 +57,6 @@ public:
 private:
     struct Exchange;
 
-    void Accept();
     void Render(const std::shared_ptr<Exchange>& exchange, Endpoint endpoint, const RenderArguments::Texts& texts);
     Reply Ping() const;
 
@@ -73,7 +66,6 @@ private:
     Metrics& metrics;
     AccessLog& log;
     const RenderArguments::Limits limits;
-    boost::asio::ip::tcp::acceptor acceptor;
     bool stopping;
     std::atomic<long> unanswered;
 };

@@ -200,7 +200,7 @@ void RenderPool::Fill(Slot& slot) {
             continue;
         }
         Browser::Request::Options options = task->options;
-        options["timeout"] = MillisecondsLeft(task->deadline);
+        options["timeout"] = MillisecondsLeft(task->deadline) + WorkerTimeoutMarginMs;
         try {
             ++task->attempts;
             slot.window.push_back(InFlight{task, slot.client->Submit(task->url, options)});

@@ -49,6 +49,11 @@ public:
 
     // How long past its deadline a request in flight is waited for.
     static constexpr int GraceMs = 10000;
+    // The worker's time-out for a page ends this long after the task's
+    // deadline: a page past its deadline is then always answered as such
+    // (504), never by the worker's time-out, whose timer may fire a little
+    // early.
+    static constexpr int WorkerTimeoutMarginMs = 1000;
 
     // Starts the threads; each starts its worker.
     explicit RenderPool(const Settings& settings);

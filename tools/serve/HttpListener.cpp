@@ -1,0 +1,44 @@
+#include "HttpListener.h"
+
+#include <memory>
+
+#include "HttpSession.h"
+
+namespace Orvo {
+namespace Serve {
+
+using boost::asio::ip::tcp;
+
+HttpListener::HttpListener(boost::asio::io_context& io, HttpService& service) : service(service), acceptor(io) {}
+
+void HttpListener::Listen(const tcp::endpoint& address) {
+    acceptor.open(address.protocol());
+    acceptor.set_option(tcp::acceptor::reuse_address(true));
+    acceptor.bind(address);
+    acceptor.listen();
+    Accept();
+}
+
+tcp::endpoint HttpListener::LocalEndpoint() const {
+    return acceptor.local_endpoint();
+}
+
+void HttpListener::Close() {
+    boost::system::error_code ignored;
+    acceptor.close(ignored);
+}
+
+void HttpListener::Accept() {
+    acceptor.async_accept([this](boost::system::error_code error, tcp::socket socket) {
+        if (error == boost::asio::error::operation_aborted || !acceptor.is_open()) {
+            return;
+        }
+        if (!error) {
+            std::make_shared<HttpSession>(std::move(socket), service)->Start();
+        }
+        Accept();
+    });
+}
+
+} // namespace Serve
+} // namespace Orvo
