@@ -231,6 +231,7 @@ int main() {
     settings.workerProgram = ORVO_BROWSER_BINARY;
     settings.workerLog = work.path + "/pool.log";
     Orvo::Serve::RenderPool pool(settings);
+    pool.Start();
     const std::string list = work.path + "/urls.txt";
     using Orvo::Serve::Endpoint;
     std::vector<Figures> figures = {{"orvo-render, HTML (--no-snapshot)", {}, 0, {}},

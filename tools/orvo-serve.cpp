@@ -42,15 +42,14 @@ struct Settings {
 
 options::options_description Description(Settings& settings) {
     options::options_description description("orvo-serve [options]: renders pages over HTTP with Orvo Browser workers");
+    const auto value = [](auto* field) { return options::value(field)->default_value(*field); };
     description.add_options()
         ("help,h", "show this help")
-        ("listen", options::value(&settings.listen)->default_value(settings.listen), "HOST:PORT to listen on")
-        ("workers", options::value(&settings.workers)->default_value(settings.workers), "workers (default: one per core)")
-        ("in-flight", options::value(&settings.inFlight)->default_value(settings.inFlight), "requests outstanding per worker")
-        ("max-queue", options::value(&settings.maxQueue)->default_value(settings.maxQueue),
-         "render requests that may wait for a worker; more are answered 503")
-        ("max-timeout", options::value(&settings.maxTimeout)->default_value(settings.maxTimeout),
-         "the largest timeout argument, in seconds")
+        ("listen", value(&settings.listen), "HOST:PORT to listen on")
+        ("workers", value(&settings.workers), "workers (default: one per core)")
+        ("in-flight", value(&settings.inFlight), "requests outstanding per worker")
+        ("max-queue", value(&settings.maxQueue), "render requests that may wait for a worker; more are answered 503")
+        ("max-timeout", value(&settings.maxTimeout), "the largest timeout argument, in seconds")
         ("allow-file-urls", options::bool_switch(&settings.allowFileUrls), "let requests load file: URLs")
         ("log", options::value(&settings.log), "append the access log and the workers' output to FILE");
     return description;
@@ -83,7 +82,8 @@ void AwaitAnswers(boost::asio::steady_timer& timer, HttpService& service, std::c
         return;
     }
     timer.expires_after(std::chrono::milliseconds(StopPollMs));
-    timer.async_wait([&timer, &service, end, &io](boost::system::error_code) { AwaitAnswers(timer, service, end, io); });
+    timer.async_wait(
+        [&timer, &service, end, &io](boost::system::error_code) { AwaitAnswers(timer, service, end, io); });
 }
 
 int Serve(const Settings& settings) {
@@ -103,6 +103,7 @@ int Serve(const Settings& settings) {
     HttpService service(io, encoders, pool, metrics, log, {settings.maxTimeout, settings.allowFileUrls});
     HttpListener listener(io, service);
     listener.Listen(address);
+    pool.Start();
     log.Message("listening on " + listener.LocalEndpoint().address().to_string() + ":"
                 + std::to_string(listener.LocalEndpoint().port()) + " with " + std::to_string(settings.workers)
                 + " workers");

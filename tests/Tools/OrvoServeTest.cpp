@@ -198,6 +198,30 @@ void ExpectError(const HttpClient::Response& response, int status, const std::st
     EXPECT_TRUE(error.at("info").is_object());
 }
 
+TEST_F(OrvoServe, CommandLineMistakesAreUsageErrors) {
+    std::string output;
+    for (const std::vector<std::string>& arguments :
+         {std::vector<std::string>{"--workers", "0"}, {"--listen", "8050"}, {"--listen", "localhost:x"},
+          {"--max-timeout", "0"}, {"--no-such-flag"}}) {
+        std::vector<std::string> argv{ORVO_SERVE_BINARY};
+        argv.insert(argv.end(), arguments.begin(), arguments.end());
+        EXPECT_EQ(2, OrvoTest::RunProgram(argv, directory.path, output)) << arguments[0];
+        EXPECT_NE(std::string::npos, output.find("Try 'orvo-serve --help'.")) << output;
+    }
+    EXPECT_EQ(0, OrvoTest::RunProgram({ORVO_SERVE_BINARY, "--help"}, directory.path, output));
+    EXPECT_NE(std::string::npos, output.find("--max-queue")) << output;
+}
+
+TEST_F(OrvoServe, APortInUseEndsTheServiceWithAReason) {
+    Start({"--workers", "1"});
+    std::string output;
+    const std::string taken = "127.0.0.1:" + std::to_string(port);
+    EXPECT_EQ(1, OrvoTest::RunProgram({ORVO_SERVE_BINARY, "--listen", taken, "--workers", "1"}, directory.path, output));
+    EXPECT_NE(std::string::npos, output.find("orvo-serve: ")) << output;
+    EXPECT_EQ(200, client->Get("/_ping").status) << "the first service serves on";
+    EXPECT_EQ(0, Stop());
+}
+
 TEST_F(OrvoServe, RenderHtmlAnswersGetAndJsonPostAlike) {
     Start({"--workers", "1"});
     const HttpClient::Response got = client->Get(Target("render.html", "/page1"));

@@ -90,17 +90,19 @@ void HttpService::Handle(const Request& request, const std::string& client, Cloc
     Endpoint endpoint = Endpoint::Html;
     const bool render = FindEndpoint(path, endpoint);
     const bool known = render || path == "/_ping" || path == "/metrics";
-    auto exchange = std::make_shared<Exchange>(io, client, known ? path.substr(1) : "other", arrival, std::move(answer));
-    const auto reply = [this, exchange](const Reply& reply) {
-        Record(exchange->client, exchange->endpoint, exchange->url, reply, exchange->arrival);
-        exchange->answer(reply);
+    const std::string name = known ? path.substr(1) : "other";
+    auto exchange = std::make_shared<Exchange>(io, client, name, arrival, std::move(answer));
+    const auto reply = [this, exchange](const Reply& out) {
+        Record(exchange->client, exchange->endpoint, exchange->url, out, exchange->arrival);
+        exchange->answer(out);
     };
     const bool get = request.method() == http::verb::get;
     if (!known) {
         return reply(Reply::Error(404, "NotFound", "No such endpoint", {{"path", path}}, "not_found"));
     }
     if (!get && !(render && request.method() == http::verb::post)) {
-        return reply(Reply::Error(405, "MethodNotAllowed", "This endpoint takes GET" + std::string(render ? " or POST" : ""),
+        const std::string methods = render ? "GET or POST" : "GET";
+        return reply(Reply::Error(405, "MethodNotAllowed", "This endpoint takes " + methods,
                                   {{"method", std::string(request.method_string())}}, "bad_method"));
     }
     if (path == "/_ping") {
@@ -126,11 +128,11 @@ void HttpService::Render(const std::shared_ptr<Exchange>& exchange, Endpoint end
     const auto url = texts.find("url");
     exchange->url = url == texts.end() ? std::string() : url->second;
     const RenderArguments arguments = RenderArguments::Parse(texts, limits);
-    const auto reply = [this, exchange](const Reply& reply) {
+    const auto reply = [this, exchange](const Reply& out) {
         exchange->deadline.cancel();
         metrics.ObserveRender(std::chrono::duration<double>(Clock::now() - exchange->arrival).count());
-        Record(exchange->client, exchange->endpoint, exchange->url, reply, exchange->arrival);
-        exchange->answer(reply);
+        Record(exchange->client, exchange->endpoint, exchange->url, out, exchange->arrival);
+        exchange->answer(out);
     };
     if (stopping) {
         Reply refused = Reply::Error(503, "ServiceStopping", "The service is stopping", nlohmann::json::object(),
@@ -142,7 +144,8 @@ void HttpService::Render(const std::shared_ptr<Exchange>& exchange, Endpoint end
         arguments.url, arguments.ToOptions(endpoint, arguments.timeoutMs), deadline,
         [this, reply, endpoint, arguments](Browser::Client::Result result) {
             boost::asio::post(encoders, [this, reply, endpoint, arguments, result = std::move(result)] {
-                boost::asio::post(io, [reply, answer = Reply::Rendered(endpoint, arguments, result)] { reply(answer); });
+                Reply out = Reply::Rendered(endpoint, arguments, result);
+                boost::asio::post(io, [reply, out = std::move(out)] { reply(out); });
             });
         });
     if (!pool.Submit(task)) {

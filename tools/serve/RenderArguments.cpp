@@ -114,7 +114,9 @@ RenderArguments RenderArguments::Parse(const Texts& texts, const Limits& limits)
             throw BadArgument(n, n + " must be more than 0 seconds");
         }
     });
-    read("wait", [&](const std::string& n, const std::string& t) { arguments.waitMs = Milliseconds(n, t, 0, MaxWaitSeconds); });
+    read("wait", [&](const std::string& n, const std::string& t) {
+        arguments.waitMs = Milliseconds(n, t, 0, MaxWaitSeconds);
+    });
     read("resource_timeout", [&](const std::string& n, const std::string& t) {
         arguments.resourceTimeoutMs = Milliseconds(n, t, 0, limits.maxTimeoutSeconds);
     });

@@ -56,6 +56,9 @@ RenderPool::RenderPool(const Settings& settings) : settings(settings), stopping(
     for (int k = 0; k < settings.workers; ++k) {
         slots.emplace_back(new Slot);
     }
+}
+
+void RenderPool::Start() {
     for (auto& slot : slots) {
         threads.emplace_back(&RenderPool::Serve, this, std::ref(*slot));
     }
@@ -196,7 +199,7 @@ void RenderPool::Fill(Slot& slot) {
             return;
         }
         if (task->Claimed() || Clock::now() >= task->deadline) {
-            task->Finish(Result::Unanswered(task->url, Outcome::TimedOut, "the deadline passed before the page was sent"));
+            task->Finish(Result::Unanswered(task->url, Outcome::TimedOut, "the deadline passed before it was sent"));
             continue;
         }
         Browser::Request::Options options = task->options;

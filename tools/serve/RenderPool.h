@@ -55,13 +55,16 @@ public:
     // early.
     static constexpr int WorkerTimeoutMarginMs = 1000;
 
-    // Starts the threads; each starts its worker.
     explicit RenderPool(const Settings& settings);
     // Stop.
     ~RenderPool();
 
     RenderPool(const RenderPool&) = delete;
     RenderPool& operator=(const RenderPool&) = delete;
+
+    // Starts the threads; each starts its worker. Tasks submitted before
+    // wait in the queue.
+    void Start();
 
     // Queues a task; false when the queue is full or the pool stopping.
     bool Submit(std::shared_ptr<RenderTask> task);
