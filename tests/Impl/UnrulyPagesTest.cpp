@@ -157,7 +157,9 @@ TEST_F(UnrulyPages, ASilentDocumentIsANavigationErrorAtTheDeadline) {
 }
 
 TEST_F(UnrulyPages, ATallPageIsDrawnWholeUpToTheCap) {
-    const Result whole = Render(server.Url("/tall"), Quick({{"snapshot", true}, {"keep", 2000}}));
+    // The worker must outlive the checks of the first snapshot (a 120 MB
+    // bitmap, slow to decode under the sanitizers) to take the second.
+    const Result whole = Render(server.Url("/tall"), Quick({{"snapshot", true}, {"keep", 10000}}));
     ASSERT_EQ(Outcome::Rendered, whole.outcome) << whole.error;
     ASSERT_EQ(50100, whole.snapshot.height);
     const auto pixel = [&whole](int x, int y) { return &whole.snapshot.rgb[3 * (y * whole.snapshot.width + x)]; };
