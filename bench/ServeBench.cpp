@@ -46,7 +46,8 @@ namespace {
 using OrvoTest::HttpClient;
 using OrvoTest::TestHttpServer;
 
-const int Rounds = 3;
+// Rounds unless the first argument gives another number.
+const int DefaultRounds = 3;
 const int Connections = 32;
 // The arguments of every render request: as orvo-render renders pages.
 const std::string Common = "&viewport=800x600&timeout=90";
@@ -206,7 +207,8 @@ std::string Describe(const Statuses& others) {
 
 } // namespace
 
-int main() {
+int main(int argc, char** argv) {
+    const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : DefaultRounds;
     OrvoBench::Corpus corpus;
     if (!corpus.Load(OrvoBench::Corpus::Directory(), &OrvoBench::Corpus::PointLinksHere)) {
         std::fprintf(stderr, "no corpus at %s\n", OrvoBench::Corpus::Directory().c_str());
@@ -240,7 +242,7 @@ int main() {
                                     {"orvo-render, PNG", {}, 0, {}},
                                     {"render pool in process, PNG", {}, 0, {}},
                                     {"orvo-serve over HTTP, /render.png", {}, 0, {}}};
-    for (int round = 0; round < Rounds; ++round) {
+    for (int round = 0; round < rounds; ++round) {
         for (std::size_t k = 0; k < figures.size(); ++k) {
             double seconds = 0;
             Statuses others;
@@ -261,7 +263,7 @@ int main() {
                          figures[k].rates.back());
         }
     }
-    std::printf("%zu pages, 2 workers, 8 in flight each, %d rounds\n%-40s %9s %15s  %s\n", urls.size(), Rounds,
+    std::printf("%zu pages, 2 workers, 8 in flight each, %d rounds\n%-40s %9s %15s  %s\n", urls.size(), rounds,
                 "contender", "answered", "median pages/s", "other statuses (last round)");
     for (const Figures& figure : figures) {
         std::printf("%-40s %9zu %15.2f %s\n", figure.name.c_str(), figure.answered, Median(figure.rates),
