@@ -141,8 +141,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     OrvoBench::Corpus corpus;
-    if (!corpus.Load(OrvoBench::Corpus::Directory(), &OrvoBench::Corpus::PointLinksHere)) {
-        std::fprintf(stderr, "no corpus at %s\n", OrvoBench::Corpus::Directory().c_str());
+    if (!corpus.LoadPointingHere()) {
         return 1;
     }
     TestHttpServer server([&corpus](const TestHttpServer::Request& request) { return corpus.Serve(request); });

@@ -1,6 +1,7 @@
 #ifndef ORVO_BENCH_CORPUS_H
 #define ORVO_BENCH_CORPUS_H
 
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <functional>
@@ -49,6 +50,16 @@ public:
                 edit(std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()));
         }
         return true;
+    }
+
+    // Loads the configured corpus with its links to other hosts pointed
+    // here; says so on standard error when there is none.
+    bool LoadPointingHere() {
+        if (Load(Directory(), &PointLinksHere)) {
+            return true;
+        }
+        std::fprintf(stderr, "no corpus at %s\n", Directory().c_str());
+        return false;
     }
 
     OrvoTest::TestHttpServer::Response Serve(const OrvoTest::TestHttpServer::Request& request) const {

@@ -210,8 +210,7 @@ std::string Describe(const Statuses& others) {
 int main(int argc, char** argv) {
     const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : DefaultRounds;
     OrvoBench::Corpus corpus;
-    if (!corpus.Load(OrvoBench::Corpus::Directory(), &OrvoBench::Corpus::PointLinksHere)) {
-        std::fprintf(stderr, "no corpus at %s\n", OrvoBench::Corpus::Directory().c_str());
+    if (!corpus.LoadPointingHere()) {
         return 1;
     }
     TestHttpServer server([&corpus](const TestHttpServer::Request& request) { return corpus.Serve(request); });

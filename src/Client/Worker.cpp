@@ -28,7 +28,6 @@ namespace Client {
 namespace {
 
 const int PollMs = 5;
-const int TimedOutStatus = -1000;
 
 bool ReadyMarkerExists(pid_t pid) {
     try {
@@ -153,7 +152,7 @@ int Worker::WaitForExit(int timeoutMs) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     while (IsAlive()) {
         if (std::chrono::steady_clock::now() > deadline) {
-            return TimedOutStatus;
+            return StillRunning;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(PollMs));
     }

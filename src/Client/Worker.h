@@ -55,8 +55,11 @@ public:
     // Whether the worker takes requests: alive with its ready marker.
     bool IsReady();
 
+    // What WaitForExit returns when the worker did not end in time.
+    static constexpr int StillRunning = -1000;
+
     // Waits for an owned worker to end; returns its exit status (minus the
-    // signal number when a signal ended it), or nothing in time: -1000.
+    // signal number when a signal ended it), or StillRunning.
     int WaitForExit(int timeoutMs);
 
     // orvo-browser in the directory of the calling executable.

@@ -167,11 +167,15 @@ void RenderPool::Replace(Slot& slot) {
 }
 
 // The worker is ended and waited for, so that nothing of it remains: the
-// client removes what it leaves.
+// client removes what it leaves. One that does not end in time is killed.
 void RenderPool::EndWorker(Slot& slot) {
     if (slot.client && slot.client->GetWorker().IsAlive()) {
-        ::kill(slot.client->GetWorker().Pid(), SIGTERM);
-        slot.client->GetWorker().WaitForExit(EndWaitMs);
+        Browser::Client::Worker& worker = slot.client->GetWorker();
+        ::kill(worker.Pid(), SIGTERM);
+        if (worker.WaitForExit(EndWaitMs) == Browser::Client::Worker::StillRunning) {
+            ::kill(worker.Pid(), SIGKILL);
+            worker.WaitForExit(EndWaitMs);
+        }
     }
 }
 
