@@ -11,6 +11,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -141,6 +142,9 @@ int RunProgram(const std::vector<std::string>& argv, const std::string& director
 std::unique_ptr<ChildProcess> StartProgram(const std::vector<std::string>& argv,
                                            const std::vector<std::string>& environment, const std::string& output) {
     return std::unique_ptr<ChildProcess>(new ChildProcess([&] {
+        // A test process that dies (a crash, a closed pipe) takes its
+        // program with it: a service would otherwise live on, orphaned.
+        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
         if (!output.empty()) {
             const int fd = ::open(output.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
             ::dup2(fd, 1);

@@ -49,7 +49,8 @@ int RunProgram(const std::vector<std::string>& argv, const std::string& director
 
 // Starts a program with arguments, NAME=VALUE entries added to its
 // environment, and its standard output and error appended to output (when
-// given); the ChildProcess stands for it.
+// given); the ChildProcess stands for it. The program gets SIGTERM when the
+// calling process dies.
 std::unique_ptr<ChildProcess> StartProgram(const std::vector<std::string>& argv,
                                            const std::vector<std::string>& environment = {},
                                            const std::string& output = "");
