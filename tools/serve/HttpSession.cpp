@@ -36,23 +36,26 @@ void HttpSession::OnRead(boost::beast::error_code error) {
     }
     service.RequestRead();
     if (error == http::error::body_limit) {
-        const Reply reply = Reply::Error(413, "RequestTooLarge", "The request body is larger than 1 MB",
-                                         {{"limit", BodyLimit}}, "too_large");
-        service.Record(client, "-", "", reply, arrival);
-        Write(reply, false);
-        return;
+        return Refuse(Reply::Error(413, "RequestTooLarge", "The request body is larger than 1 MB",
+                                   {{"limit", BodyLimit}}, "too_large"),
+                      arrival);
     }
     if (error) {
-        const Reply reply = Reply::Error(400, "BadRequest", "The request is not HTTP/1.1 this service reads",
-                                         {{"reason", error.message()}}, "bad_request");
-        service.Record(client, "-", "", reply, arrival);
-        Write(reply, false);
-        return;
+        return Refuse(Reply::Error(400, "BadRequest", "The request is not HTTP/1.1 this service reads",
+                                   {{"reason", error.message()}}, "bad_request"),
+                      arrival);
     }
     stream.expires_never();
     const bool keepAlive = parser->get().keep_alive();
     service.Handle(parser->get(), client, arrival,
                    [self = shared_from_this(), keepAlive](const Reply& reply) { self->Write(reply, keepAlive); });
+}
+
+// A request that could not be read whole is answered, logged under no
+// endpoint, and its connection closed.
+void HttpSession::Refuse(const Reply& reply, HttpService::Clock::time_point arrival) {
+    service.Record(client, "-", "", reply, arrival);
+    Write(reply, false);
 }
 
 void HttpSession::Write(const Reply& reply, bool keepAlive) {

@@ -38,6 +38,7 @@ public:
 private:
     void Read();
     void OnRead(boost::beast::error_code error);
+    void Refuse(const Reply& reply, HttpService::Clock::time_point arrival);
     void Write(const Reply& reply, bool keepAlive);
     void Close();
     void Drain();

@@ -26,7 +26,11 @@ const int IdleWaitMs = 500;
 const int StartRetryMs = 1000;
 const int EndWaitMs = 10000;
 const int MaxAttempts = 2;
-const char* const Stopping = "the service is stopping";
+
+// Ends a task the stopping pool will not render.
+void GiveUpTask(RenderTask& task) {
+    task.Finish(Result::Unanswered(task.url, Outcome::WorkerGone, "the service is stopping"));
+}
 
 int MillisecondsLeft(Clock::time_point deadline) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
@@ -107,7 +111,7 @@ void RenderPool::Stop() {
     }
     std::lock_guard<std::mutex> lock(mutex);
     for (auto& task : queue) {
-        task->Finish(Result::Unanswered(task->url, Outcome::WorkerGone, Stopping));
+        GiveUpTask(*task);
     }
     queue.clear();
 }
@@ -209,11 +213,10 @@ void RenderPool::Fill(Slot& slot) {
         Browser::Request::Options options = task->options;
         options["timeout"] = MillisecondsLeft(task->deadline) + WorkerTimeoutMarginMs;
         try {
-            ++task->attempts;
             slot.window.push_back(InFlight{task, slot.client->Submit(task->url, options)});
+            ++task->attempts;
             slot.busy = true;
         } catch (const Browser::Client::WorkerUnavailable&) {
-            --task->attempts;
             slot.again.push_front(task);
             slot.workerEnded = true;
         } catch (const std::exception& e) {
@@ -259,11 +262,11 @@ void RenderPool::Settle(Slot& slot, std::size_t index, Result result) {
 
 void RenderPool::GiveUp(Slot& slot) {
     for (InFlight& request : slot.window) {
-        request.task->Finish(Result::Unanswered(request.task->url, Outcome::WorkerGone, Stopping));
+        GiveUpTask(*request.task);
     }
     slot.window.clear();
     for (auto& task : slot.again) {
-        task->Finish(Result::Unanswered(task->url, Outcome::WorkerGone, Stopping));
+        GiveUpTask(*task);
     }
     slot.again.clear();
     slot.busy = false;
