@@ -86,8 +86,7 @@ void AwaitAnswers(boost::asio::steady_timer& timer, HttpService& service, std::c
         [&timer, &service, end, &io](boost::system::error_code) { AwaitAnswers(timer, service, end, io); });
 }
 
-int Serve(const Settings& settings) {
-    const boost::asio::ip::tcp::endpoint address = ListenAddress(settings.listen);
+int Serve(const Settings& settings, const boost::asio::ip::tcp::endpoint& address) {
     AccessLog log(settings.log);
     Orvo::Browser::Client::StaleObjects::Sweep();
     RenderPool::Settings poolSettings;
@@ -132,6 +131,7 @@ int Serve(const Settings& settings) {
 int main(int argc, char** argv) {
     Settings settings;
     const options::options_description description = Description(settings);
+    boost::asio::ip::tcp::endpoint address;
     try {
         options::variables_map values;
         options::store(options::command_line_parser(argc, argv).options(description).run(), values);
@@ -141,13 +141,13 @@ int main(int argc, char** argv) {
             return 0;
         }
         CheckSettings(settings);
-        ListenAddress(settings.listen);
+        address = ListenAddress(settings.listen);
     } catch (const std::exception& e) {
         std::cerr << "orvo-serve: " << e.what() << "\nTry 'orvo-serve --help'.\n";
         return UsageStatus;
     }
     try {
-        return Serve(settings);
+        return Serve(settings, address);
     } catch (const std::exception& e) {
         std::cerr << "orvo-serve: " << e.what() << "\n";
         return 1;

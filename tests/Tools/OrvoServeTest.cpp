@@ -216,7 +216,8 @@ TEST_F(OrvoServe, APortInUseEndsTheServiceWithAReason) {
     Start({"--workers", "1"});
     std::string output;
     const std::string taken = "127.0.0.1:" + std::to_string(port);
-    EXPECT_EQ(1, OrvoTest::RunProgram({ORVO_SERVE_BINARY, "--listen", taken, "--workers", "1"}, directory.path, output));
+    EXPECT_EQ(1,
+              OrvoTest::RunProgram({ORVO_SERVE_BINARY, "--listen", taken, "--workers", "1"}, directory.path, output));
     EXPECT_NE(std::string::npos, output.find("orvo-serve: ")) << output;
     EXPECT_EQ(200, client->Get("/_ping").status) << "the first service serves on";
     EXPECT_EQ(0, Stop());
