@@ -68,7 +68,8 @@ Server::Server(int pid, const char* segmentName)
       segment(boost::interprocess::create_only, segmentName, SegmentSize, nullptr,
               Interprocess::SharedAccess::Permissions()),
       segmentName(segmentName),
-      stopped(false) {
+      stopped(false),
+      draining(false) {
     logger = Logging::LoggerFactory::GetLogger("Server");
     readyName = WorkerNames::ReadyMarker(pid);
     Interprocess::SharedAccess::HandOver(this->segmentName, false);
@@ -126,12 +127,7 @@ void Server::Stop(bool wait, bool verbose) {
         LOG4CPLUS_DEBUG(logger, "Server::Stop {");
     }
     RemoveReadyMarker(readyName);
-    boost::shared_ptr<RequestChannel> channel;
-    {
-        boost::lock_guard<boost::mutex> lock(stopMutex);
-        channel = requestChannel;
-    }
-    if (channel) {
+    if (const boost::shared_ptr<RequestChannel> channel = CurrentChannel()) {
         // The sentinel wakes a serve loop waiting for a request.
         channel->Put(NewRecord(), PutTimeoutMs);
     }
@@ -166,6 +162,7 @@ void Server::Destroy(int pid) {
 void Server::Serve(Callback callback) {
     LOG4CPLUS_DEBUG(logger, "Server::Serve => START");
     ServeRequests(callback);
+    draining = true;
     LOG4CPLUS_DEBUG(logger, "Server::Serve => STOP 0");
     Drain();
     ReleaseChannel();
@@ -196,42 +193,50 @@ void Server::ServeRequests(const Callback& callback) {
 
 // One round of the loop; false leaves it. With no request waiting, waits
 // for the next record; then takes what else is queued in the channel and
-// hands on the request of the client whose turn it is.
+// hands on the request of the client whose turn it is. Once a record that
+// ends serving was taken, nothing more is taken from the channel: the
+// requests taken before it are still served, those behind it are answered
+// dead by the drain.
 bool Server::ServeOne(const Callback& callback) {
     if (stopped) {
         LOG4CPLUS_DEBUG(logger, "Server::Serve => break");
         return false;
     }
+    if (!endTaken) {
+        TakeRecords();
+    }
+    if (waiting.Size() == 0) {
+        // Every record taken was refused, or serving ends here.
+        return !endTaken;
+    }
+    return HandOver(callback, waiting.Pop());
+}
+
+// Waits for a record when no request waits, then moves the records queued
+// in the channel into the waiting queue while it has room, so that their
+// segment memory is free for new requests at once. Stops at a record that
+// ends serving; those behind it stay in the channel.
+void Server::TakeRecords() {
     if (waiting.Size() == 0) {
         RequestChannel::Element record = NoRecord();
         requestChannel->Take(record, ServerTimes::RequestWaitMs());
         if (!Admit(record)) {
-            return false;
+            return;
         }
     }
-    return TakeQueuedRecords() && HandOver(callback, waiting.Pop());
-}
-
-// Moves the records queued in the channel into the waiting queue while it
-// has room, so that their segment memory is free for new requests at once.
-// False when one of them ends serving; those behind it stay in the channel.
-bool Server::TakeQueuedRecords() {
     while (waiting.Size() < MaxWaiting) {
         RequestChannel::Element record = NoRecord();
-        if (!requestChannel->TakeQueued(record, ServerTimes::RequestWaitMs())) {
-            return true;
-        }
-        if (!Admit(record)) {
-            return false;
+        if (!requestChannel->TakeQueued(record, ServerTimes::RequestWaitMs()) || !Admit(record)) {
+            return;
         }
     }
-    return true;
 }
 
 // Copies one record's request into the waiting queue and frees its option
 // map. Only a record without a name ends serving (the stop sentinel has
-// none, and a destroyed channel gives none); one with a name but no URL is
-// a request, answered as a failed navigation by the main thread.
+// none, and a destroyed channel gives none): false then. One with a name
+// but no URL is a request, answered as a failed navigation by the main
+// thread.
 bool Server::Admit(RequestChannel::Element& record) {
     LOG4CPLUS_DEBUG(logger, "Server::GetRequest => GET");
     if (!record || record->name.empty()) {
@@ -239,6 +244,7 @@ bool Server::Admit(RequestChannel::Element& record) {
         if (record) {
             record->Destroy(segment);
         }
+        endTaken = true;
         return false;
     }
     if (const boost::shared_ptr<ServerRequest> request = Unpack(*record)) {
@@ -308,7 +314,7 @@ void Server::Drain() {
     if (logger.isEnabledFor(log4cplus::DEBUG_LOG_LEVEL)) {
         try {
             LOG4CPLUS_DEBUG(logger, "Server::Serve => len(requestChannel) = "
-                                        << (requestChannel ? requestChannel->Size(0) : 0));
+                                        << (requestChannel ? requestChannel->Size(ChannelLockWaitMs()) : 0));
         } catch (const std::exception& e) {
             LOG4CPLUS_ERROR(logger, "Server::Serve => Exception: " << e.what());
         }
@@ -321,11 +327,14 @@ void Server::Drain() {
 }
 
 // A failure here must not leave the serving thread: the drain goes on, so
-// that the segment's name is removed and a waiting Stop is told.
+// that the segment's name is removed and a waiting Stop is told. A lock
+// that a dead client holds is waited for only so long: the queued records
+// are then left unanswered, and the names removed all the same.
 void Server::DestroyChannel() {
     try {
         RequestChannel::Destroy(segment, segmentName.c_str(),
-                                boost::bind(&Server::SendDeadResponses, this, boost::placeholders::_1), 0);
+                                boost::bind(&Server::SendDeadResponses, this, boost::placeholders::_1),
+                                ChannelLockWaitMs());
     } catch (const std::exception& e) {
         LOG4CPLUS_ERROR(logger, "Server::Serve => Exception: " << e.what());
     } catch (...) {
@@ -411,13 +420,17 @@ void Server::SendResponse(const char* name, const char* url, const char* detail,
     }
 }
 
-// A shared object a result may go into: a client's segment of the agreed
-// size whose managed-memory header is initialised. Opening an object that
-// is not (zero bytes, say) would wait for ever for its initialisation.
+// A shared object a result may go into: a regular object whose
+// managed-memory header is initialised and that is large enough for that
+// header and a record. Its size is otherwise the client's choice. Opening
+// an object whose header is not initialised (zero bytes, say) would wait
+// for ever for its initialisation, and mapping one smaller than its header
+// would read past its end.
 bool Server::IsResultSegment(const char* name) {
     // Boost.Interprocess sets a managed segment's first word to this once
     // the segment is initialised.
     static const std::uint32_t InitializedSegment = 2;
+    static const std::size_t SmallestSegment = Segment::segment_manager::get_min_size() + sizeof(ServerResult);
     const int fd = ::shm_open(name, O_RDONLY, 0);
     if (fd < 0) {
         return false;
@@ -425,7 +438,7 @@ bool Server::IsResultSegment(const char* name) {
     struct stat status;
     std::uint32_t state = 0;
     const bool usable = ::fstat(fd, &status) == 0 && S_ISREG(status.st_mode)
-                        && static_cast<std::size_t>(status.st_size) == ServerResult::SegmentSize
+                        && static_cast<std::size_t>(status.st_size) >= SmallestSegment
                         && ::pread(fd, &state, sizeof state, 0) == static_cast<ssize_t>(sizeof state)
                         && state == InitializedSegment;
     ::close(fd);
@@ -433,12 +446,26 @@ bool Server::IsResultSegment(const char* name) {
 }
 
 bool Server::HasQueuedRequests() {
-    boost::shared_ptr<RequestChannel> channel;
-    {
-        boost::lock_guard<boost::mutex> lock(stopMutex);
-        channel = requestChannel;
+    const boost::shared_ptr<RequestChannel> channel = CurrentChannel();
+    return waiting.Size() != 0 || (channel && channel->Size(ChannelLockWaitMs()) > 0);
+}
+
+void Server::ProbeRequestChannel() {
+    const boost::shared_ptr<RequestChannel> channel = CurrentChannel();
+    if (channel && !draining) {
+        channel->Size(ChannelLockWaitMs());
     }
-    return waiting.Size() != 0 || (channel && channel->Size(ServerTimes::Scaled(ChannelLockMs)) > 0);
+}
+
+// The request channel while it exists; the serving thread releases it
+// under stopMutex at the end of its drain.
+boost::shared_ptr<Server::RequestChannel> Server::CurrentChannel() {
+    boost::lock_guard<boost::mutex> lock(stopMutex);
+    return requestChannel;
+}
+
+int Server::ChannelLockWaitMs() {
+    return ServerTimes::Scaled(ChannelLockMs);
 }
 
 void Server::RemoveNames() const {

@@ -33,7 +33,9 @@ namespace Browser {
 // serve loop on the serving thread, writes results into clients' result
 // channels, and tears its objects down again. The serve loop takes queued
 // records out of the channel as they come and hands their requests on one
-// at a time, taking the clients in turn (FairQueue).
+// at a time, taking the clients in turn (FairQueue). A record without a
+// name (the stop sentinel, or a client's) keeps the channel's order: the
+// requests queued before it are served, those behind it answered dead.
 //
 // Order of use: Create and Initialize on the main thread, Start on the
 // serving thread, Stop from either thread, destruction at process exit.
@@ -120,6 +122,13 @@ public:
     // ChannelLockMs.
     bool HasQueuedRequests();
 
+    // Takes and releases the request channel's lock, to learn whether a
+    // client died holding it. Throws Interprocess::TimeOutException when the
+    // lock is not taken within ChannelLockMs. Does nothing once the serve
+    // loop has ended: the drain holds the lock while it answers what is
+    // left, and gives up on it by itself.
+    void ProbeRequestChannel();
+
     // Answers dead every request taken out of the channel and not yet
     // handed on.
     void AnswerWaitingDead();
@@ -133,7 +142,7 @@ private:
 
     void ServeRequests(const Callback& callback);
     bool ServeOne(const Callback& callback);
-    bool TakeQueuedRecords();
+    void TakeRecords();
     bool Admit(RequestChannel::Element& record);
     boost::shared_ptr<ServerRequest> Unpack(Request& record);
     bool HandOver(const Callback& callback, const boost::shared_ptr<ServerRequest>& request);
@@ -144,6 +153,8 @@ private:
     void ReleaseChannel();
     void AwaitInterruption();
     void DestroyChannel();
+    boost::shared_ptr<RequestChannel> CurrentChannel();
+    static int ChannelLockWaitMs();
     RequestChannel::Element NoRecord();
     RequestChannel::Element NewRecord();
 
@@ -154,10 +165,15 @@ private:
     boost::shared_ptr<RequestChannel> requestChannel;
     // Requests taken from the channel and not yet handed on.
     FairQueue waiting;
+    // Serving thread only: a record that ends serving was taken; what was
+    // taken before it is still served, nothing more is taken.
+    bool endTaken = false;
     std::string readyName;
     boost::mutex stopMutex;
     boost::condition_variable stopCondition;
     std::atomic<bool> stopped;
+    // Set by the serving thread when its loop has ended and it drains.
+    std::atomic<bool> draining;
 };
 
 template <class View>

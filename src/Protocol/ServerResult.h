@@ -29,7 +29,9 @@ namespace Browser {
 class ServerResult {
 public:
     static constexpr std::size_t SizeLimit = 4194303;
-    // The size of a client's result segment, which holds one result channel.
+    // The size of the client library's result segments, each of which
+    // holds one result channel. The worker delivers into a segment of any
+    // size a client chooses.
     static constexpr std::size_t SegmentSize = 8 << 20;
     static constexpr std::uint32_t WriteFailed = 0xFFFFFFFFu;
 
