@@ -18,6 +18,38 @@ namespace Browser {
 const char* const Initializer::OptionPrefix = "Orvo.browser.webkit.Server";
 const char* const Initializer::DefaultIniFile = "Orvo.browser.webkit.ini";
 
+namespace {
+
+const char* const Usage =
+    "Usage: orvo-browser [-c FILE | --config FILE] [--allow-file-urls] [--shared-group NAME]\n"
+    "                    [--max-pages N] [Qt options]\n"
+    "\n"
+    "A headless page-rendering worker. It creates the request segment\n"
+    "Orvo_Browser_PID_Request and the ready marker Orvo_Browser_PID_Ready, renders\n"
+    "the pages clients queue there, and ends once idle.\n"
+    "\n"
+    "  -c, --config FILE     the INI file (default Orvo.browser.webkit.ini, else app.ini,\n"
+    "                        in the working directory)\n"
+    "  --allow-file-urls     load file: URLs too\n"
+    "  --shared-group NAME   share the worker's shared objects and result files with NAME\n"
+    "  --max-pages N         pages open at once at most (default 32)\n"
+    "  --help, --version     this text, the version\n"
+    "Other arguments go to Qt (-platform NAME, for instance).\n"
+    "\n"
+    "INI file, section [Orvo.browser.webkit.Server]:\n"
+    "  logLevel=LEVEL        TRACE, DEBUG, INFO, WARN, ERROR or FATAL (default INFO)\n"
+    "  logFile=PATH          appended to; {pid} becomes the process id (default: standard output)\n"
+    "\n"
+    "Environment:\n"
+    "  DISPLAY, WAYLAND_DISPLAY, QT_QPA_PLATFORM   without any of them, Qt's offscreen platform\n"
+    "  FONTCONFIG_FILE       a font configuration instead of the worker's orvo-fonts.conf\n"
+    "  JSC_watchdog          ms a page script may run before the engine interrupts it (10000)\n"
+    "  ORVO_TEST_TIME_DIVISOR   tests only: divides the worker's long waits\n"
+    "\n"
+    "SIGTERM, SIGINT and SIGHUP stop the worker: it answers what it holds and exits 0.\n";
+
+} // namespace
+
 void Initializer::ShareObjects(const std::string& group) {
     const log4cplus::Logger logger = Logging::LoggerFactory::GetLogger("");
     if (::geteuid() == 0) {
@@ -32,6 +64,21 @@ void Initializer::ShareObjects(const std::string& group) {
         LOG4CPLUS_FATAL(logger, "Unable to configurate => " << e.what());
         throw;
     }
+}
+
+bool Initializer::AnswerInformation(int argc, char** argv, std::ostream& out) {
+    for (int k = 1; k < argc; ++k) {
+        const std::string arg = argv[k];
+        if (arg == "--help" || arg == "-h") {
+            out << Usage;
+            return true;
+        }
+        if (arg == "--version") {
+            out << "orvo-browser " << ORVO_VERSION << "\n";
+            return true;
+        }
+    }
+    return false;
 }
 
 bool Initializer::InitServerMain(int argc, char** argv) {

@@ -1,6 +1,7 @@
 #ifndef ORVO_IMPL_INITIALIZER_H
 #define ORVO_IMPL_INITIALIZER_H
 
+#include <ostream>
 #include <string>
 
 namespace Orvo {
@@ -17,6 +18,10 @@ public:
     // whether the configurator exists afterwards; a configuration error
     // propagates after it has been logged at FATAL.
     static bool InitServerMain(int argc, char** argv);
+
+    // When argv holds --help (or -h) or --version, writes the usage or the
+    // version to out and returns true: the worker then does not start.
+    static bool AnswerInformation(int argc, char** argv, std::ostream& out);
 
 private:
     // Warns when running as root; with a group, shares every object the

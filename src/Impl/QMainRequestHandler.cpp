@@ -8,7 +8,9 @@
 #include <unistd.h>
 
 #include "Kernel/Configurator.h"
+#include "Impl/QStopSignals.h"
 #include "Kernel/ExitStatus.h"
+#include "Kernel/ServerTimes.h"
 #include "Kernel/ServerStoppedException.h"
 #include "Protocol/TimeOutException.h"
 #include "Kernel/UnhandledRequestException.h"
@@ -24,9 +26,16 @@ QMainRequestHandler::QMainRequestHandler(QObject*)
       serverStopped(false),
       tookThisTick(false),
       maxPages(MaxPagesOfConfiguration()),
-      idleTimer(new QTimer(this)) {
+      idleTimer(new QTimer(this)),
+      channelTimer(new QTimer(this)),
+      stopping(false),
+      stopGraceTimer(new QTimer(this)) {
     idleTimer->setSingleShot(true);
     connect(idleTimer, SIGNAL(timeout()), this, SLOT(OnSuicideTimer()));
+    stopGraceTimer->setSingleShot(true);
+    connect(stopGraceTimer, SIGNAL(timeout()), this, SLOT(OnStopGraceTimer()));
+    connect(channelTimer, SIGNAL(timeout()), this, SLOT(OnChannelCheckTimer()));
+    channelTimer->start(Orvo::Browser::ServerTimes::Scaled(ChannelCheckMs));
     serverMediator = Orvo::Browser::ServerMediator::Create(::getpid());
     serverMediator->SetRequestArrivedHook(
         [this]() { QMetaObject::invokeMethod(this, "OnRequestArrived", Qt::QueuedConnection); });
@@ -70,12 +79,16 @@ void QMainRequestHandler::Destroy() {
 
 void QMainRequestHandler::OnPollTimer() {
     LOG4CPLUS_DEBUG(logger, "OnPollTimer");
+    if (stopping) {
+        EndStopWhenQuiet();
+        return;
+    }
     tookThisTick = false;
     TakeOne();
 }
 
 void QMainRequestHandler::OnRequestArrived() {
-    if (!tookThisTick) {
+    if (!tookThisTick && !stopping) {
         TakeOne();
     }
 }
@@ -142,8 +155,55 @@ void QMainRequestHandler::OnSuicideTimer() {
             deleteLater();
         }
     } catch (const Orvo::Interprocess::TimeOutException&) {
-        serverMediator->GiveUp("QMainRequestHandler::OnSuicideTimer => the request channel's lock is held past its "
-                               "deadline; no request can reach this worker",
-                               std::string(), Orvo::Browser::ExitStatus::ChannelWedged, false);
+        GiveUpWedgedChannel();
     }
+}
+
+void QMainRequestHandler::OnChannelCheckTimer() {
+    try {
+        serverMediator->ProbeRequestChannel();
+    } catch (const Orvo::Interprocess::TimeOutException&) {
+        GiveUpWedgedChannel();
+    }
+}
+
+void QMainRequestHandler::GiveUpWedgedChannel() {
+    serverMediator->GiveUp("QMainRequestHandler::GiveUpWedgedChannel => the request channel's lock is held past "
+                           "its deadline; no request can reach this worker",
+                           std::string(), Orvo::Browser::ExitStatus::ChannelWedged, false);
+}
+
+void QMainRequestHandler::StopOnSignal(int signalNumber) {
+    if (stopping) {
+        return;
+    }
+    LOG4CPLUS_INFO(logger, "QMainRequestHandler::StopOnSignal => " << QStopSignals::Name(signalNumber));
+    stopping = true;
+    idleTimer->stop();
+    channelTimer->stop();
+    serverMediator->StopServer(true, true);
+    serverStopped = true;
+    stopGraceTimer->start(Orvo::Browser::ServerTimes::Scaled(StopGraceMs));
+    EndStopWhenQuiet();
+}
+
+void QMainRequestHandler::EndStopWhenQuiet() {
+    handlers.remove_if(&QMainRequestHandler::Destroyed);
+    if (OpenPages() == 0) {
+        EndStop();
+    }
+}
+
+void QMainRequestHandler::OnStopGraceTimer() {
+    LOG4CPLUS_DEBUG(logger, "OnStopGraceTimer => " << OpenPages() << " pages open");
+    EndStop();
+}
+
+void QMainRequestHandler::EndStop() {
+    stopGraceTimer->stop();
+    if (pollTimer != nullptr) {
+        pollTimer->stop();
+    }
+    serverMediator->AnswerRegistered(std::string());
+    deleteLater();
 }

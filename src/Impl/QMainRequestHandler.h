@@ -23,6 +23,14 @@ class QTimer;
 // first request's keep time; any request or live handler stops it. When it
 // runs out and the mediator has nothing unfinished, the handler deletes
 // itself; its destructor stops the server and quits the event loop.
+//
+// A stop signal (StopOnSignal) ends the worker the same way, sooner: the
+// server stops at once (no request is taken any more, the queued ones are
+// answered dead, the shared names go), the open pages have StopGraceMs to
+// answer, and what is still open then is answered dead. Every
+// ChannelCheckMs the handler makes sure the request channel's lock can
+// still be taken; when a client died holding it, the worker gives up with
+// ExitStatus::ChannelWedged.
 class QMainRequestHandler : public QRequestHandler {
     Q_OBJECT
 
@@ -38,9 +46,22 @@ public:
     // The poll timer, a child of this handler, stopped by the destructor.
     QTimer* pollTimer;
 
+    // How long open pages may still answer after a stop signal.
+    static constexpr int StopGraceMs = 5000;
+    // How often the request channel's lock is tried.
+    static constexpr int ChannelCheckMs = 2000;
+
+public slots:
+    // Stops the worker on signalNumber, logging it at INFO; a second
+    // signal changes nothing.
+    void StopOnSignal(int signalNumber);
+
 private slots:
     void OnPollTimer();
     void OnSuicideTimer();
+    void OnChannelCheckTimer();
+    // The stop signal's grace ran out: what is open is answered dead.
+    void OnStopGraceTimer();
     // Posted by the serving thread when a request is handed over: it is
     // taken at once unless this tick's request was taken already.
     void OnRequestArrived();
@@ -60,6 +81,11 @@ private:
     static std::size_t MaxPagesOfConfiguration();
     // Starts the idle timer when nothing is alive, stops it otherwise.
     void TrackIdleness();
+    // After a stop signal: ends the worker once no page is open.
+    void EndStopWhenQuiet();
+    // Answers what is still registered dead and deletes this handler.
+    void EndStop();
+    [[noreturn]] void GiveUpWedgedChannel();
 
     log4cplus::Logger logger;
     boost::shared_ptr<Orvo::Browser::ServerMediator> serverMediator;
@@ -75,6 +101,10 @@ private:
     // hand-over slot, and those behind it in the request channel.
     const std::size_t maxPages;
     QTimer* idleTimer;
+    QTimer* channelTimer;
+    // A stop signal came: no request is taken, the worker ends.
+    bool stopping;
+    QTimer* stopGraceTimer;
 };
 
 #endif

@@ -16,6 +16,7 @@
 #include "Impl/PageScripts.h"
 #include "Impl/QActivityTracker.h"
 #include "Impl/QMainRequestHandler.h"
+#include "Impl/QStopSignals.h"
 #include "Kernel/ExitStatus.h"
 #include "Kernel/MainThreadWatchdog.h"
 #include "Kernel/Server.h"
@@ -97,6 +98,9 @@ void LimitScriptRuns() {
 } // namespace
 
 int Main(int argc, char** argv) {
+    if (Orvo::Browser::Initializer::AnswerInformation(argc, argv, std::cout)) {
+        return 0;
+    }
     try {
         Orvo::Browser::Initializer::InitServerMain(argc, argv);
     } catch (...) {
@@ -109,6 +113,7 @@ int Main(int argc, char** argv) {
     LimitScriptRuns();
     UseWorkerFonts();
     QApplication application(argc, argv);
+    QStopSignals stopSignals(nullptr);
     PageScripts::Load();
     KeepNoPagesInMemory();
     ConfineLocalPages();
@@ -116,6 +121,7 @@ int Main(int argc, char** argv) {
     handler->pollTimer = new QTimer(handler);
     QObject::connect(handler->pollTimer, SIGNAL(timeout()), handler, SLOT(OnPollTimer()));
     handler->pollTimer->start(PollIntervalMs);
+    QObject::connect(&stopSignals, SIGNAL(Received(int)), handler, SLOT(StopOnSignal(int)));
     int code = 0;
     {
         Orvo::Browser::MainThreadWatchdog watchdog(

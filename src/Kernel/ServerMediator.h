@@ -220,6 +220,16 @@ public:
         return false;
     }
 
+    // Main thread: throws Interprocess::TimeOutException when the request
+    // channel's lock stays taken past its deadline (its holder died with
+    // it), so that no request can reach the worker again. Nothing is
+    // probed once the mediator stopped.
+    void ProbeRequestChannel() const {
+        if (running) {
+            server->ProbeRequestChannel();
+        }
+    }
+
     // Unregisters name; false when the map is busy or name is not there.
     bool RemoveFromServerRequestMap(const std::string& name) {
         boost::unique_lock<boost::timed_mutex> lock(serverRequestMapMutex, Deadline(MapLockMs));
@@ -257,9 +267,11 @@ public:
     }
 
     // Stops the serving side: a pending request is taken out of the slot
-    // with force (and answered dead when its name is registered), kept
-    // without; then the server is stopped and the serving thread
-    // interrupted. Does nothing when not running.
+    // with force (and answered dead unless its name is in flight), kept
+    // without; then the server is stopped, which answers the queued
+    // requests dead, and the serving thread interrupted. Registered
+    // requests stay registered: their pages may still answer them. Does
+    // nothing when not running.
     void StopServer(bool force, bool verbose) {
         if (verbose) {
             LOG4CPLUS_DEBUG(logger, "ServerMediator::StopServer");
@@ -333,14 +345,7 @@ public:
         if (pending) {
             Deliver(pending->name.c_str(), pending->url.c_str(), "DEAD", "DEAD", "", 0);
         }
-        for (const boost::shared_ptr<ServerRequest>& request : RegisteredRequests()) {
-            if (!ClaimForDelivery(request->name)) {
-                continue;
-            }
-            const bool stuck = request->name == stuckName;
-            Deliver(request->name.c_str(), request->url.c_str(), stuck ? "" : "DEAD", stuck ? "" : "DEAD", "", 0);
-            RemoveFromServerRequestMap(request->name);
-        }
+        AnswerRegistered(stuckName);
         if (!drainQueue) {
             server->AnswerWaitingDead();
             return;
@@ -349,6 +354,21 @@ public:
             server->Stop(true, true);
         } catch (const std::exception& e) {
             LOG4CPLUS_ERROR(logger, "ServerMediator::AnswerForStuckMainThread => Exception: " << e.what());
+        }
+    }
+
+    // Any thread: answers every registered request that no sender thread
+    // is delivering: dead, but stuckName's as a failed navigation without
+    // status, so that its client does not send it again. Their pages'
+    // own answers are then no longer delivered.
+    void AnswerRegistered(const std::string& stuckName) {
+        for (const boost::shared_ptr<ServerRequest>& request : RegisteredRequests()) {
+            if (!ClaimForDelivery(request->name)) {
+                continue;
+            }
+            const bool stuck = request->name == stuckName;
+            Deliver(request->name.c_str(), request->url.c_str(), stuck ? "" : "DEAD", stuck ? "" : "DEAD", "", 0);
+            RemoveFromServerRequestMap(request->name);
         }
     }
 
@@ -428,17 +448,17 @@ private:
         boost::shared_ptr<ServerRequest> request;
         request.swap(pendingRequest);
         hasPending = false;
-        AnswerIfRegistered(request);
+        AnswerUntaken(request);
         pendingFreed.notify_one();
     }
 
-    // A request still in the slot was normally never taken, so nobody
-    // registered it; if its name is registered, the client is waiting for
-    // an answer under that name and gets a dead one.
-    void AnswerIfRegistered(const boost::shared_ptr<ServerRequest>& request) {
-        if (GetFromServerRequestMap(request->name)) {
-            server->SendDeadResponse(request);
-            RemoveFromServerRequestMap(request->name);
+    // A request still in the slot was never taken by the main thread: it is
+    // answered dead, so that its client can send it again. Under a name in
+    // flight it is the second request of that name, which taking it would
+    // have dropped: the answer under that name is the first one's.
+    void AnswerUntaken(const boost::shared_ptr<ServerRequest>& request) {
+        if (!GetFromServerRequestMap(request->name)) {
+            AnswerDead(request);
         }
     }
 

@@ -25,8 +25,11 @@ void Attach(log4cplus::Logger& logger, log4cplus::SharedAppenderPtr appender, co
     logger.addAppender(appender);
 }
 
+// Each line is flushed as it is written, as the file appender's are: a
+// worker whose standard output is a file and that is killed (by a signal,
+// the OOM killer, a pool replacing it) leaves every line it logged.
 log4cplus::SharedAppenderPtr NewConsoleAppender() {
-    return log4cplus::SharedAppenderPtr(new log4cplus::ConsoleAppender(false, false));
+    return log4cplus::SharedAppenderPtr(new log4cplus::ConsoleAppender(false, true));
 }
 
 // An unknown level name converts to "not set". The root logger must keep a

@@ -253,8 +253,8 @@ TEST_F(KernelRoundTrip, AWorkerKilledWhileAnsweringIsReportedGoneAndCleanedUp) {
 
 // The main thread blocks on the stop request, so the next request waits in
 // the hand-over slot, the one after it in the serving thread, and the last
-// in the request channel when the stop comes. The last is answered dead
-// whether the drain finds it in the channel or the serving thread has
+// in the request channel when the stop comes. Each is answered dead; the
+// last whether the drain finds it in the channel or the serving thread has
 // already taken it while the stop goes on.
 TEST_F(KernelRoundTrip, AStopAnswersWaitingAndQueuedRequestsDead) {
     // The serving thread must still be waiting for the slot when the stop
@@ -273,9 +273,9 @@ TEST_F(KernelRoundTrip, AStopAnswersWaitingAndQueuedRequestsDead) {
     EXPECT_EQ("test://host/echo?where=channel", last.pageUrl);
     EXPECT_EQ("DEAD", last.detail);
     EXPECT_TRUE(last.encodedSnapshot.empty());
-    // Neither of these was answered: the stop request itself, and the one in
-    // the slot that nobody had taken yet.
-    EXPECT_EQ(Outcome::WorkerGone, client->Collect(*inSlot, 10000).outcome);
+    // The one in the slot, which the main thread never took, is answered
+    // dead too; the stop request itself is not answered.
+    EXPECT_EQ(Outcome::Dead, client->Collect(*inSlot, 10000).outcome);
     EXPECT_EQ(Outcome::WorkerGone, client->Collect(*stop, 10000).outcome);
     EXPECT_EQ(0, client->GetWorker().WaitForExit(10000));
     EXPECT_TRUE(LogHas("Server::SendDeadResponse"));

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -56,6 +57,22 @@ TEST(ServerMain, AConfigurationErrorEndsStartUpWithStatusOne) {
     EXPECT_NE(std::string::npos, output.find(" - FATAL - Thread: ")) << output;
     EXPECT_NE(std::string::npos, output.find(" - Unable to configurate => ")) << output;
     EXPECT_EQ(std::string::npos, output.find("Exit Main")) << output;
+}
+
+// --help and --version answer and end: no worker starts, nothing is
+// logged.
+TEST(ServerMain, HelpAndVersionSayWhatTheWorkerIsAndEnd) {
+    OrvoTest::TemporaryDirectory directory;
+    std::string output;
+    EXPECT_EQ(0, RunWorker(directory, {"--help"}, output)) << output;
+    for (const char* text : {"Usage: orvo-browser ", "-c, --config FILE", "--max-pages N", "logLevel=", "logFile=",
+                             "QT_QPA_PLATFORM", "FONTCONFIG_FILE", "SIGTERM"}) {
+        EXPECT_NE(std::string::npos, output.find(text)) << text << " missing in\n" << output;
+    }
+    EXPECT_EQ(std::string::npos, output.find(" - INFO - ")) << output;
+    EXPECT_EQ(0, RunWorker(directory, {"-platform", "offscreen", "--version"}, output)) << output;
+    EXPECT_EQ(0u, output.find("orvo-browser ")) << output;
+    EXPECT_EQ(1, std::count(output.begin(), output.end(), '\n')) << output;
 }
 
 } // namespace

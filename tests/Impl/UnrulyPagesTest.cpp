@@ -4,26 +4,17 @@
 // answered, and the worker must go on or end cleanly.
 
 #include <algorithm>
-#include <chrono>
-#include <thread>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
-#include <boost/interprocess/sync/named_mutex.hpp>
-#include <signal.h>
-
 #include "Client/Client.h"
-#include "Common/ChildProcess.h"
 #include "Common/LoggingWorker.h"
 #include "Common/Occurrences.h"
 #include "Common/TemporaryDirectory.h"
 #include "Common/TestHttpServer.h"
-#include "Protocol/Channel.h"
-#include "Protocol/Segment.h"
-#include "Protocol/WorkerNames.h"
 
 namespace {
 
@@ -32,7 +23,6 @@ using Orvo::Browser::Request;
 using OrvoTest::TestHttpServer;
 
 const int StuckExitStatus = 3;
-const int WedgedExitStatus = 4;
 
 TestHttpServer::Response Html(const std::string& body) {
     TestHttpServer::Response response;
@@ -303,42 +293,6 @@ TEST_F(TwoPagesAtOnce, FurtherRequestsWaitForAPageToClose) {
     ASSERT_NE(std::string::npos, firstAnswer) << log;
     ASSERT_NE(std::string::npos, thirdPage) << log;
     EXPECT_LT(firstAnswer, thirdPage) << "the third page opened only after an answer";
-}
-
-// A client killed while it holds the request channel's lock leaves it taken
-// for good: once idle, the worker sees that (within the lock's deadline,
-// 5 s / 5 here), says so at FATAL and ends with a status of its own rather
-// than hanging.
-class WedgedChannel : public UnrulyPages {
-protected:
-    void SetUp() override {
-        Start({"ORVO_TEST_TIME_DIVISOR=5"});
-        expectedExit = WedgedExitStatus;
-    }
-};
-
-TEST_F(WedgedChannel, AClientKilledHoldingTheLockEndsTheWorker) {
-    auto slow = client->Submit(server.Url("/slow"), Quick());
-    // The request must be through the channel before its lock is taken.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (Log().find(" - MainThread => ProcessRequest") == std::string::npos
-           && std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    const std::string segmentName = Orvo::Browser::WorkerNames::RequestSegment(client->GetWorker().Pid());
-    const std::string mutexName =
-        Orvo::Interprocess::Channel<Orvo::Browser::Segment, Request>::MutexName(segmentName.c_str());
-    OrvoTest::ChildProcess holder([&mutexName] {
-        boost::interprocess::named_mutex mutex(boost::interprocess::open_only, mutexName.c_str());
-        mutex.lock();
-        ::raise(SIGKILL);
-        return 0;
-    });
-    holder.Wait(10000);
-    EXPECT_EQ(Outcome::Rendered, client->Collect(*slow, 60000).outcome);
-    EXPECT_EQ(WedgedExitStatus, client->GetWorker().WaitForExit(30000));
-    EXPECT_NE(std::string::npos, Log().find("the request channel's lock is held past its deadline")) << Log();
-    EXPECT_NE(std::string::npos, Log().find(" - FATAL - ")) << Log();
 }
 
 TEST_F(StuckMainThread, AnEndlessPageScriptIsAnswered) {

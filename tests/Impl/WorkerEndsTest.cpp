@@ -1,0 +1,286 @@
+// How the real worker ends when it is killed, stopped by a signal or left
+// with a request channel whose lock a dead client holds, seen by a client
+// written from the protocol alone (OrvoTest::ProtocolClient): every request
+// it held is answered, its names are gone, and its log holds every line it
+// wrote.
+
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <boost/filesystem.hpp>
+#include <boost/interprocess/shared_memory_object.hpp>
+#include <boost/interprocess/sync/named_condition.hpp>
+#include <boost/interprocess/sync/named_mutex.hpp>
+#include <boost/interprocess/sync/named_semaphore.hpp>
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include "Common/ChildProcess.h"
+#include "Common/ProtocolClient.h"
+#include "Common/TemporaryDirectory.h"
+#include "Common/TestHttpServer.h"
+#include "Protocol/Channel.h"
+#include "Protocol/Request.h"
+#include "Protocol/WorkerNames.h"
+
+namespace {
+
+using Orvo::Browser::Request;
+using Orvo::Browser::WorkerNames;
+using OrvoTest::ProtocolClient;
+using OrvoTest::TestHttpServer;
+typedef Orvo::Interprocess::Channel<Orvo::Browser::Segment, Request> RequestChannel;
+
+const int WedgedExitStatus = 4;
+
+std::vector<std::string> SharedObjects(const std::string& text) {
+    std::vector<std::string> found;
+    for (const auto& entry : boost::filesystem::directory_iterator("/dev/shm")) {
+        const std::string name = entry.path().filename().string();
+        if (name.find(text) != std::string::npos) {
+            found.push_back(name);
+        }
+    }
+    return found;
+}
+
+// Pages of the test server; /gate answers only once the test opens it.
+class Site {
+public:
+    Site() : server([this](const TestHttpServer::Request& request) { return Answer(request); }) {}
+    ~Site() { Open(); }
+
+    void Open() { open = true; }
+    std::string Url(const std::string& target) const { return server.Url(target); }
+
+private:
+    TestHttpServer::Response Answer(const TestHttpServer::Request& request) {
+        TestHttpServer::Response response;
+        response.headers = {{"Content-Type", "text/html; charset=utf-8"}};
+        if (request.target == "/hold") {
+            response.hold = true;
+            return response;
+        }
+        if (request.target == "/gate") {
+            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+            while (!open && std::chrono::steady_clock::now() < deadline) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            }
+        }
+        response.body = "<html><body><p>page " + request.target + "</p></body></html>";
+        return response;
+    }
+
+    std::atomic<bool> open{false};
+    TestHttpServer server;
+};
+
+class WorkerEnds : public ::testing::Test {
+protected:
+    // Starts the worker on Qt's offscreen platform, its standard output and
+    // error appended to worker.out; with the default ini, it logs at DEBUG
+    // into worker.log.
+    void StartWorker(const std::vector<std::string>& environment = {},
+                     const std::vector<std::string>& arguments = {},
+                     const std::string& ini = "logLevel=DEBUG\nlogFile=%/worker.log\n") {
+        std::string settings = ini;
+        const std::string::size_type at = settings.find('%');
+        if (at != std::string::npos) {
+            settings.replace(at, 1, directory.path);
+        }
+        directory.Write("worker.ini", "[Orvo.browser.webkit.Server]\n" + settings);
+        std::vector<std::string> argv{ORVO_BROWSER_BINARY, "--config", directory.path + "/worker.ini"};
+        argv.insert(argv.end(), arguments.begin(), arguments.end());
+        std::vector<std::string> env{"DISPLAY=", "WAYLAND_DISPLAY=", "QT_QPA_PLATFORM="};
+        env.insert(env.end(), environment.begin(), environment.end());
+        worker = OrvoTest::StartProgram(argv, env, directory.path + "/worker.out");
+        pid = worker->Pid();
+        ASSERT_TRUE(ProtocolClient::AwaitReady(pid, 30000)) << directory.Read("worker.out");
+        client.reset(new ProtocolClient(pid, "OrvoTestEnds"));
+    }
+
+    std::string Log() const { return directory.Read("worker.log"); }
+
+    bool AwaitLog(const std::string& text, int timeoutMs = 30000) const {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        while (Log().find(text) == std::string::npos) {
+            if (std::chrono::steady_clock::now() > deadline) {
+                return false;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return true;
+    }
+
+    // Sends url under a new name; returns the name.
+    std::string Send(const std::string& url) {
+        const std::string name = client->NewName();
+        client->Put(url, name, {{"snapshot", false}, {"keep", 60000}});
+        return name;
+    }
+
+    // Sends url and waits until the worker opened its page.
+    std::string Open(const std::string& url) {
+        const std::string name = Send(url);
+        EXPECT_TRUE(AwaitLog("RequestHandler::ProcessRequest => " + url)) << Log();
+        return name;
+    }
+
+    ProtocolClient::Answer Answer(const std::string& name, int timeoutMs = 30000) {
+        ProtocolClient::Answer answer;
+        EXPECT_TRUE(client->Take(name, answer, timeoutMs)) << "no answer for " << name;
+        return answer;
+    }
+
+    std::vector<std::string> NamesLeft() const { return SharedObjects("Orvo_Browser_" + std::to_string(pid) + "_"); }
+
+    // What a killed worker leaves.
+    void RemoveNames() const {
+        const std::string segment = WorkerNames::RequestSegment(pid);
+        boost::interprocess::named_mutex::remove(RequestChannel::MutexName(segment.c_str()).c_str());
+        boost::interprocess::named_condition::remove(RequestChannel::ConditionName(segment.c_str()).c_str());
+        boost::interprocess::named_semaphore::remove(WorkerNames::ReadyMarker(pid).c_str());
+        boost::interprocess::shared_memory_object::remove(segment.c_str());
+    }
+
+    Site site;
+    OrvoTest::TemporaryDirectory directory;
+    std::unique_ptr<OrvoTest::ChildProcess> worker;
+    long pid = 0;
+    std::unique_ptr<ProtocolClient> client;
+};
+
+// Standard output is a file, as under orvo-render, orvo-serve or a service
+// manager: the lines of a request's last moments are in it although the
+// worker was killed right after answering.
+TEST_F(WorkerEnds, EveryLogLineIsInTheFileWhenTheWorkerIsKilled) {
+    StartWorker({}, {}, "logLevel=INFO\n");
+    const std::string url = site.Url("/plain");
+    const std::string name = Send(url);
+    EXPECT_EQ(url, Answer(name).pageUrl);
+    ::kill(pid, SIGKILL);
+    EXPECT_EQ(-SIGKILL, worker->Wait(10000));
+    RemoveNames();
+    const std::string output = directory.Read("worker.out");
+    EXPECT_NE(std::string::npos, output.find(" - INFO - Thread: ")) << output;
+    EXPECT_NE(std::string::npos, output.find(" - RequestHandler::ProcessRequest => " + url + " (" + name + ")\n"))
+        << output;
+    EXPECT_NE(std::string::npos, output.find(" - Server::SendResponse => " + url + "\n")) << output;
+}
+
+// A client killed while it holds the request channel's lock leaves it taken
+// for good. The worker notices in every state (within its lock deadline of
+// 5 s, divided by 5 here), says so at FATAL, answers what it held, removes
+// its names and ends with a status of its own.
+class WedgedRequestChannel : public WorkerEnds {
+protected:
+    void SetUp() override { StartWorker({"ORVO_TEST_TIME_DIVISOR=5"}); }
+
+    void Wedge() {
+        const std::string mutexName = RequestChannel::MutexName(WorkerNames::RequestSegment(pid).c_str());
+        OrvoTest::ChildProcess holder([&mutexName] {
+            boost::interprocess::named_mutex mutex(boost::interprocess::open_only, mutexName.c_str());
+            mutex.lock();
+            ::raise(SIGKILL);
+            return 0;
+        });
+        ASSERT_EQ(-SIGKILL, holder.Wait(10000));
+    }
+
+    void ExpectGivenUp() {
+        EXPECT_EQ(WedgedExitStatus, worker->Wait(30000)) << Log();
+        const std::string log = Log();
+        EXPECT_NE(std::string::npos, log.find(" - FATAL - Thread: ")) << log;
+        EXPECT_NE(std::string::npos, log.find("the request channel's lock is held past its deadline")) << log;
+        EXPECT_EQ(std::vector<std::string>(), NamesLeft());
+    }
+};
+
+TEST_F(WedgedRequestChannel, AFreshWorkerGivesUp) {
+    Wedge();
+    ExpectGivenUp();
+}
+
+TEST_F(WedgedRequestChannel, AnIdleWorkerGivesUp) {
+    const std::string name = Send(site.Url("/plain"));
+    EXPECT_EQ(site.Url("/plain"), Answer(name).pageUrl);
+    Wedge();
+    ExpectGivenUp();
+}
+
+TEST_F(WedgedRequestChannel, ABusyWorkerGivesUpAndAnswersItsPageDead) {
+    const std::string name = Open(site.Url("/hold"));
+    Wedge();
+    ExpectGivenUp();
+    const ProtocolClient::Answer answer = Answer(name, 1000);
+    EXPECT_EQ(site.Url("/hold"), answer.pageUrl);
+    EXPECT_EQ("DEAD", answer.detail);
+}
+
+// SIGTERM (what a service manager sends), SIGINT and SIGHUP stop the worker
+// as its own stop does: nothing more is taken, what it holds is answered,
+// its names go, and it exits 0 with an INFO line naming the signal.
+class StopSignal : public WorkerEnds, public ::testing::WithParamInterface<int> {
+protected:
+    void ExpectStoppedCleanly() {
+        EXPECT_EQ(0, worker->Wait(30000)) << Log();
+        const std::string log = Log();
+        const std::string name = GetParam() == SIGTERM ? "SIGTERM" : GetParam() == SIGINT ? "SIGINT" : "SIGHUP";
+        EXPECT_NE(std::string::npos, log.find(" - INFO - Thread: ")) << log;
+        EXPECT_NE(std::string::npos, log.find(" - QMainRequestHandler::StopOnSignal => " + name + "\n")) << log;
+        EXPECT_NE(std::string::npos, log.find(" - Exit Main: 0\n")) << log;
+        EXPECT_EQ(std::vector<std::string>(), NamesLeft());
+    }
+};
+
+TEST_P(StopSignal, AnIdleWorkerEndsCleanly) {
+    StartWorker();
+    ::kill(pid, GetParam());
+    ExpectStoppedCleanly();
+}
+
+TEST_P(StopSignal, APageThatFinishesAfterTheSignalIsRendered) {
+    StartWorker();
+    const std::string name = Open(site.Url("/gate"));
+    ::kill(pid, GetParam());
+    ASSERT_TRUE(AwaitLog("QMainRequestHandler::StopOnSignal => ")) << Log();
+    site.Open();
+    const ProtocolClient::Answer answer = Answer(name);
+    EXPECT_NE("DEAD", answer.detail);
+    EXPECT_NE(std::string::npos, answer.body.find("page /gate")) << answer.body;
+    ExpectStoppedCleanly();
+}
+
+INSTANTIATE_TEST_SUITE_P(WorkerEnds, StopSignal, ::testing::Values(SIGTERM, SIGINT, SIGHUP));
+
+// Two pages open (the most it may), one more in the hand-over slot, one
+// waiting for the slot and one in the request channel when SIGTERM comes:
+// those three are answered dead at once, the page that finishes within the
+// grace is rendered, and the one that never does is answered dead when the
+// grace (5 s) runs out.
+TEST_F(WorkerEnds, SigtermAnswersEveryRequestItHolds) {
+    StartWorker({}, {"--max-pages", "2"});
+    const std::string held = Open(site.Url("/hold"));
+    const std::string gated = Open(site.Url("/gate"));
+    const std::string inSlot = Send(site.Url("/plain?slot"));
+    const std::string waiting = Send(site.Url("/plain?waiting"));
+    ASSERT_TRUE(AwaitLog("ServerMediator::ProcessRequest: " + site.Url("/plain?waiting"))) << Log();
+    const std::string queued = Send(site.Url("/plain?queued"));
+    ::kill(pid, SIGTERM);
+    for (const std::string& name : {inSlot, waiting, queued}) {
+        EXPECT_EQ("DEAD", Answer(name).detail) << name;
+    }
+    site.Open();
+    const ProtocolClient::Answer answer = Answer(gated);
+    EXPECT_NE(std::string::npos, answer.body.find("page /gate")) << answer.body;
+    EXPECT_EQ("DEAD", Answer(held).detail);
+    EXPECT_EQ(0, worker->Wait(30000)) << Log();
+    EXPECT_NE(std::string::npos, Log().find(" - QMainRequestHandler::StopOnSignal => SIGTERM\n")) << Log();
+    EXPECT_EQ(std::vector<std::string>(), NamesLeft());
+}
+
+} // namespace
