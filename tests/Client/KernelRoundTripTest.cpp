@@ -23,6 +23,7 @@
 #include "Common/ChildProcess.h"
 #include "Common/Occurrences.h"
 #include "Common/ResultFiles.h"
+#include "Common/SharedObjects.h"
 #include "Common/TemporaryDirectory.h"
 #include "Protocol/Channel.h"
 #include "Protocol/SharedAccess.h"
@@ -30,21 +31,9 @@
 
 namespace {
 
+using OrvoTest::SharedObjects;
 using namespace Orvo::Browser::Client;
 using Orvo::Browser::Request;
-
-// Entries of /dev/shm (segments, and semaphores as sem.NAME) whose names
-// contain text.
-std::vector<std::string> SharedObjects(const std::string& text) {
-    std::vector<std::string> found;
-    for (const auto& entry : boost::filesystem::directory_iterator("/dev/shm")) {
-        const std::string name = entry.path().filename().string();
-        if (name.find(text) != std::string::npos) {
-            found.push_back(name);
-        }
-    }
-    return found;
-}
 
 class KernelRoundTrip : public ::testing::Test {
 protected:
@@ -100,14 +89,7 @@ protected:
 
     // Waits for a line the worker writes after the event a test looks for.
     bool AwaitLog(const std::string& text, int timeoutMs = 20000) const {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-        while (!LogHas(text)) {
-            if (std::chrono::steady_clock::now() > deadline) {
-                return false;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        return true;
+        return directory.AwaitText("worker.log", text, timeoutMs);
     }
 
     void ExpectNothingLeftBehind() {

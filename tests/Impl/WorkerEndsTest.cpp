@@ -11,7 +11,6 @@
 #include <thread>
 #include <vector>
 
-#include <boost/filesystem.hpp>
 #include <boost/interprocess/shared_memory_object.hpp>
 #include <boost/interprocess/sync/named_condition.hpp>
 #include <boost/interprocess/sync/named_mutex.hpp>
@@ -21,6 +20,7 @@
 
 #include "Common/ChildProcess.h"
 #include "Common/ProtocolClient.h"
+#include "Common/SharedObjects.h"
 #include "Common/TemporaryDirectory.h"
 #include "Common/TestHttpServer.h"
 #include "Protocol/Channel.h"
@@ -29,6 +29,7 @@
 
 namespace {
 
+using OrvoTest::SharedObjects;
 using Orvo::Browser::Request;
 using Orvo::Browser::WorkerNames;
 using OrvoTest::ProtocolClient;
@@ -36,17 +37,6 @@ using OrvoTest::TestHttpServer;
 typedef Orvo::Interprocess::Channel<Orvo::Browser::Segment, Request> RequestChannel;
 
 const int WedgedExitStatus = 4;
-
-std::vector<std::string> SharedObjects(const std::string& text) {
-    std::vector<std::string> found;
-    for (const auto& entry : boost::filesystem::directory_iterator("/dev/shm")) {
-        const std::string name = entry.path().filename().string();
-        if (name.find(text) != std::string::npos) {
-            found.push_back(name);
-        }
-    }
-    return found;
-}
 
 // Pages of the test server; /gate answers only once the test opens it.
 class Site {
@@ -106,14 +96,7 @@ protected:
     std::string Log() const { return directory.Read("worker.log"); }
 
     bool AwaitLog(const std::string& text, int timeoutMs = 30000) const {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-        while (Log().find(text) == std::string::npos) {
-            if (std::chrono::steady_clock::now() > deadline) {
-                return false;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        return true;
+        return directory.AwaitText("worker.log", text, timeoutMs);
     }
 
     // Sends url under a new name; returns the name.

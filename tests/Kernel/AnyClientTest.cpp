@@ -4,14 +4,11 @@
 // the sizes such a client may choose, objects that are no result segment,
 // and the channel's order around a record that ends serving.
 
-#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
-#include <boost/filesystem.hpp>
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <sys/mman.h>
@@ -20,25 +17,15 @@
 #include "Common/ChildProcess.h"
 #include "Common/Occurrences.h"
 #include "Common/ProtocolClient.h"
+#include "Common/SharedObjects.h"
 #include "Common/TemporaryDirectory.h"
 
 namespace {
 
 using OrvoTest::ProtocolClient;
+using OrvoTest::SharedObjects;
 
 const char* const LastModified = "12/07/2026 09:00:00";
-
-// /dev/shm entries whose names contain text.
-std::vector<std::string> SharedObjects(const std::string& text) {
-    std::vector<std::string> found;
-    for (const auto& entry : boost::filesystem::directory_iterator("/dev/shm")) {
-        const std::string name = entry.path().filename().string();
-        if (name.find(text) != std::string::npos) {
-            found.push_back(name);
-        }
-    }
-    return found;
-}
 
 // A shared-memory object of bytes bytes that is no managed segment: zeros,
 // then firstWord at its start.
@@ -80,14 +67,7 @@ protected:
     std::string Log() const { return directory.Read("worker.log"); }
 
     bool AwaitLog(const std::string& text, int timeoutMs = 20000) const {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-        while (Log().find(text) == std::string::npos) {
-            if (std::chrono::steady_clock::now() > deadline) {
-                return false;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        return true;
+        return directory.AwaitText("worker.log", text, timeoutMs);
     }
 
     // The answer under name, which must come.
