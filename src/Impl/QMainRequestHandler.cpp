@@ -127,9 +127,12 @@ void QMainRequestHandler::Dispatch(const Orvo::Browser::ServerRequest& request) 
     }
 }
 
+bool QMainRequestHandler::OwnPageOpen() const {
+    return state == State::Loading || state == State::Ready;
+}
+
 std::size_t QMainRequestHandler::OpenPages() const {
-    const bool ownPageOpen = state == State::Loading || state == State::Ready;
-    return handlers.size() + (ownPageOpen ? 1 : 0);
+    return handlers.size() + (OwnPageOpen() ? 1 : 0);
 }
 
 bool QMainRequestHandler::OwnRequestOver() const {
@@ -199,11 +202,19 @@ void QMainRequestHandler::OnStopGraceTimer() {
     EndStop();
 }
 
+// Every page still open answers dead; those that answered before are
+// being delivered already.
 void QMainRequestHandler::EndStop() {
     stopGraceTimer->stop();
     if (pollTimer != nullptr) {
         pollTimer->stop();
     }
-    serverMediator->AnswerRegistered(std::string());
+    handlers.remove_if(&QMainRequestHandler::Destroyed);
+    for (const QPointer<QRequestHandler>& handler : handlers) {
+        handler->PushDead();
+    }
+    if (OwnPageOpen()) {
+        PushDead();
+    }
     deleteLater();
 }

@@ -78,12 +78,13 @@ private:
     bool OwnRequestOver() const;
     // Pages loading or waiting for their delay, its own included.
     std::size_t OpenPages() const;
+    bool OwnPageOpen() const;
     static std::size_t MaxPagesOfConfiguration();
     // Starts the idle timer when nothing is alive, stops it otherwise.
     void TrackIdleness();
     // After a stop signal: ends the worker once no page is open.
     void EndStopWhenQuiet();
-    // Answers what is still registered dead and deletes this handler.
+    // Answers the pages still open dead and deletes this handler.
     void EndStop();
     [[noreturn]] void GiveUpWedgedChannel();
 

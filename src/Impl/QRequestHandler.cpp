@@ -339,6 +339,11 @@ bool QRequestHandler::PushOnNavigateError() {
                   StringHolder(networkManager->statusCode.toUtf8()), StringHolder(QByteArray()), ViewHolder());
 }
 
+bool QRequestHandler::PushDead() {
+    return DoPush(StringHolder(requestName.toUtf8()), StringHolder(url.toUtf8()), StringHolder(QByteArray("DEAD")),
+                  StringHolder(QByteArray("DEAD")), ViewHolder());
+}
+
 bool QRequestHandler::DoPush(const StringHolder& name, const StringHolder& pageUrl, const StringHolder& detail,
                              const StringHolder& body, const ViewHolder& view) {
     if (state == State::Answered) {

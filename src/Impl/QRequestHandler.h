@@ -69,6 +69,11 @@ public:
     // Schedules the handler's deletion.
     virtual void Destroy();
 
+    // Answers the request DEAD at once, so that its client sends it again
+    // (the worker is stopping), and releases the page; false when it was
+    // answered already.
+    bool PushDead();
+
     State GetState() const { return state; }
     const QString& RequestName() const { return requestName; }
     const QString& RequestUrl() const { return url; }

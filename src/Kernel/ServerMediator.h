@@ -357,10 +357,13 @@ public:
         }
     }
 
-    // Any thread: answers every registered request that no sender thread
-    // is delivering: dead, but stuckName's as a failed navigation without
-    // status, so that its client does not send it again. Their pages'
-    // own answers are then no longer delivered.
+private:
+    typedef boost::unordered_map<std::string, boost::shared_ptr<ServerRequest>> RequestMap;
+
+    // Answers every registered request that no sender thread is
+    // delivering: dead, but stuckName's as a failed navigation without
+    // status, so that its client does not send it again. Their pages' own
+    // answers are then no longer delivered.
     void AnswerRegistered(const std::string& stuckName) {
         for (const boost::shared_ptr<ServerRequest>& request : RegisteredRequests()) {
             if (!ClaimForDelivery(request->name)) {
@@ -371,9 +374,6 @@ public:
             RemoveFromServerRequestMap(request->name);
         }
     }
-
-private:
-    typedef boost::unordered_map<std::string, boost::shared_ptr<ServerRequest>> RequestMap;
 
     std::vector<boost::shared_ptr<ServerRequest>> RegisteredRequests() {
         std::vector<boost::shared_ptr<ServerRequest>> requests;

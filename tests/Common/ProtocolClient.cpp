@@ -1,5 +1,6 @@
 #include "Common/ProtocolClient.h"
 
+#include <atomic>
 #include <chrono>
 #include <stdexcept>
 #include <thread>
@@ -50,7 +51,10 @@ bool ProtocolClient::AwaitReady(long workerPid, int timeoutMs) {
 }
 
 std::string ProtocolClient::NewName(std::size_t bytes) {
-    const std::string name = prefix + std::to_string(count++);
+    // Numbered across the process, so that no two clients of one test
+    // program ever use the same name.
+    static std::atomic<int> number(0);
+    const std::string name = prefix + std::to_string(number++);
     std::unique_ptr<Segment> segment(new Segment(bip::create_only, name.c_str(), bytes));
     ResultChannel::Create(*segment, name.c_str());
     results.emplace(name, std::move(segment));

@@ -63,7 +63,6 @@ public:
 private:
     long workerPid;
     std::string prefix;
-    int count = 0;
     std::map<std::string, std::unique_ptr<Orvo::Browser::Segment>> results;
 };
 
