@@ -7,6 +7,10 @@
 QMyWebPage::QMyWebPage(QObject* parent)
     : QWebPage(parent), logger(Orvo::Logging::LoggerFactory::GetLogger("QMyWebPage")) {}
 
+QString QMyWebPage::userAgentForUrl(const QUrl& url) const {
+    return userAgent.isEmpty() ? QWebPage::userAgentForUrl(url) : userAgent;
+}
+
 QString QMyWebPage::chooseFile(QWebFrame*, const QString&) {
     return QString();
 }

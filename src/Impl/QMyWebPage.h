@@ -8,12 +8,16 @@
 // user. File choosers get no file, confirmations are accepted, prompts
 // answered at once with their answer untouched, alerts only logged at
 // DEBUG, console messages dropped, and a script that runs too long is
-// stopped without asking.
+// stopped without asking. A user agent set with SetUserAgent is the one of
+// every request the page makes.
 class QMyWebPage : public QWebPage {
     Q_OBJECT
 
 public:
     explicit QMyWebPage(QObject* parent);
+
+    // An empty agent keeps the engine's own.
+    void SetUserAgent(const QString& agent) { userAgent = agent; }
 
 public slots:
     bool shouldInterruptJavaScript() override;
@@ -25,9 +29,11 @@ protected:
     bool javaScriptPrompt(QWebFrame* originatingFrame, const QString& message, const QString& defaultValue,
                           QString* result) override;
     void javaScriptConsoleMessage(const QString& message, int lineNumber, const QString& sourceId) override;
+    QString userAgentForUrl(const QUrl& url) const override;
 
 private:
     log4cplus::Logger logger;
+    QString userAgent;
 };
 
 #endif

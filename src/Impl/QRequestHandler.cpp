@@ -159,8 +159,10 @@ void QRequestHandler::ApplyOptions(QNetworkRequest& request, bool& posted) {
     networkManager->SetResourceTimeout(Option::Get<Option::ResourceTimeout>(options));
     ApplyDisable();
     ApplyCookies();
+    ApplySetCookies();
+    ApplyHeaders(request);
     const std::string& post = Option::Get<Option::Post>(options);
-    if (!post.empty()) {
+    if (!post.empty() || Option::Get<Option::HttpMethod>(options) == "POST") {
         LOG4CPLUS_INFO(logger, "POST => " << post);
         // The body goes out byte for byte as the client sent it.
         page->mainFrame()->load(request, QNetworkAccessManager::PostOperation, QByteArray::fromStdString(post));
@@ -191,16 +193,59 @@ void QRequestHandler::ApplyDisable() {
     }
 }
 
+// The main request carries the headers; a User-Agent among them goes with
+// every request of the page.
+void QRequestHandler::ApplyHeaders(QNetworkRequest& request) {
+    std::vector<std::pair<std::string, std::string>> headers;
+    Option::Headers::Parse(Option::Get<Option::Headers>(options), headers);
+    for (const auto& header : headers) {
+        const QByteArray name = QByteArray::fromStdString(header.first);
+        const QByteArray value = QByteArray::fromStdString(header.second);
+        request.setRawHeader(name, value);
+        if (name.toLower() == "user-agent") {
+            page->SetUserAgent(QString::fromUtf8(value));
+        }
+    }
+}
+
+// The page's own cookie jar, made on first use, so that a page shares no
+// cookie with another.
+QNetworkCookieJar* QRequestHandler::CookieJar() {
+    if (cookieJar == nullptr) {
+        cookieJar = new QNetworkCookieJar(this);
+        // The manager takes the jar as its child.
+        networkManager->setCookieJar(cookieJar);
+    }
+    return cookieJar;
+}
+
 void QRequestHandler::ApplyCookies() {
     const std::string& cookie = Option::Get<Option::Cookie>(options);
     if (cookie.empty()) {
         return;
     }
-    QNetworkCookieJar* jar = new QNetworkCookieJar(this);
-    networkManager->setCookieJar(jar);
     QString lines = QString::fromStdString(cookie);
     lines.replace(QLatin1Char(';'), QLatin1Char('\n'));
-    jar->setCookiesFromUrl(QNetworkCookie::parseCookies(lines.toUtf8()), QUrl(url));
+    CookieJar()->setCookiesFromUrl(QNetworkCookie::parseCookies(lines.toUtf8()), QUrl(url));
+}
+
+// Cookies of any host and path: a redirect to another path or host of the
+// site carries those meant for it. One without a domain is the page's.
+void QRequestHandler::ApplySetCookies() {
+    const std::string& setCookies = Option::Get<Option::SetCookies>(options);
+    if (setCookies.empty()) {
+        return;
+    }
+    const QUrl page(url);
+    for (QNetworkCookie cookie : QNetworkCookie::parseCookies(QByteArray::fromStdString(setCookies))) {
+        if (cookie.domain().isEmpty()) {
+            cookie.setDomain(page.host());
+        }
+        if (cookie.path().isEmpty()) {
+            cookie.setPath(QStringLiteral("/"));
+        }
+        CookieJar()->insertCookie(cookie);
+    }
 }
 
 void QRequestHandler::OnLoadProgress(int progress) {
@@ -380,6 +425,7 @@ void QRequestHandler::ReleasePage() {
     if (networkManager != nullptr) {
         networkManager->deleteLater();
         networkManager = nullptr;
+        cookieJar = nullptr;
     }
 }
 

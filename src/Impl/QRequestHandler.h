@@ -17,6 +17,7 @@
 #include "Protocol/Option.h"
 
 class QMyNetworkAccessManager;
+class QNetworkCookieJar;
 class QMyWebPage;
 class QTimer;
 
@@ -126,6 +127,9 @@ private:
     void ApplyOptions(QNetworkRequest& request, bool& posted);
     void ApplyDisable();
     void ApplyCookies();
+    void ApplySetCookies();
+    void ApplyHeaders(QNetworkRequest& request);
+    QNetworkCookieJar* CookieJar();
     void ClampOptions();
     QVariant Evaluate(const QString& script);
     bool IsXmlMode();
@@ -137,6 +141,9 @@ private:
 
     QTimer* deadlineTimer;
     QTimer* delayTimer;
+    // The page's cookie jar once a cookie option made it; a child of the
+    // network manager.
+    QNetworkCookieJar* cookieJar = nullptr;
 };
 
 #endif

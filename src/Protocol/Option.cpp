@@ -20,6 +20,23 @@ bool Disable::Parse(const std::string& text, std::vector<std::string>& words) {
     return true;
 }
 
+void Headers::Parse(const std::string& text, std::vector<std::pair<std::string, std::string>>& headers) {
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t end = text.find('\n', start);
+        end = end == std::string::npos ? text.size() : end;
+        const std::string line = text.substr(start, end - start);
+        const std::size_t colon = line.find(':');
+        if (colon != std::string::npos && colon > 0) {
+            const std::size_t first = line.find_first_not_of(" \t\r", colon + 1);
+            const std::size_t last = line.find_last_not_of(" \t\r");
+            headers.emplace_back(line.substr(0, colon),
+                                 first == std::string::npos ? std::string() : line.substr(first, last + 1 - first));
+        }
+        start = end + 1;
+    }
+}
+
 namespace {
 
 // A side of 1 to Viewport::MaxSide written with digits only; false

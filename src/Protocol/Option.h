@@ -3,6 +3,7 @@
 
 #include <string>
 #include <type_traits>
+#include <utility>
 #include <vector>
 
 #include <tuple>
@@ -15,7 +16,7 @@ namespace Option {
 // are tried and visited everywhere: the nine of the protocol, then the
 // limits a client may add (a client that sends none gets their defaults).
 typedef std::tuple<bool, bool, int, bool, int, std::string, std::string, std::string, std::string, int, int, int,
-                   std::string>
+                   std::string, std::string, std::string, std::string>
     Tuple;
 
 // Each option is an empty tag type: its value type, its key in option maps,
@@ -128,6 +129,40 @@ struct Viewport {
     static bool Parse(const std::string& text, int& width, int& height);
 };
 
+// HTTP headers for the page's main request, one "Name: Value" per line
+// (lines end in "\n"); a User-Agent among them is the page's user agent for
+// every request it makes.
+struct Headers {
+    typedef std::string Type;
+    static constexpr int Index = 13;
+    static const char* Name() { return "headers"; }
+    static Type Default() { return std::string(); }
+
+    // Appends the name and value of each line of text to headers, in order;
+    // a line without ':' is skipped, white space around the value dropped.
+    static void Parse(const std::string& text, std::vector<std::pair<std::string, std::string>>& headers);
+};
+
+// Cookies put into the page's cookie jar before it loads, one Set-Cookie
+// header value per line ("name=value; Domain=...; Path=/; Secure"); a
+// cookie without a domain is the page's host's.
+struct SetCookies {
+    typedef std::string Type;
+    static constexpr int Index = 14;
+    static const char* Name() { return "setCookies"; }
+    static Type Default() { return std::string(); }
+};
+
+// "POST" posts the page's request with the post option's body, also an
+// empty one; anything else leaves the choice to post (a body that is not
+// empty is posted).
+struct HttpMethod {
+    typedef std::string Type;
+    static constexpr int Index = 15;
+    static const char* Name() { return "httpMethod"; }
+    static Type Default() { return std::string(); }
+};
+
 // The options in tuple order, for code that is generated from the one list.
 template <class... Xs>
 struct List {
@@ -151,7 +186,7 @@ struct List {
 };
 
 typedef List<Snapshot, Coordinate, Keep, Tiva, Delay, Post, Script, Cookie, Disable, ResourceTimeout, Timeout,
-             MaxHeight, Viewport>
+             MaxHeight, Viewport, Headers, SetCookies, HttpMethod>
     All;
 
 // The element of options that belongs to option X.

@@ -96,7 +96,8 @@ TEST(Option, ForEachVisitsTheOptionsInTupleOrder) {
     Option::Tuple options;
     Option::ForEach(options, [&seen](auto tag, auto&) { seen.push_back(decltype(tag)::Name()); });
     EXPECT_EQ((std::vector<std::string>{"snapshot", "coordinate", "keep", "tiva", "delay", "post", "script", "cookie",
-                                        "disable", "resourceTimeout", "timeout", "maxHeight", "viewport"}),
+                                        "disable", "resourceTimeout", "timeout", "maxHeight", "viewport", "headers",
+                                        "setCookies", "httpMethod"}),
               seen);
 }
 
@@ -135,6 +136,15 @@ TEST(OptionDisable, WordsAreAppended) {
     std::vector<std::string> words{"kept"};
     Option::Disable::Parse("java", words);
     EXPECT_EQ((std::vector<std::string>{"kept", "java"}), words);
+}
+
+TEST(OptionHeaders, EachLineIsANameAndAValue) {
+    std::vector<std::pair<std::string, std::string>> headers;
+    Option::Headers::Parse("User-Agent: Crawler/1.0\nX-Empty:\nno colon\n: no name\nX-Spaced:  a b \r\nX-Last: 1",
+                           headers);
+    EXPECT_EQ((std::vector<std::pair<std::string, std::string>>{
+                  {"User-Agent", "Crawler/1.0"}, {"X-Empty", ""}, {"X-Spaced", "a b"}, {"X-Last", "1"}}),
+              headers);
 }
 
 } // namespace

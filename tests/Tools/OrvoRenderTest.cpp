@@ -274,6 +274,8 @@ TEST_F(OrvoRender, UsageErrorsSayWhatWasWrong) {
     EXPECT_TRUE(Has(output, "--png-level takes a whole number from 0 to 9, not '10'")) << output;
     EXPECT_EQ(2, Run({"--quality", "0", "http://127.0.0.1/"}, output));
     EXPECT_TRUE(Has(output, "--quality takes a whole number from 1 to 100, not '0'")) << output;
+    EXPECT_EQ(2, Run({"--viewport", "1280", "http://127.0.0.1/"}, output));
+    EXPECT_TRUE(Has(output, "--viewport must be WIDTHxHEIGHT, each from 1 to 16384")) << output;
     EXPECT_EQ(0, Run({"--help"}, output));
     EXPECT_TRUE(Has(output, "usage: orvo-render [options] URL...")) << output;
 }
@@ -322,7 +324,7 @@ TEST(OrvoRenderCommandLine, OptionsMapOntoTypedRequestOptions) {
     const auto action = Orvo::Render::CommandLine::Parse(
         {"--no-snapshot", "--coordinate", "--keep", "5", "--tiva", "--delay", "7", "--post", "a=1", "--script", "x;",
          "--cookie", "c=1", "--disable", "images", "--page-timeout", "9000", "--resource-timeout", "0", "--max-height",
-         "20000", "--input", "-", "http://127.0.0.1/arg"},
+         "20000", "--viewport", "1280x800", "--input", "-", "http://127.0.0.1/arg"},
         input, settings, error);
     ASSERT_EQ(Orvo::Render::CommandLine::Action::Run, action) << error;
     EXPECT_FALSE(boost::any_cast<bool>(settings.options.at("snapshot")));
@@ -334,6 +336,7 @@ TEST(OrvoRenderCommandLine, OptionsMapOntoTypedRequestOptions) {
     EXPECT_EQ(9000, boost::any_cast<int>(settings.options.at("timeout")));
     EXPECT_EQ(0, boost::any_cast<int>(settings.options.at("resourceTimeout")));
     EXPECT_EQ(20000, boost::any_cast<int>(settings.options.at("maxHeight")));
+    EXPECT_EQ("1280x800", boost::any_cast<std::string>(settings.options.at("viewport")));
     EXPECT_EQ((std::vector<std::string>{"http://127.0.0.1/in", "http://127.0.0.1/arg"}), settings.urls);
     EXPECT_EQ("file:///", Orvo::Render::CommandLine::ToUrl("/").substr(0, 8));
 }

@@ -56,11 +56,26 @@ TestHttpServer::Response Site(const TestHttpServer::Request& request) {
         return Html("<html><body style=\"margin:0\"><div style=\"background:#ff0000;width:100%;height:2000px\">"
                     "</div><div style=\"background:#0000ff;height:1000px\"></div></body></html>");
     }
+    const auto header = [&request](const char* name) {
+        const auto found = request.headers.find(name);
+        return found == request.headers.end() ? std::string() : found->second;
+    };
     if (target == "/echo") {
-        const auto cookie = request.headers.find("cookie");
         return Html("<html><body><p id=\"method\">" + request.method + "</p><p id=\"body\">" + request.body
-                    + "</p><p id=\"cookie\">" + (cookie == request.headers.end() ? "" : cookie->second)
+                    + "</p><p id=\"cookie\">" + header("cookie") + "</p><p id=\"type\">" + header("content-type")
                     + "</p></body></html>");
+    }
+    if (target == "/headers") {
+        return Html("<html><body><p id=\"agent\">" + header("user-agent") + "</p><p id=\"custom\">"
+                    + header("x-custom") + "</p><img src=\"/agent.png\" width=\"1\" height=\"1\"></body></html>");
+    }
+    if (target == "/moved") {
+        TestHttpServer::Response moved = Html("", 302);
+        moved.headers.emplace_back("Location", "/other/landing");
+        return moved;
+    }
+    if (target == "/other/landing") {
+        return Html("<html><body><p id=\"cookie\">" + header("cookie") + "</p></body></html>");
     }
     if (target == "/pictured") {
         return Html("<html><body><img src=\"/picture.png\" width=\"10\" height=\"10\"></body></html>");
@@ -319,6 +334,59 @@ TEST_F(OrvoServe, ArgumentsReachThePage) {
     EXPECT_EQ(0, Stop());
 }
 
+// What a crawler's rendering plugin sends in a JSON POST: its request's
+// headers (an object, or a list of pairs), its cookies as a list of cookie
+// objects, a POST without a body.
+TEST_F(OrvoServe, ACrawlersHeadersAndCookiesReachThePage) {
+    Start({"--workers", "1"});
+    const json withHeaders = {{"url", server.Url("/headers")},
+                              {"headers", {{"User-Agent", "OrvoCrawler/1.0"}, {"X-Custom", "first"}}}};
+    const HttpClient::Response page = client->Post("/render.html", withHeaders.dump(), "application/json");
+    ASSERT_EQ(200, page.status) << page.body;
+    EXPECT_NE(std::string::npos, page.body.find("<p id=\"agent\">OrvoCrawler/1.0</p>")) << page.body;
+    EXPECT_NE(std::string::npos, page.body.find("<p id=\"custom\">first</p>")) << page.body;
+    bool imageSeen = false;
+    for (const TestHttpServer::Request& request : server.Received()) {
+        if (request.target == "/agent.png") {
+            imageSeen = true;
+            EXPECT_EQ("OrvoCrawler/1.0", request.headers.at("user-agent")) << "the agent goes with every request";
+            EXPECT_EQ(0u, request.headers.count("x-custom")) << "other headers go with the first request only";
+        }
+    }
+    EXPECT_TRUE(imageSeen);
+    const json pairs = {{"url", server.Url("/headers")}, {"headers", {{"X-Custom", "paired"}}}};
+    const HttpClient::Response paired = client->Post("/render.html", pairs.dump(), "application/json");
+    EXPECT_NE(std::string::npos, paired.body.find("<p id=\"custom\">paired</p>")) << paired.body;
+
+    const json cookies = {{"url", server.Url("/moved")},
+                          {"cookies",
+                           {{{"name", "site"}, {"value", "1"}, {"domain", "127.0.0.1"}, {"path", "/"}},
+                            {{"name", "deep"}, {"value", "2"}, {"path", "/other"}, {"httpOnly", true}}}}};
+    const HttpClient::Response landing = client->Post("/render.html", cookies.dump(), "application/json");
+    ASSERT_EQ(200, landing.status) << landing.body;
+    EXPECT_NE(std::string::npos, landing.body.find("site=1")) << landing.body;
+    EXPECT_NE(std::string::npos, landing.body.find("deep=2")) << "a cookie of the redirect's path";
+    for (const TestHttpServer::Request& request : server.Received()) {
+        if (request.target == "/moved") {
+            EXPECT_EQ("site=1", request.headers.at("cookie"));
+        }
+    }
+
+    const json bare = {{"url", server.Url("/echo")}, {"http_method", "POST"}};
+    const HttpClient::Response posted = client->Post("/render.html", bare.dump(), "application/json");
+    ASSERT_EQ(200, posted.status) << posted.body;
+    EXPECT_NE(std::string::npos, posted.body.find("<p id=\"method\">POST</p><p id=\"body\"></p>")) << posted.body;
+    EXPECT_NE(std::string::npos, posted.body.find("<p id=\"type\">application/x-www-form-urlencoded</p>"))
+        << posted.body;
+    const json typed = {{"url", server.Url("/echo")},
+                        {"http_method", "POST"},
+                        {"body", "{}"},
+                        {"headers", {{"Content-Type", "application/json"}}}};
+    const HttpClient::Response json = client->Post("/render.html", typed.dump(), "application/json");
+    EXPECT_NE(std::string::npos, json.body.find("<p id=\"type\">application/json</p>")) << json.body;
+    EXPECT_EQ(0, Stop());
+}
+
 TEST_F(OrvoServe, BadArgumentsAreNamed) {
     Start({"--workers", "1", "--max-timeout", "20"});
     const std::vector<std::pair<std::string, std::string>> cases = {
@@ -333,6 +401,10 @@ TEST_F(OrvoServe, BadArgumentsAreNamed) {
         {Target("render.json", "/page", "&html=yes"), "html"},
         {Target("render.html", "/page", "&http_method=PUT"), "http_method"},
         {Target("render.html", "/page", "&body=x"), "body"},
+        {Target("render.html", "/page", "&headers=%7B%7D"), "headers"},
+        {Target("render.html", "/page", "&proxy=127.0.0.1%3A3128"), "proxy"},
+        {Target("render.html", "/page", "&filters=easylist"), "filters"},
+        {Target("render.json", "/page", "&har=1"), "har"},
     };
     for (const auto& bad : cases) {
         const HttpClient::Response response = client->Get(bad.first);
@@ -350,7 +422,11 @@ TEST_F(OrvoServe, NavigationErrorsAre502WithTheirCause) {
     Start({"--workers", "1"});
     const HttpClient::Response missing = client->Get(Target("render.html", "/missing"));
     ExpectError(missing, 502, "RenderError");
-    EXPECT_EQ(404, json::parse(missing.body).at("info").at("code"));
+    const json info = json::parse(missing.body).at("info");
+    EXPECT_EQ("HTTP", info.at("type"));
+    EXPECT_EQ(404, info.at("code"));
+    EXPECT_EQ("Not Found", info.at("text"));
+    EXPECT_EQ(server.Url("/missing"), info.at("url"));
     const HttpClient::Response refused =
         client->Get("/render.png?url=" + HttpClient::Encode("http://127.0.0.1:9/"));
     ExpectError(refused, 502, "RenderError");

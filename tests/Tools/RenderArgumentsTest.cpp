@@ -67,6 +67,9 @@ TEST(RenderArguments, EachArgumentBecomesItsWorkerOption) {
     EXPECT_EQ("images", Option<std::string>(options, "disable"));
     EXPECT_EQ("x = 1", Option<std::string>(options, "script"));
     EXPECT_EQ("a=1", Option<std::string>(options, "post"));
+    EXPECT_EQ("POST", Option<std::string>(options, "httpMethod"));
+    EXPECT_EQ("Content-Type: application/x-www-form-urlencoded\n", Option<std::string>(options, "headers"))
+        << "a POST's default type";
     EXPECT_EQ("a=1; b=2", Option<std::string>(options, "cookie"));
     EXPECT_EQ("320x200", Option<std::string>(options, "viewport"));
     EXPECT_EQ(0u, options.count("maxHeight")) << "the whole page";
@@ -113,8 +116,9 @@ TEST(RenderArguments, OnlyAbsoluteWebUrlsAreTakenUnlessFilesAreAllowed) {
 }
 
 TEST(RenderArguments, ABodyGoesWithAPostOnly) {
-    EXPECT_EQ("body", Refused({{"http_method", "POST"}}));
-    EXPECT_EQ("body", Refused({{"http_method", "POST"}, {"body", ""}}));
+    EXPECT_EQ("", Refused({{"http_method", "POST"}})) << "a POST without a body";
+    EXPECT_EQ("", Refused({{"http_method", "POST"}, {"body", ""}}));
+    EXPECT_EQ("", Option<std::string>(Parse({{"http_method", "POST"}}).ToOptions(Endpoint::Html, 1000), "post"));
     EXPECT_EQ("body", Refused({{"body", "a=1"}}));
     EXPECT_EQ("http_method", Refused({{"http_method", "HEAD"}}));
     EXPECT_EQ("", Refused({{"http_method", "get"}}));
@@ -151,6 +155,87 @@ TEST(RenderArguments, JsonValuesBecomeTexts) {
     EXPECT_EQ("body", refused("[]"));
     EXPECT_EQ("viewport", refused(R"({"viewport": [1, 2]})"));
     EXPECT_EQ("url", refused(R"({"url": null})"));
+}
+
+// headers: a JSON object or a list of pairs from a JSON body, never a text;
+// they go to the worker one per line, with a POST's own type kept.
+TEST(RenderArguments, HeadersComeAsAnObjectOrPairsNeverAsText) {
+    const auto headers = [](const std::string& json) {
+        RenderArguments::Texts texts = RenderArguments::FromJson(json);
+        texts.emplace("url", "http://127.0.0.1/page");
+        return RenderArguments::Parse(texts, RenderArguments::Limits()).ToOptions(Endpoint::Html, 1000);
+    };
+    EXPECT_EQ("Accept: text/html\nUser-Agent: Crawler/1.0\n",
+              Option<std::string>(headers(R"({"headers": {"Accept": "text/html", "User-Agent": "Crawler/1.0"}})"),
+                                  "headers"));
+    EXPECT_EQ("X-B: 2\nX-A: 1\n",
+              Option<std::string>(headers(R"({"headers": [["X-B", "2"], ["X-A", "1"]]})"), "headers"));
+    EXPECT_EQ("content-type: text/plain\n",
+              Option<std::string>(
+                  headers(R"({"http_method": "POST", "body": "x", "headers": {"content-type": "text/plain"}})"),
+                  "headers"));
+    EXPECT_EQ("headers", Refused({{"headers", "{\"Accept\": \"text/html\"}"}})) << "a text, as a GET sends it";
+    const auto refused = [](const std::string& json) {
+        try {
+            RenderArguments::Texts texts = RenderArguments::FromJson(json);
+            texts.emplace("url", "http://127.0.0.1/page");
+            RenderArguments::Parse(texts, RenderArguments::Limits());
+        } catch (const BadArgument& e) {
+            return e.argument;
+        }
+        return std::string();
+    };
+    EXPECT_EQ("headers", refused(R"({"headers": {"X-A": "1\r\nX-B: 2"}})"));
+    EXPECT_EQ("headers", refused(R"({"headers": {"Bad Name": "1"}})"));
+    EXPECT_EQ("headers", refused(R"({"headers": [["X-A"]]})"));
+    EXPECT_EQ("headers", refused(R"({"headers": {"X-A": 1}})"));
+    EXPECT_EQ("viewport", refused(R"({"viewport": {"w": 1}})")) << "only headers and cookies take structures";
+}
+
+// cookies: a list of cookie objects becomes Set-Cookie lines for the jar.
+TEST(RenderArguments, ACookieListBecomesSetCookieLines) {
+    RenderArguments::Texts texts = RenderArguments::FromJson(
+        R"({"url": "http://127.0.0.1/", "cookies": [
+            {"name": "a", "value": "1", "domain": ".example.org", "path": "/x", "expires": "2030-01-02T03:04:05Z",
+             "httpOnly": true, "secure": true},
+            {"name": "b", "value": "", "domain": null, "path": null, "expires": null, "httpOnly": false}]})");
+    const auto options = RenderArguments::Parse(texts, RenderArguments::Limits()).ToOptions(Endpoint::Html, 1000);
+    EXPECT_EQ("a=1; Domain=.example.org; Path=/x; Expires=Wed, 02 Jan 2030 03:04:05 GMT; HttpOnly; Secure\nb=\n",
+              Option<std::string>(options, "setCookies"));
+    EXPECT_EQ(0u, options.count("cookie"));
+    const auto refused = [](const std::string& cookies) {
+        try {
+            RenderArguments::Texts texts = RenderArguments::FromJson("{\"cookies\": " + cookies + "}");
+            texts.emplace("url", "http://127.0.0.1/page");
+            RenderArguments::Parse(texts, RenderArguments::Limits());
+        } catch (const BadArgument& e) {
+            return e.argument;
+        }
+        return std::string();
+    };
+    EXPECT_EQ("cookies", refused(R"([{"value": "1"}])"));
+    EXPECT_EQ("cookies", refused(R"([{"name": "a", "value": "1; Domain=evil"}])"));
+    EXPECT_EQ("cookies", refused(R"([{"name": "a", "value": "1", "expires": "soon"}])"));
+    EXPECT_EQ("cookies", refused(R"({"name": "a"})"));
+    EXPECT_EQ("", refused(R"([{"name": "a", "value": "1", "expires": 1893456000}])"));
+}
+
+// What the API has and this service does not do is refused by name, not
+// ignored; what the API does not have is ignored.
+TEST(RenderArguments, KnownArgumentsThatAreNotSupportedAreRefused) {
+    for (const char* name : {"proxy", "js", "filters", "allowed_domains", "allowed_content_types",
+                             "forbidden_content_types", "save_args", "load_args", "baseurl"}) {
+        EXPECT_EQ(name, Refused({{name, "x"}})) << name;
+        EXPECT_EQ("", Refused({{name, ""}})) << name << " empty";
+    }
+    for (const char* name : {"har", "history", "iframes", "script", "console", "response_body"}) {
+        EXPECT_EQ(name, Refused({{name, "1"}})) << name;
+        EXPECT_EQ("", Refused({{name, "0"}})) << name << "=0";
+    }
+    EXPECT_EQ("", Refused({{"no_such_argument", "1"}}));
+    const RenderArguments full = Parse({{"viewport", "full"}});
+    EXPECT_TRUE(full.renderAll) << "viewport=full is render_all=1";
+    EXPECT_EQ(1024, full.viewportWidth);
 }
 
 } // namespace

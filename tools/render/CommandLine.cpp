@@ -8,6 +8,8 @@
 #include <boost/algorithm/string/trim.hpp>
 #include <boost/filesystem.hpp>
 
+#include "Protocol/Option.h"
+
 namespace Orvo {
 namespace Render {
 
@@ -131,9 +133,21 @@ private:
             options["resourceTimeout"] = Number(flag, Value(flag), 0);
         } else if (flag == "--max-height") {
             options["maxHeight"] = Number(flag, Value(flag), 1);
+        } else if (flag == "--viewport") {
+            options["viewport"] = Viewport(flag, Value(flag));
         } else {
             Own(flag);
         }
+    }
+
+    static std::string Viewport(const std::string& flag, const std::string& text) {
+        int width = 0;
+        int height = 0;
+        if (!Browser::Option::Viewport::Parse(text, width, height)) {
+            throw UsageError(flag + " must be WIDTHxHEIGHT, each from 1 to "
+                             + std::to_string(Browser::Option::Viewport::MaxSide));
+        }
+        return text;
     }
 
     void Own(const std::string& flag) {
@@ -228,6 +242,7 @@ std::string CommandLine::Usage() {
            "  --page-timeout MS           answer the page with what it has after this (default 300000)\n"
            "  --resource-timeout MS       abort a sub-resource silent this long; 0 never (default 15000)\n"
            "  --max-height PX             cut the snapshot at this height (default 65535)\n"
+           "  --viewport WxH              the page's viewport (default: the screen's size)\n"
            "\n"
            "Client options:\n"
            "  --out DIR                   output directory (default orvo-out)\n"

@@ -5,9 +5,12 @@
 #include <cstdlib>
 #include <regex>
 
+#include <QDateTime>
+#include <QLocale>
 #include <QString>
 #include <QUrl>
 #include <boost/algorithm/string/case_conv.hpp>
+#include <boost/algorithm/string/predicate.hpp>
 #include <nlohmann/json.hpp>
 
 #include "BadArgument.h"
@@ -83,17 +86,139 @@ void ReadViewport(const std::string& text, RenderArguments& arguments) {
 void ReadMethod(const RenderArguments::Texts& texts, RenderArguments& arguments) {
     const std::string* method = Find(texts, "http_method");
     const std::string* body = Find(texts, "body");
-    const bool post = method != nullptr && boost::algorithm::to_upper_copy(*method) == "POST";
-    if (method != nullptr && !post && boost::algorithm::to_upper_copy(*method) != "GET") {
+    arguments.post = method != nullptr && boost::algorithm::to_upper_copy(*method) == "POST";
+    if (method != nullptr && !arguments.post && boost::algorithm::to_upper_copy(*method) != "GET") {
         throw BadArgument("http_method", "http_method must be GET or POST");
     }
-    if (post && (body == nullptr || body->empty())) {
-        throw BadArgument("body", "a POST needs a body that is not empty");
-    }
-    if (!post && body != nullptr) {
+    if (!arguments.post && body != nullptr) {
         throw BadArgument("body", "body is sent only with http_method POST");
     }
-    arguments.body = post ? *body : std::string();
+    arguments.body = body != nullptr ? *body : std::string();
+}
+
+// A header name is an HTTP token; a value holds no line break or NUL.
+void AddHeader(const std::string& name, const nlohmann::json& value, RenderArguments::Headers& headers) {
+    static const std::regex token("[!#$%&'*+.^_`|~0-9A-Za-z-]+");
+    static const std::string breaks("\r\n\0", 3);
+    if (!std::regex_match(name, token) || !value.is_string()
+        || value.get<std::string>().find_first_of(breaks) != std::string::npos) {
+        throw BadArgument("headers", "headers must name each header with a token and give it a text without line "
+                                     "breaks");
+    }
+    headers.emplace_back(name, value.get<std::string>());
+}
+
+void ReadHeaders(const RenderArguments::Texts& texts, RenderArguments& arguments) {
+    static const char* const Shape =
+        "headers must be a JSON object or a JSON list of [name, value] pairs, sent in a JSON POST";
+    const auto structured = texts.structured.find("headers");
+    if (structured == texts.structured.end()) {
+        if (Find(texts, "headers") != nullptr) {
+            throw BadArgument("headers", Shape);
+        }
+        return;
+    }
+    const nlohmann::json& value = structured->second;
+    if (value.is_object()) {
+        for (const auto& item : value.items()) {
+            AddHeader(item.key(), item.value(), arguments.headers);
+        }
+        return;
+    }
+    for (const nlohmann::json& pair : value) {
+        if (!pair.is_array() || pair.size() != 2 || !pair[0].is_string()) {
+            throw BadArgument("headers", Shape);
+        }
+        AddHeader(pair[0].get<std::string>(), pair[1], arguments.headers);
+    }
+}
+
+// An expiry of a cookie object: an ISO 8601 date (as HAR writes them) or
+// seconds since 1970.
+QDateTime Expiry(const nlohmann::json& expires) {
+    QDateTime when;
+    if (expires.is_string()) {
+        when = QDateTime::fromString(QString::fromStdString(expires.get<std::string>()), Qt::ISODate);
+    } else if (expires.is_number()) {
+        when = QDateTime::fromSecsSinceEpoch(expires.get<qint64>(), Qt::UTC);
+    }
+    if (!when.isValid()) {
+        throw BadArgument("cookies", "a cookie's expires must be an ISO 8601 date or seconds since 1970");
+    }
+    return when.toUTC();
+}
+
+// One cookie object as a Set-Cookie line for the worker.
+std::string CookieLine(const nlohmann::json& cookie) {
+    static const std::regex name("[^\\s;,=]+");
+    static const std::regex text("[^;\\r\\n]*");
+    const auto field = [&cookie](const char* key) {
+        const auto found = cookie.find(key);
+        return found == cookie.end() || found->is_null() ? nlohmann::json() : *found;
+    };
+    const nlohmann::json cookieName = field("name");
+    const nlohmann::json value = field("value");
+    if (!cookieName.is_string() || !std::regex_match(cookieName.get<std::string>(), name) || !value.is_string()
+        || !std::regex_match(value.get<std::string>(), text)) {
+        throw BadArgument("cookies", "each cookie must have a name and a value without ';' or line breaks");
+    }
+    std::string line = cookieName.get<std::string>() + "=" + value.get<std::string>();
+    for (const auto& attribute : {std::make_pair("domain", "Domain"), std::make_pair("path", "Path")}) {
+        const nlohmann::json part = field(attribute.first);
+        if (part.is_string() && std::regex_match(part.get<std::string>(), text) && !part.get<std::string>().empty()) {
+            line += std::string("; ") + attribute.second + "=" + part.get<std::string>();
+        } else if (!part.is_null()) {
+            throw BadArgument("cookies", std::string("a cookie's ") + attribute.first + " must be a text");
+        }
+    }
+    if (!field("expires").is_null()) {
+        line += "; Expires="
+                + QLocale::c().toString(Expiry(field("expires")), "ddd, dd MMM yyyy hh:mm:ss 'GMT'").toStdString();
+    }
+    line += field("httpOnly") == true ? "; HttpOnly" : "";
+    line += field("secure") == true ? "; Secure" : "";
+    return line + "\n";
+}
+
+// cookies: "a=1; b=2" for the page's host, or a list of cookie objects.
+void ReadCookies(const RenderArguments::Texts& texts, RenderArguments& arguments) {
+    const auto structured = texts.structured.find("cookies");
+    if (structured == texts.structured.end()) {
+        if (const std::string* text = Find(texts, "cookies")) {
+            arguments.cookies = *text;
+        }
+        return;
+    }
+    if (!structured->second.is_array()) {
+        throw BadArgument("cookies", "cookies must be a text like \"a=1; b=2\" or a list of cookie objects");
+    }
+    for (const nlohmann::json& cookie : structured->second) {
+        if (!cookie.is_object()) {
+            throw BadArgument("cookies", "cookies must be a text like \"a=1; b=2\" or a list of cookie objects");
+        }
+        arguments.setCookies += CookieLine(cookie);
+    }
+}
+
+// Arguments of the API this service does not support: refused, so that a
+// request never seems served as asked when it was not.
+void RefuseUnsupported(const RenderArguments::Texts& texts) {
+    static const char* const Arguments[] = {"proxy",    "js",       "filters",   "allowed_domains",
+                                            "allowed_content_types", "forbidden_content_types",
+                                            "save_args", "load_args", "baseurl"};
+    static const char* const Flags[] = {"har", "history", "iframes", "script", "console", "response_body"};
+    for (const char* name : Arguments) {
+        const std::string* text = Find(texts, name);
+        if ((text != nullptr && !text->empty()) || texts.structured.count(name) != 0) {
+            throw BadArgument(name, std::string(name) + " is not supported by this service");
+        }
+    }
+    for (const char* name : Flags) {
+        const std::string* text = Find(texts, name);
+        if (text != nullptr && *text != "0") {
+            throw BadArgument(name, std::string(name) + " is not supported by this service");
+        }
+    }
 }
 
 } // namespace
@@ -122,8 +247,13 @@ RenderArguments RenderArguments::Parse(const Texts& texts, const Limits& limits)
     });
     read("images", [&](const std::string& n, const std::string& t) { arguments.images = Flag(n, t); });
     read("js_source", [&](const std::string&, const std::string& t) { arguments.jsSource = t; });
-    read("cookies", [&](const std::string&, const std::string& t) { arguments.cookies = t; });
-    read("viewport", [&](const std::string&, const std::string& t) { ReadViewport(t, arguments); });
+    read("viewport", [&](const std::string&, const std::string& t) {
+        if (t == "full") {
+            arguments.renderAll = true;
+        } else {
+            ReadViewport(t, arguments);
+        }
+    });
     read("quality", [&](const std::string& n, const std::string& t) { arguments.quality = Integer(n, t, 0, 100); });
     read("render_all", [&](const std::string& n, const std::string& t) { arguments.renderAll = Flag(n, t); });
     read("width", [&](const std::string& n, const std::string& t) {
@@ -133,6 +263,9 @@ RenderArguments RenderArguments::Parse(const Texts& texts, const Limits& limits)
     read("png", [&](const std::string& n, const std::string& t) { arguments.png = Flag(n, t); });
     read("jpeg", [&](const std::string& n, const std::string& t) { arguments.jpeg = Flag(n, t); });
     ReadMethod(texts, arguments);
+    ReadHeaders(texts, arguments);
+    ReadCookies(texts, arguments);
+    RefuseUnsupported(texts);
     return arguments;
 }
 
@@ -165,14 +298,19 @@ RenderArguments::Texts RenderArguments::FromJson(const std::string& text) {
     Texts texts;
     for (const auto& item : object.items()) {
         const nlohmann::json& value = item.value();
-        if (value.is_string()) {
+        if ((value.is_array() || value.is_object()) && (item.key() == "headers" || item.key() == "cookies")) {
+            texts.structured[item.key()] = value;
+        } else if (value.is_string()) {
             texts[item.key()] = value.get<std::string>();
         } else if (value.is_boolean()) {
             texts[item.key()] = value.get<bool>() ? "1" : "0";
         } else if (value.is_number()) {
             texts[item.key()] = value.dump();
         } else {
-            throw BadArgument(item.key(), item.key() + " must be a string, a number or a boolean");
+            throw BadArgument(item.key(), item.key() + " must be a string, a number or a boolean"
+                                              + (item.key() == "headers" || item.key() == "cookies"
+                                                     ? std::string(", an array or an object")
+                                                     : std::string()));
         }
     }
     return texts;
@@ -201,11 +339,27 @@ Browser::Request::Options RenderArguments::ToOptions(Endpoint endpoint, int time
     if (!jsSource.empty()) {
         options["script"] = jsSource;
     }
-    if (!body.empty()) {
+    if (post) {
+        options["httpMethod"] = std::string("POST");
         options["post"] = body;
     }
     if (!cookies.empty()) {
         options["cookie"] = cookies;
+    }
+    if (!setCookies.empty()) {
+        options["setCookies"] = setCookies;
+    }
+    std::string lines;
+    bool typed = false;
+    for (const auto& header : headers) {
+        lines += header.first + ": " + header.second + "\n";
+        typed = typed || boost::algorithm::iequals(header.first, "Content-Type");
+    }
+    if (post && !typed) {
+        lines += "Content-Type: application/x-www-form-urlencoded\n";
+    }
+    if (!lines.empty()) {
+        options["headers"] = lines;
     }
     return options;
 }

@@ -3,6 +3,10 @@
 
 #include <map>
 #include <string>
+#include <utility>
+#include <vector>
+
+#include <nlohmann/json.hpp>
 
 #include "Protocol/Request.h"
 
@@ -14,10 +18,18 @@ enum class Endpoint { Html, Png, Jpeg, Json };
 
 // The arguments of one render request, checked, with their defaults. They
 // arrive as texts (a query string, or a JSON object whose values are turned
-// into texts); Parse throws BadArgument naming the first argument that is
-// missing or unusable. Arguments it does not know are ignored.
+// into texts; headers and cookies may be JSON arrays or objects there);
+// Parse throws BadArgument naming the first argument that is missing or
+// unusable, or that the API has and this service does not support.
+// Arguments the API does not have are ignored.
 struct RenderArguments {
-    typedef std::map<std::string, std::string> Texts;
+    // The arguments as they arrived: texts, and in structured the values of
+    // a JSON body that are arrays or objects.
+    struct Texts : std::map<std::string, std::string> {
+        using std::map<std::string, std::string>::map;
+        std::map<std::string, nlohmann::json> structured;
+    };
+    typedef std::vector<std::pair<std::string, std::string>> Headers;
 
     // Limits the service sets on every request.
     struct Limits {
@@ -35,8 +47,14 @@ struct RenderArguments {
     int resourceTimeoutMs = -1;  // -1: the worker's default
     bool images = true;
     std::string jsSource;
-    std::string body;            // POSTed when not empty
+    bool post = false;
+    std::string body;
     std::string cookies;
+    // Set-Cookie lines of a cookies list.
+    std::string setCookies;
+    // For the page's main request; a POST without a Content-Type among
+    // them gets application/x-www-form-urlencoded.
+    Headers headers;
     int viewportWidth = 1024;
     int viewportHeight = 768;
     int quality = DefaultQuality;
@@ -53,8 +71,10 @@ struct RenderArguments {
     static Texts FromQuery(const std::string& query);
 
     // The texts of a JSON object: strings as they are, numbers in decimal,
-    // true and false as 1 and 0. Throws BadArgument (argument "body") when
-    // text is not a JSON object or a value is an array, object or null.
+    // true and false as 1 and 0, the arrays and objects of headers and
+    // cookies as they are. Throws BadArgument (argument "body") when text
+    // is not a JSON object, or naming the argument whose value is null, or
+    // an array or object where the API takes none.
     static Texts FromJson(const std::string& text);
 
     // Whether the endpoint needs the page's snapshot.

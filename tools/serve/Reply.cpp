@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <boost/algorithm/string/find.hpp>
+#include <boost/beast/http/status.hpp>
 
 #include "ImageEncoder.h"
 
@@ -149,6 +150,8 @@ Reply Reply::Rendered(Endpoint endpoint, const RenderArguments& arguments, const
         if (result.status != 0) {
             info["type"] = "HTTP";
             info["code"] = result.status;
+            info["text"] = std::string(boost::beast::http::obsolete_reason(
+                static_cast<boost::beast::http::status>(result.status)));
         } else {
             info["type"] = "Network";
             info["text"] = "the server gave no usable answer";
