@@ -59,6 +59,9 @@ QNetworkReply* QMyNetworkAccessManager::createRequest(Operation operation, const
                                 << request.url().toString().toUtf8().constData());
     mainReply = QNetworkAccessManager::createRequest(operation, request, outgoingData);
     connect(mainReply, SIGNAL(finished()), this, SLOT(OnNetworkReplyFinished()));
+    QNetworkReply* reply = mainReply;
+    connect(mainReply, &QNetworkReply::metaDataChanged, this,
+            [this, reply, operation]() { Remember(reply, operation); });
     return mainReply;
 }
 
@@ -79,6 +82,27 @@ void QMyNetworkAccessManager::WatchSubResource(QNetworkReply* reply) {
         reply->abort();
     });
     silence->start(resourceTimeoutMs);
+}
+
+void QMyNetworkAccessManager::Remember(QNetworkReply* reply, Operation operation) {
+    const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    if (!status.isValid()) {
+        return;
+    }
+    static const char* const Methods[] = {"", "HEAD", "GET", "PUT", "POST", "DELETE", "CUSTOM"};
+    Response response;
+    response.url = reply->url().toString();
+    response.method = QString::fromLatin1(operation < 7 ? Methods[operation] : "");
+    response.status = status;
+    response.reason = QString::fromUtf8(reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toByteArray());
+    response.headers = reply->rawHeaderPairs();
+    // A reply may announce its headers more than once: its last word counts.
+    if (reply == lastRemembered && !history.isEmpty()) {
+        history.last() = response;
+    } else {
+        history.append(response);
+    }
+    lastRemembered = reply;
 }
 
 bool QMyNetworkAccessManager::IsRedirectionOfMainReply(const QUrl& url) const {

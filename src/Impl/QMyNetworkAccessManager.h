@@ -6,7 +6,9 @@
 #include <QString>
 #include <log4cplus/logger.h>
 
-class QNetworkReply;
+#include <QList>
+#include <QNetworkReply>
+#include <QVariant>
 
 // A page's network access manager that watches the page's main resource:
 // the first HEAD, GET or POST request is the main one; when its reply is
@@ -35,10 +37,21 @@ public:
     // Without this, every file: request fails: no page reads local files.
     void SetFileUrlsAllowed(bool allowed);
 
+    // One response of the main resource, a redirect or the last.
+    struct Response {
+        QString url;
+        QString method;
+        QVariant status;
+        QString reason;
+        QList<QNetworkReply::RawHeaderPair> headers;
+    };
+
     bool replied;
     QString contentType;
     QString statusCode;
     QDateTime lastModified;
+    // The main resource's responses in order, as their headers came.
+    QList<Response> history;
 
 protected:
     QNetworkReply* createRequest(Operation operation, const QNetworkRequest& request,
@@ -52,9 +65,13 @@ private:
     bool IsRedirectionOfMainReply(const QUrl& url) const;
     // Aborts reply once it has been silent for the resource time-out.
     void WatchSubResource(QNetworkReply* reply);
+    // Keeps the main reply's response in history once its headers are in.
+    void Remember(QNetworkReply* reply, Operation operation);
 
     log4cplus::Logger logger;
     QNetworkReply* mainReply;
+    // The reply whose response history holds last.
+    QNetworkReply* lastRemembered = nullptr;
     int resourceTimeoutMs;
     bool fileUrlsAllowed;
 };

@@ -5,6 +5,9 @@
 
 #include <QApplication>
 #include <QDesktopWidget>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QNetworkCookie>
 #include <QNetworkCookieJar>
 #include <QPainter>
@@ -376,12 +379,41 @@ bool QRequestHandler::PushOnDocumentComplete() {
     LOG4CPLUS_INFO(logger, "RequestHandler::PushOnDocumentComplete => " << Utf8(currentUrl) << " ("
                                                                          << Utf8(requestName) << ")");
     return DoPush(StringHolder(requestName.toUtf8()), StringHolder(currentUrl.toUtf8()),
-                  StringHolder(lastModified.toUtf8()), StringHolder(content.toUtf8()), view);
+                  StringHolder(lastModified.toUtf8()), StringHolder(Body(content, true)), view);
 }
 
 bool QRequestHandler::PushOnNavigateError() {
     return DoPush(StringHolder(requestName.toUtf8()), StringHolder(currentUrl.toUtf8()),
-                  StringHolder(networkManager->statusCode.toUtf8()), StringHolder(QByteArray()), ViewHolder());
+                  StringHolder(networkManager->statusCode.toUtf8()), StringHolder(Body(QString(), false)),
+                  ViewHolder());
+}
+
+QByteArray QRequestHandler::Body(const QString& content, bool ok) const {
+    if (!Option::Get<Option::PageInfo>(options)) {
+        return content.toUtf8();
+    }
+    QJsonArray history;
+    for (const QMyNetworkAccessManager::Response& response : networkManager->history) {
+        QJsonArray headers;
+        for (const QNetworkReply::RawHeaderPair& header : response.headers) {
+            headers.append(QJsonArray{QString::fromLatin1(header.first), QString::fromUtf8(header.second)});
+        }
+        history.append(QJsonObject{{"url", response.url},
+                                   {"method", response.method},
+                                   {"status", response.status.toInt()},
+                                   {"reason", response.reason},
+                                   {"headers", headers}});
+    }
+    // Without any response, status and reason are null.
+    const QJsonObject last = history.isEmpty() ? QJsonObject() : history.last().toObject();
+    const QString finalUrl = page != nullptr ? page->mainFrame()->url().toString() : QString();
+    const QJsonObject info{{"html", content},
+                           {"ok", ok},
+                           {"url", !finalUrl.isEmpty() ? finalUrl : last.value("url").toString(url)},
+                           {"status", history.isEmpty() ? QJsonValue() : last.value("status")},
+                           {"reason", history.isEmpty() ? QJsonValue() : last.value("reason")},
+                           {"history", history}};
+    return QJsonDocument(info).toJson(QJsonDocument::Compact);
 }
 
 bool QRequestHandler::PushDead() {

@@ -93,6 +93,9 @@ protected:
     bool TryPush();
     bool PushOnDocumentComplete();
     bool PushOnNavigateError();
+    // What the answer's body holds: content, or with the pageInfo option
+    // the JSON object describing the page, content among it.
+    QByteArray Body(const QString& content, bool ok) const;
     bool DoPush(const StringHolder& name, const StringHolder& pageUrl, const StringHolder& detail,
                 const StringHolder& body, const ViewHolder& view);
 

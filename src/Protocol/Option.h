@@ -16,7 +16,7 @@ namespace Option {
 // are tried and visited everywhere: the nine of the protocol, then the
 // limits a client may add (a client that sends none gets their defaults).
 typedef std::tuple<bool, bool, int, bool, int, std::string, std::string, std::string, std::string, int, int, int,
-                   std::string, std::string, std::string, std::string>
+                   std::string, std::string, std::string, std::string, bool>
     Tuple;
 
 // Each option is an empty tag type: its value type, its key in option maps,
@@ -163,6 +163,20 @@ struct HttpMethod {
     static Type Default() { return std::string(); }
 };
 
+// The body becomes a JSON object describing the page: "html" (the body it
+// would have been, empty after a failed navigation), "ok" (false for a
+// failed navigation), "url" (where the page ended, after redirects),
+// "status" and "reason" of the main document's last response (null without
+// one), and "history": each response of the main document, redirects
+// included, as {"url", "method", "status", "reason", "headers": [[name,
+// value], ...]}. Detail and snapshot are as without it.
+struct PageInfo {
+    typedef bool Type;
+    static constexpr int Index = 16;
+    static const char* Name() { return "pageInfo"; }
+    static Type Default() { return false; }
+};
+
 // The options in tuple order, for code that is generated from the one list.
 template <class... Xs>
 struct List {
@@ -186,7 +200,7 @@ struct List {
 };
 
 typedef List<Snapshot, Coordinate, Keep, Tiva, Delay, Post, Script, Cookie, Disable, ResourceTimeout, Timeout,
-             MaxHeight, Viewport, Headers, SetCookies, HttpMethod>
+             MaxHeight, Viewport, Headers, SetCookies, HttpMethod, PageInfo>
     All;
 
 // The element of options that belongs to option X.

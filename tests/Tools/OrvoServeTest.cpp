@@ -74,6 +74,9 @@ TestHttpServer::Response Site(const TestHttpServer::Request& request) {
         moved.headers.emplace_back("Location", "/other/landing");
         return moved;
     }
+    if (target == "/teapot") {
+        return Html("<html><body>short and stout</body></html>", 418);
+    }
     if (target == "/other/landing") {
         return Html("<html><body><p id=\"cookie\">" + header("cookie") + "</p></body></html>");
     }
@@ -384,6 +387,32 @@ TEST_F(OrvoServe, ACrawlersHeadersAndCookiesReachThePage) {
                         {"headers", {{"Content-Type", "application/json"}}}};
     const HttpClient::Response json = client->Post("/render.html", typed.dump(), "application/json");
     EXPECT_NE(std::string::npos, json.body.find("<p id=\"type\">application/json</p>")) << json.body;
+    EXPECT_EQ(0, Stop());
+}
+
+// render.json tells where the page ended and, with history=1, the main
+// document's responses; a page answered with any status from 400 up is a
+// render error.
+TEST_F(OrvoServe, ThePagesOwnResponsesDecideAndAreShown) {
+    Start({"--workers", "1"});
+    const HttpClient::Response moved = client->Get(Target("render.json", "/moved", "&history=1"));
+    ASSERT_EQ(200, moved.status) << moved.body;
+    const json page = json::parse(moved.body);
+    EXPECT_EQ(server.Url("/other/landing"), page.at("url"));
+    EXPECT_EQ(server.Url("/moved"), page.at("requestedUrl"));
+    ASSERT_EQ(2u, page.at("history").size()) << moved.body;
+    EXPECT_EQ(302, page.at("history")[0].at("response").at("status"));
+    EXPECT_EQ(server.Url("/moved"), page.at("history")[0].at("request").at("url"));
+    EXPECT_EQ("GET", page.at("history")[0].at("request").at("method"));
+    EXPECT_EQ(200, page.at("history")[1].at("response").at("status"));
+    const json headers = page.at("history")[1].at("response").at("headers");
+    EXPECT_NE(headers.end(), std::find(headers.begin(), headers.end(),
+                                       json{{"name", "Content-Type"}, {"value", "text/html; charset=utf-8"}}))
+        << headers;
+
+    const HttpClient::Response teapot = client->Get(Target("render.html", "/teapot"));
+    ExpectError(teapot, 502, "RenderError");
+    EXPECT_EQ(418, json::parse(teapot.body).at("info").at("code"));
     EXPECT_EQ(0, Stop());
 }
 

@@ -41,6 +41,7 @@ TEST(RenderArguments, ADefaultRequestAsksForTheViewportWithoutSnapshot) {
     const auto options = Parse({}).ToOptions(Endpoint::Html, 29000);
     EXPECT_EQ(3600000, Option<int>(options, "keep")) << "workers live while the service runs";
     EXPECT_FALSE(Option<bool>(options, "snapshot"));
+    EXPECT_TRUE(Option<bool>(options, "pageInfo")) << "the answer describes the page";
     EXPECT_EQ(0, Option<int>(options, "delay"));
     EXPECT_EQ(29000, Option<int>(options, "timeout"));
     EXPECT_EQ("1024x768", Option<std::string>(options, "viewport"));
@@ -228,7 +229,7 @@ TEST(RenderArguments, KnownArgumentsThatAreNotSupportedAreRefused) {
         EXPECT_EQ(name, Refused({{name, "x"}})) << name;
         EXPECT_EQ("", Refused({{name, ""}})) << name << " empty";
     }
-    for (const char* name : {"har", "history", "iframes", "script", "console", "response_body"}) {
+    for (const char* name : {"har", "iframes", "script", "console", "response_body"}) {
         EXPECT_EQ(name, Refused({{name, "1"}})) << name;
         EXPECT_EQ("", Refused({{name, "0"}})) << name << "=0";
     }

@@ -33,9 +33,28 @@ nlohmann::json Info(const Reply& reply) {
     return nlohmann::json::parse(reply.body).at("info");
 }
 
+// A rendered page as the worker describes it (pageInfo): html, and the
+// main document's one response.
+Result Described(const std::string& html, int status = 200, bool ok = true) {
+    Result result = Ended(Outcome::Rendered);
+    const nlohmann::json response = {{"url", "http://127.0.0.1/landing"},
+                                     {"method", "GET"},
+                                     {"status", status},
+                                     {"reason", "Reason " + std::to_string(status)},
+                                     {"headers", nlohmann::json::array({{"Content-Type", "text/html"}})}};
+    result.body = nlohmann::json{{"html", html},
+                                 {"ok", ok},
+                                 {"url", "http://127.0.0.1/landing"},
+                                 {"status", status},
+                                 {"reason", response.at("reason")},
+                                 {"history", {response}}}
+                      .dump();
+    return result;
+}
+
 // A snapshot whose pixel (x, y) is (x, y, 7).
 Result Pictured(int width, int height) {
-    Result result = Ended(Outcome::Rendered);
+    Result result = Described("");
     result.snapshot.width = width;
     result.snapshot.height = height;
     for (int y = 0; y < height; ++y) {
@@ -79,14 +98,49 @@ TEST(Reply, EachOutcomeHasItsStatus) {
 }
 
 TEST(Reply, APageIsAnsweredInItsEndpointsForm) {
-    Result page = Ended(Outcome::Rendered);
-    page.body = "<p>caf\xC3\xA9</p>";
+    const Result page = Described("<title>T</title><p>caf\xC3\xA9</p>");
     const Reply html = Reply::Rendered(Endpoint::Html, Arguments(), page);
     EXPECT_EQ(200, html.status);
     EXPECT_EQ("text/html; charset=utf-8", html.contentType);
-    EXPECT_EQ(page.body, html.body);
+    EXPECT_EQ("<title>T</title><p>caf\xC3\xA9</p>", html.body);
     const Reply unpictured = Reply::Rendered(Endpoint::Png, Arguments(), page);
     EXPECT_EQ(500, unpictured.status) << "a page without snapshot is no image";
+
+    RenderArguments asked = Arguments();
+    asked.history = true;
+    const nlohmann::json json = nlohmann::json::parse(Reply::Rendered(Endpoint::Json, asked, page).body);
+    EXPECT_EQ("http://127.0.0.1/landing", json.at("url")) << "where the page ended";
+    EXPECT_EQ("http://127.0.0.1/page", json.at("requestedUrl"));
+    EXPECT_EQ("T", json.at("title"));
+    EXPECT_EQ((nlohmann::json{{{"request", {{"method", "GET"}, {"url", "http://127.0.0.1/landing"}}},
+                               {"response",
+                                {{"status", 200},
+                                 {"statusText", "Reason 200"},
+                                 {"headers", {{{"name", "Content-Type"}, {"value", "text/html"}}}}}}}}),
+              json.at("history"));
+    EXPECT_EQ(0u, nlohmann::json::parse(Reply::Rendered(Endpoint::Json, Arguments(), page).body).count("history"));
+
+    Result garbled = Ended(Outcome::Rendered);
+    garbled.body = "<p>not a description</p>";
+    EXPECT_EQ(500, Reply::Rendered(Endpoint::Html, Arguments(), garbled).status);
+}
+
+// Every status from 400 up fails the page, whatever the worker's own
+// table of failing statuses says; a failed navigation without response is a
+// network error.
+TEST(Reply, AnyErrorStatusOfThePageIsARenderError) {
+    const Reply teapot = Reply::Rendered(Endpoint::Html, Arguments(), Described("<p>short and stout</p>", 418));
+    EXPECT_EQ(502, teapot.status);
+    EXPECT_EQ((nlohmann::json{
+                  {"type", "HTTP"}, {"code", 418}, {"text", "Reason 418"}, {"url", "http://127.0.0.1/page"}}),
+              Info(teapot));
+    EXPECT_EQ("render_error", teapot.outcome);
+    Result unreachable = Ended(Outcome::Rendered);
+    unreachable.body = R"({"html": "", "ok": false, "url": "", "status": null, "reason": null, "history": []})";
+    const Reply network = Reply::Rendered(Endpoint::Png, Arguments(), unreachable);
+    EXPECT_EQ(502, network.status);
+    EXPECT_EQ("Network", Info(network).at("type"));
+    EXPECT_EQ(200, Reply::Rendered(Endpoint::Html, Arguments(), Described("<p>fine</p>", 399)).status);
 }
 
 TEST(Reply, TheViewportIsCutFromTheSnapshot) {

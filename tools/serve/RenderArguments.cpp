@@ -206,7 +206,7 @@ void RefuseUnsupported(const RenderArguments::Texts& texts) {
     static const char* const Arguments[] = {"proxy",    "js",       "filters",   "allowed_domains",
                                             "allowed_content_types", "forbidden_content_types",
                                             "save_args", "load_args", "baseurl"};
-    static const char* const Flags[] = {"har", "history", "iframes", "script", "console", "response_body"};
+    static const char* const Flags[] = {"har", "iframes", "script", "console", "response_body"};
     for (const char* name : Arguments) {
         const std::string* text = Find(texts, name);
         if ((text != nullptr && !text->empty()) || texts.structured.count(name) != 0) {
@@ -262,6 +262,7 @@ RenderArguments RenderArguments::Parse(const Texts& texts, const Limits& limits)
     read("html", [&](const std::string& n, const std::string& t) { arguments.html = Flag(n, t); });
     read("png", [&](const std::string& n, const std::string& t) { arguments.png = Flag(n, t); });
     read("jpeg", [&](const std::string& n, const std::string& t) { arguments.jpeg = Flag(n, t); });
+    read("history", [&](const std::string& n, const std::string& t) { arguments.history = Flag(n, t); });
     ReadMethod(texts, arguments);
     ReadHeaders(texts, arguments);
     ReadCookies(texts, arguments);
@@ -324,6 +325,7 @@ Browser::Request::Options RenderArguments::ToOptions(Endpoint endpoint, int time
     Browser::Request::Options options;
     options["keep"] = WorkerKeepMs;
     options["snapshot"] = NeedsSnapshot(endpoint);
+    options["pageInfo"] = true;
     options["delay"] = waitMs;
     options["timeout"] = timeLeftMs;
     options["viewport"] = std::to_string(viewportWidth) + "x" + std::to_string(viewportHeight);

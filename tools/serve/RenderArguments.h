@@ -63,6 +63,7 @@ struct RenderArguments {
     bool html = false;
     bool png = false;
     bool jpeg = false;
+    bool history = false;
 
     static RenderArguments Parse(const Texts& texts, const Limits& limits);
 

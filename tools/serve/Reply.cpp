@@ -95,13 +95,51 @@ Reply Image(Endpoint endpoint, const RenderArguments& arguments, const Result& r
     return reply;
 }
 
-Reply Page(const RenderArguments& arguments, const Result& result) {
-    nlohmann::json page = {{"url", result.pageUrl.empty() ? arguments.url : result.pageUrl},
+// value's member key when it has the type of fallback, else fallback: the
+// worker's description is read without trusting its shape.
+template <class T>
+T Member(const nlohmann::json& value, const char* key, const T& fallback) {
+    if (!value.is_object() || !value.contains(key)) {
+        return fallback;
+    }
+    const nlohmann::json& member = value[key];
+    const nlohmann::json like = fallback;
+    const bool sameType = member.type() == like.type() || (member.is_number() && like.is_number());
+    return sameType ? member.get<T>() : fallback;
+}
+
+// The main document's responses as HAR entries: request method and URL,
+// response status, status text and headers.
+nlohmann::json History(const nlohmann::json& info) {
+    nlohmann::json entries = nlohmann::json::array();
+    for (const nlohmann::json& response : Member(info, "history", nlohmann::json::array())) {
+        nlohmann::json headers = nlohmann::json::array();
+        for (const nlohmann::json& header : Member(response, "headers", nlohmann::json::array())) {
+            if (header.is_array() && header.size() == 2 && header[0].is_string() && header[1].is_string()) {
+                headers.push_back({{"name", header[0]}, {"value", header[1]}});
+            }
+        }
+        entries.push_back(
+            {{"request",
+              {{"method", Member(response, "method", std::string())}, {"url", Member(response, "url", std::string())}}},
+             {"response",
+              {{"status", Member(response, "status", 0)},
+               {"statusText", Member(response, "reason", std::string())},
+               {"headers", headers}}}});
+    }
+    return entries;
+}
+
+Reply Page(const RenderArguments& arguments, const Result& result, const nlohmann::json& info) {
+    nlohmann::json page = {{"url", Member(info, "url", arguments.url)},
                            {"requestedUrl", arguments.url},
                            {"title", Reply::PageTitle(result.body)},
                            {"geometry", {0, 0, arguments.viewportWidth, arguments.viewportHeight}}};
     if (arguments.html) {
         page["html"] = result.body;
+    }
+    if (arguments.history) {
+        page["history"] = History(info);
     }
     for (const Endpoint image : {Endpoint::Png, Endpoint::Jpeg}) {
         const bool asked = image == Endpoint::Png ? arguments.png : arguments.jpeg;
@@ -145,19 +183,8 @@ Reply Reply::Rendered(Endpoint endpoint, const RenderArguments& arguments, const
     switch (result.outcome) {
     case Outcome::Rendered:
         break;
-    case Outcome::NavigationError: {
-        nlohmann::json info = {{"url", arguments.url}};
-        if (result.status != 0) {
-            info["type"] = "HTTP";
-            info["code"] = result.status;
-            info["text"] = std::string(boost::beast::http::obsolete_reason(
-                static_cast<boost::beast::http::status>(result.status)));
-        } else {
-            info["type"] = "Network";
-            info["text"] = "the server gave no usable answer";
-        }
-        return Error(502, "RenderError", "Error rendering page", info, "render_error");
-    }
+    case Outcome::NavigationError:
+        return RenderFailed(arguments, result.status, std::string());
     case Outcome::TimedOut:
         return TimedOut(arguments);
     case Outcome::Dead:
@@ -171,16 +198,43 @@ Reply Reply::Rendered(Endpoint endpoint, const RenderArguments& arguments, const
         return Error(500, "InternalError", "The worker's answer could not be used",
                      {{"url", arguments.url}, {"reason", result.error}}, "internal");
     }
+    const nlohmann::json info = nlohmann::json::parse(result.body, nullptr, false);
+    if (!info.is_object() || !info.contains("html") || !info["html"].is_string()) {
+        return Error(500, "InternalError", "The worker's answer could not be used",
+                     {{"url", arguments.url}, {"reason", "the page's description is not a JSON object"}},
+                     "internal");
+    }
+    const int status = Member(info, "status", 0);
+    if (!Member(info, "ok", false) || status >= 400) {
+        return RenderFailed(arguments, status, Member(info, "reason", std::string()));
+    }
+    Result page = result;
+    page.body = info["html"].get<std::string>();
     if (endpoint == Endpoint::Png || endpoint == Endpoint::Jpeg) {
-        return Image(endpoint, arguments, result);
+        return Image(endpoint, arguments, page);
     }
     if (endpoint == Endpoint::Json) {
-        return Page(arguments, result);
+        return Page(arguments, page, info);
     }
     Reply reply;
     reply.contentType = "text/html; charset=utf-8";
-    reply.body = result.body;
+    reply.body = page.body;
     return reply;
+}
+
+Reply Reply::RenderFailed(const RenderArguments& arguments, int status, const std::string& reason) {
+    nlohmann::json info = {{"url", arguments.url}};
+    if (status != 0) {
+        info["type"] = "HTTP";
+        info["code"] = status;
+        info["text"] = !reason.empty() ? reason
+                                       : std::string(boost::beast::http::obsolete_reason(
+                                             static_cast<boost::beast::http::status>(status)));
+    } else {
+        info["type"] = "Network";
+        info["text"] = "the server gave no usable answer";
+    }
+    return Error(502, "RenderError", "Error rendering page", info, "render_error");
 }
 
 std::string Reply::PageTitle(const std::string& html) {

@@ -29,13 +29,19 @@ struct Reply {
 
     static Reply Json(const nlohmann::json& value);
 
-    // The answer to a render request from its worker's result: the page in
-    // the endpoint's form, 502 RenderError for a navigation error, 504 when
-    // no result came in time, 503 when the workers were lost, 500 for an
-    // unusable result.
+    // The answer to a render request from its worker's result, whose body
+    // describes the page (the worker's pageInfo option): the page in the
+    // endpoint's form, 502 RenderError for a navigation error or any status
+    // from 400 up, 504 when no result came in time, 503 when the workers
+    // were lost, 500 for an unusable result.
     static Reply Rendered(Endpoint endpoint, const RenderArguments& arguments, const Browser::Client::Result& result);
 
     static Reply TimedOut(const RenderArguments& arguments);
+
+    // 502 RenderError: the page's HTTP status with its reason (the
+    // standard one when reason is empty), or with status 0 a network
+    // failure.
+    static Reply RenderFailed(const RenderArguments& arguments, int status, const std::string& reason);
 
     // The text of the first <title> element of html, its character
     // references decoded; empty when there is none.
