@@ -268,6 +268,11 @@ void QRequestHandler::OnLoadProgress(int progress) {
             progressed = true;
         }
     }
+    // A response without a document (204 No Content) reports its load
+    // finished before its progress: nothing else would come to try again.
+    if (progressed && documentCompleted) {
+        TryPush();
+    }
 }
 
 void QRequestHandler::OnUrlChanged(QUrl changed) {

@@ -74,6 +74,9 @@ TestHttpServer::Response Site(const TestHttpServer::Request& request) {
         moved.headers.emplace_back("Location", "/other/landing");
         return moved;
     }
+    if (target == "/nocontent") {
+        return Html("", 204);
+    }
     if (target == "/teapot") {
         return Html("<html><body>short and stout</body></html>", 418);
     }
@@ -409,6 +412,11 @@ TEST_F(OrvoServe, ThePagesOwnResponsesDecideAndAreShown) {
     EXPECT_NE(headers.end(), std::find(headers.begin(), headers.end(),
                                        json{{"name", "Content-Type"}, {"value", "text/html; charset=utf-8"}}))
         << headers;
+
+    // A 204 has no document to wait for; it used to wait for the deadline.
+    const HttpClient::Response nothing = client->Get(Target("render.html", "/nocontent", "&timeout=20"));
+    EXPECT_EQ(200, nothing.status) << nothing.body;
+    EXPECT_NE(std::string::npos, nothing.body.find("<body></body>")) << nothing.body;
 
     const HttpClient::Response teapot = client->Get(Target("render.html", "/teapot"));
     ExpectError(teapot, 502, "RenderError");
