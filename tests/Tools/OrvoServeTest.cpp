@@ -30,6 +30,7 @@
 #include "Common/Occurrences.h"
 #include "Common/TemporaryDirectory.h"
 #include "Common/TestHttpServer.h"
+#include "serve/SavedArguments.h"
 
 namespace {
 
@@ -421,6 +422,31 @@ TEST_F(OrvoServe, ThePagesOwnResponsesDecideAndAreShown) {
     const HttpClient::Response teapot = client->Get(Target("render.html", "/teapot"));
     ExpectError(teapot, 502, "RenderError");
     EXPECT_EQ(418, json::parse(teapot.body).at("info").at("code"));
+    EXPECT_EQ(0, Stop());
+}
+
+// save_args keeps a value and names it by its hash; load_args brings it
+// back, and a hash the service does not keep is a 498 naming the argument.
+TEST_F(OrvoServe, SavedArgumentsAreLoadedByTheirHash) {
+    Start({"--workers", "1"});
+    const json saving = {{"url", server.Url("/page-saved")},
+                         {"js_source", "document.body.setAttribute('data-saved', 'yes')"},
+                         {"save_args", {"js_source"}}};
+    const HttpClient::Response first = client->Post("/render.html", saving.dump(), "application/json");
+    ASSERT_EQ(200, first.status) << first.body;
+    const std::string header = first.headers.at("x-splash-saved-arguments");
+    EXPECT_EQ("js_source=" + Orvo::Serve::SavedArguments::Hash(saving.at("js_source")), header);
+    const json loading = {{"url", server.Url("/page-loaded")}, {"load_args", header}};
+    const HttpClient::Response second = client->Post("/render.html", loading.dump(), "application/json");
+    ASSERT_EQ(200, second.status) << second.body;
+    EXPECT_NE(std::string::npos, second.body.find("data-saved=\"yes\"")) << second.body;
+
+    const json unknown = {{"url", server.Url("/page-missed")},
+                          {"load_args", {{"js_source", std::string(40, '0')}}}};
+    const HttpClient::Response missed = client->Post("/render.html", unknown.dump(), "application/json");
+    ExpectError(missed, 498, "ExpiredArguments");
+    EXPECT_EQ(json::array({"js_source"}), json::parse(missed.body).at("info").at("expired"));
+    EXPECT_FALSE(server.Got("/page-missed"));
     EXPECT_EQ(0, Stop());
 }
 

@@ -225,7 +225,7 @@ TEST(RenderArguments, ACookieListBecomesSetCookieLines) {
 // ignored; what the API does not have is ignored.
 TEST(RenderArguments, KnownArgumentsThatAreNotSupportedAreRefused) {
     for (const char* name : {"proxy", "js", "filters", "allowed_domains", "allowed_content_types",
-                             "forbidden_content_types", "save_args", "load_args", "baseurl"}) {
+                             "forbidden_content_types", "baseurl"}) {
         EXPECT_EQ(name, Refused({{name, "x"}})) << name;
         EXPECT_EQ("", Refused({{name, ""}})) << name << " empty";
     }

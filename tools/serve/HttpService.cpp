@@ -124,12 +124,23 @@ void HttpService::Handle(const Request& request, const std::string& client, Cloc
 }
 
 void HttpService::Render(const std::shared_ptr<Exchange>& exchange, Endpoint endpoint,
-                         const RenderArguments::Texts& texts) {
+                         RenderArguments::Texts texts) {
+    const std::vector<std::string> expired = saved.Load(texts);
     const auto url = texts.find("url");
     exchange->url = url == texts.end() ? std::string() : url->second;
+    if (!expired.empty()) {
+        Reply miss = Reply::Error(498, "ExpiredArguments", "Arguments stored with save_args are expired",
+                                  {{"expired", expired}}, "expired_arguments");
+        Record(exchange->client, exchange->endpoint, exchange->url, miss, exchange->arrival);
+        return exchange->answer(miss);
+    }
     const RenderArguments arguments = RenderArguments::Parse(texts, limits);
-    const auto reply = [this, exchange](const Reply& out) {
+    const std::string savedHeader = saved.Save(texts);
+    const auto reply = [this, exchange, savedHeader](Reply out) {
         exchange->deadline.cancel();
+        if (!savedHeader.empty()) {
+            out.headers.emplace_back("X-Splash-Saved-Arguments", savedHeader);
+        }
         metrics.ObserveRender(std::chrono::duration<double>(Clock::now() - exchange->arrival).count());
         Record(exchange->client, exchange->endpoint, exchange->url, out, exchange->arrival);
         exchange->answer(out);

@@ -16,6 +16,7 @@
 #include "RenderArguments.h"
 #include "RenderPool.h"
 #include "Reply.h"
+#include "SavedArguments.h"
 
 namespace Orvo {
 namespace Serve {
@@ -57,7 +58,7 @@ public:
 private:
     struct Exchange;
 
-    void Render(const std::shared_ptr<Exchange>& exchange, Endpoint endpoint, const RenderArguments::Texts& texts);
+    void Render(const std::shared_ptr<Exchange>& exchange, Endpoint endpoint, RenderArguments::Texts texts);
     Reply Ping() const;
 
     boost::asio::io_context& io;
@@ -68,6 +69,7 @@ private:
     const RenderArguments::Limits limits;
     bool stopping;
     std::atomic<long> unanswered;
+    SavedArguments saved;
 };
 
 } // namespace Serve

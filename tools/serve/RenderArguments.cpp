@@ -200,12 +200,21 @@ void ReadCookies(const RenderArguments::Texts& texts, RenderArguments& arguments
     }
 }
 
+// The arguments whose value may be a JSON array or object.
+bool TakesStructures(const std::string& name) {
+    return name == "headers" || name == "cookies" || name == "save_args" || name == "load_args";
+}
+
 // Arguments of the API this service does not support: refused, so that a
 // request never seems served as asked when it was not.
 void RefuseUnsupported(const RenderArguments::Texts& texts) {
-    static const char* const Arguments[] = {"proxy",    "js",       "filters",   "allowed_domains",
-                                            "allowed_content_types", "forbidden_content_types",
-                                            "save_args", "load_args", "baseurl"};
+    static const char* const Arguments[] = {"proxy",
+                                            "js",
+                                            "filters",
+                                            "allowed_domains",
+                                            "allowed_content_types",
+                                            "forbidden_content_types",
+                                            "baseurl"};
     static const char* const Flags[] = {"har", "iframes", "script", "console", "response_body"};
     for (const char* name : Arguments) {
         const std::string* text = Find(texts, name);
@@ -299,7 +308,7 @@ RenderArguments::Texts RenderArguments::FromJson(const std::string& text) {
     Texts texts;
     for (const auto& item : object.items()) {
         const nlohmann::json& value = item.value();
-        if ((value.is_array() || value.is_object()) && (item.key() == "headers" || item.key() == "cookies")) {
+        if ((value.is_array() || value.is_object()) && TakesStructures(item.key())) {
             texts.structured[item.key()] = value;
         } else if (value.is_string()) {
             texts[item.key()] = value.get<std::string>();
@@ -309,9 +318,8 @@ RenderArguments::Texts RenderArguments::FromJson(const std::string& text) {
             texts[item.key()] = value.dump();
         } else {
             throw BadArgument(item.key(), item.key() + " must be a string, a number or a boolean"
-                                              + (item.key() == "headers" || item.key() == "cookies"
-                                                     ? std::string(", an array or an object")
-                                                     : std::string()));
+                                              + (TakesStructures(item.key()) ? std::string(", an array or an object")
+                                                                             : std::string()));
         }
     }
     return texts;
