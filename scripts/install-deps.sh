@@ -34,6 +34,7 @@ PACKAGES="
   libpng-dev
   clang
   libclang-rt-14-dev
+  python3-scrapy
 "
 
 if [ "$(id -u)" -eq 0 ]; then

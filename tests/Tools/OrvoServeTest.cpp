@@ -450,6 +450,31 @@ TEST_F(OrvoServe, SavedArgumentsAreLoadedByTheirHash) {
     EXPECT_EQ(0, Stop());
 }
 
+// A Scrapy spider (Debian's python3-scrapy) renders through the service as
+// crawlers' rendering plugins do, with JSON bodies of plain requests.
+TEST_F(OrvoServe, AScrapySpiderGetsWhatItAsksFor) {
+    Start({"--workers", "1"});
+    std::string output;
+    const int status =
+        OrvoTest::RunProgram({"/usr/bin/python3", ORVO_SCRAPY_SPIDER, "http://127.0.0.1:" + std::to_string(port),
+                              server.Url("")},
+                             directory.path, output);
+    ASSERT_EQ(0, status) << output;
+    const json seen = json::parse(output.substr(output.rfind("\n{") + 1));
+    EXPECT_EQ((json{{"status", 200}, {"agent", "OrvoScrapy/1.0"}, {"custom", "from-scrapy"}}), seen.at("headers"));
+    EXPECT_EQ((json{{"status", 200}, {"cookie", "site=1"}}), seen.at("cookies"));
+    EXPECT_EQ((json{{"status", 200}, {"url", server.Url("/other/landing")}, {"statuses", {302, 200}}}),
+              seen.at("redirect"));
+    EXPECT_EQ(502, seen.at("missing").at("status"));
+    EXPECT_EQ(404, seen.at("missing").at("info").at("code"));
+    EXPECT_EQ("js_source=" + Orvo::Serve::SavedArguments::Hash("document.title = 'from a saved script'"),
+              seen.at("saved").at("header"));
+    EXPECT_EQ((json{{"status", 200}, {"title", "from a saved script"}}), seen.at("loaded"));
+    EXPECT_EQ(498, seen.at("expired").at("status"));
+    EXPECT_EQ(json::array({"js_source"}), seen.at("expired").at("info").at("expired"));
+    EXPECT_EQ(0, Stop());
+}
+
 TEST_F(OrvoServe, BadArgumentsAreNamed) {
     Start({"--workers", "1", "--max-timeout", "20"});
     const std::vector<std::pair<std::string, std::string>> cases = {
