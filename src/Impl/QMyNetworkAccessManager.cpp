@@ -127,6 +127,15 @@ void QMyNetworkAccessManager::OnNetworkReplyFinished() {
         mainReply = nullptr;
         return;
     }
+    const QNetworkReply::NetworkError failure = mainReply->error();
+    if (failure != QNetworkReply::NoError) {
+        // Through a proxy, a failure to connect or of the proxy itself is the
+        // proxy's: the page's server was never reached.
+        const bool proxied = proxy().type() != QNetworkProxy::NoProxy && failure < QNetworkReply::ContentAccessDenied;
+        error = (proxied ? QStringLiteral("the proxy %1:%2 failed: ").arg(proxy().hostName()).arg(proxy().port())
+                         : QString())
+                + mainReply->errorString();
+    }
     const QVariant type = mainReply->header(QNetworkRequest::ContentTypeHeader);
     if (type.isValid() && !type.isNull()) {
         contentType = type.toString();

@@ -52,6 +52,8 @@ public:
     QDateTime lastModified;
     // The main resource's responses in order, as their headers came.
     QList<Response> history;
+    // Why the main reply failed, when it did (a refused proxy, say).
+    QString error;
 
 protected:
     QNetworkReply* createRequest(Operation operation, const QNetworkRequest& request,

@@ -10,6 +10,7 @@
 #include <QJsonObject>
 #include <QNetworkCookie>
 #include <QNetworkCookieJar>
+#include <QNetworkProxy>
 #include <QPainter>
 #include <QTimer>
 #include <QWebElement>
@@ -164,6 +165,7 @@ void QRequestHandler::ApplyOptions(QNetworkRequest& request, bool& posted) {
     ApplyCookies();
     ApplySetCookies();
     ApplyHeaders(request);
+    ApplyProxy();
     const std::string& post = Option::Get<Option::Post>(options);
     if (!post.empty() || Option::Get<Option::HttpMethod>(options) == "POST") {
         LOG4CPLUS_INFO(logger, "POST => " << post);
@@ -209,6 +211,25 @@ void QRequestHandler::ApplyHeaders(QNetworkRequest& request) {
             page->SetUserAgent(QString::fromUtf8(value));
         }
     }
+}
+
+// Every request of the page goes through the proxy. A proxy text that does
+// not parse makes every request fail rather than go out directly.
+void QRequestHandler::ApplyProxy() {
+    const std::string& text = Option::Get<Option::Proxy>(options);
+    if (text.empty()) {
+        return;
+    }
+    Option::Proxy::Address address;
+    if (!Option::Proxy::Parse(text, address)) {
+        LOG4CPLUS_INFO(logger, "RequestHandler::ApplyProxy => unusable proxy: " << text);
+        networkManager->setProxy(QNetworkProxy(QNetworkProxy::HttpProxy, QStringLiteral("unusable-proxy.invalid"), 1));
+        return;
+    }
+    networkManager->setProxy(QNetworkProxy(address.socks ? QNetworkProxy::Socks5Proxy : QNetworkProxy::HttpProxy,
+                                           QString::fromStdString(address.host), static_cast<quint16>(address.port),
+                                           QString::fromStdString(address.user),
+                                           QString::fromStdString(address.password)));
 }
 
 // The page's own cookie jar, made on first use, so that a page shares no
@@ -417,6 +438,7 @@ QByteArray QRequestHandler::Body(const QString& content, bool ok) const {
                            {"url", !finalUrl.isEmpty() ? finalUrl : last.value("url").toString(url)},
                            {"status", history.isEmpty() ? QJsonValue() : last.value("status")},
                            {"reason", history.isEmpty() ? QJsonValue() : last.value("reason")},
+                           {"error", networkManager->error.isEmpty() ? QJsonValue() : networkManager->error},
                            {"history", history}};
     return QJsonDocument(info).toJson(QJsonDocument::Compact);
 }

@@ -132,6 +132,7 @@ private:
     void ApplyCookies();
     void ApplySetCookies();
     void ApplyHeaders(QNetworkRequest& request);
+    void ApplyProxy();
     QNetworkCookieJar* CookieJar();
     void ClampOptions();
     QVariant Evaluate(const QString& script);

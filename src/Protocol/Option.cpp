@@ -37,6 +37,47 @@ void Headers::Parse(const std::string& text, std::vector<std::pair<std::string, 
     }
 }
 
+bool Proxy::Parse(const std::string& text, Address& address) {
+    Address read;
+    std::string rest = text;
+    const std::size_t scheme = rest.find("://");
+    if (scheme != std::string::npos) {
+        const std::string name = rest.substr(0, scheme);
+        if (name != "http" && name != "socks5") {
+            return false;
+        }
+        read.socks = name == "socks5";
+        rest = rest.substr(scheme + 3);
+    }
+    const std::size_t at = rest.rfind('@');
+    if (at != std::string::npos) {
+        const std::string credentials = rest.substr(0, at);
+        const std::size_t colon = credentials.find(':');
+        read.user = credentials.substr(0, colon);
+        read.password = colon == std::string::npos ? std::string() : credentials.substr(colon + 1);
+        rest = rest.substr(at + 1);
+    }
+    const std::size_t colon = rest.rfind(':');
+    if (colon != std::string::npos) {
+        const std::string port = rest.substr(colon + 1);
+        if (port.empty() || port.size() > 5
+            || !std::all_of(port.begin(), port.end(), [](unsigned char c) { return std::isdigit(c) != 0; })) {
+            return false;
+        }
+        read.port = std::stoi(port);
+        rest = rest.substr(0, colon);
+    }
+    const bool hostOk = !rest.empty() && std::none_of(rest.begin(), rest.end(), [](unsigned char c) {
+        return c <= ' ' || c == '/' || c == '@' || c == '?' || c == '#';
+    });
+    if (!hostOk || read.port < 1 || read.port > 65535) {
+        return false;
+    }
+    read.host = rest;
+    address = read;
+    return true;
+}
+
 namespace {
 
 // A side of 1 to Viewport::MaxSide written with digits only; false

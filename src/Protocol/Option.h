@@ -16,7 +16,7 @@ namespace Option {
 // are tried and visited everywhere: the nine of the protocol, then the
 // limits a client may add (a client that sends none gets their defaults).
 typedef std::tuple<bool, bool, int, bool, int, std::string, std::string, std::string, std::string, int, int, int,
-                   std::string, std::string, std::string, std::string, bool>
+                   std::string, std::string, std::string, std::string, bool, std::string>
     Tuple;
 
 // Each option is an empty tag type: its value type, its key in option maps,
@@ -167,7 +167,8 @@ struct HttpMethod {
 // would have been, empty after a failed navigation), "ok" (false for a
 // failed navigation), "url" (where the page ended, after redirects),
 // "status" and "reason" of the main document's last response (null without
-// one), and "history": each response of the main document, redirects
+// one), "error" (why the main document failed, or null), and "history":
+// each response of the main document, redirects
 // included, as {"url", "method", "status", "reason", "headers": [[name,
 // value], ...]}. Detail and snapshot are as without it.
 struct PageInfo {
@@ -175,6 +176,29 @@ struct PageInfo {
     static constexpr int Index = 16;
     static const char* Name() { return "pageInfo"; }
     static Type Default() { return false; }
+};
+
+// The proxy every request of the page goes through:
+// "[http://|socks5://][user:password@]host[:port]", port 1080 when none is
+// given; empty for none.
+struct Proxy {
+    typedef std::string Type;
+    static constexpr int Index = 17;
+    static constexpr int DefaultPort = 1080;
+    static const char* Name() { return "proxy"; }
+    static Type Default() { return std::string(); }
+
+    struct Address {
+        bool socks = false;
+        std::string user;
+        std::string password;
+        std::string host;
+        int port = DefaultPort;
+    };
+
+    // Reads text into address; false, leaving it alone, for a text of
+    // another form (an unknown scheme, no host, a port outside 1 to 65535).
+    static bool Parse(const std::string& text, Address& address);
 };
 
 // The options in tuple order, for code that is generated from the one list.
@@ -200,7 +224,7 @@ struct List {
 };
 
 typedef List<Snapshot, Coordinate, Keep, Tiva, Delay, Post, Script, Cookie, Disable, ResourceTimeout, Timeout,
-             MaxHeight, Viewport, Headers, SetCookies, HttpMethod, PageInfo>
+             MaxHeight, Viewport, Headers, SetCookies, HttpMethod, PageInfo, Proxy>
     All;
 
 // The element of options that belongs to option X.

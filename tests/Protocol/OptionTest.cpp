@@ -97,7 +97,7 @@ TEST(Option, ForEachVisitsTheOptionsInTupleOrder) {
     Option::ForEach(options, [&seen](auto tag, auto&) { seen.push_back(decltype(tag)::Name()); });
     EXPECT_EQ((std::vector<std::string>{"snapshot", "coordinate", "keep", "tiva", "delay", "post", "script", "cookie",
                                         "disable", "resourceTimeout", "timeout", "maxHeight", "viewport", "headers",
-                                        "setCookies", "httpMethod", "pageInfo"}),
+                                        "setCookies", "httpMethod", "pageInfo", "proxy"}),
               seen);
 }
 
@@ -145,6 +145,26 @@ TEST(OptionHeaders, EachLineIsANameAndAValue) {
     EXPECT_EQ((std::vector<std::pair<std::string, std::string>>{
                   {"User-Agent", "Crawler/1.0"}, {"X-Empty", ""}, {"X-Spaced", "a b"}, {"X-Last", "1"}}),
               headers);
+}
+
+TEST(OptionProxy, SchemeCredentialsHostAndPortAreRead) {
+    Option::Proxy::Address address;
+    ASSERT_TRUE(Option::Proxy::Parse("socks5://me:se:cret@proxy.example:3128", address));
+    EXPECT_TRUE(address.socks);
+    EXPECT_EQ("me", address.user);
+    EXPECT_EQ("se:cret", address.password);
+    EXPECT_EQ("proxy.example", address.host);
+    EXPECT_EQ(3128, address.port);
+    ASSERT_TRUE(Option::Proxy::Parse("127.0.0.1", address));
+    EXPECT_FALSE(address.socks);
+    EXPECT_EQ("", address.user);
+    EXPECT_EQ(1080, address.port) << "the default port";
+    ASSERT_TRUE(Option::Proxy::Parse("http://10.0.0.1:8080", address));
+    EXPECT_EQ("10.0.0.1", address.host);
+    for (const char* text : {"", "ftp://h:1", "h:0", "h:65536", "h:", "h:8a", "http://", "a b:1", "h/x:1"}) {
+        EXPECT_FALSE(Option::Proxy::Parse(text, address)) << text;
+    }
+    EXPECT_EQ("10.0.0.1", address.host) << "a bad text leaves the address alone";
 }
 
 } // namespace

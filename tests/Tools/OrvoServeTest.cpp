@@ -475,6 +475,34 @@ TEST_F(OrvoServe, AScrapySpiderGetsWhatItAsksFor) {
     EXPECT_EQ(0, Stop());
 }
 
+// Every request of a page goes through its proxy (here a server of the
+// test's that answers whatever it is asked as a proxy would); a proxy that
+// refuses is a network error, never a direct fetch.
+TEST_F(OrvoServe, APagesRequestsGoThroughItsProxy) {
+    TestHttpServer proxy([](const TestHttpServer::Request& request) {
+        if (boost::ends_with(request.target, ".png")) {
+            return Html("", 404);
+        }
+        return Html("<html><body><p id=\"via\">proxied " + request.target + "</p><img src=\"/through.png\"></body>"
+                    "</html>");
+    });
+    Start({"--workers", "1"});
+    const std::string port = proxy.Url("").substr(proxy.Url("").rfind(':') + 1);
+    const HttpClient::Response page = client->Get(Target("render.html", "/page-proxied", "&proxy=127.0.0.1%3A" + port));
+    ASSERT_EQ(200, page.status) << page.body;
+    EXPECT_NE(std::string::npos, page.body.find("proxied " + server.Url("/page-proxied"))) << page.body;
+    EXPECT_FALSE(server.Got("/page-proxied")) << "no direct fetch";
+    EXPECT_TRUE(proxy.Got(server.Url("/through.png"))) << "sub-resources go through the proxy too";
+
+    const HttpClient::Response refused = client->Get(Target("render.html", "/page-unproxied", "&proxy=127.0.0.1%3A9"));
+    ExpectError(refused, 502, "RenderError");
+    const json info = json::parse(refused.body).at("info");
+    EXPECT_EQ("Network", info.at("type"));
+    EXPECT_NE(std::string::npos, info.at("text").get<std::string>().find("roxy")) << info;
+    EXPECT_FALSE(server.Got("/page-unproxied")) << "no direct fetch";
+    EXPECT_EQ(0, Stop());
+}
+
 TEST_F(OrvoServe, BadArgumentsAreNamed) {
     Start({"--workers", "1", "--max-timeout", "20"});
     const std::vector<std::pair<std::string, std::string>> cases = {
@@ -490,7 +518,7 @@ TEST_F(OrvoServe, BadArgumentsAreNamed) {
         {Target("render.html", "/page", "&http_method=PUT"), "http_method"},
         {Target("render.html", "/page", "&body=x"), "body"},
         {Target("render.html", "/page", "&headers=%7B%7D"), "headers"},
-        {Target("render.html", "/page", "&proxy=127.0.0.1%3A3128"), "proxy"},
+        {Target("render.html", "/page", "&proxy=ftp%3A%2F%2F127.0.0.1%3A21"), "proxy"},
         {Target("render.html", "/page", "&filters=easylist"), "filters"},
         {Target("render.json", "/page", "&har=1"), "har"},
     };

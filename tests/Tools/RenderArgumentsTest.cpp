@@ -97,6 +97,9 @@ TEST(RenderArguments, NumbersOutsideTheirRangeOrNotNumbersAreRefused) {
     EXPECT_EQ("width", Refused({{"width", "0"}}));
     EXPECT_EQ("images", Refused({{"images", "true"}}));
     EXPECT_EQ("viewport", Refused({{"viewport", "1024x768x2"}}));
+    EXPECT_EQ("proxy", Refused({{"proxy", "ftp://127.0.0.1:21"}}));
+    EXPECT_EQ("socks5://127.0.0.1:1080",
+              Option<std::string>(Parse({{"proxy", "socks5://127.0.0.1:1080"}}).ToOptions(Endpoint::Html, 1), "proxy"));
 }
 
 TEST(RenderArguments, OnlyAbsoluteWebUrlsAreTakenUnlessFilesAreAllowed) {
@@ -224,7 +227,7 @@ TEST(RenderArguments, ACookieListBecomesSetCookieLines) {
 // What the API has and this service does not do is refused by name, not
 // ignored; what the API does not have is ignored.
 TEST(RenderArguments, KnownArgumentsThatAreNotSupportedAreRefused) {
-    for (const char* name : {"proxy", "js", "filters", "allowed_domains", "allowed_content_types",
+    for (const char* name : {"js", "filters", "allowed_domains", "allowed_content_types",
                              "forbidden_content_types", "baseurl"}) {
         EXPECT_EQ(name, Refused({{name, "x"}})) << name;
         EXPECT_EQ("", Refused({{name, ""}})) << name << " empty";

@@ -208,8 +208,7 @@ bool TakesStructures(const std::string& name) {
 // Arguments of the API this service does not support: refused, so that a
 // request never seems served as asked when it was not.
 void RefuseUnsupported(const RenderArguments::Texts& texts) {
-    static const char* const Arguments[] = {"proxy",
-                                            "js",
+    static const char* const Arguments[] = {"js",
                                             "filters",
                                             "allowed_domains",
                                             "allowed_content_types",
@@ -262,6 +261,13 @@ RenderArguments RenderArguments::Parse(const Texts& texts, const Limits& limits)
         } else {
             ReadViewport(t, arguments);
         }
+    });
+    read("proxy", [&](const std::string& n, const std::string& t) {
+        Browser::Option::Proxy::Address address;
+        if (!t.empty() && !Browser::Option::Proxy::Parse(t, address)) {
+            throw BadArgument(n, "proxy must be [http://|socks5://][user:password@]host[:port]");
+        }
+        arguments.proxy = t;
     });
     read("quality", [&](const std::string& n, const std::string& t) { arguments.quality = Integer(n, t, 0, 100); });
     read("render_all", [&](const std::string& n, const std::string& t) { arguments.renderAll = Flag(n, t); });
@@ -358,6 +364,9 @@ Browser::Request::Options RenderArguments::ToOptions(Endpoint endpoint, int time
     }
     if (!setCookies.empty()) {
         options["setCookies"] = setCookies;
+    }
+    if (!proxy.empty()) {
+        options["proxy"] = proxy;
     }
     std::string lines;
     bool typed = false;

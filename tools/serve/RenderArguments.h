@@ -52,6 +52,7 @@ struct RenderArguments {
     std::string cookies;
     // Set-Cookie lines of a cookies list.
     std::string setCookies;
+    std::string proxy;
     // For the page's main request; a POST without a Content-Type among
     // them gets application/x-www-form-urlencoded.
     Headers headers;

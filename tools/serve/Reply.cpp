@@ -206,7 +206,8 @@ Reply Reply::Rendered(Endpoint endpoint, const RenderArguments& arguments, const
     }
     const int status = Member(info, "status", 0);
     if (!Member(info, "ok", false) || status >= 400) {
-        return RenderFailed(arguments, status, Member(info, "reason", std::string()));
+        return RenderFailed(arguments, status,
+                            Member(info, status != 0 ? "reason" : "error", std::string()));
     }
     Result page = result;
     page.body = info["html"].get<std::string>();
@@ -232,7 +233,7 @@ Reply Reply::RenderFailed(const RenderArguments& arguments, int status, const st
                                              static_cast<boost::beast::http::status>(status)));
     } else {
         info["type"] = "Network";
-        info["text"] = "the server gave no usable answer";
+        info["text"] = !reason.empty() ? reason : "the server gave no usable answer";
     }
     return Error(502, "RenderError", "Error rendering page", info, "render_error");
 }

@@ -40,7 +40,7 @@ struct Reply {
 
     // 502 RenderError: the page's HTTP status with its reason (the
     // standard one when reason is empty), or with status 0 a network
-    // failure.
+    // failure, reason saying why when known.
     static Reply RenderFailed(const RenderArguments& arguments, int status, const std::string& reason);
 
     // The text of the first <title> element of html, its character
