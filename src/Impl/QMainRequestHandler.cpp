@@ -7,11 +7,11 @@
 #include <log4cplus/loggingmacros.h>
 #include <unistd.h>
 
-#include "Kernel/Configurator.h"
 #include "Impl/QStopSignals.h"
+#include "Kernel/Configurator.h"
 #include "Kernel/ExitStatus.h"
-#include "Kernel/ServerTimes.h"
 #include "Kernel/ServerStoppedException.h"
+#include "Kernel/ServerTimes.h"
 #include "Protocol/TimeOutException.h"
 #include "Kernel/UnhandledRequestException.h"
 #include "Support/LoggerFactory.h"

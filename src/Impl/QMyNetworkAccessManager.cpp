@@ -1,9 +1,12 @@
 #include "Impl/QMyNetworkAccessManager.h"
 
+#include <algorithm>
+
 #include <QNetworkProxy>
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QTimer>
+#include <fnmatch.h>
 #include <log4cplus/loggingmacros.h>
 
 #include "Support/LoggerFactory.h"
@@ -29,6 +32,75 @@ void QMyNetworkAccessManager::SetFileUrlsAllowed(bool allowed) {
     fileUrlsAllowed = allowed;
 }
 
+void QMyNetworkAccessManager::SetAllowedDomains(const QStringList& domains) {
+    allowedDomains = domains;
+}
+
+void QMyNetworkAccessManager::SetContentTypes(const QStringList& allowed, const QStringList& forbidden) {
+    allowedTypes = allowed;
+    forbiddenTypes = forbidden;
+}
+
+// A request to a host not allowed goes to a scheme no manager knows, so that
+// it fails as any failed request does.
+void QMyNetworkAccessManager::RefuseHostNotAllowed(QNetworkRequest& request, bool main) {
+    if (IsAllowedHost(request.url())) {
+        return;
+    }
+    LOG4CPLUS_DEBUG(logger, "QMyNetworkAccessManager::createRequest => host not allowed: "
+                                << request.url().toString().toUtf8().constData());
+    if (main && error.isEmpty()) {
+        error = QStringLiteral("the host %1 is not among the allowed domains").arg(request.url().host());
+    }
+    request.setUrl(QUrl(QStringLiteral("refused-domain:")));
+}
+
+bool QMyNetworkAccessManager::IsAllowedHost(const QUrl& url) const {
+    if (allowedDomains.isEmpty() || url.host().isEmpty()) {
+        return true;
+    }
+    const QString host = url.host().toLower();
+    for (const QString& domain : allowedDomains) {
+        if (host == domain || host.endsWith(QLatin1Char('.') + domain)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+void QMyNetworkAccessManager::WatchContentType(QNetworkReply* reply) {
+    if (!allowedTypes.isEmpty() || !forbiddenTypes.isEmpty()) {
+        connect(reply, &QNetworkReply::metaDataChanged, this, [this, reply]() { CheckContentType(reply); });
+    }
+}
+
+void QMyNetworkAccessManager::CheckContentType(QNetworkReply* reply) {
+    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    if (status >= 300 && status < 400) {
+        // A redirection's own body is not what the page loads.
+        return;
+    }
+    const QString type = reply->header(QNetworkRequest::ContentTypeHeader).toString().section(QLatin1Char(';'), 0, 0)
+                             .trimmed()
+                             .toLower();
+    const auto matches = [&type](const QStringList& patterns) {
+        return std::any_of(patterns.begin(), patterns.end(), [&type](const QString& pattern) {
+            return ::fnmatch(pattern.toUtf8().constData(), type.toUtf8().constData(), 0) == 0;
+        });
+    };
+    if ((allowedTypes.isEmpty() || matches(allowedTypes)) && !matches(forbiddenTypes)) {
+        return;
+    }
+    LOG4CPLUS_DEBUG(logger, "QMyNetworkAccessManager::CheckContentType => aborted "
+                                << reply->url().toString().toUtf8().constData() << " (" << type.toUtf8().constData()
+                                << ")");
+    if (reply == mainReply) {
+        error = QStringLiteral("the content type %1 is not allowed").arg(type.isEmpty() ? QStringLiteral("(none)") : type);
+        refused = true;
+    }
+    reply->abort();
+}
+
 QNetworkReply* QMyNetworkAccessManager::createRequest(Operation operation, const QNetworkRequest& original,
                                                       QIODevice* outgoingData) {
     QNetworkRequest request(original);
@@ -50,9 +122,11 @@ QNetworkReply* QMyNetworkAccessManager::createRequest(Operation operation, const
         disconnect(mainReply, nullptr, this, nullptr);
         mainReply = nullptr;
     }
+    RefuseHostNotAllowed(request, watched && mainReply == nullptr);
     if (!watched || mainReply != nullptr) {
         QNetworkReply* reply = QNetworkAccessManager::createRequest(operation, request, outgoingData);
         WatchSubResource(reply);
+        WatchContentType(reply);
         return reply;
     }
     LOG4CPLUS_DEBUG(logger, "QMyNetworkAccessManager::createRequest => "
@@ -62,6 +136,7 @@ QNetworkReply* QMyNetworkAccessManager::createRequest(Operation operation, const
     QNetworkReply* reply = mainReply;
     connect(mainReply, &QNetworkReply::metaDataChanged, this,
             [this, reply, operation]() { Remember(reply, operation); });
+    WatchContentType(mainReply);
     return mainReply;
 }
 
@@ -128,7 +203,7 @@ void QMyNetworkAccessManager::OnNetworkReplyFinished() {
         return;
     }
     const QNetworkReply::NetworkError failure = mainReply->error();
-    if (failure != QNetworkReply::NoError) {
+    if (failure != QNetworkReply::NoError && error.isEmpty()) {
         // Through a proxy, a failure to connect or of the proxy itself is the
         // proxy's: the page's server was never reached.
         const bool proxied = proxy().type() != QNetworkProxy::NoProxy && failure < QNetworkReply::ContentAccessDenied;

@@ -7,6 +7,7 @@
 #include <log4cplus/logger.h>
 
 #include <QList>
+#include <QStringList>
 #include <QNetworkReply>
 #include <QVariant>
 
@@ -37,6 +38,14 @@ public:
     // Without this, every file: request fails: no page reads local files.
     void SetFileUrlsAllowed(bool allowed);
 
+    // Requests to a host that is none of domains nor a subdomain of one
+    // fail; without domains every host is allowed.
+    void SetAllowedDomains(const QStringList& domains);
+
+    // A response whose content type matches no fnmatch pattern of allowed
+    // (when there are any) or one of forbidden is aborted.
+    void SetContentTypes(const QStringList& allowed, const QStringList& forbidden);
+
     // One response of the main resource, a redirect or the last.
     struct Response {
         QString url;
@@ -54,6 +63,9 @@ public:
     QList<Response> history;
     // Why the main reply failed, when it did (a refused proxy, say).
     QString error;
+    // The main reply was aborted for its content type: whatever its status,
+    // the page failed.
+    bool refused = false;
 
 protected:
     QNetworkReply* createRequest(Operation operation, const QNetworkRequest& request,
@@ -69,6 +81,11 @@ private:
     void WatchSubResource(QNetworkReply* reply);
     // Keeps the main reply's response in history once its headers are in.
     void Remember(QNetworkReply* reply, Operation operation);
+    bool IsAllowedHost(const QUrl& url) const;
+    void RefuseHostNotAllowed(QNetworkRequest& request, bool main);
+    // Aborts reply once its headers show a content type not allowed.
+    void WatchContentType(QNetworkReply* reply);
+    void CheckContentType(QNetworkReply* reply);
 
     log4cplus::Logger logger;
     QNetworkReply* mainReply;
@@ -76,6 +93,9 @@ private:
     QNetworkReply* lastRemembered = nullptr;
     int resourceTimeoutMs;
     bool fileUrlsAllowed;
+    QStringList allowedDomains;
+    QStringList allowedTypes;
+    QStringList forbiddenTypes;
 };
 
 #endif

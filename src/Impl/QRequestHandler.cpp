@@ -47,6 +47,17 @@ int NonNegative(int ms) {
     return std::max(0, ms);
 }
 
+// The words of an option text, as a list of strings.
+QStringList Words(const std::string& text) {
+    std::vector<std::string> words;
+    Option::ParseWords(text, words);
+    QStringList list;
+    for (const std::string& word : words) {
+        list.append(QString::fromStdString(word));
+    }
+    return list;
+}
+
 } // namespace
 
 bool QRequestHandler::IsInvalidHttpStatus(int code) {
@@ -166,6 +177,7 @@ void QRequestHandler::ApplyOptions(QNetworkRequest& request, bool& posted) {
     ApplySetCookies();
     ApplyHeaders(request);
     ApplyProxy();
+    ApplyFilters();
     const std::string& post = Option::Get<Option::Post>(options);
     if (!post.empty() || Option::Get<Option::HttpMethod>(options) == "POST") {
         LOG4CPLUS_INFO(logger, "POST => " << post);
@@ -211,6 +223,13 @@ void QRequestHandler::ApplyHeaders(QNetworkRequest& request) {
             page->SetUserAgent(QString::fromUtf8(value));
         }
     }
+}
+
+// What the page may load: hosts and content types.
+void QRequestHandler::ApplyFilters() {
+    networkManager->SetAllowedDomains(Words(Option::Get<Option::AllowedDomains>(options)));
+    networkManager->SetContentTypes(Words(Option::Get<Option::AllowedContentTypes>(options)),
+                                    Words(Option::Get<Option::ForbiddenContentTypes>(options)));
 }
 
 // Every request of the page goes through the proxy. A proxy text that does
@@ -342,7 +361,7 @@ bool QRequestHandler::TryPush() {
 bool QRequestHandler::DocumentArrived() const {
     bool numeric = false;
     const int status = networkManager->statusCode.toInt(&numeric, 10);
-    return networkManager->replied && numeric && !IsInvalidHttpStatus(status);
+    return networkManager->replied && !networkManager->refused && numeric && !IsInvalidHttpStatus(status);
 }
 
 void QRequestHandler::OnDelayTimer() {

@@ -133,6 +133,7 @@ private:
     void ApplySetCookies();
     void ApplyHeaders(QNetworkRequest& request);
     void ApplyProxy();
+    void ApplyFilters();
     QNetworkCookieJar* CookieJar();
     void ClampOptions();
     QVariant Evaluate(const QString& script);

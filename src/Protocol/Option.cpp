@@ -9,7 +9,7 @@ namespace Orvo {
 namespace Browser {
 namespace Option {
 
-bool Disable::Parse(const std::string& text, std::vector<std::string>& words) {
+bool ParseWords(const std::string& text, std::vector<std::string>& words) {
     typedef boost::tokenizer<boost::char_separator<char>> Tokenizer;
     const boost::char_separator<char> separator(", ", "", boost::drop_empty_tokens);
     for (std::string word : Tokenizer(text, separator)) {

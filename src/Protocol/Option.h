@@ -16,7 +16,8 @@ namespace Option {
 // are tried and visited everywhere: the nine of the protocol, then the
 // limits a client may add (a client that sends none gets their defaults).
 typedef std::tuple<bool, bool, int, bool, int, std::string, std::string, std::string, std::string, int, int, int,
-                   std::string, std::string, std::string, std::string, bool, std::string>
+                   std::string, std::string, std::string, std::string, bool, std::string, std::string, std::string,
+                   std::string>
     Tuple;
 
 // Each option is an empty tag type: its value type, its key in option maps,
@@ -77,6 +78,10 @@ struct Cookie {
     static Type Default() { return std::string(); }
 };
 
+// Appends the lower-cased words of text to words, in order, duplicates
+// kept; any run of commas and spaces separates words. Returns true.
+bool ParseWords(const std::string& text, std::vector<std::string>& words);
+
 // Page features to switch off: words separated by commas and spaces.
 struct Disable {
     typedef std::string Type;
@@ -84,9 +89,7 @@ struct Disable {
     static const char* Name() { return "disable"; }
     static Type Default() { return std::string(); }
 
-    // Appends the lower-cased words of text to words, in order, duplicates
-    // kept; any run of commas and spaces separates words. Returns true.
-    static bool Parse(const std::string& text, std::vector<std::string>& words);
+    static bool Parse(const std::string& text, std::vector<std::string>& words) { return ParseWords(text, words); }
 };
 
 // How long a sub-resource (anything but the main document) may receive
@@ -201,6 +204,33 @@ struct Proxy {
     static bool Parse(const std::string& text, Address& address);
 };
 
+// The hosts a page may load anything from, as words: a host is allowed when
+// it is one of them or a subdomain of one. Empty allows every host.
+struct AllowedDomains {
+    typedef std::string Type;
+    static constexpr int Index = 18;
+    static const char* Name() { return "allowedDomains"; }
+    static Type Default() { return std::string(); }
+};
+
+// Content types, as words of fnmatch patterns ("text/*"): a response of
+// the page whose type matches none is aborted. Empty allows every type.
+struct AllowedContentTypes {
+    typedef std::string Type;
+    static constexpr int Index = 19;
+    static const char* Name() { return "allowedContentTypes"; }
+    static Type Default() { return std::string(); }
+};
+
+// Content types, as AllowedContentTypes: a response whose type matches one
+// is aborted.
+struct ForbiddenContentTypes {
+    typedef std::string Type;
+    static constexpr int Index = 20;
+    static const char* Name() { return "forbiddenContentTypes"; }
+    static Type Default() { return std::string(); }
+};
+
 // The options in tuple order, for code that is generated from the one list.
 template <class... Xs>
 struct List {
@@ -224,7 +254,8 @@ struct List {
 };
 
 typedef List<Snapshot, Coordinate, Keep, Tiva, Delay, Post, Script, Cookie, Disable, ResourceTimeout, Timeout,
-             MaxHeight, Viewport, Headers, SetCookies, HttpMethod, PageInfo, Proxy>
+             MaxHeight, Viewport, Headers, SetCookies, HttpMethod, PageInfo, Proxy, AllowedDomains,
+             AllowedContentTypes, ForbiddenContentTypes>
     All;
 
 // The element of options that belongs to option X.

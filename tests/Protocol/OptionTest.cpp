@@ -97,7 +97,8 @@ TEST(Option, ForEachVisitsTheOptionsInTupleOrder) {
     Option::ForEach(options, [&seen](auto tag, auto&) { seen.push_back(decltype(tag)::Name()); });
     EXPECT_EQ((std::vector<std::string>{"snapshot", "coordinate", "keep", "tiva", "delay", "post", "script", "cookie",
                                         "disable", "resourceTimeout", "timeout", "maxHeight", "viewport", "headers",
-                                        "setCookies", "httpMethod", "pageInfo", "proxy"}),
+                                        "setCookies", "httpMethod", "pageInfo", "proxy",
+                                        "allowedDomains", "allowedContentTypes", "forbiddenContentTypes"}),
               seen);
 }
 

@@ -75,6 +75,17 @@ TestHttpServer::Response Site(const TestHttpServer::Request& request) {
         moved.headers.emplace_back("Location", "/other/landing");
         return moved;
     }
+    if (target == "/styled") {
+        const std::string elsewhere = "http://localhost:" + request.headers.at("host").substr(10);
+        return Html("<html><head><link rel=\"stylesheet\" href=\"/style.css\"></head><body><img src=\"" + elsewhere
+                    + "/elsewhere.png\"></body></html>");
+    }
+    if (target == "/style.css") {
+        TestHttpServer::Response style;
+        style.headers = {{"Content-Type", "text/css"}};
+        style.body = "body { background-color: rgb(255, 0, 0) }";
+        return style;
+    }
     if (target == "/nocontent") {
         return Html("", 204);
     }
@@ -500,6 +511,45 @@ TEST_F(OrvoServe, APagesRequestsGoThroughItsProxy) {
     EXPECT_EQ("Network", info.at("type"));
     EXPECT_NE(std::string::npos, info.at("text").get<std::string>().find("roxy")) << info;
     EXPECT_FALSE(server.Got("/page-unproxied")) << "no direct fetch";
+    EXPECT_EQ(0, Stop());
+}
+
+// allowed_domains keeps a page to its hosts; allowed_content_types and
+// forbidden_content_types abort the responses they rule out, the page's
+// own included.
+TEST_F(OrvoServe, WhatAPageMayLoadIsFiltered) {
+    Start({"--workers", "1"});
+    const std::string background = "&js_source=" + HttpClient::Encode("document.body.setAttribute('data-bg', "
+                                                                     "getComputedStyle(document.body).backgroundColor)");
+    const HttpClient::Response styled = client->Get(Target("render.html", "/styled", background));
+    ASSERT_EQ(200, styled.status) << styled.body;
+    EXPECT_NE(std::string::npos, styled.body.find("data-bg=\"rgb(255, 0, 0)\"")) << styled.body;
+    EXPECT_TRUE(server.Got("/elsewhere.png")) << "localhost is this server too";
+
+    const std::size_t before = server.Received().size();
+    const HttpClient::Response kept =
+        client->Get(Target("render.html", "/styled", background + "&allowed_domains=127.0.0.1"));
+    ASSERT_EQ(200, kept.status) << kept.body;
+    std::size_t elsewhere = 0;
+    for (std::size_t k = before; k < server.Received().size(); ++k) {
+        elsewhere += server.Received()[k].target == "/elsewhere.png" ? 1 : 0;
+    }
+    EXPECT_EQ(0u, elsewhere) << "localhost is not among the allowed domains";
+
+    for (const std::string& filter :
+         {std::string("&forbidden_content_types=text%2Fcss"), std::string("&allowed_content_types=text%2Fhtml")}) {
+        const HttpClient::Response unstyled = client->Get(Target("render.html", "/styled", background + filter));
+        ASSERT_EQ(200, unstyled.status) << unstyled.body;
+        EXPECT_EQ(std::string::npos, unstyled.body.find("data-bg=\"rgb(255, 0, 0)\"")) << filter << unstyled.body;
+    }
+    const HttpClient::Response refused =
+        client->Get(Target("render.html", "/styled", "&forbidden_content_types=text%2F*"));
+    ExpectError(refused, 502, "RenderError");
+    EXPECT_EQ("the content type text/html is not allowed", json::parse(refused.body).at("info").at("text"));
+    const HttpClient::Response away =
+        client->Get(Target("render.html", "/styled", "&allowed_domains=example.org"));
+    ExpectError(away, 502, "RenderError");
+    EXPECT_EQ("the host 127.0.0.1 is not among the allowed domains", json::parse(away.body).at("info").at("text"));
     EXPECT_EQ(0, Stop());
 }
 

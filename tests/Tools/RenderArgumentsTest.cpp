@@ -98,6 +98,13 @@ TEST(RenderArguments, NumbersOutsideTheirRangeOrNotNumbersAreRefused) {
     EXPECT_EQ("images", Refused({{"images", "true"}}));
     EXPECT_EQ("viewport", Refused({{"viewport", "1024x768x2"}}));
     EXPECT_EQ("proxy", Refused({{"proxy", "ftp://127.0.0.1:21"}}));
+    const auto filtered = Parse({{"allowed_domains", "example.org,127.0.0.1"},
+                                 {"allowed_content_types", "text/*"},
+                                 {"forbidden_content_types", "text/css"}})
+                              .ToOptions(Endpoint::Html, 1);
+    EXPECT_EQ("example.org,127.0.0.1", Option<std::string>(filtered, "allowedDomains"));
+    EXPECT_EQ("text/*", Option<std::string>(filtered, "allowedContentTypes"));
+    EXPECT_EQ("text/css", Option<std::string>(filtered, "forbiddenContentTypes"));
     EXPECT_EQ("socks5://127.0.0.1:1080",
               Option<std::string>(Parse({{"proxy", "socks5://127.0.0.1:1080"}}).ToOptions(Endpoint::Html, 1), "proxy"));
 }
@@ -227,8 +234,7 @@ TEST(RenderArguments, ACookieListBecomesSetCookieLines) {
 // What the API has and this service does not do is refused by name, not
 // ignored; what the API does not have is ignored.
 TEST(RenderArguments, KnownArgumentsThatAreNotSupportedAreRefused) {
-    for (const char* name : {"js", "filters", "allowed_domains", "allowed_content_types",
-                             "forbidden_content_types", "baseurl"}) {
+    for (const char* name : {"js", "filters", "baseurl"}) {
         EXPECT_EQ(name, Refused({{name, "x"}})) << name;
         EXPECT_EQ("", Refused({{name, ""}})) << name << " empty";
     }

@@ -208,12 +208,7 @@ bool TakesStructures(const std::string& name) {
 // Arguments of the API this service does not support: refused, so that a
 // request never seems served as asked when it was not.
 void RefuseUnsupported(const RenderArguments::Texts& texts) {
-    static const char* const Arguments[] = {"js",
-                                            "filters",
-                                            "allowed_domains",
-                                            "allowed_content_types",
-                                            "forbidden_content_types",
-                                            "baseurl"};
+    static const char* const Arguments[] = {"js", "filters", "baseurl"};
     static const char* const Flags[] = {"har", "iframes", "script", "console", "response_body"};
     for (const char* name : Arguments) {
         const std::string* text = Find(texts, name);
@@ -269,6 +264,11 @@ RenderArguments RenderArguments::Parse(const Texts& texts, const Limits& limits)
         }
         arguments.proxy = t;
     });
+    read("allowed_domains", [&](const std::string&, const std::string& t) { arguments.allowedDomains = t; });
+    read("allowed_content_types",
+         [&](const std::string&, const std::string& t) { arguments.allowedContentTypes = t; });
+    read("forbidden_content_types",
+         [&](const std::string&, const std::string& t) { arguments.forbiddenContentTypes = t; });
     read("quality", [&](const std::string& n, const std::string& t) { arguments.quality = Integer(n, t, 0, 100); });
     read("render_all", [&](const std::string& n, const std::string& t) { arguments.renderAll = Flag(n, t); });
     read("width", [&](const std::string& n, const std::string& t) {
@@ -367,6 +367,15 @@ Browser::Request::Options RenderArguments::ToOptions(Endpoint endpoint, int time
     }
     if (!proxy.empty()) {
         options["proxy"] = proxy;
+    }
+    const std::pair<const char*, const std::string*> filters[] = {
+        {"allowedDomains", &allowedDomains},
+        {"allowedContentTypes", &allowedContentTypes},
+        {"forbiddenContentTypes", &forbiddenContentTypes}};
+    for (const auto& filter : filters) {
+        if (!filter.second->empty()) {
+            options[filter.first] = *filter.second;
+        }
     }
     std::string lines;
     bool typed = false;

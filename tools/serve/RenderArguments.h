@@ -53,6 +53,10 @@ struct RenderArguments {
     // Set-Cookie lines of a cookies list.
     std::string setCookies;
     std::string proxy;
+    // Comma-separated: hosts, and fnmatch patterns of content types.
+    std::string allowedDomains;
+    std::string allowedContentTypes;
+    std::string forbiddenContentTypes;
     // For the page's main request; a POST without a Content-Type among
     // them gets application/x-www-form-urlencoded.
     Headers headers;

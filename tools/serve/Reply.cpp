@@ -205,9 +205,13 @@ Reply Reply::Rendered(Endpoint endpoint, const RenderArguments& arguments, const
                      "internal");
     }
     const int status = Member(info, "status", 0);
-    if (!Member(info, "ok", false) || status >= 400) {
-        return RenderFailed(arguments, status,
-                            Member(info, status != 0 ? "reason" : "error", std::string()));
+    if (status >= 400) {
+        return RenderFailed(arguments, status, Member(info, "reason", std::string()));
+    }
+    if (!Member(info, "ok", false)) {
+        // Failed with no error status: unreachable, refused by a proxy, or
+        // aborted for its content type.
+        return RenderFailed(arguments, 0, Member(info, "error", std::string()));
     }
     Result page = result;
     page.body = info["html"].get<std::string>();
