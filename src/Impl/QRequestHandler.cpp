@@ -123,6 +123,9 @@ bool QRequestHandler::FileUrlsAllowed() {
 }
 
 bool QRequestHandler::IsLoadable(const QUrl& target) const {
+    if (url == QLatin1String(Blank)) {
+        return true;
+    }
     if (url.isEmpty() || !target.isValid() || target.isRelative()) {
         return false;
     }
@@ -358,7 +361,11 @@ bool QRequestHandler::TryPush() {
     return PushOnNavigateError();
 }
 
+// about:blank arrives without any reply.
 bool QRequestHandler::DocumentArrived() const {
+    if (url == QLatin1String(Blank)) {
+        return true;
+    }
     bool numeric = false;
     const int status = networkManager->statusCode.toInt(&numeric, 10);
     return networkManager->replied && !networkManager->refused && numeric && !IsInvalidHttpStatus(status);

@@ -26,8 +26,9 @@ class QTimer;
 // progress 100 on the requested URL, or layout and load both reported) or
 // has failed (no usable HTTP status), waits the request's delay, extracts
 // the results and pushes them to the server mediator; then it deletes
-// itself. A URL that is not http or https (or file, where the worker
-// allows it) is answered at once as a navigation error. When the request's
+// itself. about:blank is an empty page; any other URL that is not http or
+// https (or file, where the worker allows it) is answered at once as a
+// navigation error. When the request's
 // timeout passes first, the page is answered with what it has if its
 // document arrived with a good status, else as a navigation error.
 //

@@ -430,6 +430,12 @@ TEST_F(OrvoServe, ThePagesOwnResponsesDecideAndAreShown) {
     EXPECT_EQ(200, nothing.status) << nothing.body;
     EXPECT_NE(std::string::npos, nothing.body.find("<body></body>")) << nothing.body;
 
+    // about:blank is an empty page that a script may fill.
+    const json blank = {{"url", "about:blank"}, {"js_source", "document.body.innerHTML = '<p>written</p>'"}};
+    const HttpClient::Response written = client->Post("/render.html", blank.dump(), "application/json");
+    ASSERT_EQ(200, written.status) << written.body;
+    EXPECT_NE(std::string::npos, written.body.find("<p>written</p>")) << written.body;
+
     const HttpClient::Response teapot = client->Get(Target("render.html", "/teapot"));
     ExpectError(teapot, 502, "RenderError");
     EXPECT_EQ(418, json::parse(teapot.body).at("info").at("code"));

@@ -119,6 +119,7 @@ TEST(RenderArguments, OnlyAbsoluteWebUrlsAreTakenUnlessFilesAreAllowed) {
         return false;
     };
     EXPECT_FALSE(refused("https://127.0.0.1:8443/a?b=c#d"));
+    EXPECT_FALSE(refused("about:blank"));
     for (const char* url : {"", "/page", "127.0.0.1/page", "ftp://127.0.0.1/", "javascript:alert(1)", "http://",
                             "http://a b/", "http://127.0.0.1/\n", "file:///etc/passwd"}) {
         EXPECT_TRUE(refused(url)) << url;

@@ -64,15 +64,18 @@ void CheckUrl(const std::string& text, const RenderArguments::Limits& limits) {
     if (text.empty()) {
         throw BadArgument("url", "url is required");
     }
+    if (text == "about:blank") {
+        // An empty page, for scripts to fill.
+        return;
+    }
     const QUrl url(QString::fromStdString(text), QUrl::StrictMode);
     const QString scheme = url.scheme().toLower();
     const bool web = scheme == QLatin1String("http") || scheme == QLatin1String("https");
     const bool file = scheme == QLatin1String("file") && limits.allowFileUrls;
     const bool spaced = std::any_of(text.begin(), text.end(), [](unsigned char c) { return c <= ' ' || c == 0x7f; });
     if (!url.isValid() || spaced || !(web || file) || (web && url.host().isEmpty())) {
-        throw BadArgument("url", std::string("url must be an absolute ") + (limits.allowFileUrls ? "http, https or file"
-                                                                                                 : "http or https")
-                                     + " URL");
+        throw BadArgument("url", std::string("url must be about:blank or an absolute ")
+                                     + (limits.allowFileUrls ? "http, https or file" : "http or https") + " URL");
     }
 }
 
