@@ -21,6 +21,7 @@
 #include "Impl/PageScripts.h"
 #include "Impl/QMyNetworkAccessManager.h"
 #include "Impl/QMyWebPage.h"
+#include "Impl/QPageCookieJar.h"
 #include "Kernel/Configurator.h"
 #include "Kernel/ServerMediator.h"
 #include "Kernel/ServerTimes.h"
@@ -175,6 +176,11 @@ QSize QRequestHandler::ViewportSize() const {
 
 void QRequestHandler::ApplyOptions(QNetworkRequest& request, bool& posted) {
     networkManager->SetResourceTimeout(Option::Get<Option::ResourceTimeout>(options));
+    if (Option::Get<Option::PageInfo>(options)) {
+        // The description lists the page's cookies: they go into a jar of
+        // its own from the start.
+        CookieJar();
+    }
     ApplyDisable();
     ApplyCookies();
     ApplySetCookies();
@@ -256,9 +262,9 @@ void QRequestHandler::ApplyProxy() {
 
 // The page's own cookie jar, made on first use, so that a page shares no
 // cookie with another.
-QNetworkCookieJar* QRequestHandler::CookieJar() {
+QPageCookieJar* QRequestHandler::CookieJar() {
     if (cookieJar == nullptr) {
-        cookieJar = new QNetworkCookieJar(this);
+        cookieJar = new QPageCookieJar(this);
         // The manager takes the jar as its child.
         networkManager->setCookieJar(cookieJar);
     }
@@ -440,6 +446,24 @@ bool QRequestHandler::PushOnNavigateError() {
                   ViewHolder());
 }
 
+QJsonArray QRequestHandler::Cookies() const {
+    QJsonArray cookies;
+    if (cookieJar == nullptr) {
+        return cookies;
+    }
+    for (const QNetworkCookie& cookie : cookieJar->All()) {
+        cookies.append(QJsonObject{
+            {"name", QString::fromUtf8(cookie.name())},
+            {"value", QString::fromUtf8(cookie.value())},
+            {"domain", cookie.domain()},
+            {"path", cookie.path()},
+            {"expires", cookie.isSessionCookie() ? QJsonValue() : cookie.expirationDate().toUTC().toString(Qt::ISODate)},
+            {"httpOnly", cookie.isHttpOnly()},
+            {"secure", cookie.isSecure()}});
+    }
+    return cookies;
+}
+
 QByteArray QRequestHandler::Body(const QString& content, bool ok) const {
     if (!Option::Get<Option::PageInfo>(options)) {
         return content.toUtf8();
@@ -465,6 +489,7 @@ QByteArray QRequestHandler::Body(const QString& content, bool ok) const {
                            {"status", history.isEmpty() ? QJsonValue() : last.value("status")},
                            {"reason", history.isEmpty() ? QJsonValue() : last.value("reason")},
                            {"error", networkManager->error.isEmpty() ? QJsonValue() : networkManager->error},
+                           {"cookies", Cookies()},
                            {"history", history}};
     return QJsonDocument(info).toJson(QJsonDocument::Compact);
 }

@@ -17,7 +17,8 @@
 #include "Protocol/Option.h"
 
 class QMyNetworkAccessManager;
-class QNetworkCookieJar;
+class QJsonArray;
+class QPageCookieJar;
 class QMyWebPage;
 class QTimer;
 
@@ -97,6 +98,8 @@ protected:
     // What the answer's body holds: content, or with the pageInfo option
     // the JSON object describing the page, content among it.
     QByteArray Body(const QString& content, bool ok) const;
+    // The page's cookies, as the description lists them.
+    QJsonArray Cookies() const;
     bool DoPush(const StringHolder& name, const StringHolder& pageUrl, const StringHolder& detail,
                 const StringHolder& body, const ViewHolder& view);
 
@@ -135,7 +138,7 @@ private:
     void ApplyHeaders(QNetworkRequest& request);
     void ApplyProxy();
     void ApplyFilters();
-    QNetworkCookieJar* CookieJar();
+    QPageCookieJar* CookieJar();
     void ClampOptions();
     QVariant Evaluate(const QString& script);
     bool IsXmlMode();
@@ -149,7 +152,7 @@ private:
     QTimer* delayTimer;
     // The page's cookie jar once a cookie option made it; a child of the
     // network manager.
-    QNetworkCookieJar* cookieJar = nullptr;
+    QPageCookieJar* cookieJar = nullptr;
 };
 
 #endif

@@ -170,7 +170,10 @@ struct HttpMethod {
 // would have been, empty after a failed navigation), "ok" (false for a
 // failed navigation), "url" (where the page ended, after redirects),
 // "status" and "reason" of the main document's last response (null without
-// one), "error" (why the main document failed, or null), and "history":
+// one), "error" (why the main document failed, or null), "cookies" (the
+// page's cookie jar after rendering, each as {"name", "value", "domain",
+// "path", "expires" (ISO 8601, or null), "httpOnly", "secure"}), and
+// "history":
 // each response of the main document, redirects
 // included, as {"url", "method", "status", "reason", "headers": [[name,
 // value], ...]}. Detail and snapshot are as without it.

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <chrono>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <string>
 #include <thread>
@@ -91,6 +92,12 @@ TestHttpServer::Response Site(const TestHttpServer::Request& request) {
     }
     if (target == "/teapot") {
         return Html("<html><body>short and stout</body></html>", 418);
+    }
+    if (target == "/sets-cookie") {
+        TestHttpServer::Response response =
+            Html("<html><body><script>document.cookie = 'scripted=yes; path=/'</script></body></html>");
+        response.headers.emplace_back("Set-Cookie", "flavour=oat; Path=/; HttpOnly");
+        return response;
     }
     if (target == "/other/landing") {
         return Html("<html><body><p id=\"cookie\">" + header("cookie") + "</p></body></html>");
@@ -389,6 +396,31 @@ TEST_F(OrvoServe, ACrawlersHeadersAndCookiesReachThePage) {
             EXPECT_EQ("site=1", request.headers.at("cookie"));
         }
     }
+
+    // render.json gives the jar back after rendering, in the same shape,
+    // when cookies came as a list or cookies=1: what was sent, what the
+    // server set and what the page's script set.
+    const auto jarOf = [](const HttpClient::Response& response) {
+        std::map<std::string, json> byName;
+        for (const json& cookie : json::parse(response.body).value("cookies", json::array())) {
+            byName[cookie.at("name")] = cookie;
+        }
+        return byName;
+    };
+    const json sending = {{"url", server.Url("/sets-cookie")},
+                          {"cookies", {{{"name", "sent"}, {"value", "1"}, {"domain", "127.0.0.1"}, {"path", "/"}}}}};
+    const HttpClient::Response sent = client->Post("/render.json", sending.dump(), "application/json");
+    ASSERT_EQ(200, sent.status) << sent.body;
+    auto jar = jarOf(sent);
+    EXPECT_EQ("oat", jar["flavour"].value("value", ""));
+    EXPECT_TRUE(jar["flavour"].value("httpOnly", false));
+    EXPECT_EQ("yes", jar["scripted"].value("value", ""));
+    EXPECT_EQ("1", jar["sent"].value("value", ""));
+    EXPECT_EQ("/", jar["sent"].value("path", ""));
+    jar = jarOf(client->Get(Target("render.json", "/sets-cookie", "&cookies=1")));
+    EXPECT_EQ("oat", jar["flavour"].value("value", ""));
+    EXPECT_EQ(0u, jar.count("sent"));
+    EXPECT_EQ(0u, json::parse(client->Get(Target("render.json", "/sets-cookie")).body).count("cookies"));
 
     const json bare = {{"url", server.Url("/echo")}, {"http_method", "POST"}};
     const HttpClient::Response posted = client->Post("/render.html", bare.dump(), "application/json");

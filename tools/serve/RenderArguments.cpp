@@ -187,14 +187,17 @@ std::string CookieLine(const nlohmann::json& cookie) {
 void ReadCookies(const RenderArguments::Texts& texts, RenderArguments& arguments) {
     const auto structured = texts.structured.find("cookies");
     if (structured == texts.structured.end()) {
+        // 1 and 0 are no cookies: render.json's flag for the jar.
         if (const std::string* text = Find(texts, "cookies")) {
-            arguments.cookies = *text;
+            arguments.cookiesOut = *text == "1";
+            arguments.cookies = *text == "1" || *text == "0" ? std::string() : *text;
         }
         return;
     }
     if (!structured->second.is_array()) {
         throw BadArgument("cookies", "cookies must be a text like \"a=1; b=2\" or a list of cookie objects");
     }
+    arguments.cookiesOut = true;
     for (const nlohmann::json& cookie : structured->second) {
         if (!cookie.is_object()) {
             throw BadArgument("cookies", "cookies must be a text like \"a=1; b=2\" or a list of cookie objects");

@@ -69,6 +69,9 @@ struct RenderArguments {
     bool png = false;
     bool jpeg = false;
     bool history = false;
+    // cookies=1, or cookies as a list: render.json lists the page's cookies
+    // after rendering.
+    bool cookiesOut = false;
 
     static RenderArguments Parse(const Texts& texts, const Limits& limits);
 

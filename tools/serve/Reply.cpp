@@ -141,6 +141,9 @@ Reply Page(const RenderArguments& arguments, const Result& result, const nlohman
     if (arguments.history) {
         page["history"] = History(info);
     }
+    if (arguments.cookiesOut) {
+        page["cookies"] = Member(info, "cookies", nlohmann::json::array());
+    }
     for (const Endpoint image : {Endpoint::Png, Endpoint::Jpeg}) {
         const bool asked = image == Endpoint::Png ? arguments.png : arguments.jpeg;
         if (asked) {
