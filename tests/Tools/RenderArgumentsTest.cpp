@@ -230,6 +230,8 @@ TEST(RenderArguments, ACookieListBecomesSetCookieLines) {
     EXPECT_EQ("cookies", refused(R"([{"name": "a", "value": "1", "expires": "soon"}])"));
     EXPECT_EQ("cookies", refused(R"({"name": "a"})"));
     EXPECT_EQ("", refused(R"([{"name": "a", "value": "1", "expires": 1893456000}])"));
+    EXPECT_EQ("cookies", refused(R"([{"name": "a", "value": "1", "expires": 1e300}])"));
+    EXPECT_EQ("cookies", refused(R"([{"name": "a", "value": "1", "expires": -1}])"));
 }
 
 // What the API has and this service does not do is refused by name, not

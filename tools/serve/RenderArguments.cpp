@@ -143,7 +143,11 @@ QDateTime Expiry(const nlohmann::json& expires) {
     if (expires.is_string()) {
         when = QDateTime::fromString(QString::fromStdString(expires.get<std::string>()), Qt::ISODate);
     } else if (expires.is_number()) {
-        when = QDateTime::fromSecsSinceEpoch(expires.get<qint64>(), Qt::UTC);
+        // Up to the end of the year 9999, the last a date can be written in.
+        const double seconds = expires.get<double>();
+        if (std::isfinite(seconds) && seconds >= 0 && seconds < 253402300800.0) {
+            when = QDateTime::fromSecsSinceEpoch(static_cast<qint64>(seconds), Qt::UTC);
+        }
     }
     if (!when.isValid()) {
         throw BadArgument("cookies", "a cookie's expires must be an ISO 8601 date or seconds since 1970");
