@@ -18,6 +18,8 @@ public:
 
     // An empty agent keeps the engine's own.
     void SetUserAgent(const QString& agent) { userAgent = agent; }
+    // Public: a document fetched for the page goes out with it too.
+    QString userAgentForUrl(const QUrl& url) const override;
 
 public slots:
     bool shouldInterruptJavaScript() override;
@@ -29,7 +31,6 @@ protected:
     bool javaScriptPrompt(QWebFrame* originatingFrame, const QString& message, const QString& defaultValue,
                           QString* result) override;
     void javaScriptConsoleMessage(const QString& message, int lineNumber, const QString& sourceId) override;
-    QString userAgentForUrl(const QUrl& url) const override;
 
 private:
     log4cplus::Logger logger;

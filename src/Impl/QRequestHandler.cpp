@@ -154,13 +154,32 @@ bool QRequestHandler::Navigate(QString& target) {
     if (requestSet && url != QLatin1String(Blank)) {
         ApplyOptions(request, posted);
     }
-    if (!posted) {
+    const std::string& base = Option::Get<Option::BaseUrl>(options);
+    if (!posted && requestSet && !base.empty()) {
+        LoadWithBase(request, QUrl(QString::fromStdString(base)));
+    } else if (!posted) {
         frame->load(request, QNetworkAccessManager::GetOperation, QByteArray());
     }
     if (url != QLatin1String(Blank) && state == State::Loading) {
         deadlineTimer->start(NonNegative(Option::Get<Option::Timeout>(options)));
     }
     return true;
+}
+
+// The document is fetched as the page's main resource (so its status and
+// headers count as usual), then laid out with base as its address.
+void QRequestHandler::LoadWithBase(QNetworkRequest request, const QUrl& base) {
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
+    request.setHeader(QNetworkRequest::UserAgentHeader, page->userAgentForUrl(request.url()));
+    QNetworkReply* reply = networkManager->get(request);
+    connect(reply, &QNetworkReply::finished, this, [this, reply, base]() {
+        reply->deleteLater();
+        if (state != State::Loading || page == nullptr) {
+            return;
+        }
+        const QString type = reply->header(QNetworkRequest::ContentTypeHeader).toString();
+        page->mainFrame()->setContent(reply->readAll(), type, base);
+    });
 }
 
 // The request's viewport when it names a usable one, else the screen's size.

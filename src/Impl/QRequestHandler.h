@@ -92,6 +92,7 @@ protected slots:
 
 protected:
     bool Navigate(QString& url);
+    void LoadWithBase(QNetworkRequest request, const QUrl& base);
     bool TryPush();
     bool PushOnDocumentComplete();
     bool PushOnNavigateError();

@@ -17,7 +17,7 @@ namespace Option {
 // limits a client may add (a client that sends none gets their defaults).
 typedef std::tuple<bool, bool, int, bool, int, std::string, std::string, std::string, std::string, int, int, int,
                    std::string, std::string, std::string, std::string, bool, std::string, std::string, std::string,
-                   std::string>
+                   std::string, std::string>
     Tuple;
 
 // Each option is an empty tag type: its value type, its key in option maps,
@@ -234,6 +234,16 @@ struct ForbiddenContentTypes {
     static Type Default() { return std::string(); }
 };
 
+// The address the page is laid out with: the document is fetched from the
+// request's URL (redirects followed) and its relative references resolve
+// against this one. Empty: the request's URL.
+struct BaseUrl {
+    typedef std::string Type;
+    static constexpr int Index = 21;
+    static const char* Name() { return "baseUrl"; }
+    static Type Default() { return std::string(); }
+};
+
 // The options in tuple order, for code that is generated from the one list.
 template <class... Xs>
 struct List {
@@ -258,7 +268,7 @@ struct List {
 
 typedef List<Snapshot, Coordinate, Keep, Tiva, Delay, Post, Script, Cookie, Disable, ResourceTimeout, Timeout,
              MaxHeight, Viewport, Headers, SetCookies, HttpMethod, PageInfo, Proxy, AllowedDomains,
-             AllowedContentTypes, ForbiddenContentTypes>
+             AllowedContentTypes, ForbiddenContentTypes, BaseUrl>
     All;
 
 // The element of options that belongs to option X.

@@ -98,7 +98,7 @@ TEST(Option, ForEachVisitsTheOptionsInTupleOrder) {
     EXPECT_EQ((std::vector<std::string>{"snapshot", "coordinate", "keep", "tiva", "delay", "post", "script", "cookie",
                                         "disable", "resourceTimeout", "timeout", "maxHeight", "viewport", "headers",
                                         "setCookies", "httpMethod", "pageInfo", "proxy",
-                                        "allowedDomains", "allowedContentTypes", "forbiddenContentTypes"}),
+                                        "allowedDomains", "allowedContentTypes", "forbiddenContentTypes", "baseUrl"}),
               seen);
 }
 

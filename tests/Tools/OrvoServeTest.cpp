@@ -87,6 +87,10 @@ TestHttpServer::Response Site(const TestHttpServer::Request& request) {
         style.body = "body { background-color: rgb(255, 0, 0) }";
         return style;
     }
+    if (target == "/relative") {
+        return Html("<html><head><link rel=\"stylesheet\" href=\"relative.css\"></head><body><p id=\"p\">based"
+                    "</p></body></html>");
+    }
     if (target == "/nocontent") {
         return Html("", 204);
     }
@@ -549,6 +553,24 @@ TEST_F(OrvoServe, APagesRequestsGoThroughItsProxy) {
     EXPECT_EQ("Network", info.at("type"));
     EXPECT_NE(std::string::npos, info.at("text").get<std::string>().find("roxy")) << info;
     EXPECT_FALSE(server.Got("/page-unproxied")) << "no direct fetch";
+    EXPECT_EQ(0, Stop());
+}
+
+// baseurl: the document comes from url, its relative references resolve
+// against baseurl.
+TEST_F(OrvoServe, ADocumentIsLaidOutWithItsBaseUrl) {
+    TestHttpServer assets([](const TestHttpServer::Request&) { return Html("", 404); });
+    Start({"--workers", "1"});
+    const HttpClient::Response based =
+        client->Get(Target("render.html", "/relative", "&baseurl=" + HttpClient::Encode(assets.Url("/assets/"))));
+    ASSERT_EQ(200, based.status) << based.body;
+    EXPECT_NE(std::string::npos, based.body.find("<p id=\"p\">based</p>")) << based.body;
+    EXPECT_TRUE(assets.Got("/assets/relative.css"));
+    EXPECT_FALSE(server.Got("/relative.css"));
+    const HttpClient::Response missing =
+        client->Get(Target("render.html", "/missing", "&baseurl=" + HttpClient::Encode(assets.Url("/assets/"))));
+    ExpectError(missing, 502, "RenderError");
+    EXPECT_EQ(404, json::parse(missing.body).at("info").at("code")) << "the document's own status counts";
     EXPECT_EQ(0, Stop());
 }
 

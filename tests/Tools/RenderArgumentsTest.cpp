@@ -98,6 +98,10 @@ TEST(RenderArguments, NumbersOutsideTheirRangeOrNotNumbersAreRefused) {
     EXPECT_EQ("images", Refused({{"images", "true"}}));
     EXPECT_EQ("viewport", Refused({{"viewport", "1024x768x2"}}));
     EXPECT_EQ("proxy", Refused({{"proxy", "ftp://127.0.0.1:21"}}));
+    EXPECT_EQ("baseurl", Refused({{"baseurl", "/relative/"}}));
+    EXPECT_EQ("http://127.0.0.1/assets/", Option<std::string>(Parse({{"baseurl", "http://127.0.0.1/assets/"}})
+                                                                  .ToOptions(Endpoint::Html, 1),
+                                                              "baseUrl"));
     const auto filtered = Parse({{"allowed_domains", "example.org,127.0.0.1"},
                                  {"allowed_content_types", "text/*"},
                                  {"forbidden_content_types", "text/css"}})
@@ -237,7 +241,7 @@ TEST(RenderArguments, ACookieListBecomesSetCookieLines) {
 // What the API has and this service does not do is refused by name, not
 // ignored; what the API does not have is ignored.
 TEST(RenderArguments, KnownArgumentsThatAreNotSupportedAreRefused) {
-    for (const char* name : {"js", "filters", "baseurl"}) {
+    for (const char* name : {"js", "filters"}) {
         EXPECT_EQ(name, Refused({{name, "x"}})) << name;
         EXPECT_EQ("", Refused({{name, ""}})) << name << " empty";
     }

@@ -218,7 +218,7 @@ bool TakesStructures(const std::string& name) {
 // Arguments of the API this service does not support: refused, so that a
 // request never seems served as asked when it was not.
 void RefuseUnsupported(const RenderArguments::Texts& texts) {
-    static const char* const Arguments[] = {"js", "filters", "baseurl"};
+    static const char* const Arguments[] = {"js", "filters"};
     static const char* const Flags[] = {"har", "iframes", "script", "console", "response_body"};
     for (const char* name : Arguments) {
         const std::string* text = Find(texts, name);
@@ -279,6 +279,15 @@ RenderArguments RenderArguments::Parse(const Texts& texts, const Limits& limits)
          [&](const std::string&, const std::string& t) { arguments.allowedContentTypes = t; });
     read("forbidden_content_types",
          [&](const std::string&, const std::string& t) { arguments.forbiddenContentTypes = t; });
+    read("baseurl", [&](const std::string& n, const std::string& t) {
+        const QUrl base(QString::fromStdString(t), QUrl::StrictMode);
+        const QString scheme = base.scheme().toLower();
+        if (!t.empty() && (!base.isValid() || base.host().isEmpty()
+                           || (scheme != QLatin1String("http") && scheme != QLatin1String("https")))) {
+            throw BadArgument(n, "baseurl must be an absolute http or https URL");
+        }
+        arguments.baseUrl = t;
+    });
     read("quality", [&](const std::string& n, const std::string& t) { arguments.quality = Integer(n, t, 0, 100); });
     read("render_all", [&](const std::string& n, const std::string& t) { arguments.renderAll = Flag(n, t); });
     read("width", [&](const std::string& n, const std::string& t) {
@@ -381,7 +390,8 @@ Browser::Request::Options RenderArguments::ToOptions(Endpoint endpoint, int time
     const std::pair<const char*, const std::string*> filters[] = {
         {"allowedDomains", &allowedDomains},
         {"allowedContentTypes", &allowedContentTypes},
-        {"forbiddenContentTypes", &forbiddenContentTypes}};
+        {"forbiddenContentTypes", &forbiddenContentTypes},
+        {"baseUrl", &baseUrl}};
     for (const auto& filter : filters) {
         if (!filter.second->empty()) {
             options[filter.first] = *filter.second;

@@ -57,6 +57,8 @@ struct RenderArguments {
     std::string allowedDomains;
     std::string allowedContentTypes;
     std::string forbiddenContentTypes;
+    // The address the page is laid out with; empty for its own.
+    std::string baseUrl;
     // For the page's main request; a POST without a Content-Type among
     // them gets application/x-www-form-urlencoded.
     Headers headers;
