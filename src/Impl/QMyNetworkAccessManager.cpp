@@ -95,7 +95,8 @@ void QMyNetworkAccessManager::CheckContentType(QNetworkReply* reply) {
                                 << reply->url().toString().toUtf8().constData() << " (" << type.toUtf8().constData()
                                 << ")");
     if (reply == mainReply) {
-        error = QStringLiteral("the content type %1 is not allowed").arg(type.isEmpty() ? QStringLiteral("(none)") : type);
+        const QString shown = type.isEmpty() ? QStringLiteral("(none)") : type;
+        error = QStringLiteral("the content type %1 is not allowed").arg(shown);
         refused = true;
     }
     reply->abort();

@@ -307,10 +307,10 @@ void QRequestHandler::ApplySetCookies() {
     if (setCookies.empty()) {
         return;
     }
-    const QUrl page(url);
+    const QUrl address(url);
     for (QNetworkCookie cookie : QNetworkCookie::parseCookies(QByteArray::fromStdString(setCookies))) {
         if (cookie.domain().isEmpty()) {
-            cookie.setDomain(page.host());
+            cookie.setDomain(address.host());
         }
         if (cookie.path().isEmpty()) {
             cookie.setPath(QStringLiteral("/"));
@@ -471,14 +471,15 @@ QJsonArray QRequestHandler::Cookies() const {
         return cookies;
     }
     for (const QNetworkCookie& cookie : cookieJar->All()) {
-        cookies.append(QJsonObject{
-            {"name", QString::fromUtf8(cookie.name())},
-            {"value", QString::fromUtf8(cookie.value())},
-            {"domain", cookie.domain()},
-            {"path", cookie.path()},
-            {"expires", cookie.isSessionCookie() ? QJsonValue() : cookie.expirationDate().toUTC().toString(Qt::ISODate)},
-            {"httpOnly", cookie.isHttpOnly()},
-            {"secure", cookie.isSecure()}});
+        const QJsonValue expires =
+            cookie.isSessionCookie() ? QJsonValue() : cookie.expirationDate().toUTC().toString(Qt::ISODate);
+        cookies.append(QJsonObject{{"name", QString::fromUtf8(cookie.name())},
+                                   {"value", QString::fromUtf8(cookie.value())},
+                                   {"domain", cookie.domain()},
+                                   {"path", cookie.path()},
+                                   {"expires", expires},
+                                   {"httpOnly", cookie.isHttpOnly()},
+                                   {"secure", cookie.isSecure()}});
     }
     return cookies;
 }

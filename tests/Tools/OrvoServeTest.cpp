@@ -579,8 +579,9 @@ TEST_F(OrvoServe, ADocumentIsLaidOutWithItsBaseUrl) {
 // own included.
 TEST_F(OrvoServe, WhatAPageMayLoadIsFiltered) {
     Start({"--workers", "1"});
-    const std::string background = "&js_source=" + HttpClient::Encode("document.body.setAttribute('data-bg', "
-                                                                     "getComputedStyle(document.body).backgroundColor)");
+    const std::string background =
+        "&js_source="
+        + HttpClient::Encode("document.body.setAttribute('data-bg', getComputedStyle(document.body).backgroundColor)");
     const HttpClient::Response styled = client->Get(Target("render.html", "/styled", background));
     ASSERT_EQ(200, styled.status) << styled.body;
     EXPECT_NE(std::string::npos, styled.body.find("data-bg=\"rgb(255, 0, 0)\"")) << styled.body;
