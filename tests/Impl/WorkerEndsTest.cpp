@@ -11,13 +11,11 @@
 #include <thread>
 #include <vector>
 
-#include <boost/interprocess/shared_memory_object.hpp>
-#include <boost/interprocess/sync/named_condition.hpp>
 #include <boost/interprocess/sync/named_mutex.hpp>
-#include <boost/interprocess/sync/named_semaphore.hpp>
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include "Client/StaleObjects.h"
 #include "Common/ChildProcess.h"
 #include "Common/ProtocolClient.h"
 #include "Common/SharedObjects.h"
@@ -121,14 +119,6 @@ protected:
 
     std::vector<std::string> NamesLeft() const { return SharedObjects("Orvo_Browser_" + std::to_string(pid) + "_"); }
 
-    // What a killed worker leaves.
-    void RemoveNames() const {
-        const std::string segment = WorkerNames::RequestSegment(pid);
-        boost::interprocess::named_mutex::remove(RequestChannel::MutexName(segment.c_str()).c_str());
-        boost::interprocess::named_condition::remove(RequestChannel::ConditionName(segment.c_str()).c_str());
-        boost::interprocess::named_semaphore::remove(WorkerNames::ReadyMarker(pid).c_str());
-        boost::interprocess::shared_memory_object::remove(segment.c_str());
-    }
 
     Site site;
     OrvoTest::TemporaryDirectory directory;
@@ -147,7 +137,8 @@ TEST_F(WorkerEnds, EveryLogLineIsInTheFileWhenTheWorkerIsKilled) {
     EXPECT_EQ(url, Answer(name).pageUrl);
     ::kill(pid, SIGKILL);
     EXPECT_EQ(-SIGKILL, worker->Wait(10000));
-    RemoveNames();
+    // What the killed worker left, as a client's sweep removes it.
+    Orvo::Browser::Client::StaleObjects::Sweep();
     const std::string output = directory.Read("worker.out");
     EXPECT_NE(std::string::npos, output.find(" - INFO - Thread: ")) << output;
     EXPECT_NE(std::string::npos, output.find(" - RequestHandler::ProcessRequest => " + url + " (" + name + ")\n"))

@@ -32,6 +32,18 @@ std::string Refused(const RenderArguments::Texts& texts, bool allowFileUrls = fa
     return "";
 }
 
+// The argument a BadArgument names for a JSON body, or "" when it parses.
+std::string RefusedJson(const std::string& body) {
+    try {
+        RenderArguments::Texts texts = RenderArguments::FromJson(body);
+        texts.emplace("url", "http://127.0.0.1/page");
+        RenderArguments::Parse(texts, RenderArguments::Limits());
+    } catch (const BadArgument& e) {
+        return e.argument;
+    }
+    return "";
+}
+
 template <class T>
 T Option(const Orvo::Browser::Request::Options& options, const std::string& key) {
     return boost::any_cast<T>(options.at(key));
@@ -191,21 +203,11 @@ TEST(RenderArguments, HeadersComeAsAnObjectOrPairsNeverAsText) {
                   headers(R"({"http_method": "POST", "body": "x", "headers": {"content-type": "text/plain"}})"),
                   "headers"));
     EXPECT_EQ("headers", Refused({{"headers", "{\"Accept\": \"text/html\"}"}})) << "a text, as a GET sends it";
-    const auto refused = [](const std::string& json) {
-        try {
-            RenderArguments::Texts texts = RenderArguments::FromJson(json);
-            texts.emplace("url", "http://127.0.0.1/page");
-            RenderArguments::Parse(texts, RenderArguments::Limits());
-        } catch (const BadArgument& e) {
-            return e.argument;
-        }
-        return std::string();
-    };
-    EXPECT_EQ("headers", refused(R"({"headers": {"X-A": "1\r\nX-B: 2"}})"));
-    EXPECT_EQ("headers", refused(R"({"headers": {"Bad Name": "1"}})"));
-    EXPECT_EQ("headers", refused(R"({"headers": [["X-A"]]})"));
-    EXPECT_EQ("headers", refused(R"({"headers": {"X-A": 1}})"));
-    EXPECT_EQ("viewport", refused(R"({"viewport": {"w": 1}})")) << "only headers and cookies take structures";
+    EXPECT_EQ("headers", RefusedJson(R"({"headers": {"X-A": "1\r\nX-B: 2"}})"));
+    EXPECT_EQ("headers", RefusedJson(R"({"headers": {"Bad Name": "1"}})"));
+    EXPECT_EQ("headers", RefusedJson(R"({"headers": [["X-A"]]})"));
+    EXPECT_EQ("headers", RefusedJson(R"({"headers": {"X-A": 1}})"));
+    EXPECT_EQ("viewport", RefusedJson(R"({"viewport": {"w": 1}})")) << "only headers and cookies take structures";
 }
 
 // cookies: a list of cookie objects becomes Set-Cookie lines for the jar.
@@ -219,16 +221,7 @@ TEST(RenderArguments, ACookieListBecomesSetCookieLines) {
     EXPECT_EQ("a=1; Domain=.example.org; Path=/x; Expires=Wed, 02 Jan 2030 03:04:05 GMT; HttpOnly; Secure\nb=\n",
               Option<std::string>(options, "setCookies"));
     EXPECT_EQ(0u, options.count("cookie"));
-    const auto refused = [](const std::string& cookies) {
-        try {
-            RenderArguments::Texts texts = RenderArguments::FromJson("{\"cookies\": " + cookies + "}");
-            texts.emplace("url", "http://127.0.0.1/page");
-            RenderArguments::Parse(texts, RenderArguments::Limits());
-        } catch (const BadArgument& e) {
-            return e.argument;
-        }
-        return std::string();
-    };
+    const auto refused = [](const std::string& cookies) { return RefusedJson("{\"cookies\": " + cookies + "}"); };
     EXPECT_EQ("cookies", refused(R"([{"value": "1"}])"));
     EXPECT_EQ("cookies", refused(R"([{"name": "a", "value": "1; Domain=evil"}])"));
     EXPECT_EQ("cookies", refused(R"([{"name": "a", "value": "1", "expires": "soon"}])"));
