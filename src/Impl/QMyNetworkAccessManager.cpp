@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include <QNetworkCookieJar>
 #include <QNetworkProxy>
 #include <QNetworkReply>
 #include <QNetworkRequest>
@@ -9,6 +10,7 @@
 #include <fnmatch.h>
 #include <log4cplus/loggingmacros.h>
 
+#include "Impl/QRecordingReply.h"
 #include "Support/LoggerFactory.h"
 
 QMyNetworkAccessManager::QMyNetworkAccessManager(QNetworkAccessManager* pageManager, QObject* parent)
@@ -125,20 +127,48 @@ QNetworkReply* QMyNetworkAccessManager::createRequest(Operation operation, const
     }
     RefuseHostNotAllowed(request, watched && mainReply == nullptr);
     if (!watched || mainReply != nullptr) {
-        QNetworkReply* reply = QNetworkAccessManager::createRequest(operation, request, outgoingData);
+        QNetworkReply* reply = Issue(operation, request, outgoingData, original.url());
         WatchSubResource(reply);
         WatchContentType(reply);
         return reply;
     }
     LOG4CPLUS_DEBUG(logger, "QMyNetworkAccessManager::createRequest => "
                                 << request.url().toString().toUtf8().constData());
-    mainReply = QNetworkAccessManager::createRequest(operation, request, outgoingData);
+    mainReply = Issue(operation, request, outgoingData, original.url());
     connect(mainReply, SIGNAL(finished()), this, SLOT(OnNetworkReplyFinished()));
     QNetworkReply* reply = mainReply;
     connect(mainReply, &QNetworkReply::metaDataChanged, this,
             [this, reply, operation]() { Remember(reply, operation); });
     WatchContentType(mainReply);
     return mainReply;
+}
+
+void QMyNetworkAccessManager::RecordNetwork(bool bodies) {
+    if (log == nullptr) {
+        log = new QNetworkLog(bodies, this);
+    }
+}
+
+QNetworkReply* QMyNetworkAccessManager::Issue(Operation operation, const QNetworkRequest& request,
+                                              QIODevice* outgoingData, const QUrl& asked) {
+    QNetworkReply* reply = QNetworkAccessManager::createRequest(operation, request, outgoingData);
+    if (log == nullptr) {
+        return reply;
+    }
+    if (log->RecordsBodies()) {
+        reply = new QRecordingReply(reply, this);
+    }
+    QNetworkRequest logged(request);
+    logged.setUrl(asked);
+    const QList<QNetworkCookie> cookies =
+        cookieJar() != nullptr ? cookieJar()->cookiesForUrl(asked) : QList<QNetworkCookie>();
+    // The engine's body device is sequential and tells no size; the
+    // request's Content-Length does.
+    const QVariant length = request.header(QNetworkRequest::ContentLengthHeader);
+    const qint64 bodySize =
+        length.isValid() ? length.toLongLong() : (outgoingData != nullptr ? outgoingData->size() : 0);
+    log->Watch(reply, logged, operation, bodySize, cookies);
+    return reply;
 }
 
 void QMyNetworkAccessManager::WatchSubResource(QNetworkReply* reply) {
@@ -165,10 +195,9 @@ void QMyNetworkAccessManager::Remember(QNetworkReply* reply, Operation operation
     if (!status.isValid()) {
         return;
     }
-    static const char* const Methods[] = {"", "HEAD", "GET", "PUT", "POST", "DELETE", "CUSTOM"};
     Response response;
     response.url = reply->url().toString();
-    response.method = QString::fromLatin1(operation < 7 ? Methods[operation] : "");
+    response.method = QNetworkLog::MethodName(operation, reply->request());
     response.status = status;
     response.reason = QString::fromUtf8(reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toByteArray());
     response.headers = reply->rawHeaderPairs();

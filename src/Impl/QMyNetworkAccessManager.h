@@ -6,6 +6,8 @@
 #include <QString>
 #include <log4cplus/logger.h>
 
+#include "Impl/QNetworkLog.h"
+
 #include <QList>
 #include <QStringList>
 #include <QNetworkReply>
@@ -46,6 +48,14 @@ public:
     // (when there are any) or one of forbidden is aborted.
     void SetContentTypes(const QStringList& allowed, const QStringList& forbidden);
 
+    // From now on every request of the page goes into a network log, with
+    // its response's body when bodies is true. Once only: the first call
+    // decides.
+    void RecordNetwork(bool bodies);
+
+    // The page's network log; null unless RecordNetwork was called.
+    const QNetworkLog* Log() const { return log; }
+
     // One response of the main resource, a redirect or the last.
     struct Response {
         QString url;
@@ -75,6 +85,11 @@ private slots:
     void OnNetworkReplyFinished();
 
 private:
+    // Makes the reply for a request, in front of it the recording reply and
+    // in the log when the network is recorded; the log shows the URL the
+    // page asked for, also when a refusal sent the request elsewhere.
+    QNetworkReply* Issue(Operation operation, const QNetworkRequest& request, QIODevice* outgoingData,
+                         const QUrl& asked);
     // Whether url is where the main reply, not finished yet, redirects to.
     bool IsRedirectionOfMainReply(const QUrl& url) const;
     // Aborts reply once it has been silent for the resource time-out.
@@ -96,6 +111,7 @@ private:
     QStringList allowedDomains;
     QStringList allowedTypes;
     QStringList forbiddenTypes;
+    QNetworkLog* log = nullptr;
 };
 
 #endif

@@ -97,6 +97,9 @@ bool QRequestHandler::ProcessRequest(const std::string& requestUrl, const std::s
         std::get<Option::Timeout::Index>(options) = Orvo::Browser::ServerTimes::PageTimeOutMs();
     }
     ClampOptions();
+    if (Option::Get<Option::NetworkLog>(options) || Option::Get<Option::ResponseBodies>(options)) {
+        networkManager->RecordNetwork(Option::Get<Option::ResponseBodies>(options));
+    }
     requestSet = true;
     state = State::Loading;
     const QUrl target(url);
@@ -334,6 +337,7 @@ void QRequestHandler::OnLoadProgress(int progress) {
     if (currentUrl == requested) {
         if (currentUrl != QLatin1String(Blank) || url == QLatin1String(Blank)) {
             progressed = true;
+            NoteLoaded();
         }
     }
     // A response without a document (204 No Content) reports its load
@@ -351,12 +355,19 @@ void QRequestHandler::OnUrlChanged(QUrl changed) {
     currentUrl = changed.toString();
 }
 
+void QRequestHandler::NoteLoaded() {
+    if (networkManager->Log() != nullptr && loadedMs < 0) {
+        loadedMs = networkManager->Log()->Elapsed();
+    }
+}
+
 void QRequestHandler::OnDocumentComplete(bool) {
     if (state != State::Loading) {
         return;
     }
     currentUrl = page->mainFrame()->requestedUrl().toString();
     documentCompleted = true;
+    NoteLoaded();
     LOG4CPLUS_DEBUG(logger, "OnDocumentComplete for " << Utf8(currentUrl) << " (progressed => " << (progressed ? 1 : 0)
                                                        << ")");
     TryPush();
@@ -503,7 +514,7 @@ QByteArray QRequestHandler::Body(const QString& content, bool ok) const {
     // Without any response, status and reason are null.
     const QJsonObject last = history.isEmpty() ? QJsonObject() : history.last().toObject();
     const QString finalUrl = page != nullptr ? page->mainFrame()->url().toString() : QString();
-    const QJsonObject info{{"html", content},
+    QJsonObject info{{"html", content},
                            {"ok", ok},
                            {"url", !finalUrl.isEmpty() ? finalUrl : last.value("url").toString(url)},
                            {"status", history.isEmpty() ? QJsonValue() : last.value("status")},
@@ -511,6 +522,11 @@ QByteArray QRequestHandler::Body(const QString& content, bool ok) const {
                            {"error", networkManager->error.isEmpty() ? QJsonValue() : networkManager->error},
                            {"cookies", Cookies()},
                            {"history", history}};
+    if (const QNetworkLog* log = networkManager->Log()) {
+        info.insert("har", QJsonObject{{"started", log->Started().toString(Qt::ISODateWithMs)},
+                                       {"onLoad", loadedMs},
+                                       {"entries", log->Entries()}});
+    }
     return QJsonDocument(info).toJson(QJsonDocument::Compact);
 }
 

@@ -92,6 +92,9 @@ protected slots:
 
 protected:
     bool Navigate(QString& url);
+    // Keeps when the page finished loading (the first of its progress
+    // reaching 100 and its load event), for the network log's timings.
+    void NoteLoaded();
     void LoadWithBase(QNetworkRequest request, const QUrl& base);
     bool TryPush();
     bool PushOnDocumentComplete();
@@ -125,6 +128,9 @@ protected:
     bool progressed;
     bool layoutCompleted;
     bool documentCompleted;
+    // Milliseconds from the network log's start to the page's load event;
+    // -1 before it (or without a log).
+    qint64 loadedMs = -1;
     State state;
     log4cplus::Logger logger;
     Orvo::Browser::Option::Tuple options;

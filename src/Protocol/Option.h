@@ -17,7 +17,7 @@ namespace Option {
 // limits a client may add (a client that sends none gets their defaults).
 typedef std::tuple<bool, bool, int, bool, int, std::string, std::string, std::string, std::string, int, int, int,
                    std::string, std::string, std::string, std::string, bool, std::string, std::string, std::string,
-                   std::string, std::string>
+                   std::string, std::string, bool, bool>
     Tuple;
 
 // Each option is an empty tag type: its value type, its key in option maps,
@@ -244,6 +244,28 @@ struct BaseUrl {
     static Type Default() { return std::string(); }
 };
 
+// With pageInfo, the description gains "har": {"started" (when the page
+// began loading, ISO 8601 UTC with milliseconds), "onLoad" (milliseconds
+// from then until the page's load event, -1 when it had none) and
+// "entries": every request the page made, in order, as an HTTP Archive 1.2
+// entry (request, response, content size and type, timings; "_error" says
+// why one failed or that it had not finished when the page was answered)}.
+struct NetworkLog {
+    typedef bool Type;
+    static constexpr int Index = 22;
+    static const char* Name() { return "networkLog"; }
+    static Type Default() { return false; }
+};
+
+// Implies networkLog: each entry of a response that finished carries its
+// whole body, base64-encoded in its content's "text".
+struct ResponseBodies {
+    typedef bool Type;
+    static constexpr int Index = 23;
+    static const char* Name() { return "responseBodies"; }
+    static Type Default() { return false; }
+};
+
 // The options in tuple order, for code that is generated from the one list.
 template <class... Xs>
 struct List {
@@ -268,7 +290,7 @@ struct List {
 
 typedef List<Snapshot, Coordinate, Keep, Tiva, Delay, Post, Script, Cookie, Disable, ResourceTimeout, Timeout,
              MaxHeight, Viewport, Headers, SetCookies, HttpMethod, PageInfo, Proxy, AllowedDomains,
-             AllowedContentTypes, ForbiddenContentTypes, BaseUrl>
+             AllowedContentTypes, ForbiddenContentTypes, BaseUrl, NetworkLog, ResponseBodies>
     All;
 
 // The element of options that belongs to option X.

@@ -98,7 +98,8 @@ TEST(Option, ForEachVisitsTheOptionsInTupleOrder) {
     EXPECT_EQ((std::vector<std::string>{"snapshot", "coordinate", "keep", "tiva", "delay", "post", "script", "cookie",
                                         "disable", "resourceTimeout", "timeout", "maxHeight", "viewport", "headers",
                                         "setCookies", "httpMethod", "pageInfo", "proxy",
-                                        "allowedDomains", "allowedContentTypes", "forbiddenContentTypes", "baseUrl"}),
+                                        "allowedDomains", "allowedContentTypes", "forbiddenContentTypes", "baseUrl",
+                                        "networkLog", "responseBodies"}),
               seen);
 }
 

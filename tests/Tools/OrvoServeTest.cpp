@@ -478,6 +478,89 @@ TEST_F(OrvoServe, ThePagesOwnResponsesDecideAndAreShown) {
     EXPECT_EQ(0, Stop());
 }
 
+// render.har gives every request of the page as HAR 1.2 in the order they
+// were made, a refused one with its reason; response_body=1 adds each body
+// as it came, without changing what the page makes of it.
+TEST_F(OrvoServe, ThePagesNetworkActivityIsAnArchive) {
+    Start({"--workers", "1"});
+    const HttpClient::Response archive =
+        client->Get(Target("render.har", "/styled", "&allowed_domains=127.0.0.1"));
+    ASSERT_EQ(200, archive.status) << archive.body;
+    EXPECT_EQ("application/json", archive.headers.at("content-type"));
+    const json log = json::parse(archive.body).at("log");
+    EXPECT_EQ("1.2", log.at("version"));
+    EXPECT_EQ("orvo-serve", log.at("creator").at("name"));
+    ASSERT_EQ(1u, log.at("pages").size());
+    const json& page = log.at("pages")[0];
+    EXPECT_LE(0, page.at("pageTimings").at("onLoad").get<int>()) << page;
+    const json& entries = log.at("entries");
+    ASSERT_EQ(3u, entries.size()) << entries;
+    std::string elsewhere = server.Url("/elsewhere.png");
+    elsewhere.replace(elsewhere.find("127.0.0.1"), 9, "localhost");
+    const std::vector<std::string> urls{server.Url("/styled"), server.Url("/style.css"), elsewhere};
+    for (std::size_t k = 0; k < entries.size(); ++k) {
+        const json& entry = entries[k];
+        EXPECT_EQ(page.at("id"), entry.at("pageref"));
+        EXPECT_EQ(urls[k], entry.at("request").at("url"));
+        EXPECT_EQ("GET", entry.at("request").at("method"));
+        const json& timings = entry.at("timings");
+        EXPECT_EQ(entry.at("time"), timings.at("send").get<int>() + timings.at("wait").get<int>()
+                                        + timings.at("receive").get<int>())
+            << entry;
+        EXPECT_FALSE(entry.at("response").at("content").contains("text")) << "no bodies unless asked";
+    }
+    EXPECT_EQ(200, entries[0].at("response").at("status"));
+    EXPECT_EQ("text/html; charset=utf-8", entries[0].at("response").at("content").at("mimeType"));
+    EXPECT_EQ(200, entries[1].at("response").at("status"));
+    EXPECT_EQ(std::string("body { background-color: rgb(255, 0, 0) }").size(),
+              entries[1].at("response").at("content").at("size"));
+    const json& sent = entries[1].at("request").at("headers");
+    EXPECT_NE(sent.end(), std::find(sent.begin(), sent.end(), json{{"name", "Referer"}, {"value", server.Url("/styled")}}))
+        << sent;
+    EXPECT_EQ(0, entries[2].at("response").at("status"));
+    EXPECT_TRUE(entries[2].at("_error").is_string()) << entries[2];
+
+    const std::string background =
+        "&js_source="
+        + HttpClient::Encode("document.body.setAttribute('data-bg', getComputedStyle(document.body).backgroundColor)");
+    const HttpClient::Response bodies =
+        client->Get(Target("render.json", "/styled", background + "&html=1&har=1&response_body=1"));
+    ASSERT_EQ(200, bodies.status) << bodies.body;
+    const json rendered = json::parse(bodies.body);
+    EXPECT_NE(std::string::npos, rendered.at("html").get<std::string>().find("data-bg=\"rgb(255, 0, 0)\""))
+        << "the stylesheet still reaches the page";
+    const json& content = rendered.at("har").at("log").at("entries").at(1).at("response").at("content");
+    EXPECT_EQ("base64", content.at("encoding"));
+    EXPECT_EQ("body { background-color: rgb(255, 0, 0) }",
+              QByteArray::fromBase64(QByteArray::fromStdString(content.at("text").get<std::string>())).toStdString());
+
+    const HttpClient::Response moved = client->Get(Target("render.json", "/moved", "&history=1&response_body=1"));
+    ASSERT_EQ(200, moved.status) << moved.body;
+    const json history = json::parse(moved.body).at("history");
+    ASSERT_EQ(2u, history.size()) << history;
+    const std::string landing =
+        QByteArray::fromBase64(QByteArray::fromStdString(history[1].at("response").at("content").at("text")))
+            .toStdString();
+    EXPECT_EQ(Site({"GET", "/other/landing", {}, ""}).body, landing);
+    EXPECT_FALSE(json::parse(moved.body).contains("har")) << "har was not asked for";
+
+    const json posting = {{"url", server.Url("/echo")}, {"http_method", "POST"}, {"body", "a=1"},
+                          {"html", 1}, {"har", 1}, {"response_body", 1}};
+    const HttpClient::Response posted = client->Post("/render.json", posting.dump(), "application/json");
+    ASSERT_EQ(200, posted.status) << posted.body;
+    const json echo = json::parse(posted.body);
+    EXPECT_NE(std::string::npos, echo.at("html").get<std::string>().find("<p id=\"body\">a=1</p>")) << posted.body;
+    const json& request = echo.at("har").at("log").at("entries").at(0).at("request");
+    EXPECT_EQ("POST", request.at("method"));
+    EXPECT_EQ(3, request.at("bodySize"));
+
+    const HttpClient::Response query = client->Get(Target("render.har", "/page?x=1&y=a%20b"));
+    ASSERT_EQ(200, query.status) << query.body;
+    const json pairs = json::parse(query.body).at("log").at("entries")[0].at("request").at("queryString");
+    EXPECT_EQ(json::parse(R"([{"name": "x", "value": "1"}, {"name": "y", "value": "a b"}])"), pairs);
+    EXPECT_EQ(0, Stop());
+}
+
 // save_args keeps a value and names it by its hash; load_args brings it
 // back, and a hash the service does not keep is a 498 naming the argument.
 TEST_F(OrvoServe, SavedArgumentsAreLoadedByTheirHash) {
@@ -631,7 +714,7 @@ TEST_F(OrvoServe, BadArgumentsAreNamed) {
         {Target("render.html", "/page", "&headers=%7B%7D"), "headers"},
         {Target("render.html", "/page", "&proxy=ftp%3A%2F%2F127.0.0.1%3A21"), "proxy"},
         {Target("render.html", "/page", "&filters=easylist"), "filters"},
-        {Target("render.json", "/page", "&har=1"), "har"},
+        {Target("render.json", "/page", "&iframes=1"), "iframes"},
     };
     for (const auto& bad : cases) {
         const HttpClient::Response response = client->Get(bad.first);

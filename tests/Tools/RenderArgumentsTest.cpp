@@ -88,6 +88,27 @@ TEST(RenderArguments, EachArgumentBecomesItsWorkerOption) {
     EXPECT_EQ(0u, options.count("maxHeight")) << "the whole page";
 }
 
+// The network log is asked for by render.har and by render.json's har=1;
+// response_body adds bodies only where entries or history are given back.
+TEST(RenderArguments, TheNetworkLogIsAskedForWhereItIsShown) {
+    const auto asks = [](const Orvo::Browser::Request::Options& options, const char* key) {
+        return options.count(key) != 0 && Option<bool>(options, key);
+    };
+    EXPECT_TRUE(asks(Parse({}).ToOptions(Endpoint::Har, 1000), "networkLog"));
+    EXPECT_FALSE(asks(Parse({}).ToOptions(Endpoint::Har, 1000), "responseBodies"));
+    EXPECT_TRUE(asks(Parse({{"response_body", "1"}}).ToOptions(Endpoint::Har, 1000), "responseBodies"));
+    EXPECT_FALSE(asks(Parse({}).ToOptions(Endpoint::Json, 1000), "networkLog"));
+    EXPECT_TRUE(asks(Parse({{"har", "1"}}).ToOptions(Endpoint::Json, 1000), "networkLog"));
+    EXPECT_FALSE(asks(Parse({{"har", "1"}}).ToOptions(Endpoint::Html, 1000), "networkLog"));
+    EXPECT_FALSE(asks(Parse({{"response_body", "1"}}).ToOptions(Endpoint::Json, 1000), "responseBodies"))
+        << "neither har nor history";
+    const RenderArguments history = Parse({{"response_body", "1"}, {"history", "1"}});
+    EXPECT_TRUE(asks(history.ToOptions(Endpoint::Json, 1000), "responseBodies"));
+    EXPECT_FALSE(asks(history.ToOptions(Endpoint::Json, 1000), "networkLog"));
+    EXPECT_EQ("har", Refused({{"har", "yes"}}));
+    EXPECT_EQ("response_body", Refused({{"response_body", "2"}}));
+}
+
 TEST(RenderArguments, OnlyImageAnswersTakeASnapshot) {
     EXPECT_TRUE(Parse({}).NeedsSnapshot(Endpoint::Jpeg));
     EXPECT_FALSE(Parse({}).NeedsSnapshot(Endpoint::Json));
@@ -238,7 +259,7 @@ TEST(RenderArguments, KnownArgumentsThatAreNotSupportedAreRefused) {
         EXPECT_EQ(name, Refused({{name, "x"}})) << name;
         EXPECT_EQ("", Refused({{name, ""}})) << name << " empty";
     }
-    for (const char* name : {"har", "iframes", "script", "console", "response_body"}) {
+    for (const char* name : {"iframes", "script", "console"}) {
         EXPECT_EQ(name, Refused({{name, "1"}})) << name;
         EXPECT_EQ("", Refused({{name, "0"}})) << name << "=0";
     }

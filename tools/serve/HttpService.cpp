@@ -24,7 +24,8 @@ bool FindEndpoint(const std::string& path, Endpoint& endpoint) {
     static const std::pair<const char*, Endpoint> endpoints[] = {{"/render.html", Endpoint::Html},
                                                                  {"/render.png", Endpoint::Png},
                                                                  {"/render.jpeg", Endpoint::Jpeg},
-                                                                 {"/render.json", Endpoint::Json}};
+                                                                 {"/render.json", Endpoint::Json},
+                                                                 {"/render.har", Endpoint::Har}};
     for (const auto& entry : endpoints) {
         if (path == entry.first) {
             endpoint = entry.second;

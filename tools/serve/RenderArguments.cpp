@@ -219,7 +219,7 @@ bool TakesStructures(const std::string& name) {
 // request never seems served as asked when it was not.
 void RefuseUnsupported(const RenderArguments::Texts& texts) {
     static const char* const Arguments[] = {"js", "filters"};
-    static const char* const Flags[] = {"har", "iframes", "script", "console", "response_body"};
+    static const char* const Flags[] = {"iframes", "script", "console"};
     for (const char* name : Arguments) {
         const std::string* text = Find(texts, name);
         if ((text != nullptr && !text->empty()) || texts.structured.count(name) != 0) {
@@ -297,6 +297,8 @@ RenderArguments RenderArguments::Parse(const Texts& texts, const Limits& limits)
     read("png", [&](const std::string& n, const std::string& t) { arguments.png = Flag(n, t); });
     read("jpeg", [&](const std::string& n, const std::string& t) { arguments.jpeg = Flag(n, t); });
     read("history", [&](const std::string& n, const std::string& t) { arguments.history = Flag(n, t); });
+    read("har", [&](const std::string& n, const std::string& t) { arguments.har = Flag(n, t); });
+    read("response_body", [&](const std::string& n, const std::string& t) { arguments.responseBodies = Flag(n, t); });
     ReadMethod(texts, arguments);
     ReadHeaders(texts, arguments);
     ReadCookies(texts, arguments);
@@ -359,6 +361,13 @@ Browser::Request::Options RenderArguments::ToOptions(Endpoint endpoint, int time
     options["keep"] = WorkerKeepMs;
     options["snapshot"] = NeedsSnapshot(endpoint);
     options["pageInfo"] = true;
+    const bool log = endpoint == Endpoint::Har || (endpoint == Endpoint::Json && har);
+    if (log) {
+        options["networkLog"] = true;
+    }
+    if (responseBodies && (log || (endpoint == Endpoint::Json && history))) {
+        options["responseBodies"] = true;
+    }
     options["delay"] = waitMs;
     options["timeout"] = timeLeftMs;
     options["viewport"] = std::to_string(viewportWidth) + "x" + std::to_string(viewportHeight);

@@ -14,7 +14,7 @@ namespace Orvo {
 namespace Serve {
 
 // What a render endpoint returns.
-enum class Endpoint { Html, Png, Jpeg, Json };
+enum class Endpoint { Html, Png, Jpeg, Json, Har };
 
 // The arguments of one render request, checked, with their defaults. They
 // arrive as texts (a query string, or a JSON object whose values are turned
@@ -71,6 +71,10 @@ struct RenderArguments {
     bool png = false;
     bool jpeg = false;
     bool history = false;
+    // render.json: the page's network activity as HAR 1.2 under "har".
+    bool har = false;
+    // Response bodies in the HAR's entries and in history's.
+    bool responseBodies = false;
     // cookies=1, or cookies as a list: render.json lists the page's cookies
     // after rendering.
     bool cookiesOut = false;

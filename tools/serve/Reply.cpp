@@ -4,6 +4,7 @@
 #include <boost/algorithm/string/find.hpp>
 #include <boost/beast/http/status.hpp>
 
+#include "HttpArchive.h"
 #include "ImageEncoder.h"
 
 namespace Orvo {
@@ -140,6 +141,12 @@ Reply Page(const RenderArguments& arguments, const Result& result, const nlohman
     }
     if (arguments.history) {
         page["history"] = History(info);
+        if (arguments.responseBodies) {
+            HttpArchive::AddContent(info, page["history"]);
+        }
+    }
+    if (arguments.har) {
+        page["har"] = HttpArchive::FromPage(info, page["title"].get<std::string>());
     }
     if (arguments.cookiesOut) {
         page["cookies"] = Member(info, "cookies", nlohmann::json::array());
@@ -223,6 +230,9 @@ Reply Reply::Rendered(Endpoint endpoint, const RenderArguments& arguments, const
     }
     if (endpoint == Endpoint::Json) {
         return Page(arguments, page, info);
+    }
+    if (endpoint == Endpoint::Har) {
+        return Json(HttpArchive::FromPage(info, PageTitle(page.body)));
     }
     Reply reply;
     reply.contentType = "text/html; charset=utf-8";
