@@ -35,6 +35,7 @@ PACKAGES="
   clang
   libclang-rt-14-dev
   python3-scrapy
+  liblua5.2-dev
 "
 
 if [ "$(id -u)" -eq 0 ]; then

@@ -108,6 +108,11 @@ QNetworkReply* QMyNetworkAccessManager::createRequest(Operation operation, const
                                                       QIODevice* outgoingData) {
     QNetworkRequest request(original);
     request.setAttribute(QNetworkRequest::Http2AllowedAttribute, false);
+    for (const auto& header : customHeaders) {
+        if (!request.hasRawHeader(header.first)) {
+            request.setRawHeader(header.first, header.second);
+        }
+    }
     if (request.url().isLocalFile() && !fileUrlsAllowed) {
         // A scheme no manager knows: the reply fails as any failed request
         // does, and the file is never opened.
@@ -141,6 +146,25 @@ QNetworkReply* QMyNetworkAccessManager::createRequest(Operation operation, const
             [this, reply, operation]() { Remember(reply, operation); });
     WatchContentType(mainReply);
     return mainReply;
+}
+
+void QMyNetworkAccessManager::SetCustomHeaders(const QList<QPair<QByteArray, QByteArray>>& headers) {
+    customHeaders = headers;
+}
+
+void QMyNetworkAccessManager::ForgetMainReply() {
+    if (mainReply != nullptr) {
+        disconnect(mainReply, nullptr, this, nullptr);
+    }
+    mainReply = nullptr;
+    lastRemembered = nullptr;
+    replied = false;
+    refused = false;
+    contentType.clear();
+    statusCode.clear();
+    lastModified = QDateTime();
+    error.clear();
+    errorCode = 0;
 }
 
 void QMyNetworkAccessManager::RecordNetwork(bool bodies) {
@@ -233,6 +257,7 @@ void QMyNetworkAccessManager::OnNetworkReplyFinished() {
         return;
     }
     const QNetworkReply::NetworkError failure = mainReply->error();
+    errorCode = static_cast<int>(failure);
     if (failure != QNetworkReply::NoError && error.isEmpty()) {
         // Through a proxy, a failure to connect or of the proxy itself is the
         // proxy's: the page's server was never reached.

@@ -53,6 +53,14 @@ public:
     // decides.
     void RecordNetwork(bool bodies);
 
+    // Sent with every request from now on, unless the request sets the
+    // header itself.
+    void SetCustomHeaders(const QList<QPair<QByteArray, QByteArray>>& headers);
+
+    // Forgets the main resource and what it replied: the page's next
+    // HEAD, GET or POST request is the main one again (a new navigation).
+    void ForgetMainReply();
+
     // The page's network log; null unless RecordNetwork was called.
     const QNetworkLog* Log() const { return log; }
 
@@ -71,8 +79,10 @@ public:
     QDateTime lastModified;
     // The main resource's responses in order, as their headers came.
     QList<Response> history;
-    // Why the main reply failed, when it did (a refused proxy, say).
+    // Why the main reply failed, when it did (a refused proxy, say), and
+    // its QNetworkReply::NetworkError (0 when it did not).
     QString error;
+    int errorCode = 0;
     // The main reply was aborted for its content type: whatever its status,
     // the page failed.
     bool refused = false;
@@ -112,6 +122,7 @@ private:
     QStringList allowedTypes;
     QStringList forbiddenTypes;
     QNetworkLog* log = nullptr;
+    QList<QPair<QByteArray, QByteArray>> customHeaders;
 };
 
 #endif

@@ -1,5 +1,7 @@
 #include "Impl/QRequestHandler.h"
 
+#include "Impl/QScriptRunner.h"
+
 #include <algorithm>
 #include <vector>
 
@@ -22,6 +24,7 @@
 #include "Impl/QMyNetworkAccessManager.h"
 #include "Impl/QMyWebPage.h"
 #include "Impl/QPageCookieJar.h"
+#include "Impl/QScriptRunner.h"
 #include "Kernel/Configurator.h"
 #include "Kernel/ServerMediator.h"
 #include "Kernel/ServerTimes.h"
@@ -102,6 +105,10 @@ bool QRequestHandler::ProcessRequest(const std::string& requestUrl, const std::s
     }
     requestSet = true;
     state = State::Loading;
+    if (!Option::Get<Option::LuaSource>(options).empty()) {
+        RunScript();
+        return true;
+    }
     const QUrl target(url);
     if (!IsLoadable(target)) {
         LOG4CPLUS_INFO(logger, "RequestHandler::ProcessRequest => unusable URL: " << requestUrl);
@@ -136,6 +143,30 @@ bool QRequestHandler::IsLoadable(const QUrl& target) const {
     const QString scheme = target.scheme().toLower();
     return scheme == QLatin1String("http") || scheme == QLatin1String("https")
            || (scheme == QLatin1String("file") && FileUrlsAllowed());
+}
+
+// The script drives the page itself; the handler gives it the page as the
+// request's options set it up, answers with what it finishes with, and
+// keeps the request's deadline.
+void QRequestHandler::RunScript() {
+    QWebFrame* frame = page->mainFrame();
+    frame->setScrollBarPolicy(Qt::Horizontal, Qt::ScrollBarAlwaysOff);
+    frame->setScrollBarPolicy(Qt::Vertical, Qt::ScrollBarAlwaysOff);
+    page->setViewportSize(ViewportSize());
+    QNetworkRequest unused;
+    bool posted = false;
+    ApplyOptions(unused, posted);
+    script = new QScriptRunner(page, networkManager, CookieJar(), this);
+    connect(script, &QScriptRunner::Finished, this, [this](const QByteArray& detail, const QByteArray& body) {
+        const QString at = page != nullptr ? page->mainFrame()->url().toString() : url;
+        DoPush(StringHolder(requestName.toUtf8()), StringHolder(at.toUtf8()), StringHolder(detail),
+               StringHolder(body), ViewHolder());
+    });
+    deadlineTimer->start(NonNegative(Option::Get<Option::Timeout>(options)));
+    LuaState::Budget budget;
+    budget.slice = std::chrono::milliseconds(Orvo::Browser::ServerTimes::ScriptLimitMs());
+    script->Start(QByteArray::fromStdString(Option::Get<Option::LuaSource>(options)),
+                  QByteArray::fromStdString(Option::Get<Option::LuaArguments>(options)), budget);
 }
 
 bool QRequestHandler::Navigate(QString& target) {
@@ -421,6 +452,10 @@ void QRequestHandler::OnTimeOutTimer() {
         return;
     }
     LOG4CPLUS_INFO(logger, Utf8(url) << " TIMEOUT");
+    if (script != nullptr) {
+        script->Abandon();
+        return;
+    }
     if (DocumentArrived()) {
         PushOnDocumentComplete();
         return;
@@ -476,25 +511,6 @@ bool QRequestHandler::PushOnNavigateError() {
                   ViewHolder());
 }
 
-QJsonArray QRequestHandler::Cookies() const {
-    QJsonArray cookies;
-    if (cookieJar == nullptr) {
-        return cookies;
-    }
-    for (const QNetworkCookie& cookie : cookieJar->All()) {
-        const QJsonValue expires =
-            cookie.isSessionCookie() ? QJsonValue() : cookie.expirationDate().toUTC().toString(Qt::ISODate);
-        cookies.append(QJsonObject{{"name", QString::fromUtf8(cookie.name())},
-                                   {"value", QString::fromUtf8(cookie.value())},
-                                   {"domain", cookie.domain()},
-                                   {"path", cookie.path()},
-                                   {"expires", expires},
-                                   {"httpOnly", cookie.isHttpOnly()},
-                                   {"secure", cookie.isSecure()}});
-    }
-    return cookies;
-}
-
 QByteArray QRequestHandler::Body(const QString& content, bool ok) const {
     if (!Option::Get<Option::PageInfo>(options)) {
         return content.toUtf8();
@@ -520,7 +536,7 @@ QByteArray QRequestHandler::Body(const QString& content, bool ok) const {
                            {"status", history.isEmpty() ? QJsonValue() : last.value("status")},
                            {"reason", history.isEmpty() ? QJsonValue() : last.value("reason")},
                            {"error", networkManager->error.isEmpty() ? QJsonValue() : networkManager->error},
-                           {"cookies", Cookies()},
+                           {"cookies", cookieJar != nullptr ? cookieJar->ToJson() : QJsonArray()},
                            {"history", history}};
     if (const QNetworkLog* log = networkManager->Log()) {
         info.insert("har", QJsonObject{{"started", log->Started().toString(Qt::ISODateWithMs)},
@@ -562,6 +578,9 @@ void QRequestHandler::Destroy() {
 void QRequestHandler::ReleasePage() {
     deadlineTimer->stop();
     delayTimer->stop();
+    if (script != nullptr) {
+        script->Stop();
+    }
     if (page != nullptr) {
         page->disconnect(this);
         page->mainFrame()->disconnect(this);

@@ -17,8 +17,8 @@
 #include "Protocol/Option.h"
 
 class QMyNetworkAccessManager;
-class QJsonArray;
 class QPageCookieJar;
+class QScriptRunner;
 class QMyWebPage;
 class QTimer;
 
@@ -92,6 +92,8 @@ protected slots:
 
 protected:
     bool Navigate(QString& url);
+    // Serves a script request: the script drives the page.
+    void RunScript();
     // Keeps when the page finished loading (the first of its progress
     // reaching 100 and its load event), for the network log's timings.
     void NoteLoaded();
@@ -102,8 +104,6 @@ protected:
     // What the answer's body holds: content, or with the pageInfo option
     // the JSON object describing the page, content among it.
     QByteArray Body(const QString& content, bool ok) const;
-    // The page's cookies, as the description lists them.
-    QJsonArray Cookies() const;
     bool DoPush(const StringHolder& name, const StringHolder& pageUrl, const StringHolder& detail,
                 const StringHolder& body, const ViewHolder& view);
 
@@ -160,6 +160,8 @@ private:
     // The page's cookie jar once a cookie option made it; a child of the
     // network manager.
     QPageCookieJar* cookieJar = nullptr;
+    // The request's script, when it is a script request.
+    QScriptRunner* script = nullptr;
 };
 
 #endif

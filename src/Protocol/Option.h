@@ -17,7 +17,7 @@ namespace Option {
 // limits a client may add (a client that sends none gets their defaults).
 typedef std::tuple<bool, bool, int, bool, int, std::string, std::string, std::string, std::string, int, int, int,
                    std::string, std::string, std::string, std::string, bool, std::string, std::string, std::string,
-                   std::string, std::string, bool, bool>
+                   std::string, std::string, bool, bool, std::string, std::string>
     Tuple;
 
 // Each option is an empty tag type: its value type, its key in option maps,
@@ -266,6 +266,26 @@ struct ResponseBodies {
     static Type Default() { return false; }
 };
 
+// A Lua script with a function main(splash, args): the request runs it
+// with a page of its own instead of loading its URL. The answer's detail
+// is then a JSON object, {"status", "contentType", "headers": [[name,
+// value], ...]} for the script's result, whose bytes are the body, or
+// {"error": {...}} when the script failed or ran out of time.
+struct LuaSource {
+    typedef std::string Type;
+    static constexpr int Index = 24;
+    static const char* Name() { return "luaSource"; }
+    static Type Default() { return std::string(); }
+};
+
+// The script's arguments as a JSON object (splash.args); empty for none.
+struct LuaArguments {
+    typedef std::string Type;
+    static constexpr int Index = 25;
+    static const char* Name() { return "luaArguments"; }
+    static Type Default() { return std::string(); }
+};
+
 // The options in tuple order, for code that is generated from the one list.
 template <class... Xs>
 struct List {
@@ -290,7 +310,8 @@ struct List {
 
 typedef List<Snapshot, Coordinate, Keep, Tiva, Delay, Post, Script, Cookie, Disable, ResourceTimeout, Timeout,
              MaxHeight, Viewport, Headers, SetCookies, HttpMethod, PageInfo, Proxy, AllowedDomains,
-             AllowedContentTypes, ForbiddenContentTypes, BaseUrl, NetworkLog, ResponseBodies>
+             AllowedContentTypes, ForbiddenContentTypes, BaseUrl, NetworkLog, ResponseBodies,
+             LuaSource, LuaArguments>
     All;
 
 // The element of options that belongs to option X.

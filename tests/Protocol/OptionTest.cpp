@@ -99,7 +99,7 @@ TEST(Option, ForEachVisitsTheOptionsInTupleOrder) {
                                         "disable", "resourceTimeout", "timeout", "maxHeight", "viewport", "headers",
                                         "setCookies", "httpMethod", "pageInfo", "proxy",
                                         "allowedDomains", "allowedContentTypes", "forbiddenContentTypes", "baseUrl",
-                                        "networkLog", "responseBodies"}),
+                                        "networkLog", "responseBodies", "luaSource", "luaArguments"}),
               seen);
 }
 

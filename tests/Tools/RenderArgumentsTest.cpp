@@ -192,6 +192,8 @@ TEST(RenderArguments, JsonValuesBecomeTexts) {
     EXPECT_EQ("0.5", texts.at("wait"));
     EXPECT_EQ("1", texts.at("png"));
     EXPECT_EQ("0", texts.at("html"));
+    EXPECT_EQ(nlohmann::json(0.5), texts.typed.at("wait")) << "as it came, for a script's arguments";
+    EXPECT_EQ(0u, texts.typed.count("url"));
     const auto refused = [](const std::string& text) {
         try {
             RenderArguments::FromJson(text);
@@ -202,8 +204,44 @@ TEST(RenderArguments, JsonValuesBecomeTexts) {
     };
     EXPECT_EQ("body", refused("not json"));
     EXPECT_EQ("body", refused("[]"));
-    EXPECT_EQ("viewport", refused(R"({"viewport": [1, 2]})"));
+    EXPECT_EQ("", refused(R"({"viewport": [1, 2]})")) << "a script may take an array";
+    EXPECT_EQ("viewport", RefusedJson(R"({"viewport": [1, 2]})")) << "a page's viewport may not";
     EXPECT_EQ("url", refused(R"({"url": null})"));
+}
+
+// A script's arguments: lua_source is required, /run's is main's body (its
+// lines keep their numbers), and every argument reaches splash.args as it
+// came.
+TEST(RenderArguments, AScriptTakesItsSourceAndAllArguments) {
+    const RenderArguments::Limits limits;
+    const auto texts = RenderArguments::FromJson(R"({"lua_source": "return 1\n", "n": 2, "list": [1, "a"],
+                                                     "timeout": 5, "proxy": "127.0.0.1:3128"})");
+    const RenderArguments run = RenderArguments::ParseScript(texts, limits, Endpoint::Run);
+    EXPECT_EQ("function main(splash, args) return 1\n\nend", run.luaSource);
+    EXPECT_EQ(5000, run.timeoutMs);
+    EXPECT_EQ(nlohmann::json::parse(R"({"lua_source": "return 1\n", "n": 2, "list": [1, "a"], "timeout": 5,
+                                        "proxy": "127.0.0.1:3128"})"),
+              run.scriptArguments);
+    const auto options = run.ToOptions(Endpoint::Run, 4000);
+    EXPECT_EQ(run.luaSource, Option<std::string>(options, "luaSource"));
+    EXPECT_EQ(run.scriptArguments, nlohmann::json::parse(Option<std::string>(options, "luaArguments")));
+    EXPECT_EQ("127.0.0.1:3128", Option<std::string>(options, "proxy"));
+    EXPECT_EQ(4000, Option<int>(options, "timeout"));
+    EXPECT_EQ(0u, options.count("pageInfo")) << "a script answers for itself";
+    EXPECT_EQ("return 1\n", RenderArguments::ParseScript(texts, limits, Endpoint::Execute).luaSource);
+    const auto refused = [&limits](const RenderArguments::Texts& bad) {
+        try {
+            RenderArguments::ParseScript(bad, limits, Endpoint::Execute);
+        } catch (const BadArgument& e) {
+            return e.argument;
+        }
+        return std::string();
+    };
+    EXPECT_EQ("lua_source", refused({}));
+    EXPECT_EQ("lua_source", refused({{"lua_source", ""}}));
+    EXPECT_EQ("filters", refused({{"lua_source", "x"}, {"filters", "easylist"}}));
+    EXPECT_EQ("timeout", refused({{"lua_source", "x"}, {"timeout", "0"}}));
+    EXPECT_EQ("", refused({{"lua_source", "x"}, {"url", "not checked: the script's own"}}));
 }
 
 // headers: a JSON object or a list of pairs from a JSON body, never a text;

@@ -44,7 +44,7 @@ TEST(SavedArguments, LoadedValuesTakeTheirArgumentsPlace) {
     RenderArguments::Texts byText{{"load_args", "js_source=" + std::string(AbcHash) + "; headers=" + headersHash}};
     EXPECT_TRUE(saved.Load(byText).empty());
     EXPECT_EQ("abc", byText.at("js_source"));
-    EXPECT_EQ(nlohmann::json::array({{"X-A", "1"}}), byText.structured.at("headers"));
+    EXPECT_EQ(nlohmann::json::array({{"X-A", "1"}}), byText.typed.at("headers"));
 
     RenderArguments::Texts missing{{"load_args", "js_source=" + std::string(AbcHash) + ";wait=0123"}};
     EXPECT_EQ(std::vector<std::string>{"wait"}, saved.Load(missing));

@@ -25,7 +25,9 @@ bool FindEndpoint(const std::string& path, Endpoint& endpoint) {
                                                                  {"/render.png", Endpoint::Png},
                                                                  {"/render.jpeg", Endpoint::Jpeg},
                                                                  {"/render.json", Endpoint::Json},
-                                                                 {"/render.har", Endpoint::Har}};
+                                                                 {"/render.har", Endpoint::Har},
+                                                                 {"/execute", Endpoint::Execute},
+                                                                 {"/run", Endpoint::Run}};
     for (const auto& entry : endpoints) {
         if (path == entry.first) {
             endpoint = entry.second;
@@ -135,7 +137,8 @@ void HttpService::Render(const std::shared_ptr<Exchange>& exchange, Endpoint end
         Record(exchange->client, exchange->endpoint, exchange->url, miss, exchange->arrival);
         return exchange->answer(miss);
     }
-    const RenderArguments arguments = RenderArguments::Parse(texts, limits);
+    const RenderArguments arguments = IsScript(endpoint) ? RenderArguments::ParseScript(texts, limits, endpoint)
+                                                         : RenderArguments::Parse(texts, limits);
     const std::string savedHeader = saved.Save(texts);
     const auto reply = [this, exchange, savedHeader](Reply out) {
         exchange->deadline.cancel();

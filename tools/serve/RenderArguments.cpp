@@ -114,14 +114,14 @@ void AddHeader(const std::string& name, const nlohmann::json& value, RenderArgum
 void ReadHeaders(const RenderArguments::Texts& texts, RenderArguments& arguments) {
     static const char* const Shape =
         "headers must be a JSON object or a JSON list of [name, value] pairs, sent in a JSON POST";
-    const auto structured = texts.structured.find("headers");
-    if (structured == texts.structured.end()) {
+    const nlohmann::json* structure = texts.Structure("headers");
+    if (structure == nullptr) {
         if (Find(texts, "headers") != nullptr) {
             throw BadArgument("headers", Shape);
         }
         return;
     }
-    const nlohmann::json& value = structured->second;
+    const nlohmann::json& value = *structure;
     if (value.is_object()) {
         for (const auto& item : value.items()) {
             AddHeader(item.key(), item.value(), arguments.headers);
@@ -189,8 +189,8 @@ std::string CookieLine(const nlohmann::json& cookie) {
 
 // cookies: "a=1; b=2" for the page's host, or a list of cookie objects.
 void ReadCookies(const RenderArguments::Texts& texts, RenderArguments& arguments) {
-    const auto structured = texts.structured.find("cookies");
-    if (structured == texts.structured.end()) {
+    const nlohmann::json* structure = texts.Structure("cookies");
+    if (structure == nullptr) {
         // 1 and 0 are no cookies: render.json's flag for the jar.
         if (const std::string* text = Find(texts, "cookies")) {
             arguments.cookiesOut = *text == "1";
@@ -198,11 +198,11 @@ void ReadCookies(const RenderArguments::Texts& texts, RenderArguments& arguments
         }
         return;
     }
-    if (!structured->second.is_array()) {
+    if (!structure->is_array()) {
         throw BadArgument("cookies", "cookies must be a text like \"a=1; b=2\" or a list of cookie objects");
     }
     arguments.cookiesOut = true;
-    for (const nlohmann::json& cookie : structured->second) {
+    for (const nlohmann::json& cookie : *structure) {
         if (!cookie.is_object()) {
             throw BadArgument("cookies", "cookies must be a text like \"a=1; b=2\" or a list of cookie objects");
         }
@@ -215,6 +215,37 @@ bool TakesStructures(const std::string& name) {
     return name == "headers" || name == "cookies" || name == "save_args" || name == "load_args";
 }
 
+// The arguments render and script endpoints share: timeout, proxy and
+// allowed_domains.
+void ReadShared(const RenderArguments::Texts& texts, const RenderArguments::Limits& limits,
+                RenderArguments& arguments) {
+    if (const std::string* text = Find(texts, "timeout")) {
+        arguments.timeoutMs = Milliseconds("timeout", *text, 0, limits.maxTimeoutSeconds);
+        if (arguments.timeoutMs == 0) {
+            throw BadArgument("timeout", "timeout must be more than 0 seconds");
+        }
+    }
+    if (const std::string* text = Find(texts, "proxy")) {
+        Browser::Option::Proxy::Address address;
+        if (!text->empty() && !Browser::Option::Proxy::Parse(*text, address)) {
+            throw BadArgument("proxy", "proxy must be [http://|socks5://][user:password@]host[:port]");
+        }
+        arguments.proxy = *text;
+    }
+    if (const std::string* text = Find(texts, "allowed_domains")) {
+        arguments.allowedDomains = *text;
+    }
+}
+
+// An array or object is taken only where the API takes one.
+void RefuseStructures(const RenderArguments::Texts& texts) {
+    for (const auto& item : texts.typed) {
+        if ((item.second.is_array() || item.second.is_object()) && !TakesStructures(item.first)) {
+            throw BadArgument(item.first, item.first + " must be a string, a number or a boolean");
+        }
+    }
+}
+
 // Arguments of the API this service does not support: refused, so that a
 // request never seems served as asked when it was not.
 void RefuseUnsupported(const RenderArguments::Texts& texts) {
@@ -222,7 +253,7 @@ void RefuseUnsupported(const RenderArguments::Texts& texts) {
     static const char* const Flags[] = {"iframes", "script", "console"};
     for (const char* name : Arguments) {
         const std::string* text = Find(texts, name);
-        if ((text != nullptr && !text->empty()) || texts.structured.count(name) != 0) {
+        if ((text != nullptr && !text->empty()) || texts.Structure(name) != nullptr) {
             throw BadArgument(name, std::string(name) + " is not supported by this service");
         }
     }
@@ -238,6 +269,7 @@ void RefuseUnsupported(const RenderArguments::Texts& texts) {
 
 RenderArguments RenderArguments::Parse(const Texts& texts, const Limits& limits) {
     RenderArguments arguments;
+    RefuseStructures(texts);
     const std::string* url = Find(texts, "url");
     CheckUrl(url != nullptr ? *url : std::string(), limits);
     arguments.url = *url;
@@ -246,12 +278,7 @@ RenderArguments RenderArguments::Parse(const Texts& texts, const Limits& limits)
             apply(name, *text);
         }
     };
-    read("timeout", [&](const std::string& n, const std::string& t) {
-        arguments.timeoutMs = Milliseconds(n, t, 0, limits.maxTimeoutSeconds);
-        if (arguments.timeoutMs == 0) {
-            throw BadArgument(n, n + " must be more than 0 seconds");
-        }
-    });
+    ReadShared(texts, limits, arguments);
     read("wait", [&](const std::string& n, const std::string& t) {
         arguments.waitMs = Milliseconds(n, t, 0, MaxWaitSeconds);
     });
@@ -267,14 +294,6 @@ RenderArguments RenderArguments::Parse(const Texts& texts, const Limits& limits)
             ReadViewport(t, arguments);
         }
     });
-    read("proxy", [&](const std::string& n, const std::string& t) {
-        Browser::Option::Proxy::Address address;
-        if (!t.empty() && !Browser::Option::Proxy::Parse(t, address)) {
-            throw BadArgument(n, "proxy must be [http://|socks5://][user:password@]host[:port]");
-        }
-        arguments.proxy = t;
-    });
-    read("allowed_domains", [&](const std::string&, const std::string& t) { arguments.allowedDomains = t; });
     read("allowed_content_types",
          [&](const std::string&, const std::string& t) { arguments.allowedContentTypes = t; });
     read("forbidden_content_types",
@@ -306,6 +325,25 @@ RenderArguments RenderArguments::Parse(const Texts& texts, const Limits& limits)
     return arguments;
 }
 
+RenderArguments RenderArguments::ParseScript(const Texts& texts, const Limits& limits, Endpoint endpoint) {
+    RenderArguments arguments;
+    const std::string* source = Find(texts, "lua_source");
+    if (source == nullptr || source->empty()) {
+        throw BadArgument("lua_source", "lua_source is required: the script to run");
+    }
+    // The body of main keeps its line numbers: main opens on its first line.
+    arguments.luaSource =
+        endpoint == Endpoint::Run ? "function main(splash, args) " + *source + "\nend" : *source;
+    arguments.url = "about:blank";
+    ReadShared(texts, limits, arguments);
+    const std::string* filters = Find(texts, "filters");
+    if ((filters != nullptr && !filters->empty()) || texts.Structure("filters") != nullptr) {
+        throw BadArgument("filters", "filters is not supported by this service");
+    }
+    arguments.scriptArguments = texts.ToJson();
+    return arguments;
+}
+
 RenderArguments::Texts RenderArguments::FromQuery(const std::string& query) {
     Texts texts;
     std::size_t start = 0;
@@ -334,29 +372,74 @@ RenderArguments::Texts RenderArguments::FromJson(const std::string& text) {
     }
     Texts texts;
     for (const auto& item : object.items()) {
-        const nlohmann::json& value = item.value();
-        if ((value.is_array() || value.is_object()) && TakesStructures(item.key())) {
-            texts.structured[item.key()] = value;
-        } else if (value.is_string()) {
-            texts[item.key()] = value.get<std::string>();
-        } else if (value.is_boolean()) {
-            texts[item.key()] = value.get<bool>() ? "1" : "0";
-        } else if (value.is_number()) {
-            texts[item.key()] = value.dump();
-        } else {
-            throw BadArgument(item.key(), item.key() + " must be a string, a number or a boolean"
-                                              + (TakesStructures(item.key()) ? std::string(", an array or an object")
-                                                                             : std::string()));
+        if (item.value().is_null()) {
+            throw BadArgument(item.key(), item.key() + " must not be null");
         }
+        texts.Set(item.key(), item.value());
     }
     return texts;
+}
+
+void RenderArguments::Texts::Set(const std::string& name, const nlohmann::json& value) {
+    Remove(name);
+    if (value.is_string()) {
+        (*this)[name] = value.get<std::string>();
+        return;
+    }
+    typed[name] = value;
+    if (value.is_boolean()) {
+        (*this)[name] = value.get<bool>() ? "1" : "0";
+    } else if (value.is_number()) {
+        (*this)[name] = value.dump();
+    }
+}
+
+void RenderArguments::Texts::Remove(const std::string& name) {
+    erase(name);
+    typed.erase(name);
+}
+
+const nlohmann::json* RenderArguments::Texts::Structure(const std::string& name) const {
+    const auto found = typed.find(name);
+    return found != typed.end() && (found->second.is_array() || found->second.is_object()) ? &found->second
+                                                                                            : nullptr;
+}
+
+nlohmann::json RenderArguments::Texts::ToJson() const {
+    nlohmann::json all = nlohmann::json::object();
+    for (const auto& item : *this) {
+        all[item.first] = item.second;
+    }
+    for (const auto& item : typed) {
+        all[item.first] = item.second;
+    }
+    return all;
 }
 
 bool RenderArguments::NeedsSnapshot(Endpoint endpoint) const {
     return endpoint == Endpoint::Png || endpoint == Endpoint::Jpeg || (endpoint == Endpoint::Json && (png || jpeg));
 }
 
+Browser::Request::Options RenderArguments::ScriptOptions(int timeLeftMs) const {
+    Browser::Request::Options options;
+    options["keep"] = WorkerKeepMs;
+    options["snapshot"] = false;
+    options["timeout"] = timeLeftMs;
+    options["luaSource"] = luaSource;
+    options["luaArguments"] = scriptArguments.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+    if (!proxy.empty()) {
+        options["proxy"] = proxy;
+    }
+    if (!allowedDomains.empty()) {
+        options["allowedDomains"] = allowedDomains;
+    }
+    return options;
+}
+
 Browser::Request::Options RenderArguments::ToOptions(Endpoint endpoint, int timeLeftMs) const {
+    if (IsScript(endpoint)) {
+        return ScriptOptions(timeLeftMs);
+    }
     Browser::Request::Options options;
     options["keep"] = WorkerKeepMs;
     options["snapshot"] = NeedsSnapshot(endpoint);

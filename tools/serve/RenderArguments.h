@@ -14,7 +14,12 @@ namespace Orvo {
 namespace Serve {
 
 // What a render endpoint returns.
-enum class Endpoint { Html, Png, Jpeg, Json, Har };
+enum class Endpoint { Html, Png, Jpeg, Json, Har, Execute, Run };
+
+// Whether the endpoint runs a script rather than rendering a URL.
+inline bool IsScript(Endpoint endpoint) {
+    return endpoint == Endpoint::Execute || endpoint == Endpoint::Run;
+}
 
 // The arguments of one render request, checked, with their defaults. They
 // arrive as texts (a query string, or a JSON object whose values are turned
@@ -23,11 +28,23 @@ enum class Endpoint { Html, Png, Jpeg, Json, Har };
 // unusable, or that the API has and this service does not support.
 // Arguments the API does not have are ignored.
 struct RenderArguments {
-    // The arguments as they arrived: texts, and in structured the values of
-    // a JSON body that are arrays or objects.
+    // The arguments as they arrived: texts, and in typed the values of a
+    // JSON body that are not strings, as they came (the texts hold the text
+    // form of those that are numbers or booleans).
     struct Texts : std::map<std::string, std::string> {
         using std::map<std::string, std::string>::map;
-        std::map<std::string, nlohmann::json> structured;
+        std::map<std::string, nlohmann::json> typed;
+
+        // Gives name value: a string as its text; a number in decimal and a
+        // boolean as 1 or 0, also as texts; an array or object only typed.
+        void Set(const std::string& name, const nlohmann::json& value);
+        // Removes name.
+        void Remove(const std::string& name);
+        // name's value when it came as a JSON array or object, else null.
+        const nlohmann::json* Structure(const std::string& name) const;
+        // Every argument as a JSON object: typed values as they came, the
+        // others as strings.
+        nlohmann::json ToJson() const;
     };
     typedef std::vector<std::pair<std::string, std::string>> Headers;
 
@@ -75,21 +92,28 @@ struct RenderArguments {
     bool har = false;
     // Response bodies in the HAR's entries and in history's.
     bool responseBodies = false;
+    // A script's source (with its main function) and every argument of
+    // the request, for splash.args.
+    std::string luaSource;
+    nlohmann::json scriptArguments;
     // cookies=1, or cookies as a list: render.json lists the page's cookies
     // after rendering.
     bool cookiesOut = false;
 
     static RenderArguments Parse(const Texts& texts, const Limits& limits);
 
+    // The arguments of a script endpoint: lua_source (for Run the body of
+    // main), timeout, proxy and allowed_domains; all of them become the
+    // script's arguments. filters is refused.
+    static RenderArguments ParseScript(const Texts& texts, const Limits& limits, Endpoint endpoint);
+
     // The texts of a query string (the part after '?'), percent-decoded,
     // '+' read as a space; a name given twice keeps its first value.
     static Texts FromQuery(const std::string& query);
 
-    // The texts of a JSON object: strings as they are, numbers in decimal,
-    // true and false as 1 and 0, the arrays and objects of headers and
-    // cookies as they are. Throws BadArgument (argument "body") when text
-    // is not a JSON object, or naming the argument whose value is null, or
-    // an array or object where the API takes none.
+    // The texts of a JSON object, each value given with Texts::Set. Throws
+    // BadArgument (argument "body") when text is not a JSON object, or
+    // naming the argument whose value is null.
     static Texts FromJson(const std::string& text);
 
     // Whether the endpoint needs the page's snapshot.
@@ -97,6 +121,9 @@ struct RenderArguments {
 
     // The worker's options for this request; timeLeftMs, the time the request has left, is its timeout.
     Browser::Request::Options ToOptions(Endpoint endpoint, int timeLeftMs) const;
+
+private:
+    Browser::Request::Options ScriptOptions(int timeLeftMs) const;
 };
 
 } // namespace Serve

@@ -164,6 +164,34 @@ Reply Page(const RenderArguments& arguments, const Result& result, const nlohman
     return Reply::Json(page);
 }
 
+// A script's answer: the detail says the status, type and headers of the
+// result in the body, or why the script failed.
+Reply Scripted(const RenderArguments& arguments, const Result& result) {
+    const nlohmann::json detail = nlohmann::json::parse(result.detail, nullptr, false);
+    if (!detail.is_object()) {
+        return Reply::Error(500, "InternalError", "The worker's answer could not be used",
+                            {{"reason", "the script's answer is not a JSON object"}}, "internal");
+    }
+    if (detail.contains("error")) {
+        const nlohmann::json& error = detail["error"];
+        if (Member(error, "type", std::string()) == "GlobalTimeoutError") {
+            return Reply::TimedOut(arguments);
+        }
+        return Reply::Error(400, "ScriptError", "Error happened while executing Lua script",
+                            Member(error, "info", nlohmann::json::object()), "script_error");
+    }
+    Reply reply;
+    reply.status = Member(detail, "status", 200);
+    reply.contentType = Member(detail, "contentType", std::string("text/plain; charset=utf-8"));
+    for (const nlohmann::json& header : Member(detail, "headers", nlohmann::json::array())) {
+        if (header.is_array() && header.size() == 2 && header[0].is_string() && header[1].is_string()) {
+            reply.headers.emplace_back(header[0].get<std::string>(), header[1].get<std::string>());
+        }
+    }
+    reply.body = result.body;
+    return reply;
+}
+
 } // namespace
 
 Reply Reply::Error(int status, const std::string& type, const std::string& description, nlohmann::json info,
@@ -207,6 +235,9 @@ Reply Reply::Rendered(Endpoint endpoint, const RenderArguments& arguments, const
     case Outcome::Failed:
         return Error(500, "InternalError", "The worker's answer could not be used",
                      {{"url", arguments.url}, {"reason", result.error}}, "internal");
+    }
+    if (IsScript(endpoint)) {
+        return Scripted(arguments, result);
     }
     const nlohmann::json info = nlohmann::json::parse(result.body, nullptr, false);
     if (!info.is_object() || !info.contains("html") || !info["html"].is_string()) {

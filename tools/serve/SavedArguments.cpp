@@ -14,12 +14,12 @@ namespace Serve {
 
 namespace {
 
-// An argument's value as it arrived: a JSON body's array or object, else
-// its text.
+// An argument's value as it arrived: a JSON body's value that is not a
+// string, else its text.
 nlohmann::json ValueOf(const RenderArguments::Texts& texts, const std::string& name) {
-    const auto structured = texts.structured.find(name);
-    if (structured != texts.structured.end()) {
-        return structured->second;
+    const auto typed = texts.typed.find(name);
+    if (typed != texts.typed.end()) {
+        return typed->second;
     }
     const auto text = texts.find(name);
     return text == texts.end() ? nlohmann::json() : nlohmann::json(text->second);
@@ -84,15 +84,9 @@ std::vector<std::string> SavedArguments::Load(RenderArguments::Texts& texts) {
     for (const auto& entry : wanted) {
         const Entries::iterator found = byHash.at(entry.second);
         entries.splice(entries.begin(), entries, found);
-        const nlohmann::json& value = found->second;
-        if (value.is_string()) {
-            texts[entry.first] = value.get<std::string>();
-        } else {
-            texts.structured[entry.first] = value;
-        }
+        texts.Set(entry.first, found->second);
     }
-    texts.erase("load_args");
-    texts.structured.erase("load_args");
+    texts.Remove("load_args");
     return missing;
 }
 

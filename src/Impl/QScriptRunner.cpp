@@ -1,0 +1,548 @@
+#include "Impl/QScriptRunner.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QNetworkRequest>
+#include <QRegularExpression>
+#include <QUrlQuery>
+#include <QVariantMap>
+#include <QWebFrame>
+#include <cmath>
+
+#include "Impl/LuaValues.h"
+#include "Impl/QMyNetworkAccessManager.h"
+#include "Impl/QMyWebPage.h"
+#include "Impl/QPageCookieJar.h"
+#include "Impl/QRequestHandler.h"
+
+namespace {
+
+const char* const TextType = "text/plain; charset=utf-8";
+const char* const JsonType = "application/json";
+
+QString Text(lua_State* lua, int index) {
+    std::size_t size = 0;
+    const char* text = lua_tolstring(lua, index, &size);
+    return text == nullptr ? QString() : QString::fromUtf8(text, static_cast<int>(size));
+}
+
+// The arguments of a call of a splash method: positional after self, or
+// one table of named ones (splash:go{url, headers=...}), where a first
+// positional argument may also stand as the table's first item.
+class CallArguments {
+public:
+    explicit CallArguments(lua_State* lua)
+        : lua(lua), count(lua_gettop(lua)), named(count == 2 && lua_type(lua, 2) == LUA_TTABLE) {}
+
+    // Pushes the argument; returns its index (nil when it was not given).
+    int Push(const char* name, int position) const {
+        if (named) {
+            lua_getfield(lua, 2, name);
+            if (lua_isnil(lua, -1) && position == 1) {
+                lua_pop(lua, 1);
+                lua_rawgeti(lua, 2, 1);
+            }
+        } else if (count >= position + 1) {
+            lua_pushvalue(lua, position + 1);
+        } else {
+            lua_pushnil(lua);
+        }
+        return lua_gettop(lua);
+    }
+
+    QString Text(const char* name, int position, bool required) const {
+        const int index = Push(name, position);
+        if (lua_isnil(lua, index) && !required) {
+            return QString();
+        }
+        if (lua_type(lua, index) != LUA_TSTRING) {
+            luaL_error(lua, "%s must be a string", name);
+        }
+        return ::Text(lua, index);
+    }
+
+    bool Flag(const char* name, int position, bool fallback) const {
+        const int index = Push(name, position);
+        return lua_isnil(lua, index) ? fallback : lua_toboolean(lua, index) != 0;
+    }
+
+private:
+    lua_State* const lua;
+    const int count;
+    const bool named;
+};
+
+// A table of headers, {name = value} or {{name, value}, ...}, as pairs.
+QList<QPair<QByteArray, QByteArray>> Headers(lua_State* lua, int index) {
+    QList<QPair<QByteArray, QByteArray>> headers;
+    if (lua_isnil(lua, index)) {
+        return headers;
+    }
+    luaL_checktype(lua, index, LUA_TTABLE);
+    lua_pushnil(lua);
+    while (lua_next(lua, index) != 0) {
+        if (lua_type(lua, -2) == LUA_TSTRING) {
+            headers.append({Text(lua, -2).toUtf8(), Text(lua, -1).toUtf8()});
+        } else if (lua_type(lua, -1) == LUA_TTABLE) {
+            lua_rawgeti(lua, -1, 1);
+            lua_rawgeti(lua, -2, 2);
+            headers.append({Text(lua, -2).toUtf8(), Text(lua, -1).toUtf8()});
+            lua_pop(lua, 2);
+        }
+        lua_pop(lua, 1);
+    }
+    return headers;
+}
+
+// Runs snippet in the page's global scope; the result is {ok, value} or
+// {ok: false, name, message, text} for a thrown exception.
+QVariantMap Evaluate(QMyWebPage* page, const QString& snippet) {
+    const QString quoted =
+        QString::fromUtf8(QJsonDocument(QJsonArray{snippet}).toJson(QJsonDocument::Compact)).mid(1).chopped(1);
+    const QString wrapped = QStringLiteral(
+                                "(function(s){try{return {ok:true,value:(0,eval)(s)};}catch(e){return "
+                                "{ok:false,name:String(e&&e.name),message:String(e&&e.message),text:String(e)};}})"
+                                "(%1)")
+                                .arg(quoted);
+    return page->mainFrame()->evaluateJavaScript(wrapped).toMap();
+}
+
+} // namespace
+
+QScriptRunner::QScriptRunner(QMyWebPage* page, QMyNetworkAccessManager* network, QPageCookieJar* cookies,
+                             QObject* parent)
+    : QObject(parent), page(page), network(network), cookies(cookies) {
+    waitTimer.setSingleShot(true);
+    connect(&waitTimer, &QTimer::timeout, this, &QScriptRunner::OnWaitTimer);
+    connect(page->mainFrame(), &QWebFrame::loadFinished, this, &QScriptRunner::OnLoadFinished);
+    connect(page->mainFrame(), &QWebFrame::urlChanged, this, &QScriptRunner::OnUrlChanged);
+}
+
+QScriptRunner::~QScriptRunner() = default;
+
+void QScriptRunner::Start(const QByteArray& text, const QByteArray& arguments, const LuaState::Budget& budget) {
+    state = State::Running;
+    lua.reset(new LuaState(budget));
+    lua_State* main = lua->get();
+    if (main == nullptr) {
+        return Fail(QStringLiteral("LUA_INIT_ERROR"), QStringLiteral("the script's state could not be made"));
+    }
+    lua->AddModule("json", &LuaValues::OpenJson);
+    lua->AddModule("base64", &LuaValues::OpenBase64);
+    // The chunk is named after its start, as Lua names a string chunk.
+    const QByteArray name = text.left(120);
+    if (luaL_loadbufferx(main, text.constData(), static_cast<std::size_t>(text.size()), name.constData(), "t")
+            != LUA_OK
+        || lua_pcall(main, 0, 0, 0) != LUA_OK) {
+        thread = main;
+        return FailWithError();
+    }
+    lua_getglobal(main, "main");
+    if (!lua_isfunction(main, -1)) {
+        return Fail(QStringLiteral("LUA_INIT_ERROR"), QStringLiteral("function main is not found"));
+    }
+    thread = lua_newthread(main);
+    threadReference = luaL_ref(main, LUA_REGISTRYINDEX);
+    lua_xmove(main, thread, 1);
+    PushSplash();
+    PushArguments(arguments);
+    // splash.args is the same table as main's second argument.
+    lua_pushvalue(thread, -1);
+    lua_setfield(thread, -3, "args");
+    Resume(2);
+}
+
+void QScriptRunner::PushArguments(const QByteArray& arguments) {
+    const QJsonDocument document = QJsonDocument::fromJson(arguments);
+    LuaValues::Push(thread, document.isObject() ? QJsonValue(document.object()) : QJsonValue(QJsonObject()));
+}
+
+void QScriptRunner::PushSplash() {
+    static const luaL_Reg methods[] = {{"go", &QScriptRunner::Go},
+                                       {"wait", &QScriptRunner::Wait},
+                                       {"html", &QScriptRunner::Html},
+                                       {"url", &QScriptRunner::Url},
+                                       {"evaljs", &QScriptRunner::EvalJs},
+                                       {"runjs", &QScriptRunner::RunJs},
+                                       {"set_result_status_code", &QScriptRunner::SetResultStatusCode},
+                                       {"set_result_content_type", &QScriptRunner::SetResultContentType},
+                                       {"set_result_header", &QScriptRunner::SetResultHeader},
+                                       {"set_user_agent", &QScriptRunner::SetUserAgent},
+                                       {"set_custom_headers", &QScriptRunner::SetCustomHeaders},
+                                       {"get_viewport_size", &QScriptRunner::GetViewportSize},
+                                       {"set_viewport_size", &QScriptRunner::SetViewportSize},
+                                       {"set_viewport_full", &QScriptRunner::SetViewportFull},
+                                       {"get_cookies", &QScriptRunner::GetCookies},
+                                       {"clear_cookies", &QScriptRunner::ClearCookies},
+                                       {nullptr, nullptr}};
+    lua_newtable(thread);
+    lua_pushlightuserdata(thread, this);
+    luaL_setfuncs(thread, methods, 1);
+}
+
+QScriptRunner* QScriptRunner::Self(lua_State* lua) {
+    QScriptRunner* self = static_cast<QScriptRunner*>(lua_touserdata(lua, lua_upvalueindex(1)));
+    if (lua_type(lua, 1) != LUA_TTABLE) {
+        luaL_error(lua, "call the splash object's methods with ':' (splash:method())");
+    }
+    if (self->page == nullptr) {
+        luaL_error(lua, "the page is gone");
+    }
+    return self;
+}
+
+void QScriptRunner::Resume(int values) {
+    state = State::Running;
+    lua->StartSlice();
+    const int status = lua_resume(thread, nullptr, values);
+    if (status == LUA_YIELD) {
+        state = State::Waiting;
+        return;
+    }
+    if (status == LUA_OK) {
+        return Succeed();
+    }
+    FailWithError();
+}
+
+template <class Push>
+void QScriptRunner::ResumeLater(Push push) {
+    awaiting = Awaiting::Nothing;
+    waitTimer.stop();
+    QTimer::singleShot(0, this, [this, push]() {
+        if (state == State::Waiting) {
+            Resume(push(thread));
+        }
+    });
+}
+
+void QScriptRunner::OnLoadFinished(bool ok) {
+    if (awaiting == Awaiting::Timer && cancelOnError && !ok) {
+        return ResumeLater([](lua_State* lua) {
+            lua_pushnil(lua);
+            lua_pushliteral(lua, "error");
+            return 2;
+        });
+    }
+    if (awaiting != Awaiting::Load) {
+        return;
+    }
+    QString reason;
+    const int status = network->statusCode.toInt();
+    if (network->replied && status >= 400) {
+        reason = QStringLiteral("http%1").arg(status);
+    } else if (network->errorCode != 0) {
+        reason = QStringLiteral("network%1").arg(network->errorCode);
+    } else if (!ok && !network->replied) {
+        reason = QStringLiteral("render_error");
+    }
+    ResumeLater([reason](lua_State* lua) {
+        if (reason.isEmpty()) {
+            lua_pushboolean(lua, 1);
+            return 1;
+        }
+        lua_pushnil(lua);
+        lua_pushstring(lua, reason.toUtf8().constData());
+        return 2;
+    });
+}
+
+void QScriptRunner::OnUrlChanged(const QUrl&) {
+    if (awaiting == Awaiting::Timer && cancelOnRedirect) {
+        ResumeLater([](lua_State* lua) {
+            lua_pushnil(lua);
+            lua_pushliteral(lua, "redirect");
+            return 2;
+        });
+    }
+}
+
+void QScriptRunner::OnWaitTimer() {
+    if (awaiting == Awaiting::Timer) {
+        ResumeLater([](lua_State* lua) {
+            lua_pushboolean(lua, 1);
+            return 1;
+        });
+    }
+}
+
+void QScriptRunner::Succeed() {
+    QByteArray body;
+    QString type = TextType;
+    if (lua_gettop(thread) >= 1 && lua_type(thread, 1) == LUA_TSTRING) {
+        std::size_t size = 0;
+        const char* bytes = lua_tolstring(thread, 1, &size);
+        body = QByteArray(bytes, static_cast<int>(size));
+    } else if (lua_gettop(thread) >= 1 && !lua_isnil(thread, 1)) {
+        QJsonValue value;
+        QString error;
+        if (!LuaValues::ToJson(thread, 1, value, error)) {
+            return Fail(QStringLiteral("LUA_CONVERT_ERROR"), QStringLiteral("the result cannot be sent: ") + error);
+        }
+        body = QJsonDocument(QJsonArray{value}).toJson(QJsonDocument::Compact);
+        body = body.mid(1, body.size() - 2);
+        type = JsonType;
+    }
+    QJsonArray headers;
+    for (const auto& header : resultHeaders) {
+        headers.append(QJsonArray{header.first, header.second});
+    }
+    Finish({{"status", resultStatus},
+            {"contentType", resultType.isEmpty() ? type : resultType},
+            {"headers", headers}},
+           body);
+}
+
+void QScriptRunner::Fail(const QString& kind, const QString& message) {
+    Finish({{"error",
+             QJsonObject{{"type", "ScriptError"}, {"info", QJsonObject{{"type", kind}, {"message", message}}}}}},
+           QByteArray());
+}
+
+// The error value on top of the script's stack, with where it was raised.
+void QScriptRunner::FailWithError() {
+    const bool initial = thread == lua->get();
+    QJsonObject info{{"type", initial ? "LUA_INIT_ERROR" : "LUA_ERROR"}};
+    QJsonValue raised;
+    QString ignored;
+    LuaValues::ToJson(thread, -1, raised, ignored);
+    if (raised.isObject()) {
+        // An error object of the API: its own type and message.
+        const QJsonObject object = raised.toObject();
+        for (auto item = object.begin(); item != object.end(); ++item) {
+            info.insert(item.key(), item.value());
+        }
+    } else {
+        QString text = raised.isString() ? raised.toString() : QStringLiteral("(an error that is not a string)");
+        if (!lua->Exhausted().empty() && text == QLatin1String("not enough memory")) {
+            text = QString::fromStdString(lua->Exhausted());
+        }
+        static const QRegularExpression located(QStringLiteral("^(\\[string \".*?\"\\]):(\\d+): (.*)$"),
+                                                QRegularExpression::DotMatchesEverythingOption);
+        const QRegularExpressionMatch match = located.match(text);
+        if (match.hasMatch()) {
+            info.insert("source", match.captured(1));
+            info.insert("line_number", match.captured(2).toInt());
+            info.insert("error", match.captured(3));
+        } else {
+            info.insert("error", text);
+        }
+        info.insert("message", QStringLiteral("Lua error: ") + text);
+    }
+    if (!info.contains("line_number")) {
+        lua_Debug frame;
+        for (int level = 0; lua_getstack(thread, level, &frame) != 0; ++level) {
+            lua_getinfo(thread, "Sl", &frame);
+            if (frame.currentline > 0) {
+                info.insert("line_number", frame.currentline);
+                info.insert("source", QString::fromUtf8(frame.short_src));
+                break;
+            }
+        }
+    }
+    Finish({{"error", QJsonObject{{"type", "ScriptError"}, {"info", info}}}}, QByteArray());
+}
+
+void QScriptRunner::Finish(const QJsonObject& detail, const QByteArray& body) {
+    if (state == State::Done) {
+        return;
+    }
+    state = State::Done;
+    awaiting = Awaiting::Nothing;
+    waitTimer.stop();
+    emit Finished(QJsonDocument(detail).toJson(QJsonDocument::Compact), body);
+}
+
+void QScriptRunner::Abandon() {
+    Finish({{"error", QJsonObject{{"type", "GlobalTimeoutError"}}}}, QByteArray());
+}
+
+void QScriptRunner::Stop() {
+    state = State::Done;
+    awaiting = Awaiting::Nothing;
+    waitTimer.stop();
+}
+
+int QScriptRunner::Go(lua_State* lua) {
+    QScriptRunner* self = Self(lua);
+    const CallArguments arguments(lua);
+    const QString address = arguments.Text("url", 1, true);
+    if (!arguments.Text("baseurl", 2, false).isEmpty()) {
+        return luaL_error(lua, "go: baseurl is not supported yet");
+    }
+    const QList<QPair<QByteArray, QByteArray>> headers = Headers(lua, arguments.Push("headers", 3));
+    QString method = arguments.Text("http_method", 4, false).toUpper();
+    QByteArray body = arguments.Text("body", 5, false).toUtf8();
+    const int form = arguments.Push("formdata", 6);
+    const QUrl url(address);
+    const QString scheme = url.scheme().toLower();
+    const bool loadable = address == QLatin1String("about:blank") || scheme == QLatin1String("http")
+                          || scheme == QLatin1String("https")
+                          || (scheme == QLatin1String("file") && QRequestHandler::FileUrlsAllowed());
+    if (!url.isValid() || url.isRelative() || !loadable) {
+        return luaL_error(lua, "go: %s is not an http or https URL", address.toUtf8().constData());
+    }
+    QNetworkRequest request(url);
+    for (const auto& header : headers) {
+        request.setRawHeader(header.first, header.second);
+    }
+    if (!lua_isnil(lua, form)) {
+        QUrlQuery query;
+        for (const auto& field : Headers(lua, form)) {
+            query.addQueryItem(QString::fromUtf8(field.first), QString::fromUtf8(field.second));
+        }
+        body = query.toString(QUrl::FullyEncoded).toUtf8();
+        method = method.isEmpty() ? QStringLiteral("POST") : method;
+        request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArray("application/x-www-form-urlencoded"));
+    }
+    if (!method.isEmpty() && method != QLatin1String("GET") && method != QLatin1String("POST")) {
+        return luaL_error(lua, "go: http_method must be GET or POST");
+    }
+    self->network->ForgetMainReply();
+    self->awaiting = Awaiting::Load;
+    const bool post = method == QLatin1String("POST");
+    self->page->mainFrame()->load(request, post ? QNetworkAccessManager::PostOperation : QNetworkAccessManager::GetOperation,
+                                  body);
+    return lua_yield(lua, 0);
+}
+
+int QScriptRunner::Wait(lua_State* lua) {
+    QScriptRunner* self = Self(lua);
+    const CallArguments arguments(lua);
+    const int time = arguments.Push("time", 1);
+    if (lua_type(lua, time) != LUA_TNUMBER || !(lua_tonumber(lua, time) >= 0)
+        || !std::isfinite(lua_tonumber(lua, time))) {
+        return luaL_error(lua, "wait: time must be a number of seconds, 0 or more");
+    }
+    const double seconds = lua_tonumber(lua, time);
+    self->cancelOnRedirect = arguments.Flag("cancel_on_redirect", 2, false);
+    self->cancelOnError = arguments.Flag("cancel_on_error", 3, true);
+    self->awaiting = Awaiting::Timer;
+    self->waitTimer.start(static_cast<int>(std::min(seconds * 1000, 24.0 * 3600 * 1000)));
+    return lua_yield(lua, 0);
+}
+
+int QScriptRunner::Html(lua_State* lua) {
+    const QByteArray html = Self(lua)->page->mainFrame()->toHtml().toUtf8();
+    lua_pushlstring(lua, html.constData(), static_cast<std::size_t>(html.size()));
+    return 1;
+}
+
+int QScriptRunner::Url(lua_State* lua) {
+    lua_pushstring(lua, Self(lua)->page->mainFrame()->url().toString().toUtf8().constData());
+    return 1;
+}
+
+int QScriptRunner::EvalJs(lua_State* lua) {
+    QScriptRunner* self = Self(lua);
+    const QVariantMap result = Evaluate(self->page, CallArguments(lua).Text("snippet", 1, true));
+    if (result.value(QStringLiteral("ok")).toBool()) {
+        LuaValues::PushVariant(lua, result.value(QStringLiteral("value")));
+        return 1;
+    }
+    const QString text = result.value(QStringLiteral("text")).toString();
+    LuaValues::Push(lua, QJsonValue(QJsonObject{{"type", "JS_ERROR"},
+                                     {"js_error_type", result.value(QStringLiteral("name")).toString()},
+                                     {"js_error_message", result.value(QStringLiteral("message")).toString()},
+                                     {"js_error", text},
+                                     {"message", QStringLiteral("JS error: ") + text}}));
+    return lua_error(lua);
+}
+
+int QScriptRunner::RunJs(lua_State* lua) {
+    QScriptRunner* self = Self(lua);
+    const QVariantMap result = Evaluate(self->page, CallArguments(lua).Text("snippet", 1, true));
+    if (result.value(QStringLiteral("ok")).toBool()) {
+        lua_pushboolean(lua, 1);
+        return 1;
+    }
+    lua_pushnil(lua);
+    lua_pushstring(lua, result.value(QStringLiteral("text")).toString().toUtf8().constData());
+    return 2;
+}
+
+int QScriptRunner::SetResultStatusCode(lua_State* lua) {
+    QScriptRunner* self = Self(lua);
+    const lua_Number code = luaL_checknumber(lua, 2);
+    if (code < 200 || code > 999 || code != std::floor(code)) {
+        return luaL_error(lua, "set_result_status_code: the code must be a whole number from 200 to 999");
+    }
+    self->resultStatus = static_cast<int>(code);
+    return 0;
+}
+
+int QScriptRunner::SetResultContentType(lua_State* lua) {
+    Self(lua)->resultType = CallArguments(lua).Text("content_type", 1, true);
+    return 0;
+}
+
+int QScriptRunner::SetResultHeader(lua_State* lua) {
+    QScriptRunner* self = Self(lua);
+    const CallArguments arguments(lua);
+    const QString name = arguments.Text("name", 1, true);
+    const QString value = arguments.Text("value", 2, true);
+    if (name.isEmpty() || name.contains(QRegularExpression(QStringLiteral("[^!#$%&'*+.^_`|~0-9A-Za-z-]")))
+        || value.contains(QLatin1Char('\r')) || value.contains(QLatin1Char('\n'))) {
+        return luaL_error(lua, "set_result_header: the name must be a token and the value one line");
+    }
+    self->resultHeaders.append({name, value});
+    return 0;
+}
+
+int QScriptRunner::SetUserAgent(lua_State* lua) {
+    Self(lua)->page->SetUserAgent(CallArguments(lua).Text("value", 1, true));
+    return 0;
+}
+
+int QScriptRunner::SetCustomHeaders(lua_State* lua) {
+    QScriptRunner* self = Self(lua);
+    luaL_checktype(lua, 2, LUA_TTABLE);
+    self->network->SetCustomHeaders(Headers(lua, 2));
+    return 0;
+}
+
+int QScriptRunner::GetViewportSize(lua_State* lua) {
+    const QSize size = Self(lua)->page->viewportSize();
+    lua_pushinteger(lua, size.width());
+    lua_pushinteger(lua, size.height());
+    return 2;
+}
+
+int QScriptRunner::SetViewportSize(lua_State* lua) {
+    QScriptRunner* self = Self(lua);
+    const lua_Number width = luaL_checknumber(lua, 2);
+    const lua_Number height = luaL_checknumber(lua, 3);
+    const int most = QRequestHandler::MaxSnapshotWidth;
+    if (!(width >= 1 && width <= most && height >= 1 && height <= most)) {
+        return luaL_error(lua, "set_viewport_size: each side must be from 1 to %d", most);
+    }
+    self->page->setViewportSize(QSize(static_cast<int>(width), static_cast<int>(height)));
+    return 0;
+}
+
+int QScriptRunner::SetViewportFull(lua_State* lua) {
+    QScriptRunner* self = Self(lua);
+    const QSize contents = self->page->mainFrame()->contentsSize();
+    const QSize size(qBound(1, contents.width(), static_cast<int>(QRequestHandler::MaxSnapshotWidth)),
+                     qBound(1, contents.height(), static_cast<int>(QRequestHandler::MaxSnapshotHeight)));
+    self->page->setViewportSize(size);
+    lua_pushinteger(lua, size.width());
+    lua_pushinteger(lua, size.height());
+    return 2;
+}
+
+int QScriptRunner::GetCookies(lua_State* lua) {
+    QScriptRunner* self = Self(lua);
+    LuaValues::Push(lua, QJsonValue(self->cookies != nullptr ? self->cookies->ToJson() : QJsonArray()));
+    return 1;
+}
+
+int QScriptRunner::ClearCookies(lua_State* lua) {
+    QScriptRunner* self = Self(lua);
+    const int count = self->cookies != nullptr ? self->cookies->All().size() : 0;
+    if (self->cookies != nullptr) {
+        self->cookies->Replace({});
+    }
+    lua_pushinteger(lua, count);
+    return 1;
+}

@@ -1,0 +1,116 @@
+#ifndef ORVO_IMPL_QSCRIPTRUNNER_H
+#define ORVO_IMPL_QSCRIPTRUNNER_H
+
+#include <memory>
+
+#include <QByteArray>
+#include <QJsonObject>
+#include <QList>
+#include <QPair>
+#include <QPointer>
+#include <QString>
+#include <QTimer>
+#include <QUrl>
+#include <lua.hpp>
+
+#include "Impl/LuaState.h"
+
+class QMyNetworkAccessManager;
+class QMyWebPage;
+class QPageCookieJar;
+
+// Runs one Lua script against one page: main(splash, args) in a coroutine
+// of a fresh sandboxed LuaState. A call that waits (go, wait) starts what
+// it waits for and yields; the runner resumes the coroutine from the event
+// loop when it comes, so that the worker's other pages go on meanwhile.
+//
+// Finished is emitted once: with a detail {"status", "contentType",
+// "headers": [[name, value], ...]} and the result's bytes as the body, or
+// with {"error": {"type": "ScriptError", "info": {"type", "message",
+// "error", "source", "line_number"}}} and no body when the script failed,
+// or {"error": {"type": "GlobalTimeoutError"}} when the deadline came
+// first (Abandon). The script's result: a string is sent as it is
+// (text/plain), anything else as JSON; set_result_* change the status,
+// type and headers.
+//
+// States only move forward: Idle -> Running (and back between Waiting
+// and Running while the script waits) -> Done.
+class QScriptRunner : public QObject {
+    Q_OBJECT
+
+public:
+    enum class State { Idle, Running, Waiting, Done };
+
+    QScriptRunner(QMyWebPage* page, QMyNetworkAccessManager* network, QPageCookieJar* cookies, QObject* parent);
+    ~QScriptRunner() override;
+
+    // Runs source's main with arguments (a JSON object's text, or empty).
+    void Start(const QByteArray& source, const QByteArray& arguments, const LuaState::Budget& budget);
+
+    // The request's deadline passed: answers it as timed out.
+    void Abandon();
+    // Stops for good without answering: the request was answered already.
+    void Stop();
+
+    State GetState() const { return state; }
+
+signals:
+    void Finished(const QByteArray& detail, const QByteArray& body);
+
+private slots:
+    void OnLoadFinished(bool ok);
+    void OnUrlChanged(const QUrl& url);
+    void OnWaitTimer();
+
+private:
+    // What a yielded call waits for.
+    enum class Awaiting { Nothing, Load, Timer };
+
+    void Resume(int values);
+    // Resumes from the event loop with the values push leaves, never from
+    // inside a call of the script.
+    template <class Push>
+    void ResumeLater(Push push);
+    void Succeed();
+    void Fail(const QString& kind, const QString& message);
+    void FailWithError();
+    void Finish(const QJsonObject& detail, const QByteArray& body);
+    void PushSplash();
+    void PushArguments(const QByteArray& arguments);
+
+    static QScriptRunner* Self(lua_State* lua);
+    static int Go(lua_State* lua);
+    static int Wait(lua_State* lua);
+    static int Html(lua_State* lua);
+    static int Url(lua_State* lua);
+    static int EvalJs(lua_State* lua);
+    static int RunJs(lua_State* lua);
+    static int SetResultStatusCode(lua_State* lua);
+    static int SetResultContentType(lua_State* lua);
+    static int SetResultHeader(lua_State* lua);
+    static int SetUserAgent(lua_State* lua);
+    static int SetCustomHeaders(lua_State* lua);
+    static int GetViewportSize(lua_State* lua);
+    static int SetViewportSize(lua_State* lua);
+    static int SetViewportFull(lua_State* lua);
+    static int GetCookies(lua_State* lua);
+    static int ClearCookies(lua_State* lua);
+
+    QPointer<QMyWebPage> page;
+    QPointer<QMyNetworkAccessManager> network;
+    QPointer<QPageCookieJar> cookies;
+    std::unique_ptr<LuaState> lua;
+    lua_State* thread = nullptr;
+    int threadReference = LUA_NOREF;
+    State state = State::Idle;
+    Awaiting awaiting = Awaiting::Nothing;
+    bool cancelOnRedirect = false;
+    bool cancelOnError = false;
+    QTimer waitTimer;
+    QString source;
+    int resultStatus = 200;
+    QString resultType;
+    QList<QPair<QString, QString>> resultHeaders;
+};
+
+#endif

@@ -1,0 +1,298 @@
+// orvo-serve's script endpoints end to end: Lua scripts run in real
+// workers, drive pages of the test site, and answer through the service.
+
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/tcp.hpp>
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include "OrvoServeFixture.h"
+
+namespace {
+
+using namespace OrvoServeTest;
+
+class Scripts : public OrvoServe {
+protected:
+    // Posts source to /execute with the further arguments in more.
+    HttpClient::Response Execute(const std::string& source, json more = json::object()) {
+        more["lua_source"] = source;
+        return client->Post("/execute", more.dump(), "application/json");
+    }
+
+    // The JSON object a script answered with; a failed answer fails the test.
+    json Answer(const HttpClient::Response& response) {
+        EXPECT_EQ(200, response.status) << response.body;
+        EXPECT_EQ("application/json", response.headers.at("content-type")) << response.body;
+        return json::parse(response.body, nullptr, false);
+    }
+
+    // The info of a ScriptError answer.
+    json ScriptError(const HttpClient::Response& response) {
+        ExpectError(response, 400, "ScriptError");
+        return json::parse(response.body).at("info");
+    }
+};
+
+// A port on 127.0.0.1 where nothing listens.
+unsigned short ClosedPort() {
+    boost::asio::io_context io;
+    boost::asio::ip::tcp::acceptor acceptor(io, {boost::asio::ip::address_v4::loopback(), 0});
+    return acceptor.local_endpoint().port();
+}
+
+TEST_F(Scripts, MainGetsItsArgumentsAndItsResultIsTheAnswer) {
+    Start({"--workers", "1"});
+    const json echoed = Answer(Execute("function main(splash, args)\n"
+                                       "  return {n = args.n + 1, list = args.list, same = splash.args == args,\n"
+                                       "          nested = args.nested, text = args.text}\n"
+                                       "end",
+                                       {{"n", 41}, {"list", {1, "two"}}, {"nested", {{"a", {{"b", true}}}}},
+                                        {"text", "x y"}}));
+    EXPECT_EQ(json::parse(R"({"n": 42, "list": [1, "two"], "same": true, "nested": {"a": {"b": true}},
+                               "text": "x y"})"),
+              echoed);
+
+    const HttpClient::Response text = client->Get("/run?lua_source=" + HttpClient::Encode("return 'hello ' .. args.who")
+                                                  + "&who=world");
+    EXPECT_EQ(200, text.status) << text.body;
+    EXPECT_EQ("text/plain; charset=utf-8", text.headers.at("content-type"));
+    EXPECT_EQ("hello world", text.body);
+
+    const HttpClient::Response shaped = Execute("function main(splash)\n"
+                                                "  splash:set_result_status_code(201)\n"
+                                                "  splash:set_result_content_type('text/csv')\n"
+                                                "  splash:set_result_header('X-Rows', '2')\n"
+                                                "  return 'a,b\\n1,2\\n'\n"
+                                                "end");
+    EXPECT_EQ(201, shaped.status);
+    EXPECT_EQ("text/csv", shaped.headers.at("content-type"));
+    EXPECT_EQ("2", shaped.headers.at("x-rows"));
+    EXPECT_EQ("a,b\n1,2\n", shaped.body);
+
+    const json libraries = Answer(Execute("function main(splash)\n"
+                                          "  local json, base64 = require('json'), require('base64')\n"
+                                          "  return {encoded = json.encode({1, {a = 'b'}}),\n"
+                                          "          decoded = json.decode('{\"k\": [true, null, 2.5]}'),\n"
+                                          "          b64 = base64.encode('\\0\\1orvo'), back = base64.decode('b3J2bw==')}\n"
+                                          "end"));
+    EXPECT_EQ(R"([1,{"a":"b"}])", libraries.at("encoded"));
+    EXPECT_EQ(json::parse(R"({"k": {"1": true, "3": 2.5}})"), libraries.at("decoded"))
+        << "null is nil: a list with a hole goes back as an object";
+    EXPECT_EQ("AAFvcnZv", libraries.at("b64"));
+    EXPECT_EQ("orvo", libraries.at("back"));
+    EXPECT_EQ(0, Stop());
+}
+
+TEST_F(Scripts, GoLoadsThePageAndSaysWhyItFailed) {
+    Start({"--workers", "1"});
+    const json page = Answer(Execute("function main(splash, args)\n"
+                                     "  local ok, reason = splash:go(args.url)\n"
+                                     "  assert(splash:wait(0.1))\n"
+                                     "  return {ok = ok, reason = reason, url = splash:url(), html = splash:html(),\n"
+                                     "          title = splash:evaljs('document.title'),\n"
+                                     "          sum = splash:evaljs('[1, 2].map(function (x) { return x * 2 })'),\n"
+                                     "          ran = splash:runjs('window.mark = 7'), mark = splash:evaljs('mark')}\n"
+                                     "end",
+                                     {{"url", server.Url("/page-go")}}));
+    EXPECT_EQ(true, page.at("ok"));
+    EXPECT_FALSE(page.contains("reason"));
+    EXPECT_EQ(server.Url("/page-go"), page.at("url"));
+    EXPECT_NE(std::string::npos, page.at("html").get<std::string>().find("text of /page-go")) << page;
+    EXPECT_EQ("Page & </page-go>", page.at("title"));
+    EXPECT_EQ(json::array({2, 4}), page.at("sum"));
+    EXPECT_EQ(true, page.at("ran"));
+    EXPECT_EQ(7, page.at("mark"));
+
+    const std::string refused = "http://127.0.0.1:" + std::to_string(ClosedPort()) + "/";
+    const json failures = Answer(Execute("function main(splash, args)\n"
+                                         "  local _, teapot = splash:go(args.teapot)\n"
+                                         "  local _, refused = splash:go(args.refused)\n"
+                                         "  local moved = splash:go(args.moved)\n"
+                                         "  return {teapot = teapot, refused = refused, moved = moved, url = splash:url()}\n"
+                                         "end",
+                                         {{"teapot", server.Url("/teapot")},
+                                          {"refused", refused},
+                                          {"moved", server.Url("/moved")}}));
+    EXPECT_EQ("http418", failures.at("teapot"));
+    EXPECT_EQ("network1", failures.at("refused")) << "Qt's ConnectionRefusedError";
+    EXPECT_EQ(true, failures.at("moved"));
+    EXPECT_EQ(server.Url("/other/landing"), failures.at("url"));
+
+    const json posted = Answer(Execute("function main(splash, args)\n"
+                                       "  splash:set_custom_headers({['X-Custom'] = 'everywhere'})\n"
+                                       "  assert(splash:go{args.echo, formdata = {a = '1'}, headers = {['X-Go'] = 'once'}})\n"
+                                       "  local echo = splash:html()\n"
+                                       "  assert(splash:go(args.headers))\n"
+                                       "  return {echo = echo, headers = splash:html()}\n"
+                                       "end",
+                                       {{"echo", server.Url("/echo")}, {"headers", server.Url("/headers")}}));
+    const std::string echo = posted.at("echo");
+    EXPECT_NE(std::string::npos, echo.find("<p id=\"method\">POST</p><p id=\"body\">a=1</p>")) << echo;
+    EXPECT_NE(std::string::npos, echo.find("application/x-www-form-urlencoded")) << echo;
+    EXPECT_NE(std::string::npos, posted.at("headers").get<std::string>().find("<p id=\"custom\">everywhere</p>"));
+    bool sentOnce = false;
+    for (const auto& request : server.Received()) {
+        if (request.target == "/echo") {
+            sentOnce = request.headers.count("x-go") == 1 && request.headers.at("x-custom") == "everywhere";
+        }
+        if (request.target == "/headers") {
+            EXPECT_EQ(0u, request.headers.count("x-go")) << "go's headers are for its own request";
+        }
+    }
+    EXPECT_TRUE(sentOnce);
+    EXPECT_EQ(0, Stop());
+}
+
+TEST_F(Scripts, TheViewportCookiesAndUserAgentAreTheScripts) {
+    Start({"--workers", "1"});
+    const json answer = Answer(Execute("function main(splash, args)\n"
+                                       "  splash:set_viewport_size(400, 300)\n"
+                                       "  local w, h = splash:get_viewport_size()\n"
+                                       "  splash:set_user_agent('OrvoScript/1')\n"
+                                       "  assert(splash:go(args.cookie))\n"
+                                       "  local cookies = splash:get_cookies()\n"
+                                       "  local cleared = splash:clear_cookies()\n"
+                                       "  assert(splash:go(args.tall))\n"
+                                       "  local fw, fh = splash:set_viewport_full()\n"
+                                       "  return {w = w, h = h, inner = splash:evaljs('innerWidth'), cookies = cookies,\n"
+                                       "          cleared = cleared, left = #splash:get_cookies(), fw = fw, fh = fh,\n"
+                                       "          agent = splash:evaljs('navigator.userAgent')}\n"
+                                       "end",
+                                       {{"cookie", server.Url("/sets-cookie")}, {"tall", server.Url("/tall")}}));
+    EXPECT_EQ(400, answer.at("w"));
+    EXPECT_EQ(300, answer.at("h"));
+    EXPECT_EQ(400, answer.at("inner"));
+    EXPECT_EQ(400, answer.at("fw"));
+    EXPECT_EQ(3000, answer.at("fh")) << "the tall page's whole height";
+    EXPECT_EQ("OrvoScript/1", answer.at("agent"));
+    ASSERT_EQ(2u, answer.at("cookies").size()) << answer;
+    EXPECT_EQ(2, answer.at("cleared"));
+    EXPECT_EQ(0, answer.at("left"));
+    for (const auto& request : server.Received()) {
+        EXPECT_EQ("OrvoScript/1", request.headers.at("user-agent")) << request.target;
+    }
+    EXPECT_EQ(0, Stop());
+}
+
+TEST_F(Scripts, ErrorsSayWhatFailedAndWhere) {
+    Start({"--workers", "1"});
+    const json syntax = ScriptError(Execute("function main(splash)\n  return {\nend"));
+    EXPECT_EQ("LUA_INIT_ERROR", syntax.at("type"));
+    EXPECT_EQ(3, syntax.at("line_number"));
+
+    const json missing = ScriptError(Execute("function helper() end"));
+    EXPECT_EQ("LUA_INIT_ERROR", missing.at("type"));
+    EXPECT_EQ("function main is not found", missing.at("message"));
+
+    const json runtime = ScriptError(Execute("function main(splash)\n  local t = nil\n  return t.field\nend"));
+    EXPECT_EQ("LUA_ERROR", runtime.at("type"));
+    EXPECT_EQ(3, runtime.at("line_number"));
+    EXPECT_EQ("attempt to index local 't' (a nil value)", runtime.at("error"));
+    EXPECT_EQ("[string \"function main(splash)...\"]", runtime.at("source"));
+
+    const json thrown = ScriptError(Execute("function main(splash)\n\n  return splash:evaljs('null.x')\nend"));
+    EXPECT_EQ("JS_ERROR", thrown.at("type"));
+    EXPECT_EQ("TypeError", thrown.at("js_error_type"));
+    EXPECT_EQ(3, thrown.at("line_number"));
+
+    const json unconvertible = ScriptError(Execute("function main(splash)\n  return {f = print or error}\nend"));
+    EXPECT_EQ("LUA_CONVERT_ERROR", unconvertible.at("type"));
+
+    const json badUrl = ScriptError(Execute("function main(splash)\n  splash:go('ftp://127.0.0.1/')\nend"));
+    EXPECT_EQ("LUA_ERROR", badUrl.at("type"));
+    EXPECT_EQ(2, badUrl.at("line_number"));
+    EXPECT_EQ(0, Stop());
+}
+
+TEST_F(Scripts, TheSandboxHoldsAndBudgetsStopRunawayScripts) {
+    Start({"--workers", "1"});
+    const json refused = Answer(Execute(
+        "function main(splash)\n"
+        "  local loaded = load(string.char(27) .. 'LuaQ')\n"
+        "  return {io = type(io), debug = type(debug), package = type(package), coroutine = type(coroutine),\n"
+        "          dofile = type(dofile), loadfile = type(loadfile), execute = type(os.execute),\n"
+        "          getenv = type(os.getenv), dump = type(string.dump), time = type(os.time),\n"
+        "          bytecode = type(loaded), required = pcall(require, 'io'), text = load('return 6 * 7')()}\n"
+        "end"));
+    EXPECT_EQ(json::parse(R"({"io": "nil", "debug": "nil", "package": "nil", "coroutine": "nil", "dofile": "nil",
+                               "loadfile": "nil", "execute": "nil", "getenv": "nil", "dump": "nil",
+                               "time": "function", "bytecode": "nil", "required": false, "text": 42})"),
+              refused);
+
+    const json endless = ScriptError(Execute("function main(splash)\n  while true do end\nend"));
+    EXPECT_NE(std::string::npos, endless.at("error").get<std::string>().find("the script ran")) << endless;
+    const json stubborn = ScriptError(
+        Execute("function main(splash)\n  while true do pcall(function () while true do end end) end\nend"));
+    EXPECT_NE(std::string::npos, stubborn.at("error").get<std::string>().find("the script ran")) << stubborn;
+    const json bomb = ScriptError(
+        Execute("function main(splash)\n  local t = {}\n  for i = 1, 1e9 do t[i] = ('x'):rep(4096) .. i end\nend"));
+    EXPECT_EQ("the script used more than 128 MiB of memory", bomb.at("error")) << bomb;
+
+    const HttpClient::Response after = client->Get("/run?lua_source=" + HttpClient::Encode("return 'still here'"));
+    EXPECT_EQ("still here", after.body);
+    EXPECT_TRUE(MetricsShow("orvo_serve_workers_restarted_total 0\n")) << "the worker lived through them all";
+    EXPECT_EQ(0, Stop());
+}
+
+// One worker runs the scripts side by side: each waits two seconds within a
+// ten-second deadline, which eight in a row could not keep.
+TEST_F(Scripts, ManyScriptsRunAtOnceOnOneWorker) {
+    Start({"--workers", "1", "--in-flight", "8"});
+    std::vector<std::thread> threads;
+    std::vector<HttpClient::Response> answers(8);
+    for (std::size_t k = 0; k < answers.size(); ++k) {
+        threads.emplace_back([this, k, &answers] {
+            HttpClient own(port);
+            const json request = {{"lua_source", "function main(splash, args)\n"
+                                                 "  assert(splash:go(args.url))\n"
+                                                 "  assert(splash:wait(2))\n"
+                                                 "  return splash:evaljs('document.title')\n"
+                                                 "end"},
+                                  {"url", server.Url("/page-" + std::to_string(k))},
+                                  {"timeout", 10}};
+            answers[k] = own.Post("/execute", request.dump(), "application/json");
+        });
+    }
+    for (std::thread& thread : threads) {
+        thread.join();
+    }
+    for (std::size_t k = 0; k < answers.size(); ++k) {
+        EXPECT_EQ(200, answers[k].status) << answers[k].body;
+        EXPECT_EQ("Page & </page-" + std::to_string(k) + ">", answers[k].body);
+    }
+    EXPECT_EQ(0, Stop());
+}
+
+TEST_F(Scripts, AScriptPastItsDeadlineIs504AndOneLostWithItsWorkerIsSentAgain) {
+    Start({"--workers", "1"});
+    ExpectError(client->Post("/run", json{{"lua_source", "splash:wait(30)"}, {"timeout", 1}}.dump(),
+                             "application/json"),
+                504, "GlobalTimeoutError");
+
+    ASSERT_TRUE(WaitFor([&] { return Workers().size() == 1; }));
+    const pid_t doomed = Workers().front();
+    HttpClient other(port);
+    std::thread slow([&] {
+        const json request = {{"lua_source", "function main(splash, args)\n"
+                                             "  assert(splash:go(args.url))\n"
+                                             "  return splash:html()\n"
+                                             "end"},
+                              {"url", server.Url("/slow")}};
+        const HttpClient::Response response = other.Post("/execute", request.dump(), "application/json");
+        EXPECT_EQ(200, response.status) << response.body;
+        EXPECT_NE(std::string::npos, response.body.find("slow /slow"));
+    });
+    ASSERT_TRUE(WaitFor([&] { return server.Got("/slow"); }));
+    ::kill(doomed, SIGKILL);
+    slow.join();
+    EXPECT_TRUE(MetricsShow("orvo_serve_workers_restarted_total 1\n"));
+    EXPECT_TRUE(MetricsShow("orvo_serve_requests_total{endpoint=\"run\",outcome=\"timeout\"} 1\n"));
+    EXPECT_EQ(0, Stop());
+}
+
+} // namespace
