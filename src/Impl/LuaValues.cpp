@@ -11,6 +11,32 @@
 
 namespace {
 
+const char* const BinaryType = "orvo.binary";
+const char* const ArrayType = "orvo.array";
+
+// Whether the value at index has the registry's metatable called type.
+bool HasMetatable(lua_State* lua, int index, const char* type) {
+    if (!lua_getmetatable(lua, index)) {
+        return false;
+    }
+    luaL_getmetatable(lua, type);
+    const bool same = lua_rawequal(lua, -1, -2) != 0;
+    lua_pop(lua, 2);
+    return same;
+}
+
+// Pushes the metatable called type, made on first use.
+void PushMetatable(lua_State* lua, const char* type) {
+    if (luaL_newmetatable(lua, type) && type == BinaryType) {
+        lua_pushcfunction(lua, [](lua_State* inner) -> int {
+            lua_getfield(inner, 1, "bytes");
+            lua_pushinteger(inner, static_cast<lua_Integer>(lua_rawlen(inner, -1)));
+            return 1;
+        });
+        lua_setfield(lua, -2, "__len");
+    }
+}
+
 void PushText(lua_State* lua, const QString& text) {
     const QByteArray bytes = text.toUtf8();
     lua_pushlstring(lua, bytes.constData(), static_cast<std::size_t>(bytes.size()));
@@ -84,6 +110,35 @@ int JsonDecode(lua_State* lua) {
         return luaL_error(lua, "json.decode: the text is not one JSON value");
     }
     LuaValues::Push(lua, document.array().at(0));
+    return 1;
+}
+
+int TreatAsBinary(lua_State* lua) {
+    std::size_t size = 0;
+    const char* bytes = luaL_checklstring(lua, 1, &size);
+    const char* type = luaL_optstring(lua, 2, "application/octet-stream");
+    LuaValues::PushBinary(lua, QByteArray(bytes, static_cast<int>(size)), QString::fromUtf8(type));
+    return 1;
+}
+
+int TreatAsString(lua_State* lua) {
+    QByteArray bytes;
+    QString type;
+    if (LuaValues::IsBinary(lua, 1, bytes, type)) {
+        lua_pushlstring(lua, bytes.constData(), static_cast<std::size_t>(bytes.size()));
+        PushText(lua, type);
+        return 2;
+    }
+    luaL_checkstring(lua, 1);
+    lua_pushvalue(lua, 1);
+    return 1;
+}
+
+int TreatAsArray(lua_State* lua) {
+    luaL_checktype(lua, 1, LUA_TTABLE);
+    lua_settop(lua, 1);
+    PushMetatable(lua, ArrayType);
+    lua_setmetatable(lua, 1);
     return 1;
 }
 
@@ -187,13 +242,20 @@ bool LuaValues::ToJson(lua_State* lua, int index, int depth, QJsonValue& out, QS
         error = QStringLiteral("a %1 has no JSON form").arg(QString::fromLatin1(luaL_typename(lua, index)));
         return false;
     }
+    QByteArray bytes;
+    QString type;
+    if (IsBinary(lua, index, bytes, type)) {
+        out = QString::fromLatin1(bytes.toBase64());
+        return true;
+    }
     if (depth >= MaxDepth) {
         error = QStringLiteral("tables are nested more than %1 deep (or hold themselves)").arg(MaxDepth);
         return false;
     }
     luaL_checkstack(lua, 4, "the value is nested too deep");
-    int n = 0;
-    if (IsList(lua, index, n)) {
+    const bool marked = HasMetatable(lua, index, ArrayType);
+    int n = marked ? static_cast<int>(lua_rawlen(lua, index)) : 0;
+    if (marked || IsList(lua, index, n)) {
         QJsonArray array;
         for (int k = 1; k <= n; ++k) {
             lua_rawgeti(lua, index, k);
@@ -227,6 +289,44 @@ bool LuaValues::ToJson(lua_State* lua, int index, int depth, QJsonValue& out, QS
     }
     out = object;
     return true;
+}
+
+QString LuaValues::ToText(lua_State* lua, int index) {
+    std::size_t size = 0;
+    const char* text = lua_tolstring(lua, index, &size);
+    return text == nullptr ? QString() : QString::fromUtf8(text, static_cast<int>(size));
+}
+
+void LuaValues::PushBinary(lua_State* lua, const QByteArray& bytes, const QString& type) {
+    lua_createtable(lua, 0, 2);
+    lua_pushlstring(lua, bytes.constData(), static_cast<std::size_t>(bytes.size()));
+    lua_setfield(lua, -2, "bytes");
+    PushText(lua, type);
+    lua_setfield(lua, -2, "content_type");
+    PushMetatable(lua, BinaryType);
+    lua_setmetatable(lua, -2);
+}
+
+bool LuaValues::IsBinary(lua_State* lua, int index, QByteArray& bytes, QString& type) {
+    if (lua_type(lua, index) != LUA_TTABLE || !HasMetatable(lua, index, BinaryType)) {
+        return false;
+    }
+    const int at = lua_absindex(lua, index);
+    lua_getfield(lua, at, "bytes");
+    lua_getfield(lua, at, "content_type");
+    std::size_t size = 0;
+    const char* data = lua_tolstring(lua, -2, &size);
+    bytes = data != nullptr ? QByteArray(data, static_cast<int>(size)) : QByteArray();
+    type = ToText(lua, -1);
+    lua_pop(lua, 2);
+    return true;
+}
+
+int LuaValues::OpenTreat(lua_State* lua) {
+    static const luaL_Reg functions[] = {
+        {"as_binary", TreatAsBinary}, {"as_string", TreatAsString}, {"as_array", TreatAsArray}, {nullptr, nullptr}};
+    luaL_newlib(lua, functions);
+    return 1;
 }
 
 int LuaValues::OpenJson(lua_State* lua) {

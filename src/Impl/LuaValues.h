@@ -8,10 +8,16 @@
 
 // Values between Lua and JSON or JavaScript. JSON null is nil; an array is
 // a table with keys 1 to n; an object a table with string keys. Back to
-// JSON, a table whose keys are exactly 1 to n (n > 0) is an array, any
-// other table an object (number keys written as text); functions,
-// coroutines and userdata have no JSON form, nor has a table nested more
-// than MaxDepth deep (which a table that holds itself is).
+// JSON, a table whose keys are exactly 1 to n (n > 0) is an array, a table
+// marked with treat.as_array one too (also empty), any other table an
+// object (number keys written as text); a binary object is its bytes in
+// base64; functions, coroutines and userdata have no JSON form, nor has a
+// table nested more than MaxDepth deep (which a table that holds itself
+// is).
+//
+// A binary object holds bytes and their content type (an image, say): a
+// table with the binary metatable, fields "bytes" and "content_type",
+// whose length is its bytes'.
 class LuaValues {
 public:
     static constexpr int MaxDepth = 100;
@@ -25,6 +31,18 @@ public:
     // form.
     static bool ToJson(lua_State* lua, int index, QJsonValue& out, QString& error);
 
+    // The string at index as UTF-8 text (a number as its text); empty for
+    // anything else.
+    static QString ToText(lua_State* lua, int index);
+
+    static void PushBinary(lua_State* lua, const QByteArray& bytes, const QString& type);
+    // Whether the value at index is a binary object; its bytes and type.
+    static bool IsBinary(lua_State* lua, int index, QByteArray& bytes, QString& type);
+
+    // The library opened by require("treat"): as_binary(bytes,
+    // content_type), as_string(value) (a binary's bytes and type; a
+    // string as it is) and as_array(table).
+    static int OpenTreat(lua_State* lua);
     // The library opened by require("json"): encode(value) and
     // decode(text).
     static int OpenJson(lua_State* lua);

@@ -36,6 +36,7 @@ public:
 
     // How long a sub-resource may receive nothing; 0 or less waits for ever.
     void SetResourceTimeout(int milliseconds);
+    int ResourceTimeout() const { return resourceTimeoutMs; }
 
     // Without this, every file: request fails: no page reads local files.
     void SetFileUrlsAllowed(bool allowed);

@@ -2,6 +2,9 @@
 #define ORVO_IMPL_QPAGECOOKIEJAR_H
 
 #include <QJsonArray>
+#include <QJsonObject>
+#include <QString>
+#include <QUrl>
 #include <QList>
 #include <QNetworkCookie>
 #include <QNetworkCookieJar>
@@ -18,6 +21,15 @@ public:
     // Every cookie as {"name", "value", "domain", "path", "expires" (ISO
     // 8601 UTC, or null for a session cookie), "httpOnly", "secure"}.
     QJsonArray ToJson() const;
+
+    // Adds a cookie given in that shape ("expires" may also be seconds
+    // since 1970; "path" is "/" and "domain" page's host when not given);
+    // false, with why, for one without a name or with an unusable field.
+    bool Add(const QJsonObject& cookie, const QUrl& page, QString& error);
+
+    // Removes the cookies named name (any name when empty) that would be
+    // sent to url (any when empty); returns how many went.
+    int Remove(const QString& name, const QUrl& url);
 };
 
 #endif

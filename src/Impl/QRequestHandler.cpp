@@ -691,7 +691,7 @@ bool QRequestHandler::GetSnapshot(ViewHolder& view) {
         return false;
     }
     image.fill(Qt::white);
-    RenderInBands(image);
+    RenderInBands(page->mainFrame(), image);
     view = ViewHolder(image);
     return true;
 }
@@ -699,13 +699,13 @@ bool QRequestHandler::GetSnapshot(ViewHolder& view) {
 // Each band is painted through an image that shares the band's rows of the
 // whole one, with the painter moved up to the band: device coordinates stay
 // small and no second bitmap is made.
-void QRequestHandler::RenderInBands(QImage& image) {
+void QRequestHandler::RenderInBands(QWebFrame* frame, QImage& image) {
     for (int top = 0; top < image.height(); top += SnapshotBandHeight) {
         const int height = std::min(SnapshotBandHeight, image.height() - top);
         QImage band(image.scanLine(top), image.width(), height, image.bytesPerLine(), image.format());
         QPainter painter(&band);
         painter.translate(0, -top);
-        page->mainFrame()->render(&painter, QRegion(0, top, image.width(), height));
+        frame->render(&painter, QRegion(0, top, image.width(), height));
         painter.end();
     }
 }

@@ -20,6 +20,8 @@ class QMyNetworkAccessManager;
 class QPageCookieJar;
 class QScriptRunner;
 class QMyWebPage;
+class QImage;
+class QWebFrame;
 class QTimer;
 
 // Serves one request on the GUI thread with a page of its own: applies the
@@ -60,6 +62,10 @@ public:
     // The largest snapshot; a larger page is cut (and the cut logged).
     static constexpr int MaxSnapshotWidth = 16384;
     static constexpr int MaxSnapshotHeight = 65535;
+    // Paints frame into image, which is as large as the frame's viewport,
+    // in bands of SnapshotBandHeight.
+    static void RenderInBands(QWebFrame* frame, QImage& image);
+
     // The longest keep a request may ask for.
     static constexpr int MaxKeepMs = 3600000;
 
@@ -153,7 +159,7 @@ private:
     bool DocumentArrived() const;
     // Whether the engine can load target at all.
     bool IsLoadable(const QUrl& target) const;
-    void RenderInBands(QImage& image);
+
 
     QTimer* deadlineTimer;
     QTimer* delayTimer;

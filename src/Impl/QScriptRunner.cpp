@@ -1,5 +1,8 @@
 #include "Impl/QScriptRunner.h"
 
+#include <QBuffer>
+#include <QImage>
+#include <QImageWriter>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QNetworkRequest>
@@ -7,6 +10,7 @@
 #include <QUrlQuery>
 #include <QVariantMap>
 #include <QWebFrame>
+#include <QWebSettings>
 #include <cmath>
 
 #include "Impl/LuaValues.h"
@@ -20,15 +24,9 @@ namespace {
 const char* const TextType = "text/plain; charset=utf-8";
 const char* const JsonType = "application/json";
 
-QString Text(lua_State* lua, int index) {
-    std::size_t size = 0;
-    const char* text = lua_tolstring(lua, index, &size);
-    return text == nullptr ? QString() : QString::fromUtf8(text, static_cast<int>(size));
-}
-
 // The arguments of a call of a splash method: positional after self, or
-// one table of named ones (splash:go{url, headers=...}), where a first
-// positional argument may also stand as the table's first item.
+// one table of them (splash:go{url, headers=...}), each by its name or at
+// its position among the table's items.
 class CallArguments {
 public:
     explicit CallArguments(lua_State* lua)
@@ -38,9 +36,9 @@ public:
     int Push(const char* name, int position) const {
         if (named) {
             lua_getfield(lua, 2, name);
-            if (lua_isnil(lua, -1) && position == 1) {
+            if (lua_isnil(lua, -1)) {
                 lua_pop(lua, 1);
-                lua_rawgeti(lua, 2, 1);
+                lua_rawgeti(lua, 2, position);
             }
         } else if (count >= position + 1) {
             lua_pushvalue(lua, position + 1);
@@ -58,7 +56,20 @@ public:
         if (lua_type(lua, index) != LUA_TSTRING) {
             luaL_error(lua, "%s must be a string", name);
         }
-        return ::Text(lua, index);
+        return LuaValues::ToText(lua, index);
+    }
+
+    // A number from least to most; fallback when not given.
+    double Number(const char* name, int position, double fallback, double least, double most) const {
+        const int index = Push(name, position);
+        if (lua_isnil(lua, index)) {
+            return fallback;
+        }
+        const double value = lua_type(lua, index) == LUA_TNUMBER ? lua_tonumber(lua, index) : least - 1;
+        if (!(value >= least && value <= most)) {
+            luaL_error(lua, "%s must be a number from %f to %f", name, least, most);
+        }
+        return value;
     }
 
     bool Flag(const char* name, int position, bool fallback) const {
@@ -82,11 +93,11 @@ QList<QPair<QByteArray, QByteArray>> Headers(lua_State* lua, int index) {
     lua_pushnil(lua);
     while (lua_next(lua, index) != 0) {
         if (lua_type(lua, -2) == LUA_TSTRING) {
-            headers.append({Text(lua, -2).toUtf8(), Text(lua, -1).toUtf8()});
+            headers.append({LuaValues::ToText(lua, -2).toUtf8(), LuaValues::ToText(lua, -1).toUtf8()});
         } else if (lua_type(lua, -1) == LUA_TTABLE) {
             lua_rawgeti(lua, -1, 1);
             lua_rawgeti(lua, -2, 2);
-            headers.append({Text(lua, -2).toUtf8(), Text(lua, -1).toUtf8()});
+            headers.append({LuaValues::ToText(lua, -2).toUtf8(), LuaValues::ToText(lua, -1).toUtf8()});
             lua_pop(lua, 2);
         }
         lua_pop(lua, 1);
@@ -129,6 +140,7 @@ void QScriptRunner::Start(const QByteArray& text, const QByteArray& arguments, c
     }
     lua->AddModule("json", &LuaValues::OpenJson);
     lua->AddModule("base64", &LuaValues::OpenBase64);
+    lua->AddModule("treat", &LuaValues::OpenTreat);
     // The chunk is named after its start, as Lua names a string chunk.
     const QByteArray name = text.left(120);
     if (luaL_loadbufferx(main, text.constData(), static_cast<std::size_t>(text.size()), name.constData(), "t")
@@ -147,8 +159,9 @@ void QScriptRunner::Start(const QByteArray& text, const QByteArray& arguments, c
     PushSplash();
     PushArguments(arguments);
     // splash.args is the same table as main's second argument.
-    lua_pushvalue(thread, -1);
-    lua_setfield(thread, -3, "args");
+    lua_pushliteral(thread, "args");
+    lua_pushvalue(thread, -2);
+    lua_rawset(thread, -4);
     Resume(2);
 }
 
@@ -174,10 +187,80 @@ void QScriptRunner::PushSplash() {
                                        {"set_viewport_full", &QScriptRunner::SetViewportFull},
                                        {"get_cookies", &QScriptRunner::GetCookies},
                                        {"clear_cookies", &QScriptRunner::ClearCookies},
+                                       {"add_cookie", &QScriptRunner::AddCookie},
+                                       {"init_cookies", &QScriptRunner::InitCookies},
+                                       {"delete_cookies", &QScriptRunner::DeleteCookies},
+                                       {"history", &QScriptRunner::History},
+                                       {"png", &QScriptRunner::Png},
+                                       {"jpeg", &QScriptRunner::Jpeg},
                                        {nullptr, nullptr}};
     lua_newtable(thread);
     lua_pushlightuserdata(thread, this);
     luaL_setfuncs(thread, methods, 1);
+    static const luaL_Reg attributes[] = {
+        {"__index", &QScriptRunner::GetAttribute}, {"__newindex", &QScriptRunner::SetAttribute}, {nullptr, nullptr}};
+    lua_newtable(thread);
+    lua_pushlightuserdata(thread, this);
+    luaL_setfuncs(thread, attributes, 1);
+    lua_setmetatable(thread, -2);
+}
+
+namespace {
+
+// The page settings the splash object has as attributes.
+const std::pair<const char*, QWebSettings::WebAttribute> Settings[] = {
+    {"images_enabled", QWebSettings::AutoLoadImages},
+    {"js_enabled", QWebSettings::JavascriptEnabled},
+    {"private_mode_enabled", QWebSettings::PrivateBrowsingEnabled},
+    {"plugins_enabled", QWebSettings::PluginsEnabled}};
+
+} // namespace
+
+int QScriptRunner::GetAttribute(lua_State* lua) {
+    QScriptRunner* self = Self(lua);
+    const QString name = LuaValues::ToText(lua, 2);
+    for (const auto& setting : Settings) {
+        if (name == QLatin1String(setting.first)) {
+            lua_pushboolean(lua, self->page->settings()->testAttribute(setting.second));
+            return 1;
+        }
+    }
+    if (name == QLatin1String("resource_timeout")) {
+        lua_pushnumber(lua, std::max(0, self->network->ResourceTimeout()) / 1000.0);
+    } else if (name == QLatin1String("scroll_position")) {
+        const QPoint position = self->page->mainFrame()->scrollPosition();
+        LuaValues::Push(lua, QJsonValue(QJsonObject{{"x", position.x()}, {"y", position.y()}}));
+    } else {
+        lua_pushnil(lua);
+    }
+    return 1;
+}
+
+int QScriptRunner::SetAttribute(lua_State* lua) {
+    QScriptRunner* self = Self(lua);
+    const QString name = LuaValues::ToText(lua, 2);
+    for (const auto& setting : Settings) {
+        if (name == QLatin1String(setting.first)) {
+            self->page->settings()->setAttribute(setting.second, lua_toboolean(lua, 3) != 0);
+            return 0;
+        }
+    }
+    if (name == QLatin1String("resource_timeout")) {
+        const lua_Number seconds = luaL_checknumber(lua, 3);
+        if (!(seconds >= 0 && seconds <= 3600)) {
+            return luaL_error(lua, "resource_timeout must be from 0 to 3600 seconds (0: none)");
+        }
+        self->network->SetResourceTimeout(static_cast<int>(seconds * 1000));
+    } else if (name == QLatin1String("scroll_position")) {
+        luaL_checktype(lua, 3, LUA_TTABLE);
+        lua_getfield(lua, 3, "x");
+        lua_getfield(lua, 3, "y");
+        self->page->mainFrame()->setScrollPosition(
+            QPoint(static_cast<int>(lua_tonumber(lua, -2)), static_cast<int>(lua_tonumber(lua, -1))));
+    } else {
+        lua_rawset(lua, 1);
+    }
+    return 0;
 }
 
 QScriptRunner* QScriptRunner::Self(lua_State* lua) {
@@ -185,7 +268,7 @@ QScriptRunner* QScriptRunner::Self(lua_State* lua) {
     if (lua_type(lua, 1) != LUA_TTABLE) {
         luaL_error(lua, "call the splash object's methods with ':' (splash:method())");
     }
-    if (self->page == nullptr) {
+    if (self->page == nullptr || self->network == nullptr || self->cookies == nullptr) {
         luaL_error(lua, "the page is gone");
     }
     return self;
@@ -269,7 +352,9 @@ void QScriptRunner::OnWaitTimer() {
 void QScriptRunner::Succeed() {
     QByteArray body;
     QString type = TextType;
-    if (lua_gettop(thread) >= 1 && lua_type(thread, 1) == LUA_TSTRING) {
+    if (lua_gettop(thread) >= 1 && LuaValues::IsBinary(thread, 1, body, type)) {
+        // The bytes as they are, with their own type.
+    } else if (lua_gettop(thread) >= 1 && lua_type(thread, 1) == LUA_TSTRING) {
         std::size_t size = 0;
         const char* bytes = lua_tolstring(thread, 1, &size);
         body = QByteArray(bytes, static_cast<int>(size));
@@ -287,10 +372,14 @@ void QScriptRunner::Succeed() {
     for (const auto& header : resultHeaders) {
         headers.append(QJsonArray{header.first, header.second});
     }
-    Finish({{"status", resultStatus},
-            {"contentType", resultType.isEmpty() ? type : resultType},
-            {"headers", headers}},
-           body);
+    QJsonObject detail{
+        {"status", resultStatus}, {"contentType", resultType.isEmpty() ? type : resultType}, {"headers", headers}};
+    if (body.contains('\0')) {
+        // The record's body is text that ends at its first NUL.
+        body = body.toBase64();
+        detail.insert("encoding", QStringLiteral("base64"));
+    }
+    Finish(detail, body);
 }
 
 void QScriptRunner::Fail(const QString& kind, const QString& message) {
@@ -532,17 +621,162 @@ int QScriptRunner::SetViewportFull(lua_State* lua) {
 }
 
 int QScriptRunner::GetCookies(lua_State* lua) {
-    QScriptRunner* self = Self(lua);
-    LuaValues::Push(lua, QJsonValue(self->cookies != nullptr ? self->cookies->ToJson() : QJsonArray()));
+    LuaValues::Push(lua, QJsonValue(Self(lua)->cookies->ToJson()));
     return 1;
 }
 
 int QScriptRunner::ClearCookies(lua_State* lua) {
     QScriptRunner* self = Self(lua);
-    const int count = self->cookies != nullptr ? self->cookies->All().size() : 0;
-    if (self->cookies != nullptr) {
-        self->cookies->Replace({});
-    }
-    lua_pushinteger(lua, count);
+    lua_pushinteger(lua, self->cookies->Remove(QString(), QUrl()));
     return 1;
+}
+
+// Adds the cookie table at index; raises an error for an unusable one.
+void QScriptRunner::AddCookieAt(lua_State* lua, int index) {
+    QJsonValue cookie;
+    QString error;
+    if (!LuaValues::ToJson(lua, index, cookie, error) || !cookie.isObject()
+        || !cookies->Add(cookie.toObject(), page->mainFrame()->url(), error)) {
+        luaL_error(lua, "%s", (error.isEmpty() ? QStringLiteral("a cookie must be a table") : error).toUtf8().constData());
+    }
+}
+
+int QScriptRunner::AddCookie(lua_State* lua) {
+    QScriptRunner* self = Self(lua);
+    const CallArguments arguments(lua);
+    static const char* const Fields[] = {"name", "value", "path", "domain", "expires", "httpOnly", "secure"};
+    lua_newtable(lua);
+    const int cookie = lua_gettop(lua);
+    for (int k = 0; k < 7; ++k) {
+        arguments.Push(Fields[k], k + 1);
+        lua_setfield(lua, cookie, Fields[k]);
+    }
+    self->AddCookieAt(lua, cookie);
+    return 0;
+}
+
+int QScriptRunner::InitCookies(lua_State* lua) {
+    QScriptRunner* self = Self(lua);
+    luaL_checktype(lua, 2, LUA_TTABLE);
+    self->cookies->Remove(QString(), QUrl());
+    for (int k = 1;; ++k) {
+        lua_rawgeti(lua, 2, k);
+        if (lua_isnil(lua, -1)) {
+            return 0;
+        }
+        self->AddCookieAt(lua, lua_gettop(lua));
+        lua_pop(lua, 1);
+    }
+}
+
+int QScriptRunner::DeleteCookies(lua_State* lua) {
+    QScriptRunner* self = Self(lua);
+    const CallArguments arguments(lua);
+    const QString name = arguments.Text("name", 1, false);
+    const QUrl url(arguments.Text("url", 2, false));
+    lua_pushinteger(lua, self->cookies->Remove(name, url));
+    return 1;
+}
+
+int QScriptRunner::History(lua_State* lua) {
+    QScriptRunner* self = Self(lua);
+    QJsonArray entries;
+    for (const QMyNetworkAccessManager::Response& response : self->network->history) {
+        QJsonArray headers;
+        for (const QNetworkReply::RawHeaderPair& header : response.headers) {
+            headers.append(QJsonObject{{"name", QString::fromLatin1(header.first)},
+                                       {"value", QString::fromUtf8(header.second)}});
+        }
+        entries.append(QJsonObject{{"request", QJsonObject{{"method", response.method}, {"url", response.url}}},
+                                   {"response", QJsonObject{{"url", response.url},
+                                                            {"status", response.status.toInt()},
+                                                            {"statusText", response.reason},
+                                                            {"headers", headers}}}});
+    }
+    LuaValues::Push(lua, QJsonValue(entries));
+    return 1;
+}
+
+int QScriptRunner::Png(lua_State* lua) {
+    return Picture(lua, false);
+}
+
+int QScriptRunner::Jpeg(lua_State* lua) {
+    return Picture(lua, true);
+}
+
+int QScriptRunner::Picture(lua_State* lua, bool jpeg) {
+    QScriptRunner* self = Self(lua);
+    const CallArguments arguments(lua);
+    const double most = QRequestHandler::MaxSnapshotHeight;
+    const int width = static_cast<int>(arguments.Number("width", 1, 0, 1, QRequestHandler::MaxSnapshotWidth));
+    const int height = static_cast<int>(arguments.Number("height", 2, 0, 1, most));
+    const bool whole = arguments.Flag("render_all", 3, false);
+    const QString method = arguments.Text("scale_method", 4, false);
+    if (!method.isEmpty() && method != QLatin1String("raster") && method != QLatin1String("vector")) {
+        return luaL_error(lua, "scale_method must be 'raster' or 'vector'");
+    }
+    const int quality = static_cast<int>(arguments.Number("quality", 5, 75, 0, 100));
+    const int region = arguments.Push("region", jpeg ? 6 : 5);
+    QRect cut;
+    if (!lua_isnil(lua, region)) {
+        luaL_checktype(lua, region, LUA_TTABLE);
+        int sides[4] = {0, 0, 0, 0};
+        for (int k = 0; k < 4; ++k) {
+            lua_rawgeti(lua, region, k + 1);
+            sides[k] = static_cast<int>(luaL_checknumber(lua, -1));
+            lua_pop(lua, 1);
+        }
+        cut = QRect(QPoint(sides[0], sides[1]), QPoint(sides[2] - 1, sides[3] - 1));
+    }
+    QImage image = self->Draw(whole);
+    if (!cut.isNull()) {
+        const QRect kept = cut.intersected(image.rect());
+        image = kept.isEmpty() ? QImage() : image.copy(kept);
+    }
+    if (image.isNull() || image.width() == 0 || image.height() == 0) {
+        lua_pushnil(lua);
+        return 1;
+    }
+    if (width > 0) {
+        image = image.scaledToWidth(width, Qt::SmoothTransformation);
+    }
+    if (height > 0) {
+        image = image.copy(0, 0, image.width(), height);
+    }
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, jpeg ? "jpeg" : "png");
+    if (jpeg) {
+        writer.setQuality(quality);
+    }
+    if (!writer.write(image)) {
+        return luaL_error(lua, "the image could not be encoded: %s", writer.errorString().toUtf8().constData());
+    }
+    LuaValues::PushBinary(lua, bytes, jpeg ? QStringLiteral("image/jpeg") : QStringLiteral("image/png"));
+    return 1;
+}
+
+// The page drawn at its viewport's size, or whole (up to the snapshot's
+// caps); the viewport is as it was afterwards.
+QImage QScriptRunner::Draw(bool whole) {
+    QWebFrame* frame = page->mainFrame();
+    const QSize viewport = page->viewportSize();
+    QSize size = viewport;
+    if (whole && !frame->contentsSize().isEmpty()) {
+        size = frame->contentsSize().boundedTo(
+            QSize(QRequestHandler::MaxSnapshotWidth, QRequestHandler::MaxSnapshotHeight));
+    }
+    if (size.isEmpty()) {
+        return QImage();
+    }
+    page->setViewportSize(size);
+    QImage image(size, QImage::Format_RGB32);
+    if (!image.isNull()) {
+        image.fill(Qt::white);
+        QRequestHandler::RenderInBands(frame, image);
+    }
+    page->setViewportSize(viewport);
+    return image;
 }

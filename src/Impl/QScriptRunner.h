@@ -4,6 +4,7 @@
 #include <memory>
 
 #include <QByteArray>
+#include <QImage>
 #include <QJsonObject>
 #include <QList>
 #include <QPair>
@@ -25,7 +26,9 @@ class QPageCookieJar;
 // loop when it comes, so that the worker's other pages go on meanwhile.
 //
 // Finished is emitted once: with a detail {"status", "contentType",
-// "headers": [[name, value], ...]} and the result's bytes as the body, or
+// "headers": [[name, value], ...]} and the result's bytes as the body
+// (base64, with "encoding": "base64" in the detail, when they hold a NUL:
+// the record's body ends at its first), or
 // with {"error": {"type": "ScriptError", "info": {"type", "message",
 // "error", "source", "line_number"}}} and no body when the script failed,
 // or {"error": {"type": "GlobalTimeoutError"}} when the deadline came
@@ -95,6 +98,17 @@ private:
     static int SetViewportFull(lua_State* lua);
     static int GetCookies(lua_State* lua);
     static int ClearCookies(lua_State* lua);
+    static int AddCookie(lua_State* lua);
+    static int InitCookies(lua_State* lua);
+    static int DeleteCookies(lua_State* lua);
+    static int History(lua_State* lua);
+    void AddCookieAt(lua_State* lua, int index);
+    static int GetAttribute(lua_State* lua);
+    static int SetAttribute(lua_State* lua);
+    static int Png(lua_State* lua);
+    static int Jpeg(lua_State* lua);
+    static int Picture(lua_State* lua, bool jpeg);
+    QImage Draw(bool whole);
 
     QPointer<QMyWebPage> page;
     QPointer<QMyNetworkAccessManager> network;

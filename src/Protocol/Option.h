@@ -269,7 +269,8 @@ struct ResponseBodies {
 // A Lua script with a function main(splash, args): the request runs it
 // with a page of its own instead of loading its URL. The answer's detail
 // is then a JSON object, {"status", "contentType", "headers": [[name,
-// value], ...]} for the script's result, whose bytes are the body, or
+// value], ...]} for the script's result, whose bytes are the body (in
+// base64 with "encoding": "base64" when they hold a NUL byte), or
 // {"error": {...}} when the script failed or ran out of time.
 struct LuaSource {
     typedef std::string Type;

@@ -1,6 +1,7 @@
 // orvo-serve's script endpoints end to end: Lua scripts run in real
 // workers, drive pages of the test site, and answer through the service.
 
+#include <algorithm>
 #include <string>
 #include <thread>
 #include <vector>
@@ -176,6 +177,131 @@ TEST_F(Scripts, TheViewportCookiesAndUserAgentAreTheScripts) {
     for (const auto& request : server.Received()) {
         EXPECT_EQ("OrvoScript/1", request.headers.at("user-agent")) << request.target;
     }
+    EXPECT_EQ(0, Stop());
+}
+
+// The cookie jar through init_cookies, add_cookie and delete_cookies, and
+// the main document's responses through history, as the common crawler
+// plugin's script reads them.
+TEST_F(Scripts, CookiesAndHistoryAreTheCrawlersScriptsOwn) {
+    Start({"--workers", "1"});
+    const json answer = Answer(Execute(
+        "function main(splash, args)\n"
+        "  splash:init_cookies(args.cookies)\n"
+        "  splash:add_cookie{'added', 'yes', '/', domain = '127.0.0.1'}\n"
+        "  assert(splash:go{args.url, headers = args.headers})\n"
+        "  local entries = splash:history()\n"
+        "  local last = entries[#entries].response\n"
+        "  local removed = splash:delete_cookies{name = 'flavour'}\n"
+        "  return {url = splash:url(), http_status = last.status, headers = last.headers, html = splash:html(),\n"
+        "          first = entries[1].response.status, count = #entries, removed = removed,\n"
+        "          cookies = splash:get_cookies()}\n"
+        "end",
+        {{"url", server.Url("/moved")},
+         {"cookies", json::array({{{"name", "session"}, {"value", "s1"}, {"domain", "127.0.0.1"}, {"path", "/"}}})},
+         {"headers", {{"X-Custom", "from-args"}}}}));
+    EXPECT_EQ(server.Url("/other/landing"), answer.at("url"));
+    EXPECT_EQ(200, answer.at("http_status"));
+    EXPECT_EQ(302, answer.at("first"));
+    EXPECT_EQ(2, answer.at("count"));
+    EXPECT_NE(std::string::npos, answer.at("html").get<std::string>().find("session=s1"))
+        << "the cookies went with the redirect too: " << answer.at("html");
+    EXPECT_NE(std::string::npos, answer.at("html").get<std::string>().find("added=yes"));
+    const json& headers = answer.at("headers");
+    EXPECT_NE(headers.end(), std::find(headers.begin(), headers.end(),
+                                       json{{"name", "Content-Type"}, {"value", "text/html; charset=utf-8"}}))
+        << headers;
+    EXPECT_EQ(0, answer.at("removed")) << "no cookie of that name";
+    std::vector<std::string> names;
+    for (const json& cookie : answer.at("cookies")) {
+        names.push_back(cookie.at("name"));
+    }
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ((std::vector<std::string>{"added", "session"}), names);
+
+    const json deleted = Answer(Execute("function main(splash, args)\n"
+                                        "  assert(splash:go(args.url))\n"
+                                        "  local before = #splash:get_cookies()\n"
+                                        "  return {before = before, removed = splash:delete_cookies{name = 'flavour'},\n"
+                                        "          left = splash:get_cookies()[1].name}\n"
+                                        "end",
+                                        {{"url", server.Url("/sets-cookie")}}));
+    EXPECT_EQ(json::parse(R"({"before": 2, "removed": 1, "left": "scripted"})"), deleted);
+    ExpectError(Execute("function main(splash)\n  splash:add_cookie{'nameless-domain', 'x'}\nend"), 400,
+                "ScriptError");
+    EXPECT_EQ(0, Stop());
+}
+
+// png and jpeg give binary objects: returned alone they are the answer with
+// their type, inside a table they are base64; treat makes and reads them.
+TEST_F(Scripts, ImagesAreBinaryObjects) {
+    Start({"--workers", "1"});
+    const std::string go = "function main(splash, args)\n"
+                           "  splash:set_viewport_size(300, 200)\n"
+                           "  assert(splash:go(args.url))\n";
+    const HttpClient::Response png = Execute(go + "  return splash:png()\nend", {{"url", server.Url("/tall")}});
+    EXPECT_EQ(200, png.status) << png.body;
+    EXPECT_EQ("image/png", png.headers.at("content-type"));
+    const QImage viewport = Picture(png.body);
+    EXPECT_EQ(QSize(300, 200), viewport.size());
+    EXPECT_EQ(qRgb(255, 0, 0), viewport.pixel(150, 100));
+
+    const json images = Answer(Execute(go + "  local treat = require('treat')\n"
+                                            "  local whole = splash:png{width = 30, render_all = true}\n"
+                                            "  local cut = splash:jpeg{render_all = true, region = {0, 2990, 300, 3000}, quality = 90}\n"
+                                            "  local made = treat.as_binary('bytes', 'text/x-test')\n"
+                                            "  local text, type = treat.as_string(made)\n"
+                                            "  return {whole = whole, cut = cut, size = #whole, text = text, type = type,\n"
+                                            "          empty = treat.as_array({}), plain = {},\n"
+                                            "          outside = splash:png{region = {0, 500, 10, 510}} == nil}\n"
+                                            "end",
+                                       {{"url", server.Url("/tall")}}));
+    const QImage whole =
+        Picture(QByteArray::fromBase64(QByteArray::fromStdString(images.at("whole").get<std::string>())).toStdString());
+    EXPECT_EQ(QSize(30, 300), whole.size()) << "3000 px tall, scaled to a tenth";
+    EXPECT_EQ(qRgb(0, 0, 255), whole.pixel(15, 250));
+    EXPECT_EQ(static_cast<int>(QByteArray::fromBase64(QByteArray::fromStdString(images.at("whole"))).size()),
+              images.at("size"));
+    const QImage cut =
+        Picture(QByteArray::fromBase64(QByteArray::fromStdString(images.at("cut").get<std::string>())).toStdString());
+    EXPECT_EQ(QSize(300, 10), cut.size());
+    EXPECT_EQ("bytes", images.at("text"));
+    EXPECT_EQ("text/x-test", images.at("type"));
+    EXPECT_EQ(json::array(), images.at("empty"));
+    EXPECT_EQ(json::object(), images.at("plain"));
+    EXPECT_EQ(true, images.at("outside")) << "a region outside the viewport leaves nothing";
+
+    const HttpClient::Response made = Execute("function main(splash)\n"
+                                              "  return require('treat').as_binary('\\0raw', 'application/x-raw')\n"
+                                              "end");
+    EXPECT_EQ("application/x-raw", made.headers.at("content-type"));
+    EXPECT_EQ(std::string("\0raw", 4), made.body);
+    EXPECT_EQ(0, Stop());
+}
+
+// The splash object's attributes are the page's settings.
+TEST_F(Scripts, AttributesSetThePage) {
+    Start({"--workers", "1"});
+    const json answer = Answer(Execute("function main(splash, args)\n"
+                                       "  local before = {images = splash.images_enabled, js = splash.js_enabled,\n"
+                                       "                  timeout = splash.resource_timeout}\n"
+                                       "  splash.images_enabled = false\n"
+                                       "  splash.resource_timeout = 2.5\n"
+                                       "  splash.own = 'kept'\n"
+                                       "  assert(splash:go(args.pictured))\n"
+                                       "  assert(splash:go(args.tall))\n"
+                                       "  splash.scroll_position = {x = 0, y = 500}\n"
+                                       "  local scrolled = splash.scroll_position\n"
+                                       "  splash.js_enabled = false\n"
+                                       "  return {before = before, images = splash.images_enabled, own = splash.own,\n"
+                                       "          timeout = splash.resource_timeout, y = scrolled.y,\n"
+                                       "          js = splash.js_enabled}\n"
+                                       "end",
+                                       {{"pictured", server.Url("/pictured")}, {"tall", server.Url("/tall")}}));
+    EXPECT_EQ(json::parse(R"({"before": {"images": true, "js": true, "timeout": 15}, "images": false, "own": "kept",
+                               "timeout": 2.5, "y": 500, "js": false})"),
+              answer);
+    EXPECT_FALSE(server.Got("/picture.png")) << "images were off";
     EXPECT_EQ(0, Stop());
 }
 

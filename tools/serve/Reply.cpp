@@ -189,6 +189,9 @@ Reply Scripted(const RenderArguments& arguments, const Result& result) {
         }
     }
     reply.body = result.body;
+    if (Member(detail, "encoding", std::string()) == "base64") {
+        reply.body = QByteArray::fromBase64(QByteArray::fromStdString(result.body)).toStdString();
+    }
     return reply;
 }
 
