@@ -9,6 +9,7 @@
 #include "Impl/QNetworkLog.h"
 
 #include <QList>
+#include <QPointer>
 #include <QStringList>
 #include <QNetworkReply>
 #include <QVariant>
@@ -63,7 +64,7 @@ public:
     void ForgetMainReply();
 
     // The page's network log; null unless RecordNetwork was called.
-    const QNetworkLog* Log() const { return log; }
+    QNetworkLog* Log() const { return log; }
 
     // One response of the main resource, a redirect or the last.
     struct Response {
@@ -114,9 +115,10 @@ private:
     void CheckContentType(QNetworkReply* reply);
 
     log4cplus::Logger logger;
-    QNetworkReply* mainReply;
+    // Guarded: the engine deletes a reply once it is done with it.
+    QPointer<QNetworkReply> mainReply;
     // The reply whose response history holds last.
-    QNetworkReply* lastRemembered = nullptr;
+    QPointer<QNetworkReply> lastRemembered;
     int resourceTimeoutMs;
     bool fileUrlsAllowed;
     QStringList allowedDomains;

@@ -84,11 +84,37 @@ void QNetworkLog::Watch(QNetworkReply* reply, const QNetworkRequest& request,
     entry.requestCookies = cookies;
     entry.requestBodySize = bodySize;
     const int index = entries.size();
+    const int born = generation;
     entries.append(entry);
-    connect(reply, &QNetworkReply::metaDataChanged, this, [this, index, reply]() { OnHeaders(entries[index], reply); });
-    connect(reply, &QNetworkReply::downloadProgress, this,
-            [this, index](qint64 received, qint64) { entries[index].received = received; });
-    connect(reply, &QNetworkReply::finished, this, [this, index, reply]() { OnFinished(entries[index], reply); });
+    connect(reply, &QNetworkReply::metaDataChanged, this, [this, index, born, reply]() {
+        if (born == generation) {
+            OnHeaders(entries[index], reply);
+        }
+    });
+    connect(reply, &QNetworkReply::downloadProgress, this, [this, index, born](qint64 received, qint64) {
+        if (born == generation) {
+            entries[index].received = received;
+        }
+    });
+    connect(reply, &QNetworkReply::finished, this, [this, index, born, reply]() {
+        if (born == generation) {
+            OnFinished(entries[index], reply);
+        }
+    });
+}
+
+void QNetworkLog::MarkLoaded() {
+    if (loadedMs < 0) {
+        loadedMs = clock.elapsed();
+    }
+}
+
+void QNetworkLog::Reset() {
+    ++generation;
+    entries.clear();
+    started = QDateTime::currentDateTimeUtc();
+    clock.restart();
+    loadedMs = -1;
 }
 
 void QNetworkLog::OnHeaders(Entry& entry, QNetworkReply* reply) {
@@ -121,12 +147,23 @@ void QNetworkLog::OnFinished(Entry& entry, QNetworkReply* reply) {
     entry.received = qMax<qint64>(entry.received, entry.body.size());
 }
 
-QJsonArray QNetworkLog::Entries() const {
+QJsonObject QNetworkLog::Archive(const QString& title) const {
+    static const QString PageId = QStringLiteral("page_1");
     QJsonArray list;
     for (const Entry& entry : entries) {
-        list.append(ToJson(entry));
+        QJsonObject item = ToJson(entry);
+        item.insert("pageref", PageId);
+        list.append(item);
     }
-    return list;
+    const QJsonObject page{{"startedDateTime", started.toString(Qt::ISODateWithMs)},
+                           {"id", PageId},
+                           {"title", title},
+                           {"pageTimings", QJsonObject{{"onContentLoad", -1}, {"onLoad", loadedMs}}}};
+    return QJsonObject{
+        {"log", QJsonObject{{"version", "1.2"},
+                            {"creator", QJsonObject{{"name", "orvo-browser"}, {"version", ORVO_VERSION}}},
+                            {"pages", QJsonArray{page}},
+                            {"entries", list}}}};
 }
 
 QJsonObject QNetworkLog::ToJson(const Entry& entry) const {

@@ -4,6 +4,7 @@
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QJsonArray>
+#include <QJsonObject>
 #include <QList>
 #include <QNetworkAccessManager>
 #include <QNetworkCookie>
@@ -18,7 +19,7 @@
 // With bodies, each reply that finishes leaves its whole body here too
 // (the reply must then be a QRecordingReply).
 //
-// Entries() gives the log as HTTP Archive (HAR 1.2) entries. Times are
+// Archive() gives the log as an HTTP Archive (HAR 1.2). Times are
 // measured from the log's start; the network layer tells no more than when
 // a request left, when its headers came and when it ended, so DNS, connect
 // and SSL times are -1 (unknown) and the whole wait is "wait".
@@ -36,11 +37,16 @@ public:
     void Watch(QNetworkReply* reply, const QNetworkRequest& request, QNetworkAccessManager::Operation operation,
                qint64 bodySize, const QList<QNetworkCookie>& cookies);
 
-    // When the log started, and how many milliseconds ago.
-    const QDateTime& Started() const { return started; }
-    qint64 Elapsed() const { return clock.elapsed(); }
+    // The page finished loading now (the first call counts).
+    void MarkLoaded();
 
-    QJsonArray Entries() const;
+    // Forgets every entry and starts again from now; replies still open
+    // are followed no further.
+    void Reset();
+
+    // {"log": {"version": "1.2", "creator", "pages": [the page, titled
+    // title, with its load time], "entries": [...]}}.
+    QJsonObject Archive(const QString& title) const;
 
     // The HTTP method of a request made with operation.
     static QString MethodName(QNetworkAccessManager::Operation operation, const QNetworkRequest& request);
@@ -73,8 +79,12 @@ private:
     QJsonObject ToJson(const Entry& entry) const;
 
     const bool bodies;
-    const QDateTime started;
+    QDateTime started;
     QElapsedTimer clock;
+    // Milliseconds from the start to the page's load; -1 before it.
+    qint64 loadedMs = -1;
+    // Bumped by Reset: replies of an earlier generation are not followed.
+    int generation = 0;
     // Entries never move once made: the replies' slots hold them by index.
     QList<Entry> entries;
 };

@@ -156,6 +156,7 @@ void QRequestHandler::RunScript() {
     QNetworkRequest unused;
     bool posted = false;
     ApplyOptions(unused, posted);
+    networkManager->RecordNetwork(Option::Get<Option::ResponseBodies>(options));
     script = new QScriptRunner(page, networkManager, CookieJar(), this);
     connect(script, &QScriptRunner::Finished, this, [this](const QByteArray& detail, const QByteArray& body) {
         const QString at = page != nullptr ? page->mainFrame()->url().toString() : url;
@@ -387,8 +388,8 @@ void QRequestHandler::OnUrlChanged(QUrl changed) {
 }
 
 void QRequestHandler::NoteLoaded() {
-    if (networkManager->Log() != nullptr && loadedMs < 0) {
-        loadedMs = networkManager->Log()->Elapsed();
+    if (QNetworkLog* log = networkManager->Log()) {
+        log->MarkLoaded();
     }
 }
 
@@ -539,9 +540,7 @@ QByteArray QRequestHandler::Body(const QString& content, bool ok) const {
                            {"cookies", cookieJar != nullptr ? cookieJar->ToJson() : QJsonArray()},
                            {"history", history}};
     if (const QNetworkLog* log = networkManager->Log()) {
-        info.insert("har", QJsonObject{{"started", log->Started().toString(Qt::ISODateWithMs)},
-                                       {"onLoad", loadedMs},
-                                       {"entries", log->Entries()}});
+        info.insert("har", log->Archive(page != nullptr ? page->mainFrame()->title() : QString()));
     }
     return QJsonDocument(info).toJson(QJsonDocument::Compact);
 }

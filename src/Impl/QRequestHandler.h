@@ -134,9 +134,6 @@ protected:
     bool progressed;
     bool layoutCompleted;
     bool documentCompleted;
-    // Milliseconds from the network log's start to the page's load event;
-    // -1 before it (or without a log).
-    qint64 loadedMs = -1;
     State state;
     log4cplus::Logger logger;
     Orvo::Browser::Option::Tuple options;

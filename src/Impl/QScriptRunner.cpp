@@ -16,12 +16,15 @@
 #include "Impl/LuaValues.h"
 #include "Impl/QMyNetworkAccessManager.h"
 #include "Impl/QMyWebPage.h"
+#include "Impl/QNetworkLog.h"
 #include "Impl/QPageCookieJar.h"
 #include "Impl/QRequestHandler.h"
 
 namespace {
 
 const char* const TextType = "text/plain; charset=utf-8";
+// How often wait_for_resume looks whether the page's script has resumed.
+const int ResumePollMs = 10;
 const char* const JsonType = "application/json";
 
 // The arguments of a call of a splash method: positional after self, or
@@ -125,6 +128,8 @@ QScriptRunner::QScriptRunner(QMyWebPage* page, QMyNetworkAccessManager* network,
     : QObject(parent), page(page), network(network), cookies(cookies) {
     waitTimer.setSingleShot(true);
     connect(&waitTimer, &QTimer::timeout, this, &QScriptRunner::OnWaitTimer);
+    resumePoll.setInterval(ResumePollMs);
+    connect(&resumePoll, &QTimer::timeout, this, &QScriptRunner::OnResumePoll);
     connect(page->mainFrame(), &QWebFrame::loadFinished, this, &QScriptRunner::OnLoadFinished);
     connect(page->mainFrame(), &QWebFrame::urlChanged, this, &QScriptRunner::OnUrlChanged);
 }
@@ -191,6 +196,10 @@ void QScriptRunner::PushSplash() {
                                        {"init_cookies", &QScriptRunner::InitCookies},
                                        {"delete_cookies", &QScriptRunner::DeleteCookies},
                                        {"history", &QScriptRunner::History},
+                                       {"jsfunc", &QScriptRunner::JsFunc},
+                                       {"wait_for_resume", &QScriptRunner::WaitForResume},
+                                       {"har", &QScriptRunner::Har},
+                                       {"har_reset", &QScriptRunner::HarReset},
                                        {"png", &QScriptRunner::Png},
                                        {"jpeg", &QScriptRunner::Jpeg},
                                        {nullptr, nullptr}};
@@ -268,7 +277,8 @@ QScriptRunner* QScriptRunner::Self(lua_State* lua) {
     if (lua_type(lua, 1) != LUA_TTABLE) {
         luaL_error(lua, "call the splash object's methods with ':' (splash:method())");
     }
-    if (self->page == nullptr || self->network == nullptr || self->cookies == nullptr) {
+    if (self->page == nullptr || self->network == nullptr || self->network->Log() == nullptr
+        || self->cookies == nullptr) {
         luaL_error(lua, "the page is gone");
     }
     return self;
@@ -292,6 +302,7 @@ template <class Push>
 void QScriptRunner::ResumeLater(Push push) {
     awaiting = Awaiting::Nothing;
     waitTimer.stop();
+    resumePoll.stop();
     QTimer::singleShot(0, this, [this, push]() {
         if (state == State::Waiting) {
             Resume(push(thread));
@@ -309,6 +320,9 @@ void QScriptRunner::OnLoadFinished(bool ok) {
     }
     if (awaiting != Awaiting::Load) {
         return;
+    }
+    if (QNetworkLog* log = network->Log()) {
+        log->MarkLoaded();
     }
     QString reason;
     const int status = network->statusCode.toInt();
@@ -341,6 +355,13 @@ void QScriptRunner::OnUrlChanged(const QUrl&) {
 }
 
 void QScriptRunner::OnWaitTimer() {
+    if (awaiting == Awaiting::Resume) {
+        return ResumeLater([](lua_State* lua) {
+            lua_pushnil(lua);
+            lua_pushliteral(lua, "JavaScript error: timeout expired");
+            return 2;
+        });
+    }
     if (awaiting == Awaiting::Timer) {
         ResumeLater([](lua_State* lua) {
             lua_pushboolean(lua, 1);
@@ -439,6 +460,7 @@ void QScriptRunner::Finish(const QJsonObject& detail, const QByteArray& body) {
     state = State::Done;
     awaiting = Awaiting::Nothing;
     waitTimer.stop();
+    resumePoll.stop();
     emit Finished(QJsonDocument(detail).toJson(QJsonDocument::Compact), body);
 }
 
@@ -450,6 +472,7 @@ void QScriptRunner::Stop() {
     state = State::Done;
     awaiting = Awaiting::Nothing;
     waitTimer.stop();
+    resumePoll.stop();
 }
 
 int QScriptRunner::Go(lua_State* lua) {
@@ -529,12 +552,16 @@ int QScriptRunner::EvalJs(lua_State* lua) {
         LuaValues::PushVariant(lua, result.value(QStringLiteral("value")));
         return 1;
     }
+    return RaiseJsError(lua, result);
+}
+
+int QScriptRunner::RaiseJsError(lua_State* lua, const QVariantMap& result) {
     const QString text = result.value(QStringLiteral("text")).toString();
     LuaValues::Push(lua, QJsonValue(QJsonObject{{"type", "JS_ERROR"},
-                                     {"js_error_type", result.value(QStringLiteral("name")).toString()},
-                                     {"js_error_message", result.value(QStringLiteral("message")).toString()},
-                                     {"js_error", text},
-                                     {"message", QStringLiteral("JS error: ") + text}}));
+                                                {"js_error_type", result.value(QStringLiteral("name")).toString()},
+                                                {"js_error_message", result.value(QStringLiteral("message")).toString()},
+                                                {"js_error", text},
+                                                {"message", QStringLiteral("JS error: ") + text}}));
     return lua_error(lua);
 }
 
@@ -779,4 +806,117 @@ QImage QScriptRunner::Draw(bool whole) {
     }
     page->setViewportSize(viewport);
     return image;
+}
+
+int QScriptRunner::Har(lua_State* lua) {
+    QScriptRunner* self = Self(lua);
+    const bool reset = CallArguments(lua).Flag("reset", 1, false);
+    QNetworkLog* log = self->network->Log();
+    LuaValues::Push(lua, QJsonValue(log->Archive(self->page->mainFrame()->title())));
+    if (reset) {
+        log->Reset();
+    }
+    return 1;
+}
+
+int QScriptRunner::HarReset(lua_State* lua) {
+    Self(lua)->network->Log()->Reset();
+    return 0;
+}
+
+// A Lua function that calls the JavaScript function snippet evaluates to,
+// its arguments and result going through JSON.
+int QScriptRunner::JsFunc(lua_State* lua) {
+    QScriptRunner* self = Self(lua);
+    const QString snippet = CallArguments(lua).Text("snippet", 1, true);
+    lua_pushlightuserdata(lua, self);
+    LuaValues::Push(lua, QJsonValue(snippet));
+    lua_pushcclosure(lua, &QScriptRunner::CallJsFunction, 2);
+    return 1;
+}
+
+int QScriptRunner::CallJsFunction(lua_State* lua) {
+    QScriptRunner* self = static_cast<QScriptRunner*>(lua_touserdata(lua, lua_upvalueindex(1)));
+    if (self->page == nullptr) {
+        return luaL_error(lua, "the page is gone");
+    }
+    QJsonArray arguments;
+    for (int k = 1; k <= lua_gettop(lua); ++k) {
+        QJsonValue value;
+        QString error;
+        if (!LuaValues::ToJson(lua, k, value, error)) {
+            return luaL_error(lua, "argument %d cannot be sent to JavaScript: %s", k, error.toUtf8().constData());
+        }
+        arguments.append(value);
+    }
+    const QString call = QStringLiteral("(%1).apply(null, %2)")
+                             .arg(LuaValues::ToText(lua, lua_upvalueindex(2)),
+                                  QString::fromUtf8(QJsonDocument(arguments).toJson(QJsonDocument::Compact)));
+    const QVariantMap result = Evaluate(self->page, call);
+    if (!result.value(QStringLiteral("ok")).toBool()) {
+        return RaiseJsError(lua, result);
+    }
+    LuaValues::PushVariant(lua, result.value(QStringLiteral("value")));
+    return 1;
+}
+
+// Runs the JavaScript main(splash) of snippet and waits until it calls
+// splash.resume(value) or splash.error(message), or the timeout passes.
+int QScriptRunner::WaitForResume(lua_State* lua) {
+    QScriptRunner* self = Self(lua);
+    const CallArguments arguments(lua);
+    const QString snippet = arguments.Text("snippet", 1, true);
+    const double timeout = arguments.Number("timeout", 2, 0, 0, 24 * 3600);
+    self->resumeToken = QStringLiteral("__orvoResume%1").arg(++self->resumeCount);
+    const QString program = QStringLiteral(
+                                "(function () {"
+                                "  var token = '%1', kept = {};"
+                                "  window[token] = null;"
+                                "  var splash = {"
+                                "    resume: function (value) {"
+                                "      if (window[token] === null) { kept.value = value; window[token] = {ok: true, result: kept}; }"
+                                "    },"
+                                "    error: function (message) {"
+                                "      if (window[token] === null) { window[token] = {ok: false, message: String(message)}; }"
+                                "    },"
+                                "    set: function (key, value) { kept[key] = value; }"
+                                "  };"
+                                "  %2\n;"
+                                "  main(splash);"
+                                "})()")
+                                .arg(self->resumeToken, snippet);
+    const QVariantMap started = Evaluate(self->page, program);
+    if (!started.value(QStringLiteral("ok")).toBool()) {
+        return RaiseJsError(lua, started);
+    }
+    self->awaiting = Awaiting::Resume;
+    self->resumePoll.start();
+    if (timeout > 0) {
+        self->waitTimer.start(static_cast<int>(timeout * 1000));
+    }
+    return lua_yield(lua, 0);
+}
+
+void QScriptRunner::OnResumePoll() {
+    if (awaiting != Awaiting::Resume || page == nullptr) {
+        return;
+    }
+    const QVariant outcome = page->mainFrame()->evaluateJavaScript(QStringLiteral("window['%1']").arg(resumeToken));
+    if (!outcome.isValid() || outcome.isNull() || outcome.type() != QVariant::Map) {
+        return;
+    }
+    const QVariantMap map = outcome.toMap();
+    if (map.value(QStringLiteral("ok")).toBool()) {
+        const QVariant result = map.value(QStringLiteral("result"));
+        return ResumeLater([result](lua_State* lua) {
+            LuaValues::PushVariant(lua, result);
+            return 1;
+        });
+    }
+    const QString message = QStringLiteral("JavaScript error: ") + map.value(QStringLiteral("message")).toString();
+    ResumeLater([message](lua_State* lua) {
+        lua_pushnil(lua);
+        lua_pushstring(lua, message.toUtf8().constData());
+        return 2;
+    });
 }

@@ -12,6 +12,7 @@
 #include <QString>
 #include <QTimer>
 #include <QUrl>
+#include <QVariantMap>
 #include <lua.hpp>
 
 #include "Impl/LuaState.h"
@@ -20,7 +21,8 @@ class QMyNetworkAccessManager;
 class QMyWebPage;
 class QPageCookieJar;
 
-// Runs one Lua script against one page: main(splash, args) in a coroutine
+// Runs one Lua script against one page, whose network manager records a
+// network log: main(splash, args) in a coroutine
 // of a fresh sandboxed LuaState. A call that waits (go, wait) starts what
 // it waits for and yields; the runner resumes the coroutine from the event
 // loop when it comes, so that the worker's other pages go on meanwhile.
@@ -64,10 +66,11 @@ private slots:
     void OnLoadFinished(bool ok);
     void OnUrlChanged(const QUrl& url);
     void OnWaitTimer();
+    void OnResumePoll();
 
 private:
     // What a yielded call waits for.
-    enum class Awaiting { Nothing, Load, Timer };
+    enum class Awaiting { Nothing, Load, Timer, Resume };
 
     void Resume(int values);
     // Resumes from the event loop with the values push leaves, never from
@@ -105,6 +108,13 @@ private:
     void AddCookieAt(lua_State* lua, int index);
     static int GetAttribute(lua_State* lua);
     static int SetAttribute(lua_State* lua);
+    static int JsFunc(lua_State* lua);
+    static int CallJsFunction(lua_State* lua);
+    static int WaitForResume(lua_State* lua);
+    // Raises the JS_ERROR of a snippet that threw (result of Evaluate).
+    static int RaiseJsError(lua_State* lua, const QVariantMap& result);
+    static int Har(lua_State* lua);
+    static int HarReset(lua_State* lua);
     static int Png(lua_State* lua);
     static int Jpeg(lua_State* lua);
     static int Picture(lua_State* lua, bool jpeg);
@@ -121,6 +131,11 @@ private:
     bool cancelOnRedirect = false;
     bool cancelOnError = false;
     QTimer waitTimer;
+    // wait_for_resume: the page's window property its main sets, looked at
+    // every PollMs until set or waitTimer (its timeout) fires.
+    QTimer resumePoll;
+    QString resumeToken;
+    int resumeCount = 0;
     QString source;
     int resultStatus = 200;
     QString resultType;

@@ -244,12 +244,12 @@ struct BaseUrl {
     static Type Default() { return std::string(); }
 };
 
-// With pageInfo, the description gains "har": {"started" (when the page
-// began loading, ISO 8601 UTC with milliseconds), "onLoad" (milliseconds
-// from then until the page's load event, -1 when it had none) and
-// "entries": every request the page made, in order, as an HTTP Archive 1.2
-// entry (request, response, content size and type, timings; "_error" says
-// why one failed or that it had not finished when the page was answered)}.
+// With pageInfo, the description gains "har": the page's network activity
+// as an HTTP Archive 1.2, {"log": {"version", "creator", "pages": [the
+// page, with its title and load time], "entries"}}: every request the page
+// made, in order (request, response, content size and type, timings;
+// "_error" says why one failed or that it had not finished when the page
+// was answered).
 struct NetworkLog {
     typedef bool Type;
     static constexpr int Index = 22;

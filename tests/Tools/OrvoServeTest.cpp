@@ -285,7 +285,7 @@ TEST_F(OrvoServe, ThePagesNetworkActivityIsAnArchive) {
     EXPECT_EQ("application/json", archive.headers.at("content-type"));
     const json log = json::parse(archive.body).at("log");
     EXPECT_EQ("1.2", log.at("version"));
-    EXPECT_EQ("orvo-serve", log.at("creator").at("name"));
+    EXPECT_EQ("orvo-browser", log.at("creator").at("name"));
     ASSERT_EQ(1u, log.at("pages").size());
     const json& page = log.at("pages")[0];
     EXPECT_LE(0, page.at("pageTimings").at("onLoad").get<int>()) << page;
@@ -353,6 +353,7 @@ TEST_F(OrvoServe, ThePagesNetworkActivityIsAnArchive) {
     const HttpClient::Response query = client->Get(Target("render.har", "/page?x=1&y=a%20b"));
     ASSERT_EQ(200, query.status) << query.body;
     const json pairs = json::parse(query.body).at("log").at("entries")[0].at("request").at("queryString");
+    EXPECT_EQ("Page & </page?x=1&y=a%20b>", json::parse(query.body).at("log").at("pages")[0].at("title"));
     EXPECT_EQ(json::parse(R"([{"name": "x", "value": "1"}, {"name": "y", "value": "a b"}])"), pairs);
     EXPECT_EQ(0, Stop());
 }
@@ -397,6 +398,13 @@ TEST_F(OrvoServe, AScrapySpiderGetsWhatItAsksFor) {
     EXPECT_EQ((json{{"status", 200}, {"cookie", "site=1"}}), seen.at("cookies"));
     EXPECT_EQ((json{{"status", 200}, {"url", server.Url("/other/landing")}, {"statuses", {302, 200}}}),
               seen.at("redirect"));
+    EXPECT_EQ((json{{"status", 200},
+                    {"url", server.Url("/other/landing")},
+                    {"http_status", 200},
+                    {"type", {"text/html; charset=utf-8"}},
+                    {"cookie", "site=2"},
+                    {"cookies", {"site"}}}),
+              seen.at("scripted"));
     EXPECT_EQ(502, seen.at("missing").at("status"));
     EXPECT_EQ(404, seen.at("missing").at("info").at("code"));
     EXPECT_EQ("js_source=" + Orvo::Serve::SavedArguments::Hash("document.title = 'from a saved script'"),

@@ -13,6 +13,30 @@ from scrapy.crawler import CrawlerProcess
 SERVICE, SITE = sys.argv[1], sys.argv[2]
 SEEN = {}
 
+# The script the common rendering plugin's README gives for keeping cookies
+# and reading the response's status and headers.
+SCRIPT = """
+function main(splash)
+  splash:init_cookies(splash.args.cookies)
+  assert(splash:go{
+    splash.args.url,
+    headers=splash.args.headers,
+    http_method=splash.args.http_method,
+    body=splash.args.body,
+  })
+  assert(splash:wait(0.1))
+  local entries = splash:history()
+  local last_response = entries[#entries].response
+  return {
+    url = splash:url(),
+    headers = last_response.headers,
+    http_status = last_response.status,
+    cookies = splash:get_cookies(),
+    html = splash:html(),
+  }
+end
+"""
+
 
 class RenderingSpider(scrapy.Spider):
     name = "orvo"
@@ -44,6 +68,11 @@ class RenderingSpider(scrapy.Spider):
         yield self.render("render.json", {"url": SITE + "/moved", "history": 1, "html": 1},
                           self.redirect)
         yield self.render("render.html", {"url": SITE + "/missing"}, self.missing)
+        yield self.render("execute", {"url": SITE + "/moved", "lua_source": SCRIPT, "http_method": "GET",
+                                      "headers": {"User-Agent": "OrvoScrapy/1.0"},
+                                      "cookies": [{"name": "site", "value": "2", "domain": "127.0.0.1",
+                                                   "path": "/", "expires": None, "httpOnly": False,
+                                                   "secure": False}]}, self.scripted)
         yield self.render("render.html", {"url": SITE + "/page-saved",
                                           "js_source": "document.title = 'from a saved script'",
                                           "save_args": ["js_source"]}, self.saved)
@@ -60,6 +89,14 @@ class RenderingSpider(scrapy.Spider):
         page = json.loads(response.text)
         SEEN["redirect"] = {"status": response.status, "url": page["url"],
                             "statuses": [entry["response"]["status"] for entry in page["history"]]}
+
+    def scripted(self, response):
+        result = json.loads(response.text)
+        types = [header["value"] for header in result["headers"] if header["name"].lower() == "content-type"]
+        SEEN["scripted"] = {"status": response.status, "url": result["url"],
+                            "http_status": result["http_status"], "type": types,
+                            "cookie": scrapy.Selector(text=result["html"]).css("#cookie::text").get(),
+                            "cookies": sorted(cookie["name"] for cookie in result["cookies"])}
 
     def missing(self, response):
         SEEN["missing"] = {"status": response.status, "info": json.loads(response.text)["info"]}

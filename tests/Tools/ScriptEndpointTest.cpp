@@ -305,6 +305,60 @@ TEST_F(Scripts, AttributesSetThePage) {
     EXPECT_EQ(0, Stop());
 }
 
+// jsfunc makes a Lua function of a JavaScript one; wait_for_resume waits
+// for the page's JavaScript to call back, or gives up at its timeout.
+TEST_F(Scripts, JavaScriptCanBeCalledAndAwaited) {
+    Start({"--workers", "1"});
+    const json answer = Answer(Execute(
+        "function main(splash)\n"
+        "  local add = splash:jsfunc('function (a, b) { return {sum: a + b.n, list: [a, b.n]} }')\n"
+        "  local resumed = splash:wait_for_resume([[\n"
+        "    function main(splash) {\n"
+        "      splash.set('early', 'set');\n"
+        "      setTimeout(function () { splash.resume({late: 'resumed'}); }, 200);\n"
+        "    }]])\n"
+        "  local _, failed = splash:wait_for_resume('function main(splash) { splash.error(\"no way\"); }')\n"
+        "  local _, silent = splash:wait_for_resume('function main(splash) {}', 0.2)\n"
+        "  local ok, thrown = pcall(add, 1)\n"
+        "  return {added = add(2, {n = 3}), resumed = resumed, failed = failed, silent = silent,\n"
+        "          thrown = thrown.type}\n"
+        "end"));
+    EXPECT_EQ(json::parse(R"({"sum": 5, "list": [2, 3]})"), answer.at("added"));
+    EXPECT_EQ(json::parse(R"({"early": "set", "value": {"late": "resumed"}})"), answer.at("resumed"));
+    EXPECT_EQ("JavaScript error: no way", answer.at("failed"));
+    EXPECT_EQ("JavaScript error: timeout expired", answer.at("silent"));
+    EXPECT_EQ("JS_ERROR", answer.at("thrown")) << "b.n of undefined";
+    EXPECT_EQ(0, Stop());
+}
+
+// har gives every request since the script began (or since har_reset) as
+// HAR 1.2.
+TEST_F(Scripts, TheNetworkActivityIsAnArchive) {
+    Start({"--workers", "1"});
+    const json answer = Answer(Execute("function main(splash, args)\n"
+                                       "  assert(splash:go(args.first))\n"
+                                       "  local first = splash:har()\n"
+                                       "  splash:har_reset()\n"
+                                       "  assert(splash:go(args.second))\n"
+                                       "  return {first = first, second = splash:har{reset = true}, after = splash:har()}\n"
+                                       "end",
+                                       {{"first", server.Url("/styled")}, {"second", server.Url("/page-har")}}));
+    const json& first = answer.at("first").at("log");
+    EXPECT_EQ("1.2", first.at("version"));
+    ASSERT_LE(2u, first.at("entries").size()) << first;
+    EXPECT_EQ(server.Url("/styled"), first.at("entries")[0].at("request").at("url"));
+    EXPECT_EQ(server.Url("/style.css"), first.at("entries")[1].at("request").at("url"));
+    const json& second = answer.at("second").at("log");
+    ASSERT_EQ(1u, second.at("entries").size()) << second;
+    EXPECT_EQ(server.Url("/page-har"), second.at("entries")[0].at("request").at("url"));
+    EXPECT_EQ(200, second.at("entries")[0].at("response").at("status"));
+    EXPECT_EQ("Page & </page-har>", second.at("pages")[0].at("title"));
+    EXPECT_LE(0, second.at("pages")[0].at("pageTimings").at("onLoad").get<int>());
+    EXPECT_EQ(json::object(), answer.at("after").at("log").at("entries").empty() ? json::object() : json::array())
+        << "har{reset = true} emptied it";
+    EXPECT_EQ(0, Stop());
+}
+
 TEST_F(Scripts, ErrorsSayWhatFailedAndWhere) {
     Start({"--workers", "1"});
     const json syntax = ScriptError(Execute("function main(splash)\n  return {\nend"));

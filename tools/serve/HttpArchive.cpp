@@ -1,5 +1,6 @@
 #include "HttpArchive.h"
 
+#include <utility>
 #include <vector>
 
 namespace Orvo {
@@ -7,24 +8,18 @@ namespace Serve {
 
 namespace {
 
-const char* const PageId = "page_1";
-
 const nlohmann::json& Member(const nlohmann::json& value, const char* key, const nlohmann::json& fallback) {
     if (!value.is_object()) {
         return fallback;
     }
     const auto found = value.find(key);
-    if (found == value.end()) {
-        return fallback;
-    }
-    const bool sameType = found->type() == fallback.type() || (found->is_number() && fallback.is_number());
-    return sameType ? *found : fallback;
+    return found != value.end() && found->type() == fallback.type() ? *found : fallback;
 }
 
 const nlohmann::json& Entries(const nlohmann::json& info) {
     static const nlohmann::json none = nlohmann::json::array();
-    static const nlohmann::json noLog = nlohmann::json::object();
-    return Member(Member(info, "har", noLog), "entries", none);
+    static const nlohmann::json noObject = nlohmann::json::object();
+    return Member(Member(Member(info, "har", noObject), "log", noObject), "entries", none);
 }
 
 // Method and URL of a HAR entry's request.
@@ -37,27 +32,13 @@ std::pair<std::string, std::string> Asked(const nlohmann::json& entry) {
 
 } // namespace
 
-nlohmann::json HttpArchive::FromPage(const nlohmann::json& info, const std::string& title) {
-    static const nlohmann::json noLog = nlohmann::json::object();
-    static const nlohmann::json noTime = "";
-    static const nlohmann::json noLoad = -1;
-    const nlohmann::json& har = Member(info, "har", noLog);
-    nlohmann::json entries = nlohmann::json::array();
-    for (const nlohmann::json& entry : Entries(info)) {
-        if (entry.is_object()) {
-            entries.push_back(entry);
-            entries.back()["pageref"] = PageId;
-        }
+nlohmann::json HttpArchive::Of(const nlohmann::json& info) {
+    static const nlohmann::json noObject = nlohmann::json::object();
+    const nlohmann::json& archive = Member(info, "har", noObject);
+    if (Member(archive, "log", noObject).empty()) {
+        return {{"log", {{"version", "1.2"}, {"pages", nlohmann::json::array()}, {"entries", nlohmann::json::array()}}}};
     }
-    const nlohmann::json page = {{"startedDateTime", Member(har, "started", noTime)},
-                                 {"id", PageId},
-                                 {"title", title},
-                                 {"pageTimings", {{"onContentLoad", -1}, {"onLoad", Member(har, "onLoad", noLoad)}}}};
-    return {{"log",
-             {{"version", "1.2"},
-              {"creator", {{"name", "orvo-serve"}, {"version", ORVO_VERSION}}},
-              {"pages", nlohmann::json::array({page})},
-              {"entries", entries}}}};
+    return archive;
 }
 
 void HttpArchive::AddContent(const nlohmann::json& info, nlohmann::json& history) {

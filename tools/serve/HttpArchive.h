@@ -1,27 +1,24 @@
 #ifndef ORVO_TOOLS_SERVE_HTTPARCHIVE_H
 #define ORVO_TOOLS_SERVE_HTTPARCHIVE_H
 
-#include <string>
-
 #include <nlohmann/json.hpp>
 
 namespace Orvo {
 namespace Serve {
 
-// HTTP Archive (HAR 1.2) documents from a worker's page description: its
-// "har" member holds when the page started, when it loaded and its network
-// entries; the envelope (log, creator, the one page) is made here. The
-// description is read without trusting its shape: what is missing or of
-// another type reads as empty.
+// The HTTP Archive (HAR 1.2) in a worker's page description (its "har"
+// member, asked for with the networkLog option). The description is read
+// without trusting its shape: what is missing or of another type reads as
+// empty.
 class HttpArchive {
 public:
-    // {"log": {"version": "1.2", "creator", "pages": [the page,
-    // titled title], "entries": [...]}}.
-    static nlohmann::json FromPage(const nlohmann::json& info, const std::string& title);
+    // The archive, {"log": {...}}; one without pages or entries when the
+    // description holds none.
+    static nlohmann::json Of(const nlohmann::json& info);
 
     // Gives each entry of history (HAR-shaped responses of the main
-    // document) the response content of the first network entry not yet
-    // used with the same method and URL, when the description has one.
+    // document) the response content of the first archive entry not yet
+    // used with the same method and URL, when the archive has one.
     static void AddContent(const nlohmann::json& info, nlohmann::json& history);
 };
 

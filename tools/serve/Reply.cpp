@@ -146,7 +146,7 @@ Reply Page(const RenderArguments& arguments, const Result& result, const nlohman
         }
     }
     if (arguments.har) {
-        page["har"] = HttpArchive::FromPage(info, page["title"].get<std::string>());
+        page["har"] = HttpArchive::Of(info);
     }
     if (arguments.cookiesOut) {
         page["cookies"] = Member(info, "cookies", nlohmann::json::array());
@@ -266,7 +266,7 @@ Reply Reply::Rendered(Endpoint endpoint, const RenderArguments& arguments, const
         return Page(arguments, page, info);
     }
     if (endpoint == Endpoint::Har) {
-        return Json(HttpArchive::FromPage(info, PageTitle(page.body)));
+        return Json(HttpArchive::Of(info));
     }
     Reply reply;
     reply.contentType = "text/html; charset=utf-8";
