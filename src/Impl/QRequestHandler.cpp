@@ -14,6 +14,7 @@
 #include <QNetworkCookieJar>
 #include <QNetworkProxy>
 #include <QPainter>
+#include <QPointer>
 #include <QTimer>
 #include <QWebElement>
 #include <QWebFrame>
@@ -157,6 +158,8 @@ void QRequestHandler::RunScript() {
     bool posted = false;
     ApplyOptions(unused, posted);
     networkManager->RecordNetwork(Option::Get<Option::ResponseBodies>(options));
+    // A script's page keeps nothing beyond itself unless the script says so.
+    page->settings()->setAttribute(QWebSettings::PrivateBrowsingEnabled, true);
     script = new QScriptRunner(page, networkManager, CookieJar(), this);
     connect(script, &QScriptRunner::Finished, this, [this](const QByteArray& detail, const QByteArray& body) {
         const QString at = page != nullptr ? page->mainFrame()->url().toString() : url;
@@ -191,7 +194,7 @@ bool QRequestHandler::Navigate(QString& target) {
     }
     const std::string& base = Option::Get<Option::BaseUrl>(options);
     if (!posted && requestSet && !base.empty()) {
-        LoadWithBase(request, QUrl(QString::fromStdString(base)));
+        LoadWithBase(page, networkManager, request, QUrl(QString::fromStdString(base)));
     } else if (!posted) {
         frame->load(request, QNetworkAccessManager::GetOperation, QByteArray());
     }
@@ -203,17 +206,19 @@ bool QRequestHandler::Navigate(QString& target) {
 
 // The document is fetched as the page's main resource (so its status and
 // headers count as usual), then laid out with base as its address.
-void QRequestHandler::LoadWithBase(QNetworkRequest request, const QUrl& base) {
+void QRequestHandler::LoadWithBase(QMyWebPage* page, QNetworkAccessManager* network, QNetworkRequest request,
+                                   const QUrl& base) {
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
     request.setHeader(QNetworkRequest::UserAgentHeader, page->userAgentForUrl(request.url()));
-    QNetworkReply* reply = networkManager->get(request);
-    connect(reply, &QNetworkReply::finished, this, [this, reply, base]() {
+    QNetworkReply* reply = network->get(request);
+    const QPointer<QMyWebPage> target(page);
+    connect(reply, &QNetworkReply::finished, page, [target, reply, base]() {
         reply->deleteLater();
-        if (state != State::Loading || page == nullptr) {
+        if (target == nullptr) {
             return;
         }
         const QString type = reply->header(QNetworkRequest::ContentTypeHeader).toString();
-        page->mainFrame()->setContent(reply->readAll(), type, base);
+        target->mainFrame()->setContent(reply->readAll(), type, base);
     });
 }
 

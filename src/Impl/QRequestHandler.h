@@ -3,6 +3,7 @@
 
 #include <string>
 
+#include <QNetworkAccessManager>
 #include <QNetworkRequest>
 #include <QObject>
 #include <QSize>
@@ -62,6 +63,13 @@ public:
     // The largest snapshot; a larger page is cut (and the cut logged).
     static constexpr int MaxSnapshotWidth = 16384;
     static constexpr int MaxSnapshotHeight = 65535;
+    // Fetches request's document through network (redirects followed) and
+    // lays it out in page's main frame with base as its address, so that
+    // its relative references resolve against base; nothing once the page
+    // is gone.
+    static void LoadWithBase(QMyWebPage* page, QNetworkAccessManager* network, QNetworkRequest request,
+                             const QUrl& base);
+
     // Paints frame into image, which is as large as the frame's viewport,
     // in bands of SnapshotBandHeight.
     static void RenderInBands(QWebFrame* frame, QImage& image);
@@ -103,7 +111,7 @@ protected:
     // Keeps when the page finished loading (the first of its progress
     // reaching 100 and its load event), for the network log's timings.
     void NoteLoaded();
-    void LoadWithBase(QNetworkRequest request, const QUrl& base);
+
     bool TryPush();
     bool PushOnDocumentComplete();
     bool PushOnNavigateError();

@@ -27,6 +27,13 @@ const char* const TextType = "text/plain; charset=utf-8";
 const int ResumePollMs = 10;
 const char* const JsonType = "application/json";
 
+// Raises the error of a splash method used wrongly: {type =
+// "SPLASH_LUA_ERROR", message = message}.
+int ApiError(lua_State* lua, const QString& message) {
+    LuaValues::Push(lua, QJsonValue(QJsonObject{{"type", "SPLASH_LUA_ERROR"}, {"message", message}}));
+    return lua_error(lua);
+}
+
 // The arguments of a call of a splash method: positional after self, or
 // one table of them (splash:go{url, headers=...}), each by its name or at
 // its position among the table's items.
@@ -57,7 +64,7 @@ public:
             return QString();
         }
         if (lua_type(lua, index) != LUA_TSTRING) {
-            luaL_error(lua, "%s must be a string", name);
+            ApiError(lua, QStringLiteral("%1 must be a string").arg(QLatin1String(name)));
         }
         return LuaValues::ToText(lua, index);
     }
@@ -70,7 +77,7 @@ public:
         }
         const double value = lua_type(lua, index) == LUA_TNUMBER ? lua_tonumber(lua, index) : least - 1;
         if (!(value >= least && value <= most)) {
-            luaL_error(lua, "%s must be a number from %f to %f", name, least, most);
+            ApiError(lua, QStringLiteral("%1 must be a number from %2 to %3").arg(QLatin1String(name)).arg(least).arg(most));
         }
         return value;
     }
@@ -257,7 +264,7 @@ int QScriptRunner::SetAttribute(lua_State* lua) {
     if (name == QLatin1String("resource_timeout")) {
         const lua_Number seconds = luaL_checknumber(lua, 3);
         if (!(seconds >= 0 && seconds <= 3600)) {
-            return luaL_error(lua, "resource_timeout must be from 0 to 3600 seconds (0: none)");
+            return ApiError(lua, QStringLiteral("resource_timeout must be from 0 to 3600 seconds (0: none)"));
         }
         self->network->SetResourceTimeout(static_cast<int>(seconds * 1000));
     } else if (name == QLatin1String("scroll_position")) {
@@ -275,11 +282,11 @@ int QScriptRunner::SetAttribute(lua_State* lua) {
 QScriptRunner* QScriptRunner::Self(lua_State* lua) {
     QScriptRunner* self = static_cast<QScriptRunner*>(lua_touserdata(lua, lua_upvalueindex(1)));
     if (lua_type(lua, 1) != LUA_TTABLE) {
-        luaL_error(lua, "call the splash object's methods with ':' (splash:method())");
+        ApiError(lua, QStringLiteral("call the splash object's methods with ':' (splash:method())"));
     }
     if (self->page == nullptr || self->network == nullptr || self->network->Log() == nullptr
         || self->cookies == nullptr) {
-        luaL_error(lua, "the page is gone");
+        ApiError(lua, QStringLiteral("the page is gone"));
     }
     return self;
 }
@@ -422,6 +429,9 @@ void QScriptRunner::FailWithError() {
         for (auto item = object.begin(); item != object.end(); ++item) {
             info.insert(item.key(), item.value());
         }
+        if (!info.contains("error")) {
+            info.insert("error", info.value("message"));
+        }
     } else {
         QString text = raised.isString() ? raised.toString() : QStringLiteral("(an error that is not a string)");
         if (!lua->Exhausted().empty() && text == QLatin1String("not enough memory")) {
@@ -479,9 +489,7 @@ int QScriptRunner::Go(lua_State* lua) {
     QScriptRunner* self = Self(lua);
     const CallArguments arguments(lua);
     const QString address = arguments.Text("url", 1, true);
-    if (!arguments.Text("baseurl", 2, false).isEmpty()) {
-        return luaL_error(lua, "go: baseurl is not supported yet");
-    }
+    const QUrl base(arguments.Text("baseurl", 2, false));
     const QList<QPair<QByteArray, QByteArray>> headers = Headers(lua, arguments.Push("headers", 3));
     QString method = arguments.Text("http_method", 4, false).toUpper();
     QByteArray body = arguments.Text("body", 5, false).toUtf8();
@@ -492,7 +500,7 @@ int QScriptRunner::Go(lua_State* lua) {
                           || scheme == QLatin1String("https")
                           || (scheme == QLatin1String("file") && QRequestHandler::FileUrlsAllowed());
     if (!url.isValid() || url.isRelative() || !loadable) {
-        return luaL_error(lua, "go: %s is not an http or https URL", address.toUtf8().constData());
+        return ApiError(lua, QStringLiteral("go: %1 is not an http or https URL").arg(address));
     }
     QNetworkRequest request(url);
     for (const auto& header : headers) {
@@ -508,11 +516,18 @@ int QScriptRunner::Go(lua_State* lua) {
         request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArray("application/x-www-form-urlencoded"));
     }
     if (!method.isEmpty() && method != QLatin1String("GET") && method != QLatin1String("POST")) {
-        return luaL_error(lua, "go: http_method must be GET or POST");
+        return ApiError(lua, QStringLiteral("go: http_method must be GET or POST"));
+    }
+    const bool post = method == QLatin1String("POST");
+    if (!base.isEmpty() && (!base.isValid() || base.isRelative() || post)) {
+        return ApiError(lua, QStringLiteral("go: baseurl must be an absolute URL, for a GET"));
     }
     self->network->ForgetMainReply();
     self->awaiting = Awaiting::Load;
-    const bool post = method == QLatin1String("POST");
+    if (!base.isEmpty()) {
+        QRequestHandler::LoadWithBase(self->page, self->network, request, base);
+        return lua_yield(lua, 0);
+    }
     self->page->mainFrame()->load(request, post ? QNetworkAccessManager::PostOperation : QNetworkAccessManager::GetOperation,
                                   body);
     return lua_yield(lua, 0);
@@ -524,7 +539,7 @@ int QScriptRunner::Wait(lua_State* lua) {
     const int time = arguments.Push("time", 1);
     if (lua_type(lua, time) != LUA_TNUMBER || !(lua_tonumber(lua, time) >= 0)
         || !std::isfinite(lua_tonumber(lua, time))) {
-        return luaL_error(lua, "wait: time must be a number of seconds, 0 or more");
+        return ApiError(lua, QStringLiteral("wait: time must be a number of seconds, 0 or more"));
     }
     const double seconds = lua_tonumber(lua, time);
     self->cancelOnRedirect = arguments.Flag("cancel_on_redirect", 2, false);
@@ -581,7 +596,7 @@ int QScriptRunner::SetResultStatusCode(lua_State* lua) {
     QScriptRunner* self = Self(lua);
     const lua_Number code = luaL_checknumber(lua, 2);
     if (code < 200 || code > 999 || code != std::floor(code)) {
-        return luaL_error(lua, "set_result_status_code: the code must be a whole number from 200 to 999");
+        return ApiError(lua, QStringLiteral("set_result_status_code: the code must be a whole number from 200 to 999"));
     }
     self->resultStatus = static_cast<int>(code);
     return 0;
@@ -599,7 +614,7 @@ int QScriptRunner::SetResultHeader(lua_State* lua) {
     const QString value = arguments.Text("value", 2, true);
     if (name.isEmpty() || name.contains(QRegularExpression(QStringLiteral("[^!#$%&'*+.^_`|~0-9A-Za-z-]")))
         || value.contains(QLatin1Char('\r')) || value.contains(QLatin1Char('\n'))) {
-        return luaL_error(lua, "set_result_header: the name must be a token and the value one line");
+        return ApiError(lua, QStringLiteral("set_result_header: the name must be a token and the value one line"));
     }
     self->resultHeaders.append({name, value});
     return 0;
@@ -630,7 +645,7 @@ int QScriptRunner::SetViewportSize(lua_State* lua) {
     const lua_Number height = luaL_checknumber(lua, 3);
     const int most = QRequestHandler::MaxSnapshotWidth;
     if (!(width >= 1 && width <= most && height >= 1 && height <= most)) {
-        return luaL_error(lua, "set_viewport_size: each side must be from 1 to %d", most);
+        return ApiError(lua, QStringLiteral("set_viewport_size: each side must be from 1 to %1").arg(most));
     }
     self->page->setViewportSize(QSize(static_cast<int>(width), static_cast<int>(height)));
     return 0;
@@ -664,7 +679,7 @@ void QScriptRunner::AddCookieAt(lua_State* lua, int index) {
     QString error;
     if (!LuaValues::ToJson(lua, index, cookie, error) || !cookie.isObject()
         || !cookies->Add(cookie.toObject(), page->mainFrame()->url(), error)) {
-        luaL_error(lua, "%s", (error.isEmpty() ? QStringLiteral("a cookie must be a table") : error).toUtf8().constData());
+        ApiError(lua, error.isEmpty() ? QStringLiteral("a cookie must be a table") : error);
     }
 }
 
@@ -741,7 +756,7 @@ int QScriptRunner::Picture(lua_State* lua, bool jpeg) {
     const bool whole = arguments.Flag("render_all", 3, false);
     const QString method = arguments.Text("scale_method", 4, false);
     if (!method.isEmpty() && method != QLatin1String("raster") && method != QLatin1String("vector")) {
-        return luaL_error(lua, "scale_method must be 'raster' or 'vector'");
+        return ApiError(lua, QStringLiteral("scale_method must be 'raster' or 'vector'"));
     }
     const int quality = static_cast<int>(arguments.Number("quality", 5, 75, 0, 100));
     const int region = arguments.Push("region", jpeg ? 6 : 5);
@@ -779,7 +794,7 @@ int QScriptRunner::Picture(lua_State* lua, bool jpeg) {
         writer.setQuality(quality);
     }
     if (!writer.write(image)) {
-        return luaL_error(lua, "the image could not be encoded: %s", writer.errorString().toUtf8().constData());
+        return ApiError(lua, QStringLiteral("the image could not be encoded: ") + writer.errorString());
     }
     LuaValues::PushBinary(lua, bytes, jpeg ? QStringLiteral("image/jpeg") : QStringLiteral("image/png"));
     return 1;
@@ -838,14 +853,14 @@ int QScriptRunner::JsFunc(lua_State* lua) {
 int QScriptRunner::CallJsFunction(lua_State* lua) {
     QScriptRunner* self = static_cast<QScriptRunner*>(lua_touserdata(lua, lua_upvalueindex(1)));
     if (self->page == nullptr) {
-        return luaL_error(lua, "the page is gone");
+        return ApiError(lua, QStringLiteral("the page is gone"));
     }
     QJsonArray arguments;
     for (int k = 1; k <= lua_gettop(lua); ++k) {
         QJsonValue value;
         QString error;
         if (!LuaValues::ToJson(lua, k, value, error)) {
-            return luaL_error(lua, "argument %d cannot be sent to JavaScript: %s", k, error.toUtf8().constData());
+            return ApiError(lua, QStringLiteral("argument %1 cannot be sent to JavaScript: %2").arg(k).arg(error));
         }
         arguments.append(value);
     }

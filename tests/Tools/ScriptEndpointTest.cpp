@@ -149,6 +149,23 @@ TEST_F(Scripts, GoLoadsThePageAndSaysWhyItFailed) {
     EXPECT_EQ(0, Stop());
 }
 
+TEST_F(Scripts, GoLaysADocumentOutWithItsBaseUrl) {
+    TestHttpServer assets([](const TestHttpServer::Request&) { return Html("", 404); });
+    Start({"--workers", "1"});
+    const json answer = Answer(Execute("function main(splash, args)\n"
+                                       "  local ok = splash:go{args.url, baseurl = args.base}\n"
+                                       "  local _, missing = splash:go{args.missing, baseurl = args.base}\n"
+                                       "  return {ok = ok, missing = missing}\n"
+                                       "end",
+                                       {{"url", server.Url("/relative")},
+                                        {"missing", server.Url("/missing")},
+                                        {"base", assets.Url("/assets/")}}));
+    EXPECT_EQ(json::parse(R"({"ok": true, "missing": "http404"})"), answer);
+    EXPECT_TRUE(assets.Got("/assets/relative.css"));
+    EXPECT_FALSE(server.Got("/relative.css"));
+    EXPECT_EQ(0, Stop());
+}
+
 TEST_F(Scripts, TheViewportCookiesAndUserAgentAreTheScripts) {
     Start({"--workers", "1"});
     const json answer = Answer(Execute("function main(splash, args)\n"
@@ -284,7 +301,7 @@ TEST_F(Scripts, AttributesSetThePage) {
     Start({"--workers", "1"});
     const json answer = Answer(Execute("function main(splash, args)\n"
                                        "  local before = {images = splash.images_enabled, js = splash.js_enabled,\n"
-                                       "                  timeout = splash.resource_timeout}\n"
+                                       "                  timeout = splash.resource_timeout, private = splash.private_mode_enabled}\n"
                                        "  splash.images_enabled = false\n"
                                        "  splash.resource_timeout = 2.5\n"
                                        "  splash.own = 'kept'\n"
@@ -298,7 +315,7 @@ TEST_F(Scripts, AttributesSetThePage) {
                                        "          js = splash.js_enabled}\n"
                                        "end",
                                        {{"pictured", server.Url("/pictured")}, {"tall", server.Url("/tall")}}));
-    EXPECT_EQ(json::parse(R"({"before": {"images": true, "js": true, "timeout": 15}, "images": false, "own": "kept",
+    EXPECT_EQ(json::parse(R"({"before": {"images": true, "js": true, "timeout": 15, "private": true}, "images": false, "own": "kept",
                                "timeout": 2.5, "y": 500, "js": false})"),
               answer);
     EXPECT_FALSE(server.Got("/picture.png")) << "images were off";
@@ -384,8 +401,15 @@ TEST_F(Scripts, ErrorsSayWhatFailedAndWhere) {
     EXPECT_EQ("LUA_CONVERT_ERROR", unconvertible.at("type"));
 
     const json badUrl = ScriptError(Execute("function main(splash)\n  splash:go('ftp://127.0.0.1/')\nend"));
-    EXPECT_EQ("LUA_ERROR", badUrl.at("type"));
+    EXPECT_EQ("SPLASH_LUA_ERROR", badUrl.at("type")) << "a splash method used wrongly";
+    EXPECT_EQ("go: ftp://127.0.0.1/ is not an http or https URL", badUrl.at("message"));
     EXPECT_EQ(2, badUrl.at("line_number"));
+
+    const json caught = Answer(Execute("function main(splash)\n"
+                                       "  local ok, error = pcall(splash.wait, splash, -1)\n"
+                                       "  return {ok = ok, type = error.type}\n"
+                                       "end"));
+    EXPECT_EQ(json::parse(R"({"ok": false, "type": "SPLASH_LUA_ERROR"})"), caught) << "scripts can catch them";
     EXPECT_EQ(0, Stop());
 }
 
