@@ -77,7 +77,8 @@ public:
         }
         const double value = lua_type(lua, index) == LUA_TNUMBER ? lua_tonumber(lua, index) : least - 1;
         if (!(value >= least && value <= most)) {
-            ApiError(lua, QStringLiteral("%1 must be a number from %2 to %3").arg(QLatin1String(name)).arg(least).arg(most));
+            ApiError(lua,
+                     QStringLiteral("%1 must be a number from %2 to %3").arg(QLatin1String(name)).arg(least).arg(most));
         }
         return value;
     }
@@ -528,8 +529,8 @@ int QScriptRunner::Go(lua_State* lua) {
         QRequestHandler::LoadWithBase(self->page, self->network, request, base);
         return lua_yield(lua, 0);
     }
-    self->page->mainFrame()->load(request, post ? QNetworkAccessManager::PostOperation : QNetworkAccessManager::GetOperation,
-                                  body);
+    const auto operation = post ? QNetworkAccessManager::PostOperation : QNetworkAccessManager::GetOperation;
+    self->page->mainFrame()->load(request, operation, body);
     return lua_yield(lua, 0);
 }
 
@@ -572,9 +573,11 @@ int QScriptRunner::EvalJs(lua_State* lua) {
 
 int QScriptRunner::RaiseJsError(lua_State* lua, const QVariantMap& result) {
     const QString text = result.value(QStringLiteral("text")).toString();
+    const QString name = result.value(QStringLiteral("name")).toString();
+    const QString message = result.value(QStringLiteral("message")).toString();
     LuaValues::Push(lua, QJsonValue(QJsonObject{{"type", "JS_ERROR"},
-                                                {"js_error_type", result.value(QStringLiteral("name")).toString()},
-                                                {"js_error_message", result.value(QStringLiteral("message")).toString()},
+                                                {"js_error_type", name},
+                                                {"js_error_message", message},
                                                 {"js_error", text},
                                                 {"message", QStringLiteral("JS error: ") + text}}));
     return lua_error(lua);
@@ -889,10 +892,13 @@ int QScriptRunner::WaitForResume(lua_State* lua) {
                                 "  window[token] = null;"
                                 "  var splash = {"
                                 "    resume: function (value) {"
-                                "      if (window[token] === null) { kept.value = value; window[token] = {ok: true, result: kept}; }"
+                                "      if (window[token] !== null) { return; }"
+                                "      kept.value = value;"
+                                "      window[token] = {ok: true, result: kept};"
                                 "    },"
                                 "    error: function (message) {"
-                                "      if (window[token] === null) { window[token] = {ok: false, message: String(message)}; }"
+                                "      if (window[token] !== null) { return; }"
+                                "      window[token] = {ok: false, message: String(message)};"
                                 "    },"
                                 "    set: function (key, value) { kept[key] = value; }"
                                 "  };"

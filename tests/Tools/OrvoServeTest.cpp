@@ -311,8 +311,8 @@ TEST_F(OrvoServe, ThePagesNetworkActivityIsAnArchive) {
     EXPECT_EQ(std::string("body { background-color: rgb(255, 0, 0) }").size(),
               entries[1].at("response").at("content").at("size"));
     const json& sent = entries[1].at("request").at("headers");
-    EXPECT_NE(sent.end(), std::find(sent.begin(), sent.end(), json{{"name", "Referer"}, {"value", server.Url("/styled")}}))
-        << sent;
+    const json referer = {{"name", "Referer"}, {"value", server.Url("/styled")}};
+    EXPECT_NE(sent.end(), std::find(sent.begin(), sent.end(), referer)) << sent;
     EXPECT_EQ(0, entries[2].at("response").at("status"));
     EXPECT_TRUE(entries[2].at("_error").is_string()) << entries[2];
 

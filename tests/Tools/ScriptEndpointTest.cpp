@@ -79,7 +79,8 @@ TEST_F(Scripts, MainGetsItsArgumentsAndItsResultIsTheAnswer) {
                                           "  local json, base64 = require('json'), require('base64')\n"
                                           "  return {encoded = json.encode({1, {a = 'b'}}),\n"
                                           "          decoded = json.decode('{\"k\": [true, null, 2.5]}'),\n"
-                                          "          b64 = base64.encode('\\0\\1orvo'), back = base64.decode('b3J2bw==')}\n"
+                                          "          b64 = base64.encode('\\0\\1orvo'),\n"
+                                          "          back = base64.decode('b3J2bw==')}\n"
                                           "end"));
     EXPECT_EQ(R"([1,{"a":"b"}])", libraries.at("encoded"));
     EXPECT_EQ(json::parse(R"({"k": {"1": true, "3": 2.5}})"), libraries.at("decoded"))
@@ -114,7 +115,8 @@ TEST_F(Scripts, GoLoadsThePageAndSaysWhyItFailed) {
                                          "  local _, teapot = splash:go(args.teapot)\n"
                                          "  local _, refused = splash:go(args.refused)\n"
                                          "  local moved = splash:go(args.moved)\n"
-                                         "  return {teapot = teapot, refused = refused, moved = moved, url = splash:url()}\n"
+                                         "  return {teapot = teapot, refused = refused, moved = moved,\n"
+                                         "          url = splash:url()}\n"
                                          "end",
                                          {{"teapot", server.Url("/teapot")},
                                           {"refused", refused},
@@ -126,7 +128,8 @@ TEST_F(Scripts, GoLoadsThePageAndSaysWhyItFailed) {
 
     const json posted = Answer(Execute("function main(splash, args)\n"
                                        "  splash:set_custom_headers({['X-Custom'] = 'everywhere'})\n"
-                                       "  assert(splash:go{args.echo, formdata = {a = '1'}, headers = {['X-Go'] = 'once'}})\n"
+                                       "  assert(splash:go{args.echo, formdata = {a = '1'},\n"
+                                       "                   headers = {['X-Go'] = 'once'}})\n"
                                        "  local echo = splash:html()\n"
                                        "  assert(splash:go(args.headers))\n"
                                        "  return {echo = echo, headers = splash:html()}\n"
@@ -177,7 +180,8 @@ TEST_F(Scripts, TheViewportCookiesAndUserAgentAreTheScripts) {
                                        "  local cleared = splash:clear_cookies()\n"
                                        "  assert(splash:go(args.tall))\n"
                                        "  local fw, fh = splash:set_viewport_full()\n"
-                                       "  return {w = w, h = h, inner = splash:evaljs('innerWidth'), cookies = cookies,\n"
+                                       "  return {w = w, h = h, inner = splash:evaljs('innerWidth'),\n"
+                                       "          cookies = cookies,\n"
                                        "          cleared = cleared, left = #splash:get_cookies(), fw = fw, fh = fh,\n"
                                        "          agent = splash:evaljs('navigator.userAgent')}\n"
                                        "end",
@@ -239,7 +243,8 @@ TEST_F(Scripts, CookiesAndHistoryAreTheCrawlersScriptsOwn) {
     const json deleted = Answer(Execute("function main(splash, args)\n"
                                         "  assert(splash:go(args.url))\n"
                                         "  local before = #splash:get_cookies()\n"
-                                        "  return {before = before, removed = splash:delete_cookies{name = 'flavour'},\n"
+                                        "  return {before = before,\n"
+                                        "          removed = splash:delete_cookies{name = 'flavour'},\n"
                                         "          left = splash:get_cookies()[1].name}\n"
                                         "end",
                                         {{"url", server.Url("/sets-cookie")}}));
@@ -265,10 +270,12 @@ TEST_F(Scripts, ImagesAreBinaryObjects) {
 
     const json images = Answer(Execute(go + "  local treat = require('treat')\n"
                                             "  local whole = splash:png{width = 30, render_all = true}\n"
-                                            "  local cut = splash:jpeg{render_all = true, region = {0, 2990, 300, 3000}, quality = 90}\n"
+                                            "  local cut = splash:jpeg{render_all = true,\n"
+                                            "                          region = {0, 2990, 300, 3000}, quality = 90}\n"
                                             "  local made = treat.as_binary('bytes', 'text/x-test')\n"
                                             "  local text, type = treat.as_string(made)\n"
-                                            "  return {whole = whole, cut = cut, size = #whole, text = text, type = type,\n"
+                                            "  return {whole = whole, cut = cut, size = #whole,\n"
+                                            "          text = text, type = type,\n"
                                             "          empty = treat.as_array({}), plain = {},\n"
                                             "          outside = splash:png{region = {0, 500, 10, 510}} == nil}\n"
                                             "end",
@@ -301,7 +308,8 @@ TEST_F(Scripts, AttributesSetThePage) {
     Start({"--workers", "1"});
     const json answer = Answer(Execute("function main(splash, args)\n"
                                        "  local before = {images = splash.images_enabled, js = splash.js_enabled,\n"
-                                       "                  timeout = splash.resource_timeout, private = splash.private_mode_enabled}\n"
+                                       "                  timeout = splash.resource_timeout,\n"
+                                       "                  private = splash.private_mode_enabled}\n"
                                        "  splash.images_enabled = false\n"
                                        "  splash.resource_timeout = 2.5\n"
                                        "  splash.own = 'kept'\n"
@@ -315,7 +323,8 @@ TEST_F(Scripts, AttributesSetThePage) {
                                        "          js = splash.js_enabled}\n"
                                        "end",
                                        {{"pictured", server.Url("/pictured")}, {"tall", server.Url("/tall")}}));
-    EXPECT_EQ(json::parse(R"({"before": {"images": true, "js": true, "timeout": 15, "private": true}, "images": false, "own": "kept",
+    EXPECT_EQ(json::parse(R"({"before": {"images": true, "js": true, "timeout": 15, "private": true},
+                               "images": false, "own": "kept",
                                "timeout": 2.5, "y": 500, "js": false})"),
               answer);
     EXPECT_FALSE(server.Got("/picture.png")) << "images were off";
@@ -357,7 +366,8 @@ TEST_F(Scripts, TheNetworkActivityIsAnArchive) {
                                        "  local first = splash:har()\n"
                                        "  splash:har_reset()\n"
                                        "  assert(splash:go(args.second))\n"
-                                       "  return {first = first, second = splash:har{reset = true}, after = splash:har()}\n"
+                                       "  return {first = first, second = splash:har{reset = true},\n"
+                                       "          after = splash:har()}\n"
                                        "end",
                                        {{"first", server.Url("/styled")}, {"second", server.Url("/page-har")}}));
     const json& first = answer.at("first").at("log");

@@ -36,7 +36,8 @@ nlohmann::json HttpArchive::Of(const nlohmann::json& info) {
     static const nlohmann::json noObject = nlohmann::json::object();
     const nlohmann::json& archive = Member(info, "har", noObject);
     if (Member(archive, "log", noObject).empty()) {
-        return {{"log", {{"version", "1.2"}, {"pages", nlohmann::json::array()}, {"entries", nlohmann::json::array()}}}};
+        const nlohmann::json none = nlohmann::json::array();
+        return {{"log", {{"version", "1.2"}, {"pages", none}, {"entries", none}}}};
     }
     return archive;
 }
