@@ -7,7 +7,9 @@
 //  - orvo-serve's render pool in this process, its answers made as the
 //    service makes them, without HTTP: the yardstick of the HTTP layer;
 //  - orvo-serve over HTTP, 32 client connections each sending the next
-//    page as soon as its answer is read (the queue keeps the workers fed).
+//    page as soon as its answer is read (the queue keeps the workers fed);
+//  - a script on /execute doing go, wait(0.5) and html, against
+//    /render.html with wait=0.5: what running a script costs.
 // Rounds alternate the contenders. Printed per contender: pages answered
 // in the last round, the statuses of the others, and the median pages per
 // second over the rounds; then the ratios.
@@ -52,6 +54,13 @@ const int Connections = 32;
 // The arguments of every render request: as orvo-render renders pages.
 const std::string Common = "&viewport=800x600&timeout=90";
 const std::string WholePage = "&render_all=1";
+// The script crawlers use most, and the render request that does the same.
+const std::string Script = "function main(splash, args)\n"
+                           "  assert(splash:go(args.url))\n"
+                           "  assert(splash:wait(0.5))\n"
+                           "  return splash:html()\n"
+                           "end";
+const std::string HalfSecond = "&wait=0.5";
 
 // Statuses other than 200 and how often each came.
 typedef std::map<int, std::size_t> Statuses;
@@ -240,7 +249,10 @@ int main(int argc, char** argv) {
                                     {"orvo-serve over HTTP, /render.html", {}, 0, {}},
                                     {"orvo-render, PNG", {}, 0, {}},
                                     {"render pool in process, PNG", {}, 0, {}},
-                                    {"orvo-serve over HTTP, /render.png", {}, 0, {}}};
+                                    {"orvo-serve over HTTP, /render.png", {}, 0, {}},
+                                    {"orvo-serve over HTTP, /render.html wait=0.5", {}, 0, {}},
+                                    {"orvo-serve over HTTP, /execute go+wait(0.5)+html", {}, 0, {}}};
+    const std::string script = "&timeout=90&lua_source=" + HttpClient::Encode(Script);
     for (int round = 0; round < rounds; ++round) {
         for (std::size_t k = 0; k < figures.size(); ++k) {
             double seconds = 0;
@@ -253,7 +265,9 @@ int main(int argc, char** argv) {
             case 2: answered = RenderOverHttp(port, urls, "/render.html", Common, others, seconds); break;
             case 3: answered = RenderWithTool(list, directory, "", seconds); break;
             case 4: answered = RenderInProcess(pool, urls, Endpoint::Png, Common + WholePage, others, seconds); break;
-            default: answered = RenderOverHttp(port, urls, "/render.png", Common + WholePage, others, seconds);
+            case 5: answered = RenderOverHttp(port, urls, "/render.png", Common + WholePage, others, seconds); break;
+            case 6: answered = RenderOverHttp(port, urls, "/render.html", Common + HalfSecond, others, seconds); break;
+            default: answered = RenderOverHttp(port, urls, "/execute", script, others, seconds);
             }
             figures[k].answered = answered;
             figures[k].others = others;
@@ -268,11 +282,16 @@ int main(int argc, char** argv) {
         std::printf("%-40s %9zu %15.2f %s\n", figure.name.c_str(), figure.answered, Median(figure.rates),
                     Describe(figure.others).c_str());
     }
-    for (std::size_t k = 0; k < figures.size(); k += 3) {
+    for (std::size_t k = 0; k < 6; k += 3) {
         const double http = Median(figures[k + 2].rates);
         std::printf("%s: HTTP at %.3f of orvo-render's rate, %.3f of the pool's in process (HTTP layer cost %+.1f %%)\n",
                     k == 0 ? "HTML" : "PNG", http / Median(figures[k].rates), http / Median(figures[k + 1].rates),
                     (1 - http / Median(figures[k + 1].rates)) * 100);
     }
+    const double rendered = Median(figures[6].rates);
+    const double scripted = Median(figures[7].rates);
+    std::printf("Scripts: /execute at %.3f of /render.html's rate with the same wait (script cost %+.1f %%), "
+                "%.2f scripts/s on 2 workers\n",
+                scripted / rendered, (1 - scripted / rendered) * 100, scripted);
     return 0;
 }

@@ -2,7 +2,6 @@
 
 #include <cmath>
 
-#include <QDateTime>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -78,6 +77,30 @@ bool IsList(lua_State* lua, int index, int& n) {
     }
     n = count;
     return count > 0 && largest == count;
+}
+
+// The engine hands JavaScript's null over as a null variant, which
+// QJsonValue::fromVariant would make an empty text.
+QJsonValue PageValue(const QVariant& value) {
+    if (!value.isValid() || value.isNull()) {
+        return QJsonValue();
+    }
+    if (value.type() == QVariant::List) {
+        QJsonArray array;
+        for (const QVariant& item : value.toList()) {
+            array.append(PageValue(item));
+        }
+        return array;
+    }
+    if (value.type() == QVariant::Map) {
+        QJsonObject object;
+        const QVariantMap map = value.toMap();
+        for (auto item = map.begin(); item != map.end(); ++item) {
+            object.insert(item.key(), PageValue(item.value()));
+        }
+        return object;
+    }
+    return QJsonValue::fromVariant(value);
 }
 
 int JsonEncode(lua_State* lua) {
@@ -200,12 +223,8 @@ void LuaValues::Push(lua_State* lua, const QJsonValue& value) {
     }
 }
 
-void LuaValues::PushVariant(lua_State* lua, const QVariant& value) {
-    if (value.type() == QVariant::DateTime) {
-        PushText(lua, value.toDateTime().toUTC().toString(Qt::ISODateWithMs));
-        return;
-    }
-    Push(lua, QJsonValue::fromVariant(value));
+void LuaValues::PushFromPage(lua_State* lua, const QVariant& value) {
+    Push(lua, PageValue(value));
 }
 
 bool LuaValues::ToJson(lua_State* lua, int index, QJsonValue& out, QString& error) {

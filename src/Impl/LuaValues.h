@@ -23,9 +23,9 @@ public:
     static constexpr int MaxDepth = 100;
 
     static void Push(lua_State* lua, const QJsonValue& value);
-    // A JavaScript value as the engine hands it over (undefined and null
-    // as nil, arrays as lists, objects as maps, dates as text).
-    static void PushVariant(lua_State* lua, const QVariant& value);
+    // A value of the page's JavaScript as the engine hands plain data over
+    // (null as a null variant, arrays as lists, objects as maps).
+    static void PushFromPage(lua_State* lua, const QVariant& value);
 
     // Reads the value at index; false, with why, for one that has no JSON
     // form.

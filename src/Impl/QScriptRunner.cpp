@@ -116,16 +116,30 @@ QList<QPair<QByteArray, QByteArray>> Headers(lua_State* lua, int index) {
     return headers;
 }
 
+// A JavaScript function giving a value as plain JSON data: undefined and
+// functions are null, what JSON cannot hold (a cycle, the window) its
+// text. Values leave the page only through it, so that converting them
+// never walks a DOM.
+const char* const PlainJs = "function (v) {"
+                            "  if (v === undefined || typeof v === 'function') { return null; }"
+                            "  try { var t = JSON.stringify(v); return t === undefined ? null : JSON.parse(t); }"
+                            "  catch (e) { return String(v); }"
+                            "}";
+
 // Runs snippet in the page's global scope; the result is {ok, value} or
 // {ok: false, name, message, text} for a thrown exception.
 QVariantMap Evaluate(QMyWebPage* page, const QString& snippet) {
     const QString quoted =
         QString::fromUtf8(QJsonDocument(QJsonArray{snippet}).toJson(QJsonDocument::Compact)).mid(1).chopped(1);
     const QString wrapped = QStringLiteral(
-                                "(function(s){try{return {ok:true,value:(0,eval)(s)};}catch(e){return "
-                                "{ok:false,name:String(e&&e.name),message:String(e&&e.message),text:String(e)};}})"
-                                "(%1)")
-                                .arg(quoted);
+                                "(function (s) {"
+                                "  try { return {ok: true, value: (%1)((0, eval)(s))}; }"
+                                "  catch (e) {"
+                                "    return {ok: false, name: String(e && e.name), message: String(e && e.message),"
+                                "            text: String(e)};"
+                                "  }"
+                                "})(%2)")
+                                .arg(QLatin1String(PlainJs), quoted);
     return page->mainFrame()->evaluateJavaScript(wrapped).toMap();
 }
 
@@ -565,7 +579,7 @@ int QScriptRunner::EvalJs(lua_State* lua) {
     QScriptRunner* self = Self(lua);
     const QVariantMap result = Evaluate(self->page, CallArguments(lua).Text("snippet", 1, true));
     if (result.value(QStringLiteral("ok")).toBool()) {
-        LuaValues::PushVariant(lua, result.value(QStringLiteral("value")));
+        LuaValues::PushFromPage(lua, result.value(QStringLiteral("value")));
         return 1;
     }
     return RaiseJsError(lua, result);
@@ -874,7 +888,7 @@ int QScriptRunner::CallJsFunction(lua_State* lua) {
     if (!result.value(QStringLiteral("ok")).toBool()) {
         return RaiseJsError(lua, result);
     }
-    LuaValues::PushVariant(lua, result.value(QStringLiteral("value")));
+    LuaValues::PushFromPage(lua, result.value(QStringLiteral("value")));
     return 1;
 }
 
@@ -888,24 +902,24 @@ int QScriptRunner::WaitForResume(lua_State* lua) {
     self->resumeToken = QStringLiteral("__orvoResume%1").arg(++self->resumeCount);
     const QString program = QStringLiteral(
                                 "(function () {"
-                                "  var token = '%1', kept = {};"
+                                "  var token = '%1', kept = {}, plain = %3;"
                                 "  window[token] = null;"
                                 "  var splash = {"
                                 "    resume: function (value) {"
                                 "      if (window[token] !== null) { return; }"
-                                "      kept.value = value;"
+                                "      kept.value = plain(value);"
                                 "      window[token] = {ok: true, result: kept};"
                                 "    },"
                                 "    error: function (message) {"
                                 "      if (window[token] !== null) { return; }"
                                 "      window[token] = {ok: false, message: String(message)};"
                                 "    },"
-                                "    set: function (key, value) { kept[key] = value; }"
+                                "    set: function (key, value) { kept[key] = plain(value); }"
                                 "  };"
                                 "  %2\n;"
                                 "  main(splash);"
                                 "})()")
-                                .arg(self->resumeToken, snippet);
+                                .arg(self->resumeToken, snippet, QLatin1String(PlainJs));
     const QVariantMap started = Evaluate(self->page, program);
     if (!started.value(QStringLiteral("ok")).toBool()) {
         return RaiseJsError(lua, started);
@@ -930,7 +944,7 @@ void QScriptRunner::OnResumePoll() {
     if (map.value(QStringLiteral("ok")).toBool()) {
         const QVariant result = map.value(QStringLiteral("result"));
         return ResumeLater([result](lua_State* lua) {
-            LuaValues::PushVariant(lua, result);
+            LuaValues::PushFromPage(lua, result);
             return 1;
         });
     }

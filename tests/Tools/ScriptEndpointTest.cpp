@@ -98,7 +98,9 @@ TEST_F(Scripts, GoLoadsThePageAndSaysWhyItFailed) {
                                      "  return {ok = ok, reason = reason, url = splash:url(), html = splash:html(),\n"
                                      "          title = splash:evaljs('document.title'),\n"
                                      "          sum = splash:evaljs('[1, 2].map(function (x) { return x * 2 })'),\n"
-                                     "          ran = splash:runjs('window.mark = 7'), mark = splash:evaljs('mark')}\n"
+                                     "          ran = splash:runjs('window.mark = 7'), mark = splash:evaljs('mark'),\n"
+                                     "          window = splash:evaljs('window'), body = splash:evaljs('document.body'),\n"
+                                     "          nothing = splash:evaljs('undefined') == nil}\n"
                                      "end",
                                      {{"url", server.Url("/page-go")}}));
     EXPECT_EQ(true, page.at("ok"));
@@ -109,6 +111,9 @@ TEST_F(Scripts, GoLoadsThePageAndSaysWhyItFailed) {
     EXPECT_EQ(json::array({2, 4}), page.at("sum"));
     EXPECT_EQ(true, page.at("ran"));
     EXPECT_EQ(7, page.at("mark"));
+    EXPECT_EQ("[object Window]", page.at("window")) << "what JSON cannot hold comes as its text";
+    EXPECT_EQ(json::object(), page.at("body")) << "a DOM node as plain data";
+    EXPECT_EQ(true, page.at("nothing"));
 
     const std::string refused = "http://127.0.0.1:" + std::to_string(ClosedPort()) + "/";
     const json failures = Answer(Execute("function main(splash, args)\n"
