@@ -1,8 +1,5 @@
 #include "Impl/QScriptRunner.h"
 
-#include <QBuffer>
-#include <QImage>
-#include <QImageWriter>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QNetworkRequest>
@@ -13,7 +10,10 @@
 #include <QWebSettings>
 #include <cmath>
 
+#include "Impl/LuaCall.h"
 #include "Impl/LuaValues.h"
+#include "Impl/PageJavaScript.h"
+#include "Impl/PagePicture.h"
 #include "Impl/QMyNetworkAccessManager.h"
 #include "Impl/QMyWebPage.h"
 #include "Impl/QNetworkLog.h"
@@ -26,122 +26,6 @@ const char* const TextType = "text/plain; charset=utf-8";
 // How often wait_for_resume looks whether the page's script has resumed.
 const int ResumePollMs = 10;
 const char* const JsonType = "application/json";
-
-// Raises the error of a splash method used wrongly: {type =
-// "SPLASH_LUA_ERROR", message = message}.
-int ApiError(lua_State* lua, const QString& message) {
-    LuaValues::Push(lua, QJsonValue(QJsonObject{{"type", "SPLASH_LUA_ERROR"}, {"message", message}}));
-    return lua_error(lua);
-}
-
-// The arguments of a call of a splash method: positional after self, or
-// one table of them (splash:go{url, headers=...}), each by its name or at
-// its position among the table's items.
-class CallArguments {
-public:
-    explicit CallArguments(lua_State* lua)
-        : lua(lua), count(lua_gettop(lua)), named(count == 2 && lua_type(lua, 2) == LUA_TTABLE) {}
-
-    // Pushes the argument; returns its index (nil when it was not given).
-    int Push(const char* name, int position) const {
-        if (named) {
-            lua_getfield(lua, 2, name);
-            if (lua_isnil(lua, -1)) {
-                lua_pop(lua, 1);
-                lua_rawgeti(lua, 2, position);
-            }
-        } else if (count >= position + 1) {
-            lua_pushvalue(lua, position + 1);
-        } else {
-            lua_pushnil(lua);
-        }
-        return lua_gettop(lua);
-    }
-
-    QString Text(const char* name, int position, bool required) const {
-        const int index = Push(name, position);
-        if (lua_isnil(lua, index) && !required) {
-            return QString();
-        }
-        if (lua_type(lua, index) != LUA_TSTRING) {
-            ApiError(lua, QStringLiteral("%1 must be a string").arg(QLatin1String(name)));
-        }
-        return LuaValues::ToText(lua, index);
-    }
-
-    // A number from least to most; fallback when not given.
-    double Number(const char* name, int position, double fallback, double least, double most) const {
-        const int index = Push(name, position);
-        if (lua_isnil(lua, index)) {
-            return fallback;
-        }
-        const double value = lua_type(lua, index) == LUA_TNUMBER ? lua_tonumber(lua, index) : least - 1;
-        if (!(value >= least && value <= most)) {
-            ApiError(lua,
-                     QStringLiteral("%1 must be a number from %2 to %3").arg(QLatin1String(name)).arg(least).arg(most));
-        }
-        return value;
-    }
-
-    bool Flag(const char* name, int position, bool fallback) const {
-        const int index = Push(name, position);
-        return lua_isnil(lua, index) ? fallback : lua_toboolean(lua, index) != 0;
-    }
-
-private:
-    lua_State* const lua;
-    const int count;
-    const bool named;
-};
-
-// A table of headers, {name = value} or {{name, value}, ...}, as pairs.
-QList<QPair<QByteArray, QByteArray>> Headers(lua_State* lua, int index) {
-    QList<QPair<QByteArray, QByteArray>> headers;
-    if (lua_isnil(lua, index)) {
-        return headers;
-    }
-    luaL_checktype(lua, index, LUA_TTABLE);
-    lua_pushnil(lua);
-    while (lua_next(lua, index) != 0) {
-        if (lua_type(lua, -2) == LUA_TSTRING) {
-            headers.append({LuaValues::ToText(lua, -2).toUtf8(), LuaValues::ToText(lua, -1).toUtf8()});
-        } else if (lua_type(lua, -1) == LUA_TTABLE) {
-            lua_rawgeti(lua, -1, 1);
-            lua_rawgeti(lua, -2, 2);
-            headers.append({LuaValues::ToText(lua, -2).toUtf8(), LuaValues::ToText(lua, -1).toUtf8()});
-            lua_pop(lua, 2);
-        }
-        lua_pop(lua, 1);
-    }
-    return headers;
-}
-
-// A JavaScript function giving a value as plain JSON data: undefined and
-// functions are null, what JSON cannot hold (a cycle, the window) its
-// text. Values leave the page only through it, so that converting them
-// never walks a DOM.
-const char* const PlainJs = "function (v) {"
-                            "  if (v === undefined || typeof v === 'function') { return null; }"
-                            "  try { var t = JSON.stringify(v); return t === undefined ? null : JSON.parse(t); }"
-                            "  catch (e) { return String(v); }"
-                            "}";
-
-// Runs snippet in the page's global scope; the result is {ok, value} or
-// {ok: false, name, message, text} for a thrown exception.
-QVariantMap Evaluate(QMyWebPage* page, const QString& snippet) {
-    const QString quoted =
-        QString::fromUtf8(QJsonDocument(QJsonArray{snippet}).toJson(QJsonDocument::Compact)).mid(1).chopped(1);
-    const QString wrapped = QStringLiteral(
-                                "(function (s) {"
-                                "  try { return {ok: true, value: (%1)((0, eval)(s))}; }"
-                                "  catch (e) {"
-                                "    return {ok: false, name: String(e && e.name), message: String(e && e.message),"
-                                "            text: String(e)};"
-                                "  }"
-                                "})(%2)")
-                                .arg(QLatin1String(PlainJs), quoted);
-    return page->mainFrame()->evaluateJavaScript(wrapped).toMap();
-}
 
 } // namespace
 
@@ -279,7 +163,8 @@ int QScriptRunner::SetAttribute(lua_State* lua) {
     if (name == QLatin1String("resource_timeout")) {
         const lua_Number seconds = luaL_checknumber(lua, 3);
         if (!(seconds >= 0 && seconds <= 3600)) {
-            return ApiError(lua, QStringLiteral("resource_timeout must be from 0 to 3600 seconds (0: none)"));
+            return LuaCall::RaiseApiError(
+                lua, QStringLiteral("resource_timeout must be from 0 to 3600 seconds (0: none)"));
         }
         self->network->SetResourceTimeout(static_cast<int>(seconds * 1000));
     } else if (name == QLatin1String("scroll_position")) {
@@ -297,11 +182,11 @@ int QScriptRunner::SetAttribute(lua_State* lua) {
 QScriptRunner* QScriptRunner::Self(lua_State* lua) {
     QScriptRunner* self = static_cast<QScriptRunner*>(lua_touserdata(lua, lua_upvalueindex(1)));
     if (lua_type(lua, 1) != LUA_TTABLE) {
-        ApiError(lua, QStringLiteral("call the splash object's methods with ':' (splash:method())"));
+        LuaCall::RaiseApiError(lua, QStringLiteral("call the splash object's methods with ':' (splash:method())"));
     }
     if (self->page == nullptr || self->network == nullptr || self->network->Log() == nullptr
         || self->cookies == nullptr) {
-        ApiError(lua, QStringLiteral("the page is gone"));
+        LuaCall::RaiseApiError(lua, QStringLiteral("the page is gone"));
     }
     return self;
 }
@@ -502,10 +387,10 @@ void QScriptRunner::Stop() {
 
 int QScriptRunner::Go(lua_State* lua) {
     QScriptRunner* self = Self(lua);
-    const CallArguments arguments(lua);
+    const LuaCall arguments(lua);
     const QString address = arguments.Text("url", 1, true);
     const QUrl base(arguments.Text("baseurl", 2, false));
-    const QList<QPair<QByteArray, QByteArray>> headers = Headers(lua, arguments.Push("headers", 3));
+    const QList<QPair<QByteArray, QByteArray>> headers = LuaCall::Headers(lua, arguments.Push("headers", 3));
     QString method = arguments.Text("http_method", 4, false).toUpper();
     QByteArray body = arguments.Text("body", 5, false).toUtf8();
     const int form = arguments.Push("formdata", 6);
@@ -515,7 +400,7 @@ int QScriptRunner::Go(lua_State* lua) {
                           || scheme == QLatin1String("https")
                           || (scheme == QLatin1String("file") && QRequestHandler::FileUrlsAllowed());
     if (!url.isValid() || url.isRelative() || !loadable) {
-        return ApiError(lua, QStringLiteral("go: %1 is not an http or https URL").arg(address));
+        return LuaCall::RaiseApiError(lua, QStringLiteral("go: %1 is not an http or https URL").arg(address));
     }
     QNetworkRequest request(url);
     for (const auto& header : headers) {
@@ -523,7 +408,7 @@ int QScriptRunner::Go(lua_State* lua) {
     }
     if (!lua_isnil(lua, form)) {
         QUrlQuery query;
-        for (const auto& field : Headers(lua, form)) {
+        for (const auto& field : LuaCall::Headers(lua, form)) {
             query.addQueryItem(QString::fromUtf8(field.first), QString::fromUtf8(field.second));
         }
         body = query.toString(QUrl::FullyEncoded).toUtf8();
@@ -531,11 +416,11 @@ int QScriptRunner::Go(lua_State* lua) {
         request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArray("application/x-www-form-urlencoded"));
     }
     if (!method.isEmpty() && method != QLatin1String("GET") && method != QLatin1String("POST")) {
-        return ApiError(lua, QStringLiteral("go: http_method must be GET or POST"));
+        return LuaCall::RaiseApiError(lua, QStringLiteral("go: http_method must be GET or POST"));
     }
     const bool post = method == QLatin1String("POST");
     if (!base.isEmpty() && (!base.isValid() || base.isRelative() || post)) {
-        return ApiError(lua, QStringLiteral("go: baseurl must be an absolute URL, for a GET"));
+        return LuaCall::RaiseApiError(lua, QStringLiteral("go: baseurl must be an absolute URL, for a GET"));
     }
     self->network->ForgetMainReply();
     self->awaiting = Awaiting::Load;
@@ -550,11 +435,11 @@ int QScriptRunner::Go(lua_State* lua) {
 
 int QScriptRunner::Wait(lua_State* lua) {
     QScriptRunner* self = Self(lua);
-    const CallArguments arguments(lua);
+    const LuaCall arguments(lua);
     const int time = arguments.Push("time", 1);
     if (lua_type(lua, time) != LUA_TNUMBER || !(lua_tonumber(lua, time) >= 0)
         || !std::isfinite(lua_tonumber(lua, time))) {
-        return ApiError(lua, QStringLiteral("wait: time must be a number of seconds, 0 or more"));
+        return LuaCall::RaiseApiError(lua, QStringLiteral("wait: time must be a number of seconds, 0 or more"));
     }
     const double seconds = lua_tonumber(lua, time);
     self->cancelOnRedirect = arguments.Flag("cancel_on_redirect", 2, false);
@@ -577,29 +462,17 @@ int QScriptRunner::Url(lua_State* lua) {
 
 int QScriptRunner::EvalJs(lua_State* lua) {
     QScriptRunner* self = Self(lua);
-    const QVariantMap result = Evaluate(self->page, CallArguments(lua).Text("snippet", 1, true));
+    const QVariantMap result = PageJavaScript::Evaluate(self->page->mainFrame(), LuaCall(lua).Text("snippet", 1, true));
     if (result.value(QStringLiteral("ok")).toBool()) {
         LuaValues::PushFromPage(lua, result.value(QStringLiteral("value")));
         return 1;
     }
-    return RaiseJsError(lua, result);
-}
-
-int QScriptRunner::RaiseJsError(lua_State* lua, const QVariantMap& result) {
-    const QString text = result.value(QStringLiteral("text")).toString();
-    const QString name = result.value(QStringLiteral("name")).toString();
-    const QString message = result.value(QStringLiteral("message")).toString();
-    LuaValues::Push(lua, QJsonValue(QJsonObject{{"type", "JS_ERROR"},
-                                                {"js_error_type", name},
-                                                {"js_error_message", message},
-                                                {"js_error", text},
-                                                {"message", QStringLiteral("JS error: ") + text}}));
-    return lua_error(lua);
+    return LuaCall::RaiseJsError(lua, result);
 }
 
 int QScriptRunner::RunJs(lua_State* lua) {
     QScriptRunner* self = Self(lua);
-    const QVariantMap result = Evaluate(self->page, CallArguments(lua).Text("snippet", 1, true));
+    const QVariantMap result = PageJavaScript::Evaluate(self->page->mainFrame(), LuaCall(lua).Text("snippet", 1, true));
     if (result.value(QStringLiteral("ok")).toBool()) {
         lua_pushboolean(lua, 1);
         return 1;
@@ -613,39 +486,41 @@ int QScriptRunner::SetResultStatusCode(lua_State* lua) {
     QScriptRunner* self = Self(lua);
     const lua_Number code = luaL_checknumber(lua, 2);
     if (code < 200 || code > 999 || code != std::floor(code)) {
-        return ApiError(lua, QStringLiteral("set_result_status_code: the code must be a whole number from 200 to 999"));
+        return LuaCall::RaiseApiError(
+            lua, QStringLiteral("set_result_status_code: the code must be a whole number from 200 to 999"));
     }
     self->resultStatus = static_cast<int>(code);
     return 0;
 }
 
 int QScriptRunner::SetResultContentType(lua_State* lua) {
-    Self(lua)->resultType = CallArguments(lua).Text("content_type", 1, true);
+    Self(lua)->resultType = LuaCall(lua).Text("content_type", 1, true);
     return 0;
 }
 
 int QScriptRunner::SetResultHeader(lua_State* lua) {
     QScriptRunner* self = Self(lua);
-    const CallArguments arguments(lua);
+    const LuaCall arguments(lua);
     const QString name = arguments.Text("name", 1, true);
     const QString value = arguments.Text("value", 2, true);
     if (name.isEmpty() || name.contains(QRegularExpression(QStringLiteral("[^!#$%&'*+.^_`|~0-9A-Za-z-]")))
         || value.contains(QLatin1Char('\r')) || value.contains(QLatin1Char('\n'))) {
-        return ApiError(lua, QStringLiteral("set_result_header: the name must be a token and the value one line"));
+        return LuaCall::RaiseApiError(
+            lua, QStringLiteral("set_result_header: the name must be a token and the value one line"));
     }
     self->resultHeaders.append({name, value});
     return 0;
 }
 
 int QScriptRunner::SetUserAgent(lua_State* lua) {
-    Self(lua)->page->SetUserAgent(CallArguments(lua).Text("value", 1, true));
+    Self(lua)->page->SetUserAgent(LuaCall(lua).Text("value", 1, true));
     return 0;
 }
 
 int QScriptRunner::SetCustomHeaders(lua_State* lua) {
     QScriptRunner* self = Self(lua);
     luaL_checktype(lua, 2, LUA_TTABLE);
-    self->network->SetCustomHeaders(Headers(lua, 2));
+    self->network->SetCustomHeaders(LuaCall::Headers(lua, 2));
     return 0;
 }
 
@@ -662,7 +537,8 @@ int QScriptRunner::SetViewportSize(lua_State* lua) {
     const lua_Number height = luaL_checknumber(lua, 3);
     const int most = QRequestHandler::MaxSnapshotWidth;
     if (!(width >= 1 && width <= most && height >= 1 && height <= most)) {
-        return ApiError(lua, QStringLiteral("set_viewport_size: each side must be from 1 to %1").arg(most));
+        return LuaCall::RaiseApiError(
+            lua, QStringLiteral("set_viewport_size: each side must be from 1 to %1").arg(most));
     }
     self->page->setViewportSize(QSize(static_cast<int>(width), static_cast<int>(height)));
     return 0;
@@ -696,13 +572,13 @@ void QScriptRunner::AddCookieAt(lua_State* lua, int index) {
     QString error;
     if (!LuaValues::ToJson(lua, index, cookie, error) || !cookie.isObject()
         || !cookies->Add(cookie.toObject(), page->mainFrame()->url(), error)) {
-        ApiError(lua, error.isEmpty() ? QStringLiteral("a cookie must be a table") : error);
+        LuaCall::RaiseApiError(lua, error.isEmpty() ? QStringLiteral("a cookie must be a table") : error);
     }
 }
 
 int QScriptRunner::AddCookie(lua_State* lua) {
     QScriptRunner* self = Self(lua);
-    const CallArguments arguments(lua);
+    const LuaCall arguments(lua);
     static const char* const Fields[] = {"name", "value", "path", "domain", "expires", "httpOnly", "secure"};
     lua_newtable(lua);
     const int cookie = lua_gettop(lua);
@@ -730,7 +606,7 @@ int QScriptRunner::InitCookies(lua_State* lua) {
 
 int QScriptRunner::DeleteCookies(lua_State* lua) {
     QScriptRunner* self = Self(lua);
-    const CallArguments arguments(lua);
+    const LuaCall arguments(lua);
     const QString name = arguments.Text("name", 1, false);
     const QUrl url(arguments.Text("url", 2, false));
     lua_pushinteger(lua, self->cookies->Remove(name, url));
@@ -766,18 +642,18 @@ int QScriptRunner::Jpeg(lua_State* lua) {
 
 int QScriptRunner::Picture(lua_State* lua, bool jpeg) {
     QScriptRunner* self = Self(lua);
-    const CallArguments arguments(lua);
-    const double most = QRequestHandler::MaxSnapshotHeight;
-    const int width = static_cast<int>(arguments.Number("width", 1, 0, 1, QRequestHandler::MaxSnapshotWidth));
-    const int height = static_cast<int>(arguments.Number("height", 2, 0, 1, most));
-    const bool whole = arguments.Flag("render_all", 3, false);
+    const LuaCall arguments(lua);
+    PagePicture::Request request;
+    request.width = static_cast<int>(arguments.Number("width", 1, 0, 1, QRequestHandler::MaxSnapshotWidth));
+    request.height = static_cast<int>(arguments.Number("height", 2, 0, 1, QRequestHandler::MaxSnapshotHeight));
+    request.whole = arguments.Flag("render_all", 3, false);
     const QString method = arguments.Text("scale_method", 4, false);
     if (!method.isEmpty() && method != QLatin1String("raster") && method != QLatin1String("vector")) {
-        return ApiError(lua, QStringLiteral("scale_method must be 'raster' or 'vector'"));
+        return LuaCall::RaiseApiError(lua, QStringLiteral("scale_method must be 'raster' or 'vector'"));
     }
-    const int quality = static_cast<int>(arguments.Number("quality", 5, 75, 0, 100));
+    request.jpeg = jpeg;
+    request.quality = static_cast<int>(arguments.Number("quality", 5, 75, 0, 100));
     const int region = arguments.Push("region", jpeg ? 6 : 5);
-    QRect cut;
     if (!lua_isnil(lua, region)) {
         luaL_checktype(lua, region, LUA_TTABLE);
         int sides[4] = {0, 0, 0, 0};
@@ -786,63 +662,24 @@ int QScriptRunner::Picture(lua_State* lua, bool jpeg) {
             sides[k] = static_cast<int>(luaL_checknumber(lua, -1));
             lua_pop(lua, 1);
         }
-        cut = QRect(QPoint(sides[0], sides[1]), QPoint(sides[2] - 1, sides[3] - 1));
+        request.region = QRect(QPoint(sides[0], sides[1]), QPoint(sides[2] - 1, sides[3] - 1));
     }
-    QImage image = self->Draw(whole);
-    if (!cut.isNull()) {
-        const QRect kept = cut.intersected(image.rect());
-        image = kept.isEmpty() ? QImage() : image.copy(kept);
+    QString error;
+    const QByteArray bytes = PagePicture::Take(self->page, request, error);
+    if (!error.isEmpty()) {
+        return LuaCall::RaiseApiError(lua, QStringLiteral("the image could not be encoded: ") + error);
     }
-    if (image.isNull() || image.width() == 0 || image.height() == 0) {
+    if (bytes.isEmpty()) {
         lua_pushnil(lua);
         return 1;
-    }
-    if (width > 0) {
-        image = image.scaledToWidth(width, Qt::SmoothTransformation);
-    }
-    if (height > 0) {
-        image = image.copy(0, 0, image.width(), height);
-    }
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    QImageWriter writer(&buffer, jpeg ? "jpeg" : "png");
-    if (jpeg) {
-        writer.setQuality(quality);
-    }
-    if (!writer.write(image)) {
-        return ApiError(lua, QStringLiteral("the image could not be encoded: ") + writer.errorString());
     }
     LuaValues::PushBinary(lua, bytes, jpeg ? QStringLiteral("image/jpeg") : QStringLiteral("image/png"));
     return 1;
 }
 
-// The page drawn at its viewport's size, or whole (up to the snapshot's
-// caps); the viewport is as it was afterwards.
-QImage QScriptRunner::Draw(bool whole) {
-    QWebFrame* frame = page->mainFrame();
-    const QSize viewport = page->viewportSize();
-    QSize size = viewport;
-    if (whole && !frame->contentsSize().isEmpty()) {
-        size = frame->contentsSize().boundedTo(
-            QSize(QRequestHandler::MaxSnapshotWidth, QRequestHandler::MaxSnapshotHeight));
-    }
-    if (size.isEmpty()) {
-        return QImage();
-    }
-    page->setViewportSize(size);
-    QImage image(size, QImage::Format_RGB32);
-    if (!image.isNull()) {
-        image.fill(Qt::white);
-        QRequestHandler::RenderInBands(frame, image);
-    }
-    page->setViewportSize(viewport);
-    return image;
-}
-
 int QScriptRunner::Har(lua_State* lua) {
     QScriptRunner* self = Self(lua);
-    const bool reset = CallArguments(lua).Flag("reset", 1, false);
+    const bool reset = LuaCall(lua).Flag("reset", 1, false);
     QNetworkLog* log = self->network->Log();
     LuaValues::Push(lua, QJsonValue(log->Archive(self->page->mainFrame()->title())));
     if (reset) {
@@ -860,7 +697,7 @@ int QScriptRunner::HarReset(lua_State* lua) {
 // its arguments and result going through JSON.
 int QScriptRunner::JsFunc(lua_State* lua) {
     QScriptRunner* self = Self(lua);
-    const QString snippet = CallArguments(lua).Text("snippet", 1, true);
+    const QString snippet = LuaCall(lua).Text("snippet", 1, true);
     lua_pushlightuserdata(lua, self);
     LuaValues::Push(lua, QJsonValue(snippet));
     lua_pushcclosure(lua, &QScriptRunner::CallJsFunction, 2);
@@ -870,23 +707,23 @@ int QScriptRunner::JsFunc(lua_State* lua) {
 int QScriptRunner::CallJsFunction(lua_State* lua) {
     QScriptRunner* self = static_cast<QScriptRunner*>(lua_touserdata(lua, lua_upvalueindex(1)));
     if (self->page == nullptr) {
-        return ApiError(lua, QStringLiteral("the page is gone"));
+        return LuaCall::RaiseApiError(lua, QStringLiteral("the page is gone"));
     }
     QJsonArray arguments;
     for (int k = 1; k <= lua_gettop(lua); ++k) {
         QJsonValue value;
         QString error;
         if (!LuaValues::ToJson(lua, k, value, error)) {
-            return ApiError(lua, QStringLiteral("argument %1 cannot be sent to JavaScript: %2").arg(k).arg(error));
+            return LuaCall::RaiseApiError(
+                lua, QStringLiteral("argument %1 cannot be sent to JavaScript: %2").arg(k).arg(error));
         }
         arguments.append(value);
     }
-    const QString call = QStringLiteral("(%1).apply(null, %2)")
-                             .arg(LuaValues::ToText(lua, lua_upvalueindex(2)),
-                                  QString::fromUtf8(QJsonDocument(arguments).toJson(QJsonDocument::Compact)));
-    const QVariantMap result = Evaluate(self->page, call);
+    const QString list = QString::fromUtf8(QJsonDocument(arguments).toJson(QJsonDocument::Compact));
+    const QString call = PageJavaScript::Call(LuaValues::ToText(lua, lua_upvalueindex(2)), list);
+    const QVariantMap result = PageJavaScript::Evaluate(self->page->mainFrame(), call);
     if (!result.value(QStringLiteral("ok")).toBool()) {
-        return RaiseJsError(lua, result);
+        return LuaCall::RaiseJsError(lua, result);
     }
     LuaValues::PushFromPage(lua, result.value(QStringLiteral("value")));
     return 1;
@@ -896,33 +733,14 @@ int QScriptRunner::CallJsFunction(lua_State* lua) {
 // splash.resume(value) or splash.error(message), or the timeout passes.
 int QScriptRunner::WaitForResume(lua_State* lua) {
     QScriptRunner* self = Self(lua);
-    const CallArguments arguments(lua);
+    const LuaCall arguments(lua);
     const QString snippet = arguments.Text("snippet", 1, true);
     const double timeout = arguments.Number("timeout", 2, 0, 0, 24 * 3600);
     self->resumeToken = QStringLiteral("__orvoResume%1").arg(++self->resumeCount);
-    const QString program = QStringLiteral(
-                                "(function () {"
-                                "  var token = '%1', kept = {}, plain = %3;"
-                                "  window[token] = null;"
-                                "  var splash = {"
-                                "    resume: function (value) {"
-                                "      if (window[token] !== null) { return; }"
-                                "      kept.value = plain(value);"
-                                "      window[token] = {ok: true, result: kept};"
-                                "    },"
-                                "    error: function (message) {"
-                                "      if (window[token] !== null) { return; }"
-                                "      window[token] = {ok: false, message: String(message)};"
-                                "    },"
-                                "    set: function (key, value) { kept[key] = plain(value); }"
-                                "  };"
-                                "  %2\n;"
-                                "  main(splash);"
-                                "})()")
-                                .arg(self->resumeToken, snippet, QLatin1String(PlainJs));
-    const QVariantMap started = Evaluate(self->page, program);
+    const QString program = PageJavaScript::ResumableProgram(self->resumeToken, snippet);
+    const QVariantMap started = PageJavaScript::Evaluate(self->page->mainFrame(), program);
     if (!started.value(QStringLiteral("ok")).toBool()) {
-        return RaiseJsError(lua, started);
+        return LuaCall::RaiseJsError(lua, started);
     }
     self->awaiting = Awaiting::Resume;
     self->resumePoll.start();

@@ -4,7 +4,6 @@
 #include <memory>
 
 #include <QByteArray>
-#include <QImage>
 #include <QJsonObject>
 #include <QList>
 #include <QPair>
@@ -111,14 +110,11 @@ private:
     static int JsFunc(lua_State* lua);
     static int CallJsFunction(lua_State* lua);
     static int WaitForResume(lua_State* lua);
-    // Raises the JS_ERROR of a snippet that threw (result of Evaluate).
-    static int RaiseJsError(lua_State* lua, const QVariantMap& result);
     static int Har(lua_State* lua);
     static int HarReset(lua_State* lua);
     static int Png(lua_State* lua);
     static int Jpeg(lua_State* lua);
     static int Picture(lua_State* lua, bool jpeg);
-    QImage Draw(bool whole);
 
     QPointer<QMyWebPage> page;
     QPointer<QMyNetworkAccessManager> network;

@@ -1,0 +1,58 @@
+#include "Impl/PagePicture.h"
+
+#include <QBuffer>
+#include <QImageWriter>
+#include <QWebFrame>
+#include <QWebPage>
+
+#include "Impl/QRequestHandler.h"
+
+QByteArray PagePicture::Take(QWebPage* page, const Request& request, QString& error) {
+    QImage image = Draw(page, request.whole);
+    if (!request.region.isNull()) {
+        const QRect kept = request.region.intersected(image.rect());
+        image = kept.isEmpty() ? QImage() : image.copy(kept);
+    }
+    if (image.isNull() || image.width() == 0 || image.height() == 0) {
+        return QByteArray();
+    }
+    if (request.width > 0) {
+        image = image.scaledToWidth(request.width, Qt::SmoothTransformation);
+    }
+    if (request.height > 0) {
+        image = image.copy(0, 0, image.width(), request.height);
+    }
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, request.jpeg ? "jpeg" : "png");
+    if (request.jpeg) {
+        writer.setQuality(request.quality);
+    }
+    if (!writer.write(image)) {
+        error = writer.errorString();
+        return QByteArray();
+    }
+    return bytes;
+}
+
+QImage PagePicture::Draw(QWebPage* page, bool whole) {
+    QWebFrame* frame = page->mainFrame();
+    const QSize viewport = page->viewportSize();
+    QSize size = viewport;
+    if (whole && !frame->contentsSize().isEmpty()) {
+        size = frame->contentsSize().boundedTo(
+            QSize(QRequestHandler::MaxSnapshotWidth, QRequestHandler::MaxSnapshotHeight));
+    }
+    if (size.isEmpty()) {
+        return QImage();
+    }
+    page->setViewportSize(size);
+    QImage image(size, QImage::Format_RGB32);
+    if (!image.isNull()) {
+        image.fill(Qt::white);
+        QRequestHandler::RenderInBands(frame, image);
+    }
+    page->setViewportSize(viewport);
+    return image;
+}
