@@ -157,6 +157,29 @@ TEST_F(Scripts, GoLoadsThePageAndSaysWhyItFailed) {
     EXPECT_EQ(0, Stop());
 }
 
+// wait ends early when the page goes elsewhere (if asked) or fails to.
+TEST_F(Scripts, AWaitEndsEarlyOnARedirectOrAnError) {
+    Start({"--workers", "1"});
+    const std::string closed = "http://127.0.0.1:" + std::to_string(ClosedPort()) + "/";
+    const json answer = Answer(Execute(
+        "function main(splash, args)\n"
+        "  assert(splash:go(args.url))\n"
+        "  local full = splash:wait(0.2)\n"
+        "  splash:runjs('setTimeout(function () { location.href = \"/page-next\"; }, 100)')\n"
+        "  local _, redirect = splash:wait{10, cancel_on_redirect = true}\n"
+        "  local landed = splash:url()\n"
+        "  splash:runjs('setTimeout(function () { location.href = \"' .. args.closed .. '\"; }, 100)')\n"
+        "  local _, failed = splash:wait(10)\n"
+        "  return {full = full, redirect = redirect, landed = landed, failed = failed}\n"
+        "end",
+        {{"url", server.Url("/page-first")}, {"closed", closed}}));
+    EXPECT_EQ(true, answer.at("full"));
+    EXPECT_EQ("redirect", answer.at("redirect"));
+    EXPECT_EQ(server.Url("/page-next"), answer.at("landed"));
+    EXPECT_EQ("error", answer.at("failed")) << "cancel_on_error is on unless turned off";
+    EXPECT_EQ(0, Stop());
+}
+
 TEST_F(Scripts, GoLaysADocumentOutWithItsBaseUrl) {
     TestHttpServer assets([](const TestHttpServer::Request&) { return Html("", 404); });
     Start({"--workers", "1"});
@@ -462,6 +485,8 @@ TEST_F(Scripts, TheSandboxHoldsAndBudgetsStopRunawayScripts) {
 // ten-second deadline, which eight in a row could not keep.
 TEST_F(Scripts, ManyScriptsRunAtOnceOnOneWorker) {
     Start({"--workers", "1", "--in-flight", "8"});
+    // The worker is up before the deadlines start counting.
+    ASSERT_EQ("ready", client->Get("/run?lua_source=" + HttpClient::Encode("return 'ready'")).body);
     std::vector<std::thread> threads;
     std::vector<HttpClient::Response> answers(8);
     for (std::size_t k = 0; k < answers.size(); ++k) {
