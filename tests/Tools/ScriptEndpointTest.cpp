@@ -12,6 +12,7 @@
 #include <nlohmann/json.hpp>
 
 #include "OrvoServeFixture.h"
+#include "serve/SavedArguments.h"
 
 namespace {
 
@@ -57,6 +58,14 @@ TEST_F(Scripts, MainGetsItsArgumentsAndItsResultIsTheAnswer) {
     EXPECT_EQ(json::parse(R"({"n": 42, "list": [1, "two"], "same": true, "nested": {"a": {"b": true}},
                                "text": "x y"})"),
               echoed);
+
+    const std::string source = "function main(splash, args) return {n = args.n} end";
+    const HttpClient::Response saving = Execute(source, {{"n", 1}, {"save_args", {"lua_source"}}});
+    const std::string saved = saving.headers.at("x-splash-saved-arguments");
+    EXPECT_EQ("lua_source=" + Orvo::Serve::SavedArguments::Hash(source), saved);
+    const HttpClient::Response loaded =
+        client->Post("/execute", json{{"load_args", saved}, {"n", 2}}.dump(), "application/json");
+    EXPECT_EQ((json{{"n", 2}}), json::parse(loaded.body)) << "the script came from the service's store";
 
     const HttpClient::Response text = client->Get("/run?lua_source=" + HttpClient::Encode("return 'hello ' .. args.who")
                                                   + "&who=world");
