@@ -120,6 +120,10 @@ QNetworkReply* QMyNetworkAccessManager::createRequest(Operation operation, const
                                     << request.url().toString().toUtf8().constData());
         request.setUrl(QUrl(QStringLiteral("refused-file:")));
     }
+    if (request.attribute(AsideAttribute).toBool()) {
+        RefuseHostNotAllowed(request, false);
+        return Issue(operation, request, outgoingData, original.url());
+    }
     const bool watched = operation == HeadOperation || operation == GetOperation || operation == PostOperation;
     if (watched && IsRedirectionOfMainReply(request.url())) {
         // The engine follows a redirection as soon as the headers are in,

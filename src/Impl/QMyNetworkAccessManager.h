@@ -3,6 +3,7 @@
 
 #include <QDateTime>
 #include <QNetworkAccessManager>
+#include <QNetworkRequest>
 #include <QString>
 #include <log4cplus/logger.h>
 
@@ -31,6 +32,11 @@ class QMyNetworkAccessManager : public QNetworkAccessManager {
     Q_OBJECT
 
 public:
+    // A request whose attribute this is true goes aside: never the page's
+    // main one nor watched as a sub-resource (a script's own fetch).
+    static constexpr QNetworkRequest::Attribute AsideAttribute =
+        static_cast<QNetworkRequest::Attribute>(QNetworkRequest::User + 1);
+
     // Takes over the cache, cookie jar, proxy and proxy factory of the
     // page's own manager.
     QMyNetworkAccessManager(QNetworkAccessManager* pageManager, QObject* parent);

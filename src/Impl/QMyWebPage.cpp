@@ -1,5 +1,7 @@
 #include "Impl/QMyWebPage.h"
 
+#include <QNetworkRequest>
+#include <QWebFrame>
 #include <log4cplus/loggingmacros.h>
 
 #include "Support/LoggerFactory.h"
@@ -28,6 +30,14 @@ bool QMyWebPage::javaScriptPrompt(QWebFrame*, const QString&, const QString&, QS
 }
 
 void QMyWebPage::javaScriptConsoleMessage(const QString&, int, const QString&) {}
+
+bool QMyWebPage::acceptNavigationRequest(QWebFrame* frame, const QNetworkRequest& request, NavigationType type) {
+    if (navigationLocked && frame == mainFrame()) {
+        LOG4CPLUS_DEBUG(logger, "navigation locked: " << request.url().toString().toUtf8().constData());
+        return false;
+    }
+    return QWebPage::acceptNavigationRequest(frame, request, type);
+}
 
 bool QMyWebPage::shouldInterruptJavaScript() {
     return true;

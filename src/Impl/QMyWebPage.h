@@ -18,6 +18,8 @@ public:
 
     // An empty agent keeps the engine's own.
     void SetUserAgent(const QString& agent) { userAgent = agent; }
+    // While locked, the main frame goes nowhere else.
+    void SetNavigationLocked(bool locked) { navigationLocked = locked; }
     // Public: a document fetched for the page goes out with it too.
     QString userAgentForUrl(const QUrl& url) const override;
 
@@ -31,10 +33,12 @@ protected:
     bool javaScriptPrompt(QWebFrame* originatingFrame, const QString& message, const QString& defaultValue,
                           QString* result) override;
     void javaScriptConsoleMessage(const QString& message, int lineNumber, const QString& sourceId) override;
+    bool acceptNavigationRequest(QWebFrame* frame, const QNetworkRequest& request, NavigationType type) override;
 
 private:
     log4cplus::Logger logger;
     QString userAgent;
+    bool navigationLocked = false;
 };
 
 #endif

@@ -8,10 +8,16 @@
 #include <QVariantMap>
 #include <QWebFrame>
 #include <QWebSettings>
+#include <QDateTime>
+#include <QNetworkReply>
+#include <QWebPage>
 #include <cmath>
+#include <qwebkitglobal.h>
+#include <sys/resource.h>
 
 #include "Impl/LuaCall.h"
 #include "Impl/LuaValues.h"
+#include "Impl/PageInput.h"
 #include "Impl/PageJavaScript.h"
 #include "Impl/PagePicture.h"
 #include "Impl/QMyNetworkAccessManager.h"
@@ -38,6 +44,7 @@ QScriptRunner::QScriptRunner(QMyWebPage* page, QMyNetworkAccessManager* network,
     connect(&resumePoll, &QTimer::timeout, this, &QScriptRunner::OnResumePoll);
     connect(page->mainFrame(), &QWebFrame::loadFinished, this, &QScriptRunner::OnLoadFinished);
     connect(page->mainFrame(), &QWebFrame::urlChanged, this, &QScriptRunner::OnUrlChanged);
+    connect(page->mainFrame(), &QWebFrame::javaScriptWindowObjectCleared, this, &QScriptRunner::OnWindowCleared);
 }
 
 QScriptRunner::~QScriptRunner() = default;
@@ -104,6 +111,21 @@ void QScriptRunner::PushSplash() {
                                        {"history", &QScriptRunner::History},
                                        {"jsfunc", &QScriptRunner::JsFunc},
                                        {"wait_for_resume", &QScriptRunner::WaitForResume},
+                                       {"set_content", &QScriptRunner::SetContent},
+                                       {"autoload", &QScriptRunner::Autoload},
+                                       {"autoload_reset", &QScriptRunner::AutoloadReset},
+                                       {"lock_navigation", &QScriptRunner::LockNavigation},
+                                       {"unlock_navigation", &QScriptRunner::UnlockNavigation},
+                                       {"http_get", &QScriptRunner::HttpGet},
+                                       {"http_post", &QScriptRunner::HttpPost},
+                                       {"get_version", &QScriptRunner::GetVersion},
+                                       {"get_perf_stats", &QScriptRunner::GetPerfStats},
+                                       {"mouse_click", &QScriptRunner::MouseClick},
+                                       {"mouse_hover", &QScriptRunner::MouseHover},
+                                       {"mouse_press", &QScriptRunner::MousePress},
+                                       {"mouse_release", &QScriptRunner::MouseRelease},
+                                       {"send_text", &QScriptRunner::SendText},
+                                       {"send_keys", &QScriptRunner::SendKeys},
                                        {"har", &QScriptRunner::Har},
                                        {"har_reset", &QScriptRunner::HarReset},
                                        {"png", &QScriptRunner::Png},
@@ -772,4 +794,203 @@ void QScriptRunner::OnResumePoll() {
         lua_pushstring(lua, message.toUtf8().constData());
         return 2;
     });
+}
+
+// Lays data out as the page's document and waits until it has loaded.
+int QScriptRunner::SetContent(lua_State* lua) {
+    QScriptRunner* self = Self(lua);
+    const LuaCall arguments(lua);
+    const QByteArray data = arguments.Text("data", 1, true).toUtf8();
+    QString type = arguments.Text("mime_type", 2, false);
+    const QUrl base(arguments.Text("baseurl", 3, false));
+    self->network->ForgetMainReply();
+    self->awaiting = Awaiting::Load;
+    self->page->mainFrame()->setContent(data, type.isEmpty() ? QStringLiteral("text/html; charset=utf-8") : type,
+                                        base);
+    return lua_yield(lua, 0);
+}
+
+int QScriptRunner::Autoload(lua_State* lua) {
+    QScriptRunner* self = Self(lua);
+    const LuaCall arguments(lua);
+    if (!arguments.Text("url", 2, false).isEmpty()) {
+        return LuaCall::RaiseApiError(lua, QStringLiteral("autoload: url is not supported yet; give source"));
+    }
+    self->autoloads.append(arguments.Text("source", 1, true));
+    lua_pushboolean(lua, 1);
+    return 1;
+}
+
+int QScriptRunner::AutoloadReset(lua_State* lua) {
+    Self(lua)->autoloads.clear();
+    return 0;
+}
+
+void QScriptRunner::OnWindowCleared() {
+    if (page == nullptr || state == State::Done) {
+        return;
+    }
+    for (const QString& source : autoloads) {
+        page->mainFrame()->evaluateJavaScript(source);
+    }
+}
+
+int QScriptRunner::LockNavigation(lua_State* lua) {
+    Self(lua)->page->SetNavigationLocked(true);
+    return 0;
+}
+
+int QScriptRunner::UnlockNavigation(lua_State* lua) {
+    Self(lua)->page->SetNavigationLocked(false);
+    return 0;
+}
+
+int QScriptRunner::HttpGet(lua_State* lua) {
+    return Fetch(lua, false);
+}
+
+int QScriptRunner::HttpPost(lua_State* lua) {
+    return Fetch(lua, true);
+}
+
+// Fetches a URL aside from the page (its cookies and proxy, not its
+// document) and waits for the whole response.
+int QScriptRunner::Fetch(lua_State* lua, bool post) {
+    QScriptRunner* self = Self(lua);
+    const LuaCall arguments(lua);
+    const QUrl url(arguments.Text("url", 1, true));
+    const QString scheme = url.scheme().toLower();
+    if (!url.isValid() || (scheme != QLatin1String("http") && scheme != QLatin1String("https"))) {
+        return LuaCall::RaiseApiError(lua, QStringLiteral("the URL must be an absolute http or https URL"));
+    }
+    QNetworkRequest request(url);
+    for (const auto& header : LuaCall::Headers(lua, arguments.Push("headers", 3))) {
+        request.setRawHeader(header.first, header.second);
+    }
+    const bool follow = arguments.Flag("follow_redirects", 2, true);
+    const QByteArray body = post ? arguments.Text("body", 4, false).toUtf8() : QByteArray();
+    request.setAttribute(QMyNetworkAccessManager::AsideAttribute, true);
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
+                         follow ? QNetworkRequest::NoLessSafeRedirectPolicy : QNetworkRequest::ManualRedirectPolicy);
+    if (!request.hasRawHeader("User-Agent")) {
+        request.setHeader(QNetworkRequest::UserAgentHeader, self->page->userAgentForUrl(url));
+    }
+    if (post && !request.header(QNetworkRequest::ContentTypeHeader).isValid()) {
+        request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArray("application/x-www-form-urlencoded"));
+    }
+    QNetworkReply* reply = post ? self->network->post(request, body) : self->network->get(request);
+    const QString method = post ? QStringLiteral("POST") : QStringLiteral("GET");
+    self->awaiting = Awaiting::Fetch;
+    connect(reply, &QNetworkReply::finished, self, [self, reply, method]() {
+        if (self->awaiting != Awaiting::Fetch) {
+            reply->deleteLater();
+            return;
+        }
+        // The reply is read when the script resumes, and let go then.
+        const QPointer<QNetworkReply> kept(reply);
+        self->ResumeLater([kept, method](lua_State* inner) {
+            if (kept == nullptr) {
+                lua_pushnil(inner);
+                return 1;
+            }
+            PushResponse(inner, kept, method);
+            kept->deleteLater();
+            return 1;
+        });
+    });
+    return lua_yield(lua, 0);
+}
+
+// A fetch's response: {url, status, ok, headers = {name = value}, body (a
+// binary object), request = {url, method}, and error when it failed}.
+void QScriptRunner::PushResponse(lua_State* lua, QNetworkReply* reply, const QString& method) {
+    const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    QJsonObject headers;
+    for (const QNetworkReply::RawHeaderPair& header : reply->rawHeaderPairs()) {
+        headers.insert(QString::fromLatin1(header.first), QString::fromUtf8(header.second));
+    }
+    QJsonObject response{{"url", reply->url().toString()},
+                         {"ok", reply->error() == QNetworkReply::NoError && status.toInt() < 400},
+                         {"headers", headers},
+                         {"request", QJsonObject{{"url", reply->request().url().toString()}, {"method", method}}}};
+    if (status.isValid()) {
+        response.insert("status", status.toInt());
+    }
+    if (reply->error() != QNetworkReply::NoError) {
+        response.insert("error", reply->errorString());
+    }
+    LuaValues::Push(lua, QJsonValue(response));
+    const QString type = reply->header(QNetworkRequest::ContentTypeHeader).toString();
+    LuaValues::PushBinary(lua, reply->readAll(), type.isEmpty() ? QStringLiteral("application/octet-stream") : type);
+    lua_setfield(lua, -2, "body");
+}
+
+int QScriptRunner::GetVersion(lua_State* lua) {
+    Self(lua);
+    const QStringList parts = QStringLiteral(ORVO_VERSION).split(QLatin1Char('.'));
+    LuaValues::Push(lua, QJsonValue(QJsonObject{{"orvo", ORVO_VERSION},
+                                                {"major", parts.value(0).toInt()},
+                                                {"minor", parts.value(1).toInt()},
+                                                {"qt", QString::fromLatin1(qVersion())},
+                                                {"webkit", qWebKitVersion()},
+                                                {"lua", LUA_RELEASE}}));
+    return 1;
+}
+
+int QScriptRunner::GetPerfStats(lua_State* lua) {
+    Self(lua);
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    const double cpu = usage.ru_utime.tv_sec + usage.ru_stime.tv_sec
+                       + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+    LuaValues::Push(lua, QJsonValue(QJsonObject{{"maxrss", static_cast<double>(usage.ru_maxrss)},
+                                                {"cputime", cpu},
+                                                {"walltime", QDateTime::currentMSecsSinceEpoch() / 1000.0}}));
+    return 1;
+}
+
+namespace {
+
+int SendMouse(lua_State* lua, QWebPage* page, PageInput::Mouse what) {
+    const LuaCall arguments(lua);
+    const double x = arguments.Number("x", 1, -1, 0, 1e6);
+    const double y = arguments.Number("y", 2, -1, 0, 1e6);
+    if (x < 0 || y < 0) {
+        return LuaCall::RaiseApiError(lua, QStringLiteral("the mouse needs x and y"));
+    }
+    PageInput::SendMouse(page, what, QPointF(x, y));
+    return 0;
+}
+
+} // namespace
+
+int QScriptRunner::MouseClick(lua_State* lua) {
+    return SendMouse(lua, Self(lua)->page, PageInput::Mouse::Click);
+}
+
+int QScriptRunner::MouseHover(lua_State* lua) {
+    return SendMouse(lua, Self(lua)->page, PageInput::Mouse::Hover);
+}
+
+int QScriptRunner::MousePress(lua_State* lua) {
+    return SendMouse(lua, Self(lua)->page, PageInput::Mouse::Press);
+}
+
+int QScriptRunner::MouseRelease(lua_State* lua) {
+    return SendMouse(lua, Self(lua)->page, PageInput::Mouse::Release);
+}
+
+int QScriptRunner::SendText(lua_State* lua) {
+    QScriptRunner* self = Self(lua);
+    PageInput::SendText(self->page, LuaCall(lua).Text("text", 1, true));
+    return 0;
+}
+
+int QScriptRunner::SendKeys(lua_State* lua) {
+    QScriptRunner* self = Self(lua);
+    QString unknown;
+    if (!PageInput::SendKeys(self->page, LuaCall(lua).Text("keys", 1, true), unknown)) {
+        return LuaCall::RaiseApiError(lua, QStringLiteral("send_keys: no key is called %1").arg(unknown));
+    }
+    return 0;
 }

@@ -11,6 +11,7 @@
 #include <QString>
 #include <QTimer>
 #include <QUrl>
+#include <QStringList>
 #include <QVariantMap>
 #include <lua.hpp>
 
@@ -19,6 +20,7 @@
 class QMyNetworkAccessManager;
 class QMyWebPage;
 class QPageCookieJar;
+class QNetworkReply;
 
 // Runs one Lua script against one page, whose network manager records a
 // network log: main(splash, args) in a coroutine
@@ -66,10 +68,11 @@ private slots:
     void OnUrlChanged(const QUrl& url);
     void OnWaitTimer();
     void OnResumePoll();
+    void OnWindowCleared();
 
 private:
     // What a yielded call waits for.
-    enum class Awaiting { Nothing, Load, Timer, Resume };
+    enum class Awaiting { Nothing, Load, Timer, Resume, Fetch };
 
     void Resume(int values);
     // Resumes from the event loop with the values push leaves, never from
@@ -110,6 +113,23 @@ private:
     static int JsFunc(lua_State* lua);
     static int CallJsFunction(lua_State* lua);
     static int WaitForResume(lua_State* lua);
+    static int SetContent(lua_State* lua);
+    static int Autoload(lua_State* lua);
+    static int AutoloadReset(lua_State* lua);
+    static int LockNavigation(lua_State* lua);
+    static int UnlockNavigation(lua_State* lua);
+    static int HttpGet(lua_State* lua);
+    static int HttpPost(lua_State* lua);
+    static int Fetch(lua_State* lua, bool post);
+    static void PushResponse(lua_State* lua, QNetworkReply* reply, const QString& method);
+    static int GetVersion(lua_State* lua);
+    static int GetPerfStats(lua_State* lua);
+    static int MouseClick(lua_State* lua);
+    static int MouseHover(lua_State* lua);
+    static int MousePress(lua_State* lua);
+    static int MouseRelease(lua_State* lua);
+    static int SendText(lua_State* lua);
+    static int SendKeys(lua_State* lua);
     static int Har(lua_State* lua);
     static int HarReset(lua_State* lua);
     static int Png(lua_State* lua);
@@ -132,6 +152,8 @@ private:
     QTimer resumePoll;
     QString resumeToken;
     int resumeCount = 0;
+    // JavaScript run in each new document before its own (autoload).
+    QStringList autoloads;
     QString source;
     int resultStatus = 200;
     QString resultType;

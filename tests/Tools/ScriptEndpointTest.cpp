@@ -108,7 +108,8 @@ TEST_F(Scripts, GoLoadsThePageAndSaysWhyItFailed) {
                                      "          title = splash:evaljs('document.title'),\n"
                                      "          sum = splash:evaljs('[1, 2].map(function (x) { return x * 2 })'),\n"
                                      "          ran = splash:runjs('window.mark = 7'), mark = splash:evaljs('mark'),\n"
-                                     "          window = splash:evaljs('window'), body = splash:evaljs('document.body'),\n"
+                                     "          window = splash:evaljs('window'),\n"
+                                     "          body = splash:evaljs('document.body'),\n"
                                      "          nothing = splash:evaljs('undefined') == nil}\n"
                                      "end",
                                      {{"url", server.Url("/page-go")}}));
@@ -420,6 +421,90 @@ TEST_F(Scripts, TheNetworkActivityIsAnArchive) {
     EXPECT_LE(0, second.at("pages")[0].at("pageTimings").at("onLoad").get<int>());
     EXPECT_EQ(json::object(), answer.at("after").at("log").at("entries").empty() ? json::object() : json::array())
         << "har{reset = true} emptied it";
+    EXPECT_EQ(0, Stop());
+}
+
+// http_get and http_post fetch aside from the page: its document stays.
+TEST_F(Scripts, FetchesAsideFromThePage) {
+    Start({"--workers", "1"});
+    const json answer = Answer(Execute(
+        "function main(splash, args)\n"
+        "  local treat = require('treat')\n"
+        "  local got = splash:http_get(args.page)\n"
+        "  local missing = splash:http_get{args.missing}\n"
+        "  local posted = splash:http_post{args.echo, body = 'a=1', headers = {['X-Custom'] = 'x'}}\n"
+        "  local moved = splash:http_get{args.moved, follow_redirects = false}\n"
+        "  local followed = splash:http_get(args.moved)\n"
+        "  local ok = splash:go(args.page)\n"
+        "  return {status = got.status, ok = got.ok, type = got.headers['Content-Type'],\n"
+        "          body = treat.as_string(got.body), missing = missing.status, missing_ok = missing.ok,\n"
+        "          posted = treat.as_string(posted.body), moved = moved.status,\n"
+        "          location = moved.headers['Location'], followed = followed.url, go = ok}\n"
+        "end",
+        {{"page", server.Url("/page-fetched")},
+         {"missing", server.Url("/missing")},
+         {"echo", server.Url("/echo")},
+         {"moved", server.Url("/moved")}}));
+    EXPECT_EQ(200, answer.at("status"));
+    EXPECT_EQ(true, answer.at("ok"));
+    EXPECT_EQ("text/html; charset=utf-8", answer.at("type"));
+    EXPECT_EQ(Site({"GET", "/page-fetched", {}, ""}).body, answer.at("body"));
+    EXPECT_EQ(404, answer.at("missing"));
+    EXPECT_EQ(false, answer.at("missing_ok"));
+    const std::string posted = answer.at("posted");
+    EXPECT_NE(std::string::npos, posted.find("<p id=\"method\">POST</p><p id=\"body\">a=1")) << posted;
+    EXPECT_EQ(302, answer.at("moved"));
+    EXPECT_EQ("/other/landing", answer.at("location"));
+    EXPECT_EQ(server.Url("/other/landing"), answer.at("followed"));
+    EXPECT_EQ(true, answer.at("go")) << "the fetches did not take the page's place";
+    EXPECT_EQ(0, Stop());
+}
+
+// set_content, autoload, lock_navigation, the mouse and the keyboard.
+TEST_F(Scripts, ThePageIsDrivenAsAUserWould) {
+    Start({"--workers", "1"});
+    const json answer = Answer(Execute(
+        "function main(splash, args)\n"
+        "  splash:autoload('window.autoloaded = 42')\n"
+        "  assert(splash:set_content([[<html><body style='margin:0'>\n"
+        "    <button id='b' style='position:absolute; left:0; top:0; width:100px; height:50px'\n"
+        "            onclick='document.title = \"clicked\"' onmouseover='window.hovered = true'>b</button>\n"
+        "    <input id='i' style='position:absolute; left:0; top:100px'></body></html>]]))\n"
+        "  splash:mouse_hover(50, 25)\n"
+        "  splash:mouse_click{x = 50, y = 25}\n"
+        "  splash:runjs('document.getElementById(\"i\").focus()')\n"
+        "  splash:send_text('abc')\n"
+        "  splash:send_keys('Left Backspace')\n"
+        "  local typed = splash:evaljs('document.getElementById(\"i\").value')\n"
+        "  local result = {title = splash:evaljs('document.title'), hovered = splash:evaljs('window.hovered'),\n"
+        "                  typed = typed, autoloaded = splash:evaljs('window.autoloaded')}\n"
+        "  assert(splash:go(args.first))\n"
+        "  splash:lock_navigation()\n"
+        "  splash:runjs('location.href = \"/page-elsewhere\"')\n"
+        "  splash:wait(0.3)\n"
+        "  result.locked = splash:url()\n"
+        "  splash:unlock_navigation()\n"
+        "  splash:autoload_reset()\n"
+        "  assert(splash:go(args.first))\n"
+        "  result.reset = splash:evaljs('window.autoloaded') == nil\n"
+        "  result.version = splash:get_version()\n"
+        "  result.rss = splash:get_perf_stats().maxrss > 0\n"
+        "  local ok, error = pcall(splash.send_keys, splash, 'NoSuchKey')\n"
+        "  result.unknown = error.message\n"
+        "  return result\n"
+        "end",
+        {{"first", server.Url("/page-first")}}));
+    EXPECT_EQ("clicked", answer.at("title"));
+    EXPECT_EQ(true, answer.at("hovered"));
+    EXPECT_EQ("ac", answer.at("typed"));
+    EXPECT_EQ(42, answer.at("autoloaded"));
+    EXPECT_EQ(server.Url("/page-first"), answer.at("locked"));
+    EXPECT_FALSE(server.Got("/page-elsewhere"));
+    EXPECT_EQ(true, answer.at("reset"));
+    EXPECT_EQ("0.1.0", answer.at("version").at("orvo"));
+    EXPECT_EQ("Lua 5.2.4", answer.at("version").at("lua"));
+    EXPECT_EQ(true, answer.at("rss"));
+    EXPECT_EQ("send_keys: no key is called NoSuchKey", answer.at("unknown"));
     EXPECT_EQ(0, Stop());
 }
 
