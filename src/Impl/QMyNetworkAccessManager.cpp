@@ -113,6 +113,17 @@ QNetworkReply* QMyNetworkAccessManager::createRequest(Operation operation, const
             request.setRawHeader(header.first, header.second);
         }
     }
+    const bool aside = request.attribute(AsideAttribute).toBool();
+    RequestDecision decision;
+    if (requestHook && !aside) {
+        requestHook(request, operation, decision);
+    }
+    const QUrl asked = request.url();
+    if (decision.abort) {
+        LOG4CPLUS_DEBUG(logger, "QMyNetworkAccessManager::createRequest => aborted by the script: "
+                                    << asked.toString().toUtf8().constData());
+        request.setUrl(QUrl(QStringLiteral("aborted-by-script:")));
+    }
     if (request.url().isLocalFile() && !fileUrlsAllowed) {
         // A scheme no manager knows: the reply fails as any failed request
         // does, and the file is never opened.
@@ -120,9 +131,9 @@ QNetworkReply* QMyNetworkAccessManager::createRequest(Operation operation, const
                                     << request.url().toString().toUtf8().constData());
         request.setUrl(QUrl(QStringLiteral("refused-file:")));
     }
-    if (request.attribute(AsideAttribute).toBool()) {
+    if (aside) {
         RefuseHostNotAllowed(request, false);
-        return Issue(operation, request, outgoingData, original.url());
+        return Issue(operation, request, outgoingData, asked, decision);
     }
     const bool watched = operation == HeadOperation || operation == GetOperation || operation == PostOperation;
     if (watched && IsRedirectionOfMainReply(request.url())) {
@@ -136,20 +147,30 @@ QNetworkReply* QMyNetworkAccessManager::createRequest(Operation operation, const
     }
     RefuseHostNotAllowed(request, watched && mainReply == nullptr);
     if (!watched || mainReply != nullptr) {
-        QNetworkReply* reply = Issue(operation, request, outgoingData, original.url());
-        WatchSubResource(reply);
+        QNetworkReply* reply = Issue(operation, request, outgoingData, asked, decision);
+        WatchSubResource(reply, decision.timeoutMs >= 0 ? decision.timeoutMs : resourceTimeoutMs);
         WatchContentType(reply);
         return reply;
     }
     LOG4CPLUS_DEBUG(logger, "QMyNetworkAccessManager::createRequest => "
                                 << request.url().toString().toUtf8().constData());
-    mainReply = Issue(operation, request, outgoingData, original.url());
+    mainReply = Issue(operation, request, outgoingData, asked, decision);
     connect(mainReply, SIGNAL(finished()), this, SLOT(OnNetworkReplyFinished()));
     QNetworkReply* reply = mainReply;
     connect(mainReply, &QNetworkReply::metaDataChanged, this,
             [this, reply, operation]() { Remember(reply, operation); });
     WatchContentType(mainReply);
+    // The page's own document waits for ever unless its request says.
+    WatchSubResource(mainReply, decision.timeoutMs);
     return mainReply;
+}
+
+void QMyNetworkAccessManager::SetRequestHook(RequestHook hook) {
+    requestHook = std::move(hook);
+}
+
+void QMyNetworkAccessManager::SetReplyHook(ReplyHook hook) {
+    replyHook = std::move(hook);
 }
 
 void QMyNetworkAccessManager::SetCustomHeaders(const QList<QPair<QByteArray, QByteArray>>& headers) {
@@ -178,13 +199,17 @@ void QMyNetworkAccessManager::RecordNetwork(bool bodies) {
 }
 
 QNetworkReply* QMyNetworkAccessManager::Issue(Operation operation, const QNetworkRequest& request,
-                                              QIODevice* outgoingData, const QUrl& asked) {
+                                              QIODevice* outgoingData, const QUrl& asked,
+                                              const RequestDecision& decision) {
     QNetworkReply* reply = QNetworkAccessManager::createRequest(operation, request, outgoingData);
+    if (decision.keepBody || (log != nullptr && log->RecordsBodies())) {
+        reply = new QRecordingReply(reply, this);
+    }
+    if (replyHook) {
+        replyHook(reply, operation, asked);
+    }
     if (log == nullptr) {
         return reply;
-    }
-    if (log->RecordsBodies()) {
-        reply = new QRecordingReply(reply, this);
     }
     QNetworkRequest logged(request);
     logged.setUrl(asked);
@@ -199,8 +224,8 @@ QNetworkReply* QMyNetworkAccessManager::Issue(Operation operation, const QNetwor
     return reply;
 }
 
-void QMyNetworkAccessManager::WatchSubResource(QNetworkReply* reply) {
-    if (resourceTimeoutMs <= 0 || reply->isFinished()) {
+void QMyNetworkAccessManager::WatchSubResource(QNetworkReply* reply, int timeoutMs) {
+    if (timeoutMs <= 0 || reply->isFinished()) {
         return;
     }
     QTimer* silence = new QTimer(reply);
@@ -215,7 +240,7 @@ void QMyNetworkAccessManager::WatchSubResource(QNetworkReply* reply) {
                                     << reply->url().toString().toUtf8().constData());
         reply->abort();
     });
-    silence->start(resourceTimeoutMs);
+    silence->start(timeoutMs);
 }
 
 void QMyNetworkAccessManager::Remember(QNetworkReply* reply, Operation operation) {

@@ -1,6 +1,8 @@
 #ifndef ORVO_IMPL_QMYNETWORKACCESSMANAGER_H
 #define ORVO_IMPL_QMYNETWORKACCESSMANAGER_H
 
+#include <functional>
+
 #include <QDateTime>
 #include <QNetworkAccessManager>
 #include <QNetworkRequest>
@@ -65,6 +67,25 @@ public:
     // header itself.
     void SetCustomHeaders(const QList<QPair<QByteArray, QByteArray>>& headers);
 
+    // What a request hook decided for one request.
+    struct RequestDecision {
+        bool abort = false;
+        // How long the reply may receive nothing; -1: the resource
+        // time-out for a sub-resource, none for the main document.
+        int timeoutMs = -1;
+        // Keep the response's body, to be read when the reply finishes
+        // (the reply is then a QRecordingReply).
+        bool keepBody = false;
+    };
+    // Called for each request of the page but those aside, before it goes
+    // out: it may change the request, and decides.
+    typedef std::function<void(QNetworkRequest& request, Operation operation, RequestDecision& decision)> RequestHook;
+    // Called with each reply as soon as it is made, with the URL it was
+    // asked for.
+    typedef std::function<void(QNetworkReply* reply, Operation operation, const QUrl& asked)> ReplyHook;
+    void SetRequestHook(RequestHook hook);
+    void SetReplyHook(ReplyHook hook);
+
     // Forgets the main resource and what it replied: the page's next
     // HEAD, GET or POST request is the main one again (a new navigation).
     void ForgetMainReply();
@@ -107,11 +128,11 @@ private:
     // in the log when the network is recorded; the log shows the URL the
     // page asked for, also when a refusal sent the request elsewhere.
     QNetworkReply* Issue(Operation operation, const QNetworkRequest& request, QIODevice* outgoingData,
-                         const QUrl& asked);
+                         const QUrl& asked, const RequestDecision& decision);
     // Whether url is where the main reply, not finished yet, redirects to.
     bool IsRedirectionOfMainReply(const QUrl& url) const;
-    // Aborts reply once it has been silent for the resource time-out.
-    void WatchSubResource(QNetworkReply* reply);
+    // Aborts reply once it has been silent for timeoutMs (0 or less: never).
+    void WatchSubResource(QNetworkReply* reply, int timeoutMs);
     // Keeps the main reply's response in history once its headers are in.
     void Remember(QNetworkReply* reply, Operation operation);
     bool IsAllowedHost(const QUrl& url) const;
@@ -132,6 +153,8 @@ private:
     QStringList forbiddenTypes;
     QNetworkLog* log = nullptr;
     QList<QPair<QByteArray, QByteArray>> customHeaders;
+    RequestHook requestHook;
+    ReplyHook replyHook;
 };
 
 #endif

@@ -24,6 +24,7 @@
 #include "Impl/QMyWebPage.h"
 #include "Impl/QNetworkLog.h"
 #include "Impl/QPageCookieJar.h"
+#include "Impl/QRecordingReply.h"
 #include "Impl/QRequestHandler.h"
 
 namespace {
@@ -64,13 +65,24 @@ void QScriptRunner::Start(const QByteArray& text, const QByteArray& arguments, c
     if (luaL_loadbufferx(main, text.constData(), static_cast<std::size_t>(text.size()), name.constData(), "t")
             != LUA_OK
         || lua_pcall(main, 0, 0, 0) != LUA_OK) {
-        thread = main;
-        return FailWithError();
+        return FailWithError(main, QStringLiteral("LUA_INIT_ERROR"));
     }
     lua_getglobal(main, "main");
     if (!lua_isfunction(main, -1)) {
         return Fail(QStringLiteral("LUA_INIT_ERROR"), QStringLiteral("function main is not found"));
     }
+    const QPointer<QScriptRunner> self(this);
+    network->SetRequestHook([self](QNetworkRequest& request, QNetworkAccessManager::Operation operation,
+                                   QMyNetworkAccessManager::RequestDecision& decision) {
+        if (self != nullptr) {
+            self->OnPageRequest(request, operation, decision);
+        }
+    });
+    network->SetReplyHook([self](QNetworkReply* reply, QNetworkAccessManager::Operation operation, const QUrl& asked) {
+        if (self != nullptr) {
+            self->OnPageReply(reply, operation, asked);
+        }
+    });
     thread = lua_newthread(main);
     threadReference = luaL_ref(main, LUA_REGISTRYINDEX);
     lua_xmove(main, thread, 1);
@@ -126,6 +138,12 @@ void QScriptRunner::PushSplash() {
                                        {"mouse_release", &QScriptRunner::MouseRelease},
                                        {"send_text", &QScriptRunner::SendText},
                                        {"send_keys", &QScriptRunner::SendKeys},
+                                       {"on_request", &QScriptRunner::OnRequest},
+                                       {"on_response_headers", &QScriptRunner::OnResponseHeaders},
+                                       {"on_response", &QScriptRunner::OnResponse},
+                                       {"on_request_reset", &QScriptRunner::OnRequestReset},
+                                       {"on_response_headers_reset", &QScriptRunner::OnResponseHeadersReset},
+                                       {"on_response_reset", &QScriptRunner::OnResponseReset},
                                        {"har", &QScriptRunner::Har},
                                        {"har_reset", &QScriptRunner::HarReset},
                                        {"png", &QScriptRunner::Png},
@@ -217,6 +235,10 @@ void QScriptRunner::Resume(int values) {
     state = State::Running;
     lua->StartSlice();
     const int status = lua_resume(thread, nullptr, values);
+    if (state == State::Done) {
+        // A callback that ran meanwhile failed the script.
+        return;
+    }
     if (status == LUA_YIELD) {
         state = State::Waiting;
         return;
@@ -224,7 +246,7 @@ void QScriptRunner::Resume(int values) {
     if (status == LUA_OK) {
         return Succeed();
     }
-    FailWithError();
+    FailWithError(thread, QStringLiteral("LUA_ERROR"));
 }
 
 template <class Push>
@@ -339,12 +361,11 @@ void QScriptRunner::Fail(const QString& kind, const QString& message) {
 }
 
 // The error value on top of the script's stack, with where it was raised.
-void QScriptRunner::FailWithError() {
-    const bool initial = thread == lua->get();
-    QJsonObject info{{"type", initial ? "LUA_INIT_ERROR" : "LUA_ERROR"}};
+void QScriptRunner::FailWithError(lua_State* where, const QString& kind) {
+    QJsonObject info{{"type", kind}};
     QJsonValue raised;
     QString ignored;
-    LuaValues::ToJson(thread, -1, raised, ignored);
+    LuaValues::ToJson(where, -1, raised, ignored);
     if (raised.isObject()) {
         // An error object of the API: its own type and message.
         const QJsonObject object = raised.toObject();
@@ -373,8 +394,8 @@ void QScriptRunner::FailWithError() {
     }
     if (!info.contains("line_number")) {
         lua_Debug frame;
-        for (int level = 0; lua_getstack(thread, level, &frame) != 0; ++level) {
-            lua_getinfo(thread, "Sl", &frame);
+        for (int level = 0; lua_getstack(where, level, &frame) != 0; ++level) {
+            lua_getinfo(where, "Sl", &frame);
             if (frame.currentline > 0) {
                 info.insert("line_number", frame.currentline);
                 info.insert("source", QString::fromUtf8(frame.short_src));
@@ -993,4 +1014,217 @@ int QScriptRunner::SendKeys(lua_State* lua) {
         return LuaCall::RaiseApiError(lua, QStringLiteral("send_keys: no key is called %1").arg(unknown));
     }
     return 0;
+}
+
+namespace {
+
+// What a request or response object of a callback reaches, while the
+// callback runs: a full userdata of Lua's, emptied once it returns, so that
+// an object kept past its callback does nothing.
+struct CallbackSlot {
+    QNetworkRequest* request;
+    QMyNetworkAccessManager::RequestDecision* decision;
+    QNetworkReply* reply;
+};
+
+CallbackSlot* Slot(lua_State* lua) {
+    CallbackSlot* slot = static_cast<CallbackSlot*>(lua_touserdata(lua, lua_upvalueindex(1)));
+    if (slot->request == nullptr && slot->reply == nullptr) {
+        LuaCall::RaiseApiError(lua, QStringLiteral("the request's callback has returned: it can be changed no more"));
+    }
+    return slot;
+}
+
+// Methods of a request object; self is the object (request:abort()).
+int RequestAbort(lua_State* lua) {
+    Slot(lua)->decision->abort = true;
+    return 0;
+}
+
+int RequestSetUrl(lua_State* lua) {
+    CallbackSlot* slot = Slot(lua);
+    const QUrl url(LuaValues::ToText(lua, 2));
+    if (!url.isValid() || url.isRelative()) {
+        return LuaCall::RaiseApiError(lua, QStringLiteral("set_url: the URL must be absolute"));
+    }
+    slot->request->setUrl(url);
+    return 0;
+}
+
+int RequestSetHeader(lua_State* lua) {
+    CallbackSlot* slot = Slot(lua);
+    slot->request->setRawHeader(LuaValues::ToText(lua, 2).toUtf8(), LuaValues::ToText(lua, 3).toUtf8());
+    return 0;
+}
+
+int RequestSetTimeout(lua_State* lua) {
+    CallbackSlot* slot = Slot(lua);
+    const lua_Number seconds = luaL_checknumber(lua, 2);
+    if (!(seconds >= 0 && seconds <= 3600)) {
+        return LuaCall::RaiseApiError(lua, QStringLiteral("set_timeout: from 0 to 3600 seconds (0: none)"));
+    }
+    slot->decision->timeoutMs = static_cast<int>(seconds * 1000);
+    return 0;
+}
+
+int RequestEnableResponseBody(lua_State* lua) {
+    Slot(lua)->decision->keepBody = true;
+    return 0;
+}
+
+int RequestSetProxy(lua_State* lua) {
+    return LuaCall::RaiseApiError(lua, QStringLiteral("set_proxy: a proxy per request is not supported yet"));
+}
+
+int ResponseAbort(lua_State* lua) {
+    CallbackSlot* slot = Slot(lua);
+    if (slot->reply != nullptr) {
+        slot->reply->abort();
+    }
+    return 0;
+}
+
+QJsonObject HeadersOf(const QList<QPair<QByteArray, QByteArray>>& pairs) {
+    QJsonObject headers;
+    for (const auto& header : pairs) {
+        headers.insert(QString::fromLatin1(header.first), QString::fromUtf8(header.second));
+    }
+    return headers;
+}
+
+// Sets methods into the table on top of the stack, bound to a new slot
+// holding contents; returns the slot.
+CallbackSlot* BindMethods(lua_State* lua, const CallbackSlot& contents, const luaL_Reg* methods) {
+    CallbackSlot* slot = static_cast<CallbackSlot*>(lua_newuserdata(lua, sizeof(CallbackSlot)));
+    *slot = contents;
+    luaL_setfuncs(lua, methods, 1);
+    return slot;
+}
+
+} // namespace
+
+int QScriptRunner::SetCallback(lua_State* lua, int QScriptRunner::*reference) {
+    QScriptRunner* self = Self(lua);
+    luaL_checktype(lua, 2, LUA_TFUNCTION);
+    luaL_unref(lua, LUA_REGISTRYINDEX, self->*reference);
+    lua_pushvalue(lua, 2);
+    self->*reference = luaL_ref(lua, LUA_REGISTRYINDEX);
+    return 0;
+}
+
+int QScriptRunner::ResetCallback(lua_State* lua, int QScriptRunner::*reference) {
+    QScriptRunner* self = Self(lua);
+    luaL_unref(lua, LUA_REGISTRYINDEX, self->*reference);
+    self->*reference = LUA_NOREF;
+    return 0;
+}
+
+int QScriptRunner::OnRequest(lua_State* lua) {
+    return SetCallback(lua, &QScriptRunner::onRequest);
+}
+
+int QScriptRunner::OnResponseHeaders(lua_State* lua) {
+    return SetCallback(lua, &QScriptRunner::onResponseHeaders);
+}
+
+int QScriptRunner::OnResponse(lua_State* lua) {
+    return SetCallback(lua, &QScriptRunner::onResponse);
+}
+
+int QScriptRunner::OnRequestReset(lua_State* lua) {
+    return ResetCallback(lua, &QScriptRunner::onRequest);
+}
+
+int QScriptRunner::OnResponseHeadersReset(lua_State* lua) {
+    return ResetCallback(lua, &QScriptRunner::onResponseHeaders);
+}
+
+int QScriptRunner::OnResponseReset(lua_State* lua) {
+    return ResetCallback(lua, &QScriptRunner::onResponse);
+}
+
+void QScriptRunner::RunCallback(int reference, const std::function<void(lua_State*)>& push,
+                                const std::function<void()>& after) {
+    if (state == State::Done || reference == LUA_NOREF) {
+        return;
+    }
+    lua_State* main = lua->get();
+    lua_State* callback = lua_newthread(main);
+    lua_rawgeti(callback, LUA_REGISTRYINDEX, reference);
+    push(callback);
+    if (state != State::Running) {
+        lua->StartSlice();
+    }
+    if (lua_pcall(callback, 1, 0, 0) != LUA_OK) {
+        FailWithError(callback, QStringLiteral("LUA_ERROR"));
+    }
+    if (after) {
+        after();
+    }
+    lua_pop(main, 1);
+}
+
+void QScriptRunner::OnPageRequest(QNetworkRequest& request, QNetworkAccessManager::Operation operation,
+                                  QMyNetworkAccessManager::RequestDecision& decision) {
+    static const luaL_Reg methods[] = {{"abort", RequestAbort},
+                                       {"set_url", RequestSetUrl},
+                                       {"set_header", RequestSetHeader},
+                                       {"set_timeout", RequestSetTimeout},
+                                       {"set_proxy", RequestSetProxy},
+                                       {"enable_response_body", RequestEnableResponseBody},
+                                       {nullptr, nullptr}};
+    CallbackSlot* slot = nullptr;
+    RunCallback(onRequest, [&](lua_State* callback) {
+        QList<QPair<QByteArray, QByteArray>> headers;
+        for (const QByteArray& name : request.rawHeaderList()) {
+            headers.append({name, request.rawHeader(name)});
+        }
+        LuaValues::Push(callback, QJsonValue(QJsonObject{{"url", request.url().toString()},
+                                                         {"method", QNetworkLog::MethodName(operation, request)},
+                                                         {"headers", HeadersOf(headers)}}));
+        slot = BindMethods(callback, CallbackSlot{&request, &decision, nullptr}, methods);
+    }, [&slot]() { *slot = CallbackSlot{nullptr, nullptr, nullptr}; });
+}
+
+void QScriptRunner::OnPageReply(QNetworkReply* reply, QNetworkAccessManager::Operation operation,
+                                const QUrl& asked) {
+    const QJsonObject request{{"url", asked.toString()},
+                              {"method", QNetworkLog::MethodName(operation, reply->request())}};
+    const auto describe = [reply, request]() {
+        QJsonObject response{{"url", reply->url().toString()},
+                             {"headers", HeadersOf(reply->rawHeaderPairs())},
+                             {"request", request}};
+        const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+        if (status.isValid()) {
+            response.insert("status", status.toInt());
+        }
+        return response;
+    };
+    const QPointer<QNetworkReply> guarded(reply);
+    connect(reply, &QNetworkReply::metaDataChanged, this, [this, guarded, describe]() {
+        static const luaL_Reg methods[] = {{"abort", ResponseAbort}, {nullptr, nullptr}};
+        if (guarded == nullptr || !guarded->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid()) {
+            return;
+        }
+        CallbackSlot* slot = nullptr;
+        RunCallback(onResponseHeaders, [&](lua_State* callback) {
+            LuaValues::Push(callback, QJsonValue(describe()));
+            slot = BindMethods(callback, CallbackSlot{nullptr, nullptr, guarded}, methods);
+        }, [&slot]() { *slot = CallbackSlot{nullptr, nullptr, nullptr}; });
+    });
+    connect(reply, &QNetworkReply::finished, this, [this, guarded, describe]() {
+        if (guarded == nullptr) {
+            return;
+        }
+        RunCallback(onResponse, [&](lua_State* callback) {
+            QJsonObject response = describe();
+            response.insert("ok", guarded->error() == QNetworkReply::NoError && response.value("status").toInt() < 400);
+            LuaValues::Push(callback, QJsonValue(response));
+            if (const QRecordingReply* recording = qobject_cast<const QRecordingReply*>(guarded.data())) {
+                const QString type = guarded->header(QNetworkRequest::ContentTypeHeader).toString();
+                LuaValues::PushBinary(callback, recording->Body(), type);
+                lua_setfield(callback, -2, "body");
+            }
+        });
+    });
 }

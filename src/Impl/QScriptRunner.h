@@ -1,6 +1,7 @@
 #ifndef ORVO_IMPL_QSCRIPTRUNNER_H
 #define ORVO_IMPL_QSCRIPTRUNNER_H
 
+#include <functional>
 #include <memory>
 
 #include <QByteArray>
@@ -16,8 +17,8 @@
 #include <lua.hpp>
 
 #include "Impl/LuaState.h"
+#include "Impl/QMyNetworkAccessManager.h"
 
-class QMyNetworkAccessManager;
 class QMyWebPage;
 class QPageCookieJar;
 class QNetworkReply;
@@ -81,7 +82,9 @@ private:
     void ResumeLater(Push push);
     void Succeed();
     void Fail(const QString& kind, const QString& message);
-    void FailWithError();
+    // Fails with the error value on top of where's stack, of kind unless
+    // it is an error object of its own.
+    void FailWithError(lua_State* where, const QString& kind);
     void Finish(const QJsonObject& detail, const QByteArray& body);
     void PushSplash();
     void PushArguments(const QByteArray& arguments);
@@ -130,6 +133,24 @@ private:
     static int MouseRelease(lua_State* lua);
     static int SendText(lua_State* lua);
     static int SendKeys(lua_State* lua);
+    static int OnRequest(lua_State* lua);
+    static int OnResponseHeaders(lua_State* lua);
+    static int OnResponse(lua_State* lua);
+    static int OnRequestReset(lua_State* lua);
+    static int OnResponseHeadersReset(lua_State* lua);
+    static int OnResponseReset(lua_State* lua);
+    // Keeps the function argument of a callback setter in reference.
+    static int SetCallback(lua_State* lua, int QScriptRunner::*reference);
+    static int ResetCallback(lua_State* lua, int QScriptRunner::*reference);
+    // Runs the callback in reference with the one value push leaves, in a
+    // coroutine of its own that may not wait; its error fails the script.
+    // after runs once the callback has returned, while what push made is
+    // still held.
+    void RunCallback(int reference, const std::function<void(lua_State*)>& push,
+                     const std::function<void()>& after = {});
+    void OnPageRequest(QNetworkRequest& request, QNetworkAccessManager::Operation operation,
+                       QMyNetworkAccessManager::RequestDecision& decision);
+    void OnPageReply(QNetworkReply* reply, QNetworkAccessManager::Operation operation, const QUrl& asked);
     static int Har(lua_State* lua);
     static int HarReset(lua_State* lua);
     static int Png(lua_State* lua);
@@ -154,6 +175,10 @@ private:
     int resumeCount = 0;
     // JavaScript run in each new document before its own (autoload).
     QStringList autoloads;
+    // The callbacks of on_request, on_response_headers and on_response.
+    int onRequest = LUA_NOREF;
+    int onResponseHeaders = LUA_NOREF;
+    int onResponse = LUA_NOREF;
     QString source;
     int resultStatus = 200;
     QString resultType;

@@ -508,6 +508,75 @@ TEST_F(Scripts, ThePageIsDrivenAsAUserWould) {
     EXPECT_EQ(0, Stop());
 }
 
+// on_request sees each request before it goes out and may change or
+// abort it; on_response_headers and on_response see each response.
+TEST_F(Scripts, CallbacksSeeEveryRequestAndResponse) {
+    Start({"--workers", "1"});
+    const json answer = Answer(Execute(
+        "function main(splash, args)\n"
+        "  local treat = require('treat')\n"
+        "  local seen, heads, ends, kept = {}, {}, {}, nil\n"
+        "  splash:on_request(function (request)\n"
+        "    seen[#seen + 1] = request.method .. ' ' .. request.url\n"
+        "    kept = request\n"
+        "    if request.url:find('elsewhere') then request:abort() end\n"
+        "    if request.url:find('style.css') then\n"
+        "      request:set_header('X-Custom', 'from-callback')\n"
+        "      request:enable_response_body()\n"
+        "    end\n"
+        "    if request.url:find('page%-a') then request:set_url(args.b) end\n"
+        "  end)\n"
+        "  splash:on_response_headers(function (response) heads[#heads + 1] = response.status end)\n"
+        "  splash:on_response(function (response)\n"
+        "    if response.body then ends.css = treat.as_string(response.body) end\n"
+        "    ends[#ends + 1] = (response.status or 0) .. ' ' .. response.request.url\n"
+        "  end)\n"
+        "  assert(splash:go(args.styled))\n"
+        "  assert(splash:wait(0.2))\n"
+        "  local late, error = pcall(kept.abort, kept)\n"
+        "  assert(splash:go(args.a))\n"
+        "  local redirected = splash:html()\n"
+        "  splash:on_request_reset()\n"
+        "  splash:on_response_reset()\n"
+        "  splash:on_response_headers_reset()\n"
+        "  local count = #seen\n"
+        "  assert(splash:go(args.styled))\n"
+        "  return {seen = seen, heads = heads, ends = ends, late = error.message, redirected = redirected,\n"
+        "          reset = #seen == count}\n"
+        "end",
+        {{"styled", server.Url("/styled")}, {"a", server.Url("/page-a")}, {"b", server.Url("/page-b")}}));
+    std::string elsewhere = server.Url("/elsewhere.png");
+    elsewhere.replace(elsewhere.find("127.0.0.1"), 9, "localhost");
+    EXPECT_EQ(json::array({"GET " + server.Url("/styled"), "GET " + server.Url("/style.css"), "GET " + elsewhere,
+                           "GET " + server.Url("/page-a")}),
+              answer.at("seen"));
+    EXPECT_EQ("body { background-color: rgb(255, 0, 0) }", answer.at("ends").at("css"));
+    EXPECT_NE(std::string::npos, answer.at("redirected").get<std::string>().find("text of /page-b"));
+    EXPECT_EQ("the request's callback has returned: it can be changed no more", answer.at("late"));
+    EXPECT_EQ(true, answer.at("reset"));
+    EXPECT_FALSE(server.Got("/page-a")) << "sent to page-b instead";
+    int styles = 0;
+    int images = 0;
+    for (const auto& request : server.Received()) {
+        if (request.target == "/style.css" && styles++ == 0) {
+            EXPECT_EQ("from-callback", request.headers.at("x-custom"));
+        }
+        images += request.target == "/elsewhere.png" ? 1 : 0;
+    }
+    EXPECT_EQ(1, images) << "aborted before it went out, and sent once the callback was reset";
+    const json& heads = answer.at("heads");
+    EXPECT_EQ(3u, heads.size()) << heads << ": the page, its style sheet and page-b";
+
+    const json failed = ScriptError(Execute("function main(splash, args)\n"
+                                            "  splash:on_request(function () error('from the callback') end)\n"
+                                            "  splash:go(args.url)\n"
+                                            "end",
+                                            {{"url", server.Url("/page-c")}}));
+    EXPECT_EQ("LUA_ERROR", failed.at("type"));
+    EXPECT_NE(std::string::npos, failed.at("error").get<std::string>().find("from the callback")) << failed;
+    EXPECT_EQ(0, Stop());
+}
+
 TEST_F(Scripts, ErrorsSayWhatFailedAndWhere) {
     Start({"--workers", "1"});
     const json syntax = ScriptError(Execute("function main(splash)\n  return {\nend"));
