@@ -4,28 +4,22 @@
 #include <QJsonDocument>
 #include <QNetworkRequest>
 #include <QRegularExpression>
-#include <QUrlQuery>
 #include <QVariantMap>
 #include <QWebFrame>
+#include <QUrlQuery>
 #include <QWebSettings>
-#include <QDateTime>
-#include <QNetworkReply>
-#include <QWebPage>
 #include <cmath>
-#include <qwebkitglobal.h>
-#include <sys/resource.h>
 
 #include "Impl/LuaCall.h"
 #include "Impl/LuaValues.h"
-#include "Impl/PageInput.h"
 #include "Impl/PageJavaScript.h"
-#include "Impl/PagePicture.h"
 #include "Impl/QMyNetworkAccessManager.h"
 #include "Impl/QMyWebPage.h"
 #include "Impl/QNetworkLog.h"
 #include "Impl/QPageCookieJar.h"
-#include "Impl/QRecordingReply.h"
 #include "Impl/QRequestHandler.h"
+#include "Impl/SplashNetwork.h"
+#include "Impl/SplashPage.h"
 
 namespace {
 
@@ -75,12 +69,12 @@ void QScriptRunner::Start(const QByteArray& text, const QByteArray& arguments, c
     network->SetRequestHook([self](QNetworkRequest& request, QNetworkAccessManager::Operation operation,
                                    QMyNetworkAccessManager::RequestDecision& decision) {
         if (self != nullptr) {
-            self->OnPageRequest(request, operation, decision);
+            SplashNetwork::OnPageRequest(self, request, operation, decision);
         }
     });
     network->SetReplyHook([self](QNetworkReply* reply, QNetworkAccessManager::Operation operation, const QUrl& asked) {
         if (self != nullptr) {
-            self->OnPageReply(reply, operation, asked);
+            SplashNetwork::OnPageReply(self, reply, operation, asked);
         }
     });
     thread = lua_newthread(main);
@@ -110,48 +104,14 @@ void QScriptRunner::PushSplash() {
                                        {"set_result_status_code", &QScriptRunner::SetResultStatusCode},
                                        {"set_result_content_type", &QScriptRunner::SetResultContentType},
                                        {"set_result_header", &QScriptRunner::SetResultHeader},
-                                       {"set_user_agent", &QScriptRunner::SetUserAgent},
-                                       {"set_custom_headers", &QScriptRunner::SetCustomHeaders},
-                                       {"get_viewport_size", &QScriptRunner::GetViewportSize},
-                                       {"set_viewport_size", &QScriptRunner::SetViewportSize},
-                                       {"set_viewport_full", &QScriptRunner::SetViewportFull},
-                                       {"get_cookies", &QScriptRunner::GetCookies},
-                                       {"clear_cookies", &QScriptRunner::ClearCookies},
-                                       {"add_cookie", &QScriptRunner::AddCookie},
-                                       {"init_cookies", &QScriptRunner::InitCookies},
-                                       {"delete_cookies", &QScriptRunner::DeleteCookies},
-                                       {"history", &QScriptRunner::History},
                                        {"jsfunc", &QScriptRunner::JsFunc},
                                        {"wait_for_resume", &QScriptRunner::WaitForResume},
-                                       {"set_content", &QScriptRunner::SetContent},
-                                       {"autoload", &QScriptRunner::Autoload},
-                                       {"autoload_reset", &QScriptRunner::AutoloadReset},
-                                       {"lock_navigation", &QScriptRunner::LockNavigation},
-                                       {"unlock_navigation", &QScriptRunner::UnlockNavigation},
-                                       {"http_get", &QScriptRunner::HttpGet},
-                                       {"http_post", &QScriptRunner::HttpPost},
-                                       {"get_version", &QScriptRunner::GetVersion},
-                                       {"get_perf_stats", &QScriptRunner::GetPerfStats},
-                                       {"mouse_click", &QScriptRunner::MouseClick},
-                                       {"mouse_hover", &QScriptRunner::MouseHover},
-                                       {"mouse_press", &QScriptRunner::MousePress},
-                                       {"mouse_release", &QScriptRunner::MouseRelease},
-                                       {"send_text", &QScriptRunner::SendText},
-                                       {"send_keys", &QScriptRunner::SendKeys},
-                                       {"on_request", &QScriptRunner::OnRequest},
-                                       {"on_response_headers", &QScriptRunner::OnResponseHeaders},
-                                       {"on_response", &QScriptRunner::OnResponse},
-                                       {"on_request_reset", &QScriptRunner::OnRequestReset},
-                                       {"on_response_headers_reset", &QScriptRunner::OnResponseHeadersReset},
-                                       {"on_response_reset", &QScriptRunner::OnResponseReset},
-                                       {"har", &QScriptRunner::Har},
-                                       {"har_reset", &QScriptRunner::HarReset},
-                                       {"png", &QScriptRunner::Png},
-                                       {"jpeg", &QScriptRunner::Jpeg},
                                        {nullptr, nullptr}};
     lua_newtable(thread);
-    lua_pushlightuserdata(thread, this);
-    luaL_setfuncs(thread, methods, 1);
+    for (const luaL_Reg* group : {methods, SplashPage::Methods, SplashNetwork::Methods}) {
+        lua_pushlightuserdata(thread, this);
+        luaL_setfuncs(thread, group, 1);
+    }
     static const luaL_Reg attributes[] = {
         {"__index", &QScriptRunner::GetAttribute}, {"__newindex", &QScriptRunner::SetAttribute}, {nullptr, nullptr}};
     lua_newtable(thread);
@@ -247,18 +207,6 @@ void QScriptRunner::Resume(int values) {
         return Succeed();
     }
     FailWithError(thread, QStringLiteral("LUA_ERROR"));
-}
-
-template <class Push>
-void QScriptRunner::ResumeLater(Push push) {
-    awaiting = Awaiting::Nothing;
-    waitTimer.stop();
-    resumePoll.stop();
-    QTimer::singleShot(0, this, [this, push]() {
-        if (state == State::Waiting) {
-            Resume(push(thread));
-        }
-    });
 }
 
 void QScriptRunner::OnLoadFinished(bool ok) {
@@ -555,187 +503,6 @@ int QScriptRunner::SetResultHeader(lua_State* lua) {
     return 0;
 }
 
-int QScriptRunner::SetUserAgent(lua_State* lua) {
-    Self(lua)->page->SetUserAgent(LuaCall(lua).Text("value", 1, true));
-    return 0;
-}
-
-int QScriptRunner::SetCustomHeaders(lua_State* lua) {
-    QScriptRunner* self = Self(lua);
-    luaL_checktype(lua, 2, LUA_TTABLE);
-    self->network->SetCustomHeaders(LuaCall::Headers(lua, 2));
-    return 0;
-}
-
-int QScriptRunner::GetViewportSize(lua_State* lua) {
-    const QSize size = Self(lua)->page->viewportSize();
-    lua_pushinteger(lua, size.width());
-    lua_pushinteger(lua, size.height());
-    return 2;
-}
-
-int QScriptRunner::SetViewportSize(lua_State* lua) {
-    QScriptRunner* self = Self(lua);
-    const lua_Number width = luaL_checknumber(lua, 2);
-    const lua_Number height = luaL_checknumber(lua, 3);
-    const int most = QRequestHandler::MaxSnapshotWidth;
-    if (!(width >= 1 && width <= most && height >= 1 && height <= most)) {
-        return LuaCall::RaiseApiError(
-            lua, QStringLiteral("set_viewport_size: each side must be from 1 to %1").arg(most));
-    }
-    self->page->setViewportSize(QSize(static_cast<int>(width), static_cast<int>(height)));
-    return 0;
-}
-
-int QScriptRunner::SetViewportFull(lua_State* lua) {
-    QScriptRunner* self = Self(lua);
-    const QSize contents = self->page->mainFrame()->contentsSize();
-    const QSize size(qBound(1, contents.width(), static_cast<int>(QRequestHandler::MaxSnapshotWidth)),
-                     qBound(1, contents.height(), static_cast<int>(QRequestHandler::MaxSnapshotHeight)));
-    self->page->setViewportSize(size);
-    lua_pushinteger(lua, size.width());
-    lua_pushinteger(lua, size.height());
-    return 2;
-}
-
-int QScriptRunner::GetCookies(lua_State* lua) {
-    LuaValues::Push(lua, QJsonValue(Self(lua)->cookies->ToJson()));
-    return 1;
-}
-
-int QScriptRunner::ClearCookies(lua_State* lua) {
-    QScriptRunner* self = Self(lua);
-    lua_pushinteger(lua, self->cookies->Remove(QString(), QUrl()));
-    return 1;
-}
-
-// Adds the cookie table at index; raises an error for an unusable one.
-void QScriptRunner::AddCookieAt(lua_State* lua, int index) {
-    QJsonValue cookie;
-    QString error;
-    if (!LuaValues::ToJson(lua, index, cookie, error) || !cookie.isObject()
-        || !cookies->Add(cookie.toObject(), page->mainFrame()->url(), error)) {
-        LuaCall::RaiseApiError(lua, error.isEmpty() ? QStringLiteral("a cookie must be a table") : error);
-    }
-}
-
-int QScriptRunner::AddCookie(lua_State* lua) {
-    QScriptRunner* self = Self(lua);
-    const LuaCall arguments(lua);
-    static const char* const Fields[] = {"name", "value", "path", "domain", "expires", "httpOnly", "secure"};
-    lua_newtable(lua);
-    const int cookie = lua_gettop(lua);
-    for (int k = 0; k < 7; ++k) {
-        arguments.Push(Fields[k], k + 1);
-        lua_setfield(lua, cookie, Fields[k]);
-    }
-    self->AddCookieAt(lua, cookie);
-    return 0;
-}
-
-int QScriptRunner::InitCookies(lua_State* lua) {
-    QScriptRunner* self = Self(lua);
-    luaL_checktype(lua, 2, LUA_TTABLE);
-    self->cookies->Remove(QString(), QUrl());
-    for (int k = 1;; ++k) {
-        lua_rawgeti(lua, 2, k);
-        if (lua_isnil(lua, -1)) {
-            return 0;
-        }
-        self->AddCookieAt(lua, lua_gettop(lua));
-        lua_pop(lua, 1);
-    }
-}
-
-int QScriptRunner::DeleteCookies(lua_State* lua) {
-    QScriptRunner* self = Self(lua);
-    const LuaCall arguments(lua);
-    const QString name = arguments.Text("name", 1, false);
-    const QUrl url(arguments.Text("url", 2, false));
-    lua_pushinteger(lua, self->cookies->Remove(name, url));
-    return 1;
-}
-
-int QScriptRunner::History(lua_State* lua) {
-    QScriptRunner* self = Self(lua);
-    QJsonArray entries;
-    for (const QMyNetworkAccessManager::Response& response : self->network->history) {
-        QJsonArray headers;
-        for (const QNetworkReply::RawHeaderPair& header : response.headers) {
-            headers.append(QJsonObject{{"name", QString::fromLatin1(header.first)},
-                                       {"value", QString::fromUtf8(header.second)}});
-        }
-        entries.append(QJsonObject{{"request", QJsonObject{{"method", response.method}, {"url", response.url}}},
-                                   {"response", QJsonObject{{"url", response.url},
-                                                            {"status", response.status.toInt()},
-                                                            {"statusText", response.reason},
-                                                            {"headers", headers}}}});
-    }
-    LuaValues::Push(lua, QJsonValue(entries));
-    return 1;
-}
-
-int QScriptRunner::Png(lua_State* lua) {
-    return Picture(lua, false);
-}
-
-int QScriptRunner::Jpeg(lua_State* lua) {
-    return Picture(lua, true);
-}
-
-int QScriptRunner::Picture(lua_State* lua, bool jpeg) {
-    QScriptRunner* self = Self(lua);
-    const LuaCall arguments(lua);
-    PagePicture::Request request;
-    request.width = static_cast<int>(arguments.Number("width", 1, 0, 1, QRequestHandler::MaxSnapshotWidth));
-    request.height = static_cast<int>(arguments.Number("height", 2, 0, 1, QRequestHandler::MaxSnapshotHeight));
-    request.whole = arguments.Flag("render_all", 3, false);
-    const QString method = arguments.Text("scale_method", 4, false);
-    if (!method.isEmpty() && method != QLatin1String("raster") && method != QLatin1String("vector")) {
-        return LuaCall::RaiseApiError(lua, QStringLiteral("scale_method must be 'raster' or 'vector'"));
-    }
-    request.jpeg = jpeg;
-    request.quality = static_cast<int>(arguments.Number("quality", 5, 75, 0, 100));
-    const int region = arguments.Push("region", jpeg ? 6 : 5);
-    if (!lua_isnil(lua, region)) {
-        luaL_checktype(lua, region, LUA_TTABLE);
-        int sides[4] = {0, 0, 0, 0};
-        for (int k = 0; k < 4; ++k) {
-            lua_rawgeti(lua, region, k + 1);
-            sides[k] = static_cast<int>(luaL_checknumber(lua, -1));
-            lua_pop(lua, 1);
-        }
-        request.region = QRect(QPoint(sides[0], sides[1]), QPoint(sides[2] - 1, sides[3] - 1));
-    }
-    QString error;
-    const QByteArray bytes = PagePicture::Take(self->page, request, error);
-    if (!error.isEmpty()) {
-        return LuaCall::RaiseApiError(lua, QStringLiteral("the image could not be encoded: ") + error);
-    }
-    if (bytes.isEmpty()) {
-        lua_pushnil(lua);
-        return 1;
-    }
-    LuaValues::PushBinary(lua, bytes, jpeg ? QStringLiteral("image/jpeg") : QStringLiteral("image/png"));
-    return 1;
-}
-
-int QScriptRunner::Har(lua_State* lua) {
-    QScriptRunner* self = Self(lua);
-    const bool reset = LuaCall(lua).Flag("reset", 1, false);
-    QNetworkLog* log = self->network->Log();
-    LuaValues::Push(lua, QJsonValue(log->Archive(self->page->mainFrame()->title())));
-    if (reset) {
-        log->Reset();
-    }
-    return 1;
-}
-
-int QScriptRunner::HarReset(lua_State* lua) {
-    Self(lua)->network->Log()->Reset();
-    return 0;
-}
-
 // A Lua function that calls the JavaScript function snippet evaluates to,
 // its arguments and result going through JSON.
 int QScriptRunner::JsFunc(lua_State* lua) {
@@ -817,36 +584,6 @@ void QScriptRunner::OnResumePoll() {
     });
 }
 
-// Lays data out as the page's document and waits until it has loaded.
-int QScriptRunner::SetContent(lua_State* lua) {
-    QScriptRunner* self = Self(lua);
-    const LuaCall arguments(lua);
-    const QByteArray data = arguments.Text("data", 1, true).toUtf8();
-    QString type = arguments.Text("mime_type", 2, false);
-    const QUrl base(arguments.Text("baseurl", 3, false));
-    self->network->ForgetMainReply();
-    self->awaiting = Awaiting::Load;
-    self->page->mainFrame()->setContent(data, type.isEmpty() ? QStringLiteral("text/html; charset=utf-8") : type,
-                                        base);
-    return lua_yield(lua, 0);
-}
-
-int QScriptRunner::Autoload(lua_State* lua) {
-    QScriptRunner* self = Self(lua);
-    const LuaCall arguments(lua);
-    if (!arguments.Text("url", 2, false).isEmpty()) {
-        return LuaCall::RaiseApiError(lua, QStringLiteral("autoload: url is not supported yet; give source"));
-    }
-    self->autoloads.append(arguments.Text("source", 1, true));
-    lua_pushboolean(lua, 1);
-    return 1;
-}
-
-int QScriptRunner::AutoloadReset(lua_State* lua) {
-    Self(lua)->autoloads.clear();
-    return 0;
-}
-
 void QScriptRunner::OnWindowCleared() {
     if (page == nullptr || state == State::Done) {
         return;
@@ -854,293 +591,6 @@ void QScriptRunner::OnWindowCleared() {
     for (const QString& source : autoloads) {
         page->mainFrame()->evaluateJavaScript(source);
     }
-}
-
-int QScriptRunner::LockNavigation(lua_State* lua) {
-    Self(lua)->page->SetNavigationLocked(true);
-    return 0;
-}
-
-int QScriptRunner::UnlockNavigation(lua_State* lua) {
-    Self(lua)->page->SetNavigationLocked(false);
-    return 0;
-}
-
-int QScriptRunner::HttpGet(lua_State* lua) {
-    return Fetch(lua, false);
-}
-
-int QScriptRunner::HttpPost(lua_State* lua) {
-    return Fetch(lua, true);
-}
-
-// Fetches a URL aside from the page (its cookies and proxy, not its
-// document) and waits for the whole response.
-int QScriptRunner::Fetch(lua_State* lua, bool post) {
-    QScriptRunner* self = Self(lua);
-    const LuaCall arguments(lua);
-    const QUrl url(arguments.Text("url", 1, true));
-    const QString scheme = url.scheme().toLower();
-    if (!url.isValid() || (scheme != QLatin1String("http") && scheme != QLatin1String("https"))) {
-        return LuaCall::RaiseApiError(lua, QStringLiteral("the URL must be an absolute http or https URL"));
-    }
-    QNetworkRequest request(url);
-    for (const auto& header : LuaCall::Headers(lua, arguments.Push("headers", 3))) {
-        request.setRawHeader(header.first, header.second);
-    }
-    const bool follow = arguments.Flag("follow_redirects", 2, true);
-    const QByteArray body = post ? arguments.Text("body", 4, false).toUtf8() : QByteArray();
-    request.setAttribute(QMyNetworkAccessManager::AsideAttribute, true);
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
-                         follow ? QNetworkRequest::NoLessSafeRedirectPolicy : QNetworkRequest::ManualRedirectPolicy);
-    if (!request.hasRawHeader("User-Agent")) {
-        request.setHeader(QNetworkRequest::UserAgentHeader, self->page->userAgentForUrl(url));
-    }
-    if (post && !request.header(QNetworkRequest::ContentTypeHeader).isValid()) {
-        request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArray("application/x-www-form-urlencoded"));
-    }
-    QNetworkReply* reply = post ? self->network->post(request, body) : self->network->get(request);
-    const QString method = post ? QStringLiteral("POST") : QStringLiteral("GET");
-    self->awaiting = Awaiting::Fetch;
-    connect(reply, &QNetworkReply::finished, self, [self, reply, method]() {
-        if (self->awaiting != Awaiting::Fetch) {
-            reply->deleteLater();
-            return;
-        }
-        // The reply is read when the script resumes, and let go then.
-        const QPointer<QNetworkReply> kept(reply);
-        self->ResumeLater([kept, method](lua_State* inner) {
-            if (kept == nullptr) {
-                lua_pushnil(inner);
-                return 1;
-            }
-            PushResponse(inner, kept, method);
-            kept->deleteLater();
-            return 1;
-        });
-    });
-    return lua_yield(lua, 0);
-}
-
-// A fetch's response: {url, status, ok, headers = {name = value}, body (a
-// binary object), request = {url, method}, and error when it failed}.
-void QScriptRunner::PushResponse(lua_State* lua, QNetworkReply* reply, const QString& method) {
-    const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    QJsonObject headers;
-    for (const QNetworkReply::RawHeaderPair& header : reply->rawHeaderPairs()) {
-        headers.insert(QString::fromLatin1(header.first), QString::fromUtf8(header.second));
-    }
-    QJsonObject response{{"url", reply->url().toString()},
-                         {"ok", reply->error() == QNetworkReply::NoError && status.toInt() < 400},
-                         {"headers", headers},
-                         {"request", QJsonObject{{"url", reply->request().url().toString()}, {"method", method}}}};
-    if (status.isValid()) {
-        response.insert("status", status.toInt());
-    }
-    if (reply->error() != QNetworkReply::NoError) {
-        response.insert("error", reply->errorString());
-    }
-    LuaValues::Push(lua, QJsonValue(response));
-    const QString type = reply->header(QNetworkRequest::ContentTypeHeader).toString();
-    LuaValues::PushBinary(lua, reply->readAll(), type.isEmpty() ? QStringLiteral("application/octet-stream") : type);
-    lua_setfield(lua, -2, "body");
-}
-
-int QScriptRunner::GetVersion(lua_State* lua) {
-    Self(lua);
-    const QStringList parts = QStringLiteral(ORVO_VERSION).split(QLatin1Char('.'));
-    LuaValues::Push(lua, QJsonValue(QJsonObject{{"orvo", ORVO_VERSION},
-                                                {"major", parts.value(0).toInt()},
-                                                {"minor", parts.value(1).toInt()},
-                                                {"qt", QString::fromLatin1(qVersion())},
-                                                {"webkit", qWebKitVersion()},
-                                                {"lua", LUA_RELEASE}}));
-    return 1;
-}
-
-int QScriptRunner::GetPerfStats(lua_State* lua) {
-    Self(lua);
-    rusage usage{};
-    ::getrusage(RUSAGE_SELF, &usage);
-    const double cpu = usage.ru_utime.tv_sec + usage.ru_stime.tv_sec
-                       + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-    LuaValues::Push(lua, QJsonValue(QJsonObject{{"maxrss", static_cast<double>(usage.ru_maxrss)},
-                                                {"cputime", cpu},
-                                                {"walltime", QDateTime::currentMSecsSinceEpoch() / 1000.0}}));
-    return 1;
-}
-
-namespace {
-
-int SendMouse(lua_State* lua, QWebPage* page, PageInput::Mouse what) {
-    const LuaCall arguments(lua);
-    const double x = arguments.Number("x", 1, -1, 0, 1e6);
-    const double y = arguments.Number("y", 2, -1, 0, 1e6);
-    if (x < 0 || y < 0) {
-        return LuaCall::RaiseApiError(lua, QStringLiteral("the mouse needs x and y"));
-    }
-    PageInput::SendMouse(page, what, QPointF(x, y));
-    return 0;
-}
-
-} // namespace
-
-int QScriptRunner::MouseClick(lua_State* lua) {
-    return SendMouse(lua, Self(lua)->page, PageInput::Mouse::Click);
-}
-
-int QScriptRunner::MouseHover(lua_State* lua) {
-    return SendMouse(lua, Self(lua)->page, PageInput::Mouse::Hover);
-}
-
-int QScriptRunner::MousePress(lua_State* lua) {
-    return SendMouse(lua, Self(lua)->page, PageInput::Mouse::Press);
-}
-
-int QScriptRunner::MouseRelease(lua_State* lua) {
-    return SendMouse(lua, Self(lua)->page, PageInput::Mouse::Release);
-}
-
-int QScriptRunner::SendText(lua_State* lua) {
-    QScriptRunner* self = Self(lua);
-    PageInput::SendText(self->page, LuaCall(lua).Text("text", 1, true));
-    return 0;
-}
-
-int QScriptRunner::SendKeys(lua_State* lua) {
-    QScriptRunner* self = Self(lua);
-    QString unknown;
-    if (!PageInput::SendKeys(self->page, LuaCall(lua).Text("keys", 1, true), unknown)) {
-        return LuaCall::RaiseApiError(lua, QStringLiteral("send_keys: no key is called %1").arg(unknown));
-    }
-    return 0;
-}
-
-namespace {
-
-// What a request or response object of a callback reaches, while the
-// callback runs: a full userdata of Lua's, emptied once it returns, so that
-// an object kept past its callback does nothing.
-struct CallbackSlot {
-    QNetworkRequest* request;
-    QMyNetworkAccessManager::RequestDecision* decision;
-    QNetworkReply* reply;
-};
-
-CallbackSlot* Slot(lua_State* lua) {
-    CallbackSlot* slot = static_cast<CallbackSlot*>(lua_touserdata(lua, lua_upvalueindex(1)));
-    if (slot->request == nullptr && slot->reply == nullptr) {
-        LuaCall::RaiseApiError(lua, QStringLiteral("the request's callback has returned: it can be changed no more"));
-    }
-    return slot;
-}
-
-// Methods of a request object; self is the object (request:abort()).
-int RequestAbort(lua_State* lua) {
-    Slot(lua)->decision->abort = true;
-    return 0;
-}
-
-int RequestSetUrl(lua_State* lua) {
-    CallbackSlot* slot = Slot(lua);
-    const QUrl url(LuaValues::ToText(lua, 2));
-    if (!url.isValid() || url.isRelative()) {
-        return LuaCall::RaiseApiError(lua, QStringLiteral("set_url: the URL must be absolute"));
-    }
-    slot->request->setUrl(url);
-    return 0;
-}
-
-int RequestSetHeader(lua_State* lua) {
-    CallbackSlot* slot = Slot(lua);
-    slot->request->setRawHeader(LuaValues::ToText(lua, 2).toUtf8(), LuaValues::ToText(lua, 3).toUtf8());
-    return 0;
-}
-
-int RequestSetTimeout(lua_State* lua) {
-    CallbackSlot* slot = Slot(lua);
-    const lua_Number seconds = luaL_checknumber(lua, 2);
-    if (!(seconds >= 0 && seconds <= 3600)) {
-        return LuaCall::RaiseApiError(lua, QStringLiteral("set_timeout: from 0 to 3600 seconds (0: none)"));
-    }
-    slot->decision->timeoutMs = static_cast<int>(seconds * 1000);
-    return 0;
-}
-
-int RequestEnableResponseBody(lua_State* lua) {
-    Slot(lua)->decision->keepBody = true;
-    return 0;
-}
-
-int RequestSetProxy(lua_State* lua) {
-    return LuaCall::RaiseApiError(lua, QStringLiteral("set_proxy: a proxy per request is not supported yet"));
-}
-
-int ResponseAbort(lua_State* lua) {
-    CallbackSlot* slot = Slot(lua);
-    if (slot->reply != nullptr) {
-        slot->reply->abort();
-    }
-    return 0;
-}
-
-QJsonObject HeadersOf(const QList<QPair<QByteArray, QByteArray>>& pairs) {
-    QJsonObject headers;
-    for (const auto& header : pairs) {
-        headers.insert(QString::fromLatin1(header.first), QString::fromUtf8(header.second));
-    }
-    return headers;
-}
-
-// Sets methods into the table on top of the stack, bound to a new slot
-// holding contents; returns the slot.
-CallbackSlot* BindMethods(lua_State* lua, const CallbackSlot& contents, const luaL_Reg* methods) {
-    CallbackSlot* slot = static_cast<CallbackSlot*>(lua_newuserdata(lua, sizeof(CallbackSlot)));
-    *slot = contents;
-    luaL_setfuncs(lua, methods, 1);
-    return slot;
-}
-
-} // namespace
-
-int QScriptRunner::SetCallback(lua_State* lua, int QScriptRunner::*reference) {
-    QScriptRunner* self = Self(lua);
-    luaL_checktype(lua, 2, LUA_TFUNCTION);
-    luaL_unref(lua, LUA_REGISTRYINDEX, self->*reference);
-    lua_pushvalue(lua, 2);
-    self->*reference = luaL_ref(lua, LUA_REGISTRYINDEX);
-    return 0;
-}
-
-int QScriptRunner::ResetCallback(lua_State* lua, int QScriptRunner::*reference) {
-    QScriptRunner* self = Self(lua);
-    luaL_unref(lua, LUA_REGISTRYINDEX, self->*reference);
-    self->*reference = LUA_NOREF;
-    return 0;
-}
-
-int QScriptRunner::OnRequest(lua_State* lua) {
-    return SetCallback(lua, &QScriptRunner::onRequest);
-}
-
-int QScriptRunner::OnResponseHeaders(lua_State* lua) {
-    return SetCallback(lua, &QScriptRunner::onResponseHeaders);
-}
-
-int QScriptRunner::OnResponse(lua_State* lua) {
-    return SetCallback(lua, &QScriptRunner::onResponse);
-}
-
-int QScriptRunner::OnRequestReset(lua_State* lua) {
-    return ResetCallback(lua, &QScriptRunner::onRequest);
-}
-
-int QScriptRunner::OnResponseHeadersReset(lua_State* lua) {
-    return ResetCallback(lua, &QScriptRunner::onResponseHeaders);
-}
-
-int QScriptRunner::OnResponseReset(lua_State* lua) {
-    return ResetCallback(lua, &QScriptRunner::onResponse);
 }
 
 void QScriptRunner::RunCallback(int reference, const std::function<void(lua_State*)>& push,
@@ -1162,69 +612,4 @@ void QScriptRunner::RunCallback(int reference, const std::function<void(lua_Stat
         after();
     }
     lua_pop(main, 1);
-}
-
-void QScriptRunner::OnPageRequest(QNetworkRequest& request, QNetworkAccessManager::Operation operation,
-                                  QMyNetworkAccessManager::RequestDecision& decision) {
-    static const luaL_Reg methods[] = {{"abort", RequestAbort},
-                                       {"set_url", RequestSetUrl},
-                                       {"set_header", RequestSetHeader},
-                                       {"set_timeout", RequestSetTimeout},
-                                       {"set_proxy", RequestSetProxy},
-                                       {"enable_response_body", RequestEnableResponseBody},
-                                       {nullptr, nullptr}};
-    CallbackSlot* slot = nullptr;
-    RunCallback(onRequest, [&](lua_State* callback) {
-        QList<QPair<QByteArray, QByteArray>> headers;
-        for (const QByteArray& name : request.rawHeaderList()) {
-            headers.append({name, request.rawHeader(name)});
-        }
-        LuaValues::Push(callback, QJsonValue(QJsonObject{{"url", request.url().toString()},
-                                                         {"method", QNetworkLog::MethodName(operation, request)},
-                                                         {"headers", HeadersOf(headers)}}));
-        slot = BindMethods(callback, CallbackSlot{&request, &decision, nullptr}, methods);
-    }, [&slot]() { *slot = CallbackSlot{nullptr, nullptr, nullptr}; });
-}
-
-void QScriptRunner::OnPageReply(QNetworkReply* reply, QNetworkAccessManager::Operation operation,
-                                const QUrl& asked) {
-    const QJsonObject request{{"url", asked.toString()},
-                              {"method", QNetworkLog::MethodName(operation, reply->request())}};
-    const auto describe = [reply, request]() {
-        QJsonObject response{{"url", reply->url().toString()},
-                             {"headers", HeadersOf(reply->rawHeaderPairs())},
-                             {"request", request}};
-        const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-        if (status.isValid()) {
-            response.insert("status", status.toInt());
-        }
-        return response;
-    };
-    const QPointer<QNetworkReply> guarded(reply);
-    connect(reply, &QNetworkReply::metaDataChanged, this, [this, guarded, describe]() {
-        static const luaL_Reg methods[] = {{"abort", ResponseAbort}, {nullptr, nullptr}};
-        if (guarded == nullptr || !guarded->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid()) {
-            return;
-        }
-        CallbackSlot* slot = nullptr;
-        RunCallback(onResponseHeaders, [&](lua_State* callback) {
-            LuaValues::Push(callback, QJsonValue(describe()));
-            slot = BindMethods(callback, CallbackSlot{nullptr, nullptr, guarded}, methods);
-        }, [&slot]() { *slot = CallbackSlot{nullptr, nullptr, nullptr}; });
-    });
-    connect(reply, &QNetworkReply::finished, this, [this, guarded, describe]() {
-        if (guarded == nullptr) {
-            return;
-        }
-        RunCallback(onResponse, [&](lua_State* callback) {
-            QJsonObject response = describe();
-            response.insert("ok", guarded->error() == QNetworkReply::NoError && response.value("status").toInt() < 400);
-            LuaValues::Push(callback, QJsonValue(response));
-            if (const QRecordingReply* recording = qobject_cast<const QRecordingReply*>(guarded.data())) {
-                const QString type = guarded->header(QNetworkRequest::ContentTypeHeader).toString();
-                LuaValues::PushBinary(callback, recording->Body(), type);
-                lua_setfield(callback, -2, "body");
-            }
-        });
-    });
 }

@@ -24,26 +24,33 @@ class QPageCookieJar;
 class QNetworkReply;
 
 // Runs one Lua script against one page, whose network manager records a
-// network log: main(splash, args) in a coroutine
-// of a fresh sandboxed LuaState. A call that waits (go, wait) starts what
-// it waits for and yields; the runner resumes the coroutine from the event
+// network log: main(splash, args) in a coroutine of a fresh sandboxed
+// LuaState. A call that waits (go, wait, http_get, ...) starts what it
+// waits for and yields; the runner resumes the coroutine from the event
 // loop when it comes, so that the worker's other pages go on meanwhile.
+// The splash object's methods are the runner's own (loading, waiting,
+// JavaScript, the result) and those of SplashPage and SplashNetwork.
 //
 // Finished is emitted once: with a detail {"status", "contentType",
 // "headers": [[name, value], ...]} and the result's bytes as the body
 // (base64, with "encoding": "base64" in the detail, when they hold a NUL:
-// the record's body ends at its first), or
-// with {"error": {"type": "ScriptError", "info": {"type", "message",
-// "error", "source", "line_number"}}} and no body when the script failed,
-// or {"error": {"type": "GlobalTimeoutError"}} when the deadline came
-// first (Abandon). The script's result: a string is sent as it is
-// (text/plain), anything else as JSON; set_result_* change the status,
-// type and headers.
+// the record's body ends at its first), or with {"error": {"type":
+// "ScriptError", "info": {"type", "message", "error", "source",
+// "line_number"}}} and no body when the script failed, or {"error":
+// {"type": "GlobalTimeoutError"}} when the deadline came first (Abandon).
+// The script's result: a string is sent as it is (text/plain), a binary
+// object as its bytes with its type, anything else as JSON; set_result_*
+// change the status, type and headers.
 //
 // States only move forward: Idle -> Running (and back between Waiting
 // and Running while the script waits) -> Done.
 class QScriptRunner : public QObject {
     Q_OBJECT
+
+    // The splash object's methods in those classes reach the page, the
+    // awaited event and the callbacks here.
+    friend class SplashNetwork;
+    friend class SplashPage;
 
 public:
     enum class State { Idle, Running, Waiting, Done };
@@ -79,7 +86,16 @@ private:
     // Resumes from the event loop with the values push leaves, never from
     // inside a call of the script.
     template <class Push>
-    void ResumeLater(Push push);
+    void ResumeLater(Push push) {
+        awaiting = Awaiting::Nothing;
+        waitTimer.stop();
+        resumePoll.stop();
+        QTimer::singleShot(0, this, [this, push]() {
+            if (state == State::Waiting) {
+                Resume(push(thread));
+            }
+        });
+    }
     void Succeed();
     void Fail(const QString& kind, const QString& message);
     // Fails with the error value on top of where's stack, of kind unless
@@ -99,63 +115,17 @@ private:
     static int SetResultStatusCode(lua_State* lua);
     static int SetResultContentType(lua_State* lua);
     static int SetResultHeader(lua_State* lua);
-    static int SetUserAgent(lua_State* lua);
-    static int SetCustomHeaders(lua_State* lua);
-    static int GetViewportSize(lua_State* lua);
-    static int SetViewportSize(lua_State* lua);
-    static int SetViewportFull(lua_State* lua);
-    static int GetCookies(lua_State* lua);
-    static int ClearCookies(lua_State* lua);
-    static int AddCookie(lua_State* lua);
-    static int InitCookies(lua_State* lua);
-    static int DeleteCookies(lua_State* lua);
-    static int History(lua_State* lua);
-    void AddCookieAt(lua_State* lua, int index);
     static int GetAttribute(lua_State* lua);
     static int SetAttribute(lua_State* lua);
     static int JsFunc(lua_State* lua);
     static int CallJsFunction(lua_State* lua);
     static int WaitForResume(lua_State* lua);
-    static int SetContent(lua_State* lua);
-    static int Autoload(lua_State* lua);
-    static int AutoloadReset(lua_State* lua);
-    static int LockNavigation(lua_State* lua);
-    static int UnlockNavigation(lua_State* lua);
-    static int HttpGet(lua_State* lua);
-    static int HttpPost(lua_State* lua);
-    static int Fetch(lua_State* lua, bool post);
-    static void PushResponse(lua_State* lua, QNetworkReply* reply, const QString& method);
-    static int GetVersion(lua_State* lua);
-    static int GetPerfStats(lua_State* lua);
-    static int MouseClick(lua_State* lua);
-    static int MouseHover(lua_State* lua);
-    static int MousePress(lua_State* lua);
-    static int MouseRelease(lua_State* lua);
-    static int SendText(lua_State* lua);
-    static int SendKeys(lua_State* lua);
-    static int OnRequest(lua_State* lua);
-    static int OnResponseHeaders(lua_State* lua);
-    static int OnResponse(lua_State* lua);
-    static int OnRequestReset(lua_State* lua);
-    static int OnResponseHeadersReset(lua_State* lua);
-    static int OnResponseReset(lua_State* lua);
-    // Keeps the function argument of a callback setter in reference.
-    static int SetCallback(lua_State* lua, int QScriptRunner::*reference);
-    static int ResetCallback(lua_State* lua, int QScriptRunner::*reference);
     // Runs the callback in reference with the one value push leaves, in a
     // coroutine of its own that may not wait; its error fails the script.
     // after runs once the callback has returned, while what push made is
     // still held.
     void RunCallback(int reference, const std::function<void(lua_State*)>& push,
                      const std::function<void()>& after = {});
-    void OnPageRequest(QNetworkRequest& request, QNetworkAccessManager::Operation operation,
-                       QMyNetworkAccessManager::RequestDecision& decision);
-    void OnPageReply(QNetworkReply* reply, QNetworkAccessManager::Operation operation, const QUrl& asked);
-    static int Har(lua_State* lua);
-    static int HarReset(lua_State* lua);
-    static int Png(lua_State* lua);
-    static int Jpeg(lua_State* lua);
-    static int Picture(lua_State* lua, bool jpeg);
 
     QPointer<QMyWebPage> page;
     QPointer<QMyNetworkAccessManager> network;

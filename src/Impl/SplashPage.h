@@ -1,0 +1,37 @@
+#ifndef ORVO_IMPL_SPLASHPAGE_H
+#define ORVO_IMPL_SPLASHPAGE_H
+
+#include <lua.hpp>
+
+// The splash object's methods about the page itself: its viewport and
+// pictures, content laid out from data, JavaScript loaded into every
+// document, the navigation lock, the mouse and the keyboard, and the
+// worker's version and resources. Each takes the object's QScriptRunner
+// from its upvalue.
+class SplashPage {
+public:
+    static const luaL_Reg Methods[];
+
+private:
+    static int GetViewportSize(lua_State* lua);
+    static int SetViewportSize(lua_State* lua);
+    static int SetViewportFull(lua_State* lua);
+    static int Png(lua_State* lua);
+    static int Jpeg(lua_State* lua);
+    static int Picture(lua_State* lua, bool jpeg);
+    static int SetContent(lua_State* lua);
+    static int Autoload(lua_State* lua);
+    static int AutoloadReset(lua_State* lua);
+    static int LockNavigation(lua_State* lua);
+    static int UnlockNavigation(lua_State* lua);
+    static int GetVersion(lua_State* lua);
+    static int GetPerfStats(lua_State* lua);
+    static int MouseClick(lua_State* lua);
+    static int MouseHover(lua_State* lua);
+    static int MousePress(lua_State* lua);
+    static int MouseRelease(lua_State* lua);
+    static int SendText(lua_State* lua);
+    static int SendKeys(lua_State* lua);
+};
+
+#endif
