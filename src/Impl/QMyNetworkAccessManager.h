@@ -27,7 +27,10 @@
 //
 // Every other request is a sub-resource: it is aborted once it has received
 // nothing for the resource time-out, so that one server that never answers
-// cannot keep a page from completing. No request may use HTTP/2: Qt's
+// cannot keep a page from completing. A request hook (a script's) may
+// change each request before it goes out, abort it, give it a time-out of
+// its own or keep its body; a reply hook hears of each reply. Requests
+// marked aside (a script's own fetches) are neither main nor sub-resources. No request may use HTTP/2: Qt's
 // HTTP/2 queue loses queued requests when a host look-up fails or one of
 // them is aborted, and a lost reply never finishes.
 class QMyNetworkAccessManager : public QNetworkAccessManager {

@@ -1,7 +1,5 @@
 #include "Impl/QRequestHandler.h"
 
-#include "Impl/QScriptRunner.h"
-
 #include <algorithm>
 #include <vector>
 
