@@ -103,6 +103,15 @@ QJsonValue PageValue(const QVariant& value) {
     return QJsonValue::fromVariant(value);
 }
 
+bool IsEmpty(lua_State* lua, int index) {
+    lua_pushnil(lua);
+    if (lua_next(lua, index) == 0) {
+        return true;
+    }
+    lua_pop(lua, 2);
+    return false;
+}
+
 int JsonEncode(lua_State* lua) {
     luaL_checkany(lua, 1);
     QJsonValue value;
@@ -206,6 +215,9 @@ void LuaValues::Push(lua_State* lua, const QJsonValue& value) {
             Push(lua, array.at(k));
             lua_rawseti(lua, -2, k + 1);
         }
+        // Marked, so that an empty one goes back as a list too.
+        PushMetatable(lua, ArrayType);
+        lua_setmetatable(lua, -2);
         return;
     }
     case QJsonValue::Object: {
@@ -272,9 +284,8 @@ bool LuaValues::ToJson(lua_State* lua, int index, int depth, QJsonValue& out, QS
         return false;
     }
     luaL_checkstack(lua, 4, "the value is nested too deep");
-    const bool marked = HasMetatable(lua, index, ArrayType);
-    int n = marked ? static_cast<int>(lua_rawlen(lua, index)) : 0;
-    if (marked || IsList(lua, index, n)) {
+    int n = 0;
+    if (IsList(lua, index, n) || (IsEmpty(lua, index) && HasMetatable(lua, index, ArrayType))) {
         QJsonArray array;
         for (int k = 1; k <= n; ++k) {
             lua_rawgeti(lua, index, k);

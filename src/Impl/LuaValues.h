@@ -8,9 +8,9 @@
 
 // Values between Lua and JSON or JavaScript. JSON null is nil; an array is
 // a table with keys 1 to n; an object a table with string keys. Back to
-// JSON, a table whose keys are exactly 1 to n (n > 0) is an array, a table
-// marked with treat.as_array one too (also empty), any other table an
-// object (number keys written as text); a binary object is its bytes in
+// JSON, a table whose keys are exactly 1 to n (n > 0) is an array, an
+// empty table marked as a list (by treat.as_array, or as a JSON array
+// pushed here) one too, any other table an object (number keys written as text); a binary object is its bytes in
 // base64; functions, coroutines and userdata have no JSON form, nor has a
 // table nested more than MaxDepth deep (which a table that holds itself
 // is).

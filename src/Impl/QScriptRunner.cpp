@@ -18,6 +18,7 @@
 #include "Impl/QNetworkLog.h"
 #include "Impl/QPageCookieJar.h"
 #include "Impl/QRequestHandler.h"
+#include "Impl/SplashElements.h"
 #include "Impl/SplashNetwork.h"
 #include "Impl/SplashPage.h"
 
@@ -108,7 +109,7 @@ void QScriptRunner::PushSplash() {
                                        {"wait_for_resume", &QScriptRunner::WaitForResume},
                                        {nullptr, nullptr}};
     lua_newtable(thread);
-    for (const luaL_Reg* group : {methods, SplashPage::Methods, SplashNetwork::Methods}) {
+    for (const luaL_Reg* group : {methods, SplashPage::Methods, SplashNetwork::Methods, SplashElements::Methods}) {
         lua_pushlightuserdata(thread, this);
         luaL_setfuncs(thread, group, 1);
     }

@@ -49,6 +49,7 @@ class QScriptRunner : public QObject {
 
     // The splash object's methods in those classes reach the page, the
     // awaited event and the callbacks here.
+    friend class SplashElements;
     friend class SplashNetwork;
     friend class SplashPage;
 

@@ -69,6 +69,13 @@ TEST_F(LuaValuesTest, JsonPushedIntoLuaComesBackTheSame) {
     EXPECT_EQ(QJsonValue(original), back);
 }
 
+TEST_F(LuaValuesTest, AnEmptyJsonListStaysAList) {
+    LuaValues::Push(state.get(), QJsonValue(QJsonDocument::fromJson(R"({"empty": [], "full": [1]})").object()));
+    lua_setglobal(state.get(), "pushed");
+    EXPECT_EQ(R"([{"empty":[],"full":[1]}])", Json("return pushed"));
+    EXPECT_EQ(R"([{"x":1}])", Json("pushed.empty.x = 1 return pushed.empty")) << "once it has keys, they count";
+}
+
 TEST_F(LuaValuesTest, BinaryObjectsHoldBytesAndTheirType) {
     LuaValues::PushBinary(state.get(), QByteArray("\0\1\2", 3), QStringLiteral("application/x-test"));
     QByteArray bytes;

@@ -577,6 +577,65 @@ TEST_F(Scripts, CallbacksSeeEveryRequestAndResponse) {
     EXPECT_EQ(0, Stop());
 }
 
+// select and select_all give element objects that read, click, type into,
+// fill and picture their node.
+TEST_F(Scripts, ElementsAreSelectedAndDriven) {
+    Start({"--workers", "1"});
+    const json answer = Answer(Execute(
+        "function main(splash)\n"
+        "  assert(splash:set_content([[<html><body style='margin:0'>\n"
+        "    <p class='item'>one</p><p class='item'>two</p>\n"
+        "    <div id='box' style='width:40px; height:20px; background:#0000ff'\n"
+        "         onclick='this.setAttribute(\"data-clicked\", \"yes\")'></div>\n"
+        "    <form id='f'><input name='q' value='start'><input type='checkbox' name='c' value='on'>\n"
+        "      <select name='s' multiple><option value='a'>a</option><option value='b'>b</option></select>\n"
+        "    </form></body></html>]]))\n"
+        "  local items = splash:select_all('.item')\n"
+        "  local box = splash:select('#box')\n"
+        "  box:mouse_click()\n"
+        "  local form = splash:select('#f')\n"
+        "  local before = form:form_values()\n"
+        "  form:fill({q = 'filled', c = true, s = {'b'}})\n"
+        "  local input = splash:select('input[name=q]')\n"
+        "  input:send_text('!')\n"
+        "  local picture = box:png()\n"
+        "  local info = box:info()\n"
+        "  local upper = items[1]:node_method('toString')()\n"
+        "  return {count = #items, second = items[2]:text(), missing = splash:select('#none') == nil,\n"
+        "          clicked = box:node_property('dataset').clicked, bounds = box:bounds(),\n"
+        "          visible = box:visible(), before = before, after = form:form_values(),\n"
+        "          tag = info.nodeName, id = info.attributes.id, picture = picture, upper = upper,\n"
+        "          exists = box:exists()}\n"
+        "end"));
+    EXPECT_EQ(2, answer.at("count"));
+    EXPECT_EQ("two", answer.at("second"));
+    EXPECT_EQ(true, answer.at("missing"));
+    EXPECT_EQ("yes", answer.at("clicked"));
+    EXPECT_EQ(40, answer.at("bounds").at("width"));
+    EXPECT_EQ(20, answer.at("bounds").at("height"));
+    EXPECT_EQ(true, answer.at("visible"));
+    EXPECT_EQ(json::parse(R"({"q": "start", "s": []})"), answer.at("before"));
+    EXPECT_EQ(json::parse(R"({"q": "filled!", "c": "on", "s": ["b"]})"), answer.at("after"));
+    EXPECT_EQ("div", answer.at("tag"));
+    EXPECT_EQ("box", answer.at("id"));
+    EXPECT_EQ("[object HTMLParagraphElement]", answer.at("upper"));
+    EXPECT_EQ(true, answer.at("exists"));
+    const std::string png = answer.at("picture");
+    const QImage picture = Picture(QByteArray::fromBase64(QByteArray::fromStdString(png)).toStdString());
+    EXPECT_EQ(QSize(40, 20), picture.size());
+    EXPECT_EQ(qRgb(0, 0, 255), picture.pixel(20, 10));
+
+    const json gone = ScriptError(Execute("function main(splash)\n"
+                                          "  assert(splash:set_content('<p id=\"p\">x</p>'))\n"
+                                          "  local p = splash:select('#p')\n"
+                                          "  splash:runjs('document.body.innerHTML = \"\"')\n"
+                                          "  return p:text()\n"
+                                          "end"));
+    EXPECT_EQ("JS_ERROR", gone.at("type"));
+    EXPECT_EQ("the element is gone from the page", gone.at("js_error_message"));
+    EXPECT_EQ(0, Stop());
+}
+
 TEST_F(Scripts, ErrorsSayWhatFailedAndWhere) {
     Start({"--workers", "1"});
     const json syntax = ScriptError(Execute("function main(splash)\n  return {\nend"));
