@@ -2,6 +2,8 @@
 
 #include <QDateTime>
 #include <QJsonObject>
+#include <QNetworkReply>
+#include <QNetworkRequest>
 #include <QStringList>
 #include <QWebFrame>
 #include <qwebkitglobal.h>
@@ -126,15 +128,48 @@ int SplashPage::SetContent(lua_State* lua) {
     return lua_yield(lua, 0);
 }
 
+// JavaScript for every document from now on: source itself, or fetched
+// from url (aside from the page; the call waits for it and returns nil
+// and why when the fetch fails).
 int SplashPage::Autoload(lua_State* lua) {
     QScriptRunner* self = QScriptRunner::Self(lua);
     const LuaCall arguments(lua);
-    if (!arguments.Text("url", 2, false).isEmpty()) {
-        return LuaCall::RaiseApiError(lua, QStringLiteral("autoload: url is not supported yet; give source"));
+    const QString source = arguments.Text("source", 1, false);
+    const QUrl url(arguments.Text("url", 2, false));
+    if (source.isEmpty() == url.isEmpty()) {
+        return LuaCall::RaiseApiError(lua, QStringLiteral("autoload: give source or url"));
     }
-    self->autoloads.append(arguments.Text("source", 1, true));
-    lua_pushboolean(lua, 1);
-    return 1;
+    if (!source.isEmpty()) {
+        self->autoloads.append(source);
+        lua_pushboolean(lua, 1);
+        return 1;
+    }
+    QNetworkRequest request(url);
+    request.setAttribute(QMyNetworkAccessManager::AsideAttribute, true);
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
+    QNetworkReply* reply = self->network->get(request);
+    self->awaiting = QScriptRunner::Awaiting::Fetch;
+    QObject::connect(reply, &QNetworkReply::finished, self, [self, reply]() {
+        reply->deleteLater();
+        if (self->awaiting != QScriptRunner::Awaiting::Fetch) {
+            return;
+        }
+        const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+        if (reply->error() != QNetworkReply::NoError || status >= 400) {
+            const QString why = reply->errorString();
+            return self->ResumeLater([why](lua_State* inner) {
+                lua_pushnil(inner);
+                LuaValues::Push(inner, QJsonValue(why));
+                return 2;
+            });
+        }
+        self->autoloads.append(QString::fromUtf8(reply->readAll()));
+        self->ResumeLater([](lua_State* inner) {
+            lua_pushboolean(inner, 1);
+            return 1;
+        });
+    });
+    return lua_yield(lua, 0);
 }
 
 int SplashPage::AutoloadReset(lua_State* lua) {

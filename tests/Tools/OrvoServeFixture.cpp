@@ -49,6 +49,12 @@ TestHttpServer::Response Site(const TestHttpServer::Request& request) {
         return Html("<html><head><link rel=\"stylesheet\" href=\"/style.css\"></head><body><img src=\"" + elsewhere
                     + "/elsewhere.png\"></body></html>");
     }
+    if (target == "/autoload.js") {
+        TestHttpServer::Response script;
+        script.headers = {{"Content-Type", "application/javascript"}};
+        script.body = "window.fetchedScript = 'from a URL';";
+        return script;
+    }
     if (target == "/style.css") {
         TestHttpServer::Response style;
         style.headers = {{"Content-Type", "text/css"}};

@@ -466,6 +466,8 @@ TEST_F(Scripts, ThePageIsDrivenAsAUserWould) {
     const json answer = Answer(Execute(
         "function main(splash, args)\n"
         "  splash:autoload('window.autoloaded = 42')\n"
+        "  assert(splash:autoload{url = args.script})\n"
+        "  local _, failed = splash:autoload{url = args.missing}\n"
         "  assert(splash:set_content([[<html><body style='margin:0'>\n"
         "    <button id='b' style='position:absolute; left:0; top:0; width:100px; height:50px'\n"
         "            onclick='document.title = \"clicked\"' onmouseover='window.hovered = true'>b</button>\n"
@@ -476,6 +478,7 @@ TEST_F(Scripts, ThePageIsDrivenAsAUserWould) {
         "  splash:send_text('abc')\n"
         "  splash:send_keys('Left Backspace')\n"
         "  local typed = splash:evaljs('document.getElementById(\"i\").value')\n"
+        "  local fetched = splash:evaljs('window.fetchedScript')\n"
         "  local result = {title = splash:evaljs('document.title'), hovered = splash:evaljs('window.hovered'),\n"
         "                  typed = typed, autoloaded = splash:evaljs('window.autoloaded')}\n"
         "  assert(splash:go(args.first))\n"
@@ -491,9 +494,14 @@ TEST_F(Scripts, ThePageIsDrivenAsAUserWould) {
         "  result.rss = splash:get_perf_stats().maxrss > 0\n"
         "  local ok, error = pcall(splash.send_keys, splash, 'NoSuchKey')\n"
         "  result.unknown = error.message\n"
+        "  result.fetched, result.failed = fetched, failed\n"
         "  return result\n"
         "end",
-        {{"first", server.Url("/page-first")}}));
+        {{"first", server.Url("/page-first")},
+         {"script", server.Url("/autoload.js")},
+         {"missing", server.Url("/missing.js")}}));
+    EXPECT_EQ("from a URL", answer.at("fetched"));
+    EXPECT_TRUE(answer.at("failed").is_string()) << answer.at("failed");
     EXPECT_EQ("clicked", answer.at("title"));
     EXPECT_EQ(true, answer.at("hovered"));
     EXPECT_EQ("ac", answer.at("typed"));
