@@ -145,8 +145,11 @@ QNetworkReply* QMyNetworkAccessManager::createRequest(Operation operation, const
         disconnect(mainReply, nullptr, this, nullptr);
         mainReply = nullptr;
     }
-    RefuseHostNotAllowed(request, watched && mainReply == nullptr);
-    if (!watched || mainReply != nullptr) {
+    // Once the main document has replied, its reply may be gone (the engine
+    // deletes it), and every further request is a sub-resource.
+    const bool main = watched && mainReply == nullptr && !replied;
+    RefuseHostNotAllowed(request, main);
+    if (!main) {
         QNetworkReply* reply = Issue(operation, request, outgoingData, asked, decision);
         WatchSubResource(reply, decision.timeoutMs >= 0 ? decision.timeoutMs : resourceTimeoutMs);
         WatchContentType(reply);

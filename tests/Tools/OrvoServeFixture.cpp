@@ -49,6 +49,11 @@ TestHttpServer::Response Site(const TestHttpServer::Request& request) {
         return Html("<html><head><link rel=\"stylesheet\" href=\"/style.css\"></head><body><img src=\"" + elsewhere
                     + "/elsewhere.png\"></body></html>");
     }
+    if (target == "/late-image") {
+        return Html("<html><body><script>setTimeout(function () {"
+                    " var image = new Image(); image.src = '/missing.png'; document.body.appendChild(image);"
+                    " }, 100)</script></body></html>");
+    }
     if (target == "/autoload.js") {
         TestHttpServer::Response script;
         script.headers = {{"Content-Type", "application/javascript"}};

@@ -268,6 +268,13 @@ TEST_F(OrvoServe, ThePagesOwnResponsesDecideAndAreShown) {
     ASSERT_EQ(200, written.status) << written.body;
     EXPECT_NE(std::string::npos, written.body.find("<p>written</p>")) << written.body;
 
+    // A resource the page asks for once its document is in never stands
+    // for the document, whatever it is answered.
+    const HttpClient::Response late = client->Get(Target("render.json", "/late-image", "&wait=0.5&history=1"));
+    ASSERT_EQ(200, late.status) << late.body;
+    EXPECT_EQ(1u, json::parse(late.body).at("history").size()) << late.body;
+    EXPECT_TRUE(server.Got("/missing.png"));
+
     const HttpClient::Response teapot = client->Get(Target("render.html", "/teapot"));
     ExpectError(teapot, 502, "RenderError");
     EXPECT_EQ(418, json::parse(teapot.body).at("info").at("code"));
