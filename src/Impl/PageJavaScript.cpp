@@ -15,9 +15,12 @@ const char* const PlainJs = "function (v) {"
 
 } // namespace
 
+QString PageJavaScript::Literal(const QJsonValue& value) {
+    return QString::fromUtf8(QJsonDocument(QJsonArray{value}).toJson(QJsonDocument::Compact)).mid(1).chopped(1);
+}
+
 QVariantMap PageJavaScript::Evaluate(QWebFrame* frame, const QString& snippet) {
-    const QString quoted =
-        QString::fromUtf8(QJsonDocument(QJsonArray{snippet}).toJson(QJsonDocument::Compact)).mid(1).chopped(1);
+    const QString quoted = Literal(snippet);
     const QString wrapped = QStringLiteral(
                                 "(function (s) {"
                                 "  try { return {ok: true, value: (%1)((0, eval)(s))}; }"

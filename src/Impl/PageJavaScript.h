@@ -1,6 +1,7 @@
 #ifndef ORVO_IMPL_PAGEJAVASCRIPT_H
 #define ORVO_IMPL_PAGEJAVASCRIPT_H
 
+#include <QJsonValue>
 #include <QString>
 #include <QVariantMap>
 
@@ -22,6 +23,9 @@ public:
     // error(message) sets it to {ok: false, message}; the first call
     // counts.
     static QString ResumableProgram(const QString& token, const QString& snippet);
+
+    // value as a JavaScript literal (its JSON text).
+    static QString Literal(const QJsonValue& value);
 
     // The expression that applies the function snippet evaluates to, to
     // the arguments of a JSON list.

@@ -520,17 +520,7 @@ int QScriptRunner::CallJsFunction(lua_State* lua) {
     if (self->page == nullptr) {
         return LuaCall::RaiseApiError(lua, QStringLiteral("the page is gone"));
     }
-    QJsonArray arguments;
-    for (int k = 1; k <= lua_gettop(lua); ++k) {
-        QJsonValue value;
-        QString error;
-        if (!LuaValues::ToJson(lua, k, value, error)) {
-            return LuaCall::RaiseApiError(
-                lua, QStringLiteral("argument %1 cannot be sent to JavaScript: %2").arg(k).arg(error));
-        }
-        arguments.append(value);
-    }
-    const QString list = QString::fromUtf8(QJsonDocument(arguments).toJson(QJsonDocument::Compact));
+    const QString list = LuaCall::ArgumentList(lua, 1);
     const QString call = PageJavaScript::Call(LuaValues::ToText(lua, lua_upvalueindex(2)), list);
     const QVariantMap result = PageJavaScript::Evaluate(self->page->mainFrame(), call);
     if (!result.value(QStringLiteral("ok")).toBool()) {

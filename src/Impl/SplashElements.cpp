@@ -1,7 +1,5 @@
 #include "Impl/SplashElements.h"
 
-#include <QJsonArray>
-#include <QJsonDocument>
 #include <QJsonObject>
 #include <QVariantMap>
 #include <QWebFrame>
@@ -20,15 +18,6 @@ namespace {
 const char* const ElementType = "orvo.element";
 const char* const Registry = "(window.__orvoElements || (window.__orvoElements = []))";
 
-// text as a JavaScript string literal.
-QString Quoted(const QString& text) {
-    return QString::fromUtf8(QJsonDocument(QJsonArray{text}).toJson(QJsonDocument::Compact)).mid(1).chopped(1);
-}
-
-QString Json(const QJsonValue& value) {
-    return QString::fromUtf8(QJsonDocument(QJsonArray{value}).toJson(QJsonDocument::Compact)).mid(1).chopped(1);
-}
-
 // The node n's rectangle in the viewport.
 const char* const RectJs = "(function (r) { return {left: r.left, top: r.top, right: r.right, bottom: r.bottom,"
                            " width: r.width, height: r.height}; })(n.getBoundingClientRect())";
@@ -45,7 +34,7 @@ int SplashElements::Select(lua_State* lua) {
         self->page->mainFrame(),
         QStringLiteral("(function (css) { var n = document.querySelector(css); if (!n) { return -1; }"
                        " var r = %1; r.push(n); return r.length - 1; })(%2)")
-            .arg(QLatin1String(Registry), Quoted(css)));
+            .arg(QLatin1String(Registry), PageJavaScript::Literal(css)));
     if (!result.value(QStringLiteral("ok")).toBool()) {
         return LuaCall::RaiseJsError(lua, result);
     }
@@ -66,7 +55,7 @@ int SplashElements::SelectAll(lua_State* lua) {
         QStringLiteral("(function (css) { var found = document.querySelectorAll(css), r = %1, places = [];"
                        " for (var k = 0; k < found.length; ++k) { r.push(found[k]); places.push(r.length - 1); }"
                        " return places; })(%2)")
-            .arg(QLatin1String(Registry), Quoted(css)));
+            .arg(QLatin1String(Registry), PageJavaScript::Literal(css)));
     if (!result.value(QStringLiteral("ok")).toBool()) {
         return LuaCall::RaiseJsError(lua, result);
     }
@@ -183,7 +172,7 @@ int SplashElements::Focus(lua_State* lua) {
 
 int SplashElements::NodeProperty(lua_State* lua) {
     const QString name = LuaCall(lua).Text("name", 1, true);
-    return Run(lua, QStringLiteral("n[%1]").arg(Quoted(name)));
+    return Run(lua, QStringLiteral("n[%1]").arg(PageJavaScript::Literal(name)));
 }
 
 // A Lua function calling the node's method name with its arguments.
@@ -205,21 +194,12 @@ int SplashElements::CallNodeMethod(lua_State* lua) {
     if (self->page == nullptr) {
         return LuaCall::RaiseApiError(lua, QStringLiteral("the page is gone"));
     }
-    QJsonArray arguments;
-    for (int k = 1; k <= lua_gettop(lua); ++k) {
-        QJsonValue value;
-        QString error;
-        if (!LuaValues::ToJson(lua, k, value, error)) {
-            return LuaCall::RaiseApiError(
-                lua, QStringLiteral("argument %1 cannot be sent to JavaScript: %2").arg(k).arg(error));
-        }
-        arguments.append(value);
-    }
+    const QString arguments = LuaCall::ArgumentList(lua, 1);
     const QVariantMap result = PageJavaScript::Evaluate(
         self->page->mainFrame(),
         QStringLiteral("(function (n) { if (!n || !document.contains(n)) {"
                        " throw new Error('the element is gone from the page'); } return n[%1].apply(n, %2); })(%3[%4])")
-            .arg(Quoted(name), Json(arguments), QLatin1String(Registry))
+            .arg(PageJavaScript::Literal(name), arguments, QLatin1String(Registry))
             .arg(place));
     if (!result.value(QStringLiteral("ok")).toBool()) {
         return LuaCall::RaiseJsError(lua, result);
@@ -263,7 +243,7 @@ int SplashElements::Fill(lua_State* lua) {
                                    "       e.options[o].selected = x.indexOf(e.options[o].value) >= 0; } continue; }"
                                    "   e.value = x; }"
                                    " return true; })(%1)")
-                        .arg(Json(values)));
+                        .arg(PageJavaScript::Literal(values)));
 }
 
 int SplashElements::Submit(lua_State* lua) {
