@@ -206,6 +206,10 @@ TEST(RenderArguments, JsonValuesBecomeTexts) {
     EXPECT_EQ("body", refused("[]"));
     EXPECT_EQ("", refused(R"({"viewport": [1, 2]})")) << "a script may take an array";
     EXPECT_EQ("viewport", RefusedJson(R"({"viewport": [1, 2]})")) << "a page's viewport may not";
+    EXPECT_EQ("timeout", RefusedJson(R"({"timeout": {"s": 1}})"));
+    EXPECT_EQ("iframes", RefusedJson(R"({"iframes": [1]})")) << "not supported, whatever its shape";
+    EXPECT_EQ("", RefusedJson(R"({"no_such_argument": [1], "other": {"a": 1}})"))
+        << "an argument the API does not have is ignored, whatever its shape";
     EXPECT_EQ("url", refused(R"({"url": null})"));
 }
 

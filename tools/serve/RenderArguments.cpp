@@ -30,6 +30,15 @@ const std::string* Find(const RenderArguments::Texts& texts, const std::string& 
     return found == texts.end() ? nullptr : &found->second;
 }
 
+// The text of an argument that takes a string, a number or a boolean; an
+// array or object given for it is refused, never dropped.
+const std::string* Scalar(const RenderArguments::Texts& texts, const std::string& name) {
+    if (texts.Structure(name) != nullptr) {
+        throw BadArgument(name, name + " must be a string, a number or a boolean");
+    }
+    return Find(texts, name);
+}
+
 // Seconds from least to most as milliseconds: a decimal number, fractions
 // and exponents allowed (as JSON writes numbers), nothing else.
 int Milliseconds(const std::string& name, const std::string& text, double least, double most) {
@@ -87,8 +96,8 @@ void ReadViewport(const std::string& text, RenderArguments& arguments) {
 }
 
 void ReadMethod(const RenderArguments::Texts& texts, RenderArguments& arguments) {
-    const std::string* method = Find(texts, "http_method");
-    const std::string* body = Find(texts, "body");
+    const std::string* method = Scalar(texts, "http_method");
+    const std::string* body = Scalar(texts, "body");
     arguments.post = method != nullptr && boost::algorithm::to_upper_copy(*method) == "POST";
     if (method != nullptr && !arguments.post && boost::algorithm::to_upper_copy(*method) != "GET") {
         throw BadArgument("http_method", "http_method must be GET or POST");
@@ -210,39 +219,25 @@ void ReadCookies(const RenderArguments::Texts& texts, RenderArguments& arguments
     }
 }
 
-// The arguments whose value may be a JSON array or object.
-bool TakesStructures(const std::string& name) {
-    return name == "headers" || name == "cookies" || name == "save_args" || name == "load_args";
-}
-
 // The arguments render and script endpoints share: timeout, proxy and
 // allowed_domains.
 void ReadShared(const RenderArguments::Texts& texts, const RenderArguments::Limits& limits,
                 RenderArguments& arguments) {
-    if (const std::string* text = Find(texts, "timeout")) {
+    if (const std::string* text = Scalar(texts, "timeout")) {
         arguments.timeoutMs = Milliseconds("timeout", *text, 0, limits.maxTimeoutSeconds);
         if (arguments.timeoutMs == 0) {
             throw BadArgument("timeout", "timeout must be more than 0 seconds");
         }
     }
-    if (const std::string* text = Find(texts, "proxy")) {
+    if (const std::string* text = Scalar(texts, "proxy")) {
         Browser::Option::Proxy::Address address;
         if (!text->empty() && !Browser::Option::Proxy::Parse(*text, address)) {
             throw BadArgument("proxy", "proxy must be [http://|socks5://][user:password@]host[:port]");
         }
         arguments.proxy = *text;
     }
-    if (const std::string* text = Find(texts, "allowed_domains")) {
+    if (const std::string* text = Scalar(texts, "allowed_domains")) {
         arguments.allowedDomains = *text;
-    }
-}
-
-// An array or object is taken only where the API takes one.
-void RefuseStructures(const RenderArguments::Texts& texts) {
-    for (const auto& item : texts.typed) {
-        if ((item.second.is_array() || item.second.is_object()) && !TakesStructures(item.first)) {
-            throw BadArgument(item.first, item.first + " must be a string, a number or a boolean");
-        }
     }
 }
 
@@ -259,7 +254,7 @@ void RefuseUnsupported(const RenderArguments::Texts& texts) {
     }
     for (const char* name : Flags) {
         const std::string* text = Find(texts, name);
-        if (text != nullptr && *text != "0") {
+        if ((text != nullptr && *text != "0") || texts.Structure(name) != nullptr) {
             throw BadArgument(name, std::string(name) + " is not supported by this service");
         }
     }
@@ -269,12 +264,11 @@ void RefuseUnsupported(const RenderArguments::Texts& texts) {
 
 RenderArguments RenderArguments::Parse(const Texts& texts, const Limits& limits) {
     RenderArguments arguments;
-    RefuseStructures(texts);
-    const std::string* url = Find(texts, "url");
+    const std::string* url = Scalar(texts, "url");
     CheckUrl(url != nullptr ? *url : std::string(), limits);
     arguments.url = *url;
     const auto read = [&texts](const char* name, auto apply) {
-        if (const std::string* text = Find(texts, name)) {
+        if (const std::string* text = Scalar(texts, name)) {
             apply(name, *text);
         }
     };
@@ -327,7 +321,7 @@ RenderArguments RenderArguments::Parse(const Texts& texts, const Limits& limits)
 
 RenderArguments RenderArguments::ParseScript(const Texts& texts, const Limits& limits, Endpoint endpoint) {
     RenderArguments arguments;
-    const std::string* source = Find(texts, "lua_source");
+    const std::string* source = Scalar(texts, "lua_source");
     if (source == nullptr || source->empty()) {
         throw BadArgument("lua_source", "lua_source is required: the script to run");
     }
