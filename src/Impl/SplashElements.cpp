@@ -12,6 +12,7 @@
 #include "Impl/QMyWebPage.h"
 #include "Impl/QRequestHandler.h"
 #include "Impl/QScriptRunner.h"
+#include "Impl/SplashPage.h"
 
 namespace {
 
@@ -329,15 +330,5 @@ int SplashElements::Picture(lua_State* lua, bool jpeg) {
     lua_getfield(lua, -4, "bottom");
     const auto side = [lua](int index) { return static_cast<int>(lua_tonumber(lua, index)); };
     request.region = QRect(QPoint(side(-4), side(-3)), QPoint(side(-2) - 1, side(-1) - 1));
-    QString error;
-    const QByteArray bytes = PagePicture::Take(self->page, request, error);
-    if (!error.isEmpty()) {
-        return LuaCall::RaiseApiError(lua, QStringLiteral("the image could not be encoded: ") + error);
-    }
-    if (bytes.isEmpty()) {
-        lua_pushnil(lua);
-        return 1;
-    }
-    LuaValues::PushBinary(lua, bytes, jpeg ? QStringLiteral("image/jpeg") : QStringLiteral("image/png"));
-    return 1;
+    return SplashPage::PushPicture(lua, self->page, request);
 }

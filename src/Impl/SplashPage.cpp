@@ -101,8 +101,12 @@ int SplashPage::Picture(lua_State* lua, bool jpeg) {
         }
         request.region = QRect(QPoint(sides[0], sides[1]), QPoint(sides[2] - 1, sides[3] - 1));
     }
+    return PushPicture(lua, self->page, request);
+}
+
+int SplashPage::PushPicture(lua_State* lua, QWebPage* page, const PagePicture::Request& request) {
     QString error;
-    const QByteArray bytes = PagePicture::Take(self->page, request, error);
+    const QByteArray bytes = PagePicture::Take(page, request, error);
     if (!error.isEmpty()) {
         return LuaCall::RaiseApiError(lua, QStringLiteral("the image could not be encoded: ") + error);
     }
@@ -110,7 +114,7 @@ int SplashPage::Picture(lua_State* lua, bool jpeg) {
         lua_pushnil(lua);
         return 1;
     }
-    LuaValues::PushBinary(lua, bytes, jpeg ? QStringLiteral("image/jpeg") : QStringLiteral("image/png"));
+    LuaValues::PushBinary(lua, bytes, request.jpeg ? QStringLiteral("image/jpeg") : QStringLiteral("image/png"));
     return 1;
 }
 

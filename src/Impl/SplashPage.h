@@ -3,6 +3,10 @@
 
 #include <lua.hpp>
 
+#include "Impl/PagePicture.h"
+
+class QWebPage;
+
 // The splash object's methods about the page itself: its viewport and
 // pictures, content laid out from data, JavaScript loaded into every
 // document, the navigation lock, the mouse and the keyboard, and the
@@ -11,6 +15,10 @@
 class SplashPage {
 public:
     static const luaL_Reg Methods[];
+
+    // Pushes page's picture as request asks, a binary object (nil when
+    // nothing is left to draw); raises the error of a failed encoding.
+    static int PushPicture(lua_State* lua, QWebPage* page, const PagePicture::Request& request);
 
 private:
     static int GetViewportSize(lua_State* lua);
