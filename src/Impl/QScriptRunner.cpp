@@ -21,6 +21,7 @@
 #include "Impl/SplashElements.h"
 #include "Impl/SplashNetwork.h"
 #include "Impl/SplashPage.h"
+#include "Impl/SplashTimers.h"
 
 namespace {
 
@@ -34,10 +35,6 @@ const char* const JsonType = "application/json";
 QScriptRunner::QScriptRunner(QMyWebPage* page, QMyNetworkAccessManager* network, QPageCookieJar* cookies,
                              QObject* parent)
     : QObject(parent), page(page), network(network), cookies(cookies) {
-    waitTimer.setSingleShot(true);
-    connect(&waitTimer, &QTimer::timeout, this, &QScriptRunner::OnWaitTimer);
-    resumePoll.setInterval(ResumePollMs);
-    connect(&resumePoll, &QTimer::timeout, this, &QScriptRunner::OnResumePoll);
     connect(page->mainFrame(), &QWebFrame::loadFinished, this, &QScriptRunner::OnLoadFinished);
     connect(page->mainFrame(), &QWebFrame::urlChanged, this, &QScriptRunner::OnUrlChanged);
     connect(page->mainFrame(), &QWebFrame::javaScriptWindowObjectCleared, this, &QScriptRunner::OnWindowCleared);
@@ -78,24 +75,97 @@ void QScriptRunner::Start(const QByteArray& text, const QByteArray& arguments, c
             SplashNetwork::OnPageReply(self, reply, operation, asked);
         }
     });
-    thread = lua_newthread(main);
-    threadReference = luaL_ref(main, LUA_REGISTRYINDEX);
-    lua_xmove(main, thread, 1);
-    PushSplash();
-    PushArguments(arguments);
+    Task& first = NewTask(main, -1, [this](Task& task, bool ok) {
+        if (ok) {
+            return Succeed(task.thread);
+        }
+        FailWithError(task.thread, QStringLiteral("LUA_ERROR"));
+    });
+    lua_pop(main, 1);
+    PushSplash(first.thread);
+    PushArguments(first.thread, arguments);
     // splash.args is the same table as main's second argument.
-    lua_pushliteral(thread, "args");
-    lua_pushvalue(thread, -2);
-    lua_rawset(thread, -4);
-    Resume(2);
+    lua_pushliteral(first.thread, "args");
+    lua_pushvalue(first.thread, -2);
+    lua_rawset(first.thread, -4);
+    Resume(first.id, 2);
 }
 
-void QScriptRunner::PushArguments(const QByteArray& arguments) {
+QScriptRunner::Task& QScriptRunner::NewTask(lua_State* from, int index, std::function<void(Task&, bool)> ended) {
+    lua_State* main = lua->get();
+    std::unique_ptr<Task> task(new Task);
+    task->id = ++lastTask;
+    task->thread = lua_newthread(main);
+    task->reference = luaL_ref(main, LUA_REGISTRYINDEX);
+    task->ended = std::move(ended);
+    lua_pushvalue(from, index);
+    lua_xmove(from, task->thread, 1);
+    task->waitTimer.setSingleShot(true);
+    const quint64 id = task->id;
+    connect(&task->waitTimer, &QTimer::timeout, this, [this, id]() { OnWaitTimer(id); });
+    task->resumePoll.setInterval(ResumePollMs);
+    connect(&task->resumePoll, &QTimer::timeout, this, [this, id]() { OnResumePoll(id); });
+    Task& made = *task;
+    tasks[id] = std::move(task);
+    return made;
+}
+
+QScriptRunner::Task* QScriptRunner::Find(quint64 id) {
+    const auto found = tasks.find(id);
+    return found == tasks.end() ? nullptr : found->second.get();
+}
+
+QScriptRunner::Task* QScriptRunner::TaskOf(lua_State* thread) {
+    for (const auto& task : tasks) {
+        if (task.second->thread == thread) {
+            return task.second.get();
+        }
+    }
+    return nullptr;
+}
+
+QScriptRunner::Task& QScriptRunner::Awaits(lua_State* lua, Awaiting what) {
+    Task* task = TaskOf(lua);
+    if (task == nullptr) {
+        LuaCall::RaiseApiError(lua, QStringLiteral("a call that waits cannot be made in this callback"));
+    }
+    task->awaiting = what;
+    return *task;
+}
+
+void QScriptRunner::Idle(Task& task) {
+    task.awaiting = Awaiting::Nothing;
+    task.waitTimer.stop();
+    task.resumePoll.stop();
+}
+
+std::vector<quint64> QScriptRunner::ChildrenOf(quint64 id) const {
+    std::vector<quint64> children;
+    for (const auto& task : tasks) {
+        if (task.second->parent == id) {
+            children.push_back(task.first);
+        }
+    }
+    return children;
+}
+
+void QScriptRunner::Drop(quint64 id) {
+    for (const quint64 child : ChildrenOf(id)) {
+        Drop(child);
+    }
+    const auto found = tasks.find(id);
+    if (found != tasks.end()) {
+        luaL_unref(lua->get(), LUA_REGISTRYINDEX, found->second->reference);
+        tasks.erase(found);
+    }
+}
+
+void QScriptRunner::PushArguments(lua_State* thread, const QByteArray& arguments) {
     const QJsonDocument document = QJsonDocument::fromJson(arguments);
     LuaValues::Push(thread, document.isObject() ? QJsonValue(document.object()) : QJsonValue(QJsonObject()));
 }
 
-void QScriptRunner::PushSplash() {
+void QScriptRunner::PushSplash(lua_State* thread) {
     static const luaL_Reg methods[] = {{"go", &QScriptRunner::Go},
                                        {"wait", &QScriptRunner::Wait},
                                        {"html", &QScriptRunner::Html},
@@ -109,7 +179,8 @@ void QScriptRunner::PushSplash() {
                                        {"wait_for_resume", &QScriptRunner::WaitForResume},
                                        {nullptr, nullptr}};
     lua_newtable(thread);
-    for (const luaL_Reg* group : {methods, SplashPage::Methods, SplashNetwork::Methods, SplashElements::Methods}) {
+    for (const luaL_Reg* group :
+         {methods, SplashPage::Methods, SplashNetwork::Methods, SplashElements::Methods, SplashTimers::Methods}) {
         lua_pushlightuserdata(thread, this);
         luaL_setfuncs(thread, group, 1);
     }
@@ -192,38 +263,43 @@ QScriptRunner* QScriptRunner::Self(lua_State* lua) {
     return self;
 }
 
-void QScriptRunner::Resume(int values) {
+void QScriptRunner::Resume(quint64 id, int values) {
+    Task* task = Find(id);
     state = State::Running;
     lua->StartSlice();
-    const int status = lua_resume(thread, nullptr, values);
+    const int status = lua_resume(task->thread, nullptr, values);
     if (state == State::Done) {
         // A callback that ran meanwhile failed the script.
         return;
     }
-    if (status == LUA_YIELD) {
-        state = State::Waiting;
-        return;
+    state = State::Waiting;
+    if (status != LUA_YIELD) {
+        const auto ended = std::move(task->ended);
+        ended(*task, status == LUA_OK);
     }
-    if (status == LUA_OK) {
-        return Succeed();
-    }
-    FailWithError(thread, QStringLiteral("LUA_ERROR"));
 }
 
 void QScriptRunner::OnLoadFinished(bool ok) {
-    if (awaiting == Awaiting::Timer && cancelOnError && !ok) {
-        return ResumeLater([](lua_State* lua) {
-            lua_pushnil(lua);
-            lua_pushliteral(lua, "error");
-            return 2;
-        });
+    bool loaded = false;
+    for (const auto& item : tasks) {
+        Task& task = *item.second;
+        if (task.awaiting == Awaiting::Timer && task.cancelOnError && !ok) {
+            ResumeLater(task, [](lua_State* lua) {
+                lua_pushnil(lua);
+                lua_pushliteral(lua, "error");
+                return 2;
+            });
+        } else if (task.awaiting == Awaiting::Load) {
+            loaded = true;
+            ResumeLater(task, [this, ok](lua_State* lua) { return PushLoaded(lua, ok); });
+        }
     }
-    if (awaiting != Awaiting::Load) {
-        return;
+    if (loaded && network->Log() != nullptr) {
+        network->Log()->MarkLoaded();
     }
-    if (QNetworkLog* log = network->Log()) {
-        log->MarkLoaded();
-    }
+}
+
+int QScriptRunner::PushLoaded(lua_State* lua, bool ok) {
     QString reason;
     const int status = network->statusCode.toInt();
     if (network->replied && status >= 400) {
@@ -233,56 +309,69 @@ void QScriptRunner::OnLoadFinished(bool ok) {
     } else if (!ok && !network->replied) {
         reason = QStringLiteral("render_error");
     }
-    ResumeLater([reason](lua_State* lua) {
-        if (reason.isEmpty()) {
-            lua_pushboolean(lua, 1);
-            return 1;
-        }
-        lua_pushnil(lua);
-        lua_pushstring(lua, reason.toUtf8().constData());
-        return 2;
-    });
+    if (reason.isEmpty()) {
+        lua_pushboolean(lua, 1);
+        return 1;
+    }
+    lua_pushnil(lua);
+    lua_pushstring(lua, reason.toUtf8().constData());
+    return 2;
 }
 
 void QScriptRunner::OnUrlChanged(const QUrl&) {
-    if (awaiting == Awaiting::Timer && cancelOnRedirect) {
-        ResumeLater([](lua_State* lua) {
-            lua_pushnil(lua);
-            lua_pushliteral(lua, "redirect");
-            return 2;
-        });
+    for (const auto& item : tasks) {
+        Task& task = *item.second;
+        if (task.awaiting == Awaiting::Timer && task.cancelOnRedirect) {
+            ResumeLater(task, [](lua_State* lua) {
+                lua_pushnil(lua);
+                lua_pushliteral(lua, "redirect");
+                return 2;
+            });
+        }
     }
 }
 
-void QScriptRunner::OnWaitTimer() {
-    if (awaiting == Awaiting::Resume) {
-        return ResumeLater([](lua_State* lua) {
+void QScriptRunner::OnWaitTimer(quint64 id) {
+    Task* task = Find(id);
+    if (task->awaiting == Awaiting::Resume) {
+        return ResumeLater(*task, [](lua_State* lua) {
             lua_pushnil(lua);
             lua_pushliteral(lua, "JavaScript error: timeout expired");
             return 2;
         });
     }
-    if (awaiting == Awaiting::Timer) {
-        ResumeLater([](lua_State* lua) {
+    if (task->awaiting == Awaiting::Function) {
+        // with_timeout's function is left unfinished.
+        for (const quint64 child : ChildrenOf(id)) {
+            Drop(child);
+        }
+        return ResumeLater(*task, [](lua_State* lua) {
+            lua_pushboolean(lua, 0);
+            lua_pushliteral(lua, "timeout");
+            return 2;
+        });
+    }
+    if (task->awaiting == Awaiting::Timer) {
+        ResumeLater(*task, [](lua_State* lua) {
             lua_pushboolean(lua, 1);
             return 1;
         });
     }
 }
 
-void QScriptRunner::Succeed() {
+void QScriptRunner::Succeed(lua_State* main) {
     QByteArray body;
     QString type = TextType;
-    if (lua_gettop(thread) >= 1 && LuaValues::IsBinary(thread, 1, body, type)) {
+    if (lua_gettop(main) >= 1 && LuaValues::IsBinary(main, 1, body, type)) {
         // The bytes as they are, with their own type.
-    } else if (lua_gettop(thread) >= 1 && lua_type(thread, 1) == LUA_TSTRING) {
+    } else if (lua_gettop(main) >= 1 && lua_type(main, 1) == LUA_TSTRING) {
         std::size_t size = 0;
-        const char* bytes = lua_tolstring(thread, 1, &size);
+        const char* bytes = lua_tolstring(main, 1, &size);
         body = QByteArray(bytes, static_cast<int>(size));
-    } else if (lua_gettop(thread) >= 1 && !lua_isnil(thread, 1)) {
+    } else if (lua_gettop(main) >= 1 && !lua_isnil(main, 1)) {
         QJsonValue value;
         QString error;
-        if (!LuaValues::ToJson(thread, 1, value, error)) {
+        if (!LuaValues::ToJson(main, 1, value, error)) {
             return Fail(QStringLiteral("LUA_CONVERT_ERROR"), QStringLiteral("the result cannot be sent: ") + error);
         }
         body = QJsonDocument(QJsonArray{value}).toJson(QJsonDocument::Compact);
@@ -359,10 +448,7 @@ void QScriptRunner::Finish(const QJsonObject& detail, const QByteArray& body) {
     if (state == State::Done) {
         return;
     }
-    state = State::Done;
-    awaiting = Awaiting::Nothing;
-    waitTimer.stop();
-    resumePoll.stop();
+    Stop();
     emit Finished(QJsonDocument(detail).toJson(QJsonDocument::Compact), body);
 }
 
@@ -372,9 +458,10 @@ void QScriptRunner::Abandon() {
 
 void QScriptRunner::Stop() {
     state = State::Done;
-    awaiting = Awaiting::Nothing;
-    waitTimer.stop();
-    resumePoll.stop();
+    for (const auto& task : tasks) {
+        Idle(*task.second);
+    }
+    laters.clear();
 }
 
 int QScriptRunner::Go(lua_State* lua) {
@@ -414,8 +501,8 @@ int QScriptRunner::Go(lua_State* lua) {
     if (!base.isEmpty() && (!base.isValid() || base.isRelative() || post)) {
         return LuaCall::RaiseApiError(lua, QStringLiteral("go: baseurl must be an absolute URL, for a GET"));
     }
+    self->Awaits(lua, Awaiting::Load);
     self->network->ForgetMainReply();
-    self->awaiting = Awaiting::Load;
     if (!base.isEmpty()) {
         QRequestHandler::LoadWithBase(self->page, self->network, request, base);
         return lua_yield(lua, 0);
@@ -434,10 +521,12 @@ int QScriptRunner::Wait(lua_State* lua) {
         return LuaCall::RaiseApiError(lua, QStringLiteral("wait: time must be a number of seconds, 0 or more"));
     }
     const double seconds = lua_tonumber(lua, time);
-    self->cancelOnRedirect = arguments.Flag("cancel_on_redirect", 2, false);
-    self->cancelOnError = arguments.Flag("cancel_on_error", 3, true);
-    self->awaiting = Awaiting::Timer;
-    self->waitTimer.start(static_cast<int>(std::min(seconds * 1000, 24.0 * 3600 * 1000)));
+    const bool cancelOnRedirect = arguments.Flag("cancel_on_redirect", 2, false);
+    const bool cancelOnError = arguments.Flag("cancel_on_error", 3, true);
+    Task& task = self->Awaits(lua, Awaiting::Timer);
+    task.cancelOnRedirect = cancelOnRedirect;
+    task.cancelOnError = cancelOnError;
+    task.waitTimer.start(static_cast<int>(std::min(seconds * 1000, 24.0 * 3600 * 1000)));
     return lua_yield(lua, 0);
 }
 
@@ -537,38 +626,41 @@ int QScriptRunner::WaitForResume(lua_State* lua) {
     const LuaCall arguments(lua);
     const QString snippet = arguments.Text("snippet", 1, true);
     const double timeout = arguments.Number("timeout", 2, 0, 0, 24 * 3600);
-    self->resumeToken = QStringLiteral("__orvoResume%1").arg(++self->resumeCount);
-    const QString program = PageJavaScript::ResumableProgram(self->resumeToken, snippet);
+    Task& task = self->Awaits(lua, Awaiting::Nothing);
+    task.resumeToken = QStringLiteral("__orvoResume%1").arg(++self->resumeCount);
+    const QString program = PageJavaScript::ResumableProgram(task.resumeToken, snippet);
     const QVariantMap started = PageJavaScript::Evaluate(self->page->mainFrame(), program);
     if (!started.value(QStringLiteral("ok")).toBool()) {
         return LuaCall::RaiseJsError(lua, started);
     }
-    self->awaiting = Awaiting::Resume;
-    self->resumePoll.start();
+    task.awaiting = Awaiting::Resume;
+    task.resumePoll.start();
     if (timeout > 0) {
-        self->waitTimer.start(static_cast<int>(timeout * 1000));
+        task.waitTimer.start(static_cast<int>(timeout * 1000));
     }
     return lua_yield(lua, 0);
 }
 
-void QScriptRunner::OnResumePoll() {
-    if (awaiting != Awaiting::Resume || page == nullptr) {
+void QScriptRunner::OnResumePoll(quint64 id) {
+    Task* task = Find(id);
+    if (task->awaiting != Awaiting::Resume || page == nullptr) {
         return;
     }
-    const QVariant outcome = page->mainFrame()->evaluateJavaScript(QStringLiteral("window['%1']").arg(resumeToken));
+    const QVariant outcome =
+        page->mainFrame()->evaluateJavaScript(QStringLiteral("window['%1']").arg(task->resumeToken));
     if (!outcome.isValid() || outcome.isNull() || outcome.type() != QVariant::Map) {
         return;
     }
     const QVariantMap map = outcome.toMap();
     if (map.value(QStringLiteral("ok")).toBool()) {
         const QVariant result = map.value(QStringLiteral("result"));
-        return ResumeLater([result](lua_State* lua) {
+        return ResumeLater(*task, [result](lua_State* lua) {
             LuaValues::PushFromPage(lua, result);
             return 1;
         });
     }
     const QString message = QStringLiteral("JavaScript error: ") + map.value(QStringLiteral("message")).toString();
-    ResumeLater([message](lua_State* lua) {
+    ResumeLater(*task, [message](lua_State* lua) {
         lua_pushnil(lua);
         lua_pushstring(lua, message.toUtf8().constData());
         return 2;

@@ -2,7 +2,9 @@
 #define ORVO_IMPL_QSCRIPTRUNNER_H
 
 #include <functional>
+#include <map>
 #include <memory>
+#include <vector>
 
 #include <QByteArray>
 #include <QJsonObject>
@@ -28,8 +30,10 @@ class QNetworkReply;
 // LuaState. A call that waits (go, wait, http_get, ...) starts what it
 // waits for and yields; the runner resumes the coroutine from the event
 // loop when it comes, so that the worker's other pages go on meanwhile.
-// The splash object's methods are the runner's own (loading, waiting,
-// JavaScript, the result) and those of SplashPage and SplashNetwork.
+// Callbacks of call_later and functions of with_timeout run in coroutines
+// of their own, which may wait too. The splash object's methods are the
+// runner's own (loading, waiting, JavaScript, the result) and those of
+// SplashPage, SplashNetwork, SplashElements and SplashTimers.
 //
 // Finished is emitted once: with a detail {"status", "contentType",
 // "headers": [[name, value], ...]} and the result's bytes as the body
@@ -43,7 +47,7 @@ class QNetworkReply;
 // change the status, type and headers.
 //
 // States only move forward: Idle -> Running (and back between Waiting
-// and Running while the script waits) -> Done.
+// and Running while every coroutine waits) -> Done.
 class QScriptRunner : public QObject {
     Q_OBJECT
 
@@ -52,6 +56,7 @@ class QScriptRunner : public QObject {
     friend class SplashElements;
     friend class SplashNetwork;
     friend class SplashPage;
+    friend class SplashTimers;
 
 public:
     enum class State { Idle, Running, Waiting, Done };
@@ -75,36 +80,80 @@ signals:
 private slots:
     void OnLoadFinished(bool ok);
     void OnUrlChanged(const QUrl& url);
-    void OnWaitTimer();
-    void OnResumePoll();
     void OnWindowCleared();
 
 private:
-    // What a yielded call waits for.
-    enum class Awaiting { Nothing, Load, Timer, Resume, Fetch };
+    // What a yielded coroutine waits for.
+    enum class Awaiting { Nothing, Load, Timer, Resume, Fetch, Function };
 
-    void Resume(int values);
-    // Resumes from the event loop with the values push leaves, never from
-    // inside a call of the script.
+    // One coroutine of the script (main's, a call_later callback's or a
+    // with_timeout function's) and what it waits for while yielded. ended
+    // runs once when it has returned (true, its values on its stack) or
+    // raised (false, the error on top).
+    struct Task {
+        quint64 id = 0;
+        lua_State* thread = nullptr;
+        int reference = LUA_NOREF;
+        // The task whose with_timeout runs this one, or 0.
+        quint64 parent = 0;
+        Awaiting awaiting = Awaiting::Nothing;
+        bool cancelOnRedirect = false;
+        bool cancelOnError = false;
+        // wait's time, wait_for_resume's and with_timeout's timeout.
+        QTimer waitTimer;
+        // wait_for_resume: the page's window property its main sets,
+        // looked at every few milliseconds until set or waitTimer fires.
+        QTimer resumePoll;
+        QString resumeToken;
+        std::function<void(Task&, bool)> ended;
+    };
+
+    // A callback call_later has not started yet, and its timer object
+    // (references in the registry).
+    struct Later {
+        int callback = LUA_NOREF;
+        int object = LUA_NOREF;
+    };
+
+    // A new task to run the function at index of from's stack (left
+    // there) when the caller resumes it.
+    Task& NewTask(lua_State* from, int index, std::function<void(Task&, bool)> ended);
+    Task* Find(quint64 id);
+    Task* TaskOf(lua_State* thread);
+    // lua's task, now waiting for what; raises an error when lua is not a
+    // task's coroutine (a callback of on_request, ...), which cannot wait.
+    Task& Awaits(lua_State* lua, Awaiting what);
+    // The tasks the task's with_timeout runs.
+    std::vector<quint64> ChildrenOf(quint64 id) const;
+    // Forgets the task and those its with_timeout runs, never to resume.
+    void Drop(quint64 id);
+    void Resume(quint64 id, int values);
+    // Resumes task from the event loop with the values push leaves, never
+    // from inside a call of the script.
     template <class Push>
-    void ResumeLater(Push push) {
-        awaiting = Awaiting::Nothing;
-        waitTimer.stop();
-        resumePoll.stop();
-        QTimer::singleShot(0, this, [this, push]() {
-            if (state == State::Waiting) {
-                Resume(push(thread));
+    void ResumeLater(Task& task, Push push) {
+        Idle(task);
+        const quint64 id = task.id;
+        QTimer::singleShot(0, this, [this, id, push]() {
+            Task* waiting = Find(id);
+            if (state != State::Done && waiting != nullptr) {
+                Resume(id, push(waiting->thread));
             }
         });
     }
-    void Succeed();
+    void Idle(Task& task);
+    // go's and set_content's values: true, or nil and why the page failed.
+    int PushLoaded(lua_State* lua, bool ok);
+    void OnWaitTimer(quint64 id);
+    void OnResumePoll(quint64 id);
+    void Succeed(lua_State* main);
     void Fail(const QString& kind, const QString& message);
     // Fails with the error value on top of where's stack, of kind unless
     // it is an error object of its own.
     void FailWithError(lua_State* where, const QString& kind);
     void Finish(const QJsonObject& detail, const QByteArray& body);
-    void PushSplash();
-    void PushArguments(const QByteArray& arguments);
+    void PushSplash(lua_State* thread);
+    void PushArguments(lua_State* thread, const QByteArray& arguments);
 
     static QScriptRunner* Self(lua_State* lua);
     static int Go(lua_State* lua);
@@ -132,17 +181,13 @@ private:
     QPointer<QMyNetworkAccessManager> network;
     QPointer<QPageCookieJar> cookies;
     std::unique_ptr<LuaState> lua;
-    lua_State* thread = nullptr;
-    int threadReference = LUA_NOREF;
     State state = State::Idle;
-    Awaiting awaiting = Awaiting::Nothing;
-    bool cancelOnRedirect = false;
-    bool cancelOnError = false;
-    QTimer waitTimer;
-    // wait_for_resume: the page's window property its main sets, looked at
-    // every PollMs until set or waitTimer (its timeout) fires.
-    QTimer resumePoll;
-    QString resumeToken;
+    // The coroutines, main's first; a task's pointer stays valid while it
+    // is in the map.
+    std::map<quint64, std::unique_ptr<Task>> tasks;
+    quint64 lastTask = 0;
+    std::map<int, Later> laters;
+    int lastLater = 0;
     int resumeCount = 0;
     // JavaScript run in each new document before its own (autoload).
     QStringList autoloads;

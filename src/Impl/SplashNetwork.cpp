@@ -171,17 +171,18 @@ int SplashNetwork::Fetch(lua_State* lua, bool post) {
     if (post && !request.header(QNetworkRequest::ContentTypeHeader).isValid()) {
         request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArray("application/x-www-form-urlencoded"));
     }
+    const quint64 id = self->Awaits(lua, QScriptRunner::Awaiting::Fetch).id;
     QNetworkReply* reply = post ? self->network->post(request, body) : self->network->get(request);
     const QString method = post ? QStringLiteral("POST") : QStringLiteral("GET");
-    self->awaiting = QScriptRunner::Awaiting::Fetch;
-    QObject::connect(reply, &QNetworkReply::finished, self, [self, reply, method]() {
-        if (self->awaiting != QScriptRunner::Awaiting::Fetch) {
+    QObject::connect(reply, &QNetworkReply::finished, self, [self, reply, method, id]() {
+        QScriptRunner::Task* task = self->Find(id);
+        if (task == nullptr || task->awaiting != QScriptRunner::Awaiting::Fetch) {
             reply->deleteLater();
             return;
         }
         // The reply is read when the script resumes, and let go then.
         const QPointer<QNetworkReply> kept(reply);
-        self->ResumeLater([kept, method](lua_State* inner) {
+        self->ResumeLater(*task, [kept, method](lua_State* inner) {
             if (kept == nullptr) {
                 lua_pushnil(inner);
                 return 1;

@@ -125,8 +125,8 @@ int SplashPage::SetContent(lua_State* lua) {
     const QByteArray data = arguments.Text("data", 1, true).toUtf8();
     QString type = arguments.Text("mime_type", 2, false);
     const QUrl base(arguments.Text("baseurl", 3, false));
+    self->Awaits(lua, QScriptRunner::Awaiting::Load);
     self->network->ForgetMainReply();
-    self->awaiting = QScriptRunner::Awaiting::Load;
     self->page->mainFrame()->setContent(data, type.isEmpty() ? QStringLiteral("text/html; charset=utf-8") : type,
                                         base);
     return lua_yield(lua, 0);
@@ -151,24 +151,25 @@ int SplashPage::Autoload(lua_State* lua) {
     QNetworkRequest request(url);
     request.setAttribute(QMyNetworkAccessManager::AsideAttribute, true);
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
+    const quint64 id = self->Awaits(lua, QScriptRunner::Awaiting::Fetch).id;
     QNetworkReply* reply = self->network->get(request);
-    self->awaiting = QScriptRunner::Awaiting::Fetch;
-    QObject::connect(reply, &QNetworkReply::finished, self, [self, reply]() {
+    QObject::connect(reply, &QNetworkReply::finished, self, [self, reply, id]() {
         reply->deleteLater();
-        if (self->awaiting != QScriptRunner::Awaiting::Fetch) {
+        QScriptRunner::Task* task = self->Find(id);
+        if (task == nullptr || task->awaiting != QScriptRunner::Awaiting::Fetch) {
             return;
         }
         const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
         if (reply->error() != QNetworkReply::NoError || status >= 400) {
             const QString why = reply->errorString();
-            return self->ResumeLater([why](lua_State* inner) {
+            return self->ResumeLater(*task, [why](lua_State* inner) {
                 lua_pushnil(inner);
                 LuaValues::Push(inner, QJsonValue(why));
                 return 2;
             });
         }
         self->autoloads.append(QString::fromUtf8(reply->readAll()));
-        self->ResumeLater([](lua_State* inner) {
+        self->ResumeLater(*task, [](lua_State* inner) {
             lua_pushboolean(inner, 1);
             return 1;
         });

@@ -644,6 +644,73 @@ TEST_F(Scripts, ElementsAreSelectedAndDriven) {
     EXPECT_EQ(0, Stop());
 }
 
+// Callbacks of call_later and functions of with_timeout are coroutines of
+// their own beside main's: they wait without holding main up, and main
+// hears of their errors only when it asks.
+TEST_F(Scripts, TimersAndTimeoutsRunFunctionsAlongside) {
+    Start({"--workers", "1"});
+    const json answer = Answer(Execute(
+        "function main(splash)\n"
+        "  local seen = {}\n"
+        "  local timer = splash:call_later(function ()\n"
+        "    seen[#seen + 1] = 'first'\n"
+        "    splash:wait(0.1)\n"
+        "    seen[#seen + 1] = 'after its wait'\n"
+        "  end, 0.05)\n"
+        "  splash:call_later(function () seen[#seen + 1] = 'cancelled' end, 0.1):cancel()\n"
+        "  local failing = splash:call_later(function () error('callback broke') end)\n"
+        "  splash:wait(0.4)\n"
+        "  timer:reraise()\n"
+        "  local caught, err = pcall(failing.reraise, failing)\n"
+        "  local ok, a, b = splash:with_timeout(function () splash:wait(0.05) return 1, 'two' end, 2)\n"
+        "  local late = false\n"
+        "  local timedOut, why = splash:with_timeout(function () splash:wait(0.5) late = true end, 0.1)\n"
+        "  local failedOk, failure = splash:with_timeout(function () error({code = 7}) end, 1)\n"
+        "  local outer, inner, value = splash:with_timeout{timeout = 2, func = function ()\n"
+        "    return splash:with_timeout(function () return 'inner' end, 1)\n"
+        "  end}\n"
+        "  splash:wait(0.7)\n"
+        "  return {seen = seen, caught = caught, err = err, ok = ok, a = a, b = b, timedOut = timedOut,\n"
+        "          why = why, late = late, failedOk = failedOk, failure = failure,\n"
+        "          nested = {outer, inner, value}}\n"
+        "end"));
+    EXPECT_EQ(json::parse(R"(["first", "after its wait"])"), answer.at("seen")) << "the cancelled one never ran";
+    EXPECT_EQ(false, answer.at("caught"));
+    EXPECT_NE(std::string::npos, answer.at("err").get<std::string>().find("callback broke")) << answer;
+    EXPECT_EQ(true, answer.at("ok"));
+    EXPECT_EQ(1, answer.at("a"));
+    EXPECT_EQ("two", answer.at("b"));
+    EXPECT_EQ(false, answer.at("timedOut"));
+    EXPECT_EQ("timeout", answer.at("why"));
+    EXPECT_EQ(false, answer.at("late")) << "a function past its timeout is never resumed";
+    EXPECT_EQ(false, answer.at("failedOk"));
+    EXPECT_EQ(json::parse(R"({"code": 7})"), answer.at("failure"));
+    EXPECT_EQ(json::parse(R"([true, true, "inner"])"), answer.at("nested"));
+
+    const json limited = Answer(Execute("function main(splash)\n"
+                                        "  for i = 1, 1000 do splash:call_later(function () end, 60) end\n"
+                                        "  local ok, err = pcall(splash.call_later, splash, function () end, 60)\n"
+                                        "  return {ok = ok, message = err.message}\n"
+                                        "end"));
+    EXPECT_EQ(json::parse(R"({"ok": false, "message": "call_later: at most 1000 callbacks may wait at once"})"),
+              limited);
+
+    const json waitingCallback = ScriptError(Execute("function main(splash, args)\n"
+                                                     "  splash:on_request(function () splash:wait(1) end)\n"
+                                                     "  splash:go(args.url)\n"
+                                                     "end",
+                                                     {{"url", server.Url("/page-first")}}));
+    EXPECT_EQ("a call that waits cannot be made in this callback", waitingCallback.at("message"));
+
+    const json unfinished = Answer(Execute("function main(splash)\n"
+                                           "  splash:call_later(function () splash:wait(30) end)\n"
+                                           "  splash:wait(0.05)\n"
+                                           "  return {done = true}\n"
+                                           "end"));
+    EXPECT_EQ(true, unfinished.at("done")) << "main's end is the script's, whatever its callbacks still wait for";
+    EXPECT_EQ(0, Stop());
+}
+
 TEST_F(Scripts, ErrorsSayWhatFailedAndWhere) {
     Start({"--workers", "1"});
     const json syntax = ScriptError(Execute("function main(splash)\n  return {\nend"));
