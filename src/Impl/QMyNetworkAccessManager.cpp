@@ -204,7 +204,16 @@ void QMyNetworkAccessManager::RecordNetwork(bool bodies) {
 QNetworkReply* QMyNetworkAccessManager::Issue(Operation operation, const QNetworkRequest& request,
                                               QIODevice* outgoingData, const QUrl& asked,
                                               const RequestDecision& decision) {
-    QNetworkReply* reply = QNetworkAccessManager::createRequest(operation, request, outgoingData);
+    QNetworkReply* reply = nullptr;
+    if (decision.proxy.type() == QNetworkProxy::DefaultProxy) {
+        reply = QNetworkAccessManager::createRequest(operation, request, outgoingData);
+    } else {
+        // A reply takes its proxy from its manager as it is made.
+        const QNetworkProxy pages = proxy();
+        setProxy(decision.proxy);
+        reply = QNetworkAccessManager::createRequest(operation, request, outgoingData);
+        setProxy(pages);
+    }
     if (decision.keepBody || (log != nullptr && log->RecordsBodies())) {
         reply = new QRecordingReply(reply, this);
     }

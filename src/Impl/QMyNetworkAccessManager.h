@@ -5,6 +5,7 @@
 
 #include <QDateTime>
 #include <QNetworkAccessManager>
+#include <QNetworkProxy>
 #include <QNetworkRequest>
 #include <QString>
 #include <log4cplus/logger.h>
@@ -79,6 +80,8 @@ public:
         // Keep the response's body, to be read when the reply finishes
         // (the reply is then a QRecordingReply).
         bool keepBody = false;
+        // The proxy of this request alone; DefaultProxy: the page's.
+        QNetworkProxy proxy;
     };
     // Called for each request of the page but those aside, before it goes
     // out: it may change the request, and decides.

@@ -1,5 +1,7 @@
 #include "Impl/SplashNetwork.h"
 
+#include <cmath>
+
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QNetworkReply>
@@ -275,8 +277,23 @@ int RequestEnableResponseBody(lua_State* lua) {
     return 0;
 }
 
+// request:set_proxy{host, port, username, password, type = "HTTP" or "SOCKS5"}.
 int RequestSetProxy(lua_State* lua) {
-    return LuaCall::RaiseApiError(lua, QStringLiteral("set_proxy: a proxy per request is not supported yet"));
+    CallbackSlot* slot = Slot(lua);
+    const LuaCall arguments(lua);
+    const QString host = arguments.Text("host", 1, true);
+    const double port = arguments.Number("port", 2, -1, 1, 65535);
+    const QString type = arguments.Text("type", 5, false).toUpper();
+    if (host.isEmpty() || port != std::floor(port)
+        || !(type.isEmpty() || type == QLatin1String("HTTP") || type == QLatin1String("SOCKS5"))) {
+        return LuaCall::RaiseApiError(
+            lua, QStringLiteral("set_proxy: give a host, a whole port from 1 to 65535 and a type HTTP or SOCKS5"));
+    }
+    slot->decision->proxy =
+        QNetworkProxy(type == QLatin1String("SOCKS5") ? QNetworkProxy::Socks5Proxy : QNetworkProxy::HttpProxy, host,
+                      static_cast<quint16>(port), arguments.Text("username", 3, false),
+                      arguments.Text("password", 4, false));
+    return 0;
 }
 
 int ResponseAbort(lua_State* lua) {

@@ -585,6 +585,42 @@ TEST_F(Scripts, CallbacksSeeEveryRequestAndResponse) {
     EXPECT_EQ(0, Stop());
 }
 
+// A request's callback may send it through a proxy of its own (here a
+// server of the test's that answers as a proxy would); the page's other
+// requests go directly.
+TEST_F(Scripts, ARequestGoesThroughTheProxyItsCallbackSets) {
+    TestHttpServer proxy([](const TestHttpServer::Request& request) {
+        return Html("<html><body><p>proxied " + request.target + "</p><img src=\"/direct.png\"></body></html>");
+    });
+    Start({"--workers", "1"});
+    const std::string port = proxy.Url("").substr(proxy.Url("").rfind(':') + 1);
+    const json answer = Answer(Execute("function main(splash, args)\n"
+                                       "  splash:on_request(function (request)\n"
+                                       "    if request.url:find('via%-proxy') then\n"
+                                       "      request:set_proxy{host = '127.0.0.1', port = tonumber(args.port)}\n"
+                                       "    end\n"
+                                       "  end)\n"
+                                       "  assert(splash:go(args.url))\n"
+                                       "  return {html = splash:html()}\n"
+                                       "end",
+                                       {{"url", server.Url("/via-proxy")}, {"port", port}}));
+    EXPECT_NE(std::string::npos, answer.at("html").get<std::string>().find("proxied " + server.Url("/via-proxy")))
+        << answer;
+    EXPECT_FALSE(server.Got("/via-proxy")) << "no direct fetch";
+    EXPECT_TRUE(server.Got("/direct.png")) << "the image's request set no proxy";
+    EXPECT_FALSE(proxy.Got(server.Url("/direct.png")));
+
+    const json refused = ScriptError(Execute("function main(splash, args)\n"
+                                             "  splash:on_request(function (request)\n"
+                                             "    request:set_proxy{host = '127.0.0.1', port = 1, type = 'FTP'}\n"
+                                             "  end)\n"
+                                             "  splash:go(args.url)\n"
+                                             "end",
+                                             {{"url", server.Url("/via-proxy")}}));
+    EXPECT_EQ("set_proxy: give a host, a whole port from 1 to 65535 and a type HTTP or SOCKS5", refused.at("message"));
+    EXPECT_EQ(0, Stop());
+}
+
 // select and select_all give element objects that read, click, type into,
 // fill and picture their node.
 TEST_F(Scripts, ElementsAreSelectedAndDriven) {
