@@ -311,7 +311,29 @@ int SplashElements::Jpeg(lua_State* lua) {
     return Picture(lua, true);
 }
 
-// The element's own picture: the whole page drawn, cut to its box.
+// pad: a number of pixels around each side, or {left, top, right, bottom}.
+QMargins SplashElements::Padding(lua_State* lua, int index) {
+    if (lua_isnil(lua, index)) {
+        return QMargins();
+    }
+    if (lua_type(lua, index) == LUA_TNUMBER) {
+        const int all = static_cast<int>(lua_tonumber(lua, index));
+        return QMargins(all, all, all, all);
+    }
+    if (lua_type(lua, index) != LUA_TTABLE) {
+        LuaCall::RaiseApiError(lua, QStringLiteral("pad must be a number or {left, top, right, bottom}"));
+    }
+    int sides[4] = {0, 0, 0, 0};
+    for (int k = 0; k < 4; ++k) {
+        lua_rawgeti(lua, index, k + 1);
+        sides[k] = static_cast<int>(lua_tonumber(lua, -1));
+        lua_pop(lua, 1);
+    }
+    return QMargins(sides[0], sides[1], sides[2], sides[3]);
+}
+
+// The element's own picture: the whole page drawn, cut to its box and
+// padded.
 int SplashElements::Picture(lua_State* lua, bool jpeg) {
     int place = 0;
     QScriptRunner* self = Element(lua, place);
@@ -320,7 +342,9 @@ int SplashElements::Picture(lua_State* lua, bool jpeg) {
     request.whole = true;
     request.jpeg = jpeg;
     request.width = static_cast<int>(arguments.Number("width", 1, 0, 1, QRequestHandler::MaxSnapshotWidth));
-    request.quality = static_cast<int>(arguments.Number("quality", 3, 75, 0, 100));
+    SplashPage::CheckScaleMethod(lua, arguments, 2);
+    request.quality = jpeg ? static_cast<int>(arguments.Number("quality", 3, 75, 0, 100)) : request.quality;
+    const QMargins pad = Padding(lua, arguments.Push("pad", jpeg ? 4 : 3));
     lua_settop(lua, 1);
     Run(lua, QStringLiteral("(function (r) { return {left: r.left + scrollX, top: r.top + scrollY,"
                             " right: r.right + scrollX, bottom: r.bottom + scrollY}; })(n.getBoundingClientRect())"));
@@ -329,6 +353,6 @@ int SplashElements::Picture(lua_State* lua, bool jpeg) {
     lua_getfield(lua, -3, "right");
     lua_getfield(lua, -4, "bottom");
     const auto side = [lua](int index) { return static_cast<int>(lua_tonumber(lua, index)); };
-    request.region = QRect(QPoint(side(-4), side(-3)), QPoint(side(-2) - 1, side(-1) - 1));
+    request.region = QRect(QPoint(side(-4), side(-3)), QPoint(side(-2) - 1, side(-1) - 1)) + pad;
     return SplashPage::PushPicture(lua, self->page, request);
 }

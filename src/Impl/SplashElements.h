@@ -1,6 +1,7 @@
 #ifndef ORVO_IMPL_SPLASHELEMENTS_H
 #define ORVO_IMPL_SPLASHELEMENTS_H
 
+#include <QMargins>
 #include <QString>
 #include <lua.hpp>
 
@@ -47,6 +48,7 @@ private:
     static int Png(lua_State* lua);
     static int Jpeg(lua_State* lua);
     static int Picture(lua_State* lua, bool jpeg);
+    static QMargins Padding(lua_State* lua, int index);
 };
 
 #endif

@@ -84,12 +84,9 @@ int SplashPage::Picture(lua_State* lua, bool jpeg) {
     request.width = static_cast<int>(arguments.Number("width", 1, 0, 1, QRequestHandler::MaxSnapshotWidth));
     request.height = static_cast<int>(arguments.Number("height", 2, 0, 1, QRequestHandler::MaxSnapshotHeight));
     request.whole = arguments.Flag("render_all", 3, false);
-    const QString method = arguments.Text("scale_method", 4, false);
-    if (!method.isEmpty() && method != QLatin1String("raster") && method != QLatin1String("vector")) {
-        return LuaCall::RaiseApiError(lua, QStringLiteral("scale_method must be 'raster' or 'vector'"));
-    }
+    CheckScaleMethod(lua, arguments, 4);
     request.jpeg = jpeg;
-    request.quality = static_cast<int>(arguments.Number("quality", 5, 75, 0, 100));
+    request.quality = jpeg ? static_cast<int>(arguments.Number("quality", 5, 75, 0, 100)) : request.quality;
     const int region = arguments.Push("region", jpeg ? 6 : 5);
     if (!lua_isnil(lua, region)) {
         luaL_checktype(lua, region, LUA_TTABLE);
@@ -102,6 +99,14 @@ int SplashPage::Picture(lua_State* lua, bool jpeg) {
         request.region = QRect(QPoint(sides[0], sides[1]), QPoint(sides[2] - 1, sides[3] - 1));
     }
     return PushPicture(lua, self->page, request);
+}
+
+// Pictures are scaled as raster images whichever method is asked for.
+void SplashPage::CheckScaleMethod(lua_State* lua, const LuaCall& arguments, int position) {
+    const QString method = arguments.Text("scale_method", position, false);
+    if (!method.isEmpty() && method != QLatin1String("raster") && method != QLatin1String("vector")) {
+        LuaCall::RaiseApiError(lua, QStringLiteral("scale_method must be 'raster' or 'vector'"));
+    }
 }
 
 int SplashPage::PushPicture(lua_State* lua, QWebPage* page, const PagePicture::Request& request) {

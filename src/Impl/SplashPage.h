@@ -5,6 +5,7 @@
 
 #include "Impl/PagePicture.h"
 
+class LuaCall;
 class QWebPage;
 
 // The splash object's methods about the page itself: its viewport and
@@ -19,6 +20,9 @@ public:
     // Pushes page's picture as request asks, a binary object (nil when
     // nothing is left to draw); raises the error of a failed encoding.
     static int PushPicture(lua_State* lua, QWebPage* page, const PagePicture::Request& request);
+    // Raises an error unless the scale_method argument at position is
+    // missing, "raster" or "vector".
+    static void CheckScaleMethod(lua_State* lua, const LuaCall& arguments, int position);
 
 private:
     static int GetViewportSize(lua_State* lua);

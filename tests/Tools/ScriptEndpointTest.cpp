@@ -315,7 +315,8 @@ TEST_F(Scripts, ImagesAreBinaryObjects) {
                                             "  return {whole = whole, cut = cut, size = #whole,\n"
                                             "          text = text, type = type,\n"
                                             "          empty = treat.as_array({}), plain = {},\n"
-                                            "          outside = splash:png{region = {0, 500, 10, 510}} == nil}\n"
+                                            "          outside = splash:png{region = {0, 500, 10, 510}} == nil,\n"
+                                            "          positional = splash:png(nil, nil, true, nil, {0, 0, 7, 5})}\n"
                                             "end",
                                        {{"url", server.Url("/tall")}}));
     const QImage whole =
@@ -327,6 +328,8 @@ TEST_F(Scripts, ImagesAreBinaryObjects) {
     const QImage cut =
         Picture(QByteArray::fromBase64(QByteArray::fromStdString(images.at("cut").get<std::string>())).toStdString());
     EXPECT_EQ(QSize(300, 10), cut.size());
+    const std::string positional = images.at("positional");
+    EXPECT_EQ(QSize(7, 5), Picture(QByteArray::fromBase64(QByteArray::fromStdString(positional)).toStdString()).size());
     EXPECT_EQ("bytes", images.at("text"));
     EXPECT_EQ("text/x-test", images.at("type"));
     EXPECT_EQ(json::array(), images.at("empty"));
@@ -629,7 +632,7 @@ TEST_F(Scripts, ElementsAreSelectedAndDriven) {
         "function main(splash)\n"
         "  assert(splash:set_content([[<html><body style='margin:0'>\n"
         "    <p class='item'>one</p><p class='item'>two</p>\n"
-        "    <div id='box' style='width:40px; height:20px; background:#0000ff'\n"
+        "    <div id='box' style='width:40px; height:20px; margin-left:10px; background:#0000ff'\n"
         "         onclick='this.setAttribute(\"data-clicked\", \"yes\")'></div>\n"
         "    <form id='f'><input name='q' value='start'><input type='checkbox' name='c' value='on'>\n"
         "      <select name='s' multiple><option value='a'>a</option><option value='b'>b</option></select>\n"
@@ -643,13 +646,15 @@ TEST_F(Scripts, ElementsAreSelectedAndDriven) {
         "  local input = splash:select('input[name=q]')\n"
         "  input:send_text('!')\n"
         "  local picture = box:png()\n"
+        "  local padded = box:png{pad = 5, scale_method = 'vector'}\n"
+        "  local uneven = box:jpeg(nil, 'raster', 90, {1, 2, 3, 4})\n"
         "  local info = box:info()\n"
         "  local upper = items[1]:node_method('toString')()\n"
         "  return {count = #items, second = items[2]:text(), missing = splash:select('#none') == nil,\n"
         "          clicked = box:node_property('dataset').clicked, bounds = box:bounds(),\n"
         "          visible = box:visible(), before = before, after = form:form_values(),\n"
         "          tag = info.nodeName, id = info.attributes.id, picture = picture, upper = upper,\n"
-        "          exists = box:exists()}\n"
+        "          exists = box:exists(), padded = padded, uneven = uneven}\n"
         "end"));
     EXPECT_EQ(2, answer.at("count"));
     EXPECT_EQ("two", answer.at("second"));
@@ -668,6 +673,12 @@ TEST_F(Scripts, ElementsAreSelectedAndDriven) {
     const QImage picture = Picture(QByteArray::fromBase64(QByteArray::fromStdString(png)).toStdString());
     EXPECT_EQ(QSize(40, 20), picture.size());
     EXPECT_EQ(qRgb(0, 0, 255), picture.pixel(20, 10));
+    const QImage padded = Picture(QByteArray::fromBase64(QByteArray::fromStdString(answer.at("padded"))).toStdString());
+    EXPECT_EQ(QSize(50, 30), padded.size());
+    EXPECT_EQ(qRgb(255, 255, 255), padded.pixel(2, 2)) << "the page around the box";
+    EXPECT_EQ(qRgb(0, 0, 255), padded.pixel(25, 15));
+    const QImage uneven = Picture(QByteArray::fromBase64(QByteArray::fromStdString(answer.at("uneven"))).toStdString());
+    EXPECT_EQ(QSize(44, 26), uneven.size()) << "left 1, top 2, right 3, bottom 4";
 
     const json gone = ScriptError(Execute("function main(splash)\n"
                                           "  assert(splash:set_content('<p id=\"p\">x</p>'))\n"
