@@ -10,7 +10,6 @@ std::string FairQueue::ClientOf(const std::string& name) {
 
 void FairQueue::Push(const RequestPtr& request) {
     const std::string client = ClientOf(request->name);
-    std::lock_guard<std::mutex> lock(mutex);
     std::deque<RequestPtr>& queue = queues[client];
     if (queue.empty()) {
         turns.push_back(client);
@@ -20,7 +19,6 @@ void FairQueue::Push(const RequestPtr& request) {
 }
 
 FairQueue::RequestPtr FairQueue::Pop() {
-    std::lock_guard<std::mutex> lock(mutex);
     if (turns.empty()) {
         return RequestPtr();
     }
@@ -39,7 +37,6 @@ FairQueue::RequestPtr FairQueue::Pop() {
 }
 
 std::size_t FairQueue::Size() const {
-    std::lock_guard<std::mutex> lock(mutex);
     return size;
 }
 

@@ -3,7 +3,6 @@
 
 #include <cstddef>
 #include <deque>
-#include <mutex>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -25,8 +24,7 @@ namespace Browser {
 // the last '_' (the client library names requests PREFIX_N, one prefix per
 // client object). A name without '_' is a client of its own.
 //
-// Thread-safe: the serving thread fills and empties it; other threads may
-// count it and take everything out of it.
+// Not thread-safe: the RequestLedger that holds it guards it.
 class FairQueue {
 public:
     typedef boost::shared_ptr<ServerRequest> RequestPtr;
@@ -47,9 +45,8 @@ public:
     std::vector<RequestPtr> TakeAll();
 
 private:
-    mutable std::mutex mutex;
-    // Guarded by mutex: the waiting requests by client, the clients with
-    // waiting requests in turn order, and the count of waiting requests.
+    // The waiting requests by client, the clients with waiting requests in
+    // turn order, and the count of waiting requests.
     std::unordered_map<std::string, std::deque<RequestPtr>> queues;
     std::deque<std::string> turns;
     std::size_t size = 0;

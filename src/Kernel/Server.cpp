@@ -112,7 +112,8 @@ void Server::Initialize() {
     std::exit(ExitStatus::StartupFailed);
 }
 
-void Server::Start(Callback callback) {
+void Server::Start(RequestLedger& requests, Callback callback) {
+    ledger = &requests;
     Serve(callback);
 }
 
@@ -196,7 +197,8 @@ void Server::ServeRequests(const Callback& callback) {
 // hands on the request of the client whose turn it is. Once a record that
 // ends serving was taken, nothing more is taken from the channel: the
 // requests taken before it are still served, those behind it are answered
-// dead by the drain.
+// dead by the drain. A request the server stopped before handing on stays
+// queued in the ledger, for the drain.
 bool Server::ServeOne(const Callback& callback) {
     if (stopped) {
         LOG4CPLUS_DEBUG(logger, "Server::Serve => break");
@@ -205,11 +207,15 @@ bool Server::ServeOne(const Callback& callback) {
     if (!endTaken) {
         TakeRecords();
     }
-    if (waiting.Size() == 0) {
+    const boost::shared_ptr<ServerRequest> request = ledger->Next();
+    if (!request) {
         // Every record taken was refused, or serving ends here.
         return !endTaken;
     }
-    return HandOver(callback, waiting.Pop());
+    if (!stopped) {
+        callback(request);
+    }
+    return !stopped;
 }
 
 // Waits for a record when no request waits, then moves the records queued
@@ -217,14 +223,14 @@ bool Server::ServeOne(const Callback& callback) {
 // segment memory is free for new requests at once. Stops at a record that
 // ends serving; those behind it stay in the channel.
 void Server::TakeRecords() {
-    if (waiting.Size() == 0) {
+    if (ledger->QueuedCount() == 0) {
         RequestChannel::Element record = NoRecord();
         requestChannel->Take(record, ServerTimes::RequestWaitMs());
         if (!Admit(record)) {
             return;
         }
     }
-    while (waiting.Size() < MaxWaiting) {
+    while (ledger->QueuedCount() < MaxWaiting) {
         RequestChannel::Element record = NoRecord();
         if (!requestChannel->TakeQueued(record, ServerTimes::RequestWaitMs()) || !Admit(record)) {
             return;
@@ -248,7 +254,7 @@ bool Server::Admit(RequestChannel::Element& record) {
         return false;
     }
     if (const boost::shared_ptr<ServerRequest> request = Unpack(*record)) {
-        waiting.Push(request);
+        ledger->Queue(request);
     }
     return true;
 }
@@ -264,20 +270,6 @@ boost::shared_ptr<ServerRequest> Server::Unpack(Request& record) {
     const boost::shared_ptr<ServerRequest> request = record.ToServerRequest();
     record.Destroy(segment);
     return request;
-}
-
-// A request the callback handed on or answered is its business even when
-// the server stopped meanwhile: answering it here too would answer it
-// twice. One it could not hand on is answered dead, never dropped.
-bool Server::HandOver(const Callback& callback, const boost::shared_ptr<ServerRequest>& request) {
-    if (!request) {
-        return !stopped;
-    }
-    if (stopped || !callback(request)) {
-        LOG4CPLUS_DEBUG(logger, "Server::Serve => break2");
-        AnswerDead(request);
-    }
-    return !stopped;
 }
 
 // A record whose name no result may be delivered under (too long for the
@@ -304,8 +296,8 @@ void Server::AnswerDead(const boost::shared_ptr<ServerRequest>& request) const {
     }
 }
 
-void Server::AnswerWaitingDead() {
-    for (const boost::shared_ptr<ServerRequest>& request : waiting.TakeAll()) {
+void Server::AnswerQueuedDead() {
+    for (const boost::shared_ptr<ServerRequest>& request : ledger->TakeQueued()) {
         AnswerDead(request);
     }
 }
@@ -320,7 +312,7 @@ void Server::Drain() {
         }
     }
     RemoveReadyMarker(readyName);
-    AnswerWaitingDead();
+    AnswerQueuedDead();
     DestroyChannel();
     boost::interprocess::shared_memory_object::remove(segmentName.c_str());
     LOG4CPLUS_DEBUG(logger, "Server::Serve => STOP 1");
@@ -447,7 +439,7 @@ bool Server::IsResultSegment(const char* name) {
 
 bool Server::HasQueuedRequests() {
     const boost::shared_ptr<RequestChannel> channel = CurrentChannel();
-    return waiting.Size() != 0 || (channel && channel->Size(ChannelLockWaitMs()) > 0);
+    return channel && channel->Size(ChannelLockWaitMs()) > 0;
 }
 
 void Server::ProbeRequestChannel() {

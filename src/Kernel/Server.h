@@ -14,7 +14,7 @@
 #include <log4cplus/logger.h>
 #include <log4cplus/loggingmacros.h>
 
-#include "Kernel/FairQueue.h"
+#include "Kernel/RequestLedger.h"
 #include "Kernel/TimeOutException.h"
 #include "Protocol/Channel.h"
 #include "Protocol/Request.h"
@@ -32,8 +32,9 @@ namespace Browser {
 // request channel and the ready marker "Orvo_Browser_PID_Ready", runs the
 // serve loop on the serving thread, writes results into clients' result
 // channels, and tears its objects down again. The serve loop takes queued
-// records out of the channel as they come and hands their requests on one
-// at a time, taking the clients in turn (FairQueue). A record without a
+// records out of the channel as they come, queues their requests in the
+// ledger and hands them on one at a time, the clients taken in turn. A
+// record without a
 // name (the stop sentinel, or a client's) keeps the channel's order: the
 // requests queued before it are served, those behind it answered dead.
 //
@@ -45,8 +46,8 @@ class Server {
 public:
     typedef Interprocess::Channel<Segment, Request> RequestChannel;
     typedef Interprocess::Channel<Segment, ServerResult> ResultChannel;
-    // Takes one request; returns whether it was handed on or answered.
-    typedef boost::function<bool(boost::shared_ptr<ServerRequest>)> Callback;
+    // Hands on the ledger's chosen request, or answers it.
+    typedef boost::function<void(boost::shared_ptr<ServerRequest>)> Callback;
 
     static constexpr int SegmentSize = 435200;
     // The time-out of every put: the stop sentinel and each result.
@@ -76,8 +77,9 @@ public:
     // requests answered dead, exit(1).
     void Initialize();
 
-    // Runs the serve loop on the calling thread (the serving thread).
-    void Start(Callback callback);
+    // Runs the serve loop on the calling thread (the serving thread), with
+    // ledger holding the requests taken out of the channel.
+    void Start(RequestLedger& ledger, Callback callback);
 
     // Marks the server stopped, removes the ready marker and wakes the serve
     // loop with a stop sentinel; with wait, waits up to StopWaitMs for the
@@ -116,8 +118,8 @@ public:
 
     bool IsStopped() const { return stopped; }
 
-    // Whether requests wait, taken out of the request channel or still in
-    // it (counted under the channel's lock, none once the channel is gone). Throws
+    // Whether requests wait in the request channel (counted under the
+    // channel's lock, none once the channel is gone). Throws
     // Interprocess::TimeOutException when the lock is not taken within
     // ChannelLockMs.
     bool HasQueuedRequests();
@@ -128,10 +130,6 @@ public:
     // loop has ended: the drain holds the lock while it answers what is
     // left, and gives up on it by itself.
     void ProbeRequestChannel();
-
-    // Answers dead every request taken out of the channel and not yet
-    // handed on.
-    void AnswerWaitingDead();
 
     // Removes every shared name of the worker (segment, channel, ready
     // marker) at once, for a worker that gives up without its drain.
@@ -145,7 +143,7 @@ private:
     void TakeRecords();
     bool Admit(RequestChannel::Element& record);
     boost::shared_ptr<ServerRequest> Unpack(Request& record);
-    bool HandOver(const Callback& callback, const boost::shared_ptr<ServerRequest>& request);
+    void AnswerQueuedDead();
     static bool IsResultSegment(const char* name);
     void AnswerDead(const boost::shared_ptr<ServerRequest>& request) const;
     void Refuse(Request& record);
@@ -163,8 +161,8 @@ private:
     Segment segment;
     std::string segmentName;
     boost::shared_ptr<RequestChannel> requestChannel;
-    // Requests taken from the channel and not yet handed on.
-    FairQueue waiting;
+    // Set by Start: where requests taken from the channel wait.
+    RequestLedger* ledger = nullptr;
     // Serving thread only: a record that ends serving was taken; what was
     // taken before it is still served, nothing more is taken.
     bool endTaken = false;

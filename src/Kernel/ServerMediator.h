@@ -2,33 +2,22 @@
 #define ORVO_KERNEL_SERVERMEDIATOR_H
 
 #include <atomic>
-#include <cstddef>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <iostream>
-#include <stdexcept>
 #include <string>
-#include <vector>
 
 #include <boost/bind/bind.hpp>
 #include <boost/function.hpp>
 #include <boost/shared_ptr.hpp>
-#include <boost/thread/condition_variable.hpp>
-#include <boost/thread/locks.hpp>
-#include <boost/thread/mutex.hpp>
 #include <boost/thread/thread.hpp>
-#include <boost/thread/thread_time.hpp>
-#include <boost/unordered_map.hpp>
-#include <boost/unordered_set.hpp>
 #include <log4cplus/logger.h>
 #include <log4cplus/loggingmacros.h>
 
+#include "Kernel/RequestLedger.h"
 #include "Kernel/Server.h"
 #include "Kernel/ServerStoppedException.h"
 #include "Kernel/ServerTimes.h"
-#include "Kernel/TimeOutException.h"
-#include "Kernel/UnhandledRequestException.h"
 #include "Protocol/ServerRequest.h"
 #include "Protocol/SnapshotEncoder.h"
 #include "Support/LoggerFactory.h"
@@ -37,22 +26,20 @@ namespace Orvo {
 namespace Browser {
 
 // The one object through which the serving thread and the main thread
-// exchange requests and results (ServerMediator::instance).
+// exchange requests and results (ServerMediator::instance), over one
+// RequestLedger.
 //
 // Requests: the serving thread hands each request to ProcessRequest, which
-// waits until the one-place hand-over slot is free and fills it; the main
-// thread takes it with GetRequest, which registers it by name in the map of
-// taken requests. Results: the main thread hands them to SendResponse, which
-// starts a detached sender thread; that thread delivers the result through
-// the server if the name is still registered, then unregisters it, so a
-// second response for one name is never delivered. StopServer stops the
-// serving side; the destructor waits for sender threads still delivering.
+// waits until the ledger's one-place hand-over slot is free and places it
+// there; the main thread takes it with GetRequest. Results: the main thread
+// hands them to SendResponse, which the ledger accepts once per taken
+// request and its sender thread delivers through the server, in order.
+// StopServer stops the serving side; the destructor waits until every
+// accepted result is delivered.
 //
 // Threads: Create, StartServer, GetRequest, HasUnfinishedRequest,
 // SendResponse and StopServer on the main thread; ProcessRequest on the
-// serving thread only (one producer); the map operations also on sender
-// threads. Lock order: pendingMutex before the map's lock; requestMutex
-// alone.
+// serving thread only; GiveUp and AnswerForStuckMainThread on any thread.
 class ServerMediator {
 public:
     static inline boost::shared_ptr<ServerMediator> instance;
@@ -68,23 +55,17 @@ public:
     }
 
     explicit ServerMediator(int pid)
-        : server(Server::Create(pid)),
-          running(false),
-          hasPending(false),
-          mapSize(0),
-          activeSenders(0),
-          logger(Logging::LoggerFactory::GetLogger("ServerMediator")) {
+        : server(Server::Create(pid)), logger(Logging::LoggerFactory::GetLogger("ServerMediator")), running(false) {
         LOG4CPLUS_DEBUG(logger, "ServerMediator => PID: " << pid);
     }
 
-    // Stops if still running, then waits for sender threads still
-    // delivering and, for a while, for the serving thread to end: neither
-    // may outlive the mediator.
+    // Stops if still running, then waits, for a while, for the serving
+    // thread to end: it may not outlive the mediator. The ledger then
+    // delivers what it accepted before it goes.
     ~ServerMediator() {
         if (running) {
             StopServer(true, false);
         }
-        WaitForSenders();
         if (serverThread.get_id() != boost::this_thread::get_id()) {
             serverThread.try_join_for(boost::chrono::milliseconds(Server::StopWaitMs));
         }
@@ -105,45 +86,23 @@ public:
             boost::bind(&ServerMediator::ProcessRequest, this, boost::placeholders::_1);
         server->Initialize();
         running = true;
-        serverThread = boost::thread(&Server::Start, server.get(), callback);
+        serverThread = boost::thread(&Server::Start, server.get(), boost::ref(ledger), callback);
     }
 
-    // Serving thread: waits until the slot is free, then fills it. The wait
-    // lasts while the mediator runs: the main thread leaves a request in
-    // the slot while it has as many pages open as it may (the request then
-    // waits, and those behind it wait in the server), and a main thread
-    // that no longer comes back is the watchdog's business. A request that
-    // comes, or waited, while the mediator stops is answered dead. Returns
-    // whether the request was handed over or answered; false only when the
-    // slot's lock could not be taken.
-    bool ProcessRequest(boost::shared_ptr<ServerRequest> request) {
-        if (!running) {
-            AnswerDead(request);
-            return true;
-        }
+    // Serving thread: waits until the slot is free, then places request,
+    // the ledger's chosen one, there. The wait lasts while the mediator
+    // runs: the main thread leaves a request in the slot while it has as
+    // many pages open as it may (the request then waits, and those behind
+    // it wait in the ledger or the channel), and a main thread that no
+    // longer comes back is the watchdog's business. A request that comes,
+    // or waited, while the mediator stops is answered dead.
+    void ProcessRequest(boost::shared_ptr<ServerRequest> request) {
         LOG4CPLUS_INFO(logger, "ServerMediator::ProcessRequest: " << request->url);
-        {
-            boost::unique_lock<boost::timed_mutex> lock(pendingMutex);
-            while (hasPending && running) {
-                pendingFreed.timed_wait(lock, Deadline(SlotCheckMs));
-            }
-        }
+        const RequestLedger::Placing placing = ledger.Place();
         LOG4CPLUS_DEBUG(logger, "ServerMediator::ProcessRequest => GET");
-        if (!running) {
+        if (placing == RequestLedger::Placing::Closed) {
             AnswerDead(request);
-            return true;
         }
-        boost::unique_lock<boost::timed_mutex> lock(requestMutex, Deadline(ServerTimes::HandOverWaitMs()));
-        if (!lock.owns_lock()) {
-            LOG4CPLUS_DEBUG(logger, "ServerMediator::ProcessRequest => lock2 timeout");
-            return false;
-        }
-        pendingRequest = request;
-        hasPending = true;
-        requestArrived.notify_all();
-        lock.unlock();
-        TellRequestArrived();
-        return true;
     }
 
     // Main thread: hook is called on the serving thread each time a request
@@ -152,70 +111,51 @@ public:
     // An empty hook removes it; once that returns, no call of the old one
     // is running or will begin.
     void SetRequestArrivedHook(const boost::function<void()>& hook) {
-        boost::lock_guard<boost::mutex> lock(hookMutex);
-        requestArrivedHook = hook;
+        ledger.SetOfferHook(hook ? std::function<void()>(hook) : std::function<void()>());
     }
 
-    // Main thread: takes the pending request, if any, and registers it by
-    // name; with a wait, waits once that long for one to arrive. Returns an
-    // empty pointer when there is none or a lock is busy (the request then
-    // stays for the next call). Throws ServerStoppedException once the
-    // server has stopped.
+    // Main thread: takes the offered request, if any; with a wait, waits
+    // once that long for one to arrive. Returns an empty pointer when there
+    // is none. Throws ServerStoppedException once the server has stopped.
     boost::shared_ptr<ServerRequest> GetRequest(int waitMilliseconds) {
         LOG4CPLUS_DEBUG(logger, "ServerMediator::GetRequest");
-        try {
-            if (server->IsStopped()) {
-                throw ServerStoppedException();
-            }
-            if (waitMilliseconds != 0) {
-                if (!AwaitRequest(waitMilliseconds)) {
-                    return boost::shared_ptr<ServerRequest>();
-                }
-            } else if (!hasPending) {
-                return boost::shared_ptr<ServerRequest>();
-            }
-            return TakePending();
-        } catch (const ServerStoppedException&) {
+        if (server->IsStopped()) {
             LOG4CPLUS_DEBUG(logger, "ServerMediator => ServerStoppedException");
-            throw;
-        } catch (const std::exception& e) {
-            LOG4CPLUS_ERROR(logger, "ServerMediator::GetRequest => Exception: " << e.what());
-        } catch (...) {
-            LOG4CPLUS_ERROR(logger, "ServerMediator::GetRequest => EXCEPTION");
+            throw ServerStoppedException();
         }
-        return boost::shared_ptr<ServerRequest>();
+        boost::shared_ptr<ServerRequest> request;
+        const RequestLedger::Taking taking = ledger.Take(request, waitMilliseconds);
+        if (taking == RequestLedger::Taking::Nothing) {
+            return boost::shared_ptr<ServerRequest>();
+        }
+        LOG4CPLUS_DEBUG(logger, "ServerMediator::GetRequest => GET");
+        if (taking == RequestLedger::Taking::InFlight) {
+            // Answering it would answer the request in flight under that
+            // name: the first one holds, this one is dropped.
+            LOG4CPLUS_ERROR(logger, "ServerMediator::GetRequest => name already in flight: " << request->name);
+            return boost::shared_ptr<ServerRequest>();
+        }
+        LOG4CPLUS_DEBUG(logger, "ServerMediator::GetRequest => GET: " << request->url);
+        return request;
     }
 
     // Whether a request is anywhere between the request channel and the
-    // client: pending, queued, or taken and not yet answered. False when not
-    // running, once the server stopped, and on any failure but one: when the
-    // request channel's lock stays taken past its deadline (its holder died
-    // with it), Interprocess::TimeOutException propagates, since no request
-    // can get through that channel again.
+    // client: in the channel, or in the ledger in any state but answered.
+    // False when not running and once the server stopped. When the request
+    // channel's lock stays taken past its deadline (its holder died with
+    // it), Interprocess::TimeOutException propagates, since no request can
+    // get through that channel again.
     bool HasUnfinishedRequest() const {
-        if (!running) {
+        if (!running || server->IsStopped()) {
             return false;
         }
         try {
-            boost::unique_lock<boost::timed_mutex> lock(pendingMutex, Deadline(ServerTimes::HandOverWaitMs()));
-            if (!lock.owns_lock()) {
-                LOG4CPLUS_DEBUG(logger, "ServerMediator::HasUnfinishedRequest => lock timeout");
-                throw std::runtime_error("Lock timeout.");
-            }
-            if (hasPending) {
-                return true;
-            }
-            if (!server || server->IsStopped()) {
-                return false;
-            }
-            return server->HasQueuedRequests() || GetServerRequestMapSize() != 0;
+            return ledger.Holds() || server->HasQueuedRequests();
         } catch (const Interprocess::TimeOutException&) {
             LOG4CPLUS_DEBUG(logger, "ServerMediator::HasUnfinishedRequest => request channel lock timeout");
             throw;
         } catch (const std::exception& e) {
             LOG4CPLUS_DEBUG(logger, "ServerMediator::HasUnfinishedRequest => " << "Exception " << e.what());
-        } catch (...) {
-            LOG4CPLUS_DEBUG(logger, "ServerMediator::HasUnhandledRequest => EXCEPTION");
         }
         return false;
     }
@@ -230,48 +170,33 @@ public:
         }
     }
 
-    // Unregisters name; false when the map is busy or name is not there.
-    bool RemoveFromServerRequestMap(const std::string& name) {
-        boost::unique_lock<boost::timed_mutex> lock(serverRequestMapMutex, Deadline(MapLockMs));
-        if (!lock.owns_lock()) {
-            LOG4CPLUS_DEBUG(logger, "ServerMediator::RemoveFromServerRequestMap => lock timeout");
-            return false;
-        }
-        claimedNames.erase(name);
-        if (serverRequestMap.erase(name) == 0) {
-            LOG4CPLUS_DEBUG(logger, "ServerMediator::RemoveFromServerRequestMap => ERROR: removed?");
-            return false;
-        }
-        mapSize = serverRequestMap.size();
-        return true;
-    }
-
-    // Main thread: hands one response to a new, detached sender thread and
-    // returns at once. The holders are copied; they keep the texts and the
-    // image alive until the delivery ends. Throws the thread library's
-    // resource error when no thread can be started.
+    // Main thread: hands one response to the ledger, which delivers it on
+    // its sender thread if the request is taken and not yet answered. The
+    // holders are copied; they keep the texts and the image alive until the
+    // delivery ends.
     template <class NameHolder, class UrlHolder, class DetailHolder, class BodyHolder, class ImageHolder>
     void SendResponse(const NameHolder& name, const UrlHolder& url, const DetailHolder& detail, const BodyHolder& body,
                       const ImageHolder& view) {
         LOG4CPLUS_DEBUG(logger, "ServerMediator::SendResponse => " << (url.IsSet() ? 1 : 0));
-        SenderStarted();
-        try {
-            boost::thread sender(&ServerMediator::DoSendResponse<NameHolder, UrlHolder, DetailHolder, BodyHolder,
-                                                                 ImageHolder>,
-                                 this, name, url, detail, body, view);
-            sender.detach();
-        } catch (...) {
-            SenderFinished();
-            throw;
+        ImageHolder image(view);
+        const bool accepted = ledger.Answer(name.Data(), [this, name, url, detail, body, image]() mutable {
+            LOG4CPLUS_DEBUG(logger, "ServerMediator::DoSendResponse => " << url.Data());
+            std::uint32_t snapshotLength = 0;
+            const boost::shared_array<char> snapshot = EncodeSnapshot(image, url.Data(), &snapshotLength);
+            Deliver(name.Data(), url.Data(), detail.Data(), body.Data(), snapshot ? snapshot.get() : "",
+                    snapshotLength);
+        });
+        if (!accepted) {
+            LOG4CPLUS_DEBUG(logger, "ServerMediator::SendResponse => ERROR: Response sent?");
         }
     }
 
-    // Stops the serving side: a pending request is taken out of the slot
-    // with force (and answered dead unless its name is in flight), kept
-    // without; then the server is stopped, which answers the queued
-    // requests dead, and the serving thread interrupted. Registered
-    // requests stay registered: their pages may still answer them. Does
-    // nothing when not running.
+    // Stops the serving side: the ledger closes, and a request in the slot
+    // is taken out with force (and answered dead unless its name is in
+    // flight), kept without (UnhandledRequestException, logged); then the
+    // server is stopped, which answers the queued requests dead, and the
+    // serving thread interrupted. Taken requests stay taken: their pages
+    // may still answer them. Does nothing when not running.
     void StopServer(bool force, bool verbose) {
         if (verbose) {
             LOG4CPLUS_DEBUG(logger, "ServerMediator::StopServer");
@@ -279,16 +204,13 @@ public:
         if (!running) {
             return;
         }
-        try {
-            ClearSlot(force, verbose);
-        } catch (const UnhandledRequestException&) {
+        if (!force && ledger.HasOffered()) {
             if (verbose) {
                 LOG4CPLUS_ERROR(logger, "ServerMediator::StopServer => UnhandledRequestException");
             }
-        } catch (...) {
-            if (verbose) {
-                LOG4CPLUS_ERROR(logger, "ServerMediator::StopServer => TIMEOUT");
-            }
+        } else {
+            ledger.Close();
+            AnswerOffered(false);
         }
         try {
             server->Stop(true, verbose);
@@ -318,6 +240,7 @@ public:
         // The line must survive whatever ends the process first.
         std::cout.flush();
         AnswerForStuckMainThread(stuckName, drainQueue);
+        ledger.AwaitDelivered(ServerTimes::Scaled(GiveUpDeliveryMs));
         server->RemoveNames();
         std::cout.flush();
         std::fflush(nullptr);
@@ -325,29 +248,25 @@ public:
     }
 
     // Any thread, once the main thread is stuck for good: answers what it
-    // never will. The request in the hand-over slot and every registered
-    // request are answered dead, so that their clients send them again,
-    // except stuckName's, which is answered as a failed navigation without
-    // status, so that its client does not; then, with drainQueue, the
-    // server is stopped, and its drain answers the queued requests dead. A
-    // request a sender thread is already delivering is left to it.
+    // never will. The request in the hand-over slot and every taken request
+    // are answered dead, so that their clients send them again, except
+    // stuckName's, which is answered as a failed navigation without status,
+    // so that its client does not; then, with drainQueue, the server is
+    // stopped, and its drain answers the queued requests dead. An answer
+    // the ledger accepted already is left to its sender thread.
     void AnswerForStuckMainThread(const std::string& stuckName, bool drainQueue) {
         running = false;
-        boost::shared_ptr<ServerRequest> pending;
-        {
-            boost::unique_lock<boost::timed_mutex> lock(pendingMutex, Deadline(GetLockMs));
-            if (lock.owns_lock() && hasPending) {
-                pending.swap(pendingRequest);
-                hasPending = false;
-                pendingFreed.notify_all();
-            }
+        ledger.Close();
+        AnswerOffered(true);
+        for (const boost::shared_ptr<ServerRequest>& request : ledger.Abandon()) {
+            const bool stuck = request->name == stuckName;
+            Deliver(request->name.c_str(), request->url.c_str(), stuck ? "" : "DEAD", stuck ? "" : "DEAD", "", 0);
+            ledger.Delivered(request->name);
         }
-        if (pending) {
-            Deliver(pending->name.c_str(), pending->url.c_str(), "DEAD", "DEAD", "", 0);
-        }
-        AnswerRegistered(stuckName);
         if (!drainQueue) {
-            server->AnswerWaitingDead();
+            for (const boost::shared_ptr<ServerRequest>& request : ledger.TakeQueued()) {
+                AnswerDead(request);
+            }
             return;
         }
         try {
@@ -358,178 +277,21 @@ public:
     }
 
 private:
-    typedef boost::unordered_map<std::string, boost::shared_ptr<ServerRequest>> RequestMap;
-
-    // Answers every registered request that no sender thread is
-    // delivering: dead, but stuckName's as a failed navigation without
-    // status, so that its client does not send it again. Their pages' own
-    // answers are then no longer delivered.
-    void AnswerRegistered(const std::string& stuckName) {
-        for (const boost::shared_ptr<ServerRequest>& request : RegisteredRequests()) {
-            if (!ClaimForDelivery(request->name)) {
-                continue;
-            }
-            const bool stuck = request->name == stuckName;
-            Deliver(request->name.c_str(), request->url.c_str(), stuck ? "" : "DEAD", stuck ? "" : "DEAD", "", 0);
-            RemoveFromServerRequestMap(request->name);
-        }
-    }
-
-    std::vector<boost::shared_ptr<ServerRequest>> RegisteredRequests() {
-        std::vector<boost::shared_ptr<ServerRequest>> requests;
-        boost::unique_lock<boost::timed_mutex> lock(serverRequestMapMutex, Deadline(GetLockMs));
-        if (lock.owns_lock()) {
-            for (const RequestMap::value_type& entry : serverRequestMap) {
-                requests.push_back(entry.second);
-            }
-        }
-        return requests;
-    }
-
-    static constexpr int GetLockMs = 100;
-    // How often a wait for the slot looks whether the mediator still runs.
-    static constexpr int SlotCheckMs = 1000;
-    static constexpr int MapLockMs = 50;
-
-    static boost::system_time Deadline(int ms) { return boost::get_system_time() + boost::posix_time::milliseconds(ms); }
-
-    bool AwaitRequest(int waitMilliseconds) {
-        boost::unique_lock<boost::timed_mutex> lock(requestMutex, Deadline(waitMilliseconds));
-        if (!lock.owns_lock()) {
-            LOG4CPLUS_DEBUG(logger, "ServerMediator::GetRequest => requestMutex timeout");
-            return false;
-        }
-        return hasPending || requestArrived.timed_wait(lock, Deadline(waitMilliseconds));
-    }
-
-    boost::shared_ptr<ServerRequest> TakePending() {
-        LOG4CPLUS_DEBUG(logger, "ServerMediator::GetRequest => GET");
-        boost::unique_lock<boost::timed_mutex> lock(pendingMutex, Deadline(GetLockMs));
-        if (!lock.owns_lock()) {
-            LOG4CPLUS_DEBUG(logger, "ServerMediator::GetRequest => lock timeout");
-            return boost::shared_ptr<ServerRequest>();
-        }
-        const boost::shared_ptr<ServerRequest> request = pendingRequest;
-        if (!request) {
-            return boost::shared_ptr<ServerRequest>();
-        }
-        const Registration registration = PutToServerRequestMap(request);
-        if (registration == Registration::Busy) {
-            return boost::shared_ptr<ServerRequest>();
-        }
-        pendingRequest.reset();
-        hasPending = false;
-        pendingFreed.notify_one();
-        if (registration == Registration::Duplicate) {
-            // Answering it would answer the request in flight under that
-            // name: the first registration holds, this one is dropped.
-            LOG4CPLUS_ERROR(logger, "ServerMediator::GetRequest => name already in flight: " << request->name);
-            return boost::shared_ptr<ServerRequest>();
-        }
-        LOG4CPLUS_DEBUG(logger, "ServerMediator::GetRequest => GET: " << request->url);
-        return request;
-    }
-
-    void ClearSlot(bool force, bool verbose) {
-        boost::unique_lock<boost::timed_mutex> lock(pendingMutex, Deadline(ServerTimes::HandOverWaitMs()));
-        if (!lock.owns_lock()) {
-            if (verbose) {
-                LOG4CPLUS_DEBUG(logger, "ServerMediator::StopServer => lock timeout");
-            }
-            throw std::runtime_error("Lock timeout.");
-        }
-        if (!hasPending) {
-            return;
-        }
-        if (!force) {
-            throw UnhandledRequestException();
-        }
-        running = false;
-        boost::shared_ptr<ServerRequest> request;
-        request.swap(pendingRequest);
-        hasPending = false;
-        AnswerUntaken(request);
-        pendingFreed.notify_one();
-    }
+    // How long a worker that gives up waits for the answers it accepted
+    // to be delivered before it ends.
+    static constexpr int GiveUpDeliveryMs = 2000;
 
     // A request still in the slot was never taken by the main thread: it is
     // answered dead, so that its client can send it again. Under a name in
     // flight it is the second request of that name, which taking it would
-    // have dropped: the answer under that name is the first one's.
-    void AnswerUntaken(const boost::shared_ptr<ServerRequest>& request) {
-        if (!GetFromServerRequestMap(request->name)) {
-            AnswerDead(request);
-        }
-    }
-
-    enum class Registration { Registered, Busy, Duplicate };
-
-    Registration PutToServerRequestMap(const boost::shared_ptr<ServerRequest>& request) {
-        boost::unique_lock<boost::timed_mutex> lock(serverRequestMapMutex, Deadline(MapLockMs));
-        if (!lock.owns_lock()) {
-            LOG4CPLUS_DEBUG(logger, "ServerMediator::PutToServerRequestMap => lock timeout");
-            return Registration::Busy;
-        }
-        if (!serverRequestMap.emplace(request->name, request).second) {
-            return Registration::Duplicate;
-        }
-        claimedNames.erase(request->name);
-        mapSize = serverRequestMap.size();
-        return Registration::Registered;
-    }
-
-    boost::shared_ptr<ServerRequest> GetFromServerRequestMap(const std::string& name) {
-        boost::unique_lock<boost::timed_mutex> lock(serverRequestMapMutex, Deadline(MapLockMs));
-        if (!lock.owns_lock()) {
-            LOG4CPLUS_DEBUG(logger, "ServerMediator::GetFromServerRequestMap => lock timeout");
-            return boost::shared_ptr<ServerRequest>();
-        }
-        const RequestMap::const_iterator found = serverRequestMap.find(name);
-        return found == serverRequestMap.end() ? boost::shared_ptr<ServerRequest>() : found->second;
-    }
-
-    // Marks a registered name as being answered, so that a second sender
-    // thread for the same name, running at the same time, does not deliver
-    // too. The registration itself stays until the delivery has ended.
-    bool ClaimForDelivery(const std::string& name) {
-        boost::unique_lock<boost::timed_mutex> lock(serverRequestMapMutex, Deadline(MapLockMs));
-        if (!lock.owns_lock()) {
-            LOG4CPLUS_DEBUG(logger, "ServerMediator::GetFromServerRequestMap => lock timeout");
-            return false;
-        }
-        return serverRequestMap.count(name) != 0 && claimedNames.insert(name).second;
-    }
-
-    // The entry count; read without the lock, from the count kept beside the
-    // map, when the lock is busy.
-    std::size_t GetServerRequestMapSize() const {
-        boost::unique_lock<boost::timed_mutex> lock(serverRequestMapMutex, Deadline(MapLockMs));
-        if (!lock.owns_lock()) {
-            LOG4CPLUS_DEBUG(logger, "ServerMediator::GetServerRequestMapSize => lock timeout");
-            return mapSize;
-        }
-        return serverRequestMap.size();
-    }
-
-    // Sender thread: delivers one response if its name is registered. A
-    // failed delivery ends here and unregisters the name, since it will
-    // never succeed; the other deliveries go on.
-    template <class NameHolder, class UrlHolder, class DetailHolder, class BodyHolder, class ImageHolder>
-    void DoSendResponse(NameHolder name, UrlHolder url, DetailHolder detail, BodyHolder body, ImageHolder view) {
-        try {
-            LOG4CPLUS_DEBUG(logger, "ServerMediator::DoSendResponse => " << url.Data());
-            if (ClaimForDelivery(name.Data())) {
-                std::uint32_t snapshotLength = 0;
-                const boost::shared_array<char> snapshot = EncodeSnapshot(view, url.Data(), &snapshotLength);
-                Deliver(name.Data(), url.Data(), detail.Data(), body.Data(), snapshot ? snapshot.get() : "",
-                        snapshotLength);
-                RemoveFromServerRequestMap(name.Data());
-            } else {
-                LOG4CPLUS_DEBUG(logger, "ServerMediator::SendResponse => ERROR: Response sent?");
+    // have dropped, and is answered only when always.
+    void AnswerOffered(bool always) {
+        bool inFlight = false;
+        if (const boost::shared_ptr<ServerRequest> request = ledger.TakeOffered(inFlight)) {
+            if (always || !inFlight) {
+                AnswerDead(request);
             }
-        } catch (...) {
         }
-        SenderFinished();
     }
 
     // The image goes as soon as its bitmap exists: one full bitmap at most
@@ -548,6 +310,8 @@ private:
         return boost::shared_array<char>();
     }
 
+    // A failed delivery ends here: it will never succeed, and the other
+    // deliveries go on.
     void Deliver(const char* name, const char* url, const char* detail, const char* body, const char* snapshot,
                  std::uint32_t snapshotLength) {
         try {
@@ -568,55 +332,15 @@ private:
         }
     }
 
-    void TellRequestArrived() {
-        boost::lock_guard<boost::mutex> lock(hookMutex);
-        if (requestArrivedHook) {
-            requestArrivedHook();
-        }
-    }
-
-    void SenderStarted() {
-        boost::lock_guard<boost::mutex> lock(sendersMutex);
-        ++activeSenders;
-    }
-
-    void SenderFinished() {
-        boost::lock_guard<boost::mutex> lock(sendersMutex);
-        if (--activeSenders == 0) {
-            sendersDone.notify_all();
-        }
-    }
-
-    void WaitForSenders() {
-        boost::unique_lock<boost::mutex> lock(sendersMutex);
-        while (activeSenders > 0) {
-            sendersDone.wait(lock);
-        }
-    }
-
     // The server is shared, not borrowed, so that it outlives the mediator
     // whatever order the process's static objects go in.
     boost::shared_ptr<Server> server;
-    boost::thread serverThread;
-    std::atomic<bool> running;
-    boost::shared_ptr<ServerRequest> pendingRequest;
-    std::atomic<bool> hasPending;
-    RequestMap serverRequestMap;
-    // Registered names whose answer a sender thread is delivering.
-    boost::unordered_set<std::string> claimedNames;
-    std::atomic<std::size_t> mapSize;
-    mutable boost::timed_mutex pendingMutex;
-    boost::condition_variable_any pendingFreed;
-    boost::timed_mutex requestMutex;
-    boost::condition_variable_any requestArrived;
-    mutable boost::timed_mutex serverRequestMapMutex;
-    boost::mutex sendersMutex;
-    boost::condition_variable sendersDone;
-    int activeSenders;
-    // Guards requestArrivedHook.
-    boost::mutex hookMutex;
-    boost::function<void()> requestArrivedHook;
     log4cplus::Logger logger;
+    std::atomic<bool> running;
+    // Destroyed before the server and the logger, which its deliveries use:
+    // it delivers what it accepted before it goes.
+    RequestLedger ledger;
+    boost::thread serverThread;
 };
 
 } // namespace Browser

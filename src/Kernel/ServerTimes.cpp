@@ -23,10 +23,6 @@ int ServerTimes::RequestWaitMs() {
     return Scaled(DefaultRequestWaitMs);
 }
 
-int ServerTimes::HandOverWaitMs() {
-    return Scaled(DefaultHandOverWaitMs);
-}
-
 int ServerTimes::GracePeriodMs() {
     return Scaled(DefaultGracePeriodMs);
 }

@@ -11,7 +11,6 @@ namespace Browser {
 class ServerTimes {
 public:
     static constexpr int DefaultRequestWaitMs = 180000;
-    static constexpr int DefaultHandOverWaitMs = 180000;
     static constexpr int DefaultGracePeriodMs = 300000;
     static constexpr int DefaultPageTimeOutMs = 300000;
     static constexpr int DefaultStuckLimitMs = 20000;
@@ -19,9 +18,6 @@ public:
 
     // The longest wait for the next request before the server stops itself.
     static int RequestWaitMs();
-    // The longest wait of the serving thread for the hand-over slot, and of
-    // the main thread for the slot's lock.
-    static int HandOverWaitMs();
     // How long the serving thread waits to be interrupted after it drained
     // before it ends the process.
     static int GracePeriodMs();

@@ -1,26 +1,17 @@
 #include <string>
 #include <vector>
 
-#include <boost/make_shared.hpp>
 #include <gtest/gtest.h>
 
-#include "Common/ScopedSegment.h"
+#include "Common/NamedRequest.h"
 #include "Kernel/FairQueue.h"
 
 namespace {
 
 using Orvo::Browser::FairQueue;
-using Orvo::Browser::ServerRequest;
-using Orvo::Browser::String;
 
-// Requests are built from strings of a segment, as the serve loop builds
-// them from records.
 FairQueue::RequestPtr Named(const std::string& name) {
-    static OrvoTest::ScopedSegment scoped;
-    const String::allocator_type allocator(scoped.segment.get_segment_manager());
-    const std::string url = "http://127.0.0.1/" + name;
-    return boost::make_shared<ServerRequest>(String(url.begin(), url.end(), allocator),
-                                             String(name.begin(), name.end(), allocator));
+    return OrvoTest::NamedRequest(name);
 }
 
 std::vector<std::string> Names(const std::vector<FairQueue::RequestPtr>& requests) {
