@@ -10,6 +10,7 @@
 #include "Client/WorkerUnavailable.h"
 #include "Protocol/SpillFiles.h"
 #include "Protocol/TimeOutException.h"
+#include "Protocol/WireFormat.h"
 #include "Protocol/WorkerNames.h"
 
 namespace Orvo {
@@ -40,7 +41,7 @@ Segment OpenRequestSegment(Worker& worker) {
 }
 
 Outcome Classify(const Result& result) {
-    if (result.detail == "DEAD" && result.body == "DEAD") {
+    if (result.detail == WireFormat::Dead && result.body == WireFormat::Dead) {
         return Outcome::Dead;
     }
     // An empty record is unusable, except as the failed navigation of an
@@ -62,7 +63,7 @@ Outcome Classify(const Result& result) {
 Client::Client(std::unique_ptr<Worker> worker)
     : worker(std::move(worker)),
       requestSegment(OpenRequestSegment(*this->worker)),
-      prefix("OrvoClient_" + std::to_string(::getpid()) + "_" + std::to_string(clients++) + "_"),
+      prefix(WireFormat::ClientPrefix + std::to_string(::getpid()) + "_" + std::to_string(clients++) + "_"),
       counter(0) {
     requestChannel = RequestChannel::Get(requestSegment, WorkerNames::RequestSegment(this->worker->Pid()).c_str());
     Interprocess::SpillFiles::SweepStale();

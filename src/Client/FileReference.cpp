@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include "Protocol/SpillFiles.h"
+#include "Protocol/WireFormat.h"
 
 namespace Orvo {
 namespace Browser {
@@ -54,7 +55,8 @@ bool ReadAll(int fd, off_t length, std::string& contents) {
 } // namespace
 
 bool FileReference::Parse(const std::string& field, std::string& path) {
-    static const std::regex reference("file:///(/tmp/_BWIMPL_[A-Za-z0-9]{6})");
+    static const std::regex reference(std::string(WireFormat::SpillReference) + "(" + WireFormat::SpillDirectory
+                                      + WireFormat::SpillNamePattern + ")");
     std::smatch match;
     if (field.size() > 64 || !std::regex_match(field, match, reference)) {
         return false;

@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "Protocol/FastLz.h"
+#include "Protocol/WireFormat.h"
 
 namespace Orvo {
 namespace Browser {
@@ -11,7 +12,7 @@ namespace Client {
 
 namespace {
 
-const std::size_t HeaderLength = 54;
+const std::size_t HeaderLength = WireFormat::BitmapHeaderLength;
 // Far above any page: 32768 × 32768 pixels at 3 bytes.
 const std::uint64_t MaxBitmapLength = 3ull << 30;
 // A FastLZ block expands its input at most this many times (a long match

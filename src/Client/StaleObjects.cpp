@@ -7,13 +7,15 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include "Protocol/WireFormat.h"
+
 namespace Orvo {
 namespace Browser {
 namespace Client {
 
 namespace {
 
-const char* const Prefixes[] = {"Orvo_Browser_", "OrvoClient_"};
+const char* const Prefixes[] = {WireFormat::WorkerPrefix, WireFormat::ClientPrefix};
 const char* const SemaphorePrefix = "sem.";
 
 bool Alive(long pid) {

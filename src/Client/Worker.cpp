@@ -6,18 +6,12 @@
 #include <stdexcept>
 #include <thread>
 
-#include <boost/interprocess/shared_memory_object.hpp>
-#include <boost/interprocess/sync/named_condition.hpp>
-#include <boost/interprocess/sync/named_mutex.hpp>
 #include <boost/interprocess/sync/named_semaphore.hpp>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "Protocol/Channel.h"
-#include "Protocol/Request.h"
-#include "Protocol/Segment.h"
 #include "Protocol/WorkerNames.h"
 #include "Support/ProgramFiles.h"
 
@@ -171,12 +165,7 @@ bool Worker::Reap(bool block) {
 }
 
 void Worker::RemoveLeftovers() {
-    typedef Interprocess::Channel<Segment, Request> RequestChannel;
-    const std::string segment = WorkerNames::RequestSegment(pid);
-    boost::interprocess::shared_memory_object::remove(segment.c_str());
-    boost::interprocess::named_mutex::remove(RequestChannel::MutexName(segment.c_str()).c_str());
-    boost::interprocess::named_condition::remove(RequestChannel::ConditionName(segment.c_str()).c_str());
-    boost::interprocess::named_semaphore::remove(WorkerNames::ReadyMarker(pid).c_str());
+    WorkerNames::Remove(pid);
 }
 
 } // namespace Client

@@ -28,6 +28,7 @@
 #include "Kernel/ServerMediator.h"
 #include "Kernel/ServerTimes.h"
 #include "Protocol/ServerOptionGetter.h"
+#include "Protocol/WireFormat.h"
 #include "Support/LoggerFactory.h"
 
 namespace Option = Orvo::Browser::Option;
@@ -549,8 +550,8 @@ QByteArray QRequestHandler::Body(const QString& content, bool ok) const {
 }
 
 bool QRequestHandler::PushDead() {
-    return DoPush(StringHolder(requestName.toUtf8()), StringHolder(url.toUtf8()), StringHolder(QByteArray("DEAD")),
-                  StringHolder(QByteArray("DEAD")), ViewHolder());
+    const StringHolder dead(QByteArray(Orvo::Browser::WireFormat::Dead));
+    return DoPush(StringHolder(requestName.toUtf8()), StringHolder(url.toUtf8()), dead, dead, ViewHolder());
 }
 
 bool QRequestHandler::DoPush(const StringHolder& name, const StringHolder& pageUrl, const StringHolder& detail,

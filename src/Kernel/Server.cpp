@@ -20,6 +20,7 @@
 #include "Kernel/ServerTimes.h"
 #include "Protocol/SharedAccess.h"
 #include "Protocol/SpillFiles.h"
+#include "Protocol/WireFormat.h"
 #include "Protocol/WorkerNames.h"
 #include "Support/FaultCleaner.h"
 #include "Support/LoggerFactory.h"
@@ -281,7 +282,7 @@ void Server::Refuse(Request& record) {
     std::replace_if(shown.begin(), shown.end(), [](char c) { return c < ' ' || c > '~'; }, '?');
     LOG4CPLUS_ERROR(logger, "Server::Serve => refused request name (" << name.size() << " bytes): " << shown);
     try {
-        segment.destroy<Request::OptionMap>((name + "OptionMap").c_str());
+        segment.destroy<Request::OptionMap>((name + WireFormat::OptionMapSuffix).c_str());
     } catch (const std::exception& e) {
         LOG4CPLUS_DEBUG(logger, "Server::Serve => Exception: " << e.what());
     }
@@ -384,7 +385,7 @@ void Server::SendDeadResponses(RequestChannel::List& list) {
 void Server::SendDeadResponse(const boost::shared_ptr<ServerRequest>& request) const {
     static const boost::gil::bgr8c_view_t none;
     LOG4CPLUS_DEBUG(logger, "Server::SendDeadResponse");
-    SendResponse(request->name.c_str(), request->url.c_str(), "DEAD", "DEAD", none);
+    SendResponse(request->name.c_str(), request->url.c_str(), WireFormat::Dead, WireFormat::Dead, none);
 }
 
 void Server::SendResponse(const char* name, const char* url, const char* detail, const char* body,
@@ -461,10 +462,7 @@ int Server::ChannelLockWaitMs() {
 }
 
 void Server::RemoveNames() const {
-    RemoveReadyMarker(readyName);
-    boost::interprocess::named_mutex::remove(RequestChannel::MutexName(segmentName.c_str()).c_str());
-    boost::interprocess::named_condition::remove(RequestChannel::ConditionName(segmentName.c_str()).c_str());
-    boost::interprocess::shared_memory_object::remove(segmentName.c_str());
+    WorkerNames::Remove(pid);
 }
 
 // No record: what the serve loop takes records into. Allocating nothing, it

@@ -23,6 +23,7 @@
 #include "Protocol/ServerResult.h"
 #include "Protocol/SnapshotEncoder.h"
 #include "Protocol/TimeOutException.h"
+#include "Protocol/WireFormat.h"
 
 namespace Orvo {
 namespace Browser {
@@ -49,7 +50,7 @@ public:
     // Hands on the ledger's chosen request, or answers it.
     typedef boost::function<void(boost::shared_ptr<ServerRequest>)> Callback;
 
-    static constexpr int SegmentSize = 435200;
+    static constexpr int SegmentSize = WireFormat::RequestSegmentSize;
     // The time-out of every put: the stop sentinel and each result.
     static constexpr int PutTimeoutMs = 180000;
     // How long Stop with wait true waits for the serving thread to drain.

@@ -20,6 +20,7 @@
 #include "Kernel/ServerTimes.h"
 #include "Protocol/ServerRequest.h"
 #include "Protocol/SnapshotEncoder.h"
+#include "Protocol/WireFormat.h"
 #include "Support/LoggerFactory.h"
 
 namespace Orvo {
@@ -260,7 +261,8 @@ public:
         AnswerOffered(true);
         for (const boost::shared_ptr<ServerRequest>& request : ledger.Abandon()) {
             const bool stuck = request->name == stuckName;
-            Deliver(request->name.c_str(), request->url.c_str(), stuck ? "" : "DEAD", stuck ? "" : "DEAD", "", 0);
+            const char* const answer = stuck ? "" : WireFormat::Dead;
+            Deliver(request->name.c_str(), request->url.c_str(), answer, answer, "", 0);
             ledger.Delivered(request->name);
         }
         if (!drainQueue) {

@@ -10,6 +10,8 @@
 #include <boost/iostreams/stream.hpp>
 #include <boost/shared_array.hpp>
 
+#include "Protocol/WireFormat.h"
+
 namespace Orvo {
 namespace Browser {
 
@@ -21,7 +23,7 @@ namespace Browser {
 template <class View>
 class BitmapWriter {
 public:
-    static constexpr std::size_t HeaderLength = 54;
+    static constexpr std::size_t HeaderLength = WireFormat::BitmapHeaderLength;
 
     explicit BitmapWriter(const View& view) : view(view) {}
 

@@ -20,6 +20,7 @@
 #include "Protocol/ObjectName.h"
 #include "Protocol/SharedAccess.h"
 #include "Protocol/TimeOutException.h"
+#include "Protocol/WireFormat.h"
 
 namespace Orvo {
 namespace Interprocess {
@@ -171,8 +172,12 @@ public:
     }
 
     // The names of the channel's mutex and condition.
-    static std::string MutexName(const char* name) { return ObjectName::Format("%s_Channel_Mutex", name); }
-    static std::string ConditionName(const char* name) { return ObjectName::Format("%s_Channel_Condition", name); }
+    static std::string MutexName(const char* name) {
+        return ObjectName::Format("%s", std::string(name) + Browser::WireFormat::ChannelMutexSuffix);
+    }
+    static std::string ConditionName(const char* name) {
+        return ObjectName::Format("%s", std::string(name) + Browser::WireFormat::ChannelConditionSuffix);
+    }
 
 private:
 

@@ -7,6 +7,7 @@
 
 #include "Protocol/ObjectName.h"
 #include "Protocol/Option.h"
+#include "Protocol/WireFormat.h"
 
 namespace Orvo {
 namespace Browser {
@@ -61,7 +62,7 @@ Request::Request(Segment& segment, const std::string& url, const std::string& na
 }
 
 void Request::GetOptionMapName(const std::string& name, std::string& mapName) const {
-    mapName = Interprocess::ObjectName::Format("%sOptionMap", name);
+    mapName = Interprocess::ObjectName::Format("%s", name + WireFormat::OptionMapSuffix);
 }
 
 std::string Request::MapName() const {

@@ -8,13 +8,14 @@
 #include <unistd.h>
 
 #include "Protocol/SpillFiles.h"
+#include "Protocol/WireFormat.h"
 
 namespace Orvo {
 namespace Browser {
 
 namespace {
 
-const char* const FileScheme = "file:///";
+const char* const FileScheme = WireFormat::SpillReference;
 
 bool WriteAll(int descriptor, const char* data, std::size_t length) {
     while (length > 0) {

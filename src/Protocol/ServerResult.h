@@ -9,6 +9,7 @@
 
 #include "Protocol/Segment.h"
 #include "Protocol/SnapshotEncoder.h"
+#include "Protocol/WireFormat.h"
 
 namespace Orvo {
 namespace Browser {
@@ -32,7 +33,7 @@ public:
     // The size of the client library's result segments, each of which
     // holds one result channel. The worker delivers into a segment of any
     // size a client chooses.
-    static constexpr std::size_t SegmentSize = 8 << 20;
+    static constexpr std::size_t SegmentSize = WireFormat::ResultSegmentSize;
     static constexpr std::uint32_t WriteFailed = 0xFFFFFFFFu;
 
     // Builds the record in the segment whose manager allocates it. An empty

@@ -10,13 +10,14 @@
 #include <unistd.h>
 
 #include "Protocol/SharedAccess.h"
+#include "Protocol/WireFormat.h"
 
 namespace Orvo {
 namespace Interprocess {
 
 namespace {
 
-const char* const Template = "/tmp/_BWIMPL_XXXXXX";
+const char* const Template = Browser::WireFormat::SpillTemplate;
 
 } // namespace
 
@@ -59,7 +60,7 @@ void SpillFiles::Remove(const std::string& path, const struct stat& status) {
 }
 
 std::size_t SpillFiles::SweepStale(long maxAgeSeconds, const std::string& directory) {
-    static const std::regex spillFile("_BWIMPL_[A-Za-z0-9]{6}");
+    static const std::regex spillFile(Browser::WireFormat::SpillNamePattern);
     const std::time_t oldest = std::time(nullptr) - maxAgeSeconds;
     std::size_t removed = 0;
     boost::system::error_code error;

@@ -20,6 +20,11 @@ public:
     static std::string RequestSegment(long pid);
     static std::string ReadyMarker(long pid);
 
+    // Removes every shared name of worker pid: the ready marker first, so
+    // that no client takes the worker for ready, then the request
+    // channel's mutex and condition and the request segment.
+    static void Remove(long pid);
+
     // Whether a client's request may carry name: not empty, at most
     // MaxRequestNameLength bytes of [A-Za-z0-9_.-], and not in the workers'
     // own namespace ("Orvo_Browser_..."), so that a result can never be
