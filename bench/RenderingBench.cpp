@@ -19,13 +19,14 @@
 #include <iterator>
 #include <map>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include <boost/filesystem.hpp>
-#include <signal.h>
 
 #include "Client/Client.h"
+#include "Client/RequestWindow.h"
 #include "Common/TestHttpServer.h"
 #include "Corpus.h"
 
@@ -113,22 +114,28 @@ double Latency(Client& client, const TestHttpServer& server, std::vector<std::st
     return Median(latencies);
 }
 
-// count pages with inFlight outstanding at any time: pages per second.
-double Throughput(Client& client, const TestHttpServer& server, const std::vector<std::string>& targets,
-                  bool snapshot, int count, int inFlight, int& failures) {
+// count pages with the window full at any time, each result taken as it
+// comes: pages per second. A page lost with the worker counts as not
+// rendered; nothing is sent again.
+double Throughput(RequestWindow& window, const TestHttpServer& server, const std::vector<std::string>& targets,
+                  bool snapshot, int count, int& failures) {
     const Clock::time_point start = Clock::now();
-    std::vector<std::unique_ptr<PendingRequest>> window;
     int sent = 0;
     int done = 0;
     while (done < count) {
-        while (sent < count && static_cast<int>(window.size()) < inFlight) {
-            window.push_back(client.Submit(server.Url(targets[sent % targets.size()]), Options(snapshot)));
+        while (sent < count && window.Usable() && !window.Full()) {
+            const std::string url = server.Url(targets[sent % targets.size()]);
+            window.Send(sent, url, Options(snapshot), Clock::now() + std::chrono::milliseconds(PageLimitMs));
             ++sent;
         }
-        const Result result = client.Collect(*window.front(), PageLimitMs);
-        failures += result.outcome == Outcome::Rendered ? 0 : 1;
-        window.erase(window.begin());
-        ++done;
+        RequestWindow::Settled settled;
+        if (window.TakeAny(settled, 0, true)) {
+            failures += settled.result.outcome == Outcome::Rendered ? 0 : 1;
+            ++done;
+        } else if (window.Idle() && !window.Usable()) {
+            failures += count - done;
+            break;
+        }
     }
     return count / (Elapsed(start) / 1000.0);
 }
@@ -152,17 +159,26 @@ Worker::StartOptions WorkerOptions() {
     return options;
 }
 
+// A window of 8 on a fresh worker, which it ends when it goes.
+std::unique_ptr<RequestWindow> NewWindow() {
+    std::unique_ptr<RequestWindow> window(
+        new RequestWindow(8, []() { return std::unique_ptr<Client>(new Client(Worker::Start(WorkerOptions()))); }));
+    std::string error;
+    if (!window->Replace(error)) {
+        throw std::runtime_error("no worker: " + error);
+    }
+    return window;
+}
+
 // A worker's peak resident memory while snapshots of long pages are made
 // and sent, 8 at a time.
 void TallSnapshotPeak(const TestHttpServer& server, const std::vector<std::string>& targets) {
-    Client client(Worker::Start(WorkerOptions()));
+    const std::unique_ptr<RequestWindow> window = NewWindow();
     int failures = 0;
-    Throughput(client, server, targets, true, 24, 8, failures);
+    Throughput(*window, server, targets, true, 24, failures);
     std::printf("peak resident memory of a fresh worker, 24 snapshots of long pages, 8 in flight: %.1f MiB "
                 "(%d not rendered)\n",
-                PeakResidentKiB(client.GetWorker().Pid()) / 1024.0, failures);
-    ::kill(client.GetWorker().Pid(), SIGKILL);
-    client.GetWorker().WaitForExit(60000);
+                PeakResidentKiB(window->GetClient()->GetWorker().Pid()) / 1024.0, failures);
 }
 
 } // namespace
@@ -170,7 +186,8 @@ void TallSnapshotPeak(const TestHttpServer& server, const std::vector<std::strin
 int main() {
     LoadPages();
     TestHttpServer server(&Serve);
-    Client client(Worker::Start(WorkerOptions()));
+    std::unique_ptr<RequestWindow> window = NewWindow();
+    Client& client = *window->GetClient();
 
     std::printf("%-10s %-9s %8s %14s %12s\n", "set", "snapshot", "pages", "median ms", "pages/s (8)");
     int failures = 0;
@@ -188,22 +205,21 @@ int main() {
                 continue;
             }
             const int count = std::max<int>(16, static_cast<int>(targets.size()));
-            const double rate = Throughput(client, server, targets, snapshot, count, 8, failures);
+            const double rate = Throughput(*window, server, targets, snapshot, count, failures);
             served += static_cast<int>(targets.size()) * rounds + count;
             std::printf("%-10s %-9s %8zu %14.1f %12.2f\n", name.c_str(), snapshot ? "on" : "off", targets.size(),
                         latency, rate);
         }
     }
     if (served < 200 && !sets["articles"].empty()) {
-        Throughput(client, server, sets["articles"], true, 200 - served, 8, failures);
+        Throughput(*window, server, sets["articles"], true, 200 - served, failures);
         served = 200;
     }
     std::printf("peak resident memory of the worker after %d pages: %.1f MiB\n", served,
                 PeakResidentKiB(client.GetWorker().Pid()) / 1024.0);
     std::printf("pages not rendered: %d\n", failures);
-    // It would wait an hour to end itself: the client removes what it leaves.
-    ::kill(client.GetWorker().Pid(), SIGKILL);
-    client.GetWorker().WaitForExit(60000);
+    // One worker at a time: this one ends before the next starts.
+    window.reset();
     if (!sets["long"].empty()) {
         TallSnapshotPeak(server, sets["long"]);
     }

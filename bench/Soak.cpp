@@ -24,6 +24,7 @@
 #include <unistd.h>
 
 #include "Client/Client.h"
+#include "Client/RequestWindow.h"
 #include "Common/TestHttpServer.h"
 
 namespace {
@@ -169,57 +170,64 @@ private:
     }
 
     // One worker slot: keeps InFlightPerWorker requests outstanding, and
-    // starts a fresh worker when the one it used has gone. A request the
-    // gone worker no longer took is sent to the fresh one.
+    // starts a fresh worker when the one it used has gone. A request lost
+    // with the worker is counted as such, not sent again; one the gone
+    // worker no longer took is sent to the fresh one.
     void Serve(int slot) {
-        std::unique_ptr<Client> client = StartClient(slot);
-        std::vector<std::unique_ptr<PendingRequest>> window;
-        int request = next++;
+        RequestWindow window(InFlightPerWorker, [this, slot]() { return StartClient(slot); });
+        std::string error;
+        window.Replace(error);
         for (;;) {
-            while (static_cast<int>(window.size()) < InFlightPerWorker && request < total) {
-                const std::string kind = KindOf(request);
-                try {
-                    window.push_back(client->Submit(UrlFor(request, kind), OptionsFor(kind)));
-                } catch (const std::exception&) {
-                    break;
-                }
-                ++sent;
-                request = next++;
-            }
-            if (!window.empty()) {
-                Collected(*client, *window.front());
-                window.erase(window.begin());
-            } else if (request >= total) {
+            Fill(window);
+            RequestWindow::Settled settled;
+            if (window.TakeAny(settled, 0, true)) {
+                Collected(settled);
+            } else if (window.Idle() && !window.HasResend() && next >= total) {
                 break;
             }
-            if (!client->GetWorker().IsReady()) {
-                for (const auto& pending : window) {
-                    Collected(*client, *pending);
-                }
-                window.clear();
-                Remember(slot, client->GetWorker().Pid());
-                client = StartClient(slot);
+            if (window.Idle() && window.NeedsWorker()) {
+                Remember(slot, window);
+                window.Replace(error);
                 ++restarts;
             }
         }
-        Remember(slot, client->GetWorker().Pid());
-        ::kill(client->GetWorker().Pid(), SIGTERM);
-        client->GetWorker().WaitForExit(30000);
+        Remember(slot, window);
     }
 
-    void Collected(Client& client, PendingRequest& pending) {
-        const Result result = client.Collect(pending, CollectLimitMs);
-        if (result.outcome == Outcome::TimedOut) {
+    void Fill(RequestWindow& window) {
+        while (!window.Full() && !window.NeedsWorker()) {
+            std::size_t request = 0;
+            int attempts = 0;
+            if (!window.TakeResend(request, attempts)) {
+                const int fresh = next++;
+                if (fresh >= total) {
+                    return;
+                }
+                request = static_cast<std::size_t>(fresh);
+            }
+            const std::string kind = KindOf(static_cast<int>(request));
+            const auto deadline = RequestWindow::Clock::now() + std::chrono::milliseconds(CollectLimitMs);
+            if (!window.Send(request, UrlFor(static_cast<int>(request), kind), OptionsFor(kind), deadline, attempts)) {
+                return;
+            }
+            ++sent;
+        }
+    }
+
+    // A request not answered within CollectLimitMs has no record; one
+    // whose channel holds a record more after its result was taken has two.
+    void Collected(RequestWindow::Settled& settled) {
+        if (settled.result.outcome == Outcome::TimedOut) {
             ++noRecord;
         }
         try {
-            if (pending.Channel().Size(1000) != 0) {
+            if (settled.pending && settled.pending->Channel().Size(1000) != 0) {
                 ++twoRecords;
             }
         } catch (...) {
         }
         std::lock_guard<std::mutex> lock(mutex);
-        ++outcomes[result.outcome];
+        ++outcomes[settled.result.outcome];
         const int done = ++collected;
         if (done % SampleEvery == 0) {
             SampleResident(done);
@@ -262,9 +270,14 @@ private:
         }
     }
 
-    void Remember(int slot, pid_t pid) {
+    // The peak resident memory of the window's worker, before it goes.
+    void Remember(int slot, RequestWindow& window) {
+        if (window.GetClient() == nullptr) {
+            return;
+        }
+        const long peak = StatusKiB(window.GetClient()->GetWorker().Pid(), "VmHWM:");
         std::lock_guard<std::mutex> lock(mutex);
-        peakKiB[slot] = std::max(peakKiB[slot], StatusKiB(pid, "VmHWM:"));
+        peakKiB[slot] = std::max(peakKiB[slot], peak);
     }
 
     const int total;

@@ -3,7 +3,6 @@
 
 #include <atomic>
 #include <cstddef>
-#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -11,6 +10,7 @@
 #include <vector>
 
 #include "Client/Client.h"
+#include "Client/RequestWindow.h"
 #include "Record.h"
 #include "Settings.h"
 
@@ -18,9 +18,9 @@ namespace Orvo {
 namespace Render {
 
 // Renders every URL of the settings with workers: each worker slot keeps up
-// to in-flight requests outstanding, takes their results in the order they
-// come, refills its window at once from one shared list, and starts a fresh
-// worker when its worker has ended. A URL that never reached a worker goes
+// to in-flight requests outstanding (a RequestWindow), takes their results
+// in the order they come, refills its window at once from one shared list,
+// and starts a fresh worker when its worker has ended. A URL that never reached a worker goes
 // to a fresh one; a request answered dead or lost with its worker is sent
 // once more, to a fresh worker, before it is reported so. Workers the run
 // started are ended when it is over. Requests carry a keep of 10000 ms
@@ -40,17 +40,13 @@ public:
     std::vector<Record> Run(const Listener& onDone);
 
 private:
-    struct Slot;
-    struct InFlight;
-
-    void Serve(int slotNumber);
-    std::unique_ptr<Browser::Client::Client> NewClient(std::string& error);
-    void EndWorker(Slot& slot);
-    bool Next(Slot& slot, std::size_t& index);
-    void Finish(std::size_t index, Browser::Client::Result result, double ms, long pid);
-    void Fill(Slot& slot);
-    void CollectAny(Slot& slot);
-    void Settle(Slot& slot, InFlight& request, Browser::Client::Result result);
+    void Serve();
+    std::unique_ptr<Browser::Client::Client> NewClient() const;
+    bool HasNext(const Browser::Client::RequestWindow& window);
+    bool Next(Browser::Client::RequestWindow& window, std::size_t& index, int& attempts);
+    void Fill(Browser::Client::RequestWindow& window);
+    void CollectAny(Browser::Client::RequestWindow& window);
+    void Finish(std::size_t index, Browser::Client::Result result, double ms, long pid, int attempts);
 
     const Settings& settings;
     const std::atomic<bool>& interrupted;

@@ -18,11 +18,12 @@ namespace Orvo {
 namespace Serve {
 
 // Renders tasks with a fixed number of workers, one thread a worker. Each
-// thread keeps up to in-flight requests outstanding with its worker, takes
-// their results in the order they come and refills at once from one shared
-// queue of bounded length. A worker that has ended or died is replaced by
-// a fresh one; a task lost with its worker (answered dead, or the worker
-// gone) is sent once more, to the fresh worker. A task whose deadline has
+// thread keeps up to in-flight requests outstanding with its worker (a
+// RequestWindow), takes their results in the order they come and refills
+// at once from one shared queue of bounded length. A worker that has ended
+// or died is replaced by a fresh one; a task lost with its worker
+// (answered dead, or the worker gone) is sent once more, to the fresh
+// worker. A task whose deadline has
 // passed is not sent; one in flight is waited for until its deadline and a
 // grace period have passed, so that a worker never holds more than
 // in-flight pages.
@@ -80,11 +81,10 @@ private:
 
     void Serve(Slot& slot);
     void Replace(Slot& slot);
-    std::shared_ptr<RenderTask> Next(Slot& slot);
+    std::unique_ptr<Browser::Client::Client> StartWorker() const;
+    std::shared_ptr<RenderTask> Dequeue();
     void Fill(Slot& slot);
     void CollectAny(Slot& slot);
-    void Settle(Slot& slot, std::size_t index, Browser::Client::Result result);
-    void EndWorker(Slot& slot);
     void GiveUp(Slot& slot);
 
     const Settings settings;

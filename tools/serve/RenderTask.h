@@ -40,8 +40,6 @@ public:
     const std::string url;
     const Browser::Request::Options options;
     const Clock::time_point deadline;
-    // Requests sent for the task; only the pool's thread serving it touches it.
-    int attempts = 0;
 
 private:
     const Listener listener;

@@ -1,0 +1,118 @@
+#include "Client/RequestWindow.h"
+
+#include <signal.h>
+
+#include "Client/WorkerUnavailable.h"
+
+namespace Orvo {
+namespace Browser {
+namespace Client {
+
+RequestWindow::RequestWindow(int capacity, Factory factory) : capacity(capacity), factory(std::move(factory)) {}
+
+RequestWindow::~RequestWindow() {
+    Abandon();
+    EndWorker();
+}
+
+bool RequestWindow::Replace(std::string& error) {
+    EndWorker();
+    client.reset();
+    ended = false;
+    try {
+        client = factory();
+        return true;
+    } catch (const std::exception& e) {
+        error = e.what();
+        return false;
+    }
+}
+
+bool RequestWindow::NeedsWorker() {
+    return !client || ended || !client->GetWorker().IsReady();
+}
+
+bool RequestWindow::TakeResend(std::size_t& tag, int& attempts) {
+    if (resends.empty()) {
+        return false;
+    }
+    tag = resends.front().first;
+    attempts = resends.front().second;
+    resends.pop_front();
+    return true;
+}
+
+bool RequestWindow::Send(std::size_t tag, const std::string& url, const Request::Options& options,
+                         Clock::time_point deadline, int attempts) {
+    try {
+        Outstanding request{tag, client->Submit(url, options), Clock::now(), deadline, client->GetWorker().Pid(),
+                            attempts + 1};
+        outstanding.push_back(std::move(request));
+        return true;
+    } catch (const WorkerUnavailable&) {
+        resends.emplace_front(tag, attempts);
+        ended = true;
+        return false;
+    }
+}
+
+bool RequestWindow::TakeAny(Settled& settled, int graceMs, bool final) {
+    for (std::size_t k = 0; k < outstanding.size();) {
+        Outstanding& request = outstanding[k];
+        Result result = client->Collect(*request.pending, PeekMs);
+        if (result.outcome == Outcome::TimedOut
+            && Clock::now() < request.deadline + std::chrono::milliseconds(graceMs)) {
+            ++k;
+            continue;
+        }
+        Outstanding answered = std::move(request);
+        outstanding.erase(outstanding.begin() + static_cast<std::ptrdiff_t>(k));
+        const bool lost = result.outcome == Outcome::Dead || result.outcome == Outcome::WorkerGone;
+        if (lost) {
+            ended = true;
+            if (answered.attempts < MaxAttempts && !final) {
+                resends.emplace_back(answered.tag, answered.attempts);
+                continue;
+            }
+        }
+        settled.tag = answered.tag;
+        settled.result = std::move(result);
+        settled.attempts = answered.attempts;
+        settled.ms = std::chrono::duration<double, std::milli>(Clock::now() - answered.sent).count();
+        settled.pid = answered.pid;
+        settled.pending = std::move(answered.pending);
+        return true;
+    }
+    return false;
+}
+
+std::vector<std::size_t> RequestWindow::Abandon() {
+    std::vector<std::size_t> tags;
+    for (const Outstanding& request : outstanding) {
+        tags.push_back(request.tag);
+    }
+    for (const auto& resend : resends) {
+        tags.push_back(resend.first);
+    }
+    outstanding.clear();
+    resends.clear();
+    return tags;
+}
+
+// A worker this window started is ended and waited for, so that nothing of
+// it remains: the client removes what it leaves.
+void RequestWindow::EndWorker() {
+    if (!client || !client->GetWorker().Owned() || !client->GetWorker().IsAlive()) {
+        return;
+    }
+    Worker& worker = client->GetWorker();
+    ::kill(worker.Pid(), SIGTERM);
+    if (worker.WaitForExit(EndWaitMs) == Worker::StillRunning) {
+        ::kill(worker.Pid(), SIGKILL);
+        worker.WaitForExit(EndWaitMs);
+    }
+}
+
+} // namespace Client
+} // namespace Browser
+} // namespace Orvo

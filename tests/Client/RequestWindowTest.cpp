@@ -1,0 +1,158 @@
+// The request window against the test worker (orvo-test-worker): requests
+// outstanding at once, results as they come, a worker lost and replaced.
+
+#include <algorithm>
+#include <chrono>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include "Client/RequestWindow.h"
+#include "Common/TemporaryDirectory.h"
+
+namespace {
+
+using namespace Orvo::Browser::Client;
+using Clock = RequestWindow::Clock;
+
+class RequestWindowTest : public ::testing::Test {
+protected:
+    RequestWindowTest() {
+        directory.Write("Orvo.browser.webkit.ini", "[Orvo.browser.webkit.Server]\nlogLevel=INFO\nlogFile=worker.log\n");
+    }
+
+    // A window whose factory starts test workers, counting them.
+    std::unique_ptr<RequestWindow> Window(int capacity) {
+        return std::unique_ptr<RequestWindow>(new RequestWindow(capacity, [this]() {
+            Worker::StartOptions options;
+            options.program = ORVO_TEST_WORKER_BINARY;
+            options.directory = directory.path;
+            options.logFile = directory.path + "/worker.out";
+            options.environment.push_back("ORVO_TEST_TIME_DIVISOR=100");
+            ++started;
+            return std::unique_ptr<Client>(new Client(Worker::Start(options)));
+        }));
+    }
+
+    static Clock::time_point In(int seconds) { return Clock::now() + std::chrono::seconds(seconds); }
+
+    // Takes results until one settles.
+    static RequestWindow::Settled Next(RequestWindow& window, int graceMs = 0) {
+        RequestWindow::Settled settled;
+        const auto giveUp = In(20);
+        while (!window.TakeAny(settled, graceMs, false) && !window.Idle() && Clock::now() < giveUp) {
+        }
+        return settled;
+    }
+
+    OrvoTest::TemporaryDirectory directory;
+    int started = 0;
+};
+
+TEST_F(RequestWindowTest, ItHoldsUpToItsCapacityAndTakesResultsAsTheyCome) {
+    std::unique_ptr<RequestWindow> window = Window(3);
+    std::string error;
+    EXPECT_TRUE(window->NeedsWorker());
+    ASSERT_TRUE(window->Replace(error)) << error;
+    EXPECT_FALSE(window->NeedsWorker());
+    EXPECT_TRUE(window->Idle());
+    ASSERT_TRUE(window->Send(1, "test://host/delay?ms=400", {}, In(20)));
+    ASSERT_TRUE(window->Send(2, "test://host/echo?second", {}, In(20)));
+    EXPECT_FALSE(window->Full());
+    ASSERT_TRUE(window->Send(3, "test://host/echo?third", {}, In(20)));
+    EXPECT_TRUE(window->Full());
+    std::vector<std::size_t> order;
+    for (int k = 0; k < 3; ++k) {
+        const RequestWindow::Settled settled = Next(*window);
+        EXPECT_EQ(Outcome::Rendered, settled.result.outcome) << settled.result.error;
+        EXPECT_EQ(1, settled.attempts);
+        EXPECT_EQ(window->GetClient()->GetWorker().Pid(), settled.pid);
+        order.push_back(settled.tag);
+    }
+    EXPECT_EQ(1u, order.back()) << "the slow one comes last";
+    EXPECT_TRUE(window->Idle());
+}
+
+// Lost with its worker, a request waits to be sent again, to a fresh
+// worker; lost a second time, the loss is its result.
+TEST_F(RequestWindowTest, ALostRequestIsSentOnceMoreToAFreshWorker) {
+    std::unique_ptr<RequestWindow> window = Window(2);
+    std::string error;
+    ASSERT_TRUE(window->Replace(error)) << error;
+    const long first = window->GetClient()->GetWorker().Pid();
+    ASSERT_TRUE(window->Send(7, "test://host/never", {}, In(20)));
+    ::kill(static_cast<pid_t>(first), SIGKILL);
+    RequestWindow::Settled settled;
+    const auto giveUp = In(20);
+    while (!window->Idle() && Clock::now() < giveUp) {
+        EXPECT_FALSE(window->TakeAny(settled, 0, false)) << "a first loss is no result";
+    }
+    EXPECT_FALSE(window->Usable());
+    EXPECT_TRUE(window->NeedsWorker());
+    std::size_t tag = 0;
+    int attempts = 0;
+    ASSERT_TRUE(window->TakeResend(tag, attempts));
+    EXPECT_EQ(7u, tag);
+    EXPECT_EQ(1, attempts);
+    EXPECT_FALSE(window->HasResend());
+
+    ASSERT_TRUE(window->Replace(error)) << error;
+    const long second = window->GetClient()->GetWorker().Pid();
+    EXPECT_NE(first, second);
+    ASSERT_TRUE(window->Send(tag, "test://host/never", {}, In(20), attempts));
+    ::kill(static_cast<pid_t>(second), SIGKILL);
+    settled = Next(*window);
+    EXPECT_EQ(7u, settled.tag);
+    EXPECT_EQ(Outcome::WorkerGone, settled.result.outcome);
+    EXPECT_EQ(2, settled.attempts);
+    EXPECT_EQ(second, settled.pid);
+    EXPECT_FALSE(window->HasResend());
+    EXPECT_EQ(2, started);
+}
+
+TEST_F(RequestWindowTest, ARequestPastItsDeadlineAndGraceIsTimedOut) {
+    std::unique_ptr<RequestWindow> window = Window(1);
+    std::string error;
+    ASSERT_TRUE(window->Replace(error)) << error;
+    ASSERT_TRUE(window->Send(1, "test://host/never", {}, Clock::now() + std::chrono::milliseconds(100)));
+    const auto sent = Clock::now();
+    const RequestWindow::Settled settled = Next(*window, 200);
+    EXPECT_EQ(Outcome::TimedOut, settled.result.outcome);
+    EXPECT_GE(Clock::now() - sent, std::chrono::milliseconds(300)) << "deadline and grace both waited for";
+    EXPECT_TRUE(window->Usable()) << "a slow page does not end its worker";
+}
+
+// A worker that stopped taking requests refuses the send: the request is
+// kept for the next worker, and one that answers dead is not used again.
+TEST_F(RequestWindowTest, AWorkerThatStoppedKeepsTheRequestForTheNext) {
+    std::unique_ptr<RequestWindow> window = Window(2);
+    std::string error;
+    ASSERT_TRUE(window->Replace(error)) << error;
+    ASSERT_TRUE(window->Send(1, "test://host/stop?ms=0", {}, In(20)));
+    ASSERT_EQ(0, window->GetClient()->GetWorker().WaitForExit(10000));
+    EXPECT_FALSE(window->Send(2, "test://host/echo", {}, In(20)));
+    EXPECT_FALSE(window->Usable());
+    const std::vector<std::size_t> tags = window->Abandon();
+    EXPECT_EQ((std::set<std::size_t>{1, 2}), std::set<std::size_t>(tags.begin(), tags.end()))
+        << "the outstanding one and the one kept to send again";
+    EXPECT_TRUE(window->Idle());
+    EXPECT_FALSE(window->HasResend());
+}
+
+TEST_F(RequestWindowTest, TheWindowEndsTheWorkerItStarted) {
+    long pid = 0;
+    {
+        std::unique_ptr<RequestWindow> window = Window(1);
+        std::string error;
+        ASSERT_TRUE(window->Replace(error)) << error;
+        pid = window->GetClient()->GetWorker().Pid();
+        ASSERT_TRUE(window->Send(1, "test://host/never", {}, In(20)));
+    }
+    EXPECT_NE(0, ::kill(static_cast<pid_t>(pid), 0)) << "ended and reaped";
+}
+
+} // namespace
