@@ -13,7 +13,7 @@
 #include <unistd.h>
 
 #include "Protocol/WorkerNames.h"
-#include "Support/ProgramFiles.h"
+#include "Protocol/ProgramFiles.h"
 
 namespace Orvo {
 namespace Browser {

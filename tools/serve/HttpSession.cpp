@@ -4,7 +4,7 @@
 #include <boost/beast/http/read.hpp>
 #include <boost/beast/http/write.hpp>
 
-#include "Kernel/ServerTimes.h"
+#include "Protocol/TimeDivisor.h"
 
 namespace Orvo {
 namespace Serve {
@@ -21,7 +21,7 @@ HttpSession::HttpSession(boost::asio::ip::tcp::socket socket, HttpService& servi
 void HttpSession::Read() {
     parser.emplace();
     parser->body_limit(BodyLimit);
-    stream.expires_after(std::chrono::milliseconds(Browser::ServerTimes::Scaled(ReadTimeoutMs)));
+    stream.expires_after(std::chrono::milliseconds(Browser::TimeDivisor::Scaled(ReadTimeoutMs)));
     http::async_read(stream, buffer, *parser,
                      [self = shared_from_this()](boost::beast::error_code error, std::size_t) { self->OnRead(error); });
 }

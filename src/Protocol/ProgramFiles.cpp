@@ -1,4 +1,4 @@
-#include "Support/ProgramFiles.h"
+#include "Protocol/ProgramFiles.h"
 
 #include <unistd.h>
 

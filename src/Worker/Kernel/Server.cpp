@@ -20,6 +20,7 @@
 #include "Kernel/ServerTimes.h"
 #include "Protocol/SharedAccess.h"
 #include "Protocol/SpillFiles.h"
+#include "Protocol/TimeDivisor.h"
 #include "Protocol/WireFormat.h"
 #include "Protocol/WorkerNames.h"
 #include "Support/FaultCleaner.h"
@@ -458,7 +459,7 @@ boost::shared_ptr<Server::RequestChannel> Server::CurrentChannel() {
 }
 
 int Server::ChannelLockWaitMs() {
-    return ServerTimes::Scaled(ChannelLockMs);
+    return TimeDivisor::Scaled(ChannelLockMs);
 }
 
 void Server::RemoveNames() const {

@@ -4,10 +4,8 @@
 namespace Orvo {
 namespace Browser {
 
-// The worker's long waits, in milliseconds. Their values are the defaults
-// below; the one test-only setting, the environment variable
-// ORVO_TEST_TIME_DIVISOR (a whole number from 1), divides each of them so
-// that tests can see idle stops and grace periods end. It is read once.
+// The worker's long waits, in milliseconds: the defaults below, divided by
+// the test-only TimeDivisor.
 class ServerTimes {
 public:
     static constexpr int DefaultRequestWaitMs = 180000;
@@ -29,12 +27,6 @@ public:
     // How long one run of a page's script may last before the engine
     // interrupts it, where the engine can.
     static int ScriptLimitMs();
-
-    // ms divided by the divisor, at least 1: 0 would mean no limit.
-    static int Scaled(int ms);
-
-private:
-    static int Divisor();
 };
 
 } // namespace Browser

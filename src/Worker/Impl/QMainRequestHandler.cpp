@@ -11,7 +11,7 @@
 #include "Kernel/Configurator.h"
 #include "Kernel/ExitStatus.h"
 #include "Kernel/ServerStoppedException.h"
-#include "Kernel/ServerTimes.h"
+#include "Protocol/TimeDivisor.h"
 #include "Protocol/TimeOutException.h"
 #include "Kernel/UnhandledRequestException.h"
 #include "Support/LoggerFactory.h"
@@ -35,7 +35,7 @@ QMainRequestHandler::QMainRequestHandler(QObject*)
     stopGraceTimer->setSingleShot(true);
     connect(stopGraceTimer, SIGNAL(timeout()), this, SLOT(OnStopGraceTimer()));
     connect(channelTimer, SIGNAL(timeout()), this, SLOT(OnChannelCheckTimer()));
-    channelTimer->start(Orvo::Browser::ServerTimes::Scaled(ChannelCheckMs));
+    channelTimer->start(Orvo::Browser::TimeDivisor::Scaled(ChannelCheckMs));
     serverMediator = Orvo::Browser::ServerMediator::Create(::getpid());
     serverMediator->SetRequestArrivedHook(
         [this]() { QMetaObject::invokeMethod(this, "OnRequestArrived", Qt::QueuedConnection); });
@@ -186,7 +186,7 @@ void QMainRequestHandler::StopOnSignal(int signalNumber) {
     channelTimer->stop();
     serverMediator->StopServer(true, true);
     serverStopped = true;
-    stopGraceTimer->start(Orvo::Browser::ServerTimes::Scaled(StopGraceMs));
+    stopGraceTimer->start(Orvo::Browser::TimeDivisor::Scaled(StopGraceMs));
     EndStopWhenQuiet();
 }
 

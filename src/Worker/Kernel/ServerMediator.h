@@ -17,9 +17,9 @@
 #include "Kernel/RequestLedger.h"
 #include "Kernel/Server.h"
 #include "Kernel/ServerStoppedException.h"
-#include "Kernel/ServerTimes.h"
 #include "Protocol/ServerRequest.h"
 #include "Protocol/SnapshotEncoder.h"
+#include "Protocol/TimeDivisor.h"
 #include "Protocol/WireFormat.h"
 #include "Support/LoggerFactory.h"
 
@@ -241,7 +241,7 @@ public:
         // The line must survive whatever ends the process first.
         std::cout.flush();
         AnswerForStuckMainThread(stuckName, drainQueue);
-        ledger.AwaitDelivered(ServerTimes::Scaled(GiveUpDeliveryMs));
+        ledger.AwaitDelivered(TimeDivisor::Scaled(GiveUpDeliveryMs));
         server->RemoveNames();
         std::cout.flush();
         std::fflush(nullptr);

@@ -23,7 +23,7 @@
 #include "Kernel/ServerMediator.h"
 #include "Kernel/ServerTimes.h"
 #include "Support/LoggerFactory.h"
-#include "Support/ProgramFiles.h"
+#include "Protocol/ProgramFiles.h"
 
 namespace {
 

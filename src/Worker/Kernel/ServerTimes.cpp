@@ -1,0 +1,29 @@
+#include "Kernel/ServerTimes.h"
+
+#include "Protocol/TimeDivisor.h"
+
+namespace Orvo {
+namespace Browser {
+
+int ServerTimes::RequestWaitMs() {
+    return TimeDivisor::Scaled(DefaultRequestWaitMs);
+}
+
+int ServerTimes::GracePeriodMs() {
+    return TimeDivisor::Scaled(DefaultGracePeriodMs);
+}
+
+int ServerTimes::PageTimeOutMs() {
+    return TimeDivisor::Scaled(DefaultPageTimeOutMs);
+}
+
+int ServerTimes::StuckLimitMs() {
+    return TimeDivisor::Scaled(DefaultStuckLimitMs);
+}
+
+int ServerTimes::ScriptLimitMs() {
+    return TimeDivisor::Scaled(DefaultScriptLimitMs);
+}
+
+} // namespace Browser
+} // namespace Orvo
