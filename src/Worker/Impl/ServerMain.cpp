@@ -130,8 +130,9 @@ int Main(int argc, char** argv) {
         code = application.exec();
     }
     LOG4CPLUS_INFO(logger, "Exit Main: " << code);
-    // Sender threads may still be delivering: the mediator waits for them,
-    // here, while logging and the rest of the process are still whole.
+    // The sender thread may still be delivering: the mediator's ledger waits
+    // for it, here, while logging and the rest of the process are still
+    // whole.
     Orvo::Browser::ServerMediator::instance.reset();
     Orvo::Browser::Server::instance.reset();
     return code;

@@ -67,6 +67,8 @@ public:
         if (running) {
             StopServer(true, false);
         }
+        // A serving thread still waiting for the slot is let go.
+        ledger.Close();
         if (serverThread.get_id() != boost::this_thread::get_id()) {
             serverThread.try_join_for(boost::chrono::milliseconds(Server::StopWaitMs));
         }

@@ -5,7 +5,7 @@
 #include <boost/shared_ptr.hpp>
 
 // One shared reference to UTF-8 text, carrying a response's texts from the
-// main thread to a sender thread. Copies share the bytes.
+// main thread to the sender thread. Copies share the bytes.
 class StringHolder {
 public:
     StringHolder() = default;

@@ -6,7 +6,7 @@
 #include <boost/shared_ptr.hpp>
 
 // One shared reference to a snapshot image in QImage::Format_RGB888, or to
-// none, carrying it from the main thread to a sender thread. Copies share
+// none, carrying it from the main thread to the sender thread. Copies share
 // the pixels.
 class ViewHolder {
 public:
