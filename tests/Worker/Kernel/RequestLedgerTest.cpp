@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <chrono>
 #include <future>
+#include <initializer_list>
 #include <map>
 #include <mutex>
 #include <stdexcept>
@@ -56,6 +57,15 @@ std::string Taken(RequestLedger& ledger) {
     RequestLedger::RequestPtr request;
     const Taking taking = ledger.Take(request, 0);
     return taking == Taking::Taken ? request->name : taking == Taking::InFlight ? "(dropped)" : "(none)";
+}
+
+// Queues, offers and takes each of names, as the main thread would.
+void TakeEach(RequestLedger& ledger, std::initializer_list<const char*> names) {
+    for (const char* name : names) {
+        ledger.Queue(NamedRequest(name));
+        Offer(ledger);
+        Taken(ledger);
+    }
 }
 
 TEST(RequestLedger, RequestsPassTheSlotOneAtATimeWithClientsInTurn) {
@@ -158,11 +168,7 @@ TEST(RequestLedger, AnswersAreDeliveredInTheOrderAccepted) {
     std::promise<void> release;
     std::shared_future<void> released = release.get_future().share();
     RequestLedger ledger;
-    for (const char* name : {"a_1", "b_1", "c_1", "d_1"}) {
-        ledger.Queue(NamedRequest(name));
-        Offer(ledger);
-        Taken(ledger);
-    }
+    TakeEach(ledger, {"a_1", "b_1", "c_1", "d_1"});
     ASSERT_TRUE(ledger.Answer("c_1", [&deliveries, released]() {
         released.wait();
         deliveries.Of("c_1")();
@@ -180,10 +186,8 @@ TEST(RequestLedger, TheLedgerDeliversEveryAcceptedAnswerBeforeItGoes) {
     Deliveries deliveries;
     {
         RequestLedger ledger;
+        TakeEach(ledger, {"a_1", "b_1", "c_1"});
         for (const char* name : {"a_1", "b_1", "c_1"}) {
-            ledger.Queue(NamedRequest(name));
-            Offer(ledger);
-            Taken(ledger);
             ASSERT_TRUE(ledger.Answer(name, [&deliveries, name]() {
                 std::this_thread::sleep_for(std::chrono::milliseconds(20));
                 deliveries.Of(name)();
@@ -228,11 +232,7 @@ TEST(RequestLedger, ClosingWakesAWaitingPlaceAndLeavesTheRestForTheStop) {
 TEST(RequestLedger, AbandonHandsOverTheTakenRequestsOnly) {
     Deliveries deliveries;
     RequestLedger ledger;
-    for (const char* name : {"a_1", "b_1", "c_1"}) {
-        ledger.Queue(NamedRequest(name));
-        Offer(ledger);
-        Taken(ledger);
-    }
+    TakeEach(ledger, {"a_1", "b_1", "c_1"});
     ASSERT_TRUE(ledger.Answer("b_1", deliveries.Of("b_1")));
     std::vector<std::string> abandoned;
     for (const RequestLedger::RequestPtr& request : ledger.Abandon()) {
