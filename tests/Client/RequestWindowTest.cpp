@@ -60,7 +60,7 @@ TEST_F(RequestWindowTest, ItHoldsUpToItsCapacityAndTakesResultsAsTheyCome) {
     ASSERT_TRUE(window->Replace(error)) << error;
     EXPECT_FALSE(window->NeedsWorker());
     EXPECT_TRUE(window->Idle());
-    ASSERT_TRUE(window->Send(1, "test://host/delay?ms=400", {}, In(20)));
+    ASSERT_TRUE(window->Send(1, "test://host/delay?ms=2000", {}, In(20)));
     ASSERT_TRUE(window->Send(2, "test://host/echo?second", {}, In(20)));
     EXPECT_FALSE(window->Full());
     ASSERT_TRUE(window->Send(3, "test://host/echo?third", {}, In(20)));
@@ -118,8 +118,8 @@ TEST_F(RequestWindowTest, ARequestPastItsDeadlineAndGraceIsTimedOut) {
     std::unique_ptr<RequestWindow> window = Window(1);
     std::string error;
     ASSERT_TRUE(window->Replace(error)) << error;
-    ASSERT_TRUE(window->Send(1, "test://host/never", {}, Clock::now() + std::chrono::milliseconds(100)));
     const auto sent = Clock::now();
+    ASSERT_TRUE(window->Send(1, "test://host/never", {}, sent + std::chrono::milliseconds(100)));
     const RequestWindow::Settled settled = Next(*window, 200);
     EXPECT_EQ(Outcome::TimedOut, settled.result.outcome);
     EXPECT_GE(Clock::now() - sent, std::chrono::milliseconds(300)) << "deadline and grace both waited for";
