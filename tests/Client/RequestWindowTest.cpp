@@ -32,7 +32,8 @@ protected:
             options.program = ORVO_TEST_WORKER_BINARY;
             options.directory = directory.path;
             options.logFile = directory.path + "/worker.out";
-            options.environment.push_back("ORVO_TEST_TIME_DIVISOR=100");
+            // The worker waits 18 s for a request before it stops itself.
+            options.environment.push_back("ORVO_TEST_TIME_DIVISOR=10");
             ++started;
             return std::unique_ptr<Client>(new Client(Worker::Start(options)));
         }));
