@@ -35,9 +35,9 @@ namespace Browser {
 // channels, and tears its objects down again. The serve loop takes queued
 // records out of the channel as they come, queues their requests in the
 // ledger and hands them on one at a time, the clients taken in turn. A
-// record without a
-// name (the stop sentinel, or a client's) keeps the channel's order: the
-// requests queued before it are served, those behind it answered dead.
+// record without a name (the stop sentinel, or a client's) keeps the
+// channel's order: the requests queued before it are served, those behind
+// it answered dead.
 //
 // Order of use: Create and Initialize on the main thread, Start on the
 // serving thread, Stop from either thread, destruction at process exit.
