@@ -36,6 +36,9 @@ PACKAGES="
   libclang-rt-14-dev
   python3-scrapy
   liblua5.2-dev
+  libhiredis-dev
+  redis-server
+  haproxy
 "
 
 if [ "$(id -u)" -eq 0 ]; then

@@ -12,8 +12,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "Protocol/WorkerNames.h"
 #include "Protocol/ProgramFiles.h"
+#include "Protocol/WireFormat.h"
+#include "Protocol/WorkerNames.h"
 
 namespace Orvo {
 namespace Browser {
@@ -41,7 +42,7 @@ int DecodeStatus(int status) {
 }
 
 // The child's side of Start: never returns.
-[[noreturn]] void Exec(const Worker::StartOptions& options, const std::string& program) {
+[[noreturn]] void Exec(const Worker::StartOptions& options, const std::string& program, std::string& parent) {
     if (!options.logFile.empty()) {
         const int fd = ::open(options.logFile.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
         if (fd >= 0) {
@@ -56,6 +57,7 @@ int DecodeStatus(int status) {
     for (const std::string& entry : options.environment) {
         ::putenv(const_cast<char*>(entry.c_str()));
     }
+    ::putenv(const_cast<char*>(parent.c_str()));
     std::vector<char*> argv{const_cast<char*>(program.c_str())};
     for (const std::string& argument : options.arguments) {
         argv.push_back(const_cast<char*>(argument.c_str()));
@@ -76,12 +78,14 @@ std::unique_ptr<Worker> Worker::Start(const StartOptions& options) {
     if (::access(program.c_str(), X_OK) != 0) {
         throw std::runtime_error("cannot run the worker " + program);
     }
+    // The worker ends when this process is gone.
+    std::string parent = std::string(WireFormat::ParentPidVariable) + "=" + std::to_string(::getpid());
     const pid_t child = ::fork();
     if (child < 0) {
         throw std::runtime_error("cannot start the worker: fork failed");
     }
     if (child == 0) {
-        Exec(options, program);
+        Exec(options, program, parent);
     }
     std::unique_ptr<Worker> worker(new Worker(child, true));
     if (!worker->WaitUntilReady(options.readyTimeoutMs)) {

@@ -32,7 +32,8 @@ public:
         int readyTimeoutMs = 30000;
     };
 
-    // Starts a worker and waits for its ready marker. Throws
+    // Starts a worker and waits for its ready marker. The worker ends by
+    // itself when the calling process ends, killed or not. Throws
     // std::runtime_error saying why when the program cannot be started, ends
     // before it is ready or is not ready in time (it is killed then, and its
     // shared objects removed).

@@ -50,6 +50,10 @@ constexpr char SpillReference[] = "file:///";
 
 constexpr std::size_t BitmapHeaderLength = 54;
 
+// Set by a client in the environment of a worker it starts: the client's
+// process id. Such a worker ends when that process is no longer its parent.
+constexpr char ParentPidVariable[] = "ORVO_PARENT_PID";
+
 } // namespace WireFormat
 
 } // namespace Browser

@@ -62,6 +62,13 @@ int ChildProcess::Wait(int timeoutMs) {
     return Decode(status);
 }
 
+bool Ended(pid_t pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    const std::size_t close = text.rfind(')');
+    return close == std::string::npos || text.compare(close, 4, ") Z ") == 0;
+}
+
 std::string UniqueName(const std::string& prefix) {
     static std::atomic<int> counter(0);
     return prefix + "_" + std::to_string(::getpid()) + "_" + std::to_string(counter++);

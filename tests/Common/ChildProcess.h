@@ -34,6 +34,10 @@ private:
     bool reaped;
 };
 
+// Whether pid has ended: no such process, or a zombie that no one reaped
+// (an orphan whose new parent does not reap).
+bool Ended(pid_t pid);
+
 // A name for shared objects that no other test process uses.
 std::string UniqueName(const std::string& prefix);
 

@@ -181,6 +181,18 @@ void QMainRequestHandler::StopOnSignal(int signalNumber) {
         return;
     }
     LOG4CPLUS_INFO(logger, "QMainRequestHandler::StopOnSignal => " << QStopSignals::Name(signalNumber));
+    Stop();
+}
+
+void QMainRequestHandler::StopOnParentGone() {
+    if (stopping) {
+        return;
+    }
+    LOG4CPLUS_WARN(logger, "QMainRequestHandler::StopOnParentGone => the process that started this worker ended");
+    Stop();
+}
+
+void QMainRequestHandler::Stop() {
     stopping = true;
     idleTimer->stop();
     channelTimer->stop();

@@ -24,7 +24,8 @@ class QTimer;
 // runs out and the mediator has nothing unfinished, the handler deletes
 // itself; its destructor stops the server and quits the event loop.
 //
-// A stop signal (StopOnSignal) ends the worker the same way, sooner: the
+// A stop signal (StopOnSignal), or the end of the client that started the
+// worker (StopOnParentGone), ends the worker the same way, sooner: the
 // server stops at once (no request is taken any more, the queued ones are
 // answered dead, the shared names go), the open pages have StopGraceMs to
 // answer, and what is still open then is answered dead. Every
@@ -55,6 +56,9 @@ public slots:
     // Stops the worker on signalNumber, logging it at INFO; a second
     // signal changes nothing.
     void StopOnSignal(int signalNumber);
+    // Stops the worker as on a signal, logging at WARN that the process
+    // that started it is gone.
+    void StopOnParentGone();
 
 private slots:
     void OnPollTimer();
@@ -82,7 +86,9 @@ private:
     static std::size_t MaxPagesOfConfiguration();
     // Starts the idle timer when nothing is alive, stops it otherwise.
     void TrackIdleness();
-    // After a stop signal: ends the worker once no page is open.
+    // Stops the server and gives the open pages StopGraceMs.
+    void Stop();
+    // After a stop: ends the worker once no page is open.
     void EndStopWhenQuiet();
     // Answers the pages still open dead and deletes this handler.
     void EndStop();

@@ -16,6 +16,7 @@
 #include "Impl/PageScripts.h"
 #include "Impl/QActivityTracker.h"
 #include "Impl/QMainRequestHandler.h"
+#include "Impl/QParentWatch.h"
 #include "Impl/QStopSignals.h"
 #include "Kernel/ExitStatus.h"
 #include "Kernel/MainThreadWatchdog.h"
@@ -114,6 +115,7 @@ int Main(int argc, char** argv) {
     UseWorkerFonts();
     QApplication application(argc, argv);
     QStopSignals stopSignals(nullptr);
+    QParentWatch parentWatch(nullptr);
     PageScripts::Load();
     KeepNoPagesInMemory();
     ConfineLocalPages();
@@ -122,6 +124,7 @@ int Main(int argc, char** argv) {
     QObject::connect(handler->pollTimer, SIGNAL(timeout()), handler, SLOT(OnPollTimer()));
     handler->pollTimer->start(PollIntervalMs);
     QObject::connect(&stopSignals, SIGNAL(Received(int)), handler, SLOT(StopOnSignal(int)));
+    QObject::connect(&parentWatch, SIGNAL(Gone()), handler, SLOT(StopOnParentGone()));
     int code = 0;
     {
         Orvo::Browser::MainThreadWatchdog watchdog(

@@ -5,6 +5,7 @@
 // wrote.
 
 #include <atomic>
+#include <cstdio>
 #include <chrono>
 #include <memory>
 #include <string>
@@ -16,6 +17,7 @@
 #include <signal.h>
 
 #include "Client/StaleObjects.h"
+#include "Client/Worker.h"
 #include "Common/ChildProcess.h"
 #include "Common/ProtocolClient.h"
 #include "Common/SharedObjects.h"
@@ -229,6 +231,52 @@ TEST_P(StopSignal, APageThatFinishesAfterTheSignalIsRendered) {
 }
 
 INSTANTIATE_TEST_SUITE_P(WorkerEnds, StopSignal, ::testing::Values(SIGTERM, SIGINT, SIGHUP));
+
+// A worker started through the client library ends with the process that
+// started it, also when that process is killed outright: it stops as on
+// SIGTERM, so the page it holds is still answered to its other clients.
+TEST_F(WorkerEnds, AWorkerEndsWhenTheProcessThatStartedItIsKilled) {
+    directory.Write("worker.ini", "[Orvo.browser.webkit.Server]\nlogLevel=DEBUG\nlogFile=" + directory.path
+                                      + "/worker.log\n");
+    OrvoTest::ChildProcess starter([&] {
+        Orvo::Browser::Client::Worker::StartOptions options;
+        options.program = ORVO_BROWSER_BINARY;
+        options.arguments = {"--config", directory.path + "/worker.ini"};
+        options.environment = {"DISPLAY=", "WAYLAND_DISPLAY=", "QT_QPA_PLATFORM="};
+        options.logFile = directory.path + "/worker.out";
+        const std::unique_ptr<Orvo::Browser::Client::Worker> started = Orvo::Browser::Client::Worker::Start(options);
+        directory.Write("worker.pid.new", std::to_string(started->Pid()));
+        std::rename((directory.path + "/worker.pid.new").c_str(), (directory.path + "/worker.pid").c_str());
+        for (;;) {
+            ::pause();
+        }
+        return 0;
+    });
+    const auto started = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (directory.Read("worker.pid").empty() && std::chrono::steady_clock::now() < started) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ASSERT_FALSE(directory.Read("worker.pid").empty()) << directory.Read("worker.out");
+    pid = std::stol(directory.Read("worker.pid"));
+    client.reset(new ProtocolClient(pid, "OrvoTestEnds"));
+    const std::string gated = Open(site.Url("/gate"));
+    ::kill(starter.Pid(), SIGKILL);
+    EXPECT_EQ(-SIGKILL, starter.Wait(10000));
+    ASSERT_TRUE(AwaitLog(" - QMainRequestHandler::StopOnParentGone => the process that started this worker "
+                         "ended\n")) << Log();
+    const std::string log = Log();
+    const std::size_t line = log.rfind('\n', log.find("StopOnParentGone")) + 1;
+    EXPECT_EQ(line + 23, log.find(" - WARN - Thread: ", line)) << log;
+    site.Open();
+    EXPECT_NE(std::string::npos, Answer(gated).body.find("page /gate"));
+    ASSERT_TRUE(AwaitLog(" - Exit Main: 0\n")) << Log();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (!OrvoTest::Ended(static_cast<pid_t>(pid)) && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_TRUE(OrvoTest::Ended(static_cast<pid_t>(pid)));
+    EXPECT_EQ(std::vector<std::string>(), NamesLeft());
+}
 
 // Two pages open (the most it may), one more in the hand-over slot, one
 // waiting for the slot and one in the request channel when SIGTERM comes:
