@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <chrono>
 #include <iostream>
+#include <memory>
 #include <string>
 #include <thread>
 
@@ -14,11 +15,16 @@
 #include <boost/asio/thread_pool.hpp>
 #include <boost/program_options.hpp>
 
+#include <unistd.h>
+
 #include "Client/StaleObjects.h"
 #include "serve/AccessLog.h"
 #include "serve/HttpListener.h"
 #include "serve/HttpService.h"
+#include "Protocol/TimeDivisor.h"
+#include "queue/RedisConnection.h"
 #include "serve/Metrics.h"
+#include "serve/QueueConsumer.h"
 #include "serve/RenderPool.h"
 
 namespace {
@@ -38,20 +44,33 @@ struct Settings {
     int maxTimeout = 90;
     bool allowFileUrls = false;
     std::string log;
+    std::string queue;
+    std::string queueName = "orvo";
+    int maxDeliveries = 3;
+    std::size_t maxResultBytes = 32 << 20;
 };
+
+// How much longer than the longest page a job may stay pending before
+// another instance takes it over.
+const int ClaimMarginMs = 20000;
+const char NoListening[] = "none";
 
 options::options_description Description(Settings& settings) {
     options::options_description description("orvo-serve [options]: renders pages over HTTP with Orvo Browser workers");
     const auto value = [](auto* field) { return options::value(field)->default_value(*field); };
     description.add_options()
         ("help,h", "show this help")
-        ("listen", value(&settings.listen), "HOST:PORT to listen on")
+        ("listen", value(&settings.listen), "HOST:PORT to listen on, or none (with --queue)")
         ("workers", value(&settings.workers), "workers (default: one per core)")
         ("in-flight", value(&settings.inFlight), "requests outstanding per worker")
         ("max-queue", value(&settings.maxQueue), "render requests that may wait for a worker; more are answered 503")
         ("max-timeout", value(&settings.maxTimeout), "the largest timeout argument, in seconds")
         ("allow-file-urls", options::bool_switch(&settings.allowFileUrls), "let requests load file: URLs")
-        ("log", options::value(&settings.log), "append the access log and the workers' output to FILE");
+        ("log", options::value(&settings.log), "append the access log and the workers' output to FILE")
+        ("queue", options::value(&settings.queue), "also render the jobs of redis://HOST:PORT[/DB]")
+        ("queue-name", value(&settings.queueName), "the queue's name: streams NAME:jobs, NAME:results, NAME:dead")
+        ("max-deliveries", value(&settings.maxDeliveries), "deliveries of a job before it goes to NAME:dead")
+        ("max-result-bytes", value(&settings.maxResultBytes), "larger results become 413 errors in the queue");
     return description;
 }
 
@@ -68,9 +87,32 @@ boost::asio::ip::tcp::endpoint ListenAddress(const std::string& text) {
 }
 
 void CheckSettings(const Settings& settings) {
-    if (settings.workers < 1 || settings.inFlight < 1 || settings.maxQueue < 0 || settings.maxTimeout < 1) {
-        throw std::invalid_argument("--workers, --in-flight and --max-timeout take 1 or more, --max-queue 0 or more");
+    if (settings.workers < 1 || settings.inFlight < 1 || settings.maxQueue < 0 || settings.maxTimeout < 1
+        || settings.maxDeliveries < 1) {
+        throw std::invalid_argument("--workers, --in-flight, --max-timeout and --max-deliveries take 1 or more, "
+                                    "--max-queue 0 or more");
     }
+    if (settings.listen == NoListening && settings.queue.empty()) {
+        throw std::invalid_argument("--listen none serves nothing without --queue");
+    }
+    if (!settings.queue.empty()) {
+        Orvo::Queue::RedisAddress::Parse(settings.queue);
+    }
+}
+
+QueueConsumer::Settings ConsumerSettings(const Settings& settings) {
+    QueueConsumer::Settings consumer;
+    consumer.address = Orvo::Queue::RedisAddress::Parse(settings.queue);
+    consumer.name = settings.queueName;
+    char host[256] = {};
+    ::gethostname(host, sizeof host - 1);
+    consumer.consumer = std::string(host) + ":" + std::to_string(::getpid());
+    consumer.capacity = settings.workers * settings.inFlight;
+    consumer.maxDeliveries = settings.maxDeliveries;
+    consumer.maxResultBytes = settings.maxResultBytes;
+    consumer.claimIdleMs = settings.maxTimeout * 1000
+                           + Orvo::Browser::TimeDivisor::Scaled(RenderPool::GraceMs + ClaimMarginMs);
+    return consumer;
 }
 
 // Once stopping: waits for the answers still owed (at most maxTimeout
@@ -86,7 +128,9 @@ void AwaitAnswers(boost::asio::steady_timer& timer, HttpService& service, std::c
         [&timer, &service, end, &io](boost::system::error_code) { AwaitAnswers(timer, service, end, io); });
 }
 
-int Serve(const Settings& settings, const boost::asio::ip::tcp::endpoint& address) {
+// Listens on address unless listen is false; takes the queue's jobs when
+// one is set.
+int Serve(const Settings& settings, bool listen, const boost::asio::ip::tcp::endpoint& address) {
     AccessLog log(settings.log);
     Orvo::Browser::Client::StaleObjects::Sweep();
     RenderPool::Settings poolSettings;
@@ -101,11 +145,21 @@ int Serve(const Settings& settings, const boost::asio::ip::tcp::endpoint& addres
     boost::asio::thread_pool encoders(std::max(1u, std::thread::hardware_concurrency()));
     HttpService service(io, encoders, pool, metrics, log, {settings.maxTimeout, settings.allowFileUrls});
     HttpListener listener(io, service);
-    listener.Listen(address);
+    if (listen) {
+        listener.Listen(address);
+    }
+    std::unique_ptr<QueueConsumer> consumer;
+    if (!settings.queue.empty()) {
+        consumer.reset(new QueueConsumer(ConsumerSettings(settings), io, service, metrics, log));
+    }
     pool.Start();
-    log.Message("listening on " + listener.LocalEndpoint().address().to_string() + ":"
-                + std::to_string(listener.LocalEndpoint().port()) + " with " + std::to_string(settings.workers)
-                + " workers");
+    const std::string workers = " with " + std::to_string(settings.workers) + " workers";
+    log.Message(listen ? "listening on " + listener.LocalEndpoint().address().to_string() + ":"
+                             + std::to_string(listener.LocalEndpoint().port()) + workers
+                       : "serving the queue only" + workers);
+    if (consumer) {
+        consumer->Start();
+    }
     boost::asio::signal_set signals(io, SIGINT, SIGTERM);
     boost::asio::steady_timer stopTimer(io);
     signals.async_wait([&](boost::system::error_code error, int signal) {
@@ -114,12 +168,16 @@ int Serve(const Settings& settings, const boost::asio::ip::tcp::endpoint& addres
         }
         log.Message(std::string("stopping on ") + (signal == SIGINT ? "SIGINT" : "SIGTERM"));
         listener.Close();
+        if (consumer) {
+            consumer->StopReading();
+        }
         service.BeginStopping();
         const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(settings.maxTimeout)
                          + std::chrono::milliseconds(RenderPool::GraceMs);
         AwaitAnswers(stopTimer, service, end, io);
     });
     io.run();
+    consumer.reset();
     pool.Stop();
     encoders.join();
     log.Message("stopped");
@@ -141,13 +199,15 @@ int main(int argc, char** argv) {
             return 0;
         }
         CheckSettings(settings);
-        address = ListenAddress(settings.listen);
+        if (settings.listen != NoListening) {
+            address = ListenAddress(settings.listen);
+        }
     } catch (const std::exception& e) {
         std::cerr << "orvo-serve: " << e.what() << "\nTry 'orvo-serve --help'.\n";
         return UsageStatus;
     }
     try {
-        return Serve(settings, address);
+        return Serve(settings, settings.listen != NoListening, address);
     } catch (const std::exception& e) {
         std::cerr << "orvo-serve: " << e.what() << "\n";
         return 1;

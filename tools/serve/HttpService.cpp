@@ -64,17 +64,17 @@ RenderArguments::Texts ReadTexts(const HttpService::Request& request, const std:
 } // namespace
 
 // A request being answered: where it came from, its answer's way back,
-// and for a render request its task and deadline timer.
+// and for a render request its URL and deadline timer.
 struct HttpService::Exchange {
-    Exchange(boost::asio::io_context& io, std::string client, std::string endpoint, Clock::time_point arrival,
-             Answer answer)
-        : client(std::move(client)), endpoint(std::move(endpoint)), arrival(arrival), answer(std::move(answer)),
-          deadline(io) {}
+    Exchange(boost::asio::io_context& io, std::string client, Clock::time_point arrival, Answer answer, bool job)
+        : client(std::move(client)), arrival(arrival), answer(std::move(answer)), job(job), deadline(io) {}
 
     const std::string client;
-    const std::string endpoint;
     const Clock::time_point arrival;
     const Answer answer;
+    // A job of the queue: rendered also while the service stops.
+    const bool job;
+    std::string endpoint;
     std::string url;
     boost::asio::steady_timer deadline;
 };
@@ -86,15 +86,22 @@ HttpService::HttpService(boost::asio::io_context& io, boost::asio::thread_pool& 
 
 void HttpService::Handle(const Request& request, const std::string& client, Clock::time_point arrival,
                          Answer answer) {
+    Dispatch(request, std::make_shared<Exchange>(io, client, arrival, std::move(answer), false), false);
+}
+
+void HttpService::HandleJob(const Request& request, Clock::time_point arrival, Answer answer) {
+    Dispatch(request, std::make_shared<Exchange>(io, "queue", arrival, std::move(answer), true), true);
+}
+
+void HttpService::Dispatch(const Request& request, const std::shared_ptr<Exchange>& exchange, bool job) {
     const std::string target(request.target());
     const std::size_t question = target.find('?');
     const std::string path = target.substr(0, question);
     const std::string query = question == std::string::npos ? std::string() : target.substr(question + 1);
     Endpoint endpoint = Endpoint::Html;
     const bool render = FindEndpoint(path, endpoint);
-    const bool known = render || path == "/_ping" || path == "/metrics";
-    const std::string name = known ? path.substr(1) : "other";
-    auto exchange = std::make_shared<Exchange>(io, client, name, arrival, std::move(answer));
+    const bool known = render || (!job && (path == "/_ping" || path == "/metrics"));
+    exchange->endpoint = known ? path.substr(1) : "other";
     const auto reply = [this, exchange](const Reply& out) {
         Record(exchange->client, exchange->endpoint, exchange->url, out, exchange->arrival);
         exchange->answer(out);
@@ -149,7 +156,7 @@ void HttpService::Render(const std::shared_ptr<Exchange>& exchange, Endpoint end
         Record(exchange->client, exchange->endpoint, exchange->url, out, exchange->arrival);
         exchange->answer(out);
     };
-    if (stopping) {
+    if (stopping && !exchange->job) {
         Reply refused = Reply::Error(503, "ServiceStopping", "The service is stopping", nlohmann::json::object(),
                                      "stopping");
         return reply(refused);

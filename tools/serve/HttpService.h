@@ -51,6 +51,12 @@ public:
     // answer (on the io_context's thread).
     void Handle(const Request& request, const std::string& client, Clock::time_point arrival, Answer answer);
 
+    // Answers a render request of the job queue as Handle answers one that
+    // arrived over HTTP, logged under the client "queue". The job was
+    // taken and must end, so it is rendered also while the service is
+    // stopping. Other paths than the render endpoints are 404.
+    void HandleJob(const Request& request, Clock::time_point arrival, Answer answer);
+
     // Counts and logs an answer.
     void Record(const std::string& client, const std::string& endpoint, const std::string& url, const Reply& reply,
                 Clock::time_point arrival);
@@ -58,6 +64,7 @@ public:
 private:
     struct Exchange;
 
+    void Dispatch(const Request& request, const std::shared_ptr<Exchange>& exchange, bool job);
     void Render(const std::shared_ptr<Exchange>& exchange, Endpoint endpoint, RenderArguments::Texts texts);
     Reply Ping() const;
 

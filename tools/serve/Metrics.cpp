@@ -19,6 +19,22 @@ void Metrics::ObserveRender(double seconds) {
     renderSeconds += seconds;
 }
 
+void Metrics::QueueReachable(bool reachable) {
+    std::lock_guard<std::mutex> lock(mutex);
+    queued = true;
+    queueReachable = reachable;
+}
+
+void Metrics::JobsHeld(long held) {
+    std::lock_guard<std::mutex> lock(mutex);
+    jobsHeld = held;
+}
+
+void Metrics::CountJob(const std::string& outcome) {
+    std::lock_guard<std::mutex> lock(mutex);
+    ++jobs[outcome];
+}
+
 std::string Metrics::Text(const RenderPool::Stats& pool) const {
     std::ostringstream out;
     std::lock_guard<std::mutex> lock(mutex);
@@ -48,6 +64,19 @@ std::string Metrics::Text(const RenderPool::Stats& pool) const {
         << "# HELP orvo_serve_workers_restarted_total Workers started in place of one that ended.\n"
         << "# TYPE orvo_serve_workers_restarted_total counter\n"
         << "orvo_serve_workers_restarted_total " << pool.restartedWorkers << "\n";
+    if (queued) {
+        out << "# HELP orvo_serve_queue_reachable Whether the job queue's Redis answered last.\n"
+            << "# TYPE orvo_serve_queue_reachable gauge\n"
+            << "orvo_serve_queue_reachable " << (queueReachable ? 1 : 0) << "\n"
+            << "# HELP orvo_serve_queue_jobs_held Jobs taken from the queue and not yet acknowledged.\n"
+            << "# TYPE orvo_serve_queue_jobs_held gauge\n"
+            << "orvo_serve_queue_jobs_held " << jobsHeld << "\n"
+            << "# HELP orvo_serve_queue_jobs_total Jobs ended, by outcome.\n"
+            << "# TYPE orvo_serve_queue_jobs_total counter\n";
+        for (const auto& count : jobs) {
+            out << "orvo_serve_queue_jobs_total{outcome=\"" << count.first << "\"} " << count.second << "\n";
+        }
+    }
     return out.str();
 }
 

@@ -14,7 +14,8 @@ namespace Serve {
 
 // The service's counters, written out in Prometheus's text format:
 // requests answered by endpoint and outcome, a histogram of the time
-// render requests took from arrival to answer, and the pool's gauges.
+// render requests took from arrival to answer, the pool's gauges, and
+// with a job queue its state and jobs.
 // Safe to use from several threads.
 class Metrics {
 public:
@@ -23,6 +24,12 @@ public:
 
     void CountRequest(const std::string& endpoint, const std::string& outcome);
     void ObserveRender(double seconds);
+
+    // The job queue's state; its metrics are written once it is told.
+    void QueueReachable(bool reachable);
+    void JobsHeld(long held);
+    // outcome: "answered", "dead" or "redelivered".
+    void CountJob(const std::string& outcome);
 
     std::string Text(const RenderPool::Stats& pool) const;
 
@@ -33,6 +40,10 @@ private:
     std::array<unsigned long, Buckets.size()> bucketCounts{};
     unsigned long renders = 0;
     double renderSeconds = 0;
+    bool queued = false;
+    bool queueReachable = false;
+    long jobsHeld = 0;
+    std::map<std::string, unsigned long> jobs;
 };
 
 } // namespace Serve
