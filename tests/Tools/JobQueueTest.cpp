@@ -19,6 +19,7 @@
 
 #include "Common/RedisServer.h"
 #include "OrvoServeFixture.h"
+#include "ServeInstances.h"
 #include "queue/JobStreams.h"
 
 namespace {
@@ -30,65 +31,22 @@ using Orvo::Queue::StreamEntry;
 // Claims of idle jobs come every 2 s and take jobs idle for 5 s plus 6 s.
 const char Divisor[] = "ORVO_TEST_TIME_DIVISOR=5";
 
-// An orvo-serve process of the fleet.
-struct Instance {
-    std::unique_ptr<OrvoTest::ChildProcess> process;
-    std::string log;
-    unsigned short port = 0;
-};
-
 class JobQueue : public ::testing::Test {
 protected:
     JobQueue() : site([this](const TestHttpServer::Request& request) { return Page(request); }) {}
 
-    ~JobQueue() override {
-        for (std::size_t k = 0; k < instances.size(); ++k) {
-            if (instances[k].process) {
-                Stop(k);
-            }
-        }
-    }
-
     // Starts an instance with one worker on the queue "orvo", HTTP off
-    // unless listen; returns its index once it takes jobs.
+    // unless listen; returns its index.
     std::size_t StartInstance(const std::vector<std::string>& arguments = {}, bool listen = false) {
-        Instance instance;
-        instance.log = directory.path + "/serve" + std::to_string(instances.size()) + ".log";
-        std::vector<std::string> argv{ORVO_SERVE_BINARY, "--listen", listen ? "127.0.0.1:0" : "none", "--log",
-                                      instance.log, "--queue", redis.Url(), "--workers", "1", "--max-timeout", "5"};
+        std::vector<std::string> argv{"--listen", listen ? "127.0.0.1:0" : "none", "--queue", redis.Url(),
+                                      "--workers", "1", "--max-timeout", "5"};
         argv.insert(argv.end(), arguments.begin(), arguments.end());
-        instance.process = OrvoTest::StartProgram(argv, {"DISPLAY=", "WAYLAND_DISPLAY=", "QT_QPA_PLATFORM=", Divisor},
-                                                  instance.log + ".out");
-        instances.push_back(std::move(instance));
-        const std::size_t index = instances.size() - 1;
-        EXPECT_TRUE(WaitFor([&] { return Log(index).find("orvo-serve: taking jobs from") != std::string::npos; }))
-            << Log(index) << directory.Read("serve" + std::to_string(index) + ".log.out");
-        const std::string marker = "listening on 127.0.0.1:";
-        const std::size_t at = Log(index).find(marker);
-        if (at != std::string::npos) {
-            instances[index].port = static_cast<unsigned short>(std::stoi(Log(index).substr(at + marker.size())));
-        }
-        return index;
+        return instances.Start(argv, {Divisor});
     }
 
-    std::string Log(std::size_t index) const {
-        std::ifstream file(instances[index].log);
-        return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-    }
-
-    pid_t Pid(std::size_t index) const { return instances[index].process->Pid(); }
-
-    // SIGTERM; returns the exit status. Its workers must end with it.
-    int Stop(std::size_t index) {
-        const std::vector<pid_t> workers = Children(Pid(index));
-        ::kill(Pid(index), SIGTERM);
-        const int status = instances[index].process->Wait(60000);
-        instances[index].process.reset();
-        for (const pid_t worker : workers) {
-            EXPECT_TRUE(WaitFor([worker] { return OrvoTest::Ended(worker); }, 10000)) << "worker " << worker;
-        }
-        return status;
-    }
+    std::string Log(std::size_t index) const { return instances.Log(index); }
+    pid_t Pid(std::size_t index) const { return instances.Pid(index); }
+    int Stop(std::size_t index) { return instances.Stop(index); }
 
     void AddJob(const std::string& id, const std::string& endpoint, const json& args, const std::string& reply = "") {
         std::vector<std::string> command{"XADD", "orvo:jobs", "*", "id", id, "endpoint", endpoint, "args", args.dump()};
@@ -119,19 +77,12 @@ protected:
 
     long long Pending() { return redis.Command({"XPENDING", "orvo:jobs", "orvo"}).elements.at(0).integer; }
 
-    // The site's pages, and /deadly, which kills every worker of every
-    // instance when asked for.
+    // The site's pages, and /deadly, which kills the first instance's
+    // workers when asked for.
     TestHttpServer::Response Page(const TestHttpServer::Request& request) {
-        if (boost::starts_with(request.target, "/paced")) {
-            TestHttpServer::Response paced = Html("<html><body><p>paced " + request.target + "</p></body></html>");
-            paced.delayMs = 200;
-            return paced;
-        }
         if (request.target == "/deadly") {
-            for (const Instance& instance : instances) {
-                for (const pid_t worker : instance.process ? Children(instance.process->Pid()) : std::vector<pid_t>()) {
-                    ::kill(worker, SIGKILL);
-                }
+            for (const pid_t worker : Children(Pid(0))) {
+                ::kill(worker, SIGKILL);
             }
             return Html("<html><body>too late</body></html>");
         }
@@ -139,9 +90,8 @@ protected:
     }
 
     OrvoTest::RedisServer redis;
-    OrvoTest::TemporaryDirectory directory;
-    std::vector<Instance> instances;
     TestHttpServer site;
+    ServeInstances instances;
 };
 
 // Each job's result is the answer the same request gets over HTTP, with
@@ -158,7 +108,7 @@ TEST_F(JobQueue, AJobIsAnsweredAsTheSameHttpRequest) {
     ASSERT_TRUE(WaitFor([&] { return Results("mine").size() == 1; })) << Log(index);
     std::map<std::string, std::vector<StreamEntry>> results = Results();
     ASSERT_EQ(1u, results["html"].size());
-    HttpClient http(instances[index].port);
+    HttpClient http(instances.Port(index));
     const HttpClient::Response page = http.Get("/render.html?url=" + HttpClient::Encode(PageUrl("/page1")));
     const StreamEntry& html = results["html"][0];
     EXPECT_EQ("200", html.Field("status"));
@@ -227,12 +177,8 @@ TEST_F(JobQueue, ThreeInstancesShareTheJobsAndOneIsKilled) {
         AddJob("job" + std::to_string(k), "render.html", {{"url", PageUrl("/paced" + std::to_string(k))}});
     }
     ASSERT_TRUE(AwaitResults(60));
-    const std::vector<pid_t> workers = Children(Pid(0));
-    ASSERT_EQ(1u, workers.size());
-    ::kill(Pid(0), SIGKILL);
-    EXPECT_EQ(-SIGKILL, instances[0].process->Wait(10000));
-    instances[0].process.reset();
-    EXPECT_TRUE(WaitFor([&] { return OrvoTest::Ended(workers[0]); }, 10000)) << "the killed instance's worker";
+    ASSERT_EQ(1u, Children(Pid(0)).size());
+    instances.Kill(0);
     ASSERT_TRUE(AwaitResults(300)) << Results().size();
     std::size_t entries = 0;
     int takenOver = 0;
@@ -260,7 +206,7 @@ TEST_F(JobQueue, NoJobIsLostWhenRedisRestarts) {
     ASSERT_TRUE(AwaitResults(20));
     redis.Kill();
     ASSERT_TRUE(WaitFor([&] { return Log(index).find(" unreachable (") != std::string::npos; })) << Log(index);
-    HttpClient http(instances[index].port);
+    HttpClient http(instances.Port(index));
     EXPECT_NE(std::string::npos, http.Get("/metrics").body.find("orvo_serve_queue_reachable 0\n"));
     EXPECT_EQ(200, http.Get("/render.html?url=" + HttpClient::Encode(PageUrl("/page1"))).status)
         << "HTTP is served meanwhile";

@@ -93,6 +93,11 @@ TestHttpServer::Response Site(const TestHttpServer::Request& request) {
         held.hold = true;
         return held;
     }
+    if (boost::starts_with(target, "/paced")) {
+        TestHttpServer::Response paced = Html("<html><body><p>paced " + target + "</p></body></html>");
+        paced.delayMs = 200;
+        return paced;
+    }
     if (boost::starts_with(target, "/slow")) {
         TestHttpServer::Response slow = Html("<html><body><p>slow " + target + "</p></body></html>");
         slow.delayMs = 1500;
