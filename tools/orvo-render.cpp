@@ -16,6 +16,7 @@
 #include "Client/StaleObjects.h"
 #include "render/CommandLine.h"
 #include "render/OutputWriter.h"
+#include "render/QueueJob.h"
 #include "render/RenderJob.h"
 #include "render/WriterPool.h"
 
@@ -114,12 +115,13 @@ int main(int argc, char** argv) {
         OutputWriter writer(settings);
         Progress progress(settings.urls.size(), !settings.quiet && ::isatty(2));
         RenderJob job(settings, interrupted, (settings.outDirectory + "/worker.log"));
+        QueueJob fleet(settings, interrupted);
         std::mutex errorMutex;
         std::string writeError;
         std::vector<Record> records;
         {
             WriterPool pool(settings.writers, QueuedPerWriter);
-            records = job.Run([&](Record& record) {
+            const auto onDone = [&](Record& record) {
                 writer.Name(record);
                 auto payload = std::make_shared<Record>(record.TakePayload());
                 pool.Submit([&, payload, record]() {
@@ -131,7 +133,8 @@ int main(int argc, char** argv) {
                     }
                     progress.Done(record);
                 });
-            });
+            };
+            records = settings.queue.empty() ? job.Run(onDone) : fleet.Run(onDone);
         }
         writer.WriteResults(records);
         if (!settings.quiet) {

@@ -5,11 +5,13 @@
 // stream.
 
 #include <map>
+#include <sstream>
 #include <memory>
 #include <set>
 #include <string>
 #include <vector>
 
+#include <QImage>
 #include <boost/algorithm/string/predicate.hpp>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -136,6 +138,7 @@ TEST_F(JobQueue, AJobIsAnsweredAsTheSameHttpRequest) {
     EXPECT_EQ(2000, large.at("info").at("limit"));
     EXPECT_LT(2000, large.at("info").at("size"));
     EXPECT_EQ(0, Pending()) << "every job acknowledged";
+    EXPECT_EQ(0, redis.Command({"XLEN", "orvo:jobs"}).integer) << "and deleted";
     const std::string metrics = http.Get("/metrics").body;
     EXPECT_NE(std::string::npos, metrics.find("orvo_serve_queue_reachable 1\n")) << metrics;
     EXPECT_NE(std::string::npos, metrics.find("orvo_serve_queue_jobs_total{outcome=\"answered\"} 5\n")) << metrics;
@@ -157,6 +160,7 @@ TEST_F(JobQueue, AnInstanceTakesOnlyWhatItHasRoomForAndFinishesItAtSigterm) {
     EXPECT_EQ(0, Stop(first));
     EXPECT_EQ(2u, Results().size()) << Log(first);
     EXPECT_EQ(0, Pending());
+    EXPECT_EQ(3, redis.Command({"XLEN", "orvo:jobs"}).integer) << "left for any instance";
     for (const auto& result : Results()) {
         EXPECT_EQ("200", result.second.at(0).Field("status")) << result.second.at(0).Field("body");
     }
@@ -250,6 +254,45 @@ TEST_F(JobQueue, AJobThatAlwaysKillsItsWorkerEndsInTheDeadStream) {
     EXPECT_EQ(6, sent) << "three deliveries, each sent to a fresh worker once more";
     EXPECT_EQ(0, Pending());
     EXPECT_EQ(0, Stop(index));
+}
+
+// orvo-render --queue adds its URLs as jobs and writes what the fleet
+// answers as a local run writes what its workers answer.
+TEST_F(JobQueue, OrvoRenderSendsItsUrlsToTheFleet) {
+    StartInstance();
+    StartInstance();
+    OrvoTest::TemporaryDirectory out;
+    std::string output;
+    const int status = OrvoTest::RunProgram({ORVO_RENDER_BINARY, "--queue", redis.Url(), "--out", out.path, "--quiet",
+                                             PageUrl("/page1"), PageUrl("/tall"), PageUrl("/missing")},
+                                            out.path, output);
+    EXPECT_EQ(0, status) << output;
+    EXPECT_NE(std::string::npos, out.Read("0001.html").find("text of /page1")) << out.Read("results.jsonl");
+    const QImage tall(QString::fromStdString(out.path + "/0002.png"));
+    EXPECT_EQ(3000, tall.height()) << "the whole page";
+    EXPECT_EQ(qRgb(255, 0, 0), tall.pixel(10, 10));
+    EXPECT_EQ(qRgb(0, 0, 255), tall.pixel(10, 2500));
+    std::vector<json> lines;
+    std::istringstream results(out.Read("results.jsonl"));
+    for (std::string line; std::getline(results, line);) {
+        lines.push_back(json::parse(line));
+    }
+    ASSERT_EQ(3u, lines.size());
+    EXPECT_EQ("rendered", lines[0].at("outcome"));
+    EXPECT_EQ(PageUrl("/page1"), lines[0].at("pageUrl"));
+    EXPECT_EQ("0001.html", lines[0].at("body"));
+    EXPECT_EQ("0002.png", lines[1].at("snapshot"));
+    EXPECT_EQ(3000, lines[1].at("height"));
+    EXPECT_EQ("navigation-error", lines[2].at("outcome"));
+    EXPECT_EQ(404, lines[2].at("status"));
+    const std::set<std::string> instancePids{std::to_string(Pid(0)), std::to_string(Pid(1))};
+    for (const json& line : lines) {
+        EXPECT_EQ(1, line.at("attempts"));
+        const std::string consumer = line.at("consumer");
+        EXPECT_EQ(1u, instancePids.count(consumer.substr(consumer.rfind(':') + 1))) << line;
+    }
+    EXPECT_EQ(0, redis.Command({"XLEN", "orvo:jobs"}).integer);
+    EXPECT_TRUE(redis.Command({"KEYS", "orvo:reply:*"}).elements.empty()) << "the run's reply stream is deleted";
 }
 
 } // namespace

@@ -276,6 +276,12 @@ TEST_F(OrvoRender, UsageErrorsSayWhatWasWrong) {
     EXPECT_TRUE(Has(output, "--quality takes a whole number from 1 to 100, not '0'")) << output;
     EXPECT_EQ(2, Run({"--viewport", "1280", "http://127.0.0.1/"}, output));
     EXPECT_TRUE(Has(output, "--viewport must be WIDTHxHEIGHT, each from 1 to 16384")) << output;
+    EXPECT_EQ(2, Run({"--queue", "http://127.0.0.1:6379", "http://127.0.0.1/"}, output));
+    EXPECT_TRUE(Has(output, "--queue: a Redis address is redis://HOST:PORT[/DB]")) << output;
+    EXPECT_EQ(2, Run({"--queue", "redis://127.0.0.1", "--workers", "2", "http://127.0.0.1/"}, output));
+    EXPECT_TRUE(Has(output, "--workers does not go with --queue")) << output;
+    EXPECT_EQ(2, Run({"--queue", "redis://127.0.0.1", "--tiva", "http://127.0.0.1/"}, output));
+    EXPECT_TRUE(Has(output, "--queue cannot ask for tiva")) << output;
     EXPECT_EQ(0, Run({"--help"}, output));
     EXPECT_TRUE(Has(output, "usage: orvo-render [options] URL...")) << output;
 }

@@ -16,7 +16,8 @@ namespace Queue {
 //   NAME:jobs     jobs: id (the caller's), endpoint (render.html, ...),
 //                 args (a JSON object of the HTTP API's arguments),
 //                 reply (optional: the stream for the result)
-//   NAME          the consumer group that renders NAME:jobs
+//   NAME          the consumer group that renders NAME:jobs, its only
+//                 reader: a job ended is deleted from the stream
 //   NAME:results  results, unless a job names its own reply stream: id,
 //                 status, content_type, body, attempts, consumer, ms, and
 //                 error (the JSON error object) when status is not 200

@@ -9,6 +9,7 @@
 #include <boost/filesystem.hpp>
 
 #include "Protocol/Option.h"
+#include "queue/RedisConnection.h"
 
 namespace Orvo {
 namespace Render {
@@ -89,6 +90,9 @@ public:
         if (settings.urls.empty()) {
             throw UsageError("no URL given");
         }
+        if (!settings.queue.empty()) {
+            CheckQueue();
+        }
         for (const std::string& url : settings.urls) {
             settings.allowFileUrls = settings.allowFileUrls || url.rfind("file:", 0) == 0;
         }
@@ -140,6 +144,26 @@ private:
         }
     }
 
+    // What a fleet cannot do: the HTTP API has no such argument, or the
+    // flag is about the run's own workers.
+    void CheckQueue() const {
+        try {
+            Queue::RedisAddress::Parse(settings.queue);
+        } catch (const std::invalid_argument& e) {
+            throw UsageError(std::string("--queue: ") + e.what());
+        }
+        for (const char* option : {"coordinate", "tiva", "maxHeight"}) {
+            if (settings.options.count(option) != 0) {
+                throw UsageError(std::string("--queue cannot ask for ") + option);
+            }
+        }
+        for (const std::string& flag : given) {
+            if (flag == "--workers" || flag == "--in-flight" || flag == "--worker-pid" || flag == "--raw") {
+                throw UsageError(flag + " does not go with --queue: the fleet's instances render");
+            }
+        }
+    }
+
     static std::string Viewport(const std::string& flag, const std::string& text) {
         int width = 0;
         int height = 0;
@@ -151,6 +175,7 @@ private:
     }
 
     void Own(const std::string& flag) {
+        given.push_back(flag);
         if (flag == "--out") {
             settings.outDirectory = Value(flag);
         } else if (flag == "--input") {
@@ -163,6 +188,7 @@ private:
             settings.workerPid = Number(flag, Value(flag), 1);
         } else if (flag == "--timeout") {
             settings.timeoutSeconds = Number(flag, Value(flag), 1);
+            settings.timeoutSet = true;
         } else if (flag == "--image") {
             settings.imageFormat = Value(flag);
             if (settings.imageFormat != "png" && settings.imageFormat != "jpeg" && settings.imageFormat != "bmp") {
@@ -178,6 +204,10 @@ private:
             settings.raw = true;
         } else if (flag == "--quiet") {
             settings.quiet = true;
+        } else if (flag == "--queue") {
+            settings.queue = Value(flag);
+        } else if (flag == "--queue-name") {
+            settings.queueName = Value(flag);
         } else {
             throw UsageError("unknown option " + flag);
         }
@@ -199,6 +229,8 @@ private:
     std::istream& standardInput;
     Settings& settings;
     std::size_t position = 0;
+    // The client flags given, in order.
+    std::vector<std::string> given;
 };
 
 } // namespace
@@ -257,6 +289,8 @@ std::string CommandLine::Usage() {
            "  --writers N                 threads writing files (default: one per core)\n"
            "  --raw                       also keep the record's fields as received\n"
            "  --quiet                     no progress line or summary\n"
+           "  --queue redis://HOST:PORT[/DB]  let a fleet of orvo-serve --queue instances render\n"
+           "  --queue-name NAME           the fleet's queue (default orvo)\n"
            "  --help, --version\n"
            "\n"
            "Exit status: 0 when every URL got a result from a worker, 1 when any did not, 2 for a usage error.\n";

@@ -17,6 +17,7 @@ struct Record {
     double ms = 0;     // from sending the request to its result
     int attempts = 0;  // requests sent for the URL
     long pid = 0;      // the worker that answered or was last sent the URL
+    std::string consumer;  // the fleet's instance that answered, HOST:PID
     bool done = false;
     // Set by the output writer before the payloads go to be written.
     std::string bodyFile;

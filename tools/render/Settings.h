@@ -18,6 +18,8 @@ struct Settings {
     int inFlight = 8;
     int workerPid = 0;
     int timeoutSeconds = 310;
+    // --timeout was given.
+    bool timeoutSet = false;
     std::string imageFormat = "png";
     int pngLevel = 1;
     int jpegQuality = 80;
@@ -26,6 +28,10 @@ struct Settings {
     // Some URL is a file: URL: the workers started must load them.
     bool allowFileUrls = false;
     bool quiet = false;
+    // A fleet's queue, redis://HOST:PORT[/DB], renders the URLs instead of
+    // workers of the run's own.
+    std::string queue;
+    std::string queueName = "orvo";
 };
 
 } // namespace Render

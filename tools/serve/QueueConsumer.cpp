@@ -279,6 +279,8 @@ void QueueConsumer::Settle(RedisConnection& redis, Ending& ending) {
     }
     AddResult(redis, job, ending.reply);
     redis.Command({"XACK", streams.jobs, streams.group, job.entry.id});
+    // The group is the stream's only reader: an ended job need not stay.
+    redis.Command({"XDEL", streams.jobs, job.entry.id});
     Release(dead ? "dead" : "answered");
 }
 

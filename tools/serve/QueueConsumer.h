@@ -24,9 +24,10 @@ namespace Serve {
 
 // Takes render jobs from a Redis stream (JobStreams) through its consumer
 // group and answers each as the HTTP service answers the same request,
-// into the job's reply stream; a job is acknowledged only after its result
-// is added, so a job whose consumer dies is never lost: it stays pending
-// and another consumer claims it once it has been idle for ClaimIdleMs.
+// into the job's reply stream; a job is acknowledged (and deleted from the
+// stream) only after its result is added, so a job whose consumer dies is
+// never lost: it stays pending and another consumer claims it once it has
+// been idle for claimIdleMs.
 //
 // The reader thread holds at most capacity jobs at once (the pool's room)
 // and claims idle jobs every ClaimEveryMs; the writer thread adds results
