@@ -68,6 +68,7 @@ bench: build
 	cmake --build $(BUILD_DIR)/qtwk -j $(JOBS) > /dev/null
 	$(BUILD_DIR)/bench/orvo-bench-compare $(BUILD_DIR)/qtwk/qtwk-baseline
 	$(BUILD_DIR)/bench/orvo-bench-serve
+	$(BUILD_DIR)/bench/orvo-bench-fleet
 
 demo: build
 	$(BUILD_DIR)/orvo-render --out orvo-out examples/text.html examples/image.html examples/table.html examples/form.html
