@@ -13,32 +13,25 @@
 // (from INFO commandstats) and the bytes its results put through Redis.
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <cstdio>
-#include <fstream>
-#include <map>
 #include <memory>
-#include <mutex>
 #include <set>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include <nlohmann/json.hpp>
-#include <signal.h>
 
-#include "Common/ChildProcess.h"
-#include "Common/HttpClient.h"
 #include "Common/RedisServer.h"
 #include "Common/TemporaryDirectory.h"
 #include "Common/TestHttpServer.h"
 #include "Corpus.h"
+#include "ServeProcess.h"
 #include "queue/JobStreams.h"
 
 namespace {
 
-using OrvoTest::HttpClient;
 using OrvoTest::TestHttpServer;
 using Orvo::Queue::RedisReply;
 using Orvo::Queue::StreamEntry;
@@ -48,72 +41,12 @@ const int DefaultRounds = 3;
 const int Connections = 32;
 const std::string Query = "&viewport=800x600&timeout=90";
 
-// orvo-serve as a child process on a port of its own, taking the jobs of
-// queue from redis.
-class Instance {
-public:
-    Instance(const std::string& log, const std::string& redis, const std::string& queue) : log(log) {
-        process = OrvoTest::StartProgram({ORVO_SERVE_BINARY, "--listen", "127.0.0.1:0", "--workers", "2",
-                                          "--in-flight", "8", "--log", log, "--queue", redis, "--queue-name", queue});
-    }
-
-    ~Instance() {
-        ::kill(process->Pid(), SIGTERM);
-        process->Wait(120000);
-    }
-
-    // The port once both workers are ready; 0 when not within a minute.
-    unsigned short AwaitReady() const {
-        const std::string marker = "orvo-serve: listening on 127.0.0.1:";
-        for (int k = 0; k < 600; ++k) {
-            std::ifstream file(log);
-            const std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-            const std::size_t at = text.find(marker);
-            if (at != std::string::npos) {
-                const auto port = static_cast<unsigned short>(std::stoi(text.substr(at + marker.size())));
-                if (HttpClient(port).Get("/metrics").body.find("orvo_serve_workers_ready 2\n") != std::string::npos) {
-                    return port;
-                }
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        }
-        return 0;
-    }
-
-private:
-    const std::string log;
-    std::unique_ptr<OrvoTest::ChildProcess> process;
-};
-
 struct Run {
     std::size_t answered = 0;
     double seconds = 0;
     std::size_t resultBytes = 0;
     long long commands = 0;
 };
-
-std::size_t RenderOverHttp(unsigned short port, const std::vector<std::string>& urls, double& seconds) {
-    std::atomic<std::size_t> next(0);
-    std::atomic<std::size_t> answered(0);
-    const auto start = Clock::now();
-    std::vector<std::thread> clients;
-    for (int k = 0; k < Connections; ++k) {
-        clients.emplace_back([&] {
-            HttpClient client(port);
-            for (std::size_t index = next++; index < urls.size(); index = next++) {
-                try {
-                    answered += client.Get("/render.html?url=" + HttpClient::Encode(urls[index]) + Query).status == 200;
-                } catch (const std::exception&) {
-                }
-            }
-        });
-    }
-    for (std::thread& client : clients) {
-        client.join();
-    }
-    seconds = std::chrono::duration<double>(Clock::now() - start).count();
-    return answered;
-}
 
 // Every command Redis has run so far.
 long long CommandsRun(OrvoTest::RedisServer& redis) {
@@ -175,10 +108,14 @@ int main(int argc, char** argv) {
     const std::vector<std::string> urls = corpus.Urls(server);
     OrvoTest::TemporaryDirectory work;
     OrvoTest::RedisServer redis;
-    std::vector<std::unique_ptr<Instance>> instances;
-    instances.emplace_back(new Instance(work.path + "/solo.log", redis.Url(), "solo"));
+    std::vector<std::unique_ptr<OrvoBench::ServeProcess>> instances;
+    const auto start = [&](const std::string& name, const std::string& queue) {
+        instances.emplace_back(new OrvoBench::ServeProcess(work.path + "/" + name + ".log",
+                                                           {"--queue", redis.Url(), "--queue-name", queue}));
+    };
+    start("solo", "solo");
     for (int k = 0; k < 3; ++k) {
-        instances.emplace_back(new Instance(work.path + "/fleet" + std::to_string(k) + ".log", redis.Url(), "fleet"));
+        start("fleet" + std::to_string(k), "fleet");
     }
     std::vector<unsigned short> ports;
     for (const auto& instance : instances) {
@@ -195,7 +132,8 @@ int main(int argc, char** argv) {
     Run last;
     for (int round = 0; round < rounds; ++round) {
         double seconds = 0;
-        answered[0] = RenderOverHttp(ports[0], urls, seconds);
+        OrvoBench::Statuses others;
+        answered[0] = OrvoBench::RenderOverHttp(ports[0], urls, "/render.html", Query, Connections, others, seconds);
         http.push_back(urls.size() / seconds);
         last = RenderThroughQueue(redis, "solo", urls, "solo:bench");
         answered[1] = last.answered;

@@ -39,6 +39,7 @@
 #include "Common/TemporaryDirectory.h"
 #include "Common/TestHttpServer.h"
 #include "Corpus.h"
+#include "ServeProcess.h"
 #include "serve/RenderArguments.h"
 #include "serve/RenderPool.h"
 #include "serve/Reply.h"
@@ -62,80 +63,13 @@ const std::string Script = "function main(splash, args)\n"
                            "end";
 const std::string HalfSecond = "&wait=0.5";
 
-// Statuses other than 200 and how often each came.
-typedef std::map<int, std::size_t> Statuses;
+using OrvoBench::Statuses;
 
 typedef std::chrono::steady_clock Clock;
 
-// orvo-serve as a child process, listening on a port of its own.
-class Service {
-public:
-    explicit Service(const std::string& directory) : log(directory + "/serve.log") {
-        const std::vector<std::string> argv{ORVO_SERVE_BINARY, "--listen",    "127.0.0.1:0", "--workers",
-                                            "2",               "--in-flight", "8",           "--log",
-                                            log};
-        process = OrvoTest::StartProgram(argv);
-    }
-
-    ~Service() {
-        ::kill(process->Pid(), SIGTERM);
-        process->Wait(120000);
-    }
-
-    // The port, once the service says where it listens and both workers
-    // are ready; 0 when it does not within a minute.
-    unsigned short AwaitReady() {
-        const std::string marker = "orvo-serve: listening on 127.0.0.1:";
-        for (int k = 0; k < 600; ++k) {
-            std::ifstream file(log);
-            const std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-            const std::size_t at = text.find(marker);
-            if (at != std::string::npos) {
-                const auto port = static_cast<unsigned short>(std::stoi(text.substr(at + marker.size())));
-                HttpClient client(port);
-                if (client.Get("/metrics").body.find("orvo_serve_workers_ready 2\n") != std::string::npos) {
-                    return port;
-                }
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        }
-        return 0;
-    }
-
-private:
-    const std::string log;
-    std::unique_ptr<OrvoTest::ChildProcess> process;
-};
-
-// Renders every URL through the service; returns how many were answered
-// 200, counts the other statuses, and sets seconds.
 std::size_t RenderOverHttp(unsigned short port, const std::vector<std::string>& urls, const std::string& endpoint,
                            const std::string& more, Statuses& others, double& seconds) {
-    std::atomic<std::size_t> next(0);
-    std::mutex mutex;
-    std::size_t answered = 0;
-    const auto start = Clock::now();
-    std::vector<std::thread> clients;
-    for (int k = 0; k < Connections; ++k) {
-        clients.emplace_back([&] {
-            HttpClient client(port);
-            for (std::size_t index = next++; index < urls.size(); index = next++) {
-                int status = 0;
-                try {
-                    status = client.Get(endpoint + "?url=" + HttpClient::Encode(urls[index]) + more).status;
-                } catch (const std::exception&) {
-                }
-                std::lock_guard<std::mutex> lock(mutex);
-                answered += status == 200 ? 1 : 0;
-                others[status] += status == 200 ? 0 : 1;
-            }
-        });
-    }
-    for (std::thread& client : clients) {
-        client.join();
-    }
-    seconds = std::chrono::duration<double>(Clock::now() - start).count();
-    return answered;
+    return OrvoBench::RenderOverHttp(port, urls, endpoint, more, Connections, others, seconds);
 }
 
 // Renders every URL with the pool directly, each answer made on encoder
@@ -230,7 +164,7 @@ int main(int argc, char** argv) {
         lines += url + "\n";
     }
     work.Write("urls.txt", lines);
-    Service service(work.path);
+    OrvoBench::ServeProcess service(work.path + "/serve.log");
     const unsigned short port = service.AwaitReady();
     if (port == 0) {
         std::fprintf(stderr, "orvo-serve did not start; see %s/serve.log\n", work.path.c_str());
