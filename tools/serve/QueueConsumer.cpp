@@ -49,7 +49,7 @@ struct QueueConsumer::Ending {
 QueueConsumer::QueueConsumer(const Settings& settings, boost::asio::io_context& io, HttpService& service,
                              Metrics& metrics, AccessLog& log)
     : settings(settings), streams(settings.name), io(io), service(service), metrics(metrics), log(log),
-      claimCursor(AllClaimed), held(0), stopReading(false), stopped(false) {
+      claimCursor(AllClaimed), held(0), rendering(0), stopReading(false), stopped(false) {
     metrics.QueueReachable(true);
     metrics.JobsHeld(0);
 }
@@ -151,8 +151,8 @@ void QueueConsumer::ReadOnce(RedisConnection& redis, Clock::time_point& nextClai
 
 int QueueConsumer::AwaitRoom() {
     std::unique_lock<std::mutex> lock(mutex);
-    roomOrEnding.wait(lock, [this] { return stopReading || held < settings.capacity; });
-    return stopReading ? 0 : static_cast<int>(settings.capacity - held);
+    roomOrEnding.wait(lock, [this] { return stopReading || rendering < settings.capacity; });
+    return stopReading ? 0 : static_cast<int>(settings.capacity - rendering);
 }
 
 // Takes over jobs that stayed pending with some consumer for too long: it
@@ -174,6 +174,7 @@ void QueueConsumer::Hold(const StreamEntry& entry, long deliveries) {
     {
         std::lock_guard<std::mutex> lock(mutex);
         ++held;
+        ++rendering;
         metrics.JobsHeld(held);
     }
     service.RequestRead();
@@ -206,6 +207,7 @@ void QueueConsumer::Finished(const Job& job, const Reply& reply) {
         return;
     }
     std::lock_guard<std::mutex> lock(mutex);
+    --rendering;
     endings.push_back(Ending{job, reply});
     roomOrEnding.notify_all();
 }
@@ -265,6 +267,10 @@ void QueueConsumer::Settle(RedisConnection& redis, Ending& ending) {
         }
         ++job.deliveries;
         metrics.CountJob("redelivered");
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            ++rendering;
+        }
         return Begin(job);
     }
     const bool dead = lost || ending.reply.outcome == TooManyDeliveries;

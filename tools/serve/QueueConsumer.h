@@ -29,7 +29,8 @@ namespace Serve {
 // never lost: it stays pending and another consumer claims it once it has
 // been idle for claimIdleMs.
 //
-// The reader thread holds at most capacity jobs at once (the pool's room)
+// The reader thread keeps at most capacity jobs rendering at once (the
+// pool's room: a job whose answer is being written no longer takes any)
 // and claims idle jobs every ClaimEveryMs; the writer thread adds results
 // and acknowledges, in the order jobs end. A job whose worker was lost is
 // claimed again by this consumer (counting a delivery) and rendered anew;
@@ -105,11 +106,14 @@ private:
     AccessLog& log;
     std::string claimCursor;
 
-    // Guards held, endings, stopReading and stopped; roomOrEnding wakes the
-    // reader (room) and the writer (an ending or a stop).
+    // Guards held, rendering, endings, stopReading and stopped;
+    // roomOrEnding wakes the reader (room) and the writer (an ending or a
+    // stop).
     std::mutex mutex;
     std::condition_variable roomOrEnding;
+    // Jobs taken and not yet acknowledged; of those, the ones rendering.
     long held;
+    long rendering;
     std::deque<Ending> endings;
     bool stopReading;
     bool stopped;
