@@ -48,6 +48,7 @@ struct Settings {
     std::string queueName = "orvo";
     int maxDeliveries = 3;
     std::size_t maxResultBytes = 32 << 20;
+    long maxResults = 100000;
 };
 
 // How much longer than the longest page a job may stay pending before
@@ -70,7 +71,8 @@ options::options_description Description(Settings& settings) {
         ("queue", options::value(&settings.queue), "also render the jobs of redis://HOST:PORT[/DB]")
         ("queue-name", value(&settings.queueName), "the queue's name: streams NAME:jobs, NAME:results, NAME:dead")
         ("max-deliveries", value(&settings.maxDeliveries), "deliveries of a job before it goes to NAME:dead")
-        ("max-result-bytes", value(&settings.maxResultBytes), "larger results become 413 errors in the queue");
+        ("max-result-bytes", value(&settings.maxResultBytes), "larger results become 413 errors in the queue")
+        ("max-results", value(&settings.maxResults), "a reply stream is trimmed to about this many results");
     return description;
 }
 
@@ -88,9 +90,9 @@ boost::asio::ip::tcp::endpoint ListenAddress(const std::string& text) {
 
 void CheckSettings(const Settings& settings) {
     if (settings.workers < 1 || settings.inFlight < 1 || settings.maxQueue < 0 || settings.maxTimeout < 1
-        || settings.maxDeliveries < 1) {
-        throw std::invalid_argument("--workers, --in-flight, --max-timeout and --max-deliveries take 1 or more, "
-                                    "--max-queue 0 or more");
+        || settings.maxDeliveries < 1 || settings.maxResults < 1) {
+        throw std::invalid_argument("--workers, --in-flight, --max-timeout, --max-deliveries and --max-results take "
+                                    "1 or more, --max-queue 0 or more");
     }
     if (settings.listen == NoListening && settings.queue.empty()) {
         throw std::invalid_argument("--listen none serves nothing without --queue");
@@ -110,6 +112,7 @@ QueueConsumer::Settings ConsumerSettings(const Settings& settings) {
     consumer.capacity = settings.workers * settings.inFlight;
     consumer.maxDeliveries = settings.maxDeliveries;
     consumer.maxResultBytes = settings.maxResultBytes;
+    consumer.maxLength = settings.maxResults;
     consumer.claimIdleMs = settings.maxTimeout * 1000
                            + Orvo::Browser::TimeDivisor::Scaled(RenderPool::GraceMs + ClaimMarginMs);
     return consumer;
