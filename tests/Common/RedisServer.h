@@ -7,11 +7,10 @@
 #include <thread>
 #include <vector>
 
-#include <boost/asio/io_context.hpp>
-#include <boost/asio/ip/tcp.hpp>
 #include <signal.h>
 
 #include "Common/ChildProcess.h"
+#include "Common/FreePort.h"
 #include "Common/TemporaryDirectory.h"
 #include "queue/RedisConnection.h"
 
@@ -71,12 +70,6 @@ public:
     }
 
 private:
-    static unsigned short FreePort() {
-        boost::asio::io_context io;
-        boost::asio::ip::tcp::acceptor acceptor(io, {boost::asio::ip::make_address("127.0.0.1"), 0});
-        return acceptor.local_endpoint().port();
-    }
-
     bool Answers() {
         try {
             return Command({"PING"}).text == "PONG";

@@ -13,11 +13,10 @@
 #include <vector>
 
 #include <boost/algorithm/string/replace.hpp>
-#include <boost/asio/io_context.hpp>
-#include <boost/asio/ip/tcp.hpp>
 #include <gtest/gtest.h>
 
 #include "Common/ChildProcess.h"
+#include "Common/FreePort.h"
 #include "Common/TemporaryDirectory.h"
 #include "OrvoServeFixture.h"
 #include "ServeInstances.h"
@@ -28,12 +27,6 @@ using namespace OrvoServeTest;
 
 const int Clients = 30;
 const int RequestsEach = 10;
-
-unsigned short FreePort() {
-    boost::asio::io_context io;
-    boost::asio::ip::tcp::acceptor acceptor(io, {boost::asio::ip::make_address("127.0.0.1"), 0});
-    return acceptor.local_endpoint().port();
-}
 
 std::string ReadFile(const std::string& path) {
     std::ifstream file(path);
@@ -49,10 +42,10 @@ TEST(Haproxy, EveryRequestIsAnsweredWhileOneInstanceIsKilledAndAnotherStopped) {
     std::string config = ReadFile(ORVO_HAPROXY_EXAMPLE);
     ASSERT_NE(std::string::npos, config.find(" maxconn 16 "));
     boost::replace_all(config, " maxconn 16 ", " maxconn 4 ");
-    const unsigned short front = FreePort();
+    const unsigned short front = OrvoTest::FreePort();
     boost::replace_all(config, "127.0.0.1:8050", "127.0.0.1:" + std::to_string(front));
     for (int k = 1; k <= 3; ++k) {
-        const std::string address = "127.0.0.1:" + std::to_string(FreePort());
+        const std::string address = "127.0.0.1:" + std::to_string(OrvoTest::FreePort());
         boost::replace_all(config, "127.0.0.1:805" + std::to_string(k), address);
         instances.Start({"--listen", address, "--workers", "1", "--in-flight", "4"});
     }

@@ -86,6 +86,11 @@ void QueueConsumer::Stop() {
     }
 }
 
+bool QueueConsumer::Stopping(bool outright) {
+    std::lock_guard<std::mutex> lock(mutex);
+    return outright ? stopped : stopReading;
+}
+
 void QueueConsumer::LinkChanged(const std::string& role, bool reachable, const std::string& why) {
     metrics.QueueReachable(reachable);
     if (reachable) {
@@ -109,10 +114,7 @@ void QueueConsumer::EnsureGroup(RedisConnection& redis) {
 void QueueConsumer::Read() {
     Queue::RedisLink link(settings.address,
                           [this](bool reachable, const std::string& why) { LinkChanged("jobs", reachable, why); });
-    const auto stopping = [this] {
-        std::lock_guard<std::mutex> lock(mutex);
-        return stopReading;
-    };
+    const auto stopping = [this] { return Stopping(false); };
     Clock::time_point nextClaim = Clock::now();
     while (!stopping()) {
         try {
@@ -215,10 +217,7 @@ void QueueConsumer::Finished(const Job& job, const Reply& reply) {
 void QueueConsumer::Write() {
     Queue::RedisLink link(settings.address,
                           [this](bool reachable, const std::string& why) { LinkChanged("results", reachable, why); });
-    const auto stopping = [this] {
-        std::lock_guard<std::mutex> lock(mutex);
-        return stopped;
-    };
+    const auto stopping = [this] { return Stopping(true); };
     for (;;) {
         Ending ending;
         {

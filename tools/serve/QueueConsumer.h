@@ -95,6 +95,8 @@ private:
     void AddResult(Queue::RedisConnection& redis, const Job& job, const Reply& reply);
     void Release(const std::string& outcome);
 
+    // Whether Stop (outright) or StopReading was called.
+    bool Stopping(bool outright);
     void EnsureGroup(Queue::RedisConnection& redis);
     void LinkChanged(const std::string& role, bool reachable, const std::string& why);
 
