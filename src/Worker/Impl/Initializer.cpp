@@ -22,7 +22,7 @@ namespace {
 
 const char* const Usage =
     "Usage: orvo-browser [-c FILE | --config FILE] [--allow-file-urls] [--shared-group NAME]\n"
-    "                    [--max-pages N] [Qt options]\n"
+    "                    [--max-pages N] [--recycle-pages N] [--recycle-rss MB] [Qt options]\n"
     "\n"
     "A headless page-rendering worker. It creates the request segment\n"
     "Orvo_Browser_PID_Request and the ready marker Orvo_Browser_PID_Ready, renders\n"
@@ -33,6 +33,10 @@ const char* const Usage =
     "  --allow-file-urls     load file: URLs too\n"
     "  --shared-group NAME   share the worker's shared objects and result files with NAME\n"
     "  --max-pages N         pages open at once at most (default 32)\n"
+    "  --recycle-pages N     retire after taking N requests (default 0: never)\n"
+    "  --recycle-rss MB      retire once resident memory passes MB (default 0: never)\n"
+    "                        A retiring worker removes its ready marker, answers every request\n"
+    "                        it was sent, and exits with status 5.\n"
     "  --help, --version     this text, the version\n"
     "Other arguments go to Qt (-platform NAME, for instance).\n"
     "\n"

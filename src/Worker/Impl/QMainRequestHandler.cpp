@@ -29,7 +29,11 @@ QMainRequestHandler::QMainRequestHandler(QObject*)
       idleTimer(new QTimer(this)),
       channelTimer(new QTimer(this)),
       stopping(false),
-      stopGraceTimer(new QTimer(this)) {
+      stopGraceTimer(new QTimer(this)),
+      recycle(RecyclePolicyOfConfiguration()),
+      taken(0),
+      retiring(false),
+      exitStatus(0) {
     idleTimer->setSingleShot(true);
     connect(idleTimer, SIGNAL(timeout()), this, SLOT(OnSuicideTimer()));
     stopGraceTimer->setSingleShot(true);
@@ -64,13 +68,19 @@ QMainRequestHandler::~QMainRequestHandler() {
     }
     handlers.clear();
     LOG4CPLUS_DEBUG(logger, "PostQuitMessage");
-    QCoreApplication::quit();
+    QCoreApplication::exit(exitStatus);
 }
 
 std::size_t QMainRequestHandler::MaxPagesOfConfiguration() {
     const boost::shared_ptr<Orvo::Browser::Configurator> configurator = Orvo::Browser::Configurator::instance;
     return static_cast<std::size_t>(configurator ? configurator->MaxPages()
                                                  : Orvo::Browser::Configurator::DefaultMaxPages);
+}
+
+Orvo::Browser::RecyclePolicy QMainRequestHandler::RecyclePolicyOfConfiguration() {
+    const boost::shared_ptr<Orvo::Browser::Configurator> configurator = Orvo::Browser::Configurator::instance;
+    return configurator ? Orvo::Browser::RecyclePolicy(configurator->RecyclePages(), configurator->RecycleRssMb())
+                        : Orvo::Browser::RecyclePolicy(0, 0);
 }
 
 void QMainRequestHandler::Destroy() {
@@ -85,6 +95,7 @@ void QMainRequestHandler::OnPollTimer() {
     }
     tookThisTick = false;
     TakeOne();
+    CheckRecycling();
 }
 
 void QMainRequestHandler::OnRequestArrived() {
@@ -116,6 +127,7 @@ void QMainRequestHandler::TakeOne() {
 }
 
 void QMainRequestHandler::Dispatch(const Orvo::Browser::ServerRequest& request) {
+    ++taken;
     if (state != State::Idle) {
         QRequestHandler* handler = new QRequestHandler(this);
         handlers.push_back(QPointer<QRequestHandler>(handler));
@@ -174,6 +186,40 @@ void QMainRequestHandler::GiveUpWedgedChannel() {
     serverMediator->GiveUp("QMainRequestHandler::GiveUpWedgedChannel => the request channel's lock is held past "
                            "its deadline; no request can reach this worker",
                            std::string(), Orvo::Browser::ExitStatus::ChannelWedged, false);
+}
+
+void QMainRequestHandler::CheckRecycling() {
+    if (!recycle.Enabled() || stopping) {
+        return;
+    }
+    if (!retiring) {
+        const std::size_t resident = recycle.WatchesMemory() ? Orvo::Browser::RecyclePolicy::ResidentBytes() : 0;
+        const std::string why = recycle.Due(taken, resident);
+        if (!why.empty()) {
+            LOG4CPLUS_INFO(logger, "QMainRequestHandler::Retire => " << why);
+            serverMediator->Retire();
+            retiring = true;
+            sinceRetired.start();
+        }
+        return;
+    }
+    handlers.remove_if(&QMainRequestHandler::Destroyed);
+    if (OpenPages() == 0 && sinceRetired.hasExpired(Orvo::Browser::TimeDivisor::Scaled(RetireSettleMs))
+        && !HoldsUnanswered()) {
+        LOG4CPLUS_INFO(logger, "QMainRequestHandler::Retire => every request answered after " << taken);
+        exitStatus = Orvo::Browser::ExitStatus::Recycled;
+        Stop();
+    }
+}
+
+// Requests sent and not yet delivered: in the channel, waiting, or being
+// answered.
+bool QMainRequestHandler::HoldsUnanswered() {
+    try {
+        return serverMediator->HasUnfinishedRequest();
+    } catch (const Orvo::Interprocess::TimeOutException&) {
+        GiveUpWedgedChannel();
+    }
 }
 
 void QMainRequestHandler::StopOnSignal(int signalNumber) {

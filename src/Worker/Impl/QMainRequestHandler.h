@@ -4,11 +4,13 @@
 #include <cstddef>
 #include <list>
 
+#include <QElapsedTimer>
 #include <QPointer>
 #include <boost/shared_ptr.hpp>
 #include <log4cplus/logger.h>
 
 #include "Impl/QRequestHandler.h"
+#include "Kernel/RecyclePolicy.h"
 #include "Kernel/ServerMediator.h"
 
 class QTimer;
@@ -32,6 +34,12 @@ class QTimer;
 // ChannelCheckMs the handler makes sure the request channel's lock can
 // still be taken; when a client died holding it, the worker gives up with
 // ExitStatus::ChannelWedged.
+//
+// A worker started with recycling limits (--recycle-pages, --recycle-rss)
+// retires once past one: its ready marker goes, so that clients send it
+// nothing more, and it serves every request it was sent as usual. Once
+// none is open or unanswered and RetireSettleMs have passed since, it stops
+// as on a signal and exits with ExitStatus::Recycled.
 class QMainRequestHandler : public QRequestHandler {
     Q_OBJECT
 
@@ -51,6 +59,9 @@ public:
     static constexpr int StopGraceMs = 5000;
     // How often the request channel's lock is tried.
     static constexpr int ChannelCheckMs = 2000;
+    // How long a retiring worker still waits for requests that a client
+    // sent as its ready marker went.
+    static constexpr int RetireSettleMs = 1000;
 
 public slots:
     // Stops the worker on signalNumber, logging it at INFO; a second
@@ -84,6 +95,7 @@ private:
     std::size_t OpenPages() const;
     bool OwnPageOpen() const;
     static std::size_t MaxPagesOfConfiguration();
+    static Orvo::Browser::RecyclePolicy RecyclePolicyOfConfiguration();
     // Starts the idle timer when nothing is alive, stops it otherwise.
     void TrackIdleness();
     // Stops the server and gives the open pages StopGraceMs.
@@ -93,6 +105,10 @@ private:
     // Answers the pages still open dead and deletes this handler.
     void EndStop();
     [[noreturn]] void GiveUpWedgedChannel();
+    // Retires the worker once past its recycling limits; stops a retiring
+    // one once it holds nothing.
+    void CheckRecycling();
+    bool HoldsUnanswered();
 
     log4cplus::Logger logger;
     boost::shared_ptr<Orvo::Browser::ServerMediator> serverMediator;
@@ -112,6 +128,14 @@ private:
     // A stop signal came: no request is taken, the worker ends.
     bool stopping;
     QTimer* stopGraceTimer;
+    const Orvo::Browser::RecyclePolicy recycle;
+    // Requests taken so far.
+    std::size_t taken;
+    // Past a recycling limit: clients are told to send no more.
+    bool retiring;
+    QElapsedTimer sinceRetired;
+    // What the application exits with once the handler is gone.
+    int exitStatus;
 };
 
 #endif

@@ -46,7 +46,9 @@ void Configurator::Configure(const std::vector<std::string>& args, const std::st
     allowed.add_options()("config,c", po::value<std::string>()->default_value(""), "Configuration INI file.")(
         "allow-file-urls", po::bool_switch(), "Load file: URLs too.")(
         "shared-group", po::value<std::string>(), "Share the worker's objects with this group.")(
-        "max-pages", po::value<int>()->default_value(DefaultMaxPages), "Pages open at once at most.");
+        "max-pages", po::value<int>()->default_value(DefaultMaxPages), "Pages open at once at most.")(
+        "recycle-pages", po::value<std::size_t>()->default_value(0), "Retire after taking this many requests.")(
+        "recycle-rss", po::value<std::size_t>()->default_value(0), "Retire once resident memory passes this (MB).");
     DescribeIniFile(optionPrefix, description);
 
     po::store(po::command_line_parser(args).options(allowed).allow_unregistered().run(), variables);

@@ -2,6 +2,7 @@
 #define ORVO_KERNEL_CONFIGURATOR_H
 
 #include <algorithm>
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -14,8 +15,8 @@ namespace Browser {
 
 // Reads the worker's command line and one INI file and applies the result to
 // logging; the constructor does all the work. The command line knows
-// -c/--config FILE, --allow-file-urls, --shared-group NAME and
-// --max-pages N; every other argument is ignored here and left to the GUI
+// -c/--config FILE, --allow-file-urls, --shared-group NAME, --max-pages N,
+// --recycle-pages N and --recycle-rss MB; every other argument is ignored here and left to the GUI
 // toolkit. The INI file knows two keys under the section named by
 // the option prefix: logLevel (default "INFO") and logFile (default empty,
 // meaning standard output; its first "{pid}" becomes the process id).
@@ -45,6 +46,11 @@ public:
     int MaxPages() const {
         return variables.count("max-pages") != 0 ? std::max(1, variables["max-pages"].as<int>()) : DefaultMaxPages;
     }
+
+    // When the worker retires: after --recycle-pages requests taken, or
+    // once its resident memory passes --recycle-rss MB (0: never).
+    std::size_t RecyclePages() const { return variables["recycle-pages"].as<std::size_t>(); }
+    std::size_t RecycleRssMb() const { return variables["recycle-rss"].as<std::size_t>(); }
 
     // The group given with --shared-group; empty when none.
     std::string SharedGroup() const {

@@ -12,6 +12,9 @@ struct ExitStatus {
     static constexpr int MainThreadStuck = 3;
     // The request channel's lock stayed taken (its holder died with it).
     static constexpr int ChannelWedged = 4;
+    // The worker retired by its recycling limits, every request it was
+    // sent answered.
+    static constexpr int Recycled = 5;
 };
 
 } // namespace Browser

@@ -151,6 +151,10 @@ void Server::Stop(bool wait, bool verbose) {
     }
 }
 
+void Server::Retire() {
+    RemoveReadyMarker(readyName);
+}
+
 void Server::Destroy(int pid) {
     try {
         LOG4CPLUS_DEBUG(Logging::LoggerFactory::GetLogger(""), "Server::Serve::_D::Destory");

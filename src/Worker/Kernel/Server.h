@@ -89,6 +89,10 @@ public:
     // within PutTimeoutMs.
     void Stop(bool wait, bool verbose);
 
+    // Removes the ready marker and nothing else: clients stop sending, and
+    // what they sent before is still taken and served.
+    void Retire();
+
     // The fault clean-up: removes the ready marker of process pid. Safe to
     // run from a terminate handler.
     static void Destroy(int pid);

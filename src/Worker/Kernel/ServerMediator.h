@@ -163,6 +163,13 @@ public:
         return false;
     }
 
+    // Main thread: clients are told to send no more (the ready marker
+    // goes); the requests they sent are still handed on and answered.
+    void Retire() {
+        LOG4CPLUS_DEBUG(logger, "ServerMediator::Retire");
+        server->Retire();
+    }
+
     // Main thread: throws Interprocess::TimeOutException when the request
     // channel's lock stays taken past its deadline (its holder died with
     // it), so that no request can reach the worker again. Nothing is

@@ -38,7 +38,8 @@ typedef Orvo::Interprocess::Channel<Orvo::Browser::Segment, Request> RequestChan
 
 const int WedgedExitStatus = 4;
 
-// Pages of the test server; /gate answers only once the test opens it.
+// Pages of the test server; /gate (with any query) answers only once the
+// test opens it.
 class Site {
 public:
     Site() : server([this](const TestHttpServer::Request& request) { return Answer(request); }) {}
@@ -55,7 +56,7 @@ private:
             response.hold = true;
             return response;
         }
-        if (request.target == "/gate") {
+        if (request.target.compare(0, 5, "/gate") == 0) {
             const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
             while (!open && std::chrono::steady_clock::now() < deadline) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(5));
@@ -301,6 +302,53 @@ TEST_F(WorkerEnds, SigtermAnswersEveryRequestItHolds) {
     EXPECT_EQ("DEAD", Answer(held).detail);
     EXPECT_EQ(0, worker->Wait(30000)) << Log();
     EXPECT_NE(std::string::npos, Log().find(" - QMainRequestHandler::StopOnSignal => SIGTERM\n")) << Log();
+    EXPECT_EQ(std::vector<std::string>(), NamesLeft());
+}
+
+} // namespace
+
+namespace {
+
+const int RecycledExitStatus = 5;
+
+// A worker past its recycling limit retires without losing a request: its
+// ready marker goes at once, every request it was sent (also one a client
+// put into the channel after the marker went) is rendered, not answered
+// dead, and once none is left it exits with a status of its own, its names
+// gone.
+TEST_F(WorkerEnds, AWorkerRetiresAfterItsPagesAndAnswersEveryRequestItWasSent) {
+    StartWorker({}, {"--recycle-pages", "3"});
+    std::vector<std::string> names{Open(site.Url("/gate?1")), Open(site.Url("/gate?2"))};
+    EXPECT_TRUE(ProtocolClient::AwaitReady(pid, 0));
+    names.push_back(Open(site.Url("/gate?3")));
+    ASSERT_TRUE(AwaitLog(" - QMainRequestHandler::Retire => took 3 requests (limit 3)\n")) << Log();
+    EXPECT_FALSE(ProtocolClient::AwaitReady(pid, 0));
+    names.push_back(Send(site.Url("/gate?late-1")));
+    names.push_back(Send(site.Url("/gate?late-2")));
+    site.Open();
+    for (const std::string& name : names) {
+        const ProtocolClient::Answer answer = Answer(name);
+        EXPECT_NE(std::string::npos, answer.body.find("page /gate?")) << name << ": " << answer.detail;
+    }
+    EXPECT_EQ(RecycledExitStatus, worker->Wait(30000)) << Log();
+    EXPECT_NE(std::string::npos, Log().find("QMainRequestHandler::Retire => every request answered after 5\n"))
+        << Log();
+    EXPECT_EQ(std::vector<std::string>(), NamesLeft());
+}
+
+// With a memory limit below what any worker holds, the worker retires at
+// its first look, before it was sent anything.
+TEST_F(WorkerEnds, AWorkerPastItsMemoryLimitRetires) {
+    directory.Write("worker.ini", "[Orvo.browser.webkit.Server]\nlogLevel=DEBUG\nlogFile=" + directory.path
+                                      + "/worker.log\n");
+    worker = OrvoTest::StartProgram(
+        {ORVO_BROWSER_BINARY, "--config", directory.path + "/worker.ini", "--recycle-rss", "1"},
+        {"DISPLAY=", "WAYLAND_DISPLAY=", "QT_QPA_PLATFORM="}, directory.path + "/worker.out");
+    pid = worker->Pid();
+    EXPECT_EQ(RecycledExitStatus, worker->Wait(30000)) << Log();
+    const std::string log = Log();
+    EXPECT_NE(std::string::npos, log.find(" - QMainRequestHandler::Retire => resident memory ")) << log;
+    EXPECT_NE(std::string::npos, log.find(" MB (limit 1 MB)\n")) << log;
     EXPECT_EQ(std::vector<std::string>(), NamesLeft());
 }
 

@@ -1,0 +1,39 @@
+#ifndef ORVO_KERNEL_RECYCLEPOLICY_H
+#define ORVO_KERNEL_RECYCLEPOLICY_H
+
+#include <cstddef>
+#include <string>
+
+namespace Orvo {
+namespace Browser {
+
+// When a long-lived worker has done enough and should make way for a fresh
+// one: once it has taken a number of requests, or once its resident memory
+// passes a limit. A limit of 0 is no limit. Immutable; safe to use from
+// any thread.
+class RecyclePolicy {
+public:
+    RecyclePolicy(std::size_t maxPages, std::size_t maxResidentMb);
+
+    bool Enabled() const { return maxPages != 0 || maxResidentMb != 0; }
+
+    // Why the worker should retire, having taken pagesTaken requests and
+    // holding residentBytes now; empty when it should not yet.
+    std::string Due(std::size_t pagesTaken, std::size_t residentBytes) const;
+
+    // Whether Due needs the resident memory (a limit on it is set).
+    bool WatchesMemory() const { return maxResidentMb != 0; }
+
+    // This process's resident memory, from /proc/self/statm; 0 when it
+    // cannot be read.
+    static std::size_t ResidentBytes();
+
+private:
+    const std::size_t maxPages;
+    const std::size_t maxResidentMb;
+};
+
+} // namespace Browser
+} // namespace Orvo
+
+#endif
