@@ -49,6 +49,8 @@ struct Settings {
     int maxDeliveries = 3;
     std::size_t maxResultBytes = 32 << 20;
     long maxResults = 100000;
+    std::size_t maxPages = 0;
+    std::size_t maxRss = 0;
 };
 
 // How much longer than the longest page a job may stay pending before
@@ -72,7 +74,9 @@ options::options_description Description(Settings& settings) {
         ("queue-name", value(&settings.queueName), "the queue's name: streams NAME:jobs, NAME:results, NAME:dead")
         ("max-deliveries", value(&settings.maxDeliveries), "deliveries of a job before it goes to NAME:dead")
         ("max-result-bytes", value(&settings.maxResultBytes), "larger results become 413 errors in the queue")
-        ("max-results", value(&settings.maxResults), "a reply stream is trimmed to about this many results");
+        ("max-results", value(&settings.maxResults), "a reply stream is trimmed to about this many results")
+        ("max-pages", value(&settings.maxPages), "replace a worker after it took this many requests (0: never)")
+        ("max-rss", value(&settings.maxRss), "replace a worker once its resident memory passes this many MB (0: never)");
     return description;
 }
 
@@ -142,6 +146,8 @@ int Serve(const Settings& settings, bool listen, const boost::asio::ip::tcp::end
     poolSettings.maxQueue = static_cast<std::size_t>(settings.maxQueue);
     poolSettings.allowFileUrls = settings.allowFileUrls;
     poolSettings.workerLog = settings.log;
+    poolSettings.recyclePages = settings.maxPages;
+    poolSettings.recycleRssMb = settings.maxRss;
     RenderPool pool(poolSettings);
     Metrics metrics;
     boost::asio::io_context io;

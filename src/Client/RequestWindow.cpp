@@ -1,5 +1,7 @@
 #include "Client/RequestWindow.h"
 
+#include <algorithm>
+
 #include <signal.h>
 
 #include "Client/WorkerUnavailable.h"
@@ -12,11 +14,19 @@ RequestWindow::RequestWindow(int capacity, Factory factory) : capacity(capacity)
 
 RequestWindow::~RequestWindow() {
     Abandon();
-    EndWorker();
+    EndWorker(client.get());
+    for (Replaced& worker : replaced) {
+        EndWorker(worker.client.get());
+    }
 }
 
 bool RequestWindow::Replace(std::string& error) {
-    EndWorker();
+    if (client && Holds(client.get()) && client->GetWorker().IsAlive()) {
+        replaced.push_back(Replaced{std::move(client), Clock::now(), false});
+        ++retired;
+    } else {
+        EndWorker(client.get());
+    }
     client.reset();
     ended = false;
     try {
@@ -26,6 +36,10 @@ bool RequestWindow::Replace(std::string& error) {
         error = e.what();
         return false;
     }
+}
+
+bool RequestWindow::Retiring() {
+    return client && client->GetWorker().IsAlive() && (ended || !client->GetWorker().IsReady());
 }
 
 bool RequestWindow::NeedsWorker() {
@@ -45,8 +59,8 @@ bool RequestWindow::TakeResend(std::size_t& tag, int& attempts) {
 bool RequestWindow::Send(std::size_t tag, const std::string& url, const Request::Options& options,
                          Clock::time_point deadline, int attempts) {
     try {
-        Outstanding request{tag, client->Submit(url, options), Clock::now(), deadline, client->GetWorker().Pid(),
-                            attempts + 1};
+        Outstanding request{tag,      client.get(), client->Submit(url, options), Clock::now(), deadline,
+                            client->GetWorker().Pid(), attempts + 1};
         outstanding.push_back(std::move(request));
         return true;
     } catch (const WorkerUnavailable&) {
@@ -57,9 +71,10 @@ bool RequestWindow::Send(std::size_t tag, const std::string& url, const Request:
 }
 
 bool RequestWindow::TakeAny(Settled& settled, int graceMs, bool final) {
+    SweepReplaced();
     for (std::size_t k = 0; k < outstanding.size();) {
         Outstanding& request = outstanding[k];
-        Result result = client->Collect(*request.pending, PeekMs);
+        Result result = request.client->Collect(*request.pending, PeekMs);
         if (result.outcome == Outcome::TimedOut
             && Clock::now() < request.deadline + std::chrono::milliseconds(graceMs)) {
             ++k;
@@ -69,7 +84,7 @@ bool RequestWindow::TakeAny(Settled& settled, int graceMs, bool final) {
         outstanding.erase(outstanding.begin() + static_cast<std::ptrdiff_t>(k));
         const bool lost = result.outcome == Outcome::Dead || result.outcome == Outcome::WorkerGone;
         if (lost) {
-            ended = true;
+            ended = ended || answered.client == client.get();
             if (answered.attempts < MaxAttempts && !final) {
                 resends.emplace_back(answered.tag, answered.attempts);
                 continue;
@@ -99,9 +114,33 @@ std::vector<std::size_t> RequestWindow::Abandon() {
     return tags;
 }
 
+bool RequestWindow::Holds(const Client* holder) const {
+    return std::any_of(outstanding.begin(), outstanding.end(),
+                       [holder](const Outstanding& request) { return request.client == holder; });
+}
+
+void RequestWindow::SweepReplaced() {
+    for (std::size_t k = 0; k < replaced.size();) {
+        Replaced& worker = replaced[k];
+        const bool holds = Holds(worker.client.get());
+        if (!holds && !worker.client->GetWorker().IsAlive()) {
+            replaced.erase(replaced.begin() + static_cast<std::ptrdiff_t>(k));
+            continue;
+        }
+        if (!worker.quiet && !holds) {
+            worker.quiet = true;
+            worker.quietSince = Clock::now();
+        }
+        if (worker.quiet && Clock::now() > worker.quietSince + std::chrono::milliseconds(EndWaitMs)) {
+            EndWorker(worker.client.get());
+        }
+        ++k;
+    }
+}
+
 // A worker this window started is ended and waited for, so that nothing of
 // it remains: the client removes what it leaves.
-void RequestWindow::EndWorker() {
+void RequestWindow::EndWorker(Client* client) {
     if (!client || !client->GetWorker().Owned() || !client->GetWorker().IsAlive()) {
         return;
     }

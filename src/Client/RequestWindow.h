@@ -24,9 +24,12 @@ namespace Client {
 // worker (answered dead, or the worker gone) is kept to be sent once more,
 // to a fresh worker, before its loss is final; a worker that answers dead
 // takes no more requests, ready marker or not. The worker is replaced
-// through the factory, and one the window started is ended (SIGTERM, then
-// SIGKILL when it does not end in time) when it is replaced or the window
-// goes. Not thread-safe: one thread uses it.
+// through the factory. A worker replaced while it still runs and holds
+// requests of the window (one that retires, say) is left to answer them
+// beside the fresh one; one the window started is ended (SIGTERM, then
+// SIGKILL when it does not end in time) once it holds none and has not
+// ended by itself within EndWaitMs, or when the window goes. Not
+// thread-safe: one thread uses it.
 class RequestWindow {
 public:
     typedef std::chrono::steady_clock Clock;
@@ -62,9 +65,17 @@ public:
     RequestWindow(const RequestWindow&) = delete;
     RequestWindow& operator=(const RequestWindow&) = delete;
 
-    // Ends the worker (if started here) and makes a fresh one; false, with
-    // the reason in error, when the factory fails (no worker then).
+    // Makes a fresh worker; false, with the reason in error, when the
+    // factory fails (no worker then). The worker replaced is left to answer
+    // what it holds, or ended at once (if started here) when it holds
+    // nothing or no longer runs.
     bool Replace(std::string& error);
+    // Whether the worker stopped taking requests but still runs (it
+    // retires or stops): a fresh one can take over while it answers what
+    // it holds.
+    bool Retiring();
+    // How many workers were replaced while they still held requests.
+    std::size_t Retired() const { return retired; }
     // Whether requests can go out now: a worker that has not ended.
     bool Usable() const { return client && !ended; }
     // Whether the worker must be replaced before more can go out: none,
@@ -72,6 +83,7 @@ public:
     bool NeedsWorker();
     Client* GetClient() { return client.get(); }
 
+    // Requests outstanding with the worker and with those replaced count.
     bool Full() const { return static_cast<int>(outstanding.size()) >= capacity; }
     bool Idle() const { return outstanding.empty(); }
 
@@ -101,6 +113,7 @@ public:
 private:
     struct Outstanding {
         std::size_t tag;
+        Client* client;
         std::unique_ptr<PendingRequest> pending;
         Clock::time_point sent;
         Clock::time_point deadline;
@@ -108,7 +121,18 @@ private:
         int attempts;
     };
 
-    void EndWorker();
+    // A replaced worker still answering, and since when it holds nothing.
+    struct Replaced {
+        std::unique_ptr<Client> client;
+        Clock::time_point quietSince;
+        bool quiet = false;
+    };
+
+    static void EndWorker(Client* client);
+    bool Holds(const Client* holder) const;
+    // Drops the replaced workers that ended; ends those that hold nothing
+    // and did not end by themselves within EndWaitMs.
+    void SweepReplaced();
 
     const int capacity;
     const Factory factory;
@@ -117,6 +141,8 @@ private:
     std::deque<Outstanding> outstanding;
     // Tag and sends so far of each request lost with its worker.
     std::deque<std::pair<std::size_t, int>> resends;
+    std::vector<Replaced> replaced;
+    std::size_t retired = 0;
 };
 
 } // namespace Client

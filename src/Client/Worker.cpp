@@ -69,6 +69,15 @@ int DecodeStatus(int status) {
 
 } // namespace
 
+void Worker::StartOptions::Recycle(std::size_t pages, std::size_t residentMb) {
+    if (pages != 0) {
+        arguments.insert(arguments.end(), {"--recycle-pages", std::to_string(pages)});
+    }
+    if (residentMb != 0) {
+        arguments.insert(arguments.end(), {"--recycle-rss", std::to_string(residentMb)});
+    }
+}
+
 std::string Worker::DefaultProgram() {
     return ProgramFiles::Beside("orvo-browser");
 }

@@ -1,6 +1,7 @@
 #ifndef ORVO_CLIENT_WORKER_H
 #define ORVO_CLIENT_WORKER_H
 
+#include <cstddef>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -30,6 +31,12 @@ public:
         // Where the worker's standard output and error go; empty inherits.
         std::string logFile;
         int readyTimeoutMs = 30000;
+
+        // Gives the worker recycling limits, 0 for none: it retires (stops
+        // taking requests, answers those it was sent, and exits with
+        // ExitStatus::Recycled) after taking pages requests, or once its
+        // resident memory passes residentMb.
+        void Recycle(std::size_t pages, std::size_t residentMb);
     };
 
     // Starts a worker and waits for its ready marker. The worker ends by

@@ -3,15 +3,19 @@
 
 #include <algorithm>
 #include <chrono>
+#include <map>
 #include <memory>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include <boost/interprocess/sync/named_semaphore.hpp>
 #include <gtest/gtest.h>
 #include <signal.h>
 
 #include "Client/RequestWindow.h"
+#include "Protocol/WorkerNames.h"
 #include "Common/TemporaryDirectory.h"
 
 namespace {
@@ -154,6 +158,53 @@ TEST_F(RequestWindowTest, TheWindowEndsTheWorkerItStarted) {
         ASSERT_TRUE(window->Send(1, "test://host/never", {}, In(20)));
     }
     EXPECT_NE(0, ::kill(static_cast<pid_t>(pid), 0)) << "ended and reaped";
+}
+
+} // namespace
+
+namespace {
+
+// A worker that stops taking requests while it holds some (its ready marker
+// gone, as when it retires) is replaced at once: it answers what it holds
+// beside the fresh worker, nothing is sent twice, and it is ended once it
+// holds nothing (here after the window's wait for it to end by itself).
+TEST_F(RequestWindowTest, AReplacedWorkerAnswersWhatItHoldsBesideTheFreshOne) {
+    std::unique_ptr<RequestWindow> window = Window(4);
+    std::string error;
+    ASSERT_TRUE(window->Replace(error)) << error;
+    const pid_t old = window->GetClient()->GetWorker().Pid();
+    ASSERT_TRUE(window->Send(1, "test://host/delay?ms=1500", {}, In(20)));
+    ASSERT_TRUE(window->Send(2, "test://host/delay?ms=1500", {}, In(20)));
+    boost::interprocess::named_semaphore::remove(Orvo::Browser::WorkerNames::ReadyMarker(old).c_str());
+    EXPECT_TRUE(window->NeedsWorker());
+    ASSERT_TRUE(window->Retiring());
+    ASSERT_TRUE(window->Replace(error)) << error;
+    EXPECT_EQ(1u, window->Retired());
+    const pid_t fresh = window->GetClient()->GetWorker().Pid();
+    EXPECT_NE(old, fresh);
+    EXPECT_FALSE(window->Retiring());
+    ASSERT_TRUE(window->Send(3, "test://host/echo?fresh", {}, In(20)));
+    std::map<std::size_t, RequestWindow::Settled> settled;
+    for (int k = 0; k < 3; ++k) {
+        RequestWindow::Settled next = Next(*window);
+        settled[next.tag] = std::move(next);
+    }
+    ASSERT_EQ(3u, settled.size());
+    for (const std::size_t tag : {1, 2, 3}) {
+        EXPECT_EQ(Outcome::Rendered, settled[tag].result.outcome) << tag << ": " << settled[tag].result.error;
+        EXPECT_EQ(1, settled[tag].attempts) << tag;
+        EXPECT_EQ(tag == 3 ? fresh : old, settled[tag].pid) << tag;
+    }
+    EXPECT_FALSE(window->HasResend());
+    EXPECT_EQ(0, ::kill(old, 0)) << "the old worker is given time to end by itself";
+    RequestWindow::Settled none;
+    const auto giveUp = In(30);
+    while (::kill(old, 0) == 0 && Clock::now() < giveUp) {
+        window->TakeAny(none, 0, false);
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    EXPECT_NE(0, ::kill(old, 0)) << "ended and reaped once it held nothing";
+    EXPECT_EQ(0, ::kill(fresh, 0));
 }
 
 } // namespace

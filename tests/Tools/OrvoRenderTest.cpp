@@ -3,6 +3,8 @@
 
 #include <algorithm>
 #include <sstream>
+#include <set>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -226,6 +228,39 @@ TEST_F(OrvoRender, AWorkerThatEndsBetweenRequestsIsReplaced) {
         EXPECT_LE(result.at("attempts").get<int>(), 2) << line;
         EXPECT_GT(result.at("pid").get<long>(), 0) << line;
     }
+}
+
+// Workers that retire after 3 requests are replaced as they retire: every
+// URL is rendered once (the site sees each once), by a run of workers.
+TEST_F(OrvoRender, WorkersPastTheirPageLimitAreReplacedWithoutLosingAUrl) {
+    std::vector<std::string> args{"--out", "out", "--keep", "5000", "--no-snapshot", "--in-flight", "2",
+                                  "--workers", "2", "--max-pages", "3"};
+    const int count = 24;
+    for (int k = 0; k < count; ++k) {
+        args.push_back(server.Url("/page" + std::to_string(k)));
+    }
+    std::string output;
+    ASSERT_EQ(0, Run(args, output)) << output;
+    const std::vector<std::string> lines = Lines("out/results.jsonl");
+    ASSERT_EQ(static_cast<std::size_t>(count), lines.size());
+    std::set<long> pids;
+    for (const std::string& line : lines) {
+        const nlohmann::json result = Parse(line);
+        EXPECT_EQ("rendered", result.at("outcome")) << line;
+        EXPECT_EQ(1, result.at("attempts").get<int>()) << line;
+        pids.insert(result.at("pid").get<long>());
+    }
+    EXPECT_GE(pids.size(), static_cast<std::size_t>(count / 3)) << "each worker took at most about 3";
+    std::map<std::string, int> sent;
+    for (const auto& request : server.Received()) {
+        ++sent[request.target];
+    }
+    for (int k = 0; k < count; ++k) {
+        EXPECT_EQ(1, sent["/page" + std::to_string(k)]) << k;
+    }
+    EXPECT_TRUE(Has(directory.Read("out/worker.log"), "QMainRequestHandler::Retire => took 3 requests (limit 3)"));
+    EXPECT_EQ(2, Run({"--max-pages", "3", "--worker-pid", "1", "http://127.0.0.1/"}, output));
+    EXPECT_TRUE(Has(output, "--max-pages and --max-rss replace the run's own workers")) << output;
 }
 
 // Objects of a process that no longer exists are removed at the start of a

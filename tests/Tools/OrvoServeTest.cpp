@@ -3,6 +3,7 @@
 // talk HTTP to the service.
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <fstream>
 #include <map>
@@ -683,6 +684,48 @@ TEST_F(OrvoServe, ARequestLostWithItsWorkerIsSentToAFreshOne) {
     }
     EXPECT_EQ(2, sent) << "sent again to the fresh worker";
     EXPECT_TRUE(MetricsShow("orvo_serve_workers_restarted_total 1\n"));
+    EXPECT_EQ(0, Stop());
+}
+
+// Workers that retire after 5 requests under a steady stream: each is
+// replaced as it retires and answers what it holds, so every request is
+// answered once, none refused, dead or sent twice (the site sees each page
+// once).
+TEST_F(OrvoServe, WorkersPastTheirPageLimitAreReplacedWithoutLosingARequest) {
+    Start({"--workers", "2", "--in-flight", "3", "--max-pages", "5"});
+    const int count = 60;
+    std::vector<int> statuses(count);
+    std::vector<std::string> bodies(count);
+    std::atomic<int> next(0);
+    std::vector<std::thread> clients;
+    for (int c = 0; c < 6; ++c) {
+        clients.emplace_back([&] {
+            HttpClient own(port);
+            for (int k = next++; k < count; k = next++) {
+                const HttpClient::Response response =
+                    own.Get(Target("render.html", "/paced?recycle-" + std::to_string(k)));
+                statuses[static_cast<std::size_t>(k)] = response.status;
+                bodies[static_cast<std::size_t>(k)] = response.body;
+            }
+        });
+    }
+    for (std::thread& thread : clients) {
+        thread.join();
+    }
+    std::map<std::string, int> sent;
+    for (const auto& request : server.Received()) {
+        ++sent[request.target];
+    }
+    for (int k = 0; k < count; ++k) {
+        const std::string page = "/paced?recycle-" + std::to_string(k);
+        EXPECT_EQ(200, statuses[static_cast<std::size_t>(k)]) << bodies[static_cast<std::size_t>(k)];
+        EXPECT_NE(std::string::npos, bodies[static_cast<std::size_t>(k)].find("paced " + page + "<")) << page;
+        EXPECT_EQ(1, sent[page]) << page;
+    }
+    const std::string metrics = client->Get("/metrics").body;
+    const std::string counter = "\norvo_serve_workers_recycled_total ";
+    ASSERT_NE(std::string::npos, metrics.find(counter)) << metrics;
+    EXPECT_GE(std::stoi(metrics.substr(metrics.find(counter) + counter.size())), count / 5 - 2) << metrics;
     EXPECT_EQ(0, Stop());
 }
 

@@ -93,6 +93,9 @@ public:
         if (!settings.queue.empty()) {
             CheckQueue();
         }
+        if (settings.workerPid != 0 && (settings.recyclePages != 0 || settings.recycleRssMb != 0)) {
+            throw UsageError("--max-pages and --max-rss replace the run's own workers, not one given by --worker-pid");
+        }
         for (const std::string& url : settings.urls) {
             settings.allowFileUrls = settings.allowFileUrls || url.rfind("file:", 0) == 0;
         }
@@ -158,7 +161,8 @@ private:
             }
         }
         for (const std::string& flag : given) {
-            if (flag == "--workers" || flag == "--in-flight" || flag == "--worker-pid" || flag == "--raw") {
+            if (flag == "--workers" || flag == "--in-flight" || flag == "--worker-pid" || flag == "--raw"
+                || flag == "--max-pages" || flag == "--max-rss") {
                 throw UsageError(flag + " does not go with --queue: the fleet's instances render");
             }
         }
@@ -186,6 +190,10 @@ private:
             settings.inFlight = Number(flag, Value(flag), 1);
         } else if (flag == "--worker-pid") {
             settings.workerPid = Number(flag, Value(flag), 1);
+        } else if (flag == "--max-pages") {
+            settings.recyclePages = static_cast<std::size_t>(Number(flag, Value(flag), 0));
+        } else if (flag == "--max-rss") {
+            settings.recycleRssMb = static_cast<std::size_t>(Number(flag, Value(flag), 0));
         } else if (flag == "--timeout") {
             settings.timeoutSeconds = Number(flag, Value(flag), 1);
             settings.timeoutSet = true;
@@ -282,6 +290,8 @@ std::string CommandLine::Usage() {
            "  --workers N                 workers to start (default 1)\n"
            "  --in-flight N               requests outstanding per worker (default 8)\n"
            "  --worker-pid PID            use a running worker\n"
+           "  --max-pages N               replace a worker after it took N requests (default 0: never)\n"
+           "  --max-rss MB                replace a worker once its resident memory passes MB (default 0: never)\n"
            "  --timeout SEC               limit per page (default 310)\n"
            "  --image png|jpeg|bmp        snapshot file format (default png)\n"
            "  --png-level 0-9             zlib level of PNG files (default 1: fast)\n"

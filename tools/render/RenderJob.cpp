@@ -47,14 +47,18 @@ std::vector<Record> RenderJob::Run(const Listener& onDone) {
     return records;
 }
 
-// One worker slot. With nothing outstanding and URLs left, the worker is
-// gone or was never there: a fresh one (attached again, with a worker
-// given), or the next URL fails with the reason.
+// One worker slot. A worker that retires is replaced at once and answers
+// what it holds beside its successor. With nothing outstanding and URLs
+// left, the worker is gone or was never there: a fresh one (attached
+// again, with a worker given), or the next URL fails with the reason.
 void RenderJob::Serve() {
     RequestWindow window(settings.inFlight, [this]() { return NewClient(); });
     std::string error;
     window.Replace(error);
     for (;;) {
+        if (window.Retiring() && !interrupted && HasNext(window)) {
+            window.Replace(error);
+        }
         if (window.Usable() && !interrupted) {
             Fill(window);
         }
@@ -86,6 +90,7 @@ std::unique_ptr<Browser::Client::Client> RenderJob::NewClient() const {
     if (settings.allowFileUrls) {
         startOptions.arguments.push_back("--allow-file-urls");
     }
+    startOptions.Recycle(settings.recyclePages, settings.recycleRssMb);
     return std::unique_ptr<Browser::Client::Client>(
         new Browser::Client::Client(Browser::Client::Worker::Start(startOptions)));
 }

@@ -1,6 +1,7 @@
 #ifndef ORVO_TOOLS_RENDER_SETTINGS_H
 #define ORVO_TOOLS_RENDER_SETTINGS_H
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,10 @@ struct Settings {
     int workers = 1;
     int inFlight = 8;
     int workerPid = 0;
+    // Recycling limits of the workers started (0: none): a retiring worker
+    // is replaced at once and answers what it holds beside its successor.
+    std::size_t recyclePages = 0;
+    std::size_t recycleRssMb = 0;
     int timeoutSeconds = 310;
     // --timeout was given.
     bool timeoutSet = false;

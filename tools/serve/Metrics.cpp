@@ -63,7 +63,10 @@ std::string Metrics::Text(const RenderPool::Stats& pool) const {
         << "orvo_serve_workers_ready " << pool.readyWorkers << "\n"
         << "# HELP orvo_serve_workers_restarted_total Workers started in place of one that ended.\n"
         << "# TYPE orvo_serve_workers_restarted_total counter\n"
-        << "orvo_serve_workers_restarted_total " << pool.restartedWorkers << "\n";
+        << "orvo_serve_workers_restarted_total " << pool.restartedWorkers << "\n"
+        << "# HELP orvo_serve_workers_recycled_total Workers replaced as they retired by their recycling limits.\n"
+        << "# TYPE orvo_serve_workers_recycled_total counter\n"
+        << "orvo_serve_workers_recycled_total " << pool.recycledWorkers << "\n";
     if (queued) {
         out << "# HELP orvo_serve_queue_reachable Whether the job queue's Redis answered last.\n"
             << "# TYPE orvo_serve_queue_reachable gauge\n"

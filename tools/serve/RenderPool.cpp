@@ -44,7 +44,7 @@ struct RenderPool::Slot {
     std::atomic<bool> ready{false};
 };
 
-RenderPool::RenderPool(const Settings& settings) : settings(settings), stopping(false), restarted(0) {
+RenderPool::RenderPool(const Settings& settings) : settings(settings), stopping(false), restarted(0), recycled(0) {
     for (int k = 0; k < settings.workers; ++k) {
         slots.emplace_back(new Slot);
         slots.back()->window.reset(new RequestWindow(settings.inFlight, [this]() { return StartWorker(); }));
@@ -84,6 +84,7 @@ RenderPool::Stats RenderPool::GetStats() const {
         stats.readyWorkers += slot->ready ? 1 : 0;
     }
     stats.restartedWorkers = restarted;
+    stats.recycledWorkers = recycled;
     return stats;
 }
 
@@ -121,7 +122,7 @@ void RenderPool::Serve(Slot& slot) {
                 }
             }
         }
-        if (window.Idle() && window.NeedsWorker()) {
+        if (window.Retiring() || (window.Idle() && window.NeedsWorker())) {
             Replace(slot);
             continue;
         }
@@ -134,16 +135,19 @@ void RenderPool::Serve(Slot& slot) {
     slot.window.reset();
 }
 
-// A fresh worker in place of one that ended, died or never started. When
-// none starts, the thread waits a little before it tries again; the tasks
-// wait in the queue meanwhile.
+// A fresh worker in place of one that retires (it answers what it holds
+// meanwhile), ended, died or never started. When none starts, the thread
+// waits a little before it tries again; the tasks wait in the queue
+// meanwhile.
 void RenderPool::Replace(Slot& slot) {
     const bool had = slot.window->GetClient() != nullptr;
+    const bool retiring = slot.window->Retiring();
     slot.ready = false;
     std::string error;
     if (slot.window->Replace(error)) {
         slot.ready = true;
         restarted += had ? 1 : 0;
+        recycled += retiring ? 1 : 0;
         return;
     }
     std::cerr << "orvo-serve: cannot start a worker: " << error << std::endl;
@@ -158,6 +162,7 @@ std::unique_ptr<Browser::Client::Client> RenderPool::StartWorker() const {
     if (settings.allowFileUrls) {
         options.arguments.push_back("--allow-file-urls");
     }
+    options.Recycle(settings.recyclePages, settings.recycleRssMb);
     return std::unique_ptr<Browser::Client::Client>(new Browser::Client::Client(Browser::Client::Worker::Start(options)));
 }
 

@@ -39,6 +39,10 @@ public:
         std::string workerProgram;
         // Where the workers' standard output and error go; empty inherits.
         std::string workerLog;
+        // The workers' recycling limits (0: none); a retiring worker is
+        // replaced at once and answers what it holds beside its successor.
+        std::size_t recyclePages = 0;
+        std::size_t recycleRssMb = 0;
     };
 
     struct Stats {
@@ -46,6 +50,7 @@ public:
         int busyWorkers = 0;
         int readyWorkers = 0;
         unsigned long restartedWorkers = 0;
+        unsigned long recycledWorkers = 0;
     };
 
     // How long past its deadline a request in flight is waited for.
@@ -94,6 +99,7 @@ private:
     std::deque<std::shared_ptr<RenderTask>> queue;
     bool stopping;
     std::atomic<unsigned long> restarted;
+    std::atomic<unsigned long> recycled;
     std::vector<std::unique_ptr<Slot>> slots;
     std::vector<std::thread> threads;
 };

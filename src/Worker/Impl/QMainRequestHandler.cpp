@@ -9,7 +9,7 @@
 
 #include "Impl/QStopSignals.h"
 #include "Kernel/Configurator.h"
-#include "Kernel/ExitStatus.h"
+#include "Protocol/ExitStatus.h"
 #include "Kernel/ServerStoppedException.h"
 #include "Protocol/TimeDivisor.h"
 #include "Protocol/TimeOutException.h"

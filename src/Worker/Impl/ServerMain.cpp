@@ -18,7 +18,7 @@
 #include "Impl/QMainRequestHandler.h"
 #include "Impl/QParentWatch.h"
 #include "Impl/QStopSignals.h"
-#include "Kernel/ExitStatus.h"
+#include "Protocol/ExitStatus.h"
 #include "Kernel/MainThreadWatchdog.h"
 #include "Kernel/Server.h"
 #include "Kernel/ServerMediator.h"

@@ -16,7 +16,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "Kernel/ExitStatus.h"
+#include "Protocol/ExitStatus.h"
 #include "Kernel/ServerTimes.h"
 #include "Protocol/SharedAccess.h"
 #include "Protocol/SpillFiles.h"

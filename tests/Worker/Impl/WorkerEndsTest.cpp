@@ -24,6 +24,7 @@
 #include "Common/TemporaryDirectory.h"
 #include "Common/TestHttpServer.h"
 #include "Protocol/Channel.h"
+#include "Protocol/ExitStatus.h"
 #include "Protocol/Request.h"
 #include "Protocol/WorkerNames.h"
 
@@ -35,8 +36,6 @@ using Orvo::Browser::WorkerNames;
 using OrvoTest::ProtocolClient;
 using OrvoTest::TestHttpServer;
 typedef Orvo::Interprocess::Channel<Orvo::Browser::Segment, Request> RequestChannel;
-
-const int WedgedExitStatus = 4;
 
 // Pages of the test server; /gate (with any query) answers only once the
 // test opens it.
@@ -169,7 +168,7 @@ protected:
     }
 
     void ExpectGivenUp() {
-        EXPECT_EQ(WedgedExitStatus, worker->Wait(30000)) << Log();
+        EXPECT_EQ(Orvo::Browser::ExitStatus::ChannelWedged, worker->Wait(30000)) << Log();
         const std::string log = Log();
         EXPECT_NE(std::string::npos, log.find(" - FATAL - Thread: ")) << log;
         EXPECT_NE(std::string::npos, log.find("the request channel's lock is held past its deadline")) << log;
@@ -309,8 +308,6 @@ TEST_F(WorkerEnds, SigtermAnswersEveryRequestItHolds) {
 
 namespace {
 
-const int RecycledExitStatus = 5;
-
 // A worker past its recycling limit retires without losing a request: its
 // ready marker goes at once, every request it was sent (also one a client
 // put into the channel after the marker went) is rendered, not answered
@@ -330,7 +327,7 @@ TEST_F(WorkerEnds, AWorkerRetiresAfterItsPagesAndAnswersEveryRequestItWasSent) {
         const ProtocolClient::Answer answer = Answer(name);
         EXPECT_NE(std::string::npos, answer.body.find("page /gate?")) << name << ": " << answer.detail;
     }
-    EXPECT_EQ(RecycledExitStatus, worker->Wait(30000)) << Log();
+    EXPECT_EQ(Orvo::Browser::ExitStatus::Recycled, worker->Wait(30000)) << Log();
     EXPECT_NE(std::string::npos, Log().find("QMainRequestHandler::Retire => every request answered after 5\n"))
         << Log();
     EXPECT_EQ(std::vector<std::string>(), NamesLeft());
@@ -345,7 +342,7 @@ TEST_F(WorkerEnds, AWorkerPastItsMemoryLimitRetires) {
         {ORVO_BROWSER_BINARY, "--config", directory.path + "/worker.ini", "--recycle-rss", "1"},
         {"DISPLAY=", "WAYLAND_DISPLAY=", "QT_QPA_PLATFORM="}, directory.path + "/worker.out");
     pid = worker->Pid();
-    EXPECT_EQ(RecycledExitStatus, worker->Wait(30000)) << Log();
+    EXPECT_EQ(Orvo::Browser::ExitStatus::Recycled, worker->Wait(30000)) << Log();
     const std::string log = Log();
     EXPECT_NE(std::string::npos, log.find(" - QMainRequestHandler::Retire => resident memory ")) << log;
     EXPECT_NE(std::string::npos, log.find(" MB (limit 1 MB)\n")) << log;

@@ -1,5 +1,5 @@
-#ifndef ORVO_KERNEL_EXITSTATUS_H
-#define ORVO_KERNEL_EXITSTATUS_H
+#ifndef ORVO_PROTOCOL_EXITSTATUS_H
+#define ORVO_PROTOCOL_EXITSTATUS_H
 
 namespace Orvo {
 namespace Browser {
