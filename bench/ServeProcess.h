@@ -4,6 +4,7 @@
 #include <atomic>
 #include <chrono>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <map>
 #include <memory>
@@ -19,13 +20,14 @@
 
 namespace OrvoBench {
 
-// orvo-serve as a child process of a benchmark, with 2 workers of 8
-// requests in flight each, listening on a port of its own and logging to
-// log; more arguments may follow. Ended with SIGTERM.
+// orvo-serve as a child process of a benchmark, with workers (2 unless
+// said) of 8 requests in flight each, listening on a port of its own and
+// logging to log; more arguments may follow. Ended with SIGTERM.
 class ServeProcess {
 public:
-    ServeProcess(const std::string& log, const std::vector<std::string>& more = {}) : log(log) {
-        std::vector<std::string> argv{ORVO_SERVE_BINARY, "--listen", "127.0.0.1:0", "--workers", "2",
+    ServeProcess(const std::string& log, const std::vector<std::string>& more = {}, int workers = 2)
+        : log(log), workers(workers) {
+        std::vector<std::string> argv{ORVO_SERVE_BINARY, "--listen", "127.0.0.1:0", "--workers", std::to_string(workers),
                                       "--in-flight",     "8",        "--log",       log};
         argv.insert(argv.end(), more.begin(), more.end());
         process = OrvoTest::StartProgram(argv);
@@ -36,7 +38,9 @@ public:
         process->Wait(120000);
     }
 
-    // The port, once the service says where it listens and both workers
+    pid_t Pid() const { return process->Pid(); }
+
+    // The port, once the service says where it listens and its workers
     // are ready; 0 when it does not within a minute.
     unsigned short AwaitReady() const {
         const std::string marker = "orvo-serve: listening on 127.0.0.1:";
@@ -47,7 +51,8 @@ public:
             if (at != std::string::npos) {
                 const auto port = static_cast<unsigned short>(std::stoi(text.substr(at + marker.size())));
                 OrvoTest::HttpClient client(port);
-                if (client.Get("/metrics").body.find("orvo_serve_workers_ready 2\n") != std::string::npos) {
+                const std::string ready = "orvo_serve_workers_ready " + std::to_string(workers) + "\n";
+                if (client.Get("/metrics").body.find(ready) != std::string::npos) {
                     return port;
                 }
             }
@@ -58,6 +63,7 @@ public:
 
 private:
     const std::string log;
+    const int workers;
     std::unique_ptr<OrvoTest::ChildProcess> process;
 };
 
@@ -67,13 +73,15 @@ typedef std::map<int, std::size_t> Statuses;
 // Renders every URL through the service at port, from connections client
 // connections each sending the next URL as soon as its answer is read;
 // returns how many were answered 200, counts the other statuses (0: no
-// answer), and sets seconds.
+// answer), and sets seconds. answered, when given, hears of each answer's
+// status, one at a time.
 inline std::size_t RenderOverHttp(unsigned short port, const std::vector<std::string>& urls,
                                   const std::string& endpoint, const std::string& more, int connections,
-                                  Statuses& others, double& seconds) {
+                                  Statuses& others, double& seconds,
+                                  const std::function<void(int status)>& answered = nullptr) {
     std::atomic<std::size_t> next(0);
     std::mutex mutex;
-    std::size_t answered = 0;
+    std::size_t succeeded = 0;
     const auto start = std::chrono::steady_clock::now();
     std::vector<std::thread> clients;
     for (int k = 0; k < connections; ++k) {
@@ -86,8 +94,11 @@ inline std::size_t RenderOverHttp(unsigned short port, const std::vector<std::st
                 } catch (const std::exception&) {
                 }
                 std::lock_guard<std::mutex> lock(mutex);
-                answered += status == 200 ? 1 : 0;
+                succeeded += status == 200 ? 1 : 0;
                 others[status] += status == 200 ? 0 : 1;
+                if (answered) {
+                    answered(status);
+                }
             }
         });
     }
@@ -95,7 +106,7 @@ inline std::size_t RenderOverHttp(unsigned short port, const std::vector<std::st
         client.join();
     }
     seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    return answered;
+    return succeeded;
 }
 
 } // namespace OrvoBench

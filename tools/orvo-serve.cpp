@@ -21,6 +21,7 @@
 #include "serve/AccessLog.h"
 #include "serve/HttpListener.h"
 #include "serve/HttpService.h"
+#include "Protocol/HeapRelease.h"
 #include "Protocol/TimeDivisor.h"
 #include "queue/RedisConnection.h"
 #include "serve/Metrics.h"
@@ -35,6 +36,8 @@ using namespace Orvo::Serve;
 const int UsageStatus = 2;
 // How often a stopping service looks whether its last answers are out.
 const int StopPollMs = 50;
+// How often the heap is trimmed while pages are rendered.
+const int TrimIntervalMs = 1000;
 
 struct Settings {
     std::string listen = "127.0.0.1:8050";
@@ -135,6 +138,23 @@ void AwaitAnswers(boost::asio::steady_timer& timer, HttpService& service, std::c
         [&timer, &service, end, &io](boost::system::error_code) { AwaitAnswers(timer, service, end, io); });
 }
 
+// Every TrimIntervalMs in which renders were answered, the heap's free
+// memory goes back to the system: the images of answered pages are large,
+// and the allocator would keep their memory.
+void TrimAfterRenders(boost::asio::steady_timer& timer, const Metrics& metrics, unsigned long seen) {
+    timer.expires_after(std::chrono::milliseconds(TrimIntervalMs));
+    timer.async_wait([&timer, &metrics, seen](boost::system::error_code error) {
+        if (error) {
+            return;
+        }
+        const unsigned long renders = metrics.Renders();
+        if (renders != seen) {
+            Orvo::Browser::HeapRelease::Trim();
+        }
+        TrimAfterRenders(timer, metrics, renders);
+    });
+}
+
 // Listens on address unless listen is false; takes the queue's jobs when
 // one is set.
 int Serve(const Settings& settings, bool listen, const boost::asio::ip::tcp::endpoint& address) {
@@ -171,6 +191,8 @@ int Serve(const Settings& settings, bool listen, const boost::asio::ip::tcp::end
     }
     boost::asio::signal_set signals(io, SIGINT, SIGTERM);
     boost::asio::steady_timer stopTimer(io);
+    boost::asio::steady_timer trimTimer(io);
+    TrimAfterRenders(trimTimer, metrics, 0);
     signals.async_wait([&](boost::system::error_code error, int signal) {
         if (error) {
             return;
@@ -196,6 +218,7 @@ int Serve(const Settings& settings, bool listen, const boost::asio::ip::tcp::end
 } // namespace
 
 int main(int argc, char** argv) {
+    Orvo::Browser::HeapRelease::TuneAllocator();
     Settings settings;
     const options::options_description description = Description(settings);
     boost::asio::ip::tcp::endpoint address;

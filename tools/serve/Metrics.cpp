@@ -10,6 +10,11 @@ void Metrics::CountRequest(const std::string& endpoint, const std::string& outco
     ++requests[{endpoint, outcome}];
 }
 
+unsigned long Metrics::Renders() const {
+    std::lock_guard<std::mutex> lock(mutex);
+    return renders;
+}
+
 void Metrics::ObserveRender(double seconds) {
     std::lock_guard<std::mutex> lock(mutex);
     for (std::size_t k = 0; k < Buckets.size(); ++k) {

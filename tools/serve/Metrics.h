@@ -24,6 +24,8 @@ public:
 
     void CountRequest(const std::string& endpoint, const std::string& outcome);
     void ObserveRender(double seconds);
+    // Renders observed so far.
+    unsigned long Renders() const;
 
     // The job queue's state; its metrics are written once it is told.
     void QueueReachable(bool reachable);

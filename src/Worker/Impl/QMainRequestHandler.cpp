@@ -95,6 +95,7 @@ void QMainRequestHandler::OnPollTimer() {
     }
     tookThisTick = false;
     TakeOne();
+    memoryRelease.Tick(OpenPages());
     CheckRecycling();
 }
 

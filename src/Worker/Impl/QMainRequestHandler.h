@@ -9,6 +9,7 @@
 #include <boost/shared_ptr.hpp>
 #include <log4cplus/logger.h>
 
+#include "Impl/MemoryRelease.h"
 #include "Impl/QRequestHandler.h"
 #include "Kernel/RecyclePolicy.h"
 #include "Kernel/ServerMediator.h"
@@ -128,6 +129,7 @@ private:
     // A stop signal came: no request is taken, the worker ends.
     bool stopping;
     QTimer* stopGraceTimer;
+    MemoryRelease memoryRelease;
     const Orvo::Browser::RecyclePolicy recycle;
     // Requests taken so far.
     std::size_t taken;

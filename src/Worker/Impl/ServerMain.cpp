@@ -24,6 +24,7 @@
 #include "Kernel/ServerMediator.h"
 #include "Kernel/ServerTimes.h"
 #include "Support/LoggerFactory.h"
+#include "Protocol/HeapRelease.h"
 #include "Protocol/ProgramFiles.h"
 
 namespace {
@@ -99,6 +100,7 @@ void LimitScriptRuns() {
 } // namespace
 
 int Main(int argc, char** argv) {
+    Orvo::Browser::HeapRelease::TuneAllocator();
     if (Orvo::Browser::Initializer::AnswerInformation(argc, argv, std::cout)) {
         return 0;
     }

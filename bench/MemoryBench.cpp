@@ -1,0 +1,222 @@
+// Long-lived workers' resident memory over thousands of corpus pages with
+// snapshots (3,000 unless the first argument says otherwise), 8 requests
+// in flight:
+//
+// 1. one worker driven through the client library: its resident memory is
+//    read after every page, and per 500 pages the median and the peak of
+//    those readings are printed, then how the median grew from the second
+//    500 pages to the last, and what the worker holds once idle;
+// 2. orvo-serve over HTTP with one worker recycled past MAX_RSS MB (the
+//    second argument, 500 unless said): the same readings of the service's
+//    own memory and of its workers', how many pages were answered 200 and
+//    how many workers were recycled.
+//
+// For comparisons in part 1: ORVO_BENCH_WORKER names another worker
+// program (an older build's), and ORVO_BENCH_WORKER_ENV adds NAME=VALUE
+// entries (space-separated) to the worker's environment (allocators,
+// malloc settings).
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <numeric>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "Client/Client.h"
+#include "Client/RequestWindow.h"
+#include "Common/HttpClient.h"
+#include "Common/TemporaryDirectory.h"
+#include "Common/TestHttpServer.h"
+#include "Corpus.h"
+#include "ProcessMemory.h"
+#include "ServeProcess.h"
+
+namespace {
+
+using namespace Orvo::Browser::Client;
+using OrvoTest::TestHttpServer;
+
+const int BlockPages = 500;
+const int InFlight = 8;
+const int PageLimitMs = 30000;
+const int IdleWaitMs = 5000;
+
+OrvoBench::Corpus corpus;
+
+double MiB(long kib) {
+    return kib / 1024.0;
+}
+
+long Median(std::vector<long> values) {
+    std::sort(values.begin(), values.end());
+    return values.empty() ? 0 : values[values.size() / 2];
+}
+
+// Readings of resident memory (KiB) in columns, taken once per page and
+// summed up per block of BlockPages pages: each column's median and peak.
+class Blocks {
+public:
+    explicit Blocks(const std::vector<std::string>& columns) : readings(columns.size()) {
+        std::printf("%8s", "pages");
+        for (const std::string& column : columns) {
+            std::printf(" %14s %14s", (column + " median").c_str(), (column + " peak").c_str());
+        }
+        std::printf(" %8s %7s\n", "pages/s", "failed");
+        start = std::chrono::steady_clock::now();
+    }
+
+    // One page done; the block is printed when it is full or last.
+    void Add(const std::vector<long>& kib, bool failed, bool last) {
+        for (std::size_t k = 0; k < kib.size(); ++k) {
+            readings[k].push_back(kib[k]);
+        }
+        failures += failed ? 1 : 0;
+        if (++done % BlockPages != 0 && !last) {
+            return;
+        }
+        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        std::printf("%8d", done);
+        for (std::vector<long>& column : readings) {
+            std::printf(" %14.1f %14.1f", MiB(Median(column)), MiB(*std::max_element(column.begin(), column.end())));
+        }
+        std::printf(" %8.2f %7d\n", readings[0].size() / seconds, failures);
+        std::fflush(stdout);
+        medians.push_back(Median(readings[0]));
+        for (std::vector<long>& column : readings) {
+            column.clear();
+        }
+        start = std::chrono::steady_clock::now();
+    }
+
+    // How the first column's median grew from the second block to the last.
+    void PrintGrowth() const {
+        if (medians.size() >= 3) {
+            std::printf("median growth from pages %d-%d to the last block: %+.1f %%\n", BlockPages + 1,
+                        2 * BlockPages, 100.0 * (medians.back() - medians[1]) / medians[1]);
+        }
+    }
+
+private:
+    std::vector<std::vector<long>> readings;
+    std::vector<long> medians;
+    int done = 0;
+    int failures = 0;
+    std::chrono::steady_clock::time_point start;
+};
+
+Worker::StartOptions WorkerOptions() {
+    Worker::StartOptions options;
+    options.program = std::getenv("ORVO_BENCH_WORKER") ? std::getenv("ORVO_BENCH_WORKER") : ORVO_BROWSER_BINARY;
+    options.logFile = std::getenv("ORVO_BENCH_LOG") ? std::getenv("ORVO_BENCH_LOG") : "/dev/null";
+    options.environment = {"DISPLAY=", "WAYLAND_DISPLAY=", "QT_QPA_PLATFORM="};
+    if (const char* extra = std::getenv("ORVO_BENCH_WORKER_ENV")) {
+        std::istringstream entries(extra);
+        for (std::string entry; entries >> entry;) {
+            options.environment.push_back(entry);
+        }
+    }
+    return options;
+}
+
+Orvo::Browser::Request::Options PageOptions() {
+    Orvo::Browser::Request::Options options;
+    options["snapshot"] = true;
+    options["keep"] = 3600000;
+    return options;
+}
+
+void OneWorker(const TestHttpServer& server, int count) {
+    const std::vector<std::string> urls = corpus.Urls(server);
+    RequestWindow window(InFlight, []() { return std::unique_ptr<Client>(new Client(Worker::Start(WorkerOptions()))); });
+    std::string error;
+    if (!window.Replace(error)) {
+        throw std::runtime_error("no worker: " + error);
+    }
+    const pid_t pid = window.GetClient()->GetWorker().Pid();
+    std::printf("\none worker, %d in flight, %d corpus pages with snapshots; at start %.1f MiB\n", InFlight, count,
+                MiB(OrvoBench::ResidentKiB(pid)));
+    Blocks blocks({"worker"});
+    int sent = 0;
+    int done = 0;
+    while (done < count && window.Usable()) {
+        while (sent < count && !window.Full()) {
+            window.Send(sent, urls[sent % urls.size()], PageOptions(),
+                        RequestWindow::Clock::now() + std::chrono::milliseconds(PageLimitMs));
+            ++sent;
+        }
+        RequestWindow::Settled settled;
+        if (window.TakeAny(settled, 0, true)) {
+            ++done;
+            blocks.Add({OrvoBench::ResidentKiB(pid)}, settled.result.outcome != Outcome::Rendered, done == count);
+        }
+    }
+    blocks.PrintGrowth();
+    std::printf("peak resident memory: %.1f MiB\n", MiB(OrvoBench::PeakResidentKiB(pid)));
+    std::this_thread::sleep_for(std::chrono::milliseconds(IdleWaitMs));
+    std::printf("idle %d s after the last page: %.1f MiB\n", IdleWaitMs / 1000, MiB(OrvoBench::ResidentKiB(pid)));
+}
+
+long WorkersKiB(pid_t service) {
+    const std::vector<pid_t> workers = OrvoBench::ChildrenOf(service);
+    return std::accumulate(workers.begin(), workers.end(), 0L,
+                           [](long sum, pid_t worker) { return sum + OrvoBench::ResidentKiB(worker); });
+}
+
+void ServiceWithRecycling(const TestHttpServer& server, int count, int maxRss) {
+    const std::vector<std::string> corpusUrls = corpus.Urls(server);
+    std::vector<std::string> urls;
+    for (int k = 0; k < count; ++k) {
+        urls.push_back(corpusUrls[static_cast<std::size_t>(k) % corpusUrls.size()]);
+    }
+    OrvoTest::TemporaryDirectory work;
+    OrvoBench::ServeProcess service(work.path + "/serve.log", {"--max-rss", std::to_string(maxRss)}, 1);
+    const unsigned short port = service.AwaitReady();
+    if (port == 0) {
+        throw std::runtime_error("orvo-serve did not start");
+    }
+    std::printf("\norvo-serve, 1 worker recycled past %d MB, 8 connections, %d corpus pages as whole-page PNG\n", maxRss,
+                count);
+    Blocks blocks({"workers", "service"});
+    int answered = 0;
+    OrvoBench::Statuses others;
+    double seconds = 0;
+    const std::size_t succeeded = OrvoBench::RenderOverHttp(
+        port, urls, "/render.png", "&viewport=800x600&render_all=1&timeout=90", InFlight, others, seconds,
+        [&](int status) {
+            blocks.Add({WorkersKiB(service.Pid()), OrvoBench::ResidentKiB(service.Pid())}, status != 200,
+                       ++answered == count);
+        });
+    blocks.PrintGrowth();
+    const std::string metrics = OrvoTest::HttpClient(port).Get("/metrics").body;
+    const std::string recycled = "\norvo_serve_workers_recycled_total ";
+    const std::size_t at = metrics.find(recycled);
+    std::printf("answered 200: %zu of %d; workers recycled: %s; service peak %.1f MiB\n", succeeded, count,
+                at == std::string::npos ? "?" : std::to_string(std::atol(metrics.c_str() + at + recycled.size())).c_str(),
+                MiB(OrvoBench::PeakResidentKiB(service.Pid())));
+    for (const auto& other : others) {
+        if (other.second != 0) {
+            std::printf("  status %d: %zu\n", other.first, other.second);
+        }
+    }
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const int count = argc > 1 ? std::atoi(argv[1]) : 3000;
+    const int maxRss = argc > 2 ? std::atoi(argv[2]) : 500;
+    if (count < 1 || maxRss < 1 || !corpus.LoadPointingHere()) {
+        std::fprintf(stderr, "usage: orvo-bench-memory [PAGES [MAX_RSS_MB]], with the corpus in place\n");
+        return 1;
+    }
+    TestHttpServer server([](const TestHttpServer::Request& request) { return corpus.Serve(request); });
+    OneWorker(server, count);
+    ServiceWithRecycling(server, count, maxRss);
+    return 0;
+}
