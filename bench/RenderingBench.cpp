@@ -15,7 +15,6 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <iterator>
 #include <map>
 #include <memory>
@@ -29,6 +28,7 @@
 #include "Client/RequestWindow.h"
 #include "Common/TestHttpServer.h"
 #include "Corpus.h"
+#include "ProcessMemory.h"
 
 namespace {
 
@@ -140,17 +140,6 @@ double Throughput(RequestWindow& window, const TestHttpServer& server, const std
     return count / (Elapsed(start) / 1000.0);
 }
 
-long PeakResidentKiB(pid_t pid) {
-    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.rfind("VmHWM:", 0) == 0) {
-            return std::strtol(line.c_str() + 6, nullptr, 10);
-        }
-    }
-    return -1;
-}
-
 Worker::StartOptions WorkerOptions() {
     Worker::StartOptions options;
     options.program = ORVO_BROWSER_BINARY;
@@ -178,7 +167,7 @@ void TallSnapshotPeak(const TestHttpServer& server, const std::vector<std::strin
     Throughput(*window, server, targets, true, 24, failures);
     std::printf("peak resident memory of a fresh worker, 24 snapshots of long pages, 8 in flight: %.1f MiB "
                 "(%d not rendered)\n",
-                PeakResidentKiB(window->GetClient()->GetWorker().Pid()) / 1024.0, failures);
+                OrvoBench::PeakResidentKiB(window->GetClient()->GetWorker().Pid()) / 1024.0, failures);
 }
 
 } // namespace
@@ -216,7 +205,7 @@ int main() {
         served = 200;
     }
     std::printf("peak resident memory of the worker after %d pages: %.1f MiB\n", served,
-                PeakResidentKiB(client.GetWorker().Pid()) / 1024.0);
+                OrvoBench::PeakResidentKiB(client.GetWorker().Pid()) / 1024.0);
     std::printf("pages not rendered: %d\n", failures);
     // One worker at a time: this one ends before the next starts.
     window.reset();

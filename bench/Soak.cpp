@@ -10,7 +10,6 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -26,6 +25,7 @@
 #include "Client/Client.h"
 #include "Client/RequestWindow.h"
 #include "Common/TestHttpServer.h"
+#include "ProcessMemory.h"
 
 namespace {
 
@@ -73,17 +73,6 @@ std::string KindOf(int request) {
         slot -= kind.weight;
     }
     return "fast";
-}
-
-long StatusKiB(pid_t pid, const char* field) {
-    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.rfind(field, 0) == 0) {
-            return std::strtol(line.c_str() + std::char_traits<char>::length(field), nullptr, 10);
-        }
-    }
-    return 0;
 }
 
 std::set<std::string> Entries(const std::string& directory, const std::string& prefix) {
@@ -239,7 +228,7 @@ private:
     void SampleResident(int done) {
         std::vector<long>* samples = done <= 1000 ? &firstThousand : done > total - 1000 ? &lastThousand : nullptr;
         for (int slot = 0; samples != nullptr && slot < Workers; ++slot) {
-            const long resident = StatusKiB(pids[slot], "VmRSS:");
+            const long resident = OrvoBench::ResidentKiB(pids[slot]);
             if (resident > 0) {
                 samples->push_back(resident);
             }
@@ -262,7 +251,7 @@ private:
             }
             std::lock_guard<std::mutex> lock(mutex);
             if (!finished && pids[victim] > 0) {
-                peakKiB[victim] = std::max(peakKiB[victim], StatusKiB(pids[victim], "VmHWM:"));
+                peakKiB[victim] = std::max(peakKiB[victim], OrvoBench::PeakResidentKiB(pids[victim]));
                 ::kill(pids[victim], SIGKILL);
                 ++kills;
             }
@@ -275,7 +264,7 @@ private:
         if (window.GetClient() == nullptr) {
             return;
         }
-        const long peak = StatusKiB(window.GetClient()->GetWorker().Pid(), "VmHWM:");
+        const long peak = OrvoBench::PeakResidentKiB(window.GetClient()->GetWorker().Pid());
         std::lock_guard<std::mutex> lock(mutex);
         peakKiB[slot] = std::max(peakKiB[slot], peak);
     }
