@@ -69,6 +69,7 @@ bench: build
 	$(BUILD_DIR)/bench/orvo-bench-compare $(BUILD_DIR)/qtwk/qtwk-baseline
 	$(BUILD_DIR)/bench/orvo-bench-serve
 	$(BUILD_DIR)/bench/orvo-bench-fleet
+	$(BUILD_DIR)/bench/orvo-bench-memory
 
 demo: build
 	$(BUILD_DIR)/orvo-render --out orvo-out examples/text.html examples/image.html examples/table.html examples/form.html

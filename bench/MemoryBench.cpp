@@ -1,6 +1,6 @@
 // Long-lived workers' resident memory over thousands of corpus pages with
 // snapshots (3,000 unless the first argument says otherwise), 8 requests
-// in flight:
+// in flight, in two parts (a third argument, "worker" or "serve", runs one):
 //
 // 1. one worker driven through the client library: its resident memory is
 //    read after every page, and per 500 pages the median and the peak of
@@ -62,7 +62,8 @@ long Median(std::vector<long> values) {
 // summed up per block of BlockPages pages: each column's median and peak.
 class Blocks {
 public:
-    explicit Blocks(const std::vector<std::string>& columns) : readings(columns.size()) {
+    explicit Blocks(const std::vector<std::string>& columns)
+        : names(columns), readings(columns.size()), medians(columns.size()) {
         std::printf("%8s", "pages");
         for (const std::string& column : columns) {
             std::printf(" %14s %14s", (column + " median").c_str(), (column + " peak").c_str());
@@ -87,24 +88,25 @@ public:
         }
         std::printf(" %8.2f %7d\n", readings[0].size() / seconds, failures);
         std::fflush(stdout);
-        medians.push_back(Median(readings[0]));
-        for (std::vector<long>& column : readings) {
-            column.clear();
+        for (std::size_t k = 0; k < readings.size(); ++k) {
+            medians[k].push_back(Median(readings[k]));
+            readings[k].clear();
         }
         start = std::chrono::steady_clock::now();
     }
 
-    // How the first column's median grew from the second block to the last.
+    // How each column's median grew from the second block to the last.
     void PrintGrowth() const {
-        if (medians.size() >= 3) {
-            std::printf("median growth from pages %d-%d to the last block: %+.1f %%\n", BlockPages + 1,
-                        2 * BlockPages, 100.0 * (medians.back() - medians[1]) / medians[1]);
+        for (std::size_t k = 0; k < names.size() && medians[k].size() >= 3; ++k) {
+            std::printf("%s: median growth from pages %d-%d to the last block: %+.1f %%\n", names[k].c_str(),
+                        BlockPages + 1, 2 * BlockPages, 100.0 * (medians[k].back() - medians[k][1]) / medians[k][1]);
         }
     }
 
 private:
+    const std::vector<std::string> names;
     std::vector<std::vector<long>> readings;
-    std::vector<long> medians;
+    std::vector<std::vector<long>> medians;
     int done = 0;
     int failures = 0;
     std::chrono::steady_clock::time_point start;
@@ -133,7 +135,8 @@ Orvo::Browser::Request::Options PageOptions() {
 
 void OneWorker(const TestHttpServer& server, int count) {
     const std::vector<std::string> urls = corpus.Urls(server);
-    RequestWindow window(InFlight, []() { return std::unique_ptr<Client>(new Client(Worker::Start(WorkerOptions()))); });
+    RequestWindow window(InFlight,
+                         []() { return std::unique_ptr<Client>(new Client(Worker::Start(WorkerOptions()))); });
     std::string error;
     if (!window.Replace(error)) {
         throw std::runtime_error("no worker: " + error);
@@ -180,8 +183,8 @@ void ServiceWithRecycling(const TestHttpServer& server, int count, int maxRss) {
     if (port == 0) {
         throw std::runtime_error("orvo-serve did not start");
     }
-    std::printf("\norvo-serve, 1 worker recycled past %d MB, 8 connections, %d corpus pages as whole-page PNG\n", maxRss,
-                count);
+    std::printf("\norvo-serve, 1 worker recycled past %d MB, 8 connections, %d corpus pages as whole-page PNG\n",
+                maxRss, count);
     Blocks blocks({"workers", "service"});
     int answered = 0;
     OrvoBench::Statuses others;
@@ -196,9 +199,9 @@ void ServiceWithRecycling(const TestHttpServer& server, int count, int maxRss) {
     const std::string metrics = OrvoTest::HttpClient(port).Get("/metrics").body;
     const std::string recycled = "\norvo_serve_workers_recycled_total ";
     const std::size_t at = metrics.find(recycled);
-    std::printf("answered 200: %zu of %d; workers recycled: %s; service peak %.1f MiB\n", succeeded, count,
-                at == std::string::npos ? "?" : std::to_string(std::atol(metrics.c_str() + at + recycled.size())).c_str(),
-                MiB(OrvoBench::PeakResidentKiB(service.Pid())));
+    const long recycledCount = at == std::string::npos ? -1 : std::atol(metrics.c_str() + at + recycled.size());
+    std::printf("answered 200: %zu of %d; workers recycled: %ld; service peak %.1f MiB\n", succeeded, count,
+                recycledCount, MiB(OrvoBench::PeakResidentKiB(service.Pid())));
     for (const auto& other : others) {
         if (other.second != 0) {
             std::printf("  status %d: %zu\n", other.first, other.second);
@@ -211,12 +214,18 @@ void ServiceWithRecycling(const TestHttpServer& server, int count, int maxRss) {
 int main(int argc, char** argv) {
     const int count = argc > 1 ? std::atoi(argv[1]) : 3000;
     const int maxRss = argc > 2 ? std::atoi(argv[2]) : 500;
-    if (count < 1 || maxRss < 1 || !corpus.LoadPointingHere()) {
-        std::fprintf(stderr, "usage: orvo-bench-memory [PAGES [MAX_RSS_MB]], with the corpus in place\n");
+    const std::string part = argc > 3 ? argv[3] : "";
+    if (count < 1 || maxRss < 1 || (part != "" && part != "worker" && part != "serve")
+        || !corpus.LoadPointingHere()) {
+        std::fprintf(stderr, "usage: orvo-bench-memory [PAGES [MAX_RSS_MB [worker|serve]]], with the corpus in place\n");
         return 1;
     }
     TestHttpServer server([](const TestHttpServer::Request& request) { return corpus.Serve(request); });
-    OneWorker(server, count);
-    ServiceWithRecycling(server, count, maxRss);
+    if (part != "serve") {
+        OneWorker(server, count);
+    }
+    if (part != "worker") {
+        ServiceWithRecycling(server, count, maxRss);
+    }
     return 0;
 }

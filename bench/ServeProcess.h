@@ -27,8 +27,8 @@ class ServeProcess {
 public:
     ServeProcess(const std::string& log, const std::vector<std::string>& more = {}, int workers = 2)
         : log(log), workers(workers) {
-        std::vector<std::string> argv{ORVO_SERVE_BINARY, "--listen", "127.0.0.1:0", "--workers", std::to_string(workers),
-                                      "--in-flight",     "8",        "--log",       log};
+        std::vector<std::string> argv{ORVO_SERVE_BINARY, "--listen", "127.0.0.1:0", "--workers",
+                                      std::to_string(workers), "--in-flight", "8", "--log", log};
         argv.insert(argv.end(), more.begin(), more.end());
         process = OrvoTest::StartProgram(argv);
     }

@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include "Client/StaleObjects.h"
+#include "Protocol/HeapRelease.h"
 #include "render/CommandLine.h"
 #include "render/OutputWriter.h"
 #include "render/QueueJob.h"
@@ -88,6 +89,8 @@ private:
 } // namespace
 
 int main(int argc, char** argv) {
+    // Its writer threads hold whole-page images; freed, they go back.
+    Orvo::Browser::HeapRelease::TuneAllocator();
     Settings settings;
     std::string error;
     const CommandLine::Action action =

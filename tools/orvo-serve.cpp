@@ -79,7 +79,7 @@ options::options_description Description(Settings& settings) {
         ("max-result-bytes", value(&settings.maxResultBytes), "larger results become 413 errors in the queue")
         ("max-results", value(&settings.maxResults), "a reply stream is trimmed to about this many results")
         ("max-pages", value(&settings.maxPages), "replace a worker after it took this many requests (0: never)")
-        ("max-rss", value(&settings.maxRss), "replace a worker once its resident memory passes this many MB (0: never)");
+        ("max-rss", value(&settings.maxRss), "replace a worker once its resident memory passes this (MB; 0: never)");
     return description;
 }
 

@@ -23,7 +23,6 @@ RequestWindow::~RequestWindow() {
 bool RequestWindow::Replace(std::string& error) {
     if (client && Holds(client.get()) && client->GetWorker().IsAlive()) {
         replaced.push_back(Replaced{std::move(client), Clock::now(), false});
-        ++retired;
     } else {
         EndWorker(client.get());
     }

@@ -74,8 +74,6 @@ public:
     // retires or stops): a fresh one can take over while it answers what
     // it holds.
     bool Retiring();
-    // How many workers were replaced while they still held requests.
-    std::size_t Retired() const { return retired; }
     // Whether requests can go out now: a worker that has not ended.
     bool Usable() const { return client && !ended; }
     // Whether the worker must be replaced before more can go out: none,
@@ -142,7 +140,6 @@ private:
     // Tag and sends so far of each request lost with its worker.
     std::deque<std::pair<std::size_t, int>> resends;
     std::vector<Replaced> replaced;
-    std::size_t retired = 0;
 };
 
 } // namespace Client

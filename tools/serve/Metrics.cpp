@@ -69,7 +69,7 @@ std::string Metrics::Text(const RenderPool::Stats& pool) const {
         << "# HELP orvo_serve_workers_restarted_total Workers started in place of one that ended.\n"
         << "# TYPE orvo_serve_workers_restarted_total counter\n"
         << "orvo_serve_workers_restarted_total " << pool.restartedWorkers << "\n"
-        << "# HELP orvo_serve_workers_recycled_total Workers replaced as they retired by their recycling limits.\n"
+        << "# HELP orvo_serve_workers_recycled_total Workers replaced while they ran but took no more requests.\n"
         << "# TYPE orvo_serve_workers_recycled_total counter\n"
         << "orvo_serve_workers_recycled_total " << pool.recycledWorkers << "\n";
     if (queued) {

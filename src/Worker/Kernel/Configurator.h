@@ -16,8 +16,8 @@ namespace Browser {
 // Reads the worker's command line and one INI file and applies the result to
 // logging; the constructor does all the work. The command line knows
 // -c/--config FILE, --allow-file-urls, --shared-group NAME, --max-pages N,
-// --recycle-pages N and --recycle-rss MB; every other argument is ignored here and left to the GUI
-// toolkit. The INI file knows two keys under the section named by
+// --recycle-pages N and --recycle-rss MB; every other argument is ignored
+// here and left to the GUI toolkit. The INI file knows two keys under the section named by
 // the option prefix: logLevel (default "INFO") and logFile (default empty,
 // meaning standard output; its first "{pid}" becomes the process id).
 //
