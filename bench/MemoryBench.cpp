@@ -183,8 +183,9 @@ void ServiceWithRecycling(const TestHttpServer& server, int count, int maxRss) {
     if (port == 0) {
         throw std::runtime_error("orvo-serve did not start");
     }
-    std::printf("\norvo-serve, 1 worker recycled past %d MB, 8 connections, %d corpus pages as whole-page PNG\n",
-                maxRss, count);
+    std::printf("\norvo-serve, 1 worker recycled past %d MB, 8 connections, %d corpus pages as whole-page PNG; "
+                "service at start %.1f MiB\n",
+                maxRss, count, MiB(OrvoBench::ResidentKiB(service.Pid())));
     Blocks blocks({"workers", "service"});
     int answered = 0;
     OrvoBench::Statuses others;
@@ -202,6 +203,9 @@ void ServiceWithRecycling(const TestHttpServer& server, int count, int maxRss) {
     const long recycledCount = at == std::string::npos ? -1 : std::atol(metrics.c_str() + at + recycled.size());
     std::printf("answered 200: %zu of %d; workers recycled: %ld; service peak %.1f MiB\n", succeeded, count,
                 recycledCount, MiB(OrvoBench::PeakResidentKiB(service.Pid())));
+    std::this_thread::sleep_for(std::chrono::milliseconds(IdleWaitMs));
+    std::printf("idle %d s after the last page: service %.1f MiB, workers %.1f MiB\n", IdleWaitMs / 1000,
+                MiB(OrvoBench::ResidentKiB(service.Pid())), MiB(WorkersKiB(service.Pid())));
     for (const auto& other : others) {
         if (other.second != 0) {
             std::printf("  status %d: %zu\n", other.first, other.second);
