@@ -688,9 +688,9 @@ TEST_F(OrvoServe, ARequestLostWithItsWorkerIsSentToAFreshOne) {
 }
 
 // Workers that retire after 5 requests under a steady stream: each is
-// replaced as it retires and answers what it holds, so every request is
-// answered once, none refused, dead or sent twice (the site sees each page
-// once).
+// replaced as it retires and answers what it holds (with 3 in flight, at
+// most 7 requests), so every request is answered once, none refused, dead
+// or sent twice (the site sees each page once).
 TEST_F(OrvoServe, WorkersPastTheirPageLimitAreReplacedWithoutLosingARequest) {
     Start({"--workers", "2", "--in-flight", "3", "--max-pages", "5"});
     const int count = 60;
@@ -725,7 +725,7 @@ TEST_F(OrvoServe, WorkersPastTheirPageLimitAreReplacedWithoutLosingARequest) {
     const std::string metrics = client->Get("/metrics").body;
     const std::string counter = "\norvo_serve_workers_recycled_total ";
     ASSERT_NE(std::string::npos, metrics.find(counter)) << metrics;
-    EXPECT_GE(std::stoi(metrics.substr(metrics.find(counter) + counter.size())), count / 5 - 2) << metrics;
+    EXPECT_GE(std::stoi(metrics.substr(metrics.find(counter) + counter.size())), count / 7 - 2) << metrics;
     EXPECT_EQ(0, Stop());
 }
 

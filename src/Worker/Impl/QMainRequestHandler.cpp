@@ -197,8 +197,8 @@ void QMainRequestHandler::CheckRecycling() {
         const std::size_t resident = recycle.WatchesMemory() ? Orvo::Browser::RecyclePolicy::ResidentBytes() : 0;
         const std::string why = recycle.Due(taken, resident);
         if (!why.empty()) {
-            LOG4CPLUS_INFO(logger, "QMainRequestHandler::Retire => " << why);
             serverMediator->Retire();
+            LOG4CPLUS_INFO(logger, "QMainRequestHandler::Retire => " << why);
             retiring = true;
             sinceRetired.start();
         }
