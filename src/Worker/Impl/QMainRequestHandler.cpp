@@ -122,6 +122,8 @@ void QMainRequestHandler::TakeOne() {
         tookThisTick = true;
         idleTimer->stop();
         Dispatch(*request);
+        // The limit is met at the request that reaches it.
+        CheckRecycling();
         return;
     }
     TrackIdleness();
