@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <stdexcept>
+#include <thread>
 
 #include <unistd.h>
 
@@ -19,8 +20,11 @@ namespace Client {
 
 namespace {
 
-// How often a waiting Collect looks whether the worker still lives.
-const int PollSliceMs = 100;
+// The longest wait for a result channel's lock in one look.
+const int LockSliceMs = 100;
+// How long a waiting Collect pauses between looks: at first, and at most.
+const std::chrono::microseconds FirstLook(25);
+const std::chrono::microseconds LastLook(2000);
 
 std::atomic<unsigned long> clients(0);
 
@@ -99,19 +103,24 @@ std::unique_ptr<PendingRequest> Client::Submit(const std::string& url, const Req
     return pending;
 }
 
+// Results are looked for, not waited for on the channel's condition: its
+// inner lock is taken without a time limit, and a worker killed while it
+// signalled would hold it for good. The mutex is a semaphore whose waits
+// are timed, so a dead holder costs one time-out. The looks back off from
+// FirstLook to LastLook apart, so a quick answer is seen quickly and a slow
+// one costs little.
 Result Client::Collect(PendingRequest& pending, int timeoutMs) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     PendingRequest::ResultChannel::Element record(nullptr, pending.ResultSegment().get_deleter<ServerResult>());
+    std::chrono::microseconds pause = FirstLook;
     for (;;) {
         const long remaining =
             std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
-        if (remaining <= 0) {
-            return Unanswered(pending, Outcome::TimedOut, "no result within " + std::to_string(timeoutMs) + " ms");
-        }
         const bool alive = worker->IsAlive();
         try {
             // Once the worker is gone, one last look without waiting.
-            pending.Channel().Take(record, alive ? static_cast<int>(std::min<long>(remaining, PollSliceMs)) : -1);
+            pending.Channel().TakeQueued(record, alive ? static_cast<int>(std::clamp<long>(remaining, 1, LockSliceMs))
+                                                       : -1);
         } catch (const Interprocess::TimeOutException&) {
         }
         if (record) {
@@ -121,6 +130,12 @@ Result Client::Collect(PendingRequest& pending, int timeoutMs) {
             return Unanswered(pending, Outcome::WorkerGone,
                               "the worker " + std::to_string(worker->Pid()) + " ended without answering");
         }
+        const auto now = std::chrono::steady_clock::now();
+        if (now >= deadline) {
+            return Unanswered(pending, Outcome::TimedOut, "no result within " + std::to_string(timeoutMs) + " ms");
+        }
+        std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(pause, deadline - now));
+        pause = std::min(pause * 2, LastLook);
     }
 }
 

@@ -145,8 +145,10 @@ public:
     }
 
     // Hands the elements still queued to onRemaining (when the channel's
-    // mutex could be taken in time), wakes every waiter and removes the
-    // mutex and condition names. What onRemaining throws is ignored; what it
+    // mutex could be taken in time) and removes the mutex and condition
+    // names. It wakes nobody: the condition's inner lock is taken without a
+    // time limit, and a process that died while it held that lock would
+    // hold up the destroyer for good. What onRemaining throws is ignored; what it
     // leaves in the list stays there. Throws, removing nothing, when the
     // mutex or the list does not exist.
     static void Destroy(SegmentT& segment, const char* name, boost::function<void(List&)> onRemaining,
@@ -155,7 +157,7 @@ public:
         const std::string conditionName = ConditionName(name);
         {
             boost::interprocess::named_mutex mutex(boost::interprocess::open_only, mutexName.c_str());
-            boost::shared_ptr<Channel> channel = Get(segment, name);
+            const boost::shared_ptr<Channel> channel = Get(segment, name);
             boost::interprocess::scoped_lock<boost::interprocess::named_mutex> lock(mutex,
                                                                                     Deadline::ForChannel(timeoutMs));
             if (lock.owns() && onRemaining && !channel->list->empty()) {
@@ -164,8 +166,6 @@ public:
                 } catch (...) {
                 }
             }
-            channel->list = nullptr;
-            channel->condition.notify_all();
         }
         boost::interprocess::named_condition::remove(conditionName.c_str());
         boost::interprocess::named_mutex::remove(mutexName.c_str());

@@ -4,6 +4,9 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
+#include <future>
+#include <iostream>
 #include <set>
 #include <string>
 #include <thread>
@@ -21,6 +24,7 @@
 
 #include "Client/Client.h"
 #include "Common/ChildProcess.h"
+#include "Common/DeadLockHolder.h"
 #include "Common/Occurrences.h"
 #include "Common/ResultFiles.h"
 #include "Common/SharedObjects.h"
@@ -231,6 +235,31 @@ TEST_F(KernelRoundTrip, AWorkerKilledWhileAnsweringIsReportedGoneAndCleanedUp) {
     pending.reset();
     ExpectNothingLeftBehind();
     EXPECT_EQ(Outcome::WorkerGone, client->Render("test://host/echo", {}, 1000).outcome);
+}
+
+// A worker killed while it signalled a result leaves the result channel's
+// condition locked for good. Neither collecting nor dropping the request
+// may wait for that lock: the client sees the worker gone and removes every
+// name. A client that hangs here hangs for good, so the test ends the
+// process rather than wait.
+TEST_F(KernelRoundTrip, AWorkerKilledWhileSignallingDoesNotHoldUpItsClient) {
+    StartWorker();
+    auto pending = client->Submit("test://host/never", {});
+    ASSERT_TRUE(AwaitLog("ServerMediator::GetRequest => GET: test://host/never"));
+    ASSERT_EQ(0, OrvoTest::LeaveConditionLockedByDeadProcess(
+                     Orvo::Interprocess::Channel<Orvo::Browser::Segment, int>::ConditionName(pending->Name().c_str())));
+    ::kill(pid, SIGKILL);
+    auto collected = std::async(std::launch::async, [&] {
+        const Outcome outcome = client->Collect(*pending, 10000).outcome;
+        pending.reset();
+        return outcome;
+    });
+    if (collected.wait_for(std::chrono::seconds(20)) != std::future_status::ready) {
+        std::cerr << "the client waits for a lock that a dead process holds" << std::endl;
+        std::_Exit(1);
+    }
+    EXPECT_EQ(Outcome::WorkerGone, collected.get());
+    ExpectNothingLeftBehind();
 }
 
 // The main thread blocks on the stop request, so the next request waits in
