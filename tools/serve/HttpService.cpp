@@ -61,6 +61,13 @@ RenderArguments::Texts ReadTexts(const HttpService::Request& request, const std:
     throw BadArgument("Content-Type", "a POST's body must be application/json or application/x-www-form-urlencoded");
 }
 
+// What a request gets when answering it failed in a way no argument
+// explains: the service goes on.
+Reply InternalError(const std::exception& e) {
+    return Reply::Error(500, "InternalError", "The request could not be answered", {{"reason", e.what()}},
+                        "internal");
+}
+
 } // namespace
 
 // A request being answered: where it came from, its answer's way back,
@@ -130,6 +137,8 @@ void HttpService::Dispatch(const Request& request, const std::shared_ptr<Exchang
         reply(Reply::Error(400, "BadOption", "Incorrect HTTP API arguments",
                            {{"type", "bad_argument"}, {"argument", e.argument}, {"description", e.what()}},
                            "bad_option"));
+    } catch (const std::exception& e) {
+        reply(InternalError(e));
     }
 }
 
@@ -166,7 +175,12 @@ void HttpService::Render(const std::shared_ptr<Exchange>& exchange, Endpoint end
         arguments.url, arguments.ToOptions(endpoint, arguments.timeoutMs), deadline,
         [this, reply, endpoint, arguments](Browser::Client::Result result) {
             boost::asio::post(encoders, [this, reply, endpoint, arguments, result = std::move(result)] {
-                Reply out = Reply::Rendered(endpoint, arguments, result);
+                Reply out;
+                try {
+                    out = Reply::Rendered(endpoint, arguments, result);
+                } catch (const std::exception& e) {
+                    out = InternalError(e);
+                }
                 boost::asio::post(io, [reply, out = std::move(out)] { reply(out); });
             });
         });

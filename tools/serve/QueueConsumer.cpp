@@ -4,6 +4,7 @@
 #include <boost/asio/steady_timer.hpp>
 #include <boost/beast/http/field.hpp>
 
+#include "HttpSession.h"
 #include "Protocol/TimeDivisor.h"
 
 namespace Orvo {
@@ -191,10 +192,14 @@ void QueueConsumer::Begin(const Job& job) {
             {{"deliveries", job.deliveries}, {"max_deliveries", settings.maxDeliveries}}, TooManyDeliveries);
         return Finished(job, given);
     }
+    const std::string args = job.entry.Field("args");
+    if (args.size() > HttpSession::BodyLimit) {
+        return Finished(job, Reply::Error(413, "RequestTooLarge", "The job's args are larger than 1 MB",
+                                          {{"limit", HttpSession::BodyLimit}}, "too_large"));
+    }
     namespace http = boost::beast::http;
     HttpService::Request request{http::verb::post, "/" + job.entry.Field("endpoint"), 11};
     request.set(http::field::content_type, "application/json");
-    const std::string args = job.entry.Field("args");
     request.body() = args.empty() ? "{}" : args;
     request.prepare_payload();
     boost::asio::post(io, [this, job, request] {

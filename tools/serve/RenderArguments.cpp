@@ -1,5 +1,6 @@
 #include "RenderArguments.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <cstdlib>
@@ -260,6 +261,30 @@ void RefuseUnsupported(const RenderArguments::Texts& texts) {
     }
 }
 
+// How deep the arrays and objects of a JSON text nest, read without
+// parsing it (brackets inside strings do not count), so that a text nested
+// deeper than any argument needs is refused before anything recurses over
+// it.
+std::size_t NestingDepth(const std::string& text) {
+    std::size_t depth = 0;
+    std::size_t deepest = 0;
+    bool inString = false;
+    for (std::size_t k = 0; k < text.size(); ++k) {
+        const char c = text[k];
+        if (inString) {
+            k += c == '\\' ? 1 : 0;
+            inString = c != '"';
+        } else if (c == '"') {
+            inString = true;
+        } else if (c == '[' || c == '{') {
+            deepest = std::max(deepest, ++depth);
+        } else if ((c == ']' || c == '}') && depth > 0) {
+            --depth;
+        }
+    }
+    return deepest;
+}
+
 } // namespace
 
 RenderArguments RenderArguments::Parse(const Texts& texts, const Limits& limits) {
@@ -360,6 +385,9 @@ RenderArguments::Texts RenderArguments::FromQuery(const std::string& query) {
 }
 
 RenderArguments::Texts RenderArguments::FromJson(const std::string& text) {
+    if (NestingDepth(text) > MaxJsonDepth) {
+        throw BadArgument("body", "the body's JSON is nested more than " + std::to_string(MaxJsonDepth) + " deep");
+    }
     const nlohmann::json object = nlohmann::json::parse(text, nullptr, false);
     if (!object.is_object()) {
         throw BadArgument("body", "the body must be a JSON object");

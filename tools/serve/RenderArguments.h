@@ -55,6 +55,8 @@ struct RenderArguments {
     };
 
     static constexpr int MaxWaitSeconds = 10;
+    // How deep a JSON body's arrays and objects may nest.
+    static constexpr std::size_t MaxJsonDepth = 100;
     static constexpr int DefaultTimeoutSeconds = 30;
     static constexpr int DefaultQuality = 75;
 
@@ -112,8 +114,8 @@ struct RenderArguments {
     static Texts FromQuery(const std::string& query);
 
     // The texts of a JSON object, each value given with Texts::Set. Throws
-    // BadArgument (argument "body") when text is not a JSON object, or
-    // naming the argument whose value is null.
+    // BadArgument (argument "body") when text is not a JSON object or nests
+    // deeper than MaxJsonDepth, or naming the argument whose value is null.
     static Texts FromJson(const std::string& text);
 
     // Whether the endpoint needs the page's snapshot.

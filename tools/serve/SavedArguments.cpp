@@ -111,7 +111,12 @@ std::string SavedArguments::Save(const RenderArguments::Texts& texts) {
         if (value.is_null()) {
             continue;
         }
-        const std::string hash = Hash(value);
+        std::string hash;
+        try {
+            hash = Hash(value);
+        } catch (const nlohmann::json::type_error&) {
+            throw BadArgument(name, "the value of " + name + " is not UTF-8 text, so it cannot be saved");
+        }
         Keep(hash, value);
         header += (header.empty() ? "" : ";") + name + "=" + hash;
     }

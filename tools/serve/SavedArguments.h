@@ -37,10 +37,12 @@ public:
     // of names separated by commas) and returns the answer's
     // X-Splash-Saved-Arguments value, "name=hash;..." (empty when nothing
     // was asked to be saved). Throws BadArgument for a save_args of another
-    // shape.
+    // shape, and for a value that is not UTF-8 text (it has no JSON text to
+    // hash).
     std::string Save(const RenderArguments::Texts& texts);
 
-    // The SHA1, in hex, of value's compact JSON text.
+    // The SHA1, in hex, of value's compact JSON text. Throws
+    // nlohmann::json::type_error for a text that is not UTF-8.
     static std::string Hash(const nlohmann::json& value);
 
 private:

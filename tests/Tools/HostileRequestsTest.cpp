@@ -1,0 +1,73 @@
+// orvo-serve against requests made to hurt it: each is refused with its
+// own error, and the service, its workers and its other clients carry on.
+
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include "OrvoServeFixture.h"
+
+namespace {
+
+using namespace OrvoServeTest;
+
+// Arrays nested depth deep around a number.
+std::string Nested(std::size_t depth) {
+    return std::string(depth, '[') + "1" + std::string(depth, ']');
+}
+
+// A JSON object's text with url and the raw JSON text value under name.
+std::string WithRaw(const std::string& url, const std::string& name, const std::string& value) {
+    return "{\"url\": " + json(url).dump() + ", \"" + name + "\": " + value + "}";
+}
+
+struct Hostile {
+    std::string what;
+    std::string method;
+    std::string target;
+    std::string body;
+    std::string contentType;
+    int status;
+    std::string type;
+    // The argument a 400 names.
+    std::string argument;
+};
+
+TEST_F(OrvoServe, HostileRequestsAreRefusedAndTheServiceGoesOn) {
+    Start({"--workers", "1"});
+    const std::vector<pid_t> workers = Workers();
+    const std::string url = server.Url("/page");
+    const std::string form = "url=" + HttpClient::Encode(url) + "&save_args=x&x=%FF";
+    const std::vector<Hostile> cases = {
+        {"a saved value that is not UTF-8", "GET", Target("render.html", "/page", "&save_args=x&x=%FF"), "", "", 400,
+         "BadOption", "x"},
+        {"the same as a form", "POST", "/render.html", form, "application/x-www-form-urlencoded", 400, "BadOption",
+         "x"},
+        {"arrays 500,000 deep", "POST", "/render.html", WithRaw(url, "headers", Nested(500000)), "application/json",
+         400, "BadOption", "body"},
+        {"script arguments 60,000 deep", "POST", "/execute",
+         "{\"lua_source\": \"function main(splash, args) return args.a end\", \"a\": " + Nested(60000) + "}",
+         "application/json", 400, "BadOption", "body"},
+        {"objects one deeper than allowed", "POST", "/render.html",
+         WithRaw(url, "a", std::string(100, '[') + "{}" + std::string(100, ']')), "application/json", 400,
+         "BadOption", "body"},
+    };
+    for (const Hostile& hostile : cases) {
+        const HttpClient::Response response = client->Send(hostile.method, hostile.target, hostile.body,
+                                                           hostile.contentType);
+        ExpectError(response, hostile.status, hostile.type);
+        EXPECT_EQ(hostile.argument, json::parse(response.body).at("info").at("argument")) << hostile.what;
+    }
+    const std::string deepEnough = "{\"lua_source\": \"function main(splash, args) return args.a end\", \"a\": "
+                                   + Nested(99) + "}";
+    const HttpClient::Response allowed = client->Post("/execute", deepEnough, "application/json");
+    EXPECT_EQ(200, allowed.status) << allowed.body;
+    EXPECT_EQ(json::parse(Nested(99)), json::parse(allowed.body));
+    EXPECT_EQ(200, client->Get(Target("render.html", "/page")).status);
+    EXPECT_EQ(workers, Workers()) << "no worker was lost";
+    EXPECT_EQ(0, Stop());
+}
+
+} // namespace
