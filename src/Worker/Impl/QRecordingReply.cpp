@@ -6,7 +6,8 @@
 #include <QSslConfiguration>
 
 QRecordingReply::QRecordingReply(QNetworkReply* inner, QObject* parent) : QNetworkReply(parent), inner(inner) {
-    inner->setParent(this);
+    inner->setParent(parent);
+    connect(this, &QObject::destroyed, inner, &QObject::deleteLater);
     setRequest(inner->request());
     setOperation(inner->operation());
     setUrl(inner->url());
@@ -72,11 +73,15 @@ void QRecordingReply::OnFinished() {
 }
 
 void QRecordingReply::abort() {
-    inner->abort();
+    if (inner) {
+        inner->abort();
+    }
 }
 
 void QRecordingReply::close() {
-    inner->close();
+    if (inner) {
+        inner->close();
+    }
     QNetworkReply::close();
 }
 
@@ -86,11 +91,15 @@ qint64 QRecordingReply::bytesAvailable() const {
 
 void QRecordingReply::setReadBufferSize(qint64 size) {
     QNetworkReply::setReadBufferSize(size);
-    inner->setReadBufferSize(size);
+    if (inner) {
+        inner->setReadBufferSize(size);
+    }
 }
 
 void QRecordingReply::ignoreSslErrors() {
-    inner->ignoreSslErrors();
+    if (inner) {
+        inner->ignoreSslErrors();
+    }
 }
 
 qint64 QRecordingReply::readData(char* data, qint64 maxSize) {
@@ -104,13 +113,19 @@ qint64 QRecordingReply::readData(char* data, qint64 maxSize) {
 }
 
 void QRecordingReply::sslConfigurationImplementation(QSslConfiguration& configuration) const {
-    configuration = inner->sslConfiguration();
+    if (inner) {
+        configuration = inner->sslConfiguration();
+    }
 }
 
 void QRecordingReply::setSslConfigurationImplementation(const QSslConfiguration& configuration) {
-    inner->setSslConfiguration(configuration);
+    if (inner) {
+        inner->setSslConfiguration(configuration);
+    }
 }
 
 void QRecordingReply::ignoreSslErrorsImplementation(const QList<QSslError>& errors) {
-    inner->ignoreSslErrors(errors);
+    if (inner) {
+        inner->ignoreSslErrors(errors);
+    }
 }

@@ -3,6 +3,7 @@
 
 #include <QByteArray>
 #include <QNetworkReply>
+#include <QPointer>
 
 // A reply that stands in front of another and keeps a copy of every byte of
 // its body: the engine reads it as it would read the reply behind it (the
@@ -10,7 +11,9 @@
 // so far. A reply's body can be read only once, so a page whose response
 // bodies are wanted gets this in front of each of its replies.
 //
-// Owns the reply behind it (a child), which ends with it.
+// Owns the reply behind it, which is deleted soon after it. That reply is
+// its sibling, not its child: a network manager that ends deletes every
+// reply among its descendants, and would delete a child reply twice.
 class QRecordingReply : public QNetworkReply {
     Q_OBJECT
 
@@ -41,7 +44,8 @@ private:
     void OnFinished();
     void OnError(QNetworkReply::NetworkError code);
 
-    QNetworkReply* inner;
+    // Null once the manager that made it has deleted it.
+    QPointer<QNetworkReply> inner;
     QByteArray body;
     // What the engine has not read yet.
     QByteArray unread;
