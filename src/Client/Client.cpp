@@ -9,6 +9,7 @@
 
 #include "Client/FileReference.h"
 #include "Client/WorkerUnavailable.h"
+#include "Protocol/SharedAccess.h"
 #include "Protocol/SpillFiles.h"
 #include "Protocol/TimeOutException.h"
 #include "Protocol/WireFormat.h"
@@ -19,6 +20,11 @@ namespace Browser {
 namespace Client {
 
 namespace {
+
+// Room in shared memory, beyond its URL, that a request needs before it is
+// sent: its option map and the first pages of its result segment, with
+// ample margin.
+const unsigned long long SharedRoomMargin = 4ull << 20;
 
 // The longest wait for a result channel's lock in one look.
 const int LockSliceMs = 100;
@@ -62,6 +68,17 @@ Outcome Classify(const Result& result) {
     return Outcome::Rendered;
 }
 
+// Refuses a request while the system has too little room left for shared
+// objects to take this request's record and result segment: writing past
+// that room would kill this process.
+void CheckSharedRoom(const std::string& url) {
+    const unsigned long long free = Interprocess::SharedAccess::FreeBytes();
+    if (free < SharedRoomMargin + url.size()) {
+        throw std::runtime_error("shared memory is full (" + std::to_string(free)
+                                 + " bytes free in /dev/shm): the request was not sent");
+    }
+}
+
 } // namespace
 
 Client::Client(std::unique_ptr<Worker> worker)
@@ -81,6 +98,7 @@ std::unique_ptr<PendingRequest> Client::Submit(const std::string& url, const Req
     if (!worker->IsReady()) {
         throw WorkerUnavailable("the worker " + std::to_string(worker->Pid()) + " no longer takes requests");
     }
+    CheckSharedRoom(url);
     std::unique_ptr<PendingRequest> pending(new PendingRequest(url, NewName()));
     Request* request = nullptr;
     try {

@@ -43,7 +43,8 @@ public:
     // WorkerUnavailable when the worker has stopped taking requests,
     // std::invalid_argument for a bad option, and std::runtime_error "the
     // request segment of worker PID is full: ..." when no room is left for
-    // the request there.
+    // the request there, or "shared memory is full ..." when the system
+    // has too little room left for shared objects.
     std::unique_ptr<PendingRequest> Submit(const std::string& url, const Request::Options& options);
 
     // Waits up to timeoutMs for the request's result. The result is removed

@@ -1,8 +1,10 @@
 #include "Protocol/SharedAccess.h"
 
+#include <limits>
 #include <stdexcept>
 
 #include <grp.h>
+#include <sys/statvfs.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -50,6 +52,14 @@ bool SharedAccess::HandOverFile(int descriptor) {
 
 bool SharedAccess::IsSharedGroup(gid_t gid) {
     return sharedGroup != static_cast<gid_t>(-1) && gid == sharedGroup;
+}
+
+unsigned long long SharedAccess::FreeBytes() {
+    struct statvfs space {};
+    if (::statvfs(SharedDirectory, &space) != 0) {
+        return std::numeric_limits<unsigned long long>::max();
+    }
+    return static_cast<unsigned long long>(space.f_bavail) * space.f_frsize;
 }
 
 } // namespace Interprocess

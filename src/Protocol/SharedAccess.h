@@ -33,6 +33,12 @@ public:
 
     // Whether objects are shared with a group, and it is gid.
     static bool IsSharedGroup(gid_t gid);
+
+    // Bytes that shared objects may still take. The system hands a shared
+    // object's pages over as they are first written, and a write it has no
+    // room for kills the writer (SIGBUS): so look before writing. Returns
+    // the largest value when the directory cannot be read.
+    static unsigned long long FreeBytes();
 };
 
 } // namespace Interprocess

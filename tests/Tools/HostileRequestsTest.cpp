@@ -1,6 +1,7 @@
 // orvo-serve against requests made to hurt it: each is refused with its
 // own error, and the service, its workers and its other clients carry on.
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -75,6 +76,35 @@ TEST_F(OrvoServe, HostileRequestsAreRefusedAndTheServiceGoesOn) {
     EXPECT_EQ(json::parse(Nested(99)), json::parse(allowed.body));
     EXPECT_EQ(200, client->Get(Target("render.html", "/page")).status);
     EXPECT_EQ(workers, Workers()) << "no worker was lost";
+    EXPECT_EQ(0, Stop());
+}
+
+// Any local user can fill the shared-memory file system. The service then
+// refuses requests with the reason, instead of dying on its next write
+// there, and serves again once there is room. It runs in a mount namespace
+// of its own with a small file system of its own on /dev/shm, filled
+// through the service's view of it.
+TEST_F(OrvoServe, AFullSharedMemoryIsARefusalNotADeath) {
+    std::string output;
+    if (OrvoTest::RunProgram({"/usr/bin/unshare", "--mount", "true"}, ".", output) != 0) {
+        GTEST_SKIP() << "a mount namespace of its own needs root: " << output;
+    }
+    launcher = {"/usr/bin/unshare", "--mount", "/bin/sh", "-c", "mount -t tmpfs -o size=64m tmpfs /dev/shm && exec \"$@\"", "sh"};
+    Start({"--workers", "1"});
+    ASSERT_EQ(200, client->Get(Target("render.html", "/page")).status);
+    const std::string filler = "/proc/" + std::to_string(process->Pid()) + "/root/dev/shm/orvo-test-filler";
+    FILE* file = std::fopen(filler.c_str(), "w");
+    ASSERT_NE(nullptr, file) << filler;
+    const std::string block(1 << 20, 'x');
+    while (std::fwrite(block.data(), 1, block.size(), file) == block.size() && std::fflush(file) == 0) {
+    }
+    std::fclose(file);
+    const HttpClient::Response refused = client->Get(Target("render.html", "/page"));
+    ExpectError(refused, 500, "InternalError");
+    EXPECT_NE(std::string::npos, refused.body.find("shared memory is full")) << refused.body;
+    EXPECT_EQ(200, client->Get("/_ping").status);
+    ASSERT_EQ(0, std::remove(filler.c_str()));
+    EXPECT_EQ(200, client->Get(Target("render.html", "/page")).status);
     EXPECT_EQ(0, Stop());
 }
 

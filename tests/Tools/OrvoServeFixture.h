@@ -71,7 +71,8 @@ protected:
     }
 
     void Start(const std::vector<std::string>& arguments = {}, const std::vector<std::string>& environment = {}) {
-        std::vector<std::string> argv{ORVO_SERVE_BINARY, "--listen", "127.0.0.1:0", "--log", LogPath()};
+        std::vector<std::string> argv = launcher;
+        argv.insert(argv.end(), {ORVO_SERVE_BINARY, "--listen", "127.0.0.1:0", "--log", LogPath()});
         argv.insert(argv.end(), arguments.begin(), arguments.end());
         std::vector<std::string> settings{"DISPLAY=", "WAYLAND_DISPLAY=", "QT_QPA_PLATFORM="};
         settings.insert(settings.end(), environment.begin(), environment.end());
@@ -113,6 +114,8 @@ protected:
     // The workers the service runs now.
     std::vector<pid_t> Workers() const { return Children(process->Pid()); }
 
+    // A command and its arguments that Start runs the service through.
+    std::vector<std::string> launcher;
     TestHttpServer server;
     OrvoTest::TemporaryDirectory directory;
     std::unique_ptr<OrvoTest::ChildProcess> process;
