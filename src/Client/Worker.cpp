@@ -58,6 +58,10 @@ int DecodeStatus(int status) {
         ::putenv(const_cast<char*>(entry.c_str()));
     }
     ::putenv(const_cast<char*>(parent.c_str()));
+    // Nothing of the starting process passes to the worker but its standard
+    // streams: a service's listening socket, its clients' connections and
+    // its other links stay its own, whoever opened them and however.
+    ::close_range(3, ~0u, 0);
     std::vector<char*> argv{const_cast<char*>(program.c_str())};
     for (const std::string& argument : options.arguments) {
         argv.push_back(const_cast<char*>(argument.c_str()));

@@ -39,8 +39,9 @@ public:
         void Recycle(std::size_t pages, std::size_t residentMb);
     };
 
-    // Starts a worker and waits for its ready marker. The worker ends by
-    // itself when the calling process ends, killed or not. Throws
+    // Starts a worker and waits for its ready marker. The worker inherits
+    // no descriptor but its standard streams, and ends by itself when the
+    // calling process ends, killed or not. Throws
     // std::runtime_error saying why when the program cannot be started, ends
     // before it is ready or is not ready in time (it is killed then, and its
     // shared objects removed).

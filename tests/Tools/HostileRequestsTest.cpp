@@ -2,8 +2,12 @@
 // own error, and the service, its workers and its other clients carry on.
 
 #include <cstdio>
+#include <set>
 #include <string>
 #include <vector>
+
+#include <boost/filesystem.hpp>
+#include <signal.h>
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -22,6 +26,19 @@ std::string Nested(std::size_t depth) {
 // A JSON object's text with url and the raw JSON text value under name.
 std::string WithRaw(const std::string& url, const std::string& name, const std::string& value) {
     return "{\"url\": " + json(url).dump() + ", \"" + name + "\": " + value + "}";
+}
+
+// The sockets a process holds open, as "socket:[inode]".
+std::set<std::string> Sockets(pid_t pid) {
+    std::set<std::string> sockets;
+    boost::system::error_code error;
+    for (const auto& entry : boost::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd", error)) {
+        const std::string target = boost::filesystem::read_symlink(entry.path(), error).string();
+        if (target.rfind("socket:", 0) == 0) {
+            sockets.insert(target);
+        }
+    }
+    return sockets;
 }
 
 struct Hostile {
@@ -76,6 +93,18 @@ TEST_F(OrvoServe, HostileRequestsAreRefusedAndTheServiceGoesOn) {
     EXPECT_EQ(json::parse(Nested(99)), json::parse(allowed.body));
     EXPECT_EQ(200, client->Get(Target("render.html", "/page")).status);
     EXPECT_EQ(workers, Workers()) << "no worker was lost";
+
+    // A worker started while clients are connected holds none of the
+    // service's sockets.
+    ASSERT_EQ(1u, workers.size());
+    ::kill(workers[0], SIGKILL);
+    ASSERT_TRUE(WaitFor([&] { return Workers().size() == 1 && Workers()[0] != workers[0]; }));
+    EXPECT_EQ(200, client->Get(Target("render.html", "/page")).status);
+    const std::set<std::string> service = Sockets(process->Pid());
+    EXPECT_FALSE(service.empty());
+    for (const std::string& socket : Sockets(Workers()[0])) {
+        EXPECT_EQ(0u, service.count(socket)) << socket << " passed from the service to its worker";
+    }
     EXPECT_EQ(0, Stop());
 }
 
