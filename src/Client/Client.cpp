@@ -26,6 +26,9 @@ namespace {
 // ample margin.
 const unsigned long long SharedRoomMargin = 4ull << 20;
 
+// How many names a request tries before it gives up.
+const int MaxNameAttempts = 100;
+
 // The longest wait for a result channel's lock in one look.
 const int LockSliceMs = 100;
 // How long a waiting Collect pauses between looks: at first, and at most.
@@ -94,12 +97,26 @@ std::string Client::NewName() {
     return prefix + std::to_string(counter++);
 }
 
+// Another local user may have taken names this client would use (the
+// names are predictable): such a name is passed over for the next.
+std::unique_ptr<PendingRequest> Client::NewPending(const std::string& url) {
+    for (int attempt = 1;; ++attempt) {
+        try {
+            return std::unique_ptr<PendingRequest>(new PendingRequest(url, NewName()));
+        } catch (const boost::interprocess::interprocess_exception& e) {
+            if (e.get_error_code() != boost::interprocess::already_exists_error || attempt == MaxNameAttempts) {
+                throw;
+            }
+        }
+    }
+}
+
 std::unique_ptr<PendingRequest> Client::Submit(const std::string& url, const Request::Options& options) {
     if (!worker->IsReady()) {
         throw WorkerUnavailable("the worker " + std::to_string(worker->Pid()) + " no longer takes requests");
     }
     CheckSharedRoom(url);
-    std::unique_ptr<PendingRequest> pending(new PendingRequest(url, NewName()));
+    std::unique_ptr<PendingRequest> pending = NewPending(url);
     Request* request = nullptr;
     try {
         request = requestSegment.construct<Request>(boost::interprocess::anonymous_instance)(requestSegment, url,

@@ -57,6 +57,7 @@ public:
 
 private:
     std::string NewName();
+    std::unique_ptr<PendingRequest> NewPending(const std::string& url);
     Result Read(PendingRequest& pending, PendingRequest::ResultChannel::Element& record);
     Result Unanswered(const PendingRequest& pending, Outcome outcome, const std::string& error);
 

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include <boost/filesystem.hpp>
+#include <boost/interprocess/shared_memory_object.hpp>
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <grp.h>
@@ -260,6 +261,27 @@ TEST_F(KernelRoundTrip, AWorkerKilledWhileSignallingDoesNotHoldUpItsClient) {
     }
     EXPECT_EQ(Outcome::WorkerGone, collected.get());
     ExpectNothingLeftBehind();
+}
+
+// Another local user may create the names a client would use next. The
+// client passes over them; it never fails a request for them.
+TEST_F(KernelRoundTrip, NamesTakenByAnotherProcessArePassedOver) {
+    StartWorker();
+    const std::string first = client->Submit("test://host/echo", {})->Name();
+    const std::string prefix = first.substr(0, first.size() - 1);
+    std::vector<std::string> squatted;
+    for (int k = 1; k <= 5; ++k) {
+        squatted.push_back(prefix + std::to_string(k));
+        boost::interprocess::shared_memory_object(boost::interprocess::create_only, squatted.back().c_str(),
+                                                  boost::interprocess::read_write)
+            .truncate(4096);
+    }
+    const Result result = client->Render("test://host/echo", {}, 10000);
+    EXPECT_EQ(Outcome::Rendered, result.outcome) << result.error;
+    EXPECT_EQ(prefix + "6", result.name);
+    for (const std::string& name : squatted) {
+        boost::interprocess::shared_memory_object::remove(name.c_str());
+    }
 }
 
 // The main thread blocks on the stop request, so the next request waits in
