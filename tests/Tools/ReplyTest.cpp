@@ -1,8 +1,10 @@
 // orvo-serve's answers: how a worker's result becomes an HTTP answer.
 
 #include <string>
+#include <vector>
 
 #include <QImage>
+
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
@@ -95,6 +97,29 @@ TEST(Reply, EachOutcomeHasItsStatus) {
     EXPECT_EQ(500, failed.status);
     EXPECT_EQ("why", Info(failed).at("reason"));
     EXPECT_EQ("internal", failed.outcome);
+}
+
+// Whatever worker answered, a script's result whose type or header holds a
+// line break is never sent: it would split the answer.
+TEST(Reply, AScriptsResultWithALineBreakInAHeaderIsNotSent) {
+    const std::vector<nlohmann::json> details = {
+        {{"contentType", "text/html\r\n\r\nHTTP/1.1 200 OK"}},
+        {{"headers", nlohmann::json::array({nlohmann::json::array({"X-Forged", "a\nSet-Cookie: b=c"})})}},
+        {{"headers", nlohmann::json::array({nlohmann::json::array({"X-Forged\r\nSet-Cookie", "b=c"})})}},
+    };
+    for (const nlohmann::json& detail : details) {
+        Result result = Ended(Outcome::Rendered);
+        result.detail = detail.dump();
+        result.body = "forged";
+        const Reply reply = Reply::Rendered(Endpoint::Execute, Arguments(), result);
+        EXPECT_EQ(500, reply.status) << detail;
+        EXPECT_EQ("a header of the script's result holds a line break", Info(reply).at("reason"));
+    }
+    Result plain = Ended(Outcome::Rendered);
+    plain.detail = nlohmann::json{{"contentType", "text/csv"},
+                                  {"headers", nlohmann::json::array({nlohmann::json::array({"X-Rows", "2"})})}}
+                       .dump();
+    EXPECT_EQ(200, Reply::Rendered(Endpoint::Execute, Arguments(), plain).status);
 }
 
 TEST(Reply, APageIsAnsweredInItsEndpointsForm) {

@@ -787,6 +787,13 @@ TEST_F(Scripts, ErrorsSayWhatFailedAndWhere) {
     EXPECT_EQ("go: ftp://127.0.0.1/ is not an http or https URL", badUrl.at("message"));
     EXPECT_EQ(2, badUrl.at("line_number"));
 
+    const json split = ScriptError(Execute("function main(splash)\n"
+                                           "  splash:set_result_content_type('text/html\\r\\n\\r\\nHTTP/1.1 200 OK')\n"
+                                           "  return 'forged'\n"
+                                           "end"));
+    EXPECT_EQ("SPLASH_LUA_ERROR", split.at("type")) << "no answer is split";
+    EXPECT_EQ("set_result_content_type: the type must be one line", split.at("message"));
+
     const json caught = Answer(Execute("function main(splash)\n"
                                        "  local ok, error = pcall(splash.wait, splash, -1)\n"
                                        "  return {ok = ok, type = error.type}\n"

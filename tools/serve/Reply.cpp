@@ -1,5 +1,7 @@
 #include "Reply.h"
 
+#include <algorithm>
+
 #include <QByteArray>
 #include <boost/algorithm/string/find.hpp>
 #include <boost/beast/http/status.hpp>
@@ -164,6 +166,12 @@ Reply Page(const RenderArguments& arguments, const Result& result, const nlohman
     return Reply::Json(page);
 }
 
+// Whether text can stand in a header: a line break would end the header
+// and let what follows forge others, or a second answer.
+bool OneLine(const std::string& text) {
+    return text.find_first_of(std::string("\r\n\0", 3)) == std::string::npos;
+}
+
 // A script's answer: the detail says the status, type and headers of the
 // result in the body, or why the script failed.
 Reply Scripted(const RenderArguments& arguments, const Result& result) {
@@ -187,6 +195,12 @@ Reply Scripted(const RenderArguments& arguments, const Result& result) {
         if (header.is_array() && header.size() == 2 && header[0].is_string() && header[1].is_string()) {
             reply.headers.emplace_back(header[0].get<std::string>(), header[1].get<std::string>());
         }
+    }
+    if (!OneLine(reply.contentType) || !std::all_of(reply.headers.begin(), reply.headers.end(), [](const auto& h) {
+            return OneLine(h.first) && OneLine(h.second);
+        })) {
+        return Reply::Error(500, "InternalError", "The worker's answer could not be used",
+                            {{"reason", "a header of the script's result holds a line break"}}, "internal");
     }
     reply.body = result.body;
     if (Member(detail, "encoding", std::string()) == "base64") {

@@ -575,7 +575,11 @@ int QScriptRunner::SetResultStatusCode(lua_State* lua) {
 }
 
 int QScriptRunner::SetResultContentType(lua_State* lua) {
-    Self(lua)->resultType = LuaCall(lua).Text("content_type", 1, true);
+    const QString type = LuaCall(lua).Text("content_type", 1, true);
+    if (type.contains(QRegularExpression(QStringLiteral("[\\r\\n\\x00]")))) {
+        return LuaCall::RaiseApiError(lua, QStringLiteral("set_result_content_type: the type must be one line"));
+    }
+    Self(lua)->resultType = type;
     return 0;
 }
 
