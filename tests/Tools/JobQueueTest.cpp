@@ -9,6 +9,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <QImage>
@@ -51,7 +52,13 @@ protected:
     int Stop(std::size_t index) { return instances.Stop(index); }
 
     void AddJob(const std::string& id, const std::string& endpoint, const json& args, const std::string& reply = "") {
-        std::vector<std::string> command{"XADD", "orvo:jobs", "*", "id", id, "endpoint", endpoint, "args", args.dump()};
+        AddJob(id, endpoint, args.dump(), reply);
+    }
+
+    // A job whose args are the text given, JSON or not.
+    void AddJob(const std::string& id, const std::string& endpoint, const std::string& args,
+                const std::string& reply = "") {
+        std::vector<std::string> command{"XADD", "orvo:jobs", "*", "id", id, "endpoint", endpoint, "args", args};
         if (!reply.empty()) {
             command.insert(command.end(), {"reply", reply});
         }
@@ -143,6 +150,30 @@ TEST_F(JobQueue, AJobIsAnsweredAsTheSameHttpRequest) {
     EXPECT_NE(std::string::npos, metrics.find("orvo_serve_queue_reachable 1\n")) << metrics;
     EXPECT_NE(std::string::npos, metrics.find("orvo_serve_queue_jobs_total{outcome=\"answered\"} 5\n")) << metrics;
     EXPECT_NE(std::string::npos, Log(index).find(" queue render.html \"" + PageUrl("/page1") + "\" 200 "));
+    EXPECT_EQ(0, Stop(index));
+}
+
+// Jobs made to hurt the instance that takes them are answered with their
+// errors, once each, and the instance goes on.
+TEST_F(JobQueue, HostileJobsAreAnsweredAndEndNoInstance) {
+    const std::size_t index = StartInstance();
+    const std::string url = json(PageUrl("/page1")).dump();
+    const std::string deep = std::string(500000, '[') + std::string(500000, ']');
+    AddJob("deep", "render.html", "{\"url\": " + url + ", \"a\": " + deep + "}");
+    AddJob("large", "render.html", "{\"url\": " + url + ", \"js_source\": \"" + std::string(2 << 20, ' ') + "\"}");
+    AddJob("fine", "render.html", {{"url", PageUrl("/page1")}});
+    ASSERT_TRUE(AwaitResults(3)) << Log(index);
+    std::map<std::string, std::vector<StreamEntry>> results = Results();
+    const std::vector<std::tuple<std::string, std::string, std::string>> expected = {
+        {"deep", "400", "BadOption"}, {"large", "413", "RequestTooLarge"}};
+    for (const auto& job : expected) {
+        ASSERT_EQ(1u, results[std::get<0>(job)].size()) << std::get<0>(job);
+        const StreamEntry& entry = results[std::get<0>(job)][0];
+        EXPECT_EQ(std::get<1>(job), entry.Field("status")) << std::get<0>(job);
+        EXPECT_EQ(std::get<2>(job), json::parse(entry.Field("error")).at("type")) << std::get<0>(job);
+    }
+    EXPECT_EQ("200", results["fine"].at(0).Field("status"));
+    EXPECT_EQ(0, redis.Command({"XLEN", "orvo:dead"}).integer);
     EXPECT_EQ(0, Stop(index));
 }
 
