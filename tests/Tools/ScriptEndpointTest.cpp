@@ -463,6 +463,32 @@ TEST_F(Scripts, FetchesAsideFromThePage) {
     EXPECT_EQ(0, Stop());
 }
 
+// However a script gives a header, one that is not a token with a value of
+// one line is never sent: the request it belongs to fails instead.
+TEST_F(Scripts, HeadersWithLineBreaksAreNeverSent) {
+    Start({"--workers", "1"});
+    const std::vector<std::string> fetches = {
+        "splash:set_custom_headers({['X-A'] = 'b\\r\\nInjected: 1'})\n"
+        "  return {ok = splash:go(args.page) or false}",
+        "return {ok = splash:http_get{args.page, headers = {['X-A'] = 'b\\r\\nInjected: 1'}}.ok}",
+        "return {ok = splash:http_get{args.page, headers = {['Injected: 1\\r\\nX-A'] = 'b'}}.ok}",
+        "splash:on_request(function(request) request:set_header('X-A', 'b\\nInjected: 1') end)\n"
+        "  return {ok = splash:go(args.page) or false}",
+    };
+    for (std::size_t k = 0; k < fetches.size(); ++k) {
+        const std::string page = "/page-header" + std::to_string(k);
+        const json answer = Answer(Execute("function main(splash, args)\n  " + fetches[k] + "\nend",
+                                           {{"page", server.Url(page)}}));
+        EXPECT_EQ(json({{"ok", false}}), answer) << fetches[k];
+        EXPECT_FALSE(server.Got(page)) << fetches[k];
+    }
+    for (const TestHttpServer::Request& request : server.Received()) {
+        EXPECT_EQ(0u, request.headers.count("injected")) << request.target;
+    }
+    EXPECT_NE(std::string::npos, Log().find("RefuseUnsafeHeaders => not sent: " + server.Url("/page-header0")));
+    EXPECT_EQ(0, Stop());
+}
+
 // set_content, autoload, lock_navigation, the mouse and the keyboard.
 TEST_F(Scripts, ThePageIsDrivenAsAUserWould) {
     Start({"--workers", "1"});

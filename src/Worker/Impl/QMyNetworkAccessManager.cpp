@@ -6,6 +6,7 @@
 #include <QNetworkProxy>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QRegularExpression>
 #include <QTimer>
 #include <fnmatch.h>
 #include <log4cplus/loggingmacros.h>
@@ -55,6 +56,31 @@ void QMyNetworkAccessManager::RefuseHostNotAllowed(QNetworkRequest& request, boo
         error = QStringLiteral("the host %1 is not among the allowed domains").arg(request.url().host());
     }
     request.setUrl(QUrl(QStringLiteral("refused-domain:")));
+}
+
+// Every request of a page, and every fetch of a script, passes here with
+// the headers that anyone gave it: a header name that is not a token, or a
+// value with a line break, would let its giver write further headers or a
+// second request. Such a request is not sent.
+void QMyNetworkAccessManager::RefuseUnsafeHeaders(QNetworkRequest& request, bool main) {
+    static const QRegularExpression token(QStringLiteral("^[!#$%&'*+.^_`|~0-9A-Za-z-]+$"));
+    for (const QByteArray& name : request.rawHeaderList()) {
+        const QByteArray value = request.rawHeader(name);
+        const bool safe = token.match(QString::fromLatin1(name)).hasMatch() && !value.contains('\r')
+                          && !value.contains('\n') && !value.contains('\0');
+        if (safe) {
+            continue;
+        }
+        LOG4CPLUS_WARN(logger, "QMyNetworkAccessManager::RefuseUnsafeHeaders => not sent: "
+                                   << request.url().toString().toUtf8().constData() << " (header "
+                                   << QString::fromLatin1(name.toPercentEncoding()).toUtf8().constData() << ")");
+        if (main && error.isEmpty()) {
+            error = QStringLiteral("the header %1 is not a token with a value of one line")
+                        .arg(QString::fromLatin1(name.toPercentEncoding()));
+        }
+        request.setUrl(QUrl(QStringLiteral("refused-header:")));
+        return;
+    }
 }
 
 bool QMyNetworkAccessManager::IsAllowedHost(const QUrl& url) const {
@@ -133,6 +159,7 @@ QNetworkReply* QMyNetworkAccessManager::createRequest(Operation operation, const
     }
     if (aside) {
         RefuseHostNotAllowed(request, false);
+        RefuseUnsafeHeaders(request, false);
         return Issue(operation, request, outgoingData, asked, decision);
     }
     const bool watched = operation == HeadOperation || operation == GetOperation || operation == PostOperation;
@@ -149,6 +176,7 @@ QNetworkReply* QMyNetworkAccessManager::createRequest(Operation operation, const
     // deletes it), and every further request is a sub-resource.
     const bool main = watched && mainReply == nullptr && !replied;
     RefuseHostNotAllowed(request, main);
+    RefuseUnsafeHeaders(request, main);
     if (!main) {
         QNetworkReply* reply = Issue(operation, request, outgoingData, asked, decision);
         WatchSubResource(reply, decision.timeoutMs >= 0 ? decision.timeoutMs : resourceTimeoutMs);

@@ -142,6 +142,9 @@ private:
     // Keeps the main reply's response in history once its headers are in.
     void Remember(QNetworkReply* reply, Operation operation);
     bool IsAllowedHost(const QUrl& url) const;
+    // Sends a request whose header is not a token with a value of one line
+    // nowhere; for the main request, says why.
+    void RefuseUnsafeHeaders(QNetworkRequest& request, bool main);
     void RefuseHostNotAllowed(QNetworkRequest& request, bool main);
     // Aborts reply once its headers show a content type not allowed.
     void WatchContentType(QNetworkReply* reply);
