@@ -154,15 +154,19 @@ TEST_F(JobQueue, AJobIsAnsweredAsTheSameHttpRequest) {
 }
 
 // Jobs made to hurt the instance that takes them are answered with their
-// errors, once each, and the instance goes on.
+// errors, once each, and the instance goes on: one whose reply key takes
+// no result ends in the dead stream, once.
 TEST_F(JobQueue, HostileJobsAreAnsweredAndEndNoInstance) {
     const std::size_t index = StartInstance();
     const std::string url = json(PageUrl("/page1")).dump();
     const std::string deep = std::string(500000, '[') + std::string(500000, ']');
     AddJob("deep", "render.html", "{\"url\": " + url + ", \"a\": " + deep + "}");
     AddJob("large", "render.html", "{\"url\": " + url + ", \"js_source\": \"" + std::string(2 << 20, ' ') + "\"}");
+    redis.Command({"SET", "not-a-stream", "x"});
+    AddJob("wrongtype", "render.html", {{"url", PageUrl("/page2")}}, "not-a-stream");
     AddJob("fine", "render.html", {{"url", PageUrl("/page1")}});
     ASSERT_TRUE(AwaitResults(3)) << Log(index);
+    ASSERT_TRUE(WaitFor([&] { return Entries("orvo:dead").size() == 1; })) << Log(index);
     std::map<std::string, std::vector<StreamEntry>> results = Results();
     const std::vector<std::tuple<std::string, std::string, std::string>> expected = {
         {"deep", "400", "BadOption"}, {"large", "413", "RequestTooLarge"}};
@@ -173,7 +177,10 @@ TEST_F(JobQueue, HostileJobsAreAnsweredAndEndNoInstance) {
         EXPECT_EQ(std::get<2>(job), json::parse(entry.Field("error")).at("type")) << std::get<0>(job);
     }
     EXPECT_EQ("200", results["fine"].at(0).Field("status"));
-    EXPECT_EQ(0, redis.Command({"XLEN", "orvo:dead"}).integer);
+    const StreamEntry dead = Entries("orvo:dead").at(0);
+    EXPECT_EQ("wrongtype", dead.Field("id")) << "a reply key that takes no result ends its job once";
+    EXPECT_EQ("ResultNotWritten", json::parse(dead.Field("error")).at("type"));
+    EXPECT_EQ(0, Pending()) << "every job acknowledged";
     EXPECT_EQ(0, Stop(index));
 }
 

@@ -277,21 +277,40 @@ void QueueConsumer::Settle(RedisConnection& redis, Ending& ending) {
         }
         return Begin(job);
     }
-    const bool dead = lost || ending.reply.outcome == TooManyDeliveries;
+    bool dead = lost || ending.reply.outcome == TooManyDeliveries;
     if (dead) {
-        std::vector<std::string> command{"XADD", streams.dead, "MAXLEN", "~", std::to_string(settings.maxLength), "*"};
-        for (const auto& field : job.entry.fields) {
-            command.insert(command.end(), {field.first, field.second});
-        }
-        command.insert(command.end(), {"entry", job.entry.id, "attempts", std::to_string(job.deliveries), "error",
-                                       ending.reply.body});
-        redis.Command(command);
+        AddDead(redis, job, ending.reply.body);
     }
-    AddResult(redis, job, ending.reply);
+    try {
+        AddResult(redis, job, ending.reply);
+    } catch (const RedisError& e) {
+        if (e.Lost()) {
+            throw;
+        }
+        // The reply key will never take a result (it holds another type):
+        // the job ends in the dead stream, saying why, instead of coming
+        // back for ever.
+        if (!dead) {
+            AddDead(redis, job, Reply::Error(500, "ResultNotWritten", "The job's result could not be written",
+                                             {{"reason", e.what()}}, "internal")
+                                    .body);
+        }
+        dead = true;
+    }
     redis.Command({"XACK", streams.jobs, streams.group, job.entry.id});
     // The group is the stream's only reader: an ended job need not stay.
     redis.Command({"XDEL", streams.jobs, job.entry.id});
     Release(dead ? "dead" : "answered");
+}
+
+void QueueConsumer::AddDead(RedisConnection& redis, const Job& job, const std::string& error) {
+    std::vector<std::string> command{"XADD", streams.dead, "MAXLEN", "~", std::to_string(settings.maxLength), "*"};
+    for (const auto& field : job.entry.fields) {
+        command.insert(command.end(), {field.first, field.second});
+    }
+    command.insert(command.end(),
+                   {"entry", job.entry.id, "attempts", std::to_string(job.deliveries), "error", error});
+    redis.Command(command);
 }
 
 void QueueConsumer::AddResult(RedisConnection& redis, const Job& job, const Reply& reply) {

@@ -92,6 +92,8 @@ private:
 
     void Write();
     void Settle(Queue::RedisConnection& redis, Ending& ending);
+    // Adds the job, its delivery count and error to the dead stream.
+    void AddDead(Queue::RedisConnection& redis, const Job& job, const std::string& error);
     void AddResult(Queue::RedisConnection& redis, const Job& job, const Reply& reply);
     void Release(const std::string& outcome);
 
