@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include "Client/FileReference.h"
+#include "Client/SegmentFull.h"
 #include "Client/WorkerUnavailable.h"
 #include "Protocol/SharedAccess.h"
 #include "Protocol/SpillFiles.h"
@@ -97,6 +98,15 @@ std::string Client::NewName() {
     return prefix + std::to_string(counter++);
 }
 
+std::size_t Client::RequestBytes(const std::string& url, const Request::Options& options) {
+    std::size_t bytes = url.size();
+    for (const auto& option : options) {
+        const std::string* text = boost::any_cast<std::string>(&option.second);
+        bytes += option.first.size() + (text != nullptr ? text->size() : 0);
+    }
+    return bytes;
+}
+
 // Another local user may have taken names this client would use (the
 // names are predictable): such a name is passed over for the next.
 std::unique_ptr<PendingRequest> Client::NewPending(const std::string& url) {
@@ -115,6 +125,11 @@ std::unique_ptr<PendingRequest> Client::Submit(const std::string& url, const Req
     if (!worker->IsReady()) {
         throw WorkerUnavailable("the worker " + std::to_string(worker->Pid()) + " no longer takes requests");
     }
+    const std::size_t bytes = RequestBytes(url, options);
+    if (bytes > MaxRequestBytes) {
+        throw std::length_error("the request is " + std::to_string(bytes) + " bytes, more than the "
+                                + std::to_string(MaxRequestBytes) + " a worker takes");
+    }
     CheckSharedRoom(url);
     std::unique_ptr<PendingRequest> pending = NewPending(url);
     Request* request = nullptr;
@@ -122,7 +137,7 @@ std::unique_ptr<PendingRequest> Client::Submit(const std::string& url, const Req
         request = requestSegment.construct<Request>(boost::interprocess::anonymous_instance)(requestSegment, url,
                                                                                            pending->Name(), options);
     } catch (const boost::interprocess::bad_alloc&) {
-        throw std::runtime_error("the request segment of worker " + std::to_string(worker->Pid())
+        throw SegmentFull("the request segment of worker " + std::to_string(worker->Pid())
                                  + " is full: too many requests wait there; send again once some are answered");
     }
     RequestChannel::Element record = boost::interprocess::make_managed_unique_ptr(request, requestSegment);

@@ -13,6 +13,7 @@
 #include "Protocol/Channel.h"
 #include "Protocol/Request.h"
 #include "Protocol/Segment.h"
+#include "Protocol/WireFormat.h"
 
 namespace Orvo {
 namespace Browser {
@@ -34,6 +35,14 @@ public:
     // Longest wait for the request channel's lock when submitting.
     static constexpr int SubmitLockMs = 10000;
 
+    // The largest request sent, in RequestBytes: half the worker's request
+    // segment, so that one always fits beside the records' own overhead.
+    static constexpr std::size_t MaxRequestBytes = WireFormat::RequestSegmentSize / 2;
+
+    // A request's size as it counts against MaxRequestBytes: its URL, and
+    // its options' names and texts.
+    static std::size_t RequestBytes(const std::string& url, const Request::Options& options);
+
     // Uses a ready worker; throws WorkerUnavailable when it is not.
     explicit Client(std::unique_ptr<Worker> worker);
 
@@ -41,10 +50,11 @@ public:
 
     // Sends a request for url with typed options (see Request). Throws
     // WorkerUnavailable when the worker has stopped taking requests,
-    // std::invalid_argument for a bad option, and std::runtime_error "the
-    // request segment of worker PID is full: ..." when no room is left for
-    // the request there, or "shared memory is full ..." when the system
-    // has too little room left for shared objects.
+    // std::invalid_argument for a bad option, std::length_error for a
+    // request over MaxRequestBytes, SegmentFull "the request segment of
+    // worker PID is full: ..." when no room is left for the request there
+    // now, and std::runtime_error "shared memory is full ..." when the
+    // system has too little room left for shared objects.
     std::unique_ptr<PendingRequest> Submit(const std::string& url, const Request::Options& options);
 
     // Waits up to timeoutMs for the request's result. The result is removed

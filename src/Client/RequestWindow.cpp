@@ -4,6 +4,7 @@
 
 #include <signal.h>
 
+#include "Client/SegmentFull.h"
 #include "Client/WorkerUnavailable.h"
 
 namespace Orvo {
@@ -65,6 +66,13 @@ bool RequestWindow::Send(std::size_t tag, const std::string& url, const Request:
     } catch (const WorkerUnavailable&) {
         resends.emplace_front(tag, attempts);
         ended = true;
+        return false;
+    } catch (const SegmentFull&) {
+        // Room comes back as the worker takes what this window sent it.
+        if (outstanding.empty()) {
+            throw;
+        }
+        resends.emplace_front(tag, attempts);
         return false;
     }
 }

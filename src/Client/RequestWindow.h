@@ -92,8 +92,10 @@ public:
 
     // Sends url with options under tag, with its result due by deadline;
     // attempts is how many times it was sent before. False when the worker
-    // has stopped taking requests: the window marks it ended and keeps the
-    // request to send again. Throws what Client::Submit throws otherwise.
+    // has stopped taking requests (the window marks it ended), or when its
+    // request segment is full while requests of this window are out: the
+    // window keeps the request to send again. Throws what Client::Submit
+    // throws otherwise.
     bool Send(std::size_t tag, const std::string& url, const Request::Options& options, Clock::time_point deadline,
               int attempts = 0);
 

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <boost/filesystem.hpp>
@@ -71,6 +72,11 @@ TEST_F(OrvoServe, HostileRequestsAreRefusedAndTheServiceGoesOn) {
         {"objects one deeper than allowed", "POST", "/render.html",
          WithRaw(url, "a", std::string(100, '[') + "{}" + std::string(100, ']')), "application/json", 400,
          "BadOption", "body"},
+        {"a URL larger than a worker takes", "POST", "/render.html",
+         json{{"url", url + "?" + std::string(300000, 'a')}}.dump(), "application/json", 413, "RequestTooLarge", ""},
+        {"a script larger than a worker takes", "POST", "/render.html",
+         json{{"url", url}, {"js_source", std::string(300000, ' ')}}.dump(), "application/json", 413,
+         "RequestTooLarge", ""},
         {"response bodies of a page on a host not allowed", "GET",
          Target("render.har", "/page", "&response_body=1&allowed_domains=example.org"), "", "", 502, "RenderError",
          ""},
@@ -105,6 +111,27 @@ TEST_F(OrvoServe, HostileRequestsAreRefusedAndTheServiceGoesOn) {
     for (const std::string& socket : Sockets(Workers()[0])) {
         EXPECT_EQ(0u, service.count(socket)) << socket << " passed from the service to its worker";
     }
+    EXPECT_EQ(0, Stop());
+}
+
+// Requests that each fit a worker's request segment but not all at once
+// wait for room there: every one is answered.
+TEST_F(OrvoServe, LargeRequestsAtOnceWaitForRoomInTheirWorker) {
+    Start({"--workers", "1"});
+    const std::string script = "/*" + std::string(200000, ' ') + "*/ document.title = 'large'";
+    std::vector<std::thread> clients;
+    std::vector<int> statuses(16, 0);
+    for (std::size_t k = 0; k < statuses.size(); ++k) {
+        clients.emplace_back([&, k] {
+            HttpClient http(port);
+            const json request = {{"url", server.Url("/page" + std::to_string(k))}, {"js_source", script}};
+            statuses[k] = http.Post("/render.html", request.dump(), "application/json").status;
+        });
+    }
+    for (std::thread& thread : clients) {
+        thread.join();
+    }
+    EXPECT_EQ(std::vector<int>(statuses.size(), 200), statuses);
     EXPECT_EQ(0, Stop());
 }
 

@@ -121,7 +121,9 @@ void RenderJob::Fill(RequestWindow& window) {
     while (window.Usable() && !window.Full() && Next(window, index, attempts)) {
         try {
             const auto deadline = RequestWindow::Clock::now() + std::chrono::seconds(settings.timeoutSeconds);
-            window.Send(index, records[index].url, options, deadline, attempts);
+            if (!window.Send(index, records[index].url, options, deadline, attempts)) {
+                return;
+            }
         } catch (const std::exception& e) {
             Finish(index, Result::Unanswered(records[index].url, Outcome::Failed, e.what()), 0, 0, attempts);
         }

@@ -170,9 +170,17 @@ void HttpService::Render(const std::shared_ptr<Exchange>& exchange, Endpoint end
                                      "stopping");
         return reply(refused);
     }
+    Browser::Request::Options options = arguments.ToOptions(endpoint, arguments.timeoutMs);
+    const std::size_t bytes = Browser::Client::Client::RequestBytes(arguments.url, options);
+    if (bytes > Browser::Client::Client::MaxRequestBytes) {
+        return reply(Reply::Error(413, "RequestTooLarge",
+                                  "The request is larger than a worker takes: its URL and texts are too long",
+                                  {{"size", bytes}, {"limit", Browser::Client::Client::MaxRequestBytes}},
+                                  "too_large"));
+    }
     const Clock::time_point deadline = exchange->arrival + std::chrono::milliseconds(arguments.timeoutMs);
     auto task = std::make_shared<RenderTask>(
-        arguments.url, arguments.ToOptions(endpoint, arguments.timeoutMs), deadline,
+        arguments.url, std::move(options), deadline,
         [this, reply, endpoint, arguments](Browser::Client::Result result) {
             boost::asio::post(encoders, [this, reply, endpoint, arguments, result = std::move(result)] {
                 Reply out;

@@ -200,8 +200,11 @@ void RenderPool::Fill(Slot& slot) {
         Browser::Request::Options options = task->options;
         options["timeout"] = MillisecondsLeft(task->deadline) + WorkerTimeoutMarginMs;
         try {
-            window.Send(tag, task->url, options, task->deadline, attempts);
+            const bool sent = window.Send(tag, task->url, options, task->deadline, attempts);
             slot.busy = !window.Idle();
+            if (!sent) {
+                return;
+            }
         } catch (const std::exception& e) {
             slot.tasks.erase(tag);
             task->Finish(Result::Unanswered(task->url, Outcome::Failed, e.what()));
