@@ -54,6 +54,8 @@ struct Settings {
     long maxResults = 100000;
     std::size_t maxPages = 0;
     std::size_t maxRss = 0;
+    long long maxViewportArea = RenderArguments::DefaultMaxViewportArea;
+    long long maxSnapshotPixels = RenderArguments::DefaultMaxSnapshotPixels;
 };
 
 // How much longer than the longest page a job may stay pending before
@@ -79,7 +81,10 @@ options::options_description Description(Settings& settings) {
         ("max-result-bytes", value(&settings.maxResultBytes), "larger results become 413 errors in the queue")
         ("max-results", value(&settings.maxResults), "a reply stream is trimmed to about this many results")
         ("max-pages", value(&settings.maxPages), "replace a worker after it took this many requests (0: never)")
-        ("max-rss", value(&settings.maxRss), "replace a worker once its resident memory passes this (MB; 0: never)");
+        ("max-rss", value(&settings.maxRss), "replace a worker once its resident memory passes this (MB; 0: never)")
+        ("max-viewport-area", value(&settings.maxViewportArea), "the largest viewport, in pixels; larger is a 400")
+        ("max-snapshot-pixels", value(&settings.maxSnapshotPixels),
+         "a whole-page snapshot is cut at the height that makes this many pixels at its viewport's width");
     return description;
 }
 
@@ -97,9 +102,11 @@ boost::asio::ip::tcp::endpoint ListenAddress(const std::string& text) {
 
 void CheckSettings(const Settings& settings) {
     if (settings.workers < 1 || settings.inFlight < 1 || settings.maxQueue < 0 || settings.maxTimeout < 1
-        || settings.maxDeliveries < 1 || settings.maxResults < 1) {
-        throw std::invalid_argument("--workers, --in-flight, --max-timeout, --max-deliveries and --max-results take "
-                                    "1 or more, --max-queue 0 or more");
+        || settings.maxDeliveries < 1 || settings.maxResults < 1 || settings.maxViewportArea < 1
+        || settings.maxSnapshotPixels < 1) {
+        throw std::invalid_argument("--workers, --in-flight, --max-timeout, --max-deliveries, --max-results, "
+                                    "--max-viewport-area and --max-snapshot-pixels take 1 or more, --max-queue 0 "
+                                    "or more");
     }
     if (settings.listen == NoListening && settings.queue.empty()) {
         throw std::invalid_argument("--listen none serves nothing without --queue");
@@ -172,7 +179,9 @@ int Serve(const Settings& settings, bool listen, const boost::asio::ip::tcp::end
     Metrics metrics;
     boost::asio::io_context io;
     boost::asio::thread_pool encoders(std::max(1u, std::thread::hardware_concurrency()));
-    HttpService service(io, encoders, pool, metrics, log, {settings.maxTimeout, settings.allowFileUrls});
+    HttpService service(io, encoders, pool, metrics, log,
+                        {settings.maxTimeout, settings.allowFileUrls, settings.maxViewportArea,
+                         settings.maxSnapshotPixels});
     HttpListener listener(io, service);
     if (listen) {
         listener.Listen(address);

@@ -2,6 +2,8 @@
 // turns them into the worker's options.
 
 #include <string>
+#include <tuple>
+#include <vector>
 
 #include <boost/any.hpp>
 #include <gtest/gtest.h>
@@ -107,6 +109,32 @@ TEST(RenderArguments, TheNetworkLogIsAskedForWhereItIsShown) {
     EXPECT_FALSE(asks(history.ToOptions(Endpoint::Json, 1000), "networkLog"));
     EXPECT_EQ("har", Refused({{"har", "yes"}}));
     EXPECT_EQ("response_body", Refused({{"response_body", "2"}}));
+}
+
+// A viewport's area is bounded, and a whole page is cut at the height that
+// keeps its snapshot within its pixels at the viewport's width.
+TEST(RenderArguments, PicturesAreBoundedByTheServicesLimits) {
+    EXPECT_EQ("", Refused({{"viewport", "4096x4096"}}));
+    EXPECT_EQ("viewport", Refused({{"viewport", "4097x4096"}}));
+    EXPECT_EQ("viewport", Refused({{"viewport", "16384x8192"}}));
+    const std::vector<std::tuple<std::string, std::string, int>> heights = {
+        {"1024x768", "0", 768},
+        {"1024x768", "1", -1},
+        {"4096x10", "1", 16384},
+        {"16x10", "1", -1},
+    };
+    for (const auto& height : heights) {
+        const auto options = Parse({{"viewport", std::get<0>(height)}, {"render_all", std::get<1>(height)}})
+                                 .ToOptions(Endpoint::Png, 1000);
+        const auto found = options.find("maxHeight");
+        EXPECT_EQ(std::get<2>(height), found == options.end() ? -1 : boost::any_cast<int>(found->second))
+            << std::get<0>(height) << " render_all=" << std::get<1>(height);
+    }
+    RenderArguments::Limits small;
+    small.maxSnapshotPixels = 1024 * 1000;
+    const RenderArguments::Texts tall = {{"url", "http://127.0.0.1/page"}, {"render_all", "1"}};
+    EXPECT_EQ(1000, boost::any_cast<int>(RenderArguments::Parse(tall, small).ToOptions(Endpoint::Png, 1000)
+                                             .at("maxHeight")));
 }
 
 TEST(RenderArguments, OnlyImageAnswersTakeASnapshot) {

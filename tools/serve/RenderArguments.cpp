@@ -285,6 +285,19 @@ std::size_t NestingDepth(const std::string& text) {
     return deepest;
 }
 
+// Bounds what a snapshot costs: the viewport's area is refused past its
+// limit, and a whole page is cut at the height that keeps it within its
+// limit at the viewport's width.
+void ApplyPictureLimits(const RenderArguments::Limits& limits, RenderArguments& arguments) {
+    const long long area = static_cast<long long>(arguments.viewportWidth) * arguments.viewportHeight;
+    if (area > limits.maxViewportArea) {
+        throw BadArgument("viewport", "viewport may be at most " + std::to_string(limits.maxViewportArea)
+                                          + " pixels in area, not " + std::to_string(area));
+    }
+    arguments.maxSnapshotHeight = static_cast<int>(std::clamp<long long>(
+        limits.maxSnapshotPixels / arguments.viewportWidth, 1, Browser::Option::MaxHeight::Default()));
+}
+
 } // namespace
 
 RenderArguments RenderArguments::Parse(const Texts& texts, const Limits& limits) {
@@ -338,6 +351,7 @@ RenderArguments RenderArguments::Parse(const Texts& texts, const Limits& limits)
     read("har", [&](const std::string& n, const std::string& t) { arguments.har = Flag(n, t); });
     read("response_body", [&](const std::string& n, const std::string& t) { arguments.responseBodies = Flag(n, t); });
     ReadMethod(texts, arguments);
+    ApplyPictureLimits(limits, arguments);
     ReadHeaders(texts, arguments);
     ReadCookies(texts, arguments);
     RefuseUnsupported(texts);
@@ -478,6 +492,8 @@ Browser::Request::Options RenderArguments::ToOptions(Endpoint endpoint, int time
     options["viewport"] = std::to_string(viewportWidth) + "x" + std::to_string(viewportHeight);
     if (!renderAll) {
         options["maxHeight"] = viewportHeight;
+    } else if (maxSnapshotHeight < Browser::Option::MaxHeight::Default()) {
+        options["maxHeight"] = maxSnapshotHeight;
     }
     if (resourceTimeoutMs >= 0) {
         options["resourceTimeout"] = resourceTimeoutMs;

@@ -8,6 +8,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "Protocol/Option.h"
 #include "Protocol/Request.h"
 
 namespace Orvo {
@@ -48,10 +49,19 @@ struct RenderArguments {
     };
     typedef std::vector<std::pair<std::string, std::string>> Headers;
 
+    // 4096 x 4096, and 1024 x 65536: the default viewport's width at the
+    // tallest snapshot.
+    static constexpr long long DefaultMaxViewportArea = 16777216;
+    static constexpr long long DefaultMaxSnapshotPixels = 67108864;
     // Limits the service sets on every request.
     struct Limits {
         int maxTimeoutSeconds = 90;
         bool allowFileUrls = false;
+        // The largest viewport, in pixels (width times height).
+        long long maxViewportArea = DefaultMaxViewportArea;
+        // The largest whole-page snapshot, in pixels: a page laid out at its
+        // viewport's width is cut at the height that makes this many.
+        long long maxSnapshotPixels = DefaultMaxSnapshotPixels;
     };
 
     static constexpr int MaxWaitSeconds = 10;
@@ -85,6 +95,8 @@ struct RenderArguments {
     int viewportHeight = 768;
     int quality = DefaultQuality;
     bool renderAll = false;
+    // The tallest whole-page snapshot.
+    int maxSnapshotHeight = Browser::Option::MaxHeight::Default();
     int width = 0;               // 0: as rendered
     bool html = false;
     bool png = false;
