@@ -56,6 +56,7 @@ struct Settings {
     std::size_t maxRss = 0;
     long long maxViewportArea = RenderArguments::DefaultMaxViewportArea;
     long long maxSnapshotPixels = RenderArguments::DefaultMaxSnapshotPixels;
+    std::size_t maxConnections = 1000;
 };
 
 // How much longer than the longest page a job may stay pending before
@@ -82,6 +83,8 @@ options::options_description Description(Settings& settings) {
         ("max-results", value(&settings.maxResults), "a reply stream is trimmed to about this many results")
         ("max-pages", value(&settings.maxPages), "replace a worker after it took this many requests (0: never)")
         ("max-rss", value(&settings.maxRss), "replace a worker once its resident memory passes this (MB; 0: never)")
+        ("max-connections", value(&settings.maxConnections),
+         "connections served at once; past them only /_ping and /metrics are answered, renders get 503")
         ("max-viewport-area", value(&settings.maxViewportArea), "the largest viewport, in pixels; larger is a 400")
         ("max-snapshot-pixels", value(&settings.maxSnapshotPixels),
          "a whole-page snapshot is cut at the height that makes this many pixels at its viewport's width");
@@ -103,10 +106,10 @@ boost::asio::ip::tcp::endpoint ListenAddress(const std::string& text) {
 void CheckSettings(const Settings& settings) {
     if (settings.workers < 1 || settings.inFlight < 1 || settings.maxQueue < 0 || settings.maxTimeout < 1
         || settings.maxDeliveries < 1 || settings.maxResults < 1 || settings.maxViewportArea < 1
-        || settings.maxSnapshotPixels < 1) {
+        || settings.maxSnapshotPixels < 1 || settings.maxConnections < 1) {
         throw std::invalid_argument("--workers, --in-flight, --max-timeout, --max-deliveries, --max-results, "
-                                    "--max-viewport-area and --max-snapshot-pixels take 1 or more, --max-queue 0 "
-                                    "or more");
+                                    "--max-connections, --max-viewport-area and --max-snapshot-pixels take 1 or "
+                                    "more, --max-queue 0 or more");
     }
     if (settings.listen == NoListening && settings.queue.empty()) {
         throw std::invalid_argument("--listen none serves nothing without --queue");
@@ -182,7 +185,7 @@ int Serve(const Settings& settings, bool listen, const boost::asio::ip::tcp::end
     HttpService service(io, encoders, pool, metrics, log,
                         {settings.maxTimeout, settings.allowFileUrls, settings.maxViewportArea,
                          settings.maxSnapshotPixels});
-    HttpListener listener(io, service);
+    HttpListener listener(io, service, settings.maxConnections);
     if (listen) {
         listener.Listen(address);
     }

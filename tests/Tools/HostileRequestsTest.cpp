@@ -2,13 +2,18 @@
 // own error, and the service, its workers and its other clients carry on.
 
 #include <cstdio>
+#include <fstream>
+#include <memory>
 #include <set>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/tcp.hpp>
 #include <boost/filesystem.hpp>
 #include <signal.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -132,6 +137,63 @@ TEST_F(OrvoServe, LargeRequestsAtOnceWaitForRoomInTheirWorker) {
         thread.join();
     }
     EXPECT_EQ(std::vector<int>(statuses.size(), 200), statuses);
+    EXPECT_EQ(0, Stop());
+}
+
+// Connections, each opened and left idle.
+std::vector<std::unique_ptr<boost::asio::ip::tcp::socket>> Connect(boost::asio::io_context& io, unsigned short port,
+                                                                   std::size_t count) {
+    std::vector<std::unique_ptr<boost::asio::ip::tcp::socket>> sockets;
+    for (std::size_t k = 0; k < count; ++k) {
+        sockets.push_back(std::make_unique<boost::asio::ip::tcp::socket>(io));
+        sockets.back()->connect({boost::asio::ip::address_v4::loopback(), port});
+    }
+    return sockets;
+}
+
+// The CPU time a process has used, in seconds.
+double CpuSeconds(pid_t pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string field;
+    double ticks = 0;
+    for (int k = 1; k <= 15 && stat >> field; ++k) {
+        ticks += k >= 14 ? std::stod(field) : 0;
+    }
+    return ticks / static_cast<double>(::sysconf(_SC_CLK_TCK));
+}
+
+// Past --max-connections a connection still gets the service's health and
+// metrics, and renders a 503 it can retry; a connection that closes makes
+// room again.
+TEST_F(OrvoServe, ConnectionsPastTheLimitAreAnsweredHealthButNoRenders) {
+    Start({"--workers", "1", "--max-connections", "3"});
+    boost::asio::io_context io;
+    auto idle = Connect(io, port, 2);
+    ASSERT_TRUE(WaitFor([&] { return MetricsShow("orvo_serve_requests_total"); }));
+    HttpClient spare(port);
+    const HttpClient::Response refused = spare.Get(Target("render.html", "/page"));
+    ExpectError(refused, 503, "TooManyConnections");
+    EXPECT_EQ("1", refused.headers.at("retry-after"));
+    EXPECT_EQ(200, spare.Get("/_ping").status);
+    EXPECT_EQ(200, client->Get(Target("render.html", "/page")).status) << "the connections within the limit serve";
+    idle.pop_back();
+    EXPECT_TRUE(WaitFor([&] { return spare.Get(Target("render.html", "/page")).status == 200; }));
+    EXPECT_EQ(0, Stop());
+}
+
+// Out of descriptors, the service pauses accepting instead of spinning,
+// and serves as soon as descriptors are free again.
+TEST_F(OrvoServe, OutOfDescriptorsTheServiceWaitsAndRecovers) {
+    launcher = {"/usr/bin/prlimit", "--nofile=128:128"};
+    Start({"--workers", "1"});
+    boost::asio::io_context io;
+    auto idle = Connect(io, port, 150);
+    const double before = CpuSeconds(process->Pid());
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+    EXPECT_LT(CpuSeconds(process->Pid()) - before, 1.0) << "accepting spun while no descriptor was free";
+    idle.clear();
+    EXPECT_TRUE(WaitFor([&] { return client->Get(Target("render.html", "/page")).status == 200; }));
+    EXPECT_EQ(200, client->Get("/_ping").status);
     EXPECT_EQ(0, Stop());
 }
 

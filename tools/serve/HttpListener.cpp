@@ -9,7 +9,8 @@ namespace Serve {
 
 using boost::asio::ip::tcp;
 
-HttpListener::HttpListener(boost::asio::io_context& io, HttpService& service) : service(service), acceptor(io) {}
+HttpListener::HttpListener(boost::asio::io_context& io, HttpService& service, std::size_t maxConnections)
+    : service(service), maxConnections(maxConnections), acceptor(io), pause(io) {}
 
 void HttpListener::Listen(const tcp::endpoint& address) {
     acceptor.open(address.protocol());
@@ -26,6 +27,7 @@ tcp::endpoint HttpListener::LocalEndpoint() const {
 void HttpListener::Close() {
     boost::system::error_code ignored;
     acceptor.close(ignored);
+    pause.cancel();
 }
 
 void HttpListener::Accept() {
@@ -33,9 +35,17 @@ void HttpListener::Accept() {
         if (error == boost::asio::error::operation_aborted || !acceptor.is_open()) {
             return;
         }
-        if (!error) {
-            std::make_shared<HttpSession>(std::move(socket), service)->Start();
+        if (error) {
+            pause.expires_after(std::chrono::milliseconds(AcceptRetryMs));
+            pause.async_wait([this](boost::system::error_code waited) {
+                if (!waited && acceptor.is_open()) {
+                    Accept();
+                }
+            });
+            return;
         }
+        const bool spare = service.Sessions() >= maxConnections;
+        std::make_shared<HttpSession>(std::move(socket), service, spare)->Start();
         Accept();
     });
 }

@@ -47,6 +47,11 @@ public:
     void AnswerWritten() { --unanswered; }
     long Unanswered() const { return unanswered; }
 
+    // Sessions count themselves while they live; Sessions is that count.
+    void SessionOpened() { ++sessions; }
+    void SessionClosed() { --sessions; }
+    std::size_t Sessions() const { return sessions; }
+
     // Answers request, which arrived at arrival from client, through
     // answer (on the io_context's thread).
     void Handle(const Request& request, const std::string& client, Clock::time_point arrival, Answer answer);
@@ -76,6 +81,8 @@ private:
     const RenderArguments::Limits limits;
     bool stopping;
     std::atomic<long> unanswered;
+    // Touched on the io_context's thread only.
+    std::size_t sessions = 0;
     SavedArguments saved;
 };
 

@@ -11,11 +11,16 @@ namespace Serve {
 
 namespace http = boost::beast::http;
 
-HttpSession::HttpSession(boost::asio::ip::tcp::socket socket, HttpService& service)
-    : stream(std::move(socket)), service(service) {
+HttpSession::HttpSession(boost::asio::ip::tcp::socket socket, HttpService& service, bool spare)
+    : stream(std::move(socket)), service(service), spare(spare) {
+    service.SessionOpened();
     boost::system::error_code error;
     const auto peer = stream.socket().remote_endpoint(error);
     client = error ? std::string("-") : peer.address().to_string();
+}
+
+HttpSession::~HttpSession() {
+    service.SessionClosed();
 }
 
 void HttpSession::Read() {
@@ -46,7 +51,15 @@ void HttpSession::OnRead(boost::beast::error_code error) {
                       arrival);
     }
     stream.expires_never();
-    const bool keepAlive = parser->get().keep_alive();
+    const std::string target(parser->get().target());
+    const std::string path = target.substr(0, target.find('?'));
+    if (spare && path != "/_ping" && path != "/metrics") {
+        Reply busy = Reply::Error(503, "TooManyConnections", "Too many connections are open; connect again later",
+                                  nlohmann::json::object(), "too_many_connections");
+        busy.headers.push_back({"Retry-After", "1"});
+        return Refuse(busy, arrival);
+    }
+    const bool keepAlive = parser->get().keep_alive() && !spare;
     service.Handle(parser->get(), client, arrival,
                    [self = shared_from_this(), keepAlive](const Reply& reply) { self->Write(reply, keepAlive); });
 }

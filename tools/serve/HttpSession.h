@@ -21,7 +21,8 @@ namespace Serve {
 // writes the answer, and reads the next while the connection is kept
 // alive. A request must arrive whole within the read time-out of the
 // connection going quiet (a slow or silent client is dropped) and its body
-// be at most BodyLimit bytes (else 413 and the connection is closed).
+// be at most BodyLimit bytes (else 413 and the connection is closed). The
+// service counts its sessions from construction to destruction.
 class HttpSession : public std::enable_shared_from_this<HttpSession> {
 public:
     static constexpr std::size_t BodyLimit = 1024 * 1024;
@@ -31,7 +32,11 @@ public:
     // How long a closing connection reads what the peer still sends.
     static constexpr int DrainTimeoutMs = 5000;
 
-    HttpSession(boost::asio::ip::tcp::socket socket, HttpService& service);
+    // A session opened past the service's connection limit (spare) reads
+    // one request: /_ping and /metrics are answered, anything else 503
+    // TooManyConnections, and the connection is closed.
+    HttpSession(boost::asio::ip::tcp::socket socket, HttpService& service, bool spare);
+    ~HttpSession();
 
     void Start() { Read(); }
 
@@ -45,6 +50,7 @@ private:
 
     boost::beast::tcp_stream stream;
     HttpService& service;
+    const bool spare;
     std::string client;
     boost::beast::flat_buffer buffer;
     std::optional<boost::beast::http::request_parser<boost::beast::http::string_body>> parser;
