@@ -57,6 +57,8 @@ struct Settings {
     long long maxViewportArea = RenderArguments::DefaultMaxViewportArea;
     long long maxSnapshotPixels = RenderArguments::DefaultMaxSnapshotPixels;
     std::size_t maxConnections = 1000;
+    std::string authFile;
+    bool openHealth = false;
 };
 
 // How much longer than the longest page a job may stay pending before
@@ -83,6 +85,9 @@ options::options_description Description(Settings& settings) {
         ("max-results", value(&settings.maxResults), "a reply stream is trimmed to about this many results")
         ("max-pages", value(&settings.maxPages), "replace a worker after it took this many requests (0: never)")
         ("max-rss", value(&settings.maxRss), "replace a worker once its resident memory passes this (MB; 0: never)")
+        ("auth-file", options::value(&settings.authFile),
+         "let in only the users of FILE (user:password lines), by HTTP basic authentication")
+        ("open-health", options::bool_switch(&settings.openHealth), "with --auth-file: /_ping and /metrics for anyone")
         ("max-connections", value(&settings.maxConnections),
          "connections served at once; past them only /_ping and /metrics are answered, renders get 503")
         ("max-viewport-area", value(&settings.maxViewportArea), "the largest viewport, in pixels; larger is a 400")
@@ -117,6 +122,20 @@ void CheckSettings(const Settings& settings) {
     if (!settings.queue.empty()) {
         Orvo::Queue::RedisAddress::Parse(settings.queue);
     }
+}
+
+// Who may use the service over HTTP; throws std::invalid_argument for an
+// auth file that cannot be used.
+HttpService::Access ReadAccess(const Settings& settings) {
+    if (settings.openHealth && settings.authFile.empty()) {
+        throw std::invalid_argument("--open-health goes with --auth-file");
+    }
+    HttpService::Access access;
+    if (!settings.authFile.empty()) {
+        access.auth = BasicAuth::FromFile(settings.authFile);
+    }
+    access.openHealth = settings.openHealth;
+    return access;
 }
 
 QueueConsumer::Settings ConsumerSettings(const Settings& settings) {
@@ -167,7 +186,8 @@ void TrimAfterRenders(boost::asio::steady_timer& timer, const Metrics& metrics, 
 
 // Listens on address unless listen is false; takes the queue's jobs when
 // one is set.
-int Serve(const Settings& settings, bool listen, const boost::asio::ip::tcp::endpoint& address) {
+int Serve(const Settings& settings, const HttpService::Access& access, bool listen,
+          const boost::asio::ip::tcp::endpoint& address) {
     AccessLog log(settings.log);
     Orvo::Browser::Client::StaleObjects::Sweep();
     RenderPool::Settings poolSettings;
@@ -184,7 +204,8 @@ int Serve(const Settings& settings, bool listen, const boost::asio::ip::tcp::end
     boost::asio::thread_pool encoders(std::max(1u, std::thread::hardware_concurrency()));
     HttpService service(io, encoders, pool, metrics, log,
                         {settings.maxTimeout, settings.allowFileUrls, settings.maxViewportArea,
-                         settings.maxSnapshotPixels});
+                         settings.maxSnapshotPixels},
+                        access);
     HttpListener listener(io, service, settings.maxConnections);
     if (listen) {
         listener.Listen(address);
@@ -234,6 +255,7 @@ int main(int argc, char** argv) {
     Settings settings;
     const options::options_description description = Description(settings);
     boost::asio::ip::tcp::endpoint address;
+    HttpService::Access access;
     try {
         options::variables_map values;
         options::store(options::command_line_parser(argc, argv).options(description).run(), values);
@@ -243,6 +265,7 @@ int main(int argc, char** argv) {
             return 0;
         }
         CheckSettings(settings);
+        access = ReadAccess(settings);
         if (settings.listen != NoListening) {
             address = ListenAddress(settings.listen);
         }
@@ -251,7 +274,7 @@ int main(int argc, char** argv) {
         return UsageStatus;
     }
     try {
-        return Serve(settings, settings.listen != NoListening, address);
+        return Serve(settings, access, settings.listen != NoListening, address);
     } catch (const std::exception& e) {
         std::cerr << "orvo-serve: " << e.what() << "\n";
         return 1;

@@ -36,7 +36,7 @@ HttpClient::Response HttpClient::Post(const std::string& target, const std::stri
 }
 
 HttpClient::Response HttpClient::Send(const std::string& method, const std::string& target, const std::string& body,
-                                      const std::string& contentType) {
+                                      const std::string& contentType, const Headers& headers) {
     if (!connection) {
         connection.reset(new Connection);
         connection->socket.connect(tcp::endpoint(boost::asio::ip::make_address("127.0.0.1"), port));
@@ -45,6 +45,9 @@ HttpClient::Response HttpClient::Send(const std::string& method, const std::stri
     request.set(http::field::host, "127.0.0.1");
     if (!contentType.empty()) {
         request.set(http::field::content_type, contentType);
+    }
+    for (const auto& header : headers) {
+        request.set(header.first, header.second);
     }
     request.body() = body;
     request.keep_alive(true);

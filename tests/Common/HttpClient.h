@@ -26,9 +26,11 @@ public:
 
     Response Get(const std::string& target);
     Response Post(const std::string& target, const std::string& body, const std::string& contentType);
+    typedef std::map<std::string, std::string> Headers;
+
     // Throws the library's system_error when the connection fails.
     Response Send(const std::string& method, const std::string& target, const std::string& body,
-                  const std::string& contentType);
+                  const std::string& contentType, const Headers& headers = Headers());
 
     // Percent-encodes text for a query string.
     static std::string Encode(const std::string& text);

@@ -7,8 +7,10 @@
 #include <set>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
+#include <QByteArray>
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/filesystem.hpp>
@@ -194,6 +196,42 @@ TEST_F(OrvoServe, OutOfDescriptorsTheServiceWaitsAndRecovers) {
     idle.clear();
     EXPECT_TRUE(WaitFor([&] { return client->Get(Target("render.html", "/page")).status == 200; }));
     EXPECT_EQ(200, client->Get("/_ping").status);
+    EXPECT_EQ(0, Stop());
+}
+
+// With --auth-file only its users get in, by HTTP basic authentication;
+// --open-health leaves the service's health and metrics open to all.
+TEST_F(OrvoServe, OnlyTheUsersOfTheAuthFileGetIn) {
+    directory.Write("users", "# who may render\ncrawler:s3cret\n\nother:pass:with:colons\n");
+    Start({"--workers", "1", "--auth-file", directory.path + "/users", "--open-health"});
+    const std::string page = Target("render.html", "/page");
+    const auto basic = [](const std::string& credentials) {
+        return "Basic " + QByteArray::fromStdString(credentials).toBase64().toStdString();
+    };
+    const std::vector<std::tuple<std::string, std::string, int>> cases = {
+        {page, "", 401},
+        {page, basic("crawler:wrong"), 401},
+        {page, basic("crawler:s3cre"), 401},
+        {page, basic("nobody:s3cret"), 401},
+        {page, "Bearer " + basic("crawler:s3cret").substr(6), 401},
+        {page, basic("crawler:s3cret"), 200},
+        {page, basic("other:pass:with:colons"), 200},
+        {"/render.gif", "", 401},
+        {"/_ping", "", 200},
+        {"/metrics", "", 200},
+    };
+    for (const auto& request : cases) {
+        const std::string header = std::get<1>(request);
+        const HttpClient::Response response = client->Send("GET", std::get<0>(request), "", "",
+                                                           header.empty() ? HttpClient::Headers()
+                                                                          : HttpClient::Headers{{"Authorization", header}});
+        EXPECT_EQ(std::get<2>(request), response.status) << std::get<0>(request) << " " << header;
+        if (response.status == 401) {
+            ExpectError(response, 401, "Unauthorized");
+            EXPECT_EQ("Basic realm=\"orvo-serve\", charset=\"UTF-8\"", response.headers.at("www-authenticate"));
+        }
+    }
+    EXPECT_EQ(2u, server.Received().size()) << "refused requests reach no page";
     EXPECT_EQ(0, Stop());
 }
 

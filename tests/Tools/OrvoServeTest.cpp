@@ -45,7 +45,9 @@ TEST_F(OrvoServe, CommandLineMistakesAreUsageErrors) {
          {std::vector<std::string>{"--workers", "0"}, {"--listen", "8050"}, {"--listen", "localhost:x"},
           {"--max-timeout", "0"}, {"--no-such-flag"}, {"--listen", "none"}, {"--queue", "http://127.0.0.1:6379"},
           {"--queue", "redis://127.0.0.1:0"}, {"--queue", "redis://:6379"}, {"--queue", "redis://h:6379/x"},
-          {"--queue", "redis://h", "--max-deliveries", "0"}, {"--queue", "redis://h", "--max-results", "0"}}) {
+          {"--queue", "redis://h", "--max-deliveries", "0"}, {"--queue", "redis://h", "--max-results", "0"},
+          {"--max-connections", "0"}, {"--max-viewport-area", "0"}, {"--max-snapshot-pixels", "0"},
+          {"--open-health"}, {"--auth-file", "/nonexistent/users"}}) {
         std::vector<std::string> argv{ORVO_SERVE_BINARY};
         argv.insert(argv.end(), arguments.begin(), arguments.end());
         EXPECT_EQ(2, OrvoTest::RunProgram(argv, directory.path, output)) << arguments[0];

@@ -87,9 +87,9 @@ struct HttpService::Exchange {
 };
 
 HttpService::HttpService(boost::asio::io_context& io, boost::asio::thread_pool& encoders, RenderPool& pool,
-                         Metrics& metrics, AccessLog& log, const RenderArguments::Limits& limits)
-    : io(io), encoders(encoders), pool(pool), metrics(metrics), log(log), limits(limits), stopping(false),
-      unanswered(0) {}
+                         Metrics& metrics, AccessLog& log, const RenderArguments::Limits& limits, Access access)
+    : io(io), encoders(encoders), pool(pool), metrics(metrics), log(log), limits(limits), access(std::move(access)),
+      stopping(false), unanswered(0) {}
 
 void HttpService::Handle(const Request& request, const std::string& client, Clock::time_point arrival,
                          Answer answer) {
@@ -113,6 +113,14 @@ void HttpService::Dispatch(const Request& request, const std::shared_ptr<Exchang
         Record(exchange->client, exchange->endpoint, exchange->url, out, exchange->arrival);
         exchange->answer(out);
     };
+    const bool health = path == "/_ping" || path == "/metrics";
+    if (!job && !(access.openHealth && health)
+        && !access.auth.Allows(std::string(request[http::field::authorization]))) {
+        Reply refused = Reply::Error(401, "Unauthorized", "This service needs a user and password",
+                                     nlohmann::json::object(), "unauthorized");
+        refused.headers.push_back({"WWW-Authenticate", "Basic realm=\"orvo-serve\", charset=\"UTF-8\""});
+        return reply(refused);
+    }
     const bool get = request.method() == http::verb::get;
     if (!known) {
         return reply(Reply::Error(404, "NotFound", "No such endpoint", {{"path", path}}, "not_found"));

@@ -12,6 +12,7 @@
 #include <boost/beast/http/string_body.hpp>
 
 #include "AccessLog.h"
+#include "BasicAuth.h"
 #include "Metrics.h"
 #include "RenderArguments.h"
 #include "RenderPool.h"
@@ -25,16 +26,24 @@ namespace Serve {
 // Render requests go to the pool with a deadline counted from their
 // arrival; the page is made into its answer on the encoder threads, and a
 // request whose deadline passes first is answered 504 at once. Every
-// answer is counted in the metrics and logged. All of it runs on the
-// io_context's one thread, but the count of unanswered requests.
+// answer is counted in the metrics and logged. A request over HTTP from
+// someone the access rules do not let in is answered 401. All of it runs
+// on the io_context's one thread, but the count of unanswered requests.
 class HttpService {
 public:
     typedef boost::beast::http::request<boost::beast::http::string_body> Request;
     typedef std::chrono::steady_clock Clock;
     typedef std::function<void(const Reply&)> Answer;
 
+    // Who may send requests over HTTP: the users of auth; with openHealth,
+    // anyone may ask for /_ping and /metrics.
+    struct Access {
+        BasicAuth auth;
+        bool openHealth = false;
+    };
+
     HttpService(boost::asio::io_context& io, boost::asio::thread_pool& encoders, RenderPool& pool, Metrics& metrics,
-                AccessLog& log, const RenderArguments::Limits& limits);
+                AccessLog& log, const RenderArguments::Limits& limits, Access access);
 
     // From now on render requests are answered 503 and connections closed
     // after their answer.
@@ -79,6 +88,7 @@ private:
     Metrics& metrics;
     AccessLog& log;
     const RenderArguments::Limits limits;
+    const Access access;
     bool stopping;
     std::atomic<long> unanswered;
     // Touched on the io_context's thread only.
