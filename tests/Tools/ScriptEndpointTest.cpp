@@ -820,6 +820,15 @@ TEST_F(Scripts, ErrorsSayWhatFailedAndWhere) {
     EXPECT_EQ("SPLASH_LUA_ERROR", split.at("type")) << "no answer is split";
     EXPECT_EQ("set_result_content_type: the type must be one line", split.at("message"));
 
+    const json handled = Answer(Execute("function main(splash)\n"
+                                        "  local failed, why = xpcall(error, function (m) return 'seen ' .. m end, 'x', 0)\n"
+                                        "  local ok, value = xpcall(function (a) splash:wait(0.01) return a * 2 end,\n"
+                                        "                           error, 21)\n"
+                                        "  return {failed = failed, why = why, ok = ok, value = value}\n"
+                                        "end"));
+    EXPECT_EQ(json::parse(R"({"failed": false, "why": "seen x", "ok": true, "value": 42})"), handled)
+        << "xpcall hands the error to its handler, and its function may wait";
+
     const json caught = Answer(Execute("function main(splash)\n"
                                        "  local ok, error = pcall(splash.wait, splash, -1)\n"
                                        "  return {ok = ok, type = error.type}\n"
@@ -848,6 +857,9 @@ TEST_F(Scripts, TheSandboxHoldsAndBudgetsStopRunawayScripts) {
     const json stubborn = ScriptError(
         Execute("function main(splash)\n  while true do pcall(function () while true do end end) end\nend"));
     EXPECT_NE(std::string::npos, stubborn.at("error").get<std::string>().find("the script ran")) << stubborn;
+    const json handled = ScriptError(Execute(
+        "function main(splash)\n  xpcall(function () error('x') end, function (m) while true do end end)\nend"));
+    EXPECT_NE(std::string::npos, handled.at("error").get<std::string>().find("the script ran")) << handled;
     const json bomb = ScriptError(
         Execute("function main(splash)\n  local t = {}\n  for i = 1, 1e9 do t[i] = ('x'):rep(4096) .. i end\nend"));
     EXPECT_EQ("the script used more than 128 MiB of memory", bomb.at("error")) << bomb;

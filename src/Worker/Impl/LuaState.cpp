@@ -56,6 +56,8 @@ void LuaState::OpenSandbox() {
     lua_pushlightuserdata(state, this);
     lua_pushcclosure(state, &LuaState::Require, 1);
     lua_setfield(state, -2, "require");
+    lua_pushcfunction(state, &LuaState::XPCall);
+    lua_setfield(state, -2, "xpcall");
     lua_pop(state, 1);
     lua_getglobal(state, "string");
     Remove(state, {"dump"});
@@ -126,6 +128,42 @@ int LuaState::Require(lua_State* lua) {
     }
     luaL_requiref(lua, name.c_str(), module->second, 0);
     return 1;
+}
+
+// xpcall whose message handler runs once the error has unwound, not at
+// the point of the error. An error the budget hook raises is raised from
+// inside the hook, where hooks are off: a handler called there that loops
+// would never be stopped. Without the debug library a handler cannot tell
+// where it runs. f may wait (yield), as with the library's xpcall.
+int LuaState::XPCall(lua_State* lua) {
+    const int count = lua_gettop(lua);
+    luaL_argcheck(lua, count >= 2, 2, "value expected");
+    // The handler to slot 1, f to slot 2, so that f's results follow it.
+    lua_pushvalue(lua, 1);
+    lua_copy(lua, 2, 1);
+    lua_replace(lua, 2);
+    const int status = lua_pcallk(lua, count - 2, LUA_MULTRET, 0, 0, &LuaState::XPCallContinue);
+    return XPCallFinish(lua, status);
+}
+
+int LuaState::XPCallContinue(lua_State* lua) {
+    return XPCallFinish(lua, lua_getctx(lua, nullptr));
+}
+
+// f's results after true, or false and what the handler made of f's error
+// (or the handler's own error).
+int LuaState::XPCallFinish(lua_State* lua, int status) {
+    if (status == LUA_OK || status == LUA_YIELD) {
+        lua_pushboolean(lua, 1);
+        lua_replace(lua, 1);
+        return lua_gettop(lua);
+    }
+    lua_pushvalue(lua, 1);
+    lua_insert(lua, -2);
+    lua_pcall(lua, 1, 1, 0);
+    lua_pushboolean(lua, 0);
+    lua_insert(lua, -2);
+    return 2;
 }
 
 // load with source text only: a binary chunk could break the state.

@@ -54,6 +54,9 @@ private:
     static void Hook(lua_State* lua, lua_Debug* debug);
     static int Require(lua_State* lua);
     static int LoadText(lua_State* lua);
+    static int XPCall(lua_State* lua);
+    static int XPCallContinue(lua_State* lua);
+    static int XPCallFinish(lua_State* lua, int status);
     void OpenSandbox();
 
     lua_State* state = nullptr;
