@@ -7,7 +7,10 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
+#include <boost/algorithm/string/split.hpp>
+#include <boost/algorithm/string/trim.hpp>
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/address.hpp>
 #include <boost/asio/signal_set.hpp>
@@ -15,6 +18,7 @@
 #include <boost/asio/thread_pool.hpp>
 #include <boost/program_options.hpp>
 
+#include <arpa/inet.h>
 #include <unistd.h>
 
 #include "Client/StaleObjects.h"
@@ -58,6 +62,7 @@ struct Settings {
     long long maxSnapshotPixels = RenderArguments::DefaultMaxSnapshotPixels;
     std::size_t maxConnections = 1000;
     std::string authFile;
+    std::string deniedNetworks;
     bool openHealth = false;
 };
 
@@ -88,6 +93,8 @@ options::options_description Description(Settings& settings) {
         ("auth-file", options::value(&settings.authFile),
          "let in only the users of FILE (user:password lines), by HTTP basic authentication")
         ("open-health", options::bool_switch(&settings.openHealth), "with --auth-file: /_ping and /metrics for anyone")
+        ("denied-networks", options::value(&settings.deniedNetworks),
+         "no page nor any of its requests reaches these networks (ADDRESS/BITS, separated by commas)")
         ("max-connections", value(&settings.maxConnections),
          "connections served at once; past them only /_ping and /metrics are answered, renders get 503")
         ("max-viewport-area", value(&settings.maxViewportArea), "the largest viewport, in pixels; larger is a 400")
@@ -108,6 +115,28 @@ boost::asio::ip::tcp::endpoint ListenAddress(const std::string& text) {
     return {boost::asio::ip::make_address(text.substr(0, colon)), static_cast<unsigned short>(port)};
 }
 
+// The workers read --denied-networks; a list they would refuse is a usage
+// error here, before any worker starts.
+void CheckNetworks(const std::string& list) {
+    std::vector<std::string> entries;
+    boost::algorithm::split(entries, list, [](char c) { return c == ','; });
+    for (std::string entry : entries) {
+        boost::algorithm::trim(entry);
+        const std::size_t slash = entry.find('/');
+        unsigned char address[sizeof(in6_addr)];
+        const std::string host = entry.substr(0, slash);
+        const bool v4 = ::inet_pton(AF_INET, host.c_str(), address) == 1;
+        const bool v6 = !v4 && ::inet_pton(AF_INET6, host.c_str(), address) == 1;
+        const std::string bits = slash == std::string::npos ? "" : entry.substr(slash + 1);
+        const bool counted = !bits.empty() && bits.size() <= 3
+                             && std::all_of(bits.begin(), bits.end(), [](char c) { return c >= '0' && c <= '9'; })
+                             && std::stoi(bits) <= (v4 ? 32 : 128);
+        if (!entry.empty() && (!(v4 || v6) || !counted)) {
+            throw std::invalid_argument("--denied-networks: not a network (ADDRESS/BITS): " + entry);
+        }
+    }
+}
+
 void CheckSettings(const Settings& settings) {
     if (settings.workers < 1 || settings.inFlight < 1 || settings.maxQueue < 0 || settings.maxTimeout < 1
         || settings.maxDeliveries < 1 || settings.maxResults < 1 || settings.maxViewportArea < 1
@@ -122,6 +151,7 @@ void CheckSettings(const Settings& settings) {
     if (!settings.queue.empty()) {
         Orvo::Queue::RedisAddress::Parse(settings.queue);
     }
+    CheckNetworks(settings.deniedNetworks);
 }
 
 // Who may use the service over HTTP; throws std::invalid_argument for an
@@ -195,6 +225,7 @@ int Serve(const Settings& settings, const HttpService::Access& access, bool list
     poolSettings.inFlight = settings.inFlight;
     poolSettings.maxQueue = static_cast<std::size_t>(settings.maxQueue);
     poolSettings.allowFileUrls = settings.allowFileUrls;
+    poolSettings.deniedNetworks = settings.deniedNetworks;
     poolSettings.workerLog = settings.log;
     poolSettings.recyclePages = settings.maxPages;
     poolSettings.recycleRssMb = settings.maxRss;

@@ -20,6 +20,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include "Common/Occurrences.h"
 #include "OrvoServeFixture.h"
 
 namespace {
@@ -232,6 +233,41 @@ TEST_F(OrvoServe, OnlyTheUsersOfTheAuthFileGetIn) {
         }
     }
     EXPECT_EQ(2u, server.Received().size()) << "refused requests reach no page";
+    EXPECT_EQ(0, Stop());
+}
+
+// With --denied-networks no page reaches those networks: not as its own
+// address, not through a redirection, not for a resource, not by a
+// script's fetch. Pages elsewhere render as before.
+TEST_F(OrvoServe, DeniedNetworksAreReachedByNoPageNorItsRequests) {
+    TestHttpServer other([](const TestHttpServer::Request& request) {
+        const std::string denied = "http://127.0.0.2/page";
+        if (request.target == "/to-denied") {
+            TestHttpServer::Response moved = Html("", 302);
+            moved.headers.emplace_back("Location", denied);
+            return moved;
+        }
+        return Html("<html><body><img src=\"" + denied + "\">here</body></html>");
+    });
+    Start({"--workers", "1", "--denied-networks", "127.0.0.2/32, 10.0.0.0/8"});
+    const std::vector<std::string> refused = {"/render.html?url=" + HttpClient::Encode("http://127.0.0.2/page"),
+                                              "/render.html?url=" + HttpClient::Encode(other.Url("/to-denied"))};
+    for (const std::string& target : refused) {
+        const HttpClient::Response response = client->Get(target);
+        ExpectError(response, 502, "RenderError");
+        EXPECT_EQ("the address 127.0.0.2 of 127.0.0.2 is in a denied network",
+                  json::parse(response.body).at("info").at("text"))
+            << target;
+    }
+    const HttpClient::Response page = client->Get("/render.html?url=" + HttpClient::Encode(other.Url("/page")));
+    EXPECT_EQ(200, page.status);
+    const std::string fetch = "function main(splash) return {ok = splash:http_get('http://10.1.2.3/').ok} end";
+    EXPECT_EQ(json({{"ok", false}}), json::parse(client->Get("/execute?lua_source=" + HttpClient::Encode(fetch)).body));
+    // The page itself, the redirection's target and the image.
+    EXPECT_TRUE(WaitFor([&] {
+        return OrvoTest::Occurrences(Log(), "RefuseDeniedNetwork => not sent: http://127.0.0.2/page (127.0.0.2)") == 3
+               && Log().find("RefuseDeniedNetwork => not sent: http://10.1.2.3/ (10.1.2.3)") != std::string::npos;
+    })) << Log();
     EXPECT_EQ(0, Stop());
 }
 

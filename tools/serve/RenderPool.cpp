@@ -162,6 +162,9 @@ std::unique_ptr<Browser::Client::Client> RenderPool::StartWorker() const {
     if (settings.allowFileUrls) {
         options.arguments.push_back("--allow-file-urls");
     }
+    if (!settings.deniedNetworks.empty()) {
+        options.arguments.insert(options.arguments.end(), {"--denied-networks", settings.deniedNetworks});
+    }
     options.Recycle(settings.recyclePages, settings.recycleRssMb);
     return std::unique_ptr<Browser::Client::Client>(new Browser::Client::Client(Browser::Client::Worker::Start(options)));
 }

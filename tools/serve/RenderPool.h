@@ -34,6 +34,8 @@ public:
         int inFlight = 8;
         std::size_t maxQueue = 200;
         bool allowFileUrls = false;
+        // Networks no page may reach (the workers' --denied-networks).
+        std::string deniedNetworks;
         // The worker executable; empty means orvo-browser beside the
         // calling executable.
         std::string workerProgram;

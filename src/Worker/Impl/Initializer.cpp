@@ -21,8 +21,9 @@ const char* const Initializer::DefaultIniFile = "Orvo.browser.webkit.ini";
 namespace {
 
 const char* const Usage =
-    "Usage: orvo-browser [-c FILE | --config FILE] [--allow-file-urls] [--shared-group NAME]\n"
-    "                    [--max-pages N] [--recycle-pages N] [--recycle-rss MB] [Qt options]\n"
+    "Usage: orvo-browser [-c FILE | --config FILE] [--allow-file-urls] [--denied-networks LIST]\n"
+    "                    [--shared-group NAME] [--max-pages N] [--recycle-pages N] [--recycle-rss MB]\n"
+    "                    [Qt options]\n"
     "\n"
     "A headless page-rendering worker. It creates the request segment\n"
     "Orvo_Browser_PID_Request and the ready marker Orvo_Browser_PID_Ready, renders\n"
@@ -31,6 +32,8 @@ const char* const Usage =
     "  -c, --config FILE     the INI file (default Orvo.browser.webkit.ini, else app.ini,\n"
     "                        in the working directory)\n"
     "  --allow-file-urls     load file: URLs too\n"
+    "  --denied-networks LIST  no request of a page reaches these networks (ADDRESS/BITS,\n"
+    "                        separated by commas; a host name is looked up first)\n"
     "  --shared-group NAME   share the worker's shared objects and result files with NAME\n"
     "  --max-pages N         pages open at once at most (default 32)\n"
     "  --recycle-pages N     retire after taking N requests (default 0: never)\n"

@@ -39,6 +39,10 @@ void QMyNetworkAccessManager::SetAllowedDomains(const QStringList& domains) {
     allowedDomains = domains;
 }
 
+void QMyNetworkAccessManager::SetDeniedNetworks(const DeniedNetworks& networks) {
+    deniedNetworks = networks;
+}
+
 void QMyNetworkAccessManager::SetContentTypes(const QStringList& allowed, const QStringList& forbidden) {
     allowedTypes = allowed;
     forbiddenTypes = forbidden;
@@ -81,6 +85,23 @@ void QMyNetworkAccessManager::RefuseUnsafeHeaders(QNetworkRequest& request, bool
         request.setUrl(QUrl(QStringLiteral("refused-header:")));
         return;
     }
+}
+
+// The check every request of a page, every redirection and every fetch of
+// a script passes, so that a page cannot reach what the worker's networks
+// hold (the service's own port, a cloud's metadata address).
+void QMyNetworkAccessManager::RefuseDeniedNetwork(QNetworkRequest& request, bool main) {
+    QString address;
+    if (!deniedNetworks.Denies(request.url().host(), address)) {
+        return;
+    }
+    LOG4CPLUS_WARN(logger, "QMyNetworkAccessManager::RefuseDeniedNetwork => not sent: "
+                               << request.url().toString().toUtf8().constData() << " ("
+                               << address.toUtf8().constData() << ")");
+    if (main && error.isEmpty()) {
+        error = QStringLiteral("the address %1 of %2 is in a denied network").arg(address, request.url().host());
+    }
+    request.setUrl(QUrl(QStringLiteral("refused-network:")));
 }
 
 bool QMyNetworkAccessManager::IsAllowedHost(const QUrl& url) const {
@@ -160,6 +181,7 @@ QNetworkReply* QMyNetworkAccessManager::createRequest(Operation operation, const
     if (aside) {
         RefuseHostNotAllowed(request, false);
         RefuseUnsafeHeaders(request, false);
+        RefuseDeniedNetwork(request, false);
         return Issue(operation, request, outgoingData, asked, decision);
     }
     const bool watched = operation == HeadOperation || operation == GetOperation || operation == PostOperation;
@@ -177,6 +199,7 @@ QNetworkReply* QMyNetworkAccessManager::createRequest(Operation operation, const
     const bool main = watched && mainReply == nullptr && !replied;
     RefuseHostNotAllowed(request, main);
     RefuseUnsafeHeaders(request, main);
+    RefuseDeniedNetwork(request, main);
     if (!main) {
         QNetworkReply* reply = Issue(operation, request, outgoingData, asked, decision);
         WatchSubResource(reply, decision.timeoutMs >= 0 ? decision.timeoutMs : resourceTimeoutMs);

@@ -10,6 +10,7 @@
 #include <QString>
 #include <log4cplus/logger.h>
 
+#include "Impl/DeniedNetworks.h"
 #include "Impl/QNetworkLog.h"
 
 #include <QList>
@@ -53,6 +54,9 @@ public:
 
     // Without this, every file: request fails: no page reads local files.
     void SetFileUrlsAllowed(bool allowed);
+    // Networks no request reaches; a request for them fails as a refused
+    // one, and for the main document the page's error says which address.
+    void SetDeniedNetworks(const DeniedNetworks& networks);
 
     // Requests to a host that is none of domains nor a subdomain of one
     // fail; without domains every host is allowed.
@@ -145,6 +149,7 @@ private:
     // Sends a request whose header is not a token with a value of one line
     // nowhere; for the main request, says why.
     void RefuseUnsafeHeaders(QNetworkRequest& request, bool main);
+    void RefuseDeniedNetwork(QNetworkRequest& request, bool main);
     void RefuseHostNotAllowed(QNetworkRequest& request, bool main);
     // Aborts reply once its headers show a content type not allowed.
     void WatchContentType(QNetworkReply* reply);
@@ -157,6 +162,7 @@ private:
     QPointer<QNetworkReply> lastRemembered;
     int resourceTimeoutMs;
     bool fileUrlsAllowed;
+    DeniedNetworks deniedNetworks;
     QStringList allowedDomains;
     QStringList allowedTypes;
     QStringList forbiddenTypes;

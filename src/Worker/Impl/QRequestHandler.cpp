@@ -83,6 +83,7 @@ QRequestHandler::QRequestHandler(QObject* parent)
     page = new QMyWebPage(this);
     networkManager = new QMyNetworkAccessManager(page->networkAccessManager(), this);
     networkManager->SetFileUrlsAllowed(FileUrlsAllowed());
+    networkManager->SetDeniedNetworks(ConfiguredDeniedNetworks());
     page->setNetworkAccessManager(networkManager);
     deadlineTimer->setSingleShot(true);
     delayTimer->setSingleShot(true);
@@ -131,6 +132,14 @@ void QRequestHandler::ClampOptions() {
 bool QRequestHandler::FileUrlsAllowed() {
     const boost::shared_ptr<Orvo::Browser::Configurator> configurator = Orvo::Browser::Configurator::instance;
     return configurator && configurator->AllowFileUrls();
+}
+
+// Read from the command line once; the worker checked it at start.
+const DeniedNetworks& QRequestHandler::ConfiguredDeniedNetworks() {
+    static const DeniedNetworks networks = DeniedNetworks::Parse(QString::fromStdString(
+        Orvo::Browser::Configurator::instance ? Orvo::Browser::Configurator::instance->DeniedNetworks()
+                                              : std::string()));
+    return networks;
 }
 
 bool QRequestHandler::IsLoadable(const QUrl& target) const {

@@ -17,6 +17,7 @@
 #include "Kernel/ViewHolder.h"
 #include "Protocol/Option.h"
 
+class DeniedNetworks;
 class QMyNetworkAccessManager;
 class QPageCookieJar;
 class QScriptRunner;
@@ -56,6 +57,8 @@ public:
     // Whether the worker was started with --allow-file-urls: requests load
     // http and https URLs only without it.
     static bool FileUrlsAllowed();
+    // The networks given with --denied-networks.
+    static const DeniedNetworks& ConfiguredDeniedNetworks();
 
     // The snapshot is drawn in bands of this height: Qt's raster engine
     // paints nothing past 32,767 px in one go.

@@ -17,6 +17,7 @@
 #include "Impl/QActivityTracker.h"
 #include "Impl/QMainRequestHandler.h"
 #include "Impl/QParentWatch.h"
+#include "Impl/QRequestHandler.h"
 #include "Impl/QStopSignals.h"
 #include "Protocol/ExitStatus.h"
 #include "Kernel/MainThreadWatchdog.h"
@@ -81,6 +82,18 @@ void LimitScriptRuns() {
     }
 }
 
+// A --denied-networks that names no network stops start-up, as any other
+// unusable setting does.
+void CheckDeniedNetworks() {
+    try {
+        QRequestHandler::ConfiguredDeniedNetworks();
+    } catch (const std::exception& e) {
+        LOG4CPLUS_FATAL(Orvo::Logging::LoggerFactory::GetLogger(""),
+                        "Unable to configurate => --denied-networks: " << e.what());
+        throw;
+    }
+}
+
 // The main thread is not coming back: answer every request it held, let
 // the server remove the worker's shared names, and end with a status of
 // its own so that whoever started the worker can tell.
@@ -106,6 +119,7 @@ int Main(int argc, char** argv) {
     }
     try {
         Orvo::Browser::Initializer::InitServerMain(argc, argv);
+        CheckDeniedNetworks();
     } catch (...) {
         // Already logged at FATAL. Returning, rather than dying of the
         // exception, flushes that line and gives a plain exit status.

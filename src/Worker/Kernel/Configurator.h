@@ -15,8 +15,8 @@ namespace Browser {
 
 // Reads the worker's command line and one INI file and applies the result to
 // logging; the constructor does all the work. The command line knows
-// -c/--config FILE, --allow-file-urls, --shared-group NAME, --max-pages N,
-// --recycle-pages N and --recycle-rss MB; every other argument is ignored
+// -c/--config FILE, --allow-file-urls, --denied-networks LIST,
+// --shared-group NAME, --max-pages N, --recycle-pages N and --recycle-rss MB; every other argument is ignored
 // here and left to the GUI toolkit. The INI file knows two keys under the section named by
 // the option prefix: logLevel (default "INFO") and logFile (default empty,
 // meaning standard output; its first "{pid}" becomes the process id).
@@ -51,6 +51,13 @@ public:
     // once its resident memory passes --recycle-rss MB (0: never).
     std::size_t RecyclePages() const { return variables["recycle-pages"].as<std::size_t>(); }
     std::size_t RecycleRssMb() const { return variables["recycle-rss"].as<std::size_t>(); }
+
+    // The networks given with --denied-networks (ADDRESS/BITS, separated by
+    // commas); empty when none.
+    std::string DeniedNetworks() const {
+        return variables.count("denied-networks") != 0 ? variables["denied-networks"].as<std::string>()
+                                                       : std::string();
+    }
 
     // The group given with --shared-group; empty when none.
     std::string SharedGroup() const {
