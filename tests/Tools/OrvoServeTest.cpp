@@ -28,6 +28,7 @@
 #include <unistd.h>
 
 #include "Common/ChildProcess.h"
+#include "Common/FreePort.h"
 #include "Common/HttpClient.h"
 #include "Common/Occurrences.h"
 #include "Common/TemporaryDirectory.h"
@@ -558,6 +559,10 @@ TEST_F(OrvoServe, NavigationErrorsAre502WithTheirCause) {
         client->Get("/render.png?url=" + HttpClient::Encode("http://127.0.0.1:9/"));
     ExpectError(refused, 502, "RenderError");
     EXPECT_EQ("Network", json::parse(refused.body).at("info").at("type"));
+    const std::string nobody = "http://127.0.0.1:" + std::to_string(OrvoTest::FreePort()) + "/";
+    const HttpClient::Response closed = client->Get("/render.html?url=" + HttpClient::Encode(nobody));
+    ExpectError(closed, 502, "RenderError");
+    EXPECT_EQ("Connection refused", json::parse(closed.body).at("info").at("text")) << "no proxy is blamed";
     EXPECT_EQ(0, Stop());
 }
 

@@ -353,7 +353,11 @@ void QMyNetworkAccessManager::OnNetworkReplyFinished() {
     if (failure != QNetworkReply::NoError && error.isEmpty()) {
         // Through a proxy, a failure to connect or of the proxy itself is the
         // proxy's: the page's server was never reached.
-        const bool proxied = proxy().type() != QNetworkProxy::NoProxy && failure < QNetworkReply::ContentAccessDenied;
+        // The manager's proxy is DefaultProxy when none was set: the
+        // application's, which is none.
+        const QNetworkProxy::ProxyType type = proxy().type();
+        const bool proxied = type != QNetworkProxy::NoProxy && type != QNetworkProxy::DefaultProxy
+                             && failure < QNetworkReply::ContentAccessDenied;
         error = (proxied ? QStringLiteral("the proxy %1:%2 failed: ").arg(proxy().hostName()).arg(proxy().port())
                          : QString())
                 + mainReply->errorString();
