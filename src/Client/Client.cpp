@@ -138,7 +138,7 @@ std::unique_ptr<PendingRequest> Client::Submit(const std::string& url, const Req
                                                                                            pending->Name(), options);
     } catch (const boost::interprocess::bad_alloc&) {
         throw SegmentFull("the request segment of worker " + std::to_string(worker->Pid())
-                                 + " is full: too many requests wait there; send again once some are answered");
+                          + " is full: too many requests wait there; send again once some are answered");
     }
     RequestChannel::Element record = boost::interprocess::make_managed_unique_ptr(request, requestSegment);
     try {
