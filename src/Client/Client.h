@@ -35,9 +35,10 @@ public:
     // Longest wait for the request channel's lock when submitting.
     static constexpr int SubmitLockMs = 10000;
 
-    // The largest request sent, in RequestBytes: half the worker's request
-    // segment, so that one always fits beside the records' own overhead.
-    static constexpr std::size_t MaxRequestBytes = WireFormat::RequestSegmentSize / 2;
+    // The largest request sent, in RequestBytes: a worker's empty request
+    // segment takes one of a little over half its size (its option texts
+    // are copied into it), so half of it less 4 KiB always fits.
+    static constexpr std::size_t MaxRequestBytes = WireFormat::RequestSegmentSize / 2 - (4 << 10);
 
     // A request's size as it counts against MaxRequestBytes: its URL, and
     // its options' names and texts.

@@ -20,6 +20,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include "Client/Client.h"
 #include "Common/Occurrences.h"
 #include "OrvoServeFixture.h"
 
@@ -102,6 +103,10 @@ TEST_F(OrvoServe, HostileRequestsAreRefusedAndTheServiceGoesOn) {
     }
     const std::string deepEnough = "{\"lua_source\": \"function main(splash, args) return args.a end\", \"a\": "
                                    + Nested(99) + "}";
+    const std::string filler(Orvo::Browser::Client::Client::MaxRequestBytes - 2000, ' ');
+    const json largest = {{"url", url}, {"js_source", "/*" + filler + "*/"}};
+    EXPECT_EQ(200, client->Post("/render.html", largest.dump(), "application/json").status)
+        << "a request as large as a worker takes is served";
     const HttpClient::Response allowed = client->Post("/execute", deepEnough, "application/json");
     EXPECT_EQ(200, allowed.status) << allowed.body;
     EXPECT_EQ(json::parse(Nested(99)), json::parse(allowed.body));
