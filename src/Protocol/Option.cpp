@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 
+#include <boost/lexical_cast.hpp>
 #include <boost/tokenizer.hpp>
 
 namespace Orvo {
@@ -103,6 +104,105 @@ bool Viewport::Parse(const std::string& text, int& width, int& height) {
     width = w;
     height = h;
     return true;
+}
+
+bool IsViewport(const std::string& text) {
+    int width = 0;
+    int height = 0;
+    return Viewport::Parse(text, width, height);
+}
+
+bool IsProxy(const std::string& text) {
+    Proxy::Address address;
+    return Proxy::Parse(text, address);
+}
+
+bool IsWebUrl(const std::string& text) {
+    std::string lower = text.substr(0, 8);
+    std::transform(lower.begin(), lower.end(), lower.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    const std::size_t hostAt = lower.rfind("http://", 0) == 0 ? 7 : lower.rfind("https://", 0) == 0 ? 8 : 0;
+    const std::size_t hostEnd = text.find_first_of("/?#", hostAt);
+    const bool plain = std::none_of(text.begin(), text.end(), [](unsigned char c) { return c <= ' ' || c == 0x7f; });
+    return hostAt != 0 && plain && hostEnd != hostAt && hostAt < text.size();
+}
+
+namespace {
+
+template <class T>
+Row::Kind KindOf() {
+    return std::is_same<T, bool>::value ? Row::Kind::Bool
+                                        : std::is_same<T, int>::value ? Row::Kind::Int : Row::Kind::Text;
+}
+
+// Appends each tag's row, in tuple order.
+struct AddRow {
+    std::vector<Row>& rows;
+
+    template <class X>
+    bool operator()(X) {
+        rows.push_back(Row{X::Name(), KindOf<typename X::Type>(),
+                           boost::lexical_cast<std::string>(X::Default()), X::spec});
+        return true;
+    }
+};
+
+std::vector<Row> Rows() {
+    std::vector<Row> rows;
+    AddRow add{rows};
+    All::TryEach(add);
+    return rows;
+}
+
+} // namespace
+
+bool Row::Converts(const std::string& text) const {
+    bool flag = false;
+    int number = 0;
+    switch (kind) {
+    case Kind::Bool:
+        return boost::conversion::try_lexical_convert(text, flag);
+    case Kind::Int:
+        return boost::conversion::try_lexical_convert(text, number);
+    case Kind::Text:
+        return true;
+    }
+    return false;
+}
+
+const std::vector<Row>& Schema() {
+    static const std::vector<Row> rows = Rows();
+    return rows;
+}
+
+const Row* Find(const std::string& key) {
+    for (const Row& row : Schema()) {
+        if (key == row.key) {
+            return &row;
+        }
+    }
+    return nullptr;
+}
+
+std::string Ignored(const std::map<std::string, std::string>& options) {
+    static const std::size_t Shown = 40;
+    std::string ignored;
+    for (const auto& entry : options) {
+        const Row* row = Find(entry.first);
+        if (row != nullptr && row->Converts(entry.second)) {
+            continue;
+        }
+        ignored += (ignored.empty() ? "" : ", ") + entry.first;
+        if (row == nullptr) {
+            ignored += " (no such option)";
+            continue;
+        }
+        std::string value = entry.second.substr(0, Shown);
+        std::replace_if(value.begin(), value.end(), [](unsigned char c) { return c < ' ' || c == 0x7f; }, '?');
+        ignored += "=\"" + value + (entry.second.size() > Shown ? "...\"" : "\"")
+                   + (row->kind == Row::Kind::Bool ? " (not 0 or 1)" : " (not a whole number)");
+    }
+    return ignored;
 }
 
 } // namespace Option

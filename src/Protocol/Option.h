@@ -1,6 +1,7 @@
 #ifndef ORVO_PROTOCOL_OPTION_H
 #define ORVO_PROTOCOL_OPTION_H
 
+#include <map>
 #include <string>
 #include <type_traits>
 #include <utility>
@@ -20,11 +21,89 @@ typedef std::tuple<bool, bool, int, bool, int, std::string, std::string, std::st
                    std::string, std::string, bool, bool, std::string, std::string>
     Tuple;
 
+// How orvo-serve reads an option from its argument: the text is the
+// option's (checked by the option's form), a number of seconds becomes the
+// option's milliseconds, or the service reads it by a rule of its own (the
+// argument is named here so that its documentation can be checked).
+enum class HttpForm { None, Text, Seconds, Own };
+
+// How people and the other APIs give one option: orvo-render's flags, the
+// form its text must have, a number's range, orvo-serve's argument. Built
+// with chained setters, so that an option states only what it has.
+struct Spec {
+    // orvo-render's flag (null: none), the name of its value (null: a
+    // switch that sets a bool true) and what it does, for the usage text.
+    const char* flag = nullptr;
+    const char* metavar = nullptr;
+    const char* help = nullptr;
+    // A switch that sets a bool false, and a flag whose value names a file
+    // holding the text; null for none.
+    const char* offFlag = nullptr;
+    const char* fileFlag = nullptr;
+    // The form a text must have (null: any text, empty always allowed) and
+    // what it is, for errors.
+    bool (*form)(const std::string&) = nullptr;
+    const char* formText = nullptr;
+    // A number's range, for the flags and arguments that give it.
+    int least = 0;
+    int most = 2147483647;
+    // orvo-serve's argument for the option (null: none) and how it is read.
+    const char* http = nullptr;
+    HttpForm httpForm = HttpForm::None;
+
+    constexpr Spec Flag(const char* name, const char* value, const char* line) const {
+        Spec s = *this;
+        s.flag = name;
+        s.metavar = value;
+        s.help = line;
+        return s;
+    }
+    constexpr Spec Off(const char* name) const {
+        Spec s = *this;
+        s.offFlag = name;
+        return s;
+    }
+    constexpr Spec File(const char* name) const {
+        Spec s = *this;
+        s.fileFlag = name;
+        return s;
+    }
+    constexpr Spec Form(bool (*check)(const std::string&), const char* what) const {
+        Spec s = *this;
+        s.form = check;
+        s.formText = what;
+        return s;
+    }
+    constexpr Spec Range(int from, int to) const {
+        Spec s = *this;
+        s.least = from;
+        s.most = to;
+        return s;
+    }
+    constexpr Spec Http(const char* name, HttpForm how) const {
+        Spec s = *this;
+        s.http = name;
+        s.httpForm = how;
+        return s;
+    }
+};
+
+// Whether text is a viewport ("WxH", each side 1 to Viewport::MaxSide), a
+// proxy address (see Proxy), or an absolute http or https URL with a host
+// and no white space or control bytes; the forms of those options.
+bool IsViewport(const std::string& text);
+bool IsProxy(const std::string& text);
+bool IsWebUrl(const std::string& text);
+
 // Each option is an empty tag type: its value type, its key in option maps,
-// its default and its position in Tuple.
+// its default, its position in Tuple and its Spec. Everything that reads or
+// writes options is generated from these tags, through List or Schema.
 struct Snapshot {
     typedef bool Type;
     static constexpr int Index = 0;
+    static constexpr Spec spec = Spec()
+        .Flag("--snapshot", nullptr, "take a full-page snapshot (default: on)")
+        .Off("--no-snapshot");
     static const char* Name() { return "snapshot"; }
     static Type Default() { return true; }
 };
@@ -32,6 +111,7 @@ struct Snapshot {
 struct Coordinate {
     typedef bool Type;
     static constexpr int Index = 1;
+    static constexpr Spec spec = Spec().Flag("--coordinate", nullptr, "annotate element regions");
     static const char* Name() { return "coordinate"; }
     static Type Default() { return false; }
 };
@@ -39,6 +119,7 @@ struct Coordinate {
 struct Keep {
     typedef int Type;
     static constexpr int Index = 2;
+    static constexpr Spec spec = Spec().Flag("--keep", "MS", "worker's idle time before it ends");
     static const char* Name() { return "keep"; }
     static Type Default() { return 2000; }
 };
@@ -46,6 +127,7 @@ struct Keep {
 struct Tiva {
     typedef bool Type;
     static constexpr int Index = 3;
+    static constexpr Spec spec = Spec().Flag("--tiva", nullptr, "compact body serialisation");
     static const char* Name() { return "tiva"; }
     static Type Default() { return false; }
 };
@@ -53,6 +135,9 @@ struct Tiva {
 struct Delay {
     typedef int Type;
     static constexpr int Index = 4;
+    static constexpr Spec spec = Spec()
+        .Flag("--delay", "MS", "wait after the page is ready")
+        .Http("wait", HttpForm::Seconds);
     static const char* Name() { return "delay"; }
     static Type Default() { return 100; }
 };
@@ -60,6 +145,10 @@ struct Delay {
 struct Post {
     typedef std::string Type;
     static constexpr int Index = 5;
+    static constexpr Spec spec = Spec()
+        .Flag("--post", "DATA", "POST this body")
+        .File("--post-file")
+        .Http("body", HttpForm::Own);
     static const char* Name() { return "post"; }
     static Type Default() { return std::string(); }
 };
@@ -67,6 +156,10 @@ struct Post {
 struct Script {
     typedef std::string Type;
     static constexpr int Index = 6;
+    static constexpr Spec spec = Spec()
+        .Flag("--script", "JS", "run this script before extraction")
+        .File("--script-file")
+        .Http("js_source", HttpForm::Text);
     static const char* Name() { return "script"; }
     static Type Default() { return std::string(); }
 };
@@ -74,6 +167,9 @@ struct Script {
 struct Cookie {
     typedef std::string Type;
     static constexpr int Index = 7;
+    static constexpr Spec spec = Spec()
+        .Flag("--cookie", "'a=1; b=2'", "cookies for the URL")
+        .Http("cookies", HttpForm::Own);
     static const char* Name() { return "cookie"; }
     static Type Default() { return std::string(); }
 };
@@ -86,6 +182,9 @@ bool ParseWords(const std::string& text, std::vector<std::string>& words);
 struct Disable {
     typedef std::string Type;
     static constexpr int Index = 8;
+    static constexpr Spec spec = Spec()
+        .Flag("--disable", "LIST", "e.g. images,javascript")
+        .Http("images", HttpForm::Own);
     static const char* Name() { return "disable"; }
     static Type Default() { return std::string(); }
 
@@ -97,6 +196,9 @@ struct Disable {
 struct ResourceTimeout {
     typedef int Type;
     static constexpr int Index = 9;
+    static constexpr Spec spec = Spec()
+        .Flag("--resource-timeout", "MS", "abort a sub-resource silent this long; 0 never")
+        .Http("resource_timeout", HttpForm::Seconds);
     static const char* Name() { return "resourceTimeout"; }
     static Type Default() { return 15000; }
 };
@@ -105,6 +207,9 @@ struct ResourceTimeout {
 struct Timeout {
     typedef int Type;
     static constexpr int Index = 10;
+    static constexpr Spec spec = Spec()
+        .Flag("--page-timeout", "MS", "answer the page with what it has after this")
+        .Http("timeout", HttpForm::Own);
     static const char* Name() { return "timeout"; }
     static Type Default() { return 300000; }
 };
@@ -113,8 +218,11 @@ struct Timeout {
 struct MaxHeight {
     typedef int Type;
     static constexpr int Index = 11;
+    static constexpr Spec spec = Spec()
+        .Flag("--max-height", "PX", "cut the snapshot at this height")
+        .Range(1, 2147483647);
     static const char* Name() { return "maxHeight"; }
-    static Type Default() { return 65535; }
+    static constexpr Type Default() { return 65535; }
 };
 
 // The page's viewport as "WxH" (say "1024x768"), each side from 1 to
@@ -123,6 +231,10 @@ struct MaxHeight {
 struct Viewport {
     typedef std::string Type;
     static constexpr int Index = 12;
+    static constexpr Spec spec = Spec()
+        .Flag("--viewport", "WxH", "the page's viewport (default: the screen's size)")
+        .Form(IsViewport, "WIDTHxHEIGHT, each from 1 to 16384")
+        .Http("viewport", HttpForm::Own);
     static constexpr int MaxSide = 16384;
     static const char* Name() { return "viewport"; }
     static Type Default() { return std::string(); }
@@ -138,6 +250,7 @@ struct Viewport {
 struct Headers {
     typedef std::string Type;
     static constexpr int Index = 13;
+    static constexpr Spec spec = Spec().Http("headers", HttpForm::Own);
     static const char* Name() { return "headers"; }
     static Type Default() { return std::string(); }
 
@@ -152,6 +265,7 @@ struct Headers {
 struct SetCookies {
     typedef std::string Type;
     static constexpr int Index = 14;
+    static constexpr Spec spec = Spec().Http("cookies", HttpForm::Own);
     static const char* Name() { return "setCookies"; }
     static Type Default() { return std::string(); }
 };
@@ -162,6 +276,7 @@ struct SetCookies {
 struct HttpMethod {
     typedef std::string Type;
     static constexpr int Index = 15;
+    static constexpr Spec spec = Spec().Http("http_method", HttpForm::Own);
     static const char* Name() { return "httpMethod"; }
     static Type Default() { return std::string(); }
 };
@@ -180,6 +295,7 @@ struct HttpMethod {
 struct PageInfo {
     typedef bool Type;
     static constexpr int Index = 16;
+    static constexpr Spec spec = Spec();
     static const char* Name() { return "pageInfo"; }
     static Type Default() { return false; }
 };
@@ -190,6 +306,10 @@ struct PageInfo {
 struct Proxy {
     typedef std::string Type;
     static constexpr int Index = 17;
+    static constexpr Spec spec = Spec()
+        .Flag("--proxy", "ADDRESS", "[http://|socks5://][user:password@]host[:port] for every request")
+        .Form(IsProxy, "[http://|socks5://][user:password@]host[:port]")
+        .Http("proxy", HttpForm::Text);
     static constexpr int DefaultPort = 1080;
     static const char* Name() { return "proxy"; }
     static Type Default() { return std::string(); }
@@ -212,6 +332,9 @@ struct Proxy {
 struct AllowedDomains {
     typedef std::string Type;
     static constexpr int Index = 18;
+    static constexpr Spec spec = Spec()
+        .Flag("--allowed-domains", "HOSTS", "load nothing from other hosts")
+        .Http("allowed_domains", HttpForm::Text);
     static const char* Name() { return "allowedDomains"; }
     static Type Default() { return std::string(); }
 };
@@ -221,6 +344,9 @@ struct AllowedDomains {
 struct AllowedContentTypes {
     typedef std::string Type;
     static constexpr int Index = 19;
+    static constexpr Spec spec = Spec()
+        .Flag("--allowed-content-types", "TYPES", "abort responses of other types, e.g. text/*")
+        .Http("allowed_content_types", HttpForm::Text);
     static const char* Name() { return "allowedContentTypes"; }
     static Type Default() { return std::string(); }
 };
@@ -230,6 +356,9 @@ struct AllowedContentTypes {
 struct ForbiddenContentTypes {
     typedef std::string Type;
     static constexpr int Index = 20;
+    static constexpr Spec spec = Spec()
+        .Flag("--forbidden-content-types", "TYPES", "abort responses of these types")
+        .Http("forbidden_content_types", HttpForm::Text);
     static const char* Name() { return "forbiddenContentTypes"; }
     static Type Default() { return std::string(); }
 };
@@ -240,6 +369,10 @@ struct ForbiddenContentTypes {
 struct BaseUrl {
     typedef std::string Type;
     static constexpr int Index = 21;
+    static constexpr Spec spec = Spec()
+        .Flag("--base-url", "URL", "lay the page out at this address")
+        .Form(IsWebUrl, "an absolute http or https URL")
+        .Http("baseurl", HttpForm::Text);
     static const char* Name() { return "baseUrl"; }
     static Type Default() { return std::string(); }
 };
@@ -253,6 +386,7 @@ struct BaseUrl {
 struct NetworkLog {
     typedef bool Type;
     static constexpr int Index = 22;
+    static constexpr Spec spec = Spec().Http("har", HttpForm::Own);
     static const char* Name() { return "networkLog"; }
     static Type Default() { return false; }
 };
@@ -262,6 +396,7 @@ struct NetworkLog {
 struct ResponseBodies {
     typedef bool Type;
     static constexpr int Index = 23;
+    static constexpr Spec spec = Spec().Http("response_body", HttpForm::Own);
     static const char* Name() { return "responseBodies"; }
     static Type Default() { return false; }
 };
@@ -275,6 +410,7 @@ struct ResponseBodies {
 struct LuaSource {
     typedef std::string Type;
     static constexpr int Index = 24;
+    static constexpr Spec spec = Spec();
     static const char* Name() { return "luaSource"; }
     static Type Default() { return std::string(); }
 };
@@ -283,6 +419,7 @@ struct LuaSource {
 struct LuaArguments {
     typedef std::string Type;
     static constexpr int Index = 25;
+    static constexpr Spec spec = Spec();
     static const char* Name() { return "luaArguments"; }
     static Type Default() { return std::string(); }
 };
@@ -327,6 +464,35 @@ template <class F>
 void ForEach(Tuple& options, F f) {
     All::ForEach(options, f);
 }
+
+// One option as code that is not generated from the tags sees it: orvo-render's
+// flags, orvo-serve's arguments, the worker's checks and the tests of the
+// documentation walk these rows.
+struct Row {
+    enum class Kind { Bool, Int, Text };
+
+    const char* key;
+    Kind kind;
+    // The default in the option map's text form: 1 or 0, decimal, the text.
+    std::string defaultText;
+    Spec spec;
+
+    // Whether text converts to the option's type (booleans are 0 or 1,
+    // integers plain decimal within 32 bits).
+    bool Converts(const std::string& text) const;
+};
+
+// Every option's row, in tuple order.
+const std::vector<Row>& Schema();
+
+// The row of the option keyed key, or null when no option has that key.
+const Row* Find(const std::string& key);
+
+// The entries of an option map that a reader leaves aside, in key order and
+// separated by ", ": `KEY (no such option)`, `KEY="VALUE" (not 0 or 1)`
+// and `KEY="VALUE" (not a whole number)`; empty when every entry is used.
+// A value is shown up to its first 40 bytes, control bytes as '?'.
+std::string Ignored(const std::map<std::string, std::string>& options);
 
 } // namespace Option
 } // namespace Browser

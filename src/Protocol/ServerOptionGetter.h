@@ -25,7 +25,7 @@ struct ServerOptionGetter {
     // Replaces each option found under its key by the converted text. A key
     // that is absent, or a text that does not convert (booleans are 0 or 1,
     // integers plain decimal without white space), leaves the value as it
-    // was; nothing is reported.
+    // was; Option::Ignored names such entries for the log.
     struct GetOption {
         explicit GetOption(const boost::unordered_map<std::string, std::string>& options) : options(options) {}
 

@@ -61,8 +61,9 @@ std::string ProtocolClient::NewName(std::size_t bytes) {
     return name;
 }
 
-void ProtocolClient::Put(const std::string& url, const std::string& name, const Request::Options& options) {
-    Put({Record{url, name, options}});
+void ProtocolClient::Put(const std::string& url, const std::string& name, const Request::Options& options,
+                         const std::map<std::string, std::string>& texts) {
+    Put({Record{url, name, options, texts}});
 }
 
 void ProtocolClient::Put(const std::vector<Record>& records) {
@@ -81,6 +82,11 @@ void ProtocolClient::Put(const std::vector<Record>& records) {
                 ? segment.construct<Request>(bip::anonymous_instance)(segment)
                 : segment.construct<Request>(bip::anonymous_instance)(segment, record.url, record.name,
                                                                       record.options);
+        for (const auto& text : record.texts) {
+            const auto manager = segment.get_segment_manager();
+            request->options->emplace(Orvo::Browser::String(text.first.begin(), text.first.end(), manager),
+                                      Orvo::Browser::String(text.second.begin(), text.second.end(), manager));
+        }
         elements.push_back(bip::make_managed_unique_ptr(request, segment));
     }
     {

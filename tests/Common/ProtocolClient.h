@@ -26,6 +26,9 @@ public:
         // Empty for a record that ends serving.
         std::string name;
         Orvo::Browser::Request::Options options;
+        // Entries put into the option map as they stand, as a client that
+        // does not use the library's writer may: any key, any text.
+        std::map<std::string, std::string> texts;
     };
 
     struct Answer {
@@ -54,7 +57,8 @@ public:
     // holding the channel's lock once for all of them.
     void Put(const std::vector<Record>& records);
     void Put(const std::string& url, const std::string& name,
-             const Orvo::Browser::Request::Options& options = {});
+             const Orvo::Browser::Request::Options& options = {},
+             const std::map<std::string, std::string>& texts = {});
 
     // Takes the next result delivered under name, waiting up to timeoutMs;
     // false when none came.

@@ -1,5 +1,6 @@
 #include "Protocol/Option.h"
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -167,6 +168,78 @@ TEST(OptionProxy, SchemeCredentialsHostAndPortAreRead) {
         EXPECT_FALSE(Option::Proxy::Parse(text, address)) << text;
     }
     EXPECT_EQ("10.0.0.1", address.host) << "a bad text leaves the address alone";
+}
+
+} // namespace
+
+namespace {
+
+// What a worker leaves aside of an option map, as its log names it.
+TEST(OptionSchema, IgnoredNamesEachEntryAReaderLeavesAside) {
+    const struct {
+        std::map<std::string, std::string> options;
+        std::string ignored;
+    } cases[] = {
+        {{}, ""},
+        {{{"delay", "0"}, {"snapshot", "1"}, {"post", ""}, {"script", "\n"}}, ""},
+        {{{"colour", "blue"}, {"Snapshot", "0"}}, "Snapshot (no such option), colour (no such option)"},
+        {{{"keep", " 5"}, {"tiva", "2"}}, "keep=\" 5\" (not a whole number), tiva=\"2\" (not 0 or 1)"},
+        {{{"maxHeight", "2147483648"}}, "maxHeight=\"2147483648\" (not a whole number)"},
+        {{{"timeout", "1\r\n" + std::string(60, '9')}},
+         "timeout=\"1??" + std::string(37, '9') + "...\" (not a whole number)"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(c.ignored, Option::Ignored(c.options));
+    }
+}
+
+// The forms that texts of options are checked against wherever they are
+// given.
+TEST(OptionSchema, FormsAcceptTheirTextsAndRefuseOthers) {
+    const struct {
+        bool (*form)(const std::string&);
+        std::vector<std::string> good;
+        std::vector<std::string> bad;
+    } cases[] = {
+        {Option::IsViewport, {"1x1", "1024x768"}, {"", "0x1", "1024 x768", "16385x1"}},
+        {Option::IsProxy, {"h", "socks5://u:p@h:1080", "http://h:8080"}, {"", "ftp://h", "h:0", "h:70000", "a b"}},
+        {Option::IsWebUrl,
+         {"http://h", "HTTPS://h.example/a?b#c", "http://127.0.0.1:8080/"},
+         {"", "/relative/", "http://", "http:///path", "ftp://h/", "http://h/a b", "http://h/\x7f", "about:blank"}},
+    };
+    for (const auto& c : cases) {
+        for (const std::string& text : c.good) {
+            EXPECT_TRUE(c.form(text)) << text;
+        }
+        for (const std::string& text : c.bad) {
+            EXPECT_FALSE(c.form(text)) << text;
+        }
+    }
+}
+
+// Each flag and each argument that feeds an option names one option, and
+// every number's default lies in its range.
+TEST(OptionSchema, FlagsAndArgumentsNameOneOptionEach) {
+    std::map<std::string, std::string> flags;
+    std::map<std::string, std::string> arguments;
+    for (const Option::Row& row : Option::Schema()) {
+        EXPECT_EQ(row.key, Option::Find(row.key)->key);
+        for (const char* flag : {row.spec.flag, row.spec.offFlag, row.spec.fileFlag}) {
+            if (flag != nullptr) {
+                EXPECT_TRUE(flags.emplace(flag, row.key).second) << flag << " names " << flags[flag];
+            }
+        }
+        const bool direct =
+            row.spec.httpForm == Option::HttpForm::Text || row.spec.httpForm == Option::HttpForm::Seconds;
+        if (direct) {
+            EXPECT_TRUE(arguments.emplace(row.spec.http, row.key).second) << row.spec.http;
+        }
+        if (row.kind == Option::Row::Kind::Int) {
+            EXPECT_LE(row.spec.least, std::stoi(row.defaultText)) << row.key;
+            EXPECT_GE(row.spec.most, std::stoi(row.defaultText)) << row.key;
+        }
+    }
+    EXPECT_EQ(nullptr, Option::Find("Snapshot"));
 }
 
 } // namespace

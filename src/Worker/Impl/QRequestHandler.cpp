@@ -97,6 +97,10 @@ bool QRequestHandler::ProcessRequest(const std::string& requestUrl, const std::s
     requestName = QString::fromStdString(name);
     LOG4CPLUS_INFO(logger, "RequestHandler::ProcessRequest => " << requestUrl << " (" << name << ")");
     Option::ForEach(options, Orvo::Browser::ServerOptionGetter::GetOption(requestOptions));
+    const std::string ignored = Option::Ignored({requestOptions.begin(), requestOptions.end()});
+    if (!ignored.empty()) {
+        LOG4CPLUS_WARN(logger, "RequestHandler::ProcessRequest => options ignored: " << ignored);
+    }
     if (requestOptions.find(Option::Timeout::Name()) == requestOptions.end()) {
         std::get<Option::Timeout::Index>(options) = Orvo::Browser::ServerTimes::PageTimeOutMs();
     }

@@ -64,8 +64,8 @@ public:
     // paints nothing past 32,767 px in one go.
     static constexpr int SnapshotBandHeight = 4096;
     // The largest snapshot; a larger page is cut (and the cut logged).
-    static constexpr int MaxSnapshotWidth = 16384;
-    static constexpr int MaxSnapshotHeight = 65535;
+    static constexpr int MaxSnapshotWidth = Orvo::Browser::Option::Viewport::MaxSide;
+    static constexpr int MaxSnapshotHeight = Orvo::Browser::Option::MaxHeight::Default();
     // Fetches request's document through network (redirects followed) and
     // lays it out in page's main frame with base as its address, so that
     // its relative references resolve against base; nothing once the page

@@ -12,6 +12,7 @@
 #include "Client/Client.h"
 #include "Common/LoggingWorker.h"
 #include "Common/Occurrences.h"
+#include "Common/ProtocolClient.h"
 #include "Common/TemporaryDirectory.h"
 #include "Common/TestHttpServer.h"
 
@@ -259,6 +260,27 @@ TEST_F(Rendering, TheViewportOptionSetsThePagesViewport) {
     const Result unusable = Render("/undated", Quick({{"viewport", std::string("0x360")}, {"script", script}}));
     ASSERT_EQ(Outcome::Rendered, unusable.outcome) << unusable.error;
     EXPECT_NE(std::string::npos, unusable.body.find("data-size=\"800x600\"")) << "the screen's size: " << unusable.body;
+}
+
+// A client that writes its option maps itself may send any key and any
+// text: what the worker leaves aside is logged with the request, naming
+// each entry, and the other options apply.
+TEST_F(Rendering, OptionsTheWorkerLeavesAsideAreLoggedAndTheOthersApply) {
+    OrvoTest::ProtocolClient raw(client->GetWorker().Pid(), "OrvoTestTexts");
+    const std::string name = raw.NewName();
+    raw.Put(server.Url("/undated"), name, {},
+            {{"keep", "100"}, {"snapshot", "0"}, {"colour", "blue"}, {"delay", "1.5"}, {"coordinate", "yes\nno"},
+             {"Snapshot", "1"}, {"script", std::string(50, 'x')}});
+    OrvoTest::ProtocolClient::Answer answer;
+    ASSERT_TRUE(raw.Take(name, answer, 60000));
+    EXPECT_EQ(server.Url("/undated"), answer.pageUrl);
+    EXPECT_EQ(0u, answer.snapshotBytes) << "snapshot=0 applies beside the entries left aside";
+    EXPECT_NE(std::string::npos, Log().find("RequestHandler::ProcessRequest => options ignored: Snapshot (no such "
+                                            "option), colour (no such option), coordinate=\"yes?no\" (not 0 or 1), "
+                                            "delay=\"1.5\" (not a whole number)\n"))
+        << Log();
+    ASSERT_EQ(Outcome::Rendered, Render("/dated").outcome);
+    EXPECT_EQ(1u, OrvoTest::Occurrences(Log(), "options ignored")) << "a request whose options all apply logs none";
 }
 
 TEST_F(Rendering, SeveralPagesInFlightAreServedBySpawnedHandlers) {

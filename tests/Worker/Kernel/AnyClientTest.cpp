@@ -127,7 +127,7 @@ TEST_F(AnyClient, RecordsAheadOfAnEmptyRecordAreServedAndThoseBehindItAnsweredDe
             continue;
         }
         names.push_back(client.NewName());
-        records.push_back({std::string("test://host/echo?") + label, names.back(), {}});
+        records.push_back({std::string("test://host/echo?") + label, names.back(), {}, {}});
     }
     client.Put(records);
     for (std::size_t k = 0; k < names.size(); ++k) {
@@ -149,7 +149,7 @@ TEST_F(AnyClient, TwoClientsInterleavedKeepTheChannelsOrderAroundAnEmptyRecord) 
             records.push_back(ProtocolClient::EndOfServing());
         }
         ProtocolClient& client = k % 2 == 0 ? first : second;
-        records.push_back({"test://host/echo?k=" + std::to_string(k), client.NewName(), {}});
+        records.push_back({"test://host/echo?k=" + std::to_string(k), client.NewName(), {}, {}});
     }
     first.Put(records);
     for (const ProtocolClient::Record& record : records) {
