@@ -17,6 +17,7 @@
 #include <signal.h>
 #include <unistd.h>
 #include <boost/algorithm/string/split.hpp>
+#include <boost/algorithm/string/trim.hpp>
 #include <QColor>
 #include <QImage>
 #include <gtest/gtest.h>
@@ -26,7 +27,9 @@
 #include "Common/ChildProcess.h"
 #include "Common/TemporaryDirectory.h"
 #include "Common/TestHttpServer.h"
+#include "Protocol/Option.h"
 #include "render/CommandLine.h"
+#include "render/QueueJob.h"
 
 namespace {
 
@@ -383,6 +386,190 @@ TEST(OrvoRenderCommandLine, OptionsMapOntoTypedRequestOptions) {
     EXPECT_EQ("1280x800", boost::any_cast<std::string>(settings.options.at("viewport")));
     EXPECT_EQ((std::vector<std::string>{"http://127.0.0.1/in", "http://127.0.0.1/arg"}), settings.urls);
     EXPECT_EQ("file:///", Orvo::Render::CommandLine::ToUrl("/").substr(0, 8));
+}
+
+// A value each flag takes, by option; a text option with a form gets one
+// of that form.
+std::string Sample(const Orvo::Browser::Option::Row& row) {
+    static const std::map<std::string, std::string> formed = {
+        {"viewport", "640x480"}, {"proxy", "socks5://127.0.0.1:1080"}, {"baseUrl", "http://127.0.0.1/base/"}};
+    return row.kind == Orvo::Browser::Option::Row::Kind::Int ? std::to_string(row.spec.least + 7)
+                                                             : formed.count(row.key) ? formed.at(row.key) : "v w";
+}
+
+Orvo::Render::CommandLine::Action ParseArgs(const std::vector<std::string>& args, Orvo::Render::Settings& settings,
+                                           std::string& error) {
+    std::istringstream input;
+    return Orvo::Render::CommandLine::Parse(args, input, settings, error);
+}
+
+// Every option with a flag, from the schema: the flag sets the option to
+// its value in the option's type, a bad value is a usage error saying what
+// the flag takes, the usage text lists it, and a run on a fleet refuses it
+// unless the fleet's HTTP arguments carry it.
+TEST(OrvoRenderCommandLine, EveryOptionsFlagSetsItChecksItAndIsListed) {
+    namespace Option = Orvo::Browser::Option;
+    using Action = Orvo::Render::CommandLine::Action;
+    const std::string usage = Orvo::Render::CommandLine::Usage();
+    std::size_t flags = 0;
+    for (const Option::Row& row : Option::Schema()) {
+        if (row.spec.flag == nullptr) {
+            continue;
+        }
+        ++flags;
+        const std::string flag = row.spec.flag;
+        const std::size_t listed = usage.find("\n  " + flag);
+        ASSERT_NE(std::string::npos, listed) << flag;
+        EXPECT_NE(std::string::npos, std::string(" ,").find(usage.at(listed + 3 + flag.size()))) << flag;
+        std::vector<std::string> args{flag};
+        if (row.kind != Option::Row::Kind::Bool) {
+            args.push_back(Sample(row));
+        }
+        args.push_back("http://127.0.0.1/");
+        Orvo::Render::Settings settings;
+        std::string error;
+        ASSERT_EQ(Action::Run, ParseArgs(args, settings, error)) << flag << ": " << error;
+        const boost::any& value = settings.options.at(row.key);
+        if (row.kind == Option::Row::Kind::Bool) {
+            EXPECT_TRUE(boost::any_cast<bool>(value)) << flag;
+        } else if (row.kind == Option::Row::Kind::Int) {
+            EXPECT_EQ(row.spec.least + 7, boost::any_cast<int>(value)) << flag;
+        } else {
+            EXPECT_EQ(Sample(row), boost::any_cast<std::string>(value)) << flag;
+        }
+        if (row.spec.fileFlag != nullptr) {
+            const OrvoTest::TemporaryDirectory directory;
+            const std::string bytes("from\0a file", 11);
+            directory.Write("value", bytes);
+            Orvo::Render::Settings fromFile;
+            ASSERT_EQ(Action::Run, ParseArgs({row.spec.fileFlag, directory.path + "/value", "http://127.0.0.1/"},
+                                             fromFile, error))
+                << error;
+            EXPECT_EQ(bytes, boost::any_cast<std::string>(fromFile.options.at(row.key))) << row.spec.fileFlag;
+        }
+        if (row.kind == Option::Row::Kind::Int || row.spec.form != nullptr) {
+            Orvo::Render::Settings refused;
+            EXPECT_EQ(Action::UsageError, ParseArgs({flag, "a b", "http://127.0.0.1/"}, refused, error)) << flag;
+            EXPECT_EQ(0u, error.rfind(flag + (row.spec.form != nullptr ? std::string(" must be ") + row.spec.formText
+                                                                       : std::string(" takes a whole number")),
+                                      0))
+                << error;
+        }
+        args.insert(args.begin(), {"--queue", "redis://127.0.0.1:1"});
+        Orvo::Render::Settings queued;
+        const Action onFleet = ParseArgs(args, queued, error);
+        EXPECT_EQ(Orvo::Render::QueueJob::Carries(row) ? Action::Run : Action::UsageError, onFleet) << flag;
+        if (onFleet == Action::UsageError) {
+            EXPECT_EQ(std::string("--queue cannot ask for ") + row.key, error);
+        }
+    }
+    EXPECT_LE(18u, flags) << "the flags of the usage text";
+}
+
+// The fleet's job asks with the HTTP API's arguments for what the options
+// ask of a worker: those the schema gives an argument go under its name,
+// milliseconds as seconds; a worker's default delay is asked for too.
+TEST(OrvoRenderCommandLine, AFleetJobAsksWithTheSchemasArguments) {
+    const struct {
+        Orvo::Browser::Request::Options options;
+        nlohmann::json args;
+    } cases[] = {
+        {{}, {{"wait", 0.1}, {"png", 1}, {"render_all", 1}}},
+        {{{"snapshot", false}, {"delay", 2500}, {"resourceTimeout", 500}}, {{"wait", 2.5}, {"resource_timeout", 0.5}}},
+        {{{"snapshot", false},
+          {"proxy", std::string("127.0.0.1:3128")},
+          {"allowedDomains", std::string("a.org, b.org")},
+          {"allowedContentTypes", std::string("text/*")},
+          {"forbiddenContentTypes", std::string("image/*")},
+          {"script", std::string("x;")}},
+         {{"wait", 0.1},
+          {"proxy", "127.0.0.1:3128"},
+          {"allowed_domains", "a.org, b.org"},
+          {"allowed_content_types", "text/*"},
+          {"forbidden_content_types", "image/*"},
+          {"js_source", "x;"}}},
+        {{{"snapshot", false}, {"viewport", std::string("640x480")}, {"disable", std::string("images")}},
+         {{"wait", 0.1}, {"viewport", "640x480"}, {"images", 0}}},
+    };
+    for (const auto& c : cases) {
+        Orvo::Render::Settings settings;
+        settings.options = c.options;
+        nlohmann::json expected = c.args;
+        expected["url"] = "http://127.0.0.1/";
+        expected["html"] = 1;
+        EXPECT_EQ(expected, Orvo::Render::QueueJob::Arguments(settings, "http://127.0.0.1/"));
+    }
+}
+
+// The rows of the README's table that starts after heading: each row's
+// cells, its first cell's names (split at ", ", backticks dropped) as keys.
+std::map<std::string, std::vector<std::string>> ReadmeTable(const std::string& heading) {
+    std::ifstream file(ORVO_README);
+    std::string line;
+    while (std::getline(file, line) && line != heading) {
+    }
+    std::map<std::string, std::vector<std::string>> rows;
+    bool inTable = false;
+    while (std::getline(file, line) && (!inTable || line.rfind("|", 0) == 0)) {
+        inTable = inTable || line.rfind("|", 0) == 0;
+        if (!inTable || line.rfind("|---", 0) == 0) {
+            continue;
+        }
+        // Cells end at each '|' that is not escaped as "\\|".
+        std::vector<std::string> cells(1);
+        for (std::size_t k = 2; k + 2 < line.size(); ++k) {
+            if (line[k] == '|' && line[k - 1] != '\\') {
+                cells.emplace_back();
+            } else {
+                cells.back().push_back(line[k]);
+            }
+        }
+        for (std::string& cell : cells) {
+            boost::algorithm::trim(cell);
+        }
+        std::string names = cells.at(0);
+        names.erase(std::remove(names.begin(), names.end(), '`'), names.end());
+        std::vector<std::string> keys;
+        boost::algorithm::split(keys, names, [](char c) { return c == ','; });
+        for (std::string& key : keys) {
+            rows[key.substr(key.find_first_not_of(' '))] = cells;
+        }
+    }
+    return rows;
+}
+
+// The README's tables say what the schema says: each option's flags, type
+// and default in the table of request options, and in orvo-serve's table
+// the argument that gives it names it.
+TEST(OrvoRenderCommandLine, TheReadmesTablesFollowTheSchema) {
+    namespace Option = Orvo::Browser::Option;
+    const auto options = ReadmeTable("## Request options");
+    const auto arguments = ReadmeTable("| argument | default | meaning |");
+    ASSERT_LE(20u, options.size());
+    ASSERT_LE(20u, arguments.size());
+    static const char* const Types[] = {"bool", "int", "text"};
+    for (const Option::Row& row : Option::Schema()) {
+        ASSERT_EQ(1u, options.count(row.key)) << row.key;
+        const std::vector<std::string>& cells = options.at(row.key);
+        ASSERT_EQ(5u, cells.size()) << row.key;
+        std::size_t flags = 0;
+        for (const char* flag : {row.spec.flag, row.spec.offFlag, row.spec.fileFlag}) {
+            flags += flag != nullptr ? 1 : 0;
+            EXPECT_TRUE(flag == nullptr || cells[1].find(std::string("`") + flag) != std::string::npos) << flag;
+        }
+        EXPECT_EQ(flags == 0, cells[1].empty()) << row.key << ": " << cells[1];
+        EXPECT_EQ(0u, cells[2].rfind(Types[static_cast<int>(row.kind)], 0)) << row.key;
+        if (row.kind == Option::Row::Kind::Bool) {
+            EXPECT_EQ(row.defaultText == "1" ? "true" : "false", cells[3]) << row.key;
+        } else if (row.kind == Option::Row::Kind::Int) {
+            EXPECT_EQ(row.defaultText, cells[3]) << row.key;
+        }
+        if (row.spec.http != nullptr) {
+            ASSERT_EQ(1u, arguments.count(row.spec.http)) << row.spec.http;
+            EXPECT_NE(std::string::npos, arguments.at(row.spec.http).back().find(std::string("`") + row.key + "`"))
+                << row.spec.http << " names " << row.key;
+        }
+    }
 }
 
 } // namespace

@@ -3,12 +3,14 @@
 #include <fstream>
 #include <iterator>
 #include <istream>
+#include <limits>
 #include <stdexcept>
 
 #include <boost/algorithm/string/trim.hpp>
 #include <boost/filesystem.hpp>
 
 #include "Protocol/Option.h"
+#include "QueueJob.h"
 #include "queue/RedisConnection.h"
 
 namespace Orvo {
@@ -111,40 +113,41 @@ private:
     }
 
     void Flag(const std::string& flag) {
-        auto& options = settings.options;
-        if (flag == "--snapshot" || flag == "--no-snapshot") {
-            options["snapshot"] = flag == "--snapshot";
-        } else if (flag == "--coordinate") {
-            options["coordinate"] = true;
-        } else if (flag == "--tiva") {
-            options["tiva"] = true;
-        } else if (flag == "--keep") {
-            options["keep"] = Number(flag, Value(flag), 0);
-        } else if (flag == "--delay") {
-            options["delay"] = Number(flag, Value(flag), 0);
-        } else if (flag == "--post") {
-            options["post"] = Value(flag);
-        } else if (flag == "--post-file") {
-            options["post"] = ReadFile(Value(flag));
-        } else if (flag == "--script") {
-            options["script"] = Value(flag);
-        } else if (flag == "--script-file") {
-            options["script"] = ReadFile(Value(flag));
-        } else if (flag == "--cookie") {
-            options["cookie"] = Value(flag);
-        } else if (flag == "--disable") {
-            options["disable"] = Value(flag);
-        } else if (flag == "--page-timeout") {
-            options["timeout"] = Number(flag, Value(flag), 0);
-        } else if (flag == "--resource-timeout") {
-            options["resourceTimeout"] = Number(flag, Value(flag), 0);
-        } else if (flag == "--max-height") {
-            options["maxHeight"] = Number(flag, Value(flag), 1);
-        } else if (flag == "--viewport") {
-            options["viewport"] = Viewport(flag, Value(flag));
-        } else {
-            Own(flag);
+        for (const Browser::Option::Row& row : Browser::Option::Schema()) {
+            if (TakeOption(row, flag)) {
+                return;
+            }
         }
+        Own(flag);
+    }
+
+    // Sets row's option when flag is one of its flags; false otherwise.
+    bool TakeOption(const Browser::Option::Row& row, const std::string& flag) {
+        const Browser::Option::Spec& spec = row.spec;
+        boost::any value;
+        if (spec.offFlag != nullptr && flag == spec.offFlag) {
+            value = false;
+        } else if (spec.fileFlag != nullptr && flag == spec.fileFlag) {
+            value = ReadFile(Value(flag));
+        } else if (spec.flag == nullptr || flag != spec.flag) {
+            return false;
+        } else if (row.kind == Browser::Option::Row::Kind::Bool) {
+            value = true;
+        } else if (row.kind == Browser::Option::Row::Kind::Int) {
+            value = spec.most == std::numeric_limits<int>::max() ? Number(flag, Value(flag), spec.least)
+                                                                 : Range(flag, Value(flag), spec.least, spec.most);
+        } else {
+            value = Text(spec, flag, Value(flag));
+        }
+        settings.options[row.key] = value;
+        return true;
+    }
+
+    static std::string Text(const Browser::Option::Spec& spec, const std::string& flag, const std::string& text) {
+        if (spec.form != nullptr && !text.empty() && !spec.form(text)) {
+            throw UsageError(flag + " must be " + spec.formText);
+        }
+        return text;
     }
 
     // What a fleet cannot do: the HTTP API has no such argument, or the
@@ -155,9 +158,9 @@ private:
         } catch (const std::invalid_argument& e) {
             throw UsageError(std::string("--queue: ") + e.what());
         }
-        for (const char* option : {"coordinate", "tiva", "maxHeight"}) {
-            if (settings.options.count(option) != 0) {
-                throw UsageError(std::string("--queue cannot ask for ") + option);
+        for (const Browser::Option::Row& row : Browser::Option::Schema()) {
+            if (settings.options.count(row.key) != 0 && !QueueJob::Carries(row)) {
+                throw UsageError(std::string("--queue cannot ask for ") + row.key);
             }
         }
         for (const std::string& flag : given) {
@@ -166,16 +169,6 @@ private:
                 throw UsageError(flag + " does not go with --queue: the fleet's instances render");
             }
         }
-    }
-
-    static std::string Viewport(const std::string& flag, const std::string& text) {
-        int width = 0;
-        int height = 0;
-        if (!Browser::Option::Viewport::Parse(text, width, height)) {
-            throw UsageError(flag + " must be WIDTHxHEIGHT, each from 1 to "
-                             + std::to_string(Browser::Option::Viewport::MaxSide));
-        }
-        return text;
     }
 
     void Own(const std::string& flag) {
@@ -263,6 +256,25 @@ std::string CommandLine::ToUrl(const std::string& text) {
     return text;
 }
 
+std::string CommandLine::RequestOptionLines() {
+    static const std::size_t Column = 30;
+    std::string lines;
+    for (const Browser::Option::Row& row : Browser::Option::Schema()) {
+        const Browser::Option::Spec& spec = row.spec;
+        if (spec.flag == nullptr) {
+            continue;
+        }
+        std::string flags = std::string("  ") + spec.flag;
+        flags += spec.metavar != nullptr ? std::string(" ") + spec.metavar : "";
+        flags += spec.offFlag != nullptr ? std::string(", ") + spec.offFlag : "";
+        flags += spec.fileFlag != nullptr ? std::string(", ") + spec.fileFlag + " FILE" : "";
+        flags += std::string(flags.size() < Column ? Column - flags.size() : 1, ' ');
+        const bool number = row.kind == Browser::Option::Row::Kind::Int;
+        lines += flags + spec.help + (number ? " (default " + row.defaultText + ")" : "") + "\n";
+    }
+    return lines;
+}
+
 std::string CommandLine::Usage() {
     return "usage: orvo-render [options] URL...\n"
            "Renders each URL with the Orvo Browser worker and writes the results to a directory.\n"
@@ -270,20 +282,8 @@ std::string CommandLine::Usage() {
            "so that they load file: URLs (without it they load http and https only).\n"
            "\n"
            "Request options:\n"
-           "  --snapshot, --no-snapshot   take a full-page snapshot (default: on)\n"
-           "  --coordinate                annotate element regions\n"
-           "  --keep MS                   worker's idle time before it ends (default 2000)\n"
-           "  --tiva                      compact body serialisation\n"
-           "  --delay MS                  wait after the page is ready (default 100)\n"
-           "  --post DATA, --post-file FILE   POST this body\n"
-           "  --script JS, --script-file FILE run this script before extraction\n"
-           "  --cookie 'a=1; b=2'         cookies for the URL\n"
-           "  --disable LIST              e.g. images,javascript\n"
-           "  --page-timeout MS           answer the page with what it has after this (default 300000)\n"
-           "  --resource-timeout MS       abort a sub-resource silent this long; 0 never (default 15000)\n"
-           "  --max-height PX             cut the snapshot at this height (default 65535)\n"
-           "  --viewport WxH              the page's viewport (default: the screen's size)\n"
-           "\n"
+           + RequestOptionLines()
+           +"\n"
            "Client options:\n"
            "  --out DIR                   output directory (default orvo-out)\n"
            "  --input FILE                more URLs, one per line; - for standard input\n"

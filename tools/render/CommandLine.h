@@ -10,8 +10,8 @@
 namespace Orvo {
 namespace Render {
 
-// Reads orvo-render's command line into Settings. Every request option maps
-// onto one flag with the protocol's defaults; URLs come from the arguments
+// Reads orvo-render's command line into Settings. The request options'
+// flags, their checks and their usage lines come from the option schema; URLs come from the arguments
 // and from --input (a file, or - for standard input). A plain file path is
 // turned into a file:// URL.
 class CommandLine {
@@ -24,6 +24,10 @@ public:
                         std::string& error);
 
     static std::string Usage();
+
+    // The usage text's lines for the request options' flags, one each, from
+    // the option schema.
+    static std::string RequestOptionLines();
 
     // A URL for text: URLs stay as they are, existing file paths become
     // absolute file:// URLs.

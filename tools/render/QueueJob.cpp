@@ -76,7 +76,19 @@ QueueJob::QueueJob(const Settings& settings, const std::atomic<bool>& interrupte
       replyStream(ReplyStreamName(settings.queueName)), done(0) {}
 
 json QueueJob::Arguments(const Settings& settings, const std::string& url) {
-    json args = {{"url", url}, {"html", 1}, {"wait", OptionOr(settings, "delay", 100) / 1000.0}};
+    // The API waits nothing by default, a worker its delay.
+    json args = {{"url", url}, {"html", 1}, {"wait", Browser::Option::Delay::Default() / 1000.0}};
+    for (const Browser::Option::Row& row : Browser::Option::Schema()) {
+        const auto given = settings.options.find(row.key);
+        if (given == settings.options.end()) {
+            continue;
+        }
+        if (row.spec.httpForm == Browser::Option::HttpForm::Text) {
+            args[row.spec.http] = boost::any_cast<std::string>(given->second);
+        } else if (row.spec.httpForm == Browser::Option::HttpForm::Seconds) {
+            args[row.spec.http] = boost::any_cast<int>(given->second) / 1000.0;
+        }
+    }
     if (OptionOr(settings, "snapshot", true)) {
         args["png"] = 1;
         args["render_all"] = 1;
@@ -93,10 +105,6 @@ json QueueJob::Arguments(const Settings& settings, const std::string& url) {
     if (!cookie.empty()) {
         args["headers"] = {{"Cookie", cookie}};
     }
-    const std::string script = OptionOr(settings, "script", std::string());
-    if (!script.empty()) {
-        args["js_source"] = script;
-    }
     if (OptionOr(settings, "disable", std::string()).find("images") != std::string::npos) {
         args["images"] = 0;
     }
@@ -104,11 +112,13 @@ json QueueJob::Arguments(const Settings& settings, const std::string& url) {
     if (!viewport.empty()) {
         args["viewport"] = viewport;
     }
-    const auto resourceTimeout = settings.options.find("resourceTimeout");
-    if (resourceTimeout != settings.options.end()) {
-        args["resource_timeout"] = boost::any_cast<int>(resourceTimeout->second) / 1000.0;
-    }
     return args;
+}
+
+bool QueueJob::Carries(const Browser::Option::Row& row) {
+    static const std::set<std::string> ownWay = {"snapshot", "post", "cookie", "disable", "viewport"};
+    return row.spec.httpForm == Browser::Option::HttpForm::Text
+           || row.spec.httpForm == Browser::Option::HttpForm::Seconds || ownWay.count(row.key) != 0;
 }
 
 Record QueueJob::FromResult(const StreamEntry& entry, std::size_t index, const std::string& url) {

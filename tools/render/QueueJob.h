@@ -10,6 +10,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "Protocol/Option.h"
 #include "Record.h"
 #include "Settings.h"
 #include "queue/JobStreams.h"
@@ -42,6 +43,9 @@ public:
     // The HTTP API's arguments that ask for what the settings' request
     // options ask of a worker.
     static nlohmann::json Arguments(const Settings& settings, const std::string& url);
+
+    // Whether Arguments carries the option of row to the fleet.
+    static bool Carries(const Browser::Option::Row& row);
 
     // A record for the result entry of the URL numbered index.
     static Record FromResult(const Queue::StreamEntry& entry, std::size_t index, const std::string& url);
