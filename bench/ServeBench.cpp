@@ -87,7 +87,7 @@ std::size_t RenderInProcess(Orvo::Serve::RenderPool& pool, const std::vector<std
         const auto texts = Orvo::Serve::RenderArguments::FromQuery("url=" + HttpClient::Encode(url) + more);
         const auto arguments = Orvo::Serve::RenderArguments::Parse(texts, {});
         auto task = std::make_shared<Orvo::Serve::RenderTask>(
-            url, arguments.ToOptions(endpoint, arguments.timeoutMs),
+            url, arguments.ToOptions(endpoint),
             Clock::now() + std::chrono::milliseconds(arguments.timeoutMs),
             [&, arguments, endpoint](Orvo::Browser::Client::Result result) {
                 boost::asio::post(encoders, [&, arguments, endpoint, result = std::move(result)] {

@@ -52,15 +52,15 @@ T Option(const Orvo::Browser::Request::Options& options, const std::string& key)
 }
 
 TEST(RenderArguments, ADefaultRequestAsksForTheViewportWithoutSnapshot) {
-    const auto options = Parse({}).ToOptions(Endpoint::Html, 29000);
+    const auto options = Parse({}).ToOptions(Endpoint::Html);
     EXPECT_EQ(3600000, Option<int>(options, "keep")) << "workers live while the service runs";
     EXPECT_FALSE(Option<bool>(options, "snapshot"));
     EXPECT_TRUE(Option<bool>(options, "pageInfo")) << "the answer describes the page";
     EXPECT_EQ(0, Option<int>(options, "delay"));
-    EXPECT_EQ(29000, Option<int>(options, "timeout"));
     EXPECT_EQ("1024x768", Option<std::string>(options, "viewport"));
     EXPECT_EQ(768, Option<int>(options, "maxHeight"));
-    for (const char* absent : {"disable", "script", "post", "cookie", "resourceTimeout"}) {
+    // The pool sets the timeout from the time left when it sends.
+    for (const char* absent : {"disable", "script", "post", "cookie", "resourceTimeout", "timeout"}) {
         EXPECT_EQ(0u, options.count(absent)) << absent;
     }
 }
@@ -75,7 +75,7 @@ TEST(RenderArguments, EachArgumentBecomesItsWorkerOption) {
                                              {"cookies", "a=1; b=2"},
                                              {"viewport", "320x200"},
                                              {"render_all", "1"}});
-    const auto options = arguments.ToOptions(Endpoint::Png, 1000);
+    const auto options = arguments.ToOptions(Endpoint::Png);
     EXPECT_TRUE(Option<bool>(options, "snapshot"));
     EXPECT_EQ(250, Option<int>(options, "delay"));
     EXPECT_EQ(2500, Option<int>(options, "resourceTimeout"));
@@ -96,17 +96,17 @@ TEST(RenderArguments, TheNetworkLogIsAskedForWhereItIsShown) {
     const auto asks = [](const Orvo::Browser::Request::Options& options, const char* key) {
         return options.count(key) != 0 && Option<bool>(options, key);
     };
-    EXPECT_TRUE(asks(Parse({}).ToOptions(Endpoint::Har, 1000), "networkLog"));
-    EXPECT_FALSE(asks(Parse({}).ToOptions(Endpoint::Har, 1000), "responseBodies"));
-    EXPECT_TRUE(asks(Parse({{"response_body", "1"}}).ToOptions(Endpoint::Har, 1000), "responseBodies"));
-    EXPECT_FALSE(asks(Parse({}).ToOptions(Endpoint::Json, 1000), "networkLog"));
-    EXPECT_TRUE(asks(Parse({{"har", "1"}}).ToOptions(Endpoint::Json, 1000), "networkLog"));
-    EXPECT_FALSE(asks(Parse({{"har", "1"}}).ToOptions(Endpoint::Html, 1000), "networkLog"));
-    EXPECT_FALSE(asks(Parse({{"response_body", "1"}}).ToOptions(Endpoint::Json, 1000), "responseBodies"))
+    EXPECT_TRUE(asks(Parse({}).ToOptions(Endpoint::Har), "networkLog"));
+    EXPECT_FALSE(asks(Parse({}).ToOptions(Endpoint::Har), "responseBodies"));
+    EXPECT_TRUE(asks(Parse({{"response_body", "1"}}).ToOptions(Endpoint::Har), "responseBodies"));
+    EXPECT_FALSE(asks(Parse({}).ToOptions(Endpoint::Json), "networkLog"));
+    EXPECT_TRUE(asks(Parse({{"har", "1"}}).ToOptions(Endpoint::Json), "networkLog"));
+    EXPECT_FALSE(asks(Parse({{"har", "1"}}).ToOptions(Endpoint::Html), "networkLog"));
+    EXPECT_FALSE(asks(Parse({{"response_body", "1"}}).ToOptions(Endpoint::Json), "responseBodies"))
         << "neither har nor history";
     const RenderArguments history = Parse({{"response_body", "1"}, {"history", "1"}});
-    EXPECT_TRUE(asks(history.ToOptions(Endpoint::Json, 1000), "responseBodies"));
-    EXPECT_FALSE(asks(history.ToOptions(Endpoint::Json, 1000), "networkLog"));
+    EXPECT_TRUE(asks(history.ToOptions(Endpoint::Json), "responseBodies"));
+    EXPECT_FALSE(asks(history.ToOptions(Endpoint::Json), "networkLog"));
     EXPECT_EQ("har", Refused({{"har", "yes"}}));
     EXPECT_EQ("response_body", Refused({{"response_body", "2"}}));
 }
@@ -125,7 +125,7 @@ TEST(RenderArguments, PicturesAreBoundedByTheServicesLimits) {
     };
     for (const auto& height : heights) {
         const auto options = Parse({{"viewport", std::get<0>(height)}, {"render_all", std::get<1>(height)}})
-                                 .ToOptions(Endpoint::Png, 1000);
+                                 .ToOptions(Endpoint::Png);
         const auto found = options.find("maxHeight");
         EXPECT_EQ(std::get<2>(height), found == options.end() ? -1 : boost::any_cast<int>(found->second))
             << std::get<0>(height) << " render_all=" << std::get<1>(height);
@@ -133,7 +133,7 @@ TEST(RenderArguments, PicturesAreBoundedByTheServicesLimits) {
     RenderArguments::Limits small;
     small.maxSnapshotPixels = 1024 * 1000;
     const RenderArguments::Texts tall = {{"url", "http://127.0.0.1/page"}, {"render_all", "1"}};
-    EXPECT_EQ(1000, boost::any_cast<int>(RenderArguments::Parse(tall, small).ToOptions(Endpoint::Png, 1000)
+    EXPECT_EQ(1000, boost::any_cast<int>(RenderArguments::Parse(tall, small).ToOptions(Endpoint::Png)
                                              .at("maxHeight")));
 }
 
@@ -161,17 +161,17 @@ TEST(RenderArguments, NumbersOutsideTheirRangeOrNotNumbersAreRefused) {
     EXPECT_EQ("proxy", Refused({{"proxy", "ftp://127.0.0.1:21"}}));
     EXPECT_EQ("baseurl", Refused({{"baseurl", "/relative/"}}));
     EXPECT_EQ("http://127.0.0.1/assets/", Option<std::string>(Parse({{"baseurl", "http://127.0.0.1/assets/"}})
-                                                                  .ToOptions(Endpoint::Html, 1),
+                                                                  .ToOptions(Endpoint::Html),
                                                               "baseUrl"));
     const auto filtered = Parse({{"allowed_domains", "example.org,127.0.0.1"},
                                  {"allowed_content_types", "text/*"},
                                  {"forbidden_content_types", "text/css"}})
-                              .ToOptions(Endpoint::Html, 1);
+                              .ToOptions(Endpoint::Html);
     EXPECT_EQ("example.org,127.0.0.1", Option<std::string>(filtered, "allowedDomains"));
     EXPECT_EQ("text/*", Option<std::string>(filtered, "allowedContentTypes"));
     EXPECT_EQ("text/css", Option<std::string>(filtered, "forbiddenContentTypes"));
     EXPECT_EQ("socks5://127.0.0.1:1080",
-              Option<std::string>(Parse({{"proxy", "socks5://127.0.0.1:1080"}}).ToOptions(Endpoint::Html, 1), "proxy"));
+              Option<std::string>(Parse({{"proxy", "socks5://127.0.0.1:1080"}}).ToOptions(Endpoint::Html), "proxy"));
 }
 
 TEST(RenderArguments, OnlyAbsoluteWebUrlsAreTakenUnlessFilesAreAllowed) {
@@ -195,7 +195,7 @@ TEST(RenderArguments, OnlyAbsoluteWebUrlsAreTakenUnlessFilesAreAllowed) {
 TEST(RenderArguments, ABodyGoesWithAPostOnly) {
     EXPECT_EQ("", Refused({{"http_method", "POST"}})) << "a POST without a body";
     EXPECT_EQ("", Refused({{"http_method", "POST"}, {"body", ""}}));
-    EXPECT_EQ("", Option<std::string>(Parse({{"http_method", "POST"}}).ToOptions(Endpoint::Html, 1000), "post"));
+    EXPECT_EQ("", Option<std::string>(Parse({{"http_method", "POST"}}).ToOptions(Endpoint::Html), "post"));
     EXPECT_EQ("body", Refused({{"body", "a=1"}}));
     EXPECT_EQ("http_method", Refused({{"http_method", "HEAD"}}));
     EXPECT_EQ("", Refused({{"http_method", "get"}}));
@@ -254,11 +254,11 @@ TEST(RenderArguments, AScriptTakesItsSourceAndAllArguments) {
     EXPECT_EQ(nlohmann::json::parse(R"({"lua_source": "return 1\n", "n": 2, "list": [1, "a"], "timeout": 5,
                                         "proxy": "127.0.0.1:3128"})"),
               run.scriptArguments);
-    const auto options = run.ToOptions(Endpoint::Run, 4000);
+    const auto options = run.ToOptions(Endpoint::Run);
     EXPECT_EQ(run.luaSource, Option<std::string>(options, "luaSource"));
     EXPECT_EQ(run.scriptArguments, nlohmann::json::parse(Option<std::string>(options, "luaArguments")));
     EXPECT_EQ("127.0.0.1:3128", Option<std::string>(options, "proxy"));
-    EXPECT_EQ(4000, Option<int>(options, "timeout"));
+    EXPECT_EQ(0u, options.count("timeout"));
     EXPECT_EQ(0u, options.count("pageInfo")) << "a script answers for itself";
     EXPECT_EQ("return 1\n", RenderArguments::ParseScript(texts, limits, Endpoint::Execute).luaSource);
     const auto refused = [&limits](const RenderArguments::Texts& bad) {
@@ -282,7 +282,7 @@ TEST(RenderArguments, HeadersComeAsAnObjectOrPairsNeverAsText) {
     const auto headers = [](const std::string& json) {
         RenderArguments::Texts texts = RenderArguments::FromJson(json);
         texts.emplace("url", "http://127.0.0.1/page");
-        return RenderArguments::Parse(texts, RenderArguments::Limits()).ToOptions(Endpoint::Html, 1000);
+        return RenderArguments::Parse(texts, RenderArguments::Limits()).ToOptions(Endpoint::Html);
     };
     EXPECT_EQ("Accept: text/html\nUser-Agent: Crawler/1.0\n",
               Option<std::string>(headers(R"({"headers": {"Accept": "text/html", "User-Agent": "Crawler/1.0"}})"),
@@ -308,7 +308,7 @@ TEST(RenderArguments, ACookieListBecomesSetCookieLines) {
             {"name": "a", "value": "1", "domain": ".example.org", "path": "/x", "expires": "2030-01-02T03:04:05Z",
              "httpOnly": true, "secure": true},
             {"name": "b", "value": "", "domain": null, "path": null, "expires": null, "httpOnly": false}]})");
-    const auto options = RenderArguments::Parse(texts, RenderArguments::Limits()).ToOptions(Endpoint::Html, 1000);
+    const auto options = RenderArguments::Parse(texts, RenderArguments::Limits()).ToOptions(Endpoint::Html);
     EXPECT_EQ("a=1; Domain=.example.org; Path=/x; Expires=Wed, 02 Jan 2030 03:04:05 GMT; HttpOnly; Secure\nb=\n",
               Option<std::string>(options, "setCookies"));
     EXPECT_EQ(0u, options.count("cookie"));

@@ -25,9 +25,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
         const RenderArguments::Limits limits;
         const RenderArguments page = RenderArguments::Parse(texts, limits);
-        Orvo::Browser::Client::Client::RequestBytes(page.url, page.ToOptions(Endpoint::Json, page.timeoutMs));
+        Orvo::Browser::Client::Client::RequestBytes(page.url, page.ToOptions(Endpoint::Json));
         const RenderArguments script = RenderArguments::ParseScript(texts, limits, Endpoint::Execute);
-        Orvo::Browser::Client::Client::RequestBytes(script.url, script.ToOptions(Endpoint::Execute, script.timeoutMs));
+        Orvo::Browser::Client::Client::RequestBytes(script.url, script.ToOptions(Endpoint::Execute));
         saved.Save(texts);
     } catch (const BadArgument&) {
     }

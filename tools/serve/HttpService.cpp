@@ -8,8 +8,10 @@
 #include <unistd.h>
 
 #include <fstream>
+#include <limits>
 
 #include "BadArgument.h"
+#include "Protocol/Option.h"
 
 namespace Orvo {
 namespace Serve {
@@ -178,8 +180,11 @@ void HttpService::Render(const std::shared_ptr<Exchange>& exchange, Endpoint end
                                      "stopping");
         return reply(refused);
     }
-    Browser::Request::Options options = arguments.ToOptions(endpoint, arguments.timeoutMs);
-    const std::size_t bytes = Browser::Client::Client::RequestBytes(arguments.url, options);
+    Browser::Request::Options options = arguments.ToOptions(endpoint);
+    // The pool adds the timeout when it sends the request: counted at its longest.
+    Browser::Request::Options sized = options;
+    sized[Browser::Option::Timeout::Name()] = std::numeric_limits<int>::max();
+    const std::size_t bytes = Browser::Client::Client::RequestBytes(arguments.url, sized);
     if (bytes > Browser::Client::Client::MaxRequestBytes) {
         return reply(Reply::Error(413, "RequestTooLarge",
                                   "The request is larger than a worker takes: its URL and texts are too long",

@@ -220,26 +220,35 @@ void ReadCookies(const RenderArguments::Texts& texts, RenderArguments& arguments
     }
 }
 
-// The arguments render and script endpoints share: timeout, proxy and
-// allowed_domains.
-void ReadShared(const RenderArguments::Texts& texts, const RenderArguments::Limits& limits,
-                RenderArguments& arguments) {
+// The timeout, which render and script endpoints share.
+void ReadTimeout(const RenderArguments::Texts& texts, const RenderArguments::Limits& limits,
+                 RenderArguments& arguments) {
     if (const std::string* text = Scalar(texts, "timeout")) {
         arguments.timeoutMs = Milliseconds("timeout", *text, 0, limits.maxTimeoutSeconds);
         if (arguments.timeoutMs == 0) {
             throw BadArgument("timeout", "timeout must be more than 0 seconds");
         }
     }
-    if (const std::string* text = Scalar(texts, "proxy")) {
-        Browser::Option::Proxy::Address address;
-        if (!text->empty() && !Browser::Option::Proxy::Parse(*text, address)) {
-            throw BadArgument("proxy", "proxy must be [http://|socks5://][user:password@]host[:port]");
-        }
-        arguments.proxy = *text;
+}
+
+// The option of row from its argument, when given: seconds up to
+// mostSeconds as milliseconds, or a text in the option's form (an empty
+// text asks for nothing).
+void ReadDirect(const RenderArguments::Texts& texts, const Browser::Option::Row& row, int mostSeconds,
+                Browser::Request::Options& options) {
+    const std::string* text = Scalar(texts, row.spec.http);
+    const std::string name = row.spec.http;
+    if (text != nullptr && row.spec.httpForm == Browser::Option::HttpForm::Seconds) {
+        options[row.key] = Milliseconds(name, *text, 0, mostSeconds);
+        return;
     }
-    if (const std::string* text = Scalar(texts, "allowed_domains")) {
-        arguments.allowedDomains = *text;
+    if (text == nullptr || text->empty()) {
+        return;
     }
+    if (row.spec.form != nullptr && !row.spec.form(*text)) {
+        throw BadArgument(name, name + " must be " + row.spec.formText);
+    }
+    options[row.key] = *text;
 }
 
 // Arguments of the API this service does not support: refused, so that a
@@ -310,34 +319,22 @@ RenderArguments RenderArguments::Parse(const Texts& texts, const Limits& limits)
             apply(name, *text);
         }
     };
-    ReadShared(texts, limits, arguments);
-    read("wait", [&](const std::string& n, const std::string& t) {
-        arguments.waitMs = Milliseconds(n, t, 0, MaxWaitSeconds);
-    });
-    read("resource_timeout", [&](const std::string& n, const std::string& t) {
-        arguments.resourceTimeoutMs = Milliseconds(n, t, 0, limits.maxTimeoutSeconds);
-    });
+    ReadTimeout(texts, limits, arguments);
+    for (const Browser::Option::Row& row : Browser::Option::Schema()) {
+        const bool direct = row.spec.httpForm == Browser::Option::HttpForm::Text
+                            || row.spec.httpForm == Browser::Option::HttpForm::Seconds;
+        if (direct) {
+            const bool wait = std::string(row.key) == Browser::Option::Delay::Name();
+            ReadDirect(texts, row, wait ? MaxWaitSeconds : limits.maxTimeoutSeconds, arguments.direct);
+        }
+    }
     read("images", [&](const std::string& n, const std::string& t) { arguments.images = Flag(n, t); });
-    read("js_source", [&](const std::string&, const std::string& t) { arguments.jsSource = t; });
     read("viewport", [&](const std::string&, const std::string& t) {
         if (t == "full") {
             arguments.renderAll = true;
         } else {
             ReadViewport(t, arguments);
         }
-    });
-    read("allowed_content_types",
-         [&](const std::string&, const std::string& t) { arguments.allowedContentTypes = t; });
-    read("forbidden_content_types",
-         [&](const std::string&, const std::string& t) { arguments.forbiddenContentTypes = t; });
-    read("baseurl", [&](const std::string& n, const std::string& t) {
-        const QUrl base(QString::fromStdString(t), QUrl::StrictMode);
-        const QString scheme = base.scheme().toLower();
-        if (!t.empty() && (!base.isValid() || base.host().isEmpty()
-                           || (scheme != QLatin1String("http") && scheme != QLatin1String("https")))) {
-            throw BadArgument(n, "baseurl must be an absolute http or https URL");
-        }
-        arguments.baseUrl = t;
     });
     read("quality", [&](const std::string& n, const std::string& t) { arguments.quality = Integer(n, t, 0, 100); });
     read("render_all", [&](const std::string& n, const std::string& t) { arguments.renderAll = Flag(n, t); });
@@ -368,7 +365,10 @@ RenderArguments RenderArguments::ParseScript(const Texts& texts, const Limits& l
     arguments.luaSource =
         endpoint == Endpoint::Run ? "function main(splash, args) " + *source + "\nend" : *source;
     arguments.url = "about:blank";
-    ReadShared(texts, limits, arguments);
+    ReadTimeout(texts, limits, arguments);
+    for (const char* key : {Browser::Option::Proxy::Name(), Browser::Option::AllowedDomains::Name()}) {
+        ReadDirect(texts, *Browser::Option::Find(key), limits.maxTimeoutSeconds, arguments.direct);
+    }
     const std::string* filters = Find(texts, "filters");
     if ((filters != nullptr && !filters->empty()) || texts.Structure("filters") != nullptr) {
         throw BadArgument("filters", "filters is not supported by this service");
@@ -456,25 +456,19 @@ bool RenderArguments::NeedsSnapshot(Endpoint endpoint) const {
     return endpoint == Endpoint::Png || endpoint == Endpoint::Jpeg || (endpoint == Endpoint::Json && (png || jpeg));
 }
 
-Browser::Request::Options RenderArguments::ScriptOptions(int timeLeftMs) const {
+Browser::Request::Options RenderArguments::ScriptOptions() const {
     Browser::Request::Options options;
     options["keep"] = WorkerKeepMs;
     options["snapshot"] = false;
-    options["timeout"] = timeLeftMs;
     options["luaSource"] = luaSource;
     options["luaArguments"] = scriptArguments.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
-    if (!proxy.empty()) {
-        options["proxy"] = proxy;
-    }
-    if (!allowedDomains.empty()) {
-        options["allowedDomains"] = allowedDomains;
-    }
+    options.insert(direct.begin(), direct.end());
     return options;
 }
 
-Browser::Request::Options RenderArguments::ToOptions(Endpoint endpoint, int timeLeftMs) const {
+Browser::Request::Options RenderArguments::ToOptions(Endpoint endpoint) const {
     if (IsScript(endpoint)) {
-        return ScriptOptions(timeLeftMs);
+        return ScriptOptions();
     }
     Browser::Request::Options options;
     options["keep"] = WorkerKeepMs;
@@ -487,22 +481,19 @@ Browser::Request::Options RenderArguments::ToOptions(Endpoint endpoint, int time
     if (responseBodies && (log || (endpoint == Endpoint::Json && history))) {
         options["responseBodies"] = true;
     }
-    options["delay"] = waitMs;
-    options["timeout"] = timeLeftMs;
+    // The API waits nothing unless asked.
+    options["delay"] = 0;
+    for (const auto& option : direct) {
+        options[option.first] = option.second;
+    }
     options["viewport"] = std::to_string(viewportWidth) + "x" + std::to_string(viewportHeight);
     if (!renderAll) {
         options["maxHeight"] = viewportHeight;
     } else if (maxSnapshotHeight < Browser::Option::MaxHeight::Default()) {
         options["maxHeight"] = maxSnapshotHeight;
     }
-    if (resourceTimeoutMs >= 0) {
-        options["resourceTimeout"] = resourceTimeoutMs;
-    }
     if (!images) {
         options["disable"] = std::string("images");
-    }
-    if (!jsSource.empty()) {
-        options["script"] = jsSource;
     }
     if (post) {
         options["httpMethod"] = std::string("POST");
@@ -513,19 +504,6 @@ Browser::Request::Options RenderArguments::ToOptions(Endpoint endpoint, int time
     }
     if (!setCookies.empty()) {
         options["setCookies"] = setCookies;
-    }
-    if (!proxy.empty()) {
-        options["proxy"] = proxy;
-    }
-    const std::pair<const char*, const std::string*> filters[] = {
-        {"allowedDomains", &allowedDomains},
-        {"allowedContentTypes", &allowedContentTypes},
-        {"forbiddenContentTypes", &forbiddenContentTypes},
-        {"baseUrl", &baseUrl}};
-    for (const auto& filter : filters) {
-        if (!filter.second->empty()) {
-            options[filter.first] = *filter.second;
-        }
     }
     std::string lines;
     bool typed = false;

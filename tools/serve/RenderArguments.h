@@ -71,23 +71,16 @@ struct RenderArguments {
     static constexpr int DefaultQuality = 75;
 
     std::string url;
+    // The worker's options that arguments give straight (the schema's Text
+    // and Seconds forms), when given and not empty.
+    Browser::Request::Options direct;
     int timeoutMs = DefaultTimeoutSeconds * 1000;
-    int waitMs = 0;
-    int resourceTimeoutMs = -1;  // -1: the worker's default
     bool images = true;
-    std::string jsSource;
     bool post = false;
     std::string body;
     std::string cookies;
     // Set-Cookie lines of a cookies list.
     std::string setCookies;
-    std::string proxy;
-    // Comma-separated: hosts, and fnmatch patterns of content types.
-    std::string allowedDomains;
-    std::string allowedContentTypes;
-    std::string forbiddenContentTypes;
-    // The address the page is laid out with; empty for its own.
-    std::string baseUrl;
     // For the page's main request; a POST without a Content-Type among
     // them gets application/x-www-form-urlencoded.
     Headers headers;
@@ -133,11 +126,12 @@ struct RenderArguments {
     // Whether the endpoint needs the page's snapshot.
     bool NeedsSnapshot(Endpoint endpoint) const;
 
-    // The worker's options for this request; timeLeftMs, the time the request has left, is its timeout.
-    Browser::Request::Options ToOptions(Endpoint endpoint, int timeLeftMs) const;
+    // The worker's options for this request, but its timeout: the render
+    // pool sets that from the time the request has left when it sends it.
+    Browser::Request::Options ToOptions(Endpoint endpoint) const;
 
 private:
-    Browser::Request::Options ScriptOptions(int timeLeftMs) const;
+    Browser::Request::Options ScriptOptions() const;
 };
 
 } // namespace Serve

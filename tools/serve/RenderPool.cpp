@@ -5,6 +5,7 @@
 #include <unordered_map>
 
 #include "Client/RequestWindow.h"
+#include "Protocol/Option.h"
 
 namespace Orvo {
 namespace Serve {
@@ -201,7 +202,7 @@ void RenderPool::Fill(Slot& slot) {
             continue;
         }
         Browser::Request::Options options = task->options;
-        options["timeout"] = MillisecondsLeft(task->deadline) + WorkerTimeoutMarginMs;
+        options[Browser::Option::Timeout::Name()] = MillisecondsLeft(task->deadline) + WorkerTimeoutMarginMs;
         try {
             const bool sent = window.Send(tag, task->url, options, task->deadline, attempts);
             slot.busy = !window.Idle();
