@@ -1,4 +1,4 @@
-#include "Impl/ServerMain.h"
+#include "Shell/ServerMain.h"
 
 int main(int argc, char** argv) {
     return Main(argc, argv);

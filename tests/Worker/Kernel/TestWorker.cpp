@@ -31,10 +31,10 @@
 #include <log4cplus/loggingmacros.h>
 #include <unistd.h>
 
-#include "Impl/Initializer.h"
 #include "Kernel/ServerMediator.h"
 #include "Kernel/StringHolder.h"
 #include "Kernel/ViewHolder.h"
+#include "Shell/Initializer.h"
 #include "Support/LoggerFactory.h"
 
 namespace {

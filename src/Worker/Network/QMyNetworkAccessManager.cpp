@@ -1,0 +1,378 @@
+#include "Network/QMyNetworkAccessManager.h"
+
+#include <algorithm>
+
+#include <QNetworkCookieJar>
+#include <QNetworkProxy>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QRegularExpression>
+#include <QTimer>
+#include <fnmatch.h>
+#include <log4cplus/loggingmacros.h>
+
+#include "Network/QRecordingReply.h"
+#include "Support/LoggerFactory.h"
+
+QMyNetworkAccessManager::QMyNetworkAccessManager(QNetworkAccessManager* pageManager, QObject* parent)
+    : QNetworkAccessManager(parent),
+      replied(false),
+      logger(Orvo::Logging::LoggerFactory::GetLogger("QMyNetworkAccessManager")),
+      mainReply(nullptr),
+      resourceTimeoutMs(0),
+      fileUrlsAllowed(false) {
+    setCache(pageManager->cache());
+    setCookieJar(pageManager->cookieJar());
+    setProxy(pageManager->proxy());
+    setProxyFactory(pageManager->proxyFactory());
+}
+
+void QMyNetworkAccessManager::SetResourceTimeout(int milliseconds) {
+    resourceTimeoutMs = milliseconds;
+}
+
+void QMyNetworkAccessManager::SetFileUrlsAllowed(bool allowed) {
+    fileUrlsAllowed = allowed;
+}
+
+void QMyNetworkAccessManager::SetAllowedDomains(const QStringList& domains) {
+    allowedDomains = domains;
+}
+
+void QMyNetworkAccessManager::SetDeniedNetworks(const DeniedNetworks& networks) {
+    deniedNetworks = networks;
+}
+
+void QMyNetworkAccessManager::SetContentTypes(const QStringList& allowed, const QStringList& forbidden) {
+    allowedTypes = allowed;
+    forbiddenTypes = forbidden;
+}
+
+// A request to a host not allowed goes to a scheme no manager knows, so that
+// it fails as any failed request does.
+void QMyNetworkAccessManager::RefuseHostNotAllowed(QNetworkRequest& request, bool main) {
+    if (IsAllowedHost(request.url())) {
+        return;
+    }
+    LOG4CPLUS_DEBUG(logger, "QMyNetworkAccessManager::createRequest => host not allowed: "
+                                << request.url().toString().toUtf8().constData());
+    if (main && error.isEmpty()) {
+        error = QStringLiteral("the host %1 is not among the allowed domains").arg(request.url().host());
+    }
+    request.setUrl(QUrl(QStringLiteral("refused-domain:")));
+}
+
+// Every request of a page, and every fetch of a script, passes here with
+// the headers that anyone gave it: a header name that is not a token, or a
+// value with a line break, would let its giver write further headers or a
+// second request. Such a request is not sent.
+void QMyNetworkAccessManager::RefuseUnsafeHeaders(QNetworkRequest& request, bool main) {
+    static const QRegularExpression token(QStringLiteral("^[!#$%&'*+.^_`|~0-9A-Za-z-]+$"));
+    for (const QByteArray& name : request.rawHeaderList()) {
+        const QByteArray value = request.rawHeader(name);
+        const bool safe = token.match(QString::fromLatin1(name)).hasMatch() && !value.contains('\r')
+                          && !value.contains('\n') && !value.contains('\0');
+        if (safe) {
+            continue;
+        }
+        LOG4CPLUS_WARN(logger, "QMyNetworkAccessManager::RefuseUnsafeHeaders => not sent: "
+                                   << request.url().toString().toUtf8().constData() << " (header "
+                                   << QString::fromLatin1(name.toPercentEncoding()).toUtf8().constData() << ")");
+        if (main && error.isEmpty()) {
+            error = QStringLiteral("the header %1 is not a token with a value of one line")
+                        .arg(QString::fromLatin1(name.toPercentEncoding()));
+        }
+        request.setUrl(QUrl(QStringLiteral("refused-header:")));
+        return;
+    }
+}
+
+// The check every request of a page, every redirection and every fetch of
+// a script passes, so that a page cannot reach what the worker's networks
+// hold (the service's own port, a cloud's metadata address).
+void QMyNetworkAccessManager::RefuseDeniedNetwork(QNetworkRequest& request, bool main) {
+    QString address;
+    if (!deniedNetworks.Denies(request.url().host(), address)) {
+        return;
+    }
+    LOG4CPLUS_WARN(logger, "QMyNetworkAccessManager::RefuseDeniedNetwork => not sent: "
+                               << request.url().toString().toUtf8().constData() << " ("
+                               << address.toUtf8().constData() << ")");
+    if (main && error.isEmpty()) {
+        error = QStringLiteral("the address %1 of %2 is in a denied network").arg(address, request.url().host());
+    }
+    request.setUrl(QUrl(QStringLiteral("refused-network:")));
+}
+
+bool QMyNetworkAccessManager::IsAllowedHost(const QUrl& url) const {
+    if (allowedDomains.isEmpty() || url.host().isEmpty()) {
+        return true;
+    }
+    const QString host = url.host().toLower();
+    for (const QString& domain : allowedDomains) {
+        if (host == domain || host.endsWith(QLatin1Char('.') + domain)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+void QMyNetworkAccessManager::WatchContentType(QNetworkReply* reply) {
+    if (!allowedTypes.isEmpty() || !forbiddenTypes.isEmpty()) {
+        connect(reply, &QNetworkReply::metaDataChanged, this, [this, reply]() { CheckContentType(reply); });
+    }
+}
+
+void QMyNetworkAccessManager::CheckContentType(QNetworkReply* reply) {
+    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    if (status >= 300 && status < 400) {
+        // A redirection's own body is not what the page loads.
+        return;
+    }
+    const QString type = reply->header(QNetworkRequest::ContentTypeHeader).toString().section(QLatin1Char(';'), 0, 0)
+                             .trimmed()
+                             .toLower();
+    const auto matches = [&type](const QStringList& patterns) {
+        return std::any_of(patterns.begin(), patterns.end(), [&type](const QString& pattern) {
+            return ::fnmatch(pattern.toUtf8().constData(), type.toUtf8().constData(), 0) == 0;
+        });
+    };
+    if ((allowedTypes.isEmpty() || matches(allowedTypes)) && !matches(forbiddenTypes)) {
+        return;
+    }
+    LOG4CPLUS_DEBUG(logger, "QMyNetworkAccessManager::CheckContentType => aborted "
+                                << reply->url().toString().toUtf8().constData() << " (" << type.toUtf8().constData()
+                                << ")");
+    if (reply == mainReply) {
+        const QString shown = type.isEmpty() ? QStringLiteral("(none)") : type;
+        error = QStringLiteral("the content type %1 is not allowed").arg(shown);
+        refused = true;
+    }
+    reply->abort();
+}
+
+QNetworkReply* QMyNetworkAccessManager::createRequest(Operation operation, const QNetworkRequest& original,
+                                                      QIODevice* outgoingData) {
+    QNetworkRequest request(original);
+    request.setAttribute(QNetworkRequest::Http2AllowedAttribute, false);
+    for (const auto& header : customHeaders) {
+        if (!request.hasRawHeader(header.first)) {
+            request.setRawHeader(header.first, header.second);
+        }
+    }
+    const bool aside = request.attribute(AsideAttribute).toBool();
+    RequestDecision decision;
+    if (requestHook && !aside) {
+        requestHook(request, operation, decision);
+    }
+    const QUrl asked = request.url();
+    if (decision.abort) {
+        LOG4CPLUS_DEBUG(logger, "QMyNetworkAccessManager::createRequest => aborted by the script: "
+                                    << asked.toString().toUtf8().constData());
+        request.setUrl(QUrl(QStringLiteral("aborted-by-script:")));
+    }
+    if (request.url().isLocalFile() && !fileUrlsAllowed) {
+        // A scheme no manager knows: the reply fails as any failed request
+        // does, and the file is never opened.
+        LOG4CPLUS_DEBUG(logger, "QMyNetworkAccessManager::createRequest => file URL refused: "
+                                    << request.url().toString().toUtf8().constData());
+        request.setUrl(QUrl(QStringLiteral("refused-file:")));
+    }
+    if (aside) {
+        RefuseHostNotAllowed(request, false);
+        RefuseUnsafeHeaders(request, false);
+        RefuseDeniedNetwork(request, false);
+        return Issue(operation, request, outgoingData, asked, decision);
+    }
+    const bool watched = operation == HeadOperation || operation == GetOperation || operation == PostOperation;
+    if (watched && IsRedirectionOfMainReply(request.url())) {
+        // The engine follows a redirection as soon as the headers are in,
+        // before the redirected reply has finished: the request for the
+        // target becomes the main one. The old reply is the engine's still.
+        LOG4CPLUS_DEBUG(logger, "QMyNetworkAccessManager::OnNetworkReplyFinished REDIRECT TO => "
+                                    << request.url().toString().toUtf8().constData());
+        disconnect(mainReply, nullptr, this, nullptr);
+        mainReply = nullptr;
+    }
+    // Once the main document has replied, its reply may be gone (the engine
+    // deletes it), and every further request is a sub-resource.
+    const bool main = watched && mainReply == nullptr && !replied;
+    RefuseHostNotAllowed(request, main);
+    RefuseUnsafeHeaders(request, main);
+    RefuseDeniedNetwork(request, main);
+    if (!main) {
+        QNetworkReply* reply = Issue(operation, request, outgoingData, asked, decision);
+        WatchSubResource(reply, decision.timeoutMs >= 0 ? decision.timeoutMs : resourceTimeoutMs);
+        WatchContentType(reply);
+        return reply;
+    }
+    LOG4CPLUS_DEBUG(logger, "QMyNetworkAccessManager::createRequest => "
+                                << request.url().toString().toUtf8().constData());
+    mainReply = Issue(operation, request, outgoingData, asked, decision);
+    connect(mainReply, SIGNAL(finished()), this, SLOT(OnNetworkReplyFinished()));
+    QNetworkReply* reply = mainReply;
+    connect(mainReply, &QNetworkReply::metaDataChanged, this,
+            [this, reply, operation]() { Remember(reply, operation); });
+    WatchContentType(mainReply);
+    // The page's own document waits for ever unless its request says.
+    WatchSubResource(mainReply, decision.timeoutMs);
+    return mainReply;
+}
+
+void QMyNetworkAccessManager::SetRequestHook(RequestHook hook) {
+    requestHook = std::move(hook);
+}
+
+void QMyNetworkAccessManager::SetReplyHook(ReplyHook hook) {
+    replyHook = std::move(hook);
+}
+
+void QMyNetworkAccessManager::SetCustomHeaders(const QList<QPair<QByteArray, QByteArray>>& headers) {
+    customHeaders = headers;
+}
+
+void QMyNetworkAccessManager::ForgetMainReply() {
+    if (mainReply != nullptr) {
+        disconnect(mainReply, nullptr, this, nullptr);
+    }
+    mainReply = nullptr;
+    lastRemembered = nullptr;
+    replied = false;
+    refused = false;
+    contentType.clear();
+    statusCode.clear();
+    lastModified = QDateTime();
+    error.clear();
+    errorCode = 0;
+}
+
+void QMyNetworkAccessManager::RecordNetwork(bool bodies) {
+    if (log == nullptr) {
+        log = new QNetworkLog(bodies, this);
+    }
+}
+
+QNetworkReply* QMyNetworkAccessManager::Issue(Operation operation, const QNetworkRequest& request,
+                                              QIODevice* outgoingData, const QUrl& asked,
+                                              const RequestDecision& decision) {
+    QNetworkReply* reply = nullptr;
+    if (decision.proxy.type() == QNetworkProxy::DefaultProxy) {
+        reply = QNetworkAccessManager::createRequest(operation, request, outgoingData);
+    } else {
+        // A reply takes its proxy from its manager as it is made.
+        const QNetworkProxy pages = proxy();
+        setProxy(decision.proxy);
+        reply = QNetworkAccessManager::createRequest(operation, request, outgoingData);
+        setProxy(pages);
+    }
+    if (decision.keepBody || (log != nullptr && log->RecordsBodies())) {
+        reply = new QRecordingReply(reply, this);
+    }
+    if (replyHook) {
+        replyHook(reply, operation, asked);
+    }
+    if (log == nullptr) {
+        return reply;
+    }
+    QNetworkRequest logged(request);
+    logged.setUrl(asked);
+    const QList<QNetworkCookie> cookies =
+        cookieJar() != nullptr ? cookieJar()->cookiesForUrl(asked) : QList<QNetworkCookie>();
+    // The engine's body device is sequential and tells no size; the
+    // request's Content-Length does.
+    const QVariant length = request.header(QNetworkRequest::ContentLengthHeader);
+    const qint64 bodySize =
+        length.isValid() ? length.toLongLong() : (outgoingData != nullptr ? outgoingData->size() : 0);
+    log->Watch(reply, logged, operation, bodySize, cookies);
+    return reply;
+}
+
+void QMyNetworkAccessManager::WatchSubResource(QNetworkReply* reply, int timeoutMs) {
+    if (timeoutMs <= 0 || reply->isFinished()) {
+        return;
+    }
+    QTimer* silence = new QTimer(reply);
+    silence->setSingleShot(true);
+    const auto heard = [silence]() { silence->start(); };
+    connect(reply, &QNetworkReply::metaDataChanged, silence, heard);
+    connect(reply, &QNetworkReply::downloadProgress, silence, heard);
+    connect(reply, &QNetworkReply::uploadProgress, silence, heard);
+    connect(reply, &QNetworkReply::finished, silence, &QTimer::stop);
+    connect(silence, &QTimer::timeout, reply, [this, reply]() {
+        LOG4CPLUS_DEBUG(logger, "QMyNetworkAccessManager::ResourceTimeout => "
+                                    << reply->url().toString().toUtf8().constData());
+        reply->abort();
+    });
+    silence->start(timeoutMs);
+}
+
+void QMyNetworkAccessManager::Remember(QNetworkReply* reply, Operation operation) {
+    const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    if (!status.isValid()) {
+        return;
+    }
+    Response response;
+    response.url = reply->url().toString();
+    response.method = QNetworkLog::MethodName(operation, reply->request());
+    response.status = status;
+    response.reason = QString::fromUtf8(reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toByteArray());
+    response.headers = reply->rawHeaderPairs();
+    // A reply may announce its headers more than once: its last word counts.
+    if (reply == lastRemembered && !history.isEmpty()) {
+        history.last() = response;
+    } else {
+        history.append(response);
+    }
+    lastRemembered = reply;
+}
+
+bool QMyNetworkAccessManager::IsRedirectionOfMainReply(const QUrl& url) const {
+    if (mainReply == nullptr || replied) {
+        return false;
+    }
+    const QUrl target = mainReply->attribute(QNetworkRequest::RedirectionTargetAttribute).toUrl();
+    return !target.isEmpty() && mainReply->url().resolved(target) == url;
+}
+
+void QMyNetworkAccessManager::OnNetworkReplyFinished() {
+    if (mainReply == nullptr || replied) {
+        return;
+    }
+    LOG4CPLUS_DEBUG(logger, "QMyNetworkAccessManager::OnNetworkReplyFinished => "
+                                << mainReply->url().toString().toUtf8().constData());
+    const QUrl target = mainReply->attribute(QNetworkRequest::RedirectionTargetAttribute).toUrl();
+    if (!target.isEmpty()) {
+        LOG4CPLUS_DEBUG(logger, "QMyNetworkAccessManager::OnNetworkReplyFinished REDIRECT TO => "
+                                    << target.toString().toUtf8().constData());
+        mainReply->deleteLater();
+        mainReply = nullptr;
+        return;
+    }
+    const QNetworkReply::NetworkError failure = mainReply->error();
+    errorCode = static_cast<int>(failure);
+    if (failure != QNetworkReply::NoError && error.isEmpty()) {
+        // Through a proxy, a failure to connect or of the proxy itself is the
+        // proxy's: the page's server was never reached.
+        // The manager's proxy is DefaultProxy when none was set: the
+        // application's, which is none.
+        const QNetworkProxy::ProxyType type = proxy().type();
+        const bool proxied = type != QNetworkProxy::NoProxy && type != QNetworkProxy::DefaultProxy
+                             && failure < QNetworkReply::ContentAccessDenied;
+        error = (proxied ? QStringLiteral("the proxy %1:%2 failed: ").arg(proxy().hostName()).arg(proxy().port())
+                         : QString())
+                + mainReply->errorString();
+    }
+    const QVariant type = mainReply->header(QNetworkRequest::ContentTypeHeader);
+    if (type.isValid() && !type.isNull()) {
+        contentType = type.toString();
+    }
+    const QVariant status = mainReply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    if (status.isValid() && !status.isNull()) {
+        statusCode = status.toString();
+    }
+    const QVariant modified = mainReply->header(QNetworkRequest::LastModifiedHeader);
+    if (modified.isValid() && !modified.isNull()) {
+        lastModified = modified.toDateTime();
+    }
+    replied = true;
+}

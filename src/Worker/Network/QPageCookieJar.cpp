@@ -1,0 +1,61 @@
+#include "Network/QPageCookieJar.h"
+
+#include <QDateTime>
+#include <QJsonObject>
+
+QJsonArray QPageCookieJar::ToJson() const {
+    QJsonArray cookies;
+    for (const QNetworkCookie& cookie : allCookies()) {
+        const QJsonValue expires =
+            cookie.isSessionCookie() ? QJsonValue() : cookie.expirationDate().toUTC().toString(Qt::ISODate);
+        cookies.append(QJsonObject{{"name", QString::fromUtf8(cookie.name())},
+                                   {"value", QString::fromUtf8(cookie.value())},
+                                   {"domain", cookie.domain()},
+                                   {"path", cookie.path()},
+                                   {"expires", expires},
+                                   {"httpOnly", cookie.isHttpOnly()},
+                                   {"secure", cookie.isSecure()}});
+    }
+    return cookies;
+}
+
+bool QPageCookieJar::Add(const QJsonObject& fields, const QUrl& page, QString& error) {
+    const QString name = fields.value("name").toString();
+    if (name.isEmpty() || !fields.value("value").isString()) {
+        error = QStringLiteral("a cookie needs a name and a text value");
+        return false;
+    }
+    QNetworkCookie cookie(name.toUtf8(), fields.value("value").toString().toUtf8());
+    cookie.setPath(fields.value("path").toString(QStringLiteral("/")));
+    cookie.setDomain(fields.value("domain").toString(page.host()));
+    if (cookie.domain().isEmpty()) {
+        error = QStringLiteral("the cookie %1 needs a domain: the page has no host yet").arg(name);
+        return false;
+    }
+    const QJsonValue expires = fields.value("expires");
+    if (expires.isString()) {
+        const QDateTime date = QDateTime::fromString(expires.toString(), Qt::ISODate);
+        if (!date.isValid()) {
+            error = QStringLiteral("the cookie %1 expires at no date: %2").arg(name, expires.toString());
+            return false;
+        }
+        cookie.setExpirationDate(date);
+    } else if (expires.isDouble()) {
+        cookie.setExpirationDate(QDateTime::fromSecsSinceEpoch(static_cast<qint64>(expires.toDouble()), Qt::UTC));
+    }
+    cookie.setHttpOnly(fields.value("httpOnly").toBool());
+    cookie.setSecure(fields.value("secure").toBool());
+    insertCookie(cookie);
+    return true;
+}
+
+int QPageCookieJar::Remove(const QString& name, const QUrl& url) {
+    const QList<QNetworkCookie> sent = url.isEmpty() ? allCookies() : cookiesForUrl(url);
+    int removed = 0;
+    for (const QNetworkCookie& cookie : sent) {
+        if (name.isEmpty() || QString::fromUtf8(cookie.name()) == name) {
+            removed += deleteCookie(cookie) ? 1 : 0;
+        }
+    }
+    return removed;
+}

@@ -1,0 +1,35 @@
+#ifndef ORVO_WORKER_NETWORK_QPAGECOOKIEJAR_H
+#define ORVO_WORKER_NETWORK_QPAGECOOKIEJAR_H
+
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QString>
+#include <QUrl>
+#include <QList>
+#include <QNetworkCookie>
+#include <QNetworkCookieJar>
+
+// One page's cookie jar, whose cookies can all be read and replaced (a
+// plain jar shows them only to subclasses).
+class QPageCookieJar : public QNetworkCookieJar {
+public:
+    explicit QPageCookieJar(QObject* parent) : QNetworkCookieJar(parent) {}
+
+    QList<QNetworkCookie> All() const { return allCookies(); }
+    void Replace(const QList<QNetworkCookie>& cookies) { setAllCookies(cookies); }
+
+    // Every cookie as {"name", "value", "domain", "path", "expires" (ISO
+    // 8601 UTC, or null for a session cookie), "httpOnly", "secure"}.
+    QJsonArray ToJson() const;
+
+    // Adds a cookie given in that shape ("expires" may also be seconds
+    // since 1970; "path" is "/" and "domain" page's host when not given);
+    // false, with why, for one without a name or with an unusable field.
+    bool Add(const QJsonObject& cookie, const QUrl& page, QString& error);
+
+    // Removes the cookies named name (any name when empty) that would be
+    // sent to url (any when empty); returns how many went.
+    int Remove(const QString& name, const QUrl& url);
+};
+
+#endif

@@ -1,0 +1,60 @@
+#include "Page/PageJavaScript.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QWebFrame>
+
+namespace {
+
+// Gives a value as plain JSON data.
+const char* const PlainJs = "function (v) {"
+                            "  if (v === undefined || typeof v === 'function') { return null; }"
+                            "  try { var t = JSON.stringify(v); return t === undefined ? null : JSON.parse(t); }"
+                            "  catch (e) { return String(v); }"
+                            "}";
+
+} // namespace
+
+QString PageJavaScript::Literal(const QJsonValue& value) {
+    return QString::fromUtf8(QJsonDocument(QJsonArray{value}).toJson(QJsonDocument::Compact)).mid(1).chopped(1);
+}
+
+QVariantMap PageJavaScript::Evaluate(QWebFrame* frame, const QString& snippet) {
+    const QString quoted = Literal(snippet);
+    const QString wrapped = QStringLiteral(
+                                "(function (s) {"
+                                "  try { return {ok: true, value: (%1)((0, eval)(s))}; }"
+                                "  catch (e) {"
+                                "    return {ok: false, name: String(e && e.name), message: String(e && e.message),"
+                                "            text: String(e)};"
+                                "  }"
+                                "})(%2)")
+                                .arg(QLatin1String(PlainJs), quoted);
+    return frame->evaluateJavaScript(wrapped).toMap();
+}
+
+QString PageJavaScript::ResumableProgram(const QString& token, const QString& snippet) {
+    return QStringLiteral("(function () {"
+                          "  var token = '%1', kept = {}, plain = %3;"
+                          "  window[token] = null;"
+                          "  var splash = {"
+                          "    resume: function (value) {"
+                          "      if (window[token] !== null) { return; }"
+                          "      kept.value = plain(value);"
+                          "      window[token] = {ok: true, result: kept};"
+                          "    },"
+                          "    error: function (message) {"
+                          "      if (window[token] !== null) { return; }"
+                          "      window[token] = {ok: false, message: String(message)};"
+                          "    },"
+                          "    set: function (key, value) { kept[key] = plain(value); }"
+                          "  };"
+                          "  %2\n;"
+                          "  main(splash);"
+                          "})()")
+        .arg(token, snippet, QLatin1String(PlainJs));
+}
+
+QString PageJavaScript::Call(const QString& snippet, const QString& argumentList) {
+    return QStringLiteral("(%1).apply(null, %2)").arg(snippet, argumentList);
+}

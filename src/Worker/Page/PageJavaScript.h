@@ -1,0 +1,35 @@
+#ifndef ORVO_WORKER_PAGE_PAGEJAVASCRIPT_H
+#define ORVO_WORKER_PAGE_PAGEJAVASCRIPT_H
+
+#include <QJsonValue>
+#include <QString>
+#include <QVariantMap>
+
+class QWebFrame;
+
+// JavaScript a script runs in its page. Values leave the page only as
+// plain JSON data (undefined and functions as null, what JSON cannot hold,
+// such as the window or a cycle, as its text), so that converting one
+// never walks a DOM.
+class PageJavaScript {
+public:
+    // Runs snippet in frame's global scope: {ok: true, value} or, for an
+    // exception, {ok: false, name, message, text}.
+    static QVariantMap Evaluate(QWebFrame* frame, const QString& snippet);
+
+    // The program that runs snippet's function main(splash) with a splash
+    // object whose resume(value) sets window[token] to {ok: true, result:
+    // {value, and each key given to set(key, value)}} and whose
+    // error(message) sets it to {ok: false, message}; the first call
+    // counts.
+    static QString ResumableProgram(const QString& token, const QString& snippet);
+
+    // value as a JavaScript literal (its JSON text).
+    static QString Literal(const QJsonValue& value);
+
+    // The expression that applies the function snippet evaluates to, to
+    // the arguments of a JSON list.
+    static QString Call(const QString& snippet, const QString& argumentList);
+};
+
+#endif

@@ -1,0 +1,73 @@
+#include "Page/PagePicture.h"
+
+#include <algorithm>
+
+#include <QBuffer>
+#include <QImageWriter>
+#include <QPainter>
+#include <QWebFrame>
+#include <QWebPage>
+
+QByteArray PagePicture::Take(QWebPage* page, const Request& request, QString& error) {
+    QImage image = Draw(page, request.whole);
+    if (!request.region.isNull()) {
+        const QRect kept = request.region.intersected(image.rect());
+        image = kept.isEmpty() ? QImage() : image.copy(kept);
+    }
+    if (image.isNull() || image.width() == 0 || image.height() == 0) {
+        return QByteArray();
+    }
+    if (request.width > 0) {
+        image = image.scaledToWidth(request.width, Qt::SmoothTransformation);
+    }
+    if (request.height > 0) {
+        image = image.copy(0, 0, image.width(), request.height);
+    }
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, request.jpeg ? "jpeg" : "png");
+    if (request.jpeg) {
+        writer.setQuality(request.quality);
+    }
+    if (!writer.write(image)) {
+        error = writer.errorString();
+        return QByteArray();
+    }
+    return bytes;
+}
+
+QImage PagePicture::Draw(QWebPage* page, bool whole) {
+    QWebFrame* frame = page->mainFrame();
+    const QSize viewport = page->viewportSize();
+    QSize size = viewport;
+    if (whole && !frame->contentsSize().isEmpty()) {
+        size = frame->contentsSize().boundedTo(
+            QSize(MaxWidth, MaxHeight));
+    }
+    if (size.isEmpty()) {
+        return QImage();
+    }
+    page->setViewportSize(size);
+    QImage image(size, QImage::Format_RGB32);
+    if (!image.isNull()) {
+        image.fill(Qt::white);
+        RenderInBands(frame, image);
+    }
+    page->setViewportSize(viewport);
+    return image;
+}
+
+// Each band is painted through an image that shares the band's rows of the
+// whole one, with the painter moved up to the band: device coordinates stay
+// small and no second bitmap is made.
+void PagePicture::RenderInBands(QWebFrame* frame, QImage& image) {
+    for (int top = 0; top < image.height(); top += BandHeight) {
+        const int height = std::min(BandHeight, image.height() - top);
+        QImage band(image.scanLine(top), image.width(), height, image.bytesPerLine(), image.format());
+        QPainter painter(&band);
+        painter.translate(0, -top);
+        frame->render(&painter, QRegion(0, top, image.width(), height));
+        painter.end();
+    }
+}

@@ -1,0 +1,51 @@
+#ifndef ORVO_WORKER_PAGE_PAGEPICTURE_H
+#define ORVO_WORKER_PAGE_PAGEPICTURE_H
+
+#include <QByteArray>
+#include <QImage>
+#include <QRect>
+#include <QString>
+
+#include "Protocol/Option.h"
+
+class QWebFrame;
+class QWebPage;
+
+// A page's picture as a script asks for it: drawn at the viewport's size
+// or whole, cut to a region, scaled to a width, cut to a height, and
+// encoded as PNG or JPEG.
+class PagePicture {
+public:
+    // The largest picture; a larger page is cut.
+    static constexpr int MaxWidth = Orvo::Browser::Option::Viewport::MaxSide;
+    static constexpr int MaxHeight = Orvo::Browser::Option::MaxHeight::Default();
+    // Pictures are drawn in bands of this height: Qt's raster engine paints
+    // nothing past 32,767 px in one go.
+    static constexpr int BandHeight = 4096;
+
+    struct Request {
+        bool whole = false;
+        // {left, top, right, bottom}, right and bottom excluded; null for
+        // all of it.
+        QRect region;
+        int width = 0;   // 0: as drawn
+        int height = 0;  // 0: as scaled
+        bool jpeg = false;
+        int quality = 75;
+    };
+
+    // The encoded picture; empty when nothing is left to draw (an empty
+    // page, a region outside it), with error set when encoding failed.
+    static QByteArray Take(QWebPage* page, const Request& request, QString& error);
+
+    // Paints frame into image, which is as large as the frame's viewport,
+    // in bands of BandHeight.
+    static void RenderInBands(QWebFrame* frame, QImage& image);
+
+private:
+    // The page drawn at its viewport's size, or whole (up to the
+    // snapshot's caps); the viewport is as it was afterwards.
+    static QImage Draw(QWebPage* page, bool whole);
+};
+
+#endif

@@ -1,0 +1,357 @@
+#include "Scripts/SplashElements.h"
+
+#include <QJsonObject>
+#include <QVariantMap>
+#include <QWebFrame>
+
+#include "Page/PageInput.h"
+#include "Page/PageJavaScript.h"
+#include "Page/PagePicture.h"
+#include "Page/QMyWebPage.h"
+#include "Scripts/LuaCall.h"
+#include "Scripts/LuaValues.h"
+#include "Scripts/QScriptRunner.h"
+#include "Scripts/SplashPage.h"
+
+namespace {
+
+const char* const ElementType = "orvo.element";
+const char* const Registry = "(window.__orvoElements || (window.__orvoElements = []))";
+
+// The node n's rectangle in the viewport.
+const char* const RectJs = "(function (r) { return {left: r.left, top: r.top, right: r.right, bottom: r.bottom,"
+                           " width: r.width, height: r.height}; })(n.getBoundingClientRect())";
+
+} // namespace
+
+const luaL_Reg SplashElements::Methods[] = {
+    {"select", &SplashElements::Select}, {"select_all", &SplashElements::SelectAll}, {nullptr, nullptr}};
+
+int SplashElements::Select(lua_State* lua) {
+    QScriptRunner* self = QScriptRunner::Self(lua);
+    const QString css = LuaCall(lua).Text("selector", 1, true);
+    const QVariantMap result = PageJavaScript::Evaluate(
+        self->page->mainFrame(),
+        QStringLiteral("(function (css) { var n = document.querySelector(css); if (!n) { return -1; }"
+                       " var r = %1; r.push(n); return r.length - 1; })(%2)")
+            .arg(QLatin1String(Registry), PageJavaScript::Literal(css)));
+    if (!result.value(QStringLiteral("ok")).toBool()) {
+        return LuaCall::RaiseJsError(lua, result);
+    }
+    const int place = result.value(QStringLiteral("value")).toInt();
+    if (place < 0) {
+        lua_pushnil(lua);
+        return 1;
+    }
+    PushElement(lua, place);
+    return 1;
+}
+
+int SplashElements::SelectAll(lua_State* lua) {
+    QScriptRunner* self = QScriptRunner::Self(lua);
+    const QString css = LuaCall(lua).Text("selector", 1, true);
+    const QVariantMap result = PageJavaScript::Evaluate(
+        self->page->mainFrame(),
+        QStringLiteral("(function (css) { var found = document.querySelectorAll(css), r = %1, places = [];"
+                       " for (var k = 0; k < found.length; ++k) { r.push(found[k]); places.push(r.length - 1); }"
+                       " return places; })(%2)")
+            .arg(QLatin1String(Registry), PageJavaScript::Literal(css)));
+    if (!result.value(QStringLiteral("ok")).toBool()) {
+        return LuaCall::RaiseJsError(lua, result);
+    }
+    const QVariantList places = result.value(QStringLiteral("value")).toList();
+    lua_createtable(lua, places.size(), 0);
+    for (int k = 0; k < places.size(); ++k) {
+        PushElement(lua, places.at(k).toInt());
+        lua_rawseti(lua, -2, k + 1);
+    }
+    return 1;
+}
+
+void SplashElements::PushElement(lua_State* lua, int place) {
+    static const luaL_Reg methods[] = {{"exists", &SplashElements::Exists},
+                                       {"text", &SplashElements::Text},
+                                       {"info", &SplashElements::Info},
+                                       {"bounds", &SplashElements::Bounds},
+                                       {"visible", &SplashElements::Visible},
+                                       {"focus", &SplashElements::Focus},
+                                       {"node_property", &SplashElements::NodeProperty},
+                                       {"node_method", &SplashElements::NodeMethod},
+                                       {"form_values", &SplashElements::FormValues},
+                                       {"fill", &SplashElements::Fill},
+                                       {"submit", &SplashElements::Submit},
+                                       {"mouse_click", &SplashElements::MouseClick},
+                                       {"mouse_hover", &SplashElements::MouseHover},
+                                       {"send_text", &SplashElements::SendText},
+                                       {"send_keys", &SplashElements::SendKeys},
+                                       {"png", &SplashElements::Png},
+                                       {"jpeg", &SplashElements::Jpeg},
+                                       {nullptr, nullptr}};
+    void* runner = lua_touserdata(lua, lua_upvalueindex(1));
+    lua_createtable(lua, 0, 1);
+    lua_pushinteger(lua, place);
+    lua_setfield(lua, -2, "__place");
+    if (luaL_newmetatable(lua, ElementType)) {
+        lua_newtable(lua);
+        lua_pushlightuserdata(lua, runner);
+        luaL_setfuncs(lua, methods, 1);
+        lua_setfield(lua, -2, "__index");
+    }
+    lua_setmetatable(lua, -2);
+}
+
+QScriptRunner* SplashElements::Element(lua_State* lua, int& place) {
+    if (lua_type(lua, 1) != LUA_TTABLE) {
+        LuaCall::RaiseApiError(lua, QStringLiteral("call an element's methods with ':' (element:method())"));
+    }
+    lua_getfield(lua, 1, "__place");
+    place = static_cast<int>(lua_tointeger(lua, -1));
+    lua_pop(lua, 1);
+    QScriptRunner* self = static_cast<QScriptRunner*>(lua_touserdata(lua, lua_upvalueindex(1)));
+    if (self->page == nullptr) {
+        LuaCall::RaiseApiError(lua, QStringLiteral("the page is gone"));
+    }
+    return self;
+}
+
+int SplashElements::Run(lua_State* lua, const QString& body) {
+    int place = 0;
+    QScriptRunner* self = Element(lua, place);
+    const QVariantMap result = PageJavaScript::Evaluate(
+        self->page->mainFrame(),
+        QStringLiteral("(function (n) { if (!n || !document.contains(n)) {"
+                       " throw new Error('the element is gone from the page'); } return (%1); })(%2[%3])")
+            .arg(body, QLatin1String(Registry))
+            .arg(place));
+    if (!result.value(QStringLiteral("ok")).toBool()) {
+        return LuaCall::RaiseJsError(lua, result);
+    }
+    LuaValues::PushFromPage(lua, result.value(QStringLiteral("value")));
+    return 1;
+}
+
+int SplashElements::Exists(lua_State* lua) {
+    int place = 0;
+    QScriptRunner* self = Element(lua, place);
+    const QVariantMap result = PageJavaScript::Evaluate(
+        self->page->mainFrame(),
+        QStringLiteral("(function (n) { return !!n && document.contains(n); })(%1[%2])")
+            .arg(QLatin1String(Registry))
+            .arg(place));
+    lua_pushboolean(lua, result.value(QStringLiteral("value")).toBool());
+    return 1;
+}
+
+int SplashElements::Text(lua_State* lua) {
+    return Run(lua, QStringLiteral("n.innerText !== undefined ? n.innerText : n.textContent"));
+}
+
+int SplashElements::Info(lua_State* lua) {
+    return Run(lua, QStringLiteral("(function () { var a = {}, r = %1;"
+                                   " for (var k = 0; k < n.attributes.length; ++k) {"
+                                   " a[n.attributes[k].name] = n.attributes[k].value; }"
+                                   " return {nodeName: n.nodeName.toLowerCase(), attributes: a, tag: n.outerHTML,"
+                                   " html: n.innerHTML, text: n.textContent, x: r.left, y: r.top,"
+                                   " width: r.width, height: r.height,"
+                                   " visible: !!(n.offsetWidth || n.offsetHeight || n.getClientRects().length)}; })()")
+                        .arg(QLatin1String(RectJs)));
+}
+
+int SplashElements::Bounds(lua_State* lua) {
+    return Run(lua, QLatin1String(RectJs));
+}
+
+int SplashElements::Visible(lua_State* lua) {
+    return Run(lua, QStringLiteral("!!(n.offsetWidth || n.offsetHeight || n.getClientRects().length)"
+                                   " && getComputedStyle(n).visibility !== 'hidden'"));
+}
+
+int SplashElements::Focus(lua_State* lua) {
+    return Run(lua, QStringLiteral("(n.focus(), true)"));
+}
+
+int SplashElements::NodeProperty(lua_State* lua) {
+    const QString name = LuaCall(lua).Text("name", 1, true);
+    return Run(lua, QStringLiteral("n[%1]").arg(PageJavaScript::Literal(name)));
+}
+
+// A Lua function calling the node's method name with its arguments.
+int SplashElements::NodeMethod(lua_State* lua) {
+    int place = 0;
+    QScriptRunner* self = Element(lua, place);
+    const QString name = LuaCall(lua).Text("name", 1, true);
+    lua_pushlightuserdata(lua, self);
+    lua_pushinteger(lua, place);
+    LuaValues::Push(lua, QJsonValue(name));
+    lua_pushcclosure(lua, &SplashElements::CallNodeMethod, 3);
+    return 1;
+}
+
+int SplashElements::CallNodeMethod(lua_State* lua) {
+    QScriptRunner* self = static_cast<QScriptRunner*>(lua_touserdata(lua, lua_upvalueindex(1)));
+    const int place = static_cast<int>(lua_tointeger(lua, lua_upvalueindex(2)));
+    const QString name = LuaValues::ToText(lua, lua_upvalueindex(3));
+    if (self->page == nullptr) {
+        return LuaCall::RaiseApiError(lua, QStringLiteral("the page is gone"));
+    }
+    const QString arguments = LuaCall::ArgumentList(lua, 1);
+    const QVariantMap result = PageJavaScript::Evaluate(
+        self->page->mainFrame(),
+        QStringLiteral("(function (n) { if (!n || !document.contains(n)) {"
+                       " throw new Error('the element is gone from the page'); } return n[%1].apply(n, %2); })(%3[%4])")
+            .arg(PageJavaScript::Literal(name), arguments, QLatin1String(Registry))
+            .arg(place));
+    if (!result.value(QStringLiteral("ok")).toBool()) {
+        return LuaCall::RaiseJsError(lua, result);
+    }
+    LuaValues::PushFromPage(lua, result.value(QStringLiteral("value")));
+    return 1;
+}
+
+// A form's named controls: text as it is, a checkbox or radio button's
+// value only when checked, a multiple select's chosen values as a list.
+int SplashElements::FormValues(lua_State* lua) {
+    return Run(lua, QStringLiteral("(function () { var v = {};"
+                                   " for (var k = 0; k < n.elements.length; ++k) { var e = n.elements[k];"
+                                   "   if (!e.name || e.disabled) { continue; }"
+                                   "   if ((e.type === 'checkbox' || e.type === 'radio') && !e.checked) { continue; }"
+                                   "   if (e.type === 'select-multiple') { var s = [];"
+                                   "     for (var o = 0; o < e.options.length; ++o) {"
+                                   "       if (e.options[o].selected) { s.push(e.options[o].value); } }"
+                                   "     v[e.name] = s; continue; }"
+                                   "   v[e.name] = e.value; }"
+                                   " return v; })()"));
+}
+
+// Gives a form's named controls the values of a table: a checkbox or radio
+// button is checked when its value is given (or true), a multiple select
+// chooses those of a list.
+int SplashElements::Fill(lua_State* lua) {
+    luaL_checktype(lua, 2, LUA_TTABLE);
+    QJsonValue values;
+    QString error;
+    if (!LuaValues::ToJson(lua, 2, values, error)) {
+        return LuaCall::RaiseApiError(lua, QStringLiteral("fill: ") + error);
+    }
+    return Run(lua, QStringLiteral("(function (v) {"
+                                   " for (var k = 0; k < n.elements.length; ++k) { var e = n.elements[k];"
+                                   "   if (!e.name || !(e.name in v)) { continue; } var x = v[e.name];"
+                                   "   if (e.type === 'checkbox' || e.type === 'radio') {"
+                                   "     e.checked = x === true || x === e.value; continue; }"
+                                   "   if (e.type === 'select-multiple') {"
+                                   "     for (var o = 0; o < e.options.length; ++o) {"
+                                   "       e.options[o].selected = x.indexOf(e.options[o].value) >= 0; } continue; }"
+                                   "   e.value = x; }"
+                                   " return true; })(%1)")
+                        .arg(PageJavaScript::Literal(values)));
+}
+
+int SplashElements::Submit(lua_State* lua) {
+    return Run(lua, QStringLiteral("((n.form || n).submit(), true)"));
+}
+
+int SplashElements::MouseClick(lua_State* lua) {
+    return Mouse(lua, true);
+}
+
+int SplashElements::MouseHover(lua_State* lua) {
+    return Mouse(lua, false);
+}
+
+// The mouse at x, y from the element's top left (its middle by default),
+// the element scrolled into view first.
+int SplashElements::Mouse(lua_State* lua, bool click) {
+    int place = 0;
+    QScriptRunner* self = Element(lua, place);
+    const LuaCall arguments(lua);
+    const double x = arguments.Number("x", 1, -1, 0, 1e6);
+    const double y = arguments.Number("y", 2, -1, 0, 1e6);
+    lua_settop(lua, 1);
+    Run(lua, QStringLiteral("(n.scrollIntoViewIfNeeded ? n.scrollIntoViewIfNeeded() : n.scrollIntoView(), %1)")
+                 .arg(QLatin1String(RectJs)));
+    lua_getfield(lua, -1, "left");
+    lua_getfield(lua, -2, "top");
+    lua_getfield(lua, -3, "width");
+    lua_getfield(lua, -4, "height");
+    const QPointF at(lua_tonumber(lua, -4) + (x >= 0 ? x : lua_tonumber(lua, -2) / 2),
+                     lua_tonumber(lua, -3) + (y >= 0 ? y : lua_tonumber(lua, -1) / 2));
+    PageInput::SendMouse(self->page, click ? PageInput::Mouse::Click : PageInput::Mouse::Hover, at);
+    return 0;
+}
+
+int SplashElements::SendText(lua_State* lua) {
+    int place = 0;
+    QScriptRunner* self = Element(lua, place);
+    const QString text = LuaCall(lua).Text("text", 1, true);
+    lua_settop(lua, 1);
+    Focus(lua);
+    PageInput::SendText(self->page, text);
+    return 0;
+}
+
+int SplashElements::SendKeys(lua_State* lua) {
+    int place = 0;
+    QScriptRunner* self = Element(lua, place);
+    const QString keys = LuaCall(lua).Text("keys", 1, true);
+    lua_settop(lua, 1);
+    Focus(lua);
+    QString unknown;
+    if (!PageInput::SendKeys(self->page, keys, unknown)) {
+        return LuaCall::RaiseApiError(lua, QStringLiteral("send_keys: no key is called %1").arg(unknown));
+    }
+    return 0;
+}
+
+int SplashElements::Png(lua_State* lua) {
+    return Picture(lua, false);
+}
+
+int SplashElements::Jpeg(lua_State* lua) {
+    return Picture(lua, true);
+}
+
+// pad: a number of pixels around each side, or {left, top, right, bottom}.
+QMargins SplashElements::Padding(lua_State* lua, int index) {
+    if (lua_isnil(lua, index)) {
+        return QMargins();
+    }
+    if (lua_type(lua, index) == LUA_TNUMBER) {
+        const int all = static_cast<int>(lua_tonumber(lua, index));
+        return QMargins(all, all, all, all);
+    }
+    if (lua_type(lua, index) != LUA_TTABLE) {
+        LuaCall::RaiseApiError(lua, QStringLiteral("pad must be a number or {left, top, right, bottom}"));
+    }
+    int sides[4] = {0, 0, 0, 0};
+    for (int k = 0; k < 4; ++k) {
+        lua_rawgeti(lua, index, k + 1);
+        sides[k] = static_cast<int>(lua_tonumber(lua, -1));
+        lua_pop(lua, 1);
+    }
+    return QMargins(sides[0], sides[1], sides[2], sides[3]);
+}
+
+// The element's own picture: the whole page drawn, cut to its box and
+// padded.
+int SplashElements::Picture(lua_State* lua, bool jpeg) {
+    int place = 0;
+    QScriptRunner* self = Element(lua, place);
+    const LuaCall arguments(lua);
+    PagePicture::Request request;
+    request.whole = true;
+    request.jpeg = jpeg;
+    request.width = static_cast<int>(arguments.Number("width", 1, 0, 1, PagePicture::MaxWidth));
+    SplashPage::CheckScaleMethod(lua, arguments, 2);
+    request.quality = jpeg ? static_cast<int>(arguments.Number("quality", 3, 75, 0, 100)) : request.quality;
+    const QMargins pad = Padding(lua, arguments.Push("pad", jpeg ? 4 : 3));
+    lua_settop(lua, 1);
+    Run(lua, QStringLiteral("(function (r) { return {left: r.left + scrollX, top: r.top + scrollY,"
+                            " right: r.right + scrollX, bottom: r.bottom + scrollY}; })(n.getBoundingClientRect())"));
+    lua_getfield(lua, -1, "left");
+    lua_getfield(lua, -2, "top");
+    lua_getfield(lua, -3, "right");
+    lua_getfield(lua, -4, "bottom");
+    const auto side = [lua](int index) { return static_cast<int>(lua_tonumber(lua, index)); };
+    request.region = QRect(QPoint(side(-4), side(-3)), QPoint(side(-2) - 1, side(-1) - 1)) + pad;
+    return SplashPage::PushPicture(lua, self->page, request);
+}

@@ -1,0 +1,59 @@
+#ifndef ORVO_WORKER_SCRIPTS_SPLASHNETWORK_H
+#define ORVO_WORKER_SCRIPTS_SPLASHNETWORK_H
+
+#include <QNetworkAccessManager>
+#include <QNetworkRequest>
+#include <QString>
+#include <QUrl>
+#include <lua.hpp>
+
+#include "Network/QMyNetworkAccessManager.h"
+#include "Scripts/QScriptRunner.h"
+
+class QNetworkReply;
+
+// The splash object's methods about the network: the user agent and
+// headers, cookies, history and HAR, fetches aside from the page
+// (http_get, http_post), and the request and response callbacks. Each
+// takes the object's QScriptRunner from its upvalue.
+class SplashNetwork {
+public:
+    static const luaL_Reg Methods[];
+
+    // What the network manager's hooks call: the script's on_request
+    // callback for request, and its response callbacks for reply.
+    static void OnPageRequest(QScriptRunner* self, QNetworkRequest& request,
+                              QNetworkAccessManager::Operation operation,
+                              QMyNetworkAccessManager::RequestDecision& decision);
+    static void OnPageReply(QScriptRunner* self, QNetworkReply* reply, QNetworkAccessManager::Operation operation,
+                            const QUrl& asked);
+
+private:
+    static int SetUserAgent(lua_State* lua);
+    static int SetCustomHeaders(lua_State* lua);
+    static int GetCookies(lua_State* lua);
+    static int ClearCookies(lua_State* lua);
+    static int AddCookie(lua_State* lua);
+    static int InitCookies(lua_State* lua);
+    static int DeleteCookies(lua_State* lua);
+    // Adds the cookie table at index; raises an error for an unusable one.
+    static void AddCookieAt(QScriptRunner* self, lua_State* lua, int index);
+    static int History(lua_State* lua);
+    static int Har(lua_State* lua);
+    static int HarReset(lua_State* lua);
+    static int HttpGet(lua_State* lua);
+    static int HttpPost(lua_State* lua);
+    static int Fetch(lua_State* lua, bool post);
+    static void PushResponse(lua_State* lua, QNetworkReply* reply, const QString& method);
+    static int OnRequest(lua_State* lua);
+    static int OnResponseHeaders(lua_State* lua);
+    static int OnResponse(lua_State* lua);
+    static int OnRequestReset(lua_State* lua);
+    static int OnResponseHeadersReset(lua_State* lua);
+    static int OnResponseReset(lua_State* lua);
+    // Keeps the function argument of a callback setter in reference.
+    static int SetCallback(lua_State* lua, int QScriptRunner::*reference);
+    static int ResetCallback(lua_State* lua, int QScriptRunner::*reference);
+};
+
+#endif

@@ -1,0 +1,105 @@
+// Values between the scripts' Lua and JSON: the table rules, binary
+// objects and the json, base64 and treat libraries.
+
+#include <string>
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <gtest/gtest.h>
+
+#include "Scripts/LuaState.h"
+#include "Scripts/LuaValues.h"
+
+namespace {
+
+class LuaValuesTest : public ::testing::Test {
+protected:
+    LuaValuesTest() : state(LuaState::Budget()) {
+        state.AddModule("json", &LuaValues::OpenJson);
+        state.AddModule("base64", &LuaValues::OpenBase64);
+        state.AddModule("treat", &LuaValues::OpenTreat);
+    }
+
+    // The JSON text of what source returns, or "error: why".
+    std::string Json(const std::string& source) {
+        lua_State* lua = state.get();
+        if (luaL_loadstring(lua, source.c_str()) != LUA_OK || lua_pcall(lua, 0, 1, 0) != LUA_OK) {
+            const std::string error = lua_tostring(lua, -1);
+            lua_pop(lua, 1);
+            return "error: " + error;
+        }
+        QJsonValue value;
+        QString error;
+        const bool converted = LuaValues::ToJson(lua, -1, value, error);
+        lua_pop(lua, 1);
+        if (!converted) {
+            return "error: " + error.toStdString();
+        }
+        return QJsonDocument(QJsonArray{value}).toJson(QJsonDocument::Compact).toStdString();
+    }
+
+    LuaState state;
+};
+
+TEST_F(LuaValuesTest, TablesAreListsOnlyWithKeysOneToN) {
+    EXPECT_EQ(R"([[1,"a",true]])", Json("return {1, 'a', true}"));
+    EXPECT_EQ(R"([{}])", Json("return {}")) << "an empty table is an object";
+    EXPECT_EQ(R"([{"1":1,"3":3}])", Json("return {1, nil, 3}")) << "a hole makes an object";
+    EXPECT_EQ(R"([{"1.5":"x","k":{"n":[2]}}])", Json("return {k = {n = {2}}, [1.5] = 'x'}"));
+    EXPECT_EQ(R"([[]])", Json("return require('treat').as_array({})"));
+    EXPECT_EQ(R"([null])", Json("return nil"));
+}
+
+TEST_F(LuaValuesTest, WhatJsonCannotHoldIsRefused) {
+    EXPECT_EQ("error: a function has no JSON form", Json("return {f = function () end}"));
+    EXPECT_EQ("error: a number that is not finite has no JSON form", Json("return {1 / 0}"));
+    EXPECT_NE(std::string::npos, Json("local t = {} t.self = t return t").find("nested more than 100 deep"));
+    EXPECT_EQ("error: a table key that is not a string nor a number has no JSON form", Json("return {[true] = 1}"));
+}
+
+TEST_F(LuaValuesTest, JsonPushedIntoLuaComesBackTheSame) {
+    const QJsonObject original = QJsonDocument::fromJson(
+                                     R"({"a": [1, "two", {"b": false}], "c": {"d": 2.5}, "e": "\u00e9"})")
+                                     .object();
+    LuaValues::Push(state.get(), QJsonValue(original));
+    QJsonValue back;
+    QString error;
+    ASSERT_TRUE(LuaValues::ToJson(state.get(), -1, back, error)) << error.toStdString();
+    EXPECT_EQ(QJsonValue(original), back);
+}
+
+TEST_F(LuaValuesTest, AnEmptyJsonListStaysAList) {
+    LuaValues::Push(state.get(), QJsonValue(QJsonDocument::fromJson(R"({"empty": [], "full": [1]})").object()));
+    lua_setglobal(state.get(), "pushed");
+    EXPECT_EQ(R"([{"empty":[],"full":[1]}])", Json("return pushed"));
+    EXPECT_EQ(R"([{"x":1}])", Json("pushed.empty.x = 1 return pushed.empty")) << "once it has keys, they count";
+}
+
+TEST_F(LuaValuesTest, BinaryObjectsHoldBytesAndTheirType) {
+    LuaValues::PushBinary(state.get(), QByteArray("\0\1\2", 3), QStringLiteral("application/x-test"));
+    QByteArray bytes;
+    QString type;
+    ASSERT_TRUE(LuaValues::IsBinary(state.get(), -1, bytes, type));
+    EXPECT_EQ(QByteArray("\0\1\2", 3), bytes);
+    EXPECT_EQ("application/x-test", type.toStdString());
+    lua_setglobal(state.get(), "made");
+    EXPECT_EQ(R"([{"inside":"AAEC","length":3}])", Json("return {length = #made, inside = made}"));
+    EXPECT_EQ(R"([["bytes","text/x"]])",
+              Json("local treat = require('treat') return {treat.as_string(treat.as_binary('bytes', 'text/x'))}"));
+    EXPECT_EQ(R"(["plain"])", Json("return require('treat').as_string('plain')"));
+}
+
+TEST_F(LuaValuesTest, TheJsonAndBase64LibrariesRoundTrip) {
+    EXPECT_EQ(R"([{"back":{"k":[1,2]},"lone":"\"x\"","number":3,"text":"{\"k\":[1,2]}"}])",
+              Json("local json = require('json')\n"
+                   "local text = json.encode({k = {1, 2}})\n"
+                   "return {text = text, back = json.decode(text), lone = json.encode('x'),\n"
+                   "        number = json.decode('3')}"));
+    EXPECT_NE(std::string::npos, Json("return require('json').decode('{')").find("not one JSON value"));
+    EXPECT_EQ(R"([["b3J2bw==","orvo"]])",
+              Json("local b = require('base64') return {b.encode('orvo'), b.decode('b3J2bw==')}"));
+    EXPECT_NE(std::string::npos, Json("return require('base64').decode('*')").find("not base64"));
+}
+
+} // namespace
