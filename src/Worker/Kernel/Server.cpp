@@ -16,8 +16,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "Protocol/ExitStatus.h"
 #include "Kernel/ServerTimes.h"
+#include "Protocol/ExitStatus.h"
 #include "Protocol/SharedAccess.h"
 #include "Protocol/SpillFiles.h"
 #include "Protocol/TimeDivisor.h"
@@ -285,7 +285,7 @@ void Server::Refuse(Request& record) {
     const std::string name(record.name.begin(), record.name.end());
     std::string shown = name.substr(0, 80);
     std::replace_if(shown.begin(), shown.end(), [](char c) { return c < ' ' || c > '~'; }, '?');
-    LOG4CPLUS_ERROR(logger, "Server::Serve => refused request name (" << name.size() << " bytes): " << shown);
+    LOG4CPLUS_ERROR(logger, "Server::Refuse => refused request name (" << name.size() << " bytes): " << shown);
     try {
         segment.destroy<Request::OptionMap>((name + WireFormat::OptionMapSuffix).c_str());
     } catch (const std::exception& e) {

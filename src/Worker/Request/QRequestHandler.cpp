@@ -563,7 +563,10 @@ bool QRequestHandler::DoPush(const StringHolder& name, const StringHolder& pageU
         mediator->SendResponse(name, pageUrl, detail, body, view);
         currentUrl = QString::fromLatin1(Blank);
         sent = true;
+    } catch (const std::exception& e) {
+        LOG4CPLUS_ERROR(logger, "QRequestHandler::DoPush => not answered: " << Utf8(url) << " (" << e.what() << ")");
     } catch (...) {
+        LOG4CPLUS_ERROR(logger, "QRequestHandler::DoPush => not answered: " << Utf8(url) << " (an unknown exception)");
     }
     Destroy();
     return sent;
