@@ -16,7 +16,6 @@
 
 QMyNetworkAccessManager::QMyNetworkAccessManager(QNetworkAccessManager* pageManager, QObject* parent)
     : QNetworkAccessManager(parent),
-      replied(false),
       logger(Orvo::Logging::LoggerFactory::GetLogger("QMyNetworkAccessManager")),
       mainReply(nullptr),
       resourceTimeoutMs(0),
@@ -56,8 +55,9 @@ void QMyNetworkAccessManager::RefuseHostNotAllowed(QNetworkRequest& request, boo
     }
     LOG4CPLUS_DEBUG(logger, "QMyNetworkAccessManager::createRequest => host not allowed: "
                                 << request.url().toString().toUtf8().constData());
-    if (main && error.isEmpty()) {
-        error = QStringLiteral("the host %1 is not among the allowed domains").arg(request.url().host());
+    if (main && mainResponse.error.isEmpty()) {
+        mainResponse.error =
+            QStringLiteral("the host %1 is not among the allowed domains").arg(request.url().host());
     }
     request.setUrl(QUrl(QStringLiteral("refused-domain:")));
 }
@@ -78,8 +78,8 @@ void QMyNetworkAccessManager::RefuseUnsafeHeaders(QNetworkRequest& request, bool
         LOG4CPLUS_WARN(logger, "QMyNetworkAccessManager::RefuseUnsafeHeaders => not sent: "
                                    << request.url().toString().toUtf8().constData() << " (header "
                                    << QString::fromLatin1(name.toPercentEncoding()).toUtf8().constData() << ")");
-        if (main && error.isEmpty()) {
-            error = QStringLiteral("the header %1 is not a token with a value of one line")
+        if (main && mainResponse.error.isEmpty()) {
+            mainResponse.error = QStringLiteral("the header %1 is not a token with a value of one line")
                         .arg(QString::fromLatin1(name.toPercentEncoding()));
         }
         request.setUrl(QUrl(QStringLiteral("refused-header:")));
@@ -98,8 +98,9 @@ void QMyNetworkAccessManager::RefuseDeniedNetwork(QNetworkRequest& request, bool
     LOG4CPLUS_WARN(logger, "QMyNetworkAccessManager::RefuseDeniedNetwork => not sent: "
                                << request.url().toString().toUtf8().constData() << " ("
                                << address.toUtf8().constData() << ")");
-    if (main && error.isEmpty()) {
-        error = QStringLiteral("the address %1 of %2 is in a denied network").arg(address, request.url().host());
+    if (main && mainResponse.error.isEmpty()) {
+        mainResponse.error =
+            QStringLiteral("the address %1 of %2 is in a denied network").arg(address, request.url().host());
     }
     request.setUrl(QUrl(QStringLiteral("refused-network:")));
 }
@@ -145,8 +146,8 @@ void QMyNetworkAccessManager::CheckContentType(QNetworkReply* reply) {
                                 << ")");
     if (reply == mainReply) {
         const QString shown = type.isEmpty() ? QStringLiteral("(none)") : type;
-        error = QStringLiteral("the content type %1 is not allowed").arg(shown);
-        refused = true;
+        mainResponse.error = QStringLiteral("the content type %1 is not allowed").arg(shown);
+        mainResponse.refused = true;
     }
     reply->abort();
 }
@@ -196,7 +197,7 @@ QNetworkReply* QMyNetworkAccessManager::createRequest(Operation operation, const
     }
     // Once the main document has replied, its reply may be gone (the engine
     // deletes it), and every further request is a sub-resource.
-    const bool main = watched && mainReply == nullptr && !replied;
+    const bool main = watched && mainReply == nullptr && !mainResponse.replied;
     RefuseHostNotAllowed(request, main);
     RefuseUnsafeHeaders(request, main);
     RefuseDeniedNetwork(request, main);
@@ -237,13 +238,7 @@ void QMyNetworkAccessManager::ForgetMainReply() {
     }
     mainReply = nullptr;
     lastRemembered = nullptr;
-    replied = false;
-    refused = false;
-    contentType.clear();
-    statusCode.clear();
-    lastModified = QDateTime();
-    error.clear();
-    errorCode = 0;
+    mainResponse.ForgetReply();
 }
 
 void QMyNetworkAccessManager::RecordNetwork(bool bodies) {
@@ -311,23 +306,23 @@ void QMyNetworkAccessManager::Remember(QNetworkReply* reply, Operation operation
     if (!status.isValid()) {
         return;
     }
-    Response response;
+    MainResponse::Response response;
     response.url = reply->url().toString();
     response.method = QNetworkLog::MethodName(operation, reply->request());
     response.status = status;
     response.reason = QString::fromUtf8(reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toByteArray());
     response.headers = reply->rawHeaderPairs();
     // A reply may announce its headers more than once: its last word counts.
-    if (reply == lastRemembered && !history.isEmpty()) {
-        history.last() = response;
+    if (reply == lastRemembered && !mainResponse.history.isEmpty()) {
+        mainResponse.history.last() = response;
     } else {
-        history.append(response);
+        mainResponse.history.append(response);
     }
     lastRemembered = reply;
 }
 
 bool QMyNetworkAccessManager::IsRedirectionOfMainReply(const QUrl& url) const {
-    if (mainReply == nullptr || replied) {
+    if (mainReply == nullptr || mainResponse.replied) {
         return false;
     }
     const QUrl target = mainReply->attribute(QNetworkRequest::RedirectionTargetAttribute).toUrl();
@@ -335,7 +330,7 @@ bool QMyNetworkAccessManager::IsRedirectionOfMainReply(const QUrl& url) const {
 }
 
 void QMyNetworkAccessManager::OnNetworkReplyFinished() {
-    if (mainReply == nullptr || replied) {
+    if (mainReply == nullptr || mainResponse.replied) {
         return;
     }
     LOG4CPLUS_DEBUG(logger, "QMyNetworkAccessManager::OnNetworkReplyFinished => "
@@ -349,8 +344,8 @@ void QMyNetworkAccessManager::OnNetworkReplyFinished() {
         return;
     }
     const QNetworkReply::NetworkError failure = mainReply->error();
-    errorCode = static_cast<int>(failure);
-    if (failure != QNetworkReply::NoError && error.isEmpty()) {
+    mainResponse.errorCode = static_cast<int>(failure);
+    if (failure != QNetworkReply::NoError && mainResponse.error.isEmpty()) {
         // Through a proxy, a failure to connect or of the proxy itself is the
         // proxy's: the page's server was never reached.
         // The manager's proxy is DefaultProxy when none was set: the
@@ -358,21 +353,22 @@ void QMyNetworkAccessManager::OnNetworkReplyFinished() {
         const QNetworkProxy::ProxyType type = proxy().type();
         const bool proxied = type != QNetworkProxy::NoProxy && type != QNetworkProxy::DefaultProxy
                              && failure < QNetworkReply::ContentAccessDenied;
-        error = (proxied ? QStringLiteral("the proxy %1:%2 failed: ").arg(proxy().hostName()).arg(proxy().port())
-                         : QString())
-                + mainReply->errorString();
+        const QString through = proxied ? QStringLiteral("the proxy %1:%2 failed: ").arg(proxy().hostName())
+                                                    .arg(proxy().port())
+                                        : QString();
+        mainResponse.error = through + mainReply->errorString();
     }
     const QVariant type = mainReply->header(QNetworkRequest::ContentTypeHeader);
     if (type.isValid() && !type.isNull()) {
-        contentType = type.toString();
+        mainResponse.contentType = type.toString();
     }
     const QVariant status = mainReply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     if (status.isValid() && !status.isNull()) {
-        statusCode = status.toString();
+        mainResponse.statusCode = status.toString();
     }
     const QVariant modified = mainReply->header(QNetworkRequest::LastModifiedHeader);
     if (modified.isValid() && !modified.isNull()) {
-        lastModified = modified.toDateTime();
+        mainResponse.lastModified = modified.toDateTime();
     }
-    replied = true;
+    mainResponse.replied = true;
 }

@@ -11,6 +11,7 @@
 #include <log4cplus/logger.h>
 
 #include "Network/DeniedNetworks.h"
+#include "Network/MainResponse.h"
 #include "Network/QNetworkLog.h"
 
 #include <QList>
@@ -104,28 +105,8 @@ public:
     // The page's network log; null unless RecordNetwork was called.
     QNetworkLog* Log() const { return log; }
 
-    // One response of the main resource, a redirect or the last.
-    struct Response {
-        QString url;
-        QString method;
-        QVariant status;
-        QString reason;
-        QList<QNetworkReply::RawHeaderPair> headers;
-    };
-
-    bool replied;
-    QString contentType;
-    QString statusCode;
-    QDateTime lastModified;
-    // The main resource's responses in order, as their headers came.
-    QList<Response> history;
-    // Why the main reply failed, when it did (a refused proxy, say), and
-    // its QNetworkReply::NetworkError (0 when it did not).
-    QString error;
-    int errorCode = 0;
-    // The main reply was aborted for its content type: whatever its status,
-    // the page failed.
-    bool refused = false;
+    // What the main resource replied.
+    const MainResponse& Main() const { return mainResponse; }
 
 protected:
     QNetworkReply* createRequest(Operation operation, const QNetworkRequest& request,
@@ -168,6 +149,7 @@ private:
     QStringList allowedTypes;
     QStringList forbiddenTypes;
     QNetworkLog* log = nullptr;
+    MainResponse mainResponse;
     QList<QPair<QByteArray, QByteArray>> customHeaders;
     RequestHook requestHook;
     ReplyHook replyHook;

@@ -436,8 +436,8 @@ bool QRequestHandler::DocumentArrived() const {
         return true;
     }
     bool numeric = false;
-    const int status = networkManager->statusCode.toInt(&numeric, 10);
-    return networkManager->replied && !networkManager->refused && numeric && !IsInvalidHttpStatus(status);
+    const int status = networkManager->Main().statusCode.toInt(&numeric, 10);
+    return networkManager->Main().replied && !networkManager->Main().refused && numeric && !IsInvalidHttpStatus(status);
 }
 
 void QRequestHandler::OnDelayTimer() {
@@ -509,7 +509,7 @@ bool QRequestHandler::PushOnDocumentComplete() {
 
 bool QRequestHandler::PushOnNavigateError() {
     return DoPush(StringHolder(requestName.toUtf8()), StringHolder(currentUrl.toUtf8()),
-                  StringHolder(networkManager->statusCode.toUtf8()), StringHolder(Body(QString(), false)),
+                  StringHolder(networkManager->Main().statusCode.toUtf8()), StringHolder(Body(QString(), false)),
                   ViewHolder());
 }
 
@@ -518,7 +518,7 @@ QByteArray QRequestHandler::Body(const QString& content, bool ok) const {
         return content.toUtf8();
     }
     QJsonArray history;
-    for (const QMyNetworkAccessManager::Response& response : networkManager->history) {
+    for (const MainResponse::Response& response : networkManager->Main().history) {
         QJsonArray headers;
         for (const QNetworkReply::RawHeaderPair& header : response.headers) {
             headers.append(QJsonArray{QString::fromLatin1(header.first), QString::fromUtf8(header.second)});
@@ -532,14 +532,15 @@ QByteArray QRequestHandler::Body(const QString& content, bool ok) const {
     // Without any response, status and reason are null.
     const QJsonObject last = history.isEmpty() ? QJsonObject() : history.last().toObject();
     const QString finalUrl = page != nullptr ? page->mainFrame()->url().toString() : QString();
+    const QString& error = networkManager->Main().error;
     QJsonObject info{{"html", content},
-                           {"ok", ok},
-                           {"url", !finalUrl.isEmpty() ? finalUrl : last.value("url").toString(url)},
-                           {"status", history.isEmpty() ? QJsonValue() : last.value("status")},
-                           {"reason", history.isEmpty() ? QJsonValue() : last.value("reason")},
-                           {"error", networkManager->error.isEmpty() ? QJsonValue() : networkManager->error},
-                           {"cookies", cookieJar != nullptr ? cookieJar->ToJson() : QJsonArray()},
-                           {"history", history}};
+                     {"ok", ok},
+                     {"url", !finalUrl.isEmpty() ? finalUrl : last.value("url").toString(url)},
+                     {"status", history.isEmpty() ? QJsonValue() : last.value("status")},
+                     {"reason", history.isEmpty() ? QJsonValue() : last.value("reason")},
+                     {"error", error.isEmpty() ? QJsonValue() : error},
+                     {"cookies", cookieJar != nullptr ? cookieJar->ToJson() : QJsonArray()},
+                     {"history", history}};
     if (const QNetworkLog* log = networkManager->Log()) {
         info.insert("har", log->Archive(page != nullptr ? page->mainFrame()->title() : QString()));
     }
@@ -602,19 +603,19 @@ QVariant QRequestHandler::Evaluate(const QString& script) {
 }
 
 bool QRequestHandler::GetMimeType(QString& out) {
-    if (!networkManager->replied) {
+    if (!networkManager->Main().replied) {
         return false;
     }
-    out = networkManager->contentType;
+    out = networkManager->Main().contentType;
     return true;
 }
 
 bool QRequestHandler::GetLastModified(QString& out) {
-    if (!networkManager->replied) {
+    if (!networkManager->Main().replied) {
         return false;
     }
-    if (networkManager->lastModified.isValid()) {
-        out = networkManager->lastModified.toString(QLatin1String(LastModifiedPattern));
+    if (networkManager->Main().lastModified.isValid()) {
+        out = networkManager->Main().lastModified.toString(QLatin1String(LastModifiedPattern));
     }
     if (!out.isEmpty()) {
         return true;

@@ -289,12 +289,12 @@ void QScriptRunner::OnLoadFinished(bool ok) {
 
 int QScriptRunner::PushLoaded(lua_State* lua, bool ok) {
     QString reason;
-    const int status = network->statusCode.toInt();
-    if (network->replied && status >= 400) {
+    const int status = network->Main().statusCode.toInt();
+    if (network->Main().replied && status >= 400) {
         reason = QStringLiteral("http%1").arg(status);
-    } else if (network->errorCode != 0) {
-        reason = QStringLiteral("network%1").arg(network->errorCode);
-    } else if (!ok && !network->replied) {
+    } else if (network->Main().errorCode != 0) {
+        reason = QStringLiteral("network%1").arg(network->Main().errorCode);
+    } else if (!ok && !network->Main().replied) {
         reason = QStringLiteral("render_error");
     }
     if (reason.isEmpty()) {

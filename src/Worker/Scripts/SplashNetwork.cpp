@@ -108,7 +108,7 @@ int SplashNetwork::DeleteCookies(lua_State* lua) {
 int SplashNetwork::History(lua_State* lua) {
     QScriptRunner* self = QScriptRunner::Self(lua);
     QJsonArray entries;
-    for (const QMyNetworkAccessManager::Response& response : self->network->history) {
+    for (const MainResponse::Response& response : self->network->Main().history) {
         QJsonArray headers;
         for (const QNetworkReply::RawHeaderPair& header : response.headers) {
             headers.append(QJsonObject{{"name", QString::fromLatin1(header.first)},
