@@ -96,7 +96,7 @@ TEST(Reply, EachOutcomeHasItsStatus) {
     const Reply failed = Reply::Rendered(Endpoint::Json, Arguments(), Ended(Outcome::Failed));
     EXPECT_EQ(500, failed.status);
     EXPECT_EQ("why", Info(failed).at("reason"));
-    EXPECT_EQ("internal", failed.outcome);
+    EXPECT_EQ(Reply::Outcome::Internal, failed.outcome);
 }
 
 // Whatever worker answered, a script's result whose type or header holds a
@@ -159,7 +159,7 @@ TEST(Reply, AnyErrorStatusOfThePageIsARenderError) {
     EXPECT_EQ((nlohmann::json{
                   {"type", "HTTP"}, {"code", 418}, {"text", "Reason 418"}, {"url", "http://127.0.0.1/page"}}),
               Info(teapot));
-    EXPECT_EQ("render_error", teapot.outcome);
+    EXPECT_EQ(Reply::Outcome::RenderError, teapot.outcome);
     Result unreachable = Ended(Outcome::Rendered);
     unreachable.body = R"({"html": "", "ok": false, "url": "", "status": null, "reason": null, "history": []})";
     const Reply network = Reply::Rendered(Endpoint::Png, Arguments(), unreachable);

@@ -2,16 +2,13 @@
 
 #include <boost/algorithm/string/predicate.hpp>
 #include <boost/asio/post.hpp>
-#include <boost/asio/steady_timer.hpp>
 
 #include <sys/resource.h>
 #include <unistd.h>
 
 #include <fstream>
-#include <limits>
 
 #include "BadArgument.h"
-#include "Protocol/Option.h"
 
 namespace Orvo {
 namespace Serve {
@@ -19,25 +16,6 @@ namespace Serve {
 namespace http = boost::beast::http;
 
 namespace {
-
-const int BacklogRetryAfterSeconds = 1;
-
-bool FindEndpoint(const std::string& path, Endpoint& endpoint) {
-    static const std::pair<const char*, Endpoint> endpoints[] = {{"/render.html", Endpoint::Html},
-                                                                 {"/render.png", Endpoint::Png},
-                                                                 {"/render.jpeg", Endpoint::Jpeg},
-                                                                 {"/render.json", Endpoint::Json},
-                                                                 {"/render.har", Endpoint::Har},
-                                                                 {"/execute", Endpoint::Execute},
-                                                                 {"/run", Endpoint::Run}};
-    for (const auto& entry : endpoints) {
-        if (path == entry.first) {
-            endpoint = entry.second;
-            return true;
-        }
-    }
-    return false;
-}
 
 long ResidentBytes() {
     std::ifstream statm("/proc/self/statm");
@@ -67,70 +45,63 @@ RenderArguments::Texts ReadTexts(const HttpService::Request& request, const std:
 // explains: the service goes on.
 Reply InternalError(const std::exception& e) {
     return Reply::Error(500, "InternalError", "The request could not be answered", {{"reason", e.what()}},
-                        "internal");
+                        Reply::Outcome::Internal);
 }
 
 } // namespace
 
 // A request being answered: where it came from, its answer's way back,
-// and for a render request its URL and deadline timer.
+// and for a render request its URL.
 struct HttpService::Exchange {
-    Exchange(boost::asio::io_context& io, std::string client, Clock::time_point arrival, Answer answer, bool job)
-        : client(std::move(client)), arrival(arrival), answer(std::move(answer)), job(job), deadline(io) {}
+    Exchange(std::string client, Clock::time_point arrival, Answer answer)
+        : client(std::move(client)), arrival(arrival), answer(std::move(answer)) {}
 
     const std::string client;
     const Clock::time_point arrival;
     const Answer answer;
-    // A job of the queue: rendered also while the service stops.
-    const bool job;
     std::string endpoint;
     std::string url;
-    boost::asio::steady_timer deadline;
 };
 
 HttpService::HttpService(boost::asio::io_context& io, boost::asio::thread_pool& encoders, RenderPool& pool,
                          Metrics& metrics, AccessLog& log, const RenderArguments::Limits& limits, Access access)
-    : io(io), encoders(encoders), pool(pool), metrics(metrics), log(log), limits(limits), access(std::move(access)),
+    : pool(pool), metrics(metrics), log(log), access(std::move(access)), renders(io, encoders, pool, metrics, limits),
       stopping(false), unanswered(0) {}
 
 void HttpService::Handle(const Request& request, const std::string& client, Clock::time_point arrival,
                          Answer answer) {
-    Dispatch(request, std::make_shared<Exchange>(io, client, arrival, std::move(answer), false), false);
+    Dispatch(request, std::make_shared<Exchange>(client, arrival, std::move(answer)));
 }
 
-void HttpService::HandleJob(const Request& request, Clock::time_point arrival, Answer answer) {
-    Dispatch(request, std::make_shared<Exchange>(io, "queue", arrival, std::move(answer), true), true);
-}
-
-void HttpService::Dispatch(const Request& request, const std::shared_ptr<Exchange>& exchange, bool job) {
+void HttpService::Dispatch(const Request& request, const std::shared_ptr<Exchange>& exchange) {
     const std::string target(request.target());
     const std::size_t question = target.find('?');
     const std::string path = target.substr(0, question);
     const std::string query = question == std::string::npos ? std::string() : target.substr(question + 1);
     Endpoint endpoint = Endpoint::Html;
-    const bool render = FindEndpoint(path, endpoint);
-    const bool known = render || (!job && (path == "/_ping" || path == "/metrics"));
+    const bool render = !path.empty() && EndpointOf(path.substr(1), endpoint);
+    const bool known = render || path == "/_ping" || path == "/metrics";
     exchange->endpoint = known ? path.substr(1) : "other";
     const auto reply = [this, exchange](const Reply& out) {
         Record(exchange->client, exchange->endpoint, exchange->url, out, exchange->arrival);
         exchange->answer(out);
     };
     const bool health = path == "/_ping" || path == "/metrics";
-    if (!job && !(access.openHealth && health)
+    if (!(access.openHealth && health)
         && !access.auth.Allows(std::string(request[http::field::authorization]))) {
         Reply refused = Reply::Error(401, "Unauthorized", "This service needs a user and password",
-                                     nlohmann::json::object(), "unauthorized");
+                                     nlohmann::json::object(), Reply::Outcome::Unauthorized);
         refused.headers.push_back({"WWW-Authenticate", "Basic realm=\"orvo-serve\", charset=\"UTF-8\""});
         return reply(refused);
     }
     const bool get = request.method() == http::verb::get;
     if (!known) {
-        return reply(Reply::Error(404, "NotFound", "No such endpoint", {{"path", path}}, "not_found"));
+        return reply(Reply::Error(404, "NotFound", "No such endpoint", {{"path", path}}, Reply::Outcome::NotFound));
     }
     if (!get && !(render && request.method() == http::verb::post)) {
         const std::string methods = render ? "GET or POST" : "GET";
         return reply(Reply::Error(405, "MethodNotAllowed", "This endpoint takes " + methods,
-                                  {{"method", std::string(request.method_string())}}, "bad_method"));
+                                  {{"method", std::string(request.method_string())}}, Reply::Outcome::BadMethod));
     }
     if (path == "/_ping") {
         return reply(Ping());
@@ -142,81 +113,42 @@ void HttpService::Dispatch(const Request& request, const std::shared_ptr<Exchang
         return reply(text);
     }
     try {
-        Render(exchange, endpoint, ReadTexts(request, query));
+        renders.Render(endpoint, ReadTexts(request, query), exchange->arrival, false,
+                       [exchange, reply](const Reply& out, const std::string& url) {
+                           exchange->url = url;
+                           reply(out);
+                       });
     } catch (const BadArgument& e) {
         reply(Reply::Error(400, "BadOption", "Incorrect HTTP API arguments",
                            {{"type", "bad_argument"}, {"argument", e.argument}, {"description", e.what()}},
-                           "bad_option"));
+                           Reply::Outcome::BadOption));
     } catch (const std::exception& e) {
         reply(InternalError(e));
     }
 }
 
-void HttpService::Render(const std::shared_ptr<Exchange>& exchange, Endpoint endpoint,
-                         RenderArguments::Texts texts) {
-    const std::vector<std::string> expired = saved.Load(texts);
-    const auto url = texts.find("url");
-    exchange->url = url == texts.end() ? std::string() : url->second;
-    if (!expired.empty()) {
-        Reply miss = Reply::Error(498, "ExpiredArguments", "Arguments stored with save_args are expired",
-                                  {{"expired", expired}}, "expired_arguments");
-        Record(exchange->client, exchange->endpoint, exchange->url, miss, exchange->arrival);
-        return exchange->answer(miss);
-    }
-    const RenderArguments arguments = IsScript(endpoint) ? RenderArguments::ParseScript(texts, limits, endpoint)
-                                                         : RenderArguments::Parse(texts, limits);
-    const std::string savedHeader = saved.Save(texts);
-    const auto reply = [this, exchange, savedHeader](Reply out) {
-        exchange->deadline.cancel();
-        if (!savedHeader.empty()) {
-            out.headers.emplace_back("X-Splash-Saved-Arguments", savedHeader);
-        }
-        metrics.ObserveRender(std::chrono::duration<double>(Clock::now() - exchange->arrival).count());
-        Record(exchange->client, exchange->endpoint, exchange->url, out, exchange->arrival);
-        exchange->answer(out);
+void HttpService::HandleJob(const std::string& endpointName, const std::string& args, Clock::time_point arrival,
+                            Answer answer) {
+    const auto reply = [this, endpointName, arrival, answer](const Reply& out, const std::string& url) {
+        Record("queue", endpointName, url, out, arrival);
+        answer(out);
     };
-    if (stopping && !exchange->job) {
-        Reply refused = Reply::Error(503, "ServiceStopping", "The service is stopping", nlohmann::json::object(),
-                                     "stopping");
-        return reply(refused);
+    Endpoint endpoint = Endpoint::Html;
+    if (!EndpointOf(endpointName, endpoint)) {
+        return reply(Reply::Error(404, "NotFound", "No such endpoint", {{"path", "/" + endpointName}},
+                                  Reply::Outcome::NotFound),
+                     std::string());
     }
-    Browser::Request::Options options = arguments.ToOptions(endpoint);
-    // The pool adds the timeout when it sends the request: counted at its longest.
-    Browser::Request::Options sized = options;
-    sized[Browser::Option::Timeout::Name()] = std::numeric_limits<int>::max();
-    const std::size_t bytes = Browser::Client::Client::RequestBytes(arguments.url, sized);
-    if (bytes > Browser::Client::Client::MaxRequestBytes) {
-        return reply(Reply::Error(413, "RequestTooLarge",
-                                  "The request is larger than a worker takes: its URL and texts are too long",
-                                  {{"size", bytes}, {"limit", Browser::Client::Client::MaxRequestBytes}},
-                                  "too_large"));
+    try {
+        renders.Render(endpoint, RenderArguments::FromJson(args.empty() ? "{}" : args), arrival, true, reply);
+    } catch (const BadArgument& e) {
+        reply(Reply::Error(400, "BadOption", "Incorrect HTTP API arguments",
+                           {{"type", "bad_argument"}, {"argument", e.argument}, {"description", e.what()}},
+                           Reply::Outcome::BadOption),
+              std::string());
+    } catch (const std::exception& e) {
+        reply(InternalError(e), std::string());
     }
-    const Clock::time_point deadline = exchange->arrival + std::chrono::milliseconds(arguments.timeoutMs);
-    auto task = std::make_shared<RenderTask>(
-        arguments.url, std::move(options), deadline,
-        [this, reply, endpoint, arguments](Browser::Client::Result result) {
-            boost::asio::post(encoders, [this, reply, endpoint, arguments, result = std::move(result)] {
-                Reply out;
-                try {
-                    out = Reply::Rendered(endpoint, arguments, result);
-                } catch (const std::exception& e) {
-                    out = InternalError(e);
-                }
-                boost::asio::post(io, [reply, out = std::move(out)] { reply(out); });
-            });
-        });
-    if (!pool.Submit(task)) {
-        Reply full = Reply::Error(503, "QueueFull", "Too many requests are waiting; send again later",
-                                  nlohmann::json::object(), "queue_full");
-        full.headers.push_back({"Retry-After", std::to_string(BacklogRetryAfterSeconds)});
-        return reply(full);
-    }
-    exchange->deadline.expires_at(deadline);
-    exchange->deadline.async_wait([task, reply, arguments](boost::system::error_code error) {
-        if (!error && task->Claim()) {
-            reply(Reply::TimedOut(arguments));
-        }
-    });
 }
 
 Reply HttpService::Ping() const {
@@ -233,7 +165,7 @@ Reply HttpService::Ping() const {
 
 void HttpService::Record(const std::string& client, const std::string& endpoint, const std::string& url,
                          const Reply& reply, Clock::time_point arrival) {
-    metrics.CountRequest(endpoint, reply.outcome);
+    metrics.CountRequest(endpoint, Reply::Label(reply.outcome));
     const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - arrival);
     log.Request(client, endpoint, url, reply.status, static_cast<long>(elapsed.count()));
 }

@@ -16,17 +16,16 @@
 #include "Metrics.h"
 #include "RenderArguments.h"
 #include "RenderPool.h"
+#include "RenderService.h"
 #include "Reply.h"
-#include "SavedArguments.h"
 
 namespace Orvo {
 namespace Serve {
 
-// The HTTP side of orvo-serve: answers the requests its sessions read.
-// Render requests go to the pool with a deadline counted from their
-// arrival; the page is made into its answer on the encoder threads, and a
-// request whose deadline passes first is answered 504 at once. Every
-// answer is counted in the metrics and logged. A request over HTTP from
+// The HTTP side of orvo-serve: answers the requests its sessions read,
+// render requests through the RenderService, which the job queue calls
+// through HandleJob too. Every answer is counted in the metrics and
+// logged. A request over HTTP from
 // someone the access rules do not let in is answered 401. All of it runs
 // on the io_context's one thread, but the count of unanswered requests.
 class HttpService {
@@ -47,7 +46,10 @@ public:
 
     // From now on render requests are answered 503 and connections closed
     // after their answer.
-    void BeginStopping() { stopping = true; }
+    void BeginStopping() {
+        stopping = true;
+        renders.BeginStopping();
+    }
     bool Stopping() const { return stopping; }
 
     // Sessions count each request from when it is read until its answer
@@ -65,11 +67,13 @@ public:
     // answer (on the io_context's thread).
     void Handle(const Request& request, const std::string& client, Clock::time_point arrival, Answer answer);
 
-    // Answers a render request of the job queue as Handle answers one that
-    // arrived over HTTP, logged under the client "queue". The job was
-    // taken and must end, so it is rendered also while the service is
-    // stopping. Other paths than the render endpoints are 404.
-    void HandleJob(const Request& request, Clock::time_point arrival, Answer answer);
+    // Answers a job of the queue, for endpointName ("render.json") with
+    // args (a JSON object's text, empty for none), as Handle answers a
+    // POST of them, logged under the client "queue". The job was taken and
+    // must end, so it is rendered also while the service is stopping. A
+    // name that is no render endpoint is 404.
+    void HandleJob(const std::string& endpointName, const std::string& args, Clock::time_point arrival,
+                   Answer answer);
 
     // Counts and logs an answer.
     void Record(const std::string& client, const std::string& endpoint, const std::string& url, const Reply& reply,
@@ -78,22 +82,18 @@ public:
 private:
     struct Exchange;
 
-    void Dispatch(const Request& request, const std::shared_ptr<Exchange>& exchange, bool job);
-    void Render(const std::shared_ptr<Exchange>& exchange, Endpoint endpoint, RenderArguments::Texts texts);
+    void Dispatch(const Request& request, const std::shared_ptr<Exchange>& exchange);
     Reply Ping() const;
 
-    boost::asio::io_context& io;
-    boost::asio::thread_pool& encoders;
     RenderPool& pool;
     Metrics& metrics;
     AccessLog& log;
-    const RenderArguments::Limits limits;
     const Access access;
+    RenderService renders;
     bool stopping;
     std::atomic<long> unanswered;
     // Touched on the io_context's thread only.
     std::size_t sessions = 0;
-    SavedArguments saved;
 };
 
 } // namespace Serve

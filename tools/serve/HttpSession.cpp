@@ -42,12 +42,12 @@ void HttpSession::OnRead(boost::beast::error_code error) {
     service.RequestRead();
     if (error == http::error::body_limit) {
         return Refuse(Reply::Error(413, "RequestTooLarge", "The request body is larger than 1 MB",
-                                   {{"limit", BodyLimit}}, "too_large"),
+                                   {{"limit", BodyLimit}}, Reply::Outcome::TooLarge),
                       arrival);
     }
     if (error) {
         return Refuse(Reply::Error(400, "BadRequest", "The request is not HTTP/1.1 this service reads",
-                                   {{"reason", error.message()}}, "bad_request"),
+                                   {{"reason", error.message()}}, Reply::Outcome::BadRequest),
                       arrival);
     }
     stream.expires_never();
@@ -55,7 +55,7 @@ void HttpSession::OnRead(boost::beast::error_code error) {
     const std::string path = target.substr(0, target.find('?'));
     if (spare && path != "/_ping" && path != "/metrics") {
         Reply busy = Reply::Error(503, "TooManyConnections", "Too many connections are open; connect again later",
-                                  nlohmann::json::object(), "too_many_connections");
+                                  nlohmann::json::object(), Reply::Outcome::TooManyConnections);
         busy.headers.push_back({"Retry-After", "1"});
         return Refuse(busy, arrival);
     }

@@ -2,7 +2,6 @@
 
 #include <boost/asio/post.hpp>
 #include <boost/asio/steady_timer.hpp>
-#include <boost/beast/http/field.hpp>
 
 #include "HttpSession.h"
 #include "Protocol/TimeDivisor.h"
@@ -19,8 +18,6 @@ using Queue::RedisReply;
 using Queue::StreamEntry;
 
 const char AllClaimed[] = "0-0";
-const char TooManyDeliveries[] = "too_many_deliveries";
-const char WorkerLost[] = "worker_lost";
 
 // How often Redis has delivered the pending entry id (1 when not pending).
 long Deliveries(RedisConnection& redis, const Queue::JobStreams& streams, const std::string& id) {
@@ -189,26 +186,23 @@ void QueueConsumer::Begin(const Job& job) {
     if (job.deliveries > settings.maxDeliveries) {
         Reply given = Reply::Error(
             503, "TooManyDeliveries", "The job was delivered more often than a job may be without an answer",
-            {{"deliveries", job.deliveries}, {"max_deliveries", settings.maxDeliveries}}, TooManyDeliveries);
+            {{"deliveries", job.deliveries}, {"max_deliveries", settings.maxDeliveries}},
+            Reply::Outcome::TooManyDeliveries);
         return Finished(job, given);
     }
     const std::string args = job.entry.Field("args");
     if (args.size() > HttpSession::BodyLimit) {
         return Finished(job, Reply::Error(413, "RequestTooLarge", "The job's args are larger than 1 MB",
-                                          {{"limit", HttpSession::BodyLimit}}, "too_large"));
+                                          {{"limit", HttpSession::BodyLimit}}, Reply::Outcome::TooLarge));
     }
-    namespace http = boost::beast::http;
-    HttpService::Request request{http::verb::post, "/" + job.entry.Field("endpoint"), 11};
-    request.set(http::field::content_type, "application/json");
-    request.body() = args.empty() ? "{}" : args;
-    request.prepare_payload();
-    boost::asio::post(io, [this, job, request] {
-        service.HandleJob(request, Clock::now(), [this, job](const Reply& reply) { Finished(job, reply); });
+    const std::string endpoint = job.entry.Field("endpoint");
+    boost::asio::post(io, [this, job, endpoint, args] {
+        service.HandleJob(endpoint, args, Clock::now(), [this, job](const Reply& reply) { Finished(job, reply); });
     });
 }
 
 void QueueConsumer::Finished(const Job& job, const Reply& reply) {
-    if (reply.outcome == "queue_full") {
+    if (reply.outcome == Reply::Outcome::QueueFull) {
         auto timer = std::make_shared<boost::asio::steady_timer>(io, std::chrono::milliseconds(FullPoolRetryMs));
         timer->async_wait([this, job, timer](boost::system::error_code) { Begin(job); });
         return;
@@ -261,7 +255,7 @@ void QueueConsumer::Write() {
 // maxDeliveries times, then it goes to the dead stream as well.
 void QueueConsumer::Settle(RedisConnection& redis, Ending& ending) {
     Job& job = ending.job;
-    const bool lost = ending.reply.outcome == WorkerLost;
+    const bool lost = ending.reply.outcome == Reply::Outcome::WorkerLost;
     if (lost && job.deliveries < settings.maxDeliveries) {
         const RedisReply claimed =
             redis.Command({"XCLAIM", streams.jobs, streams.group, settings.consumer, "0", job.entry.id});
@@ -277,7 +271,7 @@ void QueueConsumer::Settle(RedisConnection& redis, Ending& ending) {
         }
         return Begin(job);
     }
-    bool dead = lost || ending.reply.outcome == TooManyDeliveries;
+    bool dead = lost || ending.reply.outcome == Reply::Outcome::TooManyDeliveries;
     if (dead) {
         AddDead(redis, job, ending.reply.body);
     }
@@ -292,7 +286,7 @@ void QueueConsumer::Settle(RedisConnection& redis, Ending& ending) {
         // back for ever.
         if (!dead) {
             AddDead(redis, job, Reply::Error(500, "ResultNotWritten", "The job's result could not be written",
-                                             {{"reason", e.what()}}, "internal")
+                                             {{"reason", e.what()}}, Reply::Outcome::Internal)
                                     .body);
         }
         dead = true;
@@ -318,7 +312,7 @@ void QueueConsumer::AddResult(RedisConnection& redis, const Job& job, const Repl
                           ? reply
                           : Reply::Error(413, "ResultTooLarge", "The result is larger than a result may be",
                                          {{"size", reply.body.size()}, {"limit", settings.maxResultBytes}},
-                                         "too_large");
+                                         Reply::Outcome::TooLarge);
     const std::string stream = job.entry.Field("reply").empty() ? streams.results : job.entry.Field("reply");
     const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - job.taken).count();
     std::vector<std::string> command{"XADD", stream, "MAXLEN", "~", std::to_string(settings.maxLength), "*",

@@ -309,6 +309,20 @@ void ApplyPictureLimits(const RenderArguments::Limits& limits, RenderArguments& 
 
 } // namespace
 
+bool EndpointOf(const std::string& name, Endpoint& endpoint) {
+    static const std::pair<const char*, Endpoint> endpoints[] = {
+        {"render.html", Endpoint::Html}, {"render.png", Endpoint::Png},   {"render.jpeg", Endpoint::Jpeg},
+        {"render.json", Endpoint::Json}, {"render.har", Endpoint::Har},   {"execute", Endpoint::Execute},
+        {"run", Endpoint::Run}};
+    for (const auto& entry : endpoints) {
+        if (name == entry.first) {
+            endpoint = entry.second;
+            return true;
+        }
+    }
+    return false;
+}
+
 RenderArguments RenderArguments::Parse(const Texts& texts, const Limits& limits) {
     RenderArguments arguments;
     const std::string* url = Scalar(texts, "url");

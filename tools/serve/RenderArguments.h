@@ -17,6 +17,10 @@ namespace Serve {
 // What a render endpoint returns.
 enum class Endpoint { Html, Png, Jpeg, Json, Har, Execute, Run };
 
+// The endpoint of a path without its leading '/' ("render.json"); false
+// for any other name.
+bool EndpointOf(const std::string& name, Endpoint& endpoint);
+
 // Whether the endpoint runs a script rather than rendering a URL.
 inline bool IsScript(Endpoint endpoint) {
     return endpoint == Endpoint::Execute || endpoint == Endpoint::Run;

@@ -12,7 +12,6 @@
 namespace Orvo {
 namespace Serve {
 
-using Browser::Client::Outcome;
 using Browser::Client::Result;
 
 namespace {
@@ -92,7 +91,7 @@ Reply Image(Endpoint endpoint, const RenderArguments& arguments, const Result& r
     if (!ImageEncoder::Encode(result.snapshot, jpeg ? ImageEncoder::Format::Jpeg : ImageEncoder::Format::Png,
                               arguments, reply.body, error)) {
         return Reply::Error(500, "InternalError", "The snapshot could not be encoded", {{"reason", error}},
-                            "internal");
+                            Reply::Outcome::Internal);
     }
     reply.contentType = jpeg ? "image/jpeg" : "image/png";
     return reply;
@@ -178,7 +177,7 @@ Reply Scripted(const RenderArguments& arguments, const Result& result) {
     const nlohmann::json detail = nlohmann::json::parse(result.detail, nullptr, false);
     if (!detail.is_object()) {
         return Reply::Error(500, "InternalError", "The worker's answer could not be used",
-                            {{"reason", "the script's answer is not a JSON object"}}, "internal");
+                            {{"reason", "the script's answer is not a JSON object"}}, Reply::Outcome::Internal);
     }
     if (detail.contains("error")) {
         const nlohmann::json& error = detail["error"];
@@ -186,7 +185,7 @@ Reply Scripted(const RenderArguments& arguments, const Result& result) {
             return Reply::TimedOut(arguments);
         }
         return Reply::Error(400, "ScriptError", "Error happened while executing Lua script",
-                            Member(error, "info", nlohmann::json::object()), "script_error");
+                            Member(error, "info", nlohmann::json::object()), Reply::Outcome::ScriptError);
     }
     Reply reply;
     reply.status = Member(detail, "status", 200);
@@ -200,7 +199,7 @@ Reply Scripted(const RenderArguments& arguments, const Result& result) {
             return OneLine(h.first) && OneLine(h.second);
         })) {
         return Reply::Error(500, "InternalError", "The worker's answer could not be used",
-                            {{"reason", "a header of the script's result holds a line break"}}, "internal");
+                            {{"reason", "a header of the script's result holds a line break"}}, Reply::Outcome::Internal);
     }
     reply.body = result.body;
     if (Member(detail, "encoding", std::string()) == "base64") {
@@ -211,8 +210,19 @@ Reply Scripted(const RenderArguments& arguments, const Result& result) {
 
 } // namespace
 
+const char* Reply::Label(Outcome outcome) {
+    static const char* const Labels[] = {"ok",           "bad_option",          "bad_method",  "bad_request",
+                                         "not_found",    "unauthorized",        "expired_arguments",
+                                         "too_large",    "internal",            "render_error",
+                                         "script_error", "timeout",             "stopping",    "queue_full",
+                                         "worker_lost",  "too_many_connections", "too_many_deliveries"};
+    static_assert(sizeof Labels / sizeof Labels[0] == static_cast<std::size_t>(Outcome::TooManyDeliveries) + 1,
+                  "a label for each outcome");
+    return Labels[static_cast<std::size_t>(outcome)];
+}
+
 Reply Reply::Error(int status, const std::string& type, const std::string& description, nlohmann::json info,
-                   const std::string& outcome) {
+                   Outcome outcome) {
     Reply reply;
     reply.status = status;
     reply.contentType = JsonType;
@@ -231,27 +241,27 @@ Reply Reply::Json(const nlohmann::json& value) {
 
 Reply Reply::TimedOut(const RenderArguments& arguments) {
     return Error(504, "GlobalTimeoutError", "Timeout exceeded rendering page",
-                 {{"url", arguments.url}, {"timeout", arguments.timeoutMs / 1000.0}}, "timeout");
+                 {{"url", arguments.url}, {"timeout", arguments.timeoutMs / 1000.0}}, Reply::Outcome::Timeout);
 }
 
 Reply Reply::Rendered(Endpoint endpoint, const RenderArguments& arguments, const Result& result) {
     switch (result.outcome) {
-    case Outcome::Rendered:
+    case Browser::Client::Outcome::Rendered:
         break;
-    case Outcome::NavigationError:
+    case Browser::Client::Outcome::NavigationError:
         return RenderFailed(arguments, result.status, std::string());
-    case Outcome::TimedOut:
+    case Browser::Client::Outcome::TimedOut:
         return TimedOut(arguments);
-    case Outcome::Dead:
-    case Outcome::WorkerGone: {
+    case Browser::Client::Outcome::Dead:
+    case Browser::Client::Outcome::WorkerGone: {
         Reply reply = Error(503, "WorkerUnavailable", "The page's worker ended before it answered",
-                            {{"url", arguments.url}, {"reason", result.error}}, "worker_lost");
+                            {{"url", arguments.url}, {"reason", result.error}}, Reply::Outcome::WorkerLost);
         reply.headers.push_back({"Retry-After", "1"});
         return reply;
     }
-    case Outcome::Failed:
+    case Browser::Client::Outcome::Failed:
         return Error(500, "InternalError", "The worker's answer could not be used",
-                     {{"url", arguments.url}, {"reason", result.error}}, "internal");
+                     {{"url", arguments.url}, {"reason", result.error}}, Reply::Outcome::Internal);
     }
     if (IsScript(endpoint)) {
         return Scripted(arguments, result);
@@ -260,7 +270,7 @@ Reply Reply::Rendered(Endpoint endpoint, const RenderArguments& arguments, const
     if (!info.is_object() || !info.contains("html") || !info["html"].is_string()) {
         return Error(500, "InternalError", "The worker's answer could not be used",
                      {{"url", arguments.url}, {"reason", "the page's description is not a JSON object"}},
-                     "internal");
+                     Reply::Outcome::Internal);
     }
     const int status = Member(info, "status", 0);
     if (status >= 400) {
@@ -300,7 +310,7 @@ Reply Reply::RenderFailed(const RenderArguments& arguments, int status, const st
         info["type"] = "Network";
         info["text"] = !reason.empty() ? reason : "the server gave no usable answer";
     }
-    return Error(502, "RenderError", "Error rendering page", info, "render_error");
+    return Error(502, "RenderError", "Error rendering page", info, Reply::Outcome::RenderError);
 }
 
 std::string Reply::PageTitle(const std::string& html) {

@@ -17,15 +17,39 @@ namespace Serve {
 // headers, and the outcome it is counted under in the metrics. The static
 // makers build every answer the service gives.
 struct Reply {
+    // How the request ended, as the metrics count it (Label names it).
+    enum class Outcome {
+        Ok,
+        BadOption,
+        BadMethod,
+        BadRequest,
+        NotFound,
+        Unauthorized,
+        ExpiredArguments,
+        TooLarge,
+        Internal,
+        RenderError,
+        ScriptError,
+        Timeout,
+        Stopping,
+        QueueFull,
+        WorkerLost,
+        TooManyConnections,
+        TooManyDeliveries
+    };
+
+    // The outcome's label in the metrics: "ok", "bad_option", ...
+    static const char* Label(Outcome outcome);
+
     int status = 200;
     std::string contentType;
     std::string body;
     std::vector<std::pair<std::string, std::string>> headers;
-    std::string outcome = "ok";
+    Outcome outcome = Outcome::Ok;
 
     // {"error": status, "type": type, "description": description, "info": info}
     static Reply Error(int status, const std::string& type, const std::string& description, nlohmann::json info,
-                       const std::string& outcome);
+                       Outcome outcome);
 
     static Reply Json(const nlohmann::json& value);
 

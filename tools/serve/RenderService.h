@@ -1,0 +1,61 @@
+#ifndef ORVO_TOOLS_SERVE_RENDERSERVICE_H
+#define ORVO_TOOLS_SERVE_RENDERSERVICE_H
+
+#include <chrono>
+#include <functional>
+#include <string>
+
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/thread_pool.hpp>
+
+#include "Metrics.h"
+#include "RenderArguments.h"
+#include "RenderPool.h"
+#include "Reply.h"
+#include "SavedArguments.h"
+
+namespace Orvo {
+namespace Serve {
+
+// What a render endpoint does, whoever asks: HTTP and the job queue are
+// two thin callers. Reads the arguments (loading saved ones, saving those
+// asked), sends the page to the pool with a deadline counted from the
+// request's arrival, makes the worker's result into the endpoint's answer
+// on the encoder threads, and answers 504 at once when the deadline
+// passes first. Every answer, refusals included, goes to the completion
+// once, on the io_context's thread, with the URL the request named. All of
+// it runs on that thread.
+class RenderService {
+public:
+    typedef std::chrono::steady_clock Clock;
+    typedef std::function<void(const Reply& reply, const std::string& url)> Completion;
+
+    RenderService(boost::asio::io_context& io, boost::asio::thread_pool& encoders, RenderPool& pool,
+                  Metrics& metrics, const RenderArguments::Limits& limits);
+
+    // From now on requests are answered 503 ServiceStopping, but those
+    // marked as taken (a queue's job, which must end).
+    void BeginStopping() { stopping = true; }
+
+    // Answers endpoint with texts, which arrived at arrival; taken: the
+    // request is rendered also while the service stops.
+    void Render(Endpoint endpoint, RenderArguments::Texts texts, Clock::time_point arrival, bool taken,
+                Completion done);
+
+private:
+    void Send(Endpoint endpoint, const RenderArguments& arguments, Clock::time_point arrival,
+              const std::function<void(Reply)>& reply);
+
+    boost::asio::io_context& io;
+    boost::asio::thread_pool& encoders;
+    RenderPool& pool;
+    Metrics& metrics;
+    const RenderArguments::Limits limits;
+    bool stopping = false;
+    SavedArguments saved;
+};
+
+} // namespace Serve
+} // namespace Orvo
+
+#endif
