@@ -1,6 +1,8 @@
 #ifndef ORVO_PROTOCOL_OPTION_H
 #define ORVO_PROTOCOL_OPTION_H
 
+#include <limits>
+#include <cstddef>
 #include <map>
 #include <string>
 #include <type_traits>
@@ -12,14 +14,6 @@
 namespace Orvo {
 namespace Browser {
 namespace Option {
-
-// The values of one request's options, in the fixed order in which options
-// are tried and visited everywhere: the nine of the protocol, then the
-// limits a client may add (a client that sends none gets their defaults).
-typedef std::tuple<bool, bool, int, bool, int, std::string, std::string, std::string, std::string, int, int, int,
-                   std::string, std::string, std::string, std::string, bool, std::string, std::string, std::string,
-                   std::string, std::string, bool, bool, std::string, std::string>
-    Tuple;
 
 // How orvo-serve reads an option from its argument: the text is the
 // option's (checked by the option's form), a number of seconds becomes the
@@ -44,9 +38,9 @@ struct Spec {
     // what it is, for errors.
     bool (*form)(const std::string&) = nullptr;
     const char* formText = nullptr;
-    // A number's range, for the flags and arguments that give it.
+    // A number's range, for the flag that gives it.
     int least = 0;
-    int most = 2147483647;
+    int most = std::numeric_limits<int>::max();
     // orvo-serve's argument for the option (null: none) and how it is read.
     const char* http = nullptr;
     HttpForm httpForm = HttpForm::None;
@@ -96,11 +90,11 @@ bool IsProxy(const std::string& text);
 bool IsWebUrl(const std::string& text);
 
 // Each option is an empty tag type: its value type, its key in option maps,
-// its default, its position in Tuple and its Spec. Everything that reads or
-// writes options is generated from these tags, through List or Schema.
+// its default and its Spec; its place in All is its position in Tuple.
+// Everything that reads or writes options is generated from these tags,
+// through All or Schema.
 struct Snapshot {
     typedef bool Type;
-    static constexpr int Index = 0;
     static constexpr Spec spec = Spec()
         .Flag("--snapshot", nullptr, "take a full-page snapshot (default: on)")
         .Off("--no-snapshot");
@@ -110,7 +104,6 @@ struct Snapshot {
 
 struct Coordinate {
     typedef bool Type;
-    static constexpr int Index = 1;
     static constexpr Spec spec = Spec().Flag("--coordinate", nullptr, "annotate element regions");
     static const char* Name() { return "coordinate"; }
     static Type Default() { return false; }
@@ -118,7 +111,6 @@ struct Coordinate {
 
 struct Keep {
     typedef int Type;
-    static constexpr int Index = 2;
     static constexpr Spec spec = Spec().Flag("--keep", "MS", "worker's idle time before it ends");
     static const char* Name() { return "keep"; }
     static Type Default() { return 2000; }
@@ -126,7 +118,6 @@ struct Keep {
 
 struct Tiva {
     typedef bool Type;
-    static constexpr int Index = 3;
     static constexpr Spec spec = Spec().Flag("--tiva", nullptr, "compact body serialisation");
     static const char* Name() { return "tiva"; }
     static Type Default() { return false; }
@@ -134,7 +125,6 @@ struct Tiva {
 
 struct Delay {
     typedef int Type;
-    static constexpr int Index = 4;
     static constexpr Spec spec = Spec()
         .Flag("--delay", "MS", "wait after the page is ready")
         .Http("wait", HttpForm::Seconds);
@@ -144,7 +134,6 @@ struct Delay {
 
 struct Post {
     typedef std::string Type;
-    static constexpr int Index = 5;
     static constexpr Spec spec = Spec()
         .Flag("--post", "DATA", "POST this body")
         .File("--post-file")
@@ -155,7 +144,6 @@ struct Post {
 
 struct Script {
     typedef std::string Type;
-    static constexpr int Index = 6;
     static constexpr Spec spec = Spec()
         .Flag("--script", "JS", "run this script before extraction")
         .File("--script-file")
@@ -166,7 +154,6 @@ struct Script {
 
 struct Cookie {
     typedef std::string Type;
-    static constexpr int Index = 7;
     static constexpr Spec spec = Spec()
         .Flag("--cookie", "'a=1; b=2'", "cookies for the URL")
         .Http("cookies", HttpForm::Own);
@@ -181,7 +168,6 @@ bool ParseWords(const std::string& text, std::vector<std::string>& words);
 // Page features to switch off: words separated by commas and spaces.
 struct Disable {
     typedef std::string Type;
-    static constexpr int Index = 8;
     static constexpr Spec spec = Spec()
         .Flag("--disable", "LIST", "e.g. images,javascript")
         .Http("images", HttpForm::Own);
@@ -195,7 +181,6 @@ struct Disable {
 // nothing before it is aborted, so that the page can complete without it.
 struct ResourceTimeout {
     typedef int Type;
-    static constexpr int Index = 9;
     static constexpr Spec spec = Spec()
         .Flag("--resource-timeout", "MS", "abort a sub-resource silent this long; 0 never")
         .Http("resource_timeout", HttpForm::Seconds);
@@ -206,7 +191,6 @@ struct ResourceTimeout {
 // How long after its load starts a page is answered with what it has.
 struct Timeout {
     typedef int Type;
-    static constexpr int Index = 10;
     static constexpr Spec spec = Spec()
         .Flag("--page-timeout", "MS", "answer the page with what it has after this")
         .Http("timeout", HttpForm::Own);
@@ -217,10 +201,9 @@ struct Timeout {
 // The tallest snapshot, in pixels; a longer page is cut there.
 struct MaxHeight {
     typedef int Type;
-    static constexpr int Index = 11;
     static constexpr Spec spec = Spec()
         .Flag("--max-height", "PX", "cut the snapshot at this height")
-        .Range(1, 2147483647);
+        .Range(1, std::numeric_limits<int>::max());
     static const char* Name() { return "maxHeight"; }
     static constexpr Type Default() { return 65535; }
 };
@@ -230,7 +213,6 @@ struct MaxHeight {
 // size. Layout and what a viewport-sized snapshot shows follow it.
 struct Viewport {
     typedef std::string Type;
-    static constexpr int Index = 12;
     static constexpr Spec spec = Spec()
         .Flag("--viewport", "WxH", "the page's viewport (default: the screen's size)")
         .Form(IsViewport, "WIDTHxHEIGHT, each from 1 to 16384")
@@ -249,7 +231,6 @@ struct Viewport {
 // every request it makes.
 struct Headers {
     typedef std::string Type;
-    static constexpr int Index = 13;
     static constexpr Spec spec = Spec().Http("headers", HttpForm::Own);
     static const char* Name() { return "headers"; }
     static Type Default() { return std::string(); }
@@ -264,7 +245,6 @@ struct Headers {
 // cookie without a domain is the page's host's.
 struct SetCookies {
     typedef std::string Type;
-    static constexpr int Index = 14;
     static constexpr Spec spec = Spec().Http("cookies", HttpForm::Own);
     static const char* Name() { return "setCookies"; }
     static Type Default() { return std::string(); }
@@ -275,7 +255,6 @@ struct SetCookies {
 // empty is posted).
 struct HttpMethod {
     typedef std::string Type;
-    static constexpr int Index = 15;
     static constexpr Spec spec = Spec().Http("http_method", HttpForm::Own);
     static const char* Name() { return "httpMethod"; }
     static Type Default() { return std::string(); }
@@ -294,7 +273,6 @@ struct HttpMethod {
 // value], ...]}. Detail and snapshot are as without it.
 struct PageInfo {
     typedef bool Type;
-    static constexpr int Index = 16;
     static constexpr Spec spec = Spec();
     static const char* Name() { return "pageInfo"; }
     static Type Default() { return false; }
@@ -305,7 +283,6 @@ struct PageInfo {
 // given; empty for none.
 struct Proxy {
     typedef std::string Type;
-    static constexpr int Index = 17;
     static constexpr Spec spec = Spec()
         .Flag("--proxy", "ADDRESS", "[http://|socks5://][user:password@]host[:port] for every request")
         .Form(IsProxy, "[http://|socks5://][user:password@]host[:port]")
@@ -331,7 +308,6 @@ struct Proxy {
 // it is one of them or a subdomain of one. Empty allows every host.
 struct AllowedDomains {
     typedef std::string Type;
-    static constexpr int Index = 18;
     static constexpr Spec spec = Spec()
         .Flag("--allowed-domains", "HOSTS", "load nothing from other hosts")
         .Http("allowed_domains", HttpForm::Text);
@@ -343,7 +319,6 @@ struct AllowedDomains {
 // the page whose type matches none is aborted. Empty allows every type.
 struct AllowedContentTypes {
     typedef std::string Type;
-    static constexpr int Index = 19;
     static constexpr Spec spec = Spec()
         .Flag("--allowed-content-types", "TYPES", "abort responses of other types, e.g. text/*")
         .Http("allowed_content_types", HttpForm::Text);
@@ -355,7 +330,6 @@ struct AllowedContentTypes {
 // is aborted.
 struct ForbiddenContentTypes {
     typedef std::string Type;
-    static constexpr int Index = 20;
     static constexpr Spec spec = Spec()
         .Flag("--forbidden-content-types", "TYPES", "abort responses of these types")
         .Http("forbidden_content_types", HttpForm::Text);
@@ -368,7 +342,6 @@ struct ForbiddenContentTypes {
 // against this one. Empty: the request's URL.
 struct BaseUrl {
     typedef std::string Type;
-    static constexpr int Index = 21;
     static constexpr Spec spec = Spec()
         .Flag("--base-url", "URL", "lay the page out at this address")
         .Form(IsWebUrl, "an absolute http or https URL")
@@ -385,7 +358,6 @@ struct BaseUrl {
 // was answered).
 struct NetworkLog {
     typedef bool Type;
-    static constexpr int Index = 22;
     static constexpr Spec spec = Spec().Http("har", HttpForm::Own);
     static const char* Name() { return "networkLog"; }
     static Type Default() { return false; }
@@ -395,7 +367,6 @@ struct NetworkLog {
 // whole body, base64-encoded in its content's "text".
 struct ResponseBodies {
     typedef bool Type;
-    static constexpr int Index = 23;
     static constexpr Spec spec = Spec().Http("response_body", HttpForm::Own);
     static const char* Name() { return "responseBodies"; }
     static Type Default() { return false; }
@@ -409,7 +380,6 @@ struct ResponseBodies {
 // {"error": {...}} when the script failed or ran out of time.
 struct LuaSource {
     typedef std::string Type;
-    static constexpr int Index = 24;
     static constexpr Spec spec = Spec();
     static const char* Name() { return "luaSource"; }
     static Type Default() { return std::string(); }
@@ -418,7 +388,6 @@ struct LuaSource {
 // The script's arguments as a JSON object (splash.args); empty for none.
 struct LuaArguments {
     typedef std::string Type;
-    static constexpr int Index = 25;
     static constexpr Spec spec = Spec();
     static const char* Name() { return "luaArguments"; }
     static Type Default() { return std::string(); }
@@ -427,10 +396,25 @@ struct LuaArguments {
 // The options in tuple order, for code that is generated from the one list.
 template <class... Xs>
 struct List {
+    // The values of one request's options, one element per option.
+    typedef std::tuple<typename Xs::Type...> Values;
+
+    // X's position in the list.
+    template <class X>
+    static constexpr std::size_t IndexOf() {
+        constexpr bool matches[] = {std::is_same<X, Xs>::value...};
+        for (std::size_t k = 0; k < sizeof...(Xs); ++k) {
+            if (matches[k]) {
+                return k;
+            }
+        }
+        return sizeof...(Xs);
+    }
+
     // Applies f(tag, element) to each option in order.
     template <class F>
-    static void ForEach(Tuple& options, F& f) {
-        (f(Xs(), std::get<Xs::Index>(options)), ...);
+    static void ForEach(Values& options, F& f) {
+        (f(Xs(), std::get<IndexOf<Xs>()>(options)), ...);
     }
 
     // Calls f(tag) for each option in order until one returns false; returns
@@ -439,23 +423,27 @@ struct List {
     static bool TryEach(F& f) {
         return (f(Xs()) && ...);
     }
-
-    static_assert(sizeof...(Xs) == std::tuple_size<Tuple>::value, "one tag per tuple element");
-    static_assert((std::is_same<typename Xs::Type, typename std::tuple_element<Xs::Index, Tuple>::type>::value
-                   && ...),
-                  "each tag's type is its tuple element's");
 };
 
+// The options in the fixed order in which they are tried and visited
+// everywhere: the nine of the protocol, then the limits a client may add
+// (a client that sends none gets their defaults).
 typedef List<Snapshot, Coordinate, Keep, Tiva, Delay, Post, Script, Cookie, Disable, ResourceTimeout, Timeout,
              MaxHeight, Viewport, Headers, SetCookies, HttpMethod, PageInfo, Proxy, AllowedDomains,
-             AllowedContentTypes, ForbiddenContentTypes, BaseUrl, NetworkLog, ResponseBodies,
-             LuaSource, LuaArguments>
+             AllowedContentTypes, ForbiddenContentTypes, BaseUrl, NetworkLog, ResponseBodies, LuaSource, LuaArguments>
     All;
+
+// The values of one request's options, in All's order.
+typedef All::Values Tuple;
 
 // The element of options that belongs to option X.
 template <class X>
 const typename X::Type& Get(const Tuple& options) {
-    return std::get<X::Index>(options);
+    return std::get<All::IndexOf<X>()>(options);
+}
+template <class X>
+typename X::Type& Get(Tuple& options) {
+    return std::get<All::IndexOf<X>()>(options);
 }
 
 // Visits the options in tuple order, applying f to each tag together

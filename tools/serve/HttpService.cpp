@@ -41,13 +41,6 @@ RenderArguments::Texts ReadTexts(const HttpService::Request& request, const std:
     throw BadArgument("Content-Type", "a POST's body must be application/json or application/x-www-form-urlencoded");
 }
 
-// What a request gets when answering it failed in a way no argument
-// explains: the service goes on.
-Reply InternalError(const std::exception& e) {
-    return Reply::Error(500, "InternalError", "The request could not be answered", {{"reason", e.what()}},
-                        Reply::Outcome::Internal);
-}
-
 } // namespace
 
 // A request being answered: where it came from, its answer's way back,
@@ -119,22 +112,22 @@ void HttpService::Dispatch(const Request& request, const std::shared_ptr<Exchang
                            reply(out);
                        });
     } catch (const BadArgument& e) {
-        reply(Reply::Error(400, "BadOption", "Incorrect HTTP API arguments",
-                           {{"type", "bad_argument"}, {"argument", e.argument}, {"description", e.what()}},
-                           Reply::Outcome::BadOption));
+        reply(Reply::BadOption(e));
     } catch (const std::exception& e) {
-        reply(InternalError(e));
+        reply(Reply::Unanswerable(e));
     }
 }
 
 void HttpService::HandleJob(const std::string& endpointName, const std::string& args, Clock::time_point arrival,
                             Answer answer) {
-    const auto reply = [this, endpointName, arrival, answer](const Reply& out, const std::string& url) {
-        Record("queue", endpointName, url, out, arrival);
+    Endpoint endpoint = Endpoint::Html;
+    const bool known = EndpointOf(endpointName, endpoint);
+    const std::string counted = known ? endpointName : "other";
+    const auto reply = [this, counted, arrival, answer](const Reply& out, const std::string& url) {
+        Record("queue", counted, url, out, arrival);
         answer(out);
     };
-    Endpoint endpoint = Endpoint::Html;
-    if (!EndpointOf(endpointName, endpoint)) {
+    if (!known) {
         return reply(Reply::Error(404, "NotFound", "No such endpoint", {{"path", "/" + endpointName}},
                                   Reply::Outcome::NotFound),
                      std::string());
@@ -142,12 +135,9 @@ void HttpService::HandleJob(const std::string& endpointName, const std::string& 
     try {
         renders.Render(endpoint, RenderArguments::FromJson(args.empty() ? "{}" : args), arrival, true, reply);
     } catch (const BadArgument& e) {
-        reply(Reply::Error(400, "BadOption", "Incorrect HTTP API arguments",
-                           {{"type", "bad_argument"}, {"argument", e.argument}, {"description", e.what()}},
-                           Reply::Outcome::BadOption),
-              std::string());
+        reply(Reply::BadOption(e), std::string());
     } catch (const std::exception& e) {
-        reply(InternalError(e), std::string());
+        reply(Reply::Unanswerable(e), std::string());
     }
 }
 

@@ -40,10 +40,7 @@ void RenderService::Render(Endpoint endpoint, RenderArguments::Texts texts, Cloc
                                        : RenderArguments::Parse(texts, limits);
         savedHeader = saved.Save(texts);
     } catch (const BadArgument& e) {
-        return done(Reply::Error(400, "BadOption", "Incorrect HTTP API arguments",
-                                 {{"type", "bad_argument"}, {"argument", e.argument}, {"description", e.what()}},
-                                 Reply::Outcome::BadOption),
-                    url);
+        return done(Reply::BadOption(e), url);
     }
     const auto reply = [this, done, url, arrival, savedHeader](Reply out) {
         if (!savedHeader.empty()) {
@@ -88,8 +85,7 @@ void RenderService::Send(Endpoint endpoint, const RenderArguments& arguments, Cl
                 try {
                     out = Reply::Rendered(endpoint, arguments, result);
                 } catch (const std::exception& e) {
-                    out = Reply::Error(500, "InternalError", "The request could not be answered",
-                                       {{"reason", e.what()}}, Reply::Outcome::Internal);
+                    out = Reply::Unanswerable(e);
                 }
                 boost::asio::post(io, [answer, out = std::move(out)] { answer(out); });
             });

@@ -232,6 +232,17 @@ Reply Reply::Error(int status, const std::string& type, const std::string& descr
     return reply;
 }
 
+Reply Reply::BadOption(const BadArgument& bad) {
+    return Error(400, "BadOption", "Incorrect HTTP API arguments",
+                 {{"type", "bad_argument"}, {"argument", bad.argument}, {"description", bad.what()}},
+                 Outcome::BadOption);
+}
+
+Reply Reply::Unanswerable(const std::exception& e) {
+    return Error(500, "InternalError", "The request could not be answered", {{"reason", e.what()}},
+                 Outcome::Internal);
+}
+
 Reply Reply::Json(const nlohmann::json& value) {
     Reply reply;
     reply.contentType = JsonType;

@@ -7,6 +7,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "BadArgument.h"
 #include "Client/Result.h"
 #include "RenderArguments.h"
 
@@ -52,6 +53,11 @@ struct Reply {
                        Outcome outcome);
 
     static Reply Json(const nlohmann::json& value);
+
+    // 400 BadOption naming the argument and what is wrong with it.
+    static Reply BadOption(const BadArgument& bad);
+    // 500 InternalError: answering failed in a way no argument explains.
+    static Reply Unanswerable(const std::exception& e);
 
     // The answer to a render request from its worker's result, whose body
     // describes the page (the worker's pageInfo option): the page in the

@@ -104,7 +104,7 @@ bool QRequestHandler::ProcessRequest(const std::string& requestUrl, const std::s
         LOG4CPLUS_WARN(logger, "RequestHandler::ProcessRequest => options ignored: " << ignored);
     }
     if (requestOptions.find(Option::Timeout::Name()) == requestOptions.end()) {
-        std::get<Option::Timeout::Index>(options) = Orvo::Browser::ServerTimes::PageTimeOutMs();
+        Option::Get<Option::Timeout>(options) = Orvo::Browser::ServerTimes::PageTimeOutMs();
     }
     ClampOptions();
     if (Option::Get<Option::NetworkLog>(options) || Option::Get<Option::ResponseBodies>(options)) {
@@ -129,9 +129,9 @@ bool QRequestHandler::ProcessRequest(const std::string& requestUrl, const std::s
 // No request may pin its page or its worker: the delay ends by the page's
 // time-out, and a worker lingers an hour at most.
 void QRequestHandler::ClampOptions() {
-    int& delay = std::get<Option::Delay::Index>(options);
+    int& delay = Option::Get<Option::Delay>(options);
     delay = std::min(delay, Option::Get<Option::Timeout>(options));
-    int& keep = std::get<Option::Keep::Index>(options);
+    int& keep = Option::Get<Option::Keep>(options);
     keep = std::min(keep, MaxKeepMs);
 }
 
