@@ -39,6 +39,7 @@ PACKAGES="
   libhiredis-dev
   redis-server
   haproxy
+  chromium
 "
 
 if [ "$(id -u)" -eq 0 ]; then

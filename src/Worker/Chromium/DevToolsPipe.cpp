@@ -1,0 +1,251 @@
+#include "Chromium/DevToolsPipe.h"
+
+#include <chrono>
+#include <climits>
+#include <csignal>
+#include <cstring>
+#include <thread>
+
+#include <boost/filesystem.hpp>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+long long NowMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+std::string SystemError(const std::string& what) {
+    return what + ": " + std::strerror(errno);
+}
+
+// In the child between fork and exec, async-signal-safe calls only: the
+// pipe's ends become descriptors 3 and 4, the log the standard output and
+// error, and nothing else stays open.
+[[noreturn]] void ExecBrowser(char* const* argv, int input, int output, int log) {
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    const int in = ::fcntl(input, F_DUPFD, 10);
+    const int out = ::fcntl(output, F_DUPFD, 10);
+    const int logged = ::fcntl(log, F_DUPFD, 10);
+    const int nothing = ::open("/dev/null", O_RDONLY);
+    if (in < 0 || out < 0 || logged < 0 || nothing < 0 || ::dup2(nothing, 0) < 0 || ::dup2(logged, 1) < 0
+        || ::dup2(logged, 2) < 0 || ::dup2(in, 3) < 0 || ::dup2(out, 4) < 0) {
+        ::_exit(127);
+    }
+    ::close_range(5, ~0u, 0);
+    ::execvp(argv[0], argv);
+    ::_exit(127);
+}
+
+} // namespace
+
+DevToolsPipe::DevToolsPipe(const Options& options) {
+    Spawn(options);
+    try {
+        product = Call("Browser.getVersion").value("product", std::string());
+    } catch (const DevToolsError& e) {
+        Close();
+        throw DevToolsError(options.program + " did not start: " + e.what());
+    }
+}
+
+DevToolsPipe::~DevToolsPipe() {
+    Close();
+}
+
+void DevToolsPipe::Spawn(const Options& options) {
+    char pattern[] = "/tmp/orvo-chromium-XXXXXX";
+    if (::mkdtemp(pattern) == nullptr) {
+        throw DevToolsError(SystemError("no profile directory"));
+    }
+    profile = pattern;
+    std::vector<std::string> args{options.program, "--headless", "--remote-debugging-pipe",
+                                  "--user-data-dir=" + profile};
+    if (::geteuid() == 0) {
+        // The browser refuses to start as root with its sandbox.
+        args.push_back("--no-sandbox");
+    }
+    args.insert(args.end(), options.arguments.begin(), options.arguments.end());
+    args.push_back("about:blank");
+    std::vector<char*> argv;
+    for (std::string& arg : args) {
+        argv.push_back(&arg[0]);
+    }
+    argv.push_back(nullptr);
+    int toBrowser[2] = {-1, -1};
+    int fromBrowser[2] = {-1, -1};
+    const int log = options.logFile.empty()
+                        ? ::open("/dev/null", O_WRONLY | O_CLOEXEC)
+                        : ::open(options.logFile.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    if (log < 0 || ::pipe2(toBrowser, O_CLOEXEC) != 0 || ::pipe2(fromBrowser, O_CLOEXEC) != 0) {
+        const std::string error = SystemError("no pipe to the browser");
+        for (const int fd : {log, toBrowser[0], toBrowser[1], fromBrowser[0], fromBrowser[1]}) {
+            if (fd >= 0) {
+                ::close(fd);
+            }
+        }
+        boost::filesystem::remove_all(profile);
+        throw DevToolsError(error);
+    }
+    pid = ::fork();
+    if (pid == 0) {
+        ExecBrowser(argv.data(), toBrowser[0], fromBrowser[1], log);
+    }
+    ::close(toBrowser[0]);
+    ::close(fromBrowser[1]);
+    ::close(log);
+    commands = toBrowser[1];
+    answers = fromBrowser[0];
+    if (pid < 0) {
+        const std::string error = SystemError("the browser could not be started");
+        Close();
+        throw DevToolsError(error);
+    }
+}
+
+// SIGPIPE is held back on this thread while writing: a browser that ended
+// is an error of the call, not the end of the process.
+void DevToolsPipe::Write(const std::string& message) {
+    sigset_t pipeSignal;
+    sigset_t before;
+    ::sigemptyset(&pipeSignal);
+    ::sigaddset(&pipeSignal, SIGPIPE);
+    ::pthread_sigmask(SIG_BLOCK, &pipeSignal, &before);
+    std::size_t written = 0;
+    int error = 0;
+    while (written < message.size()) {
+        const ssize_t n = ::write(commands, message.data() + written, message.size() - written);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0) {
+            error = errno;
+            break;
+        }
+        written += static_cast<std::size_t>(n);
+    }
+    if (error == EPIPE) {
+        const timespec none{};
+        ::sigtimedwait(&pipeSignal, nullptr, &none);
+    }
+    ::pthread_sigmask(SIG_SETMASK, &before, nullptr);
+    if (error != 0) {
+        throw DevToolsError("the browser ended");
+    }
+}
+
+bool DevToolsPipe::Read(nlohmann::json& message, long long deadlineMs) {
+    for (;;) {
+        const std::size_t end = pending.find('\0');
+        if (end != std::string::npos) {
+            message = nlohmann::json::parse(pending.begin(), pending.begin() + static_cast<long>(end), nullptr, false);
+            pending.erase(0, end + 1);
+            if (message.is_object()) {
+                return true;
+            }
+            continue;
+        }
+        const long long left = deadlineMs - NowMs();
+        if (left <= 0) {
+            return false;
+        }
+        pollfd readable{answers, POLLIN, 0};
+        const int ready = ::poll(&readable, 1, static_cast<int>(std::min<long long>(left, INT_MAX)));
+        if (ready <= 0) {
+            continue;
+        }
+        char buffer[65536];
+        const ssize_t n = ::read(answers, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            throw DevToolsError("the browser ended");
+        }
+        pending.append(buffer, static_cast<std::size_t>(n));
+    }
+}
+
+nlohmann::json DevToolsPipe::Call(const std::string& method, const nlohmann::json& params,
+                                  const std::string& sessionId, int timeoutMs) {
+    const long long id = ++lastId;
+    nlohmann::json command{{"id", id}, {"method", method}, {"params", params}};
+    if (!sessionId.empty()) {
+        command["sessionId"] = sessionId;
+    }
+    Write(command.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + '\0');
+    const long long deadline = NowMs() + timeoutMs;
+    nlohmann::json message;
+    while (Read(message, deadline)) {
+        if (!message.contains("id")) {
+            events.push_back(std::move(message));
+            continue;
+        }
+        if (message["id"] != id) {
+            // The late answer of a call that gave up waiting.
+            continue;
+        }
+        if (message.contains("error")) {
+            const nlohmann::json& error = message["error"];
+            throw DevToolsError(method + ": " + error.value("message", std::string("failed")), error.value("code", 0));
+        }
+        return message.value("result", nlohmann::json::object());
+    }
+    throw DevToolsError(method + ": no answer within " + std::to_string(timeoutMs) + " ms");
+}
+
+bool DevToolsPipe::NextEvent(nlohmann::json& event, int timeoutMs) {
+    const long long deadline = NowMs() + timeoutMs;
+    while (events.empty()) {
+        nlohmann::json message;
+        if (!Read(message, deadline)) {
+            return false;
+        }
+        if (!message.contains("id")) {
+            events.push_back(std::move(message));
+        }
+    }
+    event = std::move(events.front());
+    events.pop_front();
+    return true;
+}
+
+// Browser.close asks the browser to end in order; one that does not is
+// killed. Its profile goes with it.
+void DevToolsPipe::Close() {
+    if (pid > 0) {
+        try {
+            Write(nlohmann::json{{"id", ++lastId}, {"method", "Browser.close"}}.dump() + '\0');
+        } catch (const DevToolsError&) {
+            // It has ended already: waitpid below collects it.
+        }
+        const long long deadline = NowMs() + CloseWaitMs;
+        int status = 0;
+        while (::waitpid(pid, &status, WNOHANG) == 0) {
+            if (NowMs() >= deadline) {
+                ::kill(pid, SIGKILL);
+                ::waitpid(pid, &status, 0);
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        pid = -1;
+    }
+    for (int* fd : {&commands, &answers}) {
+        if (*fd >= 0) {
+            ::close(*fd);
+            *fd = -1;
+        }
+    }
+    if (!profile.empty()) {
+        boost::system::error_code ignored;
+        boost::filesystem::remove_all(profile, ignored);
+        profile.clear();
+    }
+}

@@ -1,0 +1,88 @@
+#ifndef ORVO_WORKER_CHROMIUM_DEVTOOLSPIPE_H
+#define ORVO_WORKER_CHROMIUM_DEVTOOLSPIPE_H
+
+#include <deque>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+#include <sys/types.h>
+
+// A DevTools command that failed: the browser's error (code and message),
+// no answer in time, or a browser that ended.
+class DevToolsError : public std::runtime_error {
+public:
+    DevToolsError(const std::string& what, int code = 0) : std::runtime_error(what), code(code) {}
+
+    // The protocol's error code (-32601 for an unknown method); 0 when the
+    // browser gave none.
+    const int code;
+};
+
+// A headless Chromium driven over the DevTools protocol through a pipe,
+// no network port: the browser runs as a child process that reads
+// commands from its file descriptor 3 and writes answers and events to 4,
+// each message a JSON object ended by a NUL byte. Call sends a command and
+// waits for its answer; events that come meanwhile are kept, in order, for
+// NextEvent. The browser's profile is a temporary directory of its own,
+// removed with the object. The destructor closes the browser and kills it
+// when it has not ended within CloseWaitMs. One thread uses an object.
+class DevToolsPipe {
+public:
+    struct Options {
+        std::string program = "chromium";
+        // Flags after those the pipe always gives (headless, the pipe, the
+        // profile, no sandbox when running as root).
+        std::vector<std::string> arguments;
+        // Where the browser's standard output and error go; empty for
+        // nowhere.
+        std::string logFile;
+    };
+
+    static constexpr int CloseWaitMs = 5000;
+    static constexpr int DefaultCallMs = 30000;
+
+    // Starts the browser; throws DevToolsError when it cannot be started or
+    // does not answer Browser.getVersion within DefaultCallMs.
+    explicit DevToolsPipe(const Options& options);
+    ~DevToolsPipe();
+    DevToolsPipe(const DevToolsPipe&) = delete;
+    DevToolsPipe& operator=(const DevToolsPipe&) = delete;
+
+    // Sends method with params, to the target session sessionId when it is
+    // not empty, and returns the answer's result. Throws DevToolsError with
+    // the browser's error, or when no answer comes within timeoutMs, or
+    // when the browser ended.
+    nlohmann::json Call(const std::string& method, const nlohmann::json& params = nlohmann::json::object(),
+                        const std::string& sessionId = std::string(), int timeoutMs = DefaultCallMs);
+
+    // The next event ({"method", "params", and "sessionId" for a target's}),
+    // waiting up to timeoutMs for one; false when none came. Throws
+    // DevToolsError when the browser ended.
+    bool NextEvent(nlohmann::json& event, int timeoutMs);
+
+    // The product line of Browser.getVersion ("Chrome/156.0...").
+    const std::string& Product() const { return product; }
+    pid_t Pid() const { return pid; }
+    const std::string& ProfileDirectory() const { return profile; }
+
+private:
+    void Spawn(const Options& options);
+    void Write(const std::string& message);
+    // Reads until a whole message is in, or until deadlineMs (a monotonic
+    // clock's milliseconds) passes: false then.
+    bool Read(nlohmann::json& message, long long deadlineMs);
+    void Close();
+
+    std::string profile;
+    pid_t pid = -1;
+    int commands = -1;  // our end of the browser's descriptor 3
+    int answers = -1;   // our end of its descriptor 4
+    std::string pending;
+    std::deque<nlohmann::json> events;
+    long long lastId = 0;
+    std::string product;
+};
+
+#endif

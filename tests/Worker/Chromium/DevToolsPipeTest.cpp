@@ -1,0 +1,148 @@
+// The Chromium browser over the DevTools pipe, against a test HTTP server
+// on 127.0.0.1: commands and their answers, errors, a page in a browser
+// context of its own, and the browser's end.
+
+#include <csignal>
+#include <string>
+
+#include <boost/filesystem.hpp>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include "Chromium/DevToolsPipe.h"
+#include "Common/TestHttpServer.h"
+
+namespace {
+
+using nlohmann::json;
+using OrvoTest::TestHttpServer;
+
+TestHttpServer::Response Site(const TestHttpServer::Request& request) {
+    TestHttpServer::Response response;
+    response.headers.push_back({"Content-Type", "text/html; charset=utf-8"});
+    response.body = "<html><body><p id=\"p\">" + request.target + "</p>"
+                    "<script>document.cookie = 'seen=' + location.pathname.slice(1);"
+                    "document.getElementById('p').dataset.ran = 'yes';</script>"
+                    "</body></html>";
+    return response;
+}
+
+// The page's events until Page.loadEventFired of session, which must come.
+void AwaitLoad(DevToolsPipe& browser, const std::string& session) {
+    json event;
+    while (browser.NextEvent(event, 30000)) {
+        if (event.value("method", "") == "Page.loadEventFired" && event.value("sessionId", "") == session) {
+            return;
+        }
+    }
+    FAIL() << "no load event";
+}
+
+// A page in a context of its own: made, loaded, read and disposed of.
+struct ContextPage {
+    std::string context;
+    std::string session;
+
+    ContextPage(DevToolsPipe& browser, const std::string& url) {
+        context = browser.Call("Target.createBrowserContext").at("browserContextId");
+        const std::string target =
+            browser.Call("Target.createTarget", {{"url", "about:blank"}, {"browserContextId", context}})
+                .at("targetId");
+        session = browser.Call("Target.attachToTarget", {{"targetId", target}, {"flatten", true}}).at("sessionId");
+        browser.Call("Page.enable", json::object(), session);
+        browser.Call("Page.navigate", {{"url", url}}, session);
+        AwaitLoad(browser, session);
+    }
+
+    static json Evaluate(DevToolsPipe& browser, const std::string& session, const std::string& expression) {
+        return browser.Call("Runtime.evaluate", {{"expression", expression}, {"returnByValue", true}}, session)
+            .at("result")
+            .value("value", json());
+    }
+};
+
+TEST(DevToolsPipe, CommandsAreAnsweredAndErrorsSayWhatFailed) {
+    DevToolsPipe browser({});
+    EXPECT_EQ(0u, browser.Product().rfind("Chrome/", 0)) << browser.Product();
+    EXPECT_TRUE(boost::filesystem::is_directory(browser.ProfileDirectory()));
+    const json version = browser.Call("Browser.getVersion");
+    EXPECT_EQ("1.3", version.value("protocolVersion", ""));
+    const struct {
+        std::string method;
+        json params;
+        int code;
+        std::string what;
+    } refusals[] = {
+        {"No.such", json::object(), -32601, "No.such: 'No.such' wasn't found"},
+        {"Target.createTarget", json::object(), -32602, "Target.createTarget: Invalid parameters"},
+    };
+    for (const auto& refusal : refusals) {
+        try {
+            browser.Call(refusal.method, refusal.params);
+            ADD_FAILURE() << refusal.method << " was answered";
+        } catch (const DevToolsError& e) {
+            EXPECT_EQ(refusal.code, e.code) << refusal.method;
+            EXPECT_EQ(0u, std::string(e.what()).rfind(refusal.what, 0)) << e.what();
+        }
+    }
+    EXPECT_EQ("1.3", browser.Call("Browser.getVersion").value("protocolVersion", "")) << "errors end no session";
+}
+
+// Two pages, each in a browser context of its own: each sees its own
+// document, its script ran, and a cookie one set is not the other's.
+TEST(DevToolsPipe, EachPageLoadsInAContextOfItsOwn) {
+    TestHttpServer server(&Site);
+    DevToolsPipe browser({});
+    ContextPage first(browser, server.Url("/first"));
+    ContextPage second(browser, server.Url("/second"));
+    for (const auto& page : {std::make_pair(&first, "/first"), std::make_pair(&second, "/second")}) {
+        const std::string session = page.first->session;
+        EXPECT_EQ(page.second, ContextPage::Evaluate(browser, session, "document.getElementById('p').textContent"));
+        EXPECT_EQ("yes", ContextPage::Evaluate(browser, session, "document.getElementById('p').dataset.ran"));
+    }
+    for (const auto& page : {std::make_pair(&first, "first"), std::make_pair(&second, "second")}) {
+        const json cookies = browser.Call("Storage.getCookies", {{"browserContextId", page.first->context}});
+        ASSERT_EQ(1u, cookies.at("cookies").size()) << cookies;
+        EXPECT_EQ(page.second, cookies.at("cookies")[0].value("value", "")) << "each context its own jar";
+    }
+    browser.Call("Target.disposeBrowserContext", {{"browserContextId", first.context}});
+    EXPECT_EQ(json::array({second.context}), browser.Call("Target.getBrowserContexts").at("browserContextIds"));
+}
+
+// The browser ends with its object, and its profile goes; one that was
+// killed makes the next call fail, not hang.
+TEST(DevToolsPipe, TheBrowserEndsWithItsObjectAndADeadOneFailsCalls) {
+    pid_t pid = 0;
+    std::string profile;
+    {
+        DevToolsPipe browser({});
+        pid = browser.Pid();
+        profile = browser.ProfileDirectory();
+    }
+    EXPECT_NE(0, ::kill(pid, 0)) << "the browser " << pid << " still runs";
+    EXPECT_FALSE(boost::filesystem::exists(profile));
+    DevToolsPipe killed({});
+    ::kill(killed.Pid(), SIGKILL);
+    try {
+        for (int k = 0; k < 100; ++k) {
+            killed.Call("Browser.getVersion", json::object(), std::string(), 5000);
+        }
+        ADD_FAILURE() << "a killed browser answered";
+    } catch (const DevToolsError& e) {
+        EXPECT_EQ("the browser ended", std::string(e.what()));
+    }
+}
+
+// A program that is no browser fails to start with a clear error.
+TEST(DevToolsPipe, AProgramThatIsNoBrowserIsAStartError) {
+    DevToolsPipe::Options options;
+    options.program = "/bin/false";
+    try {
+        DevToolsPipe browser(options);
+        ADD_FAILURE() << "started";
+    } catch (const DevToolsError& e) {
+        EXPECT_EQ("/bin/false did not start: the browser ended", std::string(e.what()));
+    }
+}
+
+} // namespace
