@@ -1,0 +1,118 @@
+#include "Chromium/ChromiumPage.h"
+
+#include <algorithm>
+#include <cctype>
+#include <chrono>
+
+namespace {
+
+long long NowMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+// The value of header name (any case) among headers, or empty.
+std::string Header(const nlohmann::json& headers, const std::string& name) {
+    const auto same = [&name](const std::string& other) {
+        return std::equal(name.begin(), name.end(), other.begin(), other.end(),
+                          [](char a, char b) { return std::tolower(a) == std::tolower(b); });
+    };
+    for (const auto& item : headers.items()) {
+        if (same(item.key()) && item.value().is_string()) {
+            return item.value().get<std::string>();
+        }
+    }
+    return std::string();
+}
+
+} // namespace
+
+ChromiumPage::ChromiumPage(DevToolsPipe& browser) : browser(browser) {
+    context = browser.Call("Target.createBrowserContext").at("browserContextId");
+    const std::string target =
+        browser.Call("Target.createTarget", {{"url", "about:blank"}, {"browserContextId", context}}).at("targetId");
+    session = browser.Call("Target.attachToTarget", {{"targetId", target}, {"flatten", true}}).at("sessionId");
+    Call("Page.enable");
+    Call("Network.enable");
+}
+
+ChromiumPage::~ChromiumPage() {
+    try {
+        browser.Call("Target.disposeBrowserContext", {{"browserContextId", context}});
+    } catch (const DevToolsError&) {
+        // The browser ended: its contexts went with it.
+    }
+}
+
+nlohmann::json ChromiumPage::Call(const std::string& method, const nlohmann::json& params) {
+    return browser.Call(method, params, session);
+}
+
+nlohmann::json ChromiumPage::Evaluate(const std::string& expression) {
+    return Call("Runtime.evaluate", {{"expression", expression}, {"returnByValue", true}})
+        .at("result")
+        .value("value", nlohmann::json());
+}
+
+ChromiumPage::Rendered ChromiumPage::Render(const Load& load) {
+    const long long deadline = NowMs() + load.timeoutMs;
+    if (load.width > 0 && load.height > 0) {
+        Call("Emulation.setDeviceMetricsOverride",
+             {{"width", load.width}, {"height", load.height}, {"deviceScaleFactor", 1}, {"mobile", false}});
+    }
+    if (!load.headers.empty()) {
+        nlohmann::json headers = nlohmann::json::object();
+        for (const auto& header : load.headers) {
+            headers[header.first] = header.second;
+        }
+        Call("Network.setExtraHTTPHeaders", {{"headers", headers}});
+    }
+    Rendered rendered;
+    const nlohmann::json navigation = Call("Page.navigate", {{"url", load.url}});
+    rendered.url = load.url;
+    rendered.error = navigation.value("errorText", std::string());
+    if (!rendered.error.empty()) {
+        return rendered;
+    }
+    const std::string loaderId = navigation.value("loaderId", std::string());
+    AwaitLoad(loaderId, deadline, rendered);
+    if (rendered.loaded) {
+        RunFor(static_cast<int>(std::min<long long>(load.delayMs, std::max(0LL, deadline - NowMs()))), loaderId,
+               rendered);
+    }
+    rendered.ok = true;
+    rendered.html = Evaluate("document.documentElement ? document.documentElement.outerHTML : ''").get<std::string>();
+    return rendered;
+}
+
+void ChromiumPage::AwaitLoad(const std::string& loaderId, long long deadlineMs, Rendered& rendered) {
+    nlohmann::json event;
+    while (!rendered.loaded && browser.NextEvent(event, static_cast<int>(std::max(0LL, deadlineMs - NowMs())))) {
+        rendered.loaded = Take(event, loaderId, rendered);
+    }
+}
+
+void ChromiumPage::RunFor(int ms, const std::string& loaderId, Rendered& rendered) {
+    const long long end = NowMs() + ms;
+    nlohmann::json event;
+    while (browser.NextEvent(event, static_cast<int>(std::max(0LL, end - NowMs())))) {
+        Take(event, loaderId, rendered);
+    }
+}
+
+bool ChromiumPage::Take(const nlohmann::json& event, const std::string& loaderId, Rendered& rendered) {
+    if (event.value("sessionId", std::string()) != session) {
+        return false;
+    }
+    const std::string method = event.value("method", std::string());
+    const nlohmann::json& params = event.contains("params") ? event["params"] : nlohmann::json::object();
+    if (method == "Network.responseReceived" && params.value("type", std::string()) == "Document"
+        && params.value("loaderId", std::string()) == loaderId) {
+        const nlohmann::json& response = params.at("response");
+        rendered.status = response.value("status", 0);
+        rendered.url = response.value("url", rendered.url);
+        rendered.lastModified = Header(response.value("headers", nlohmann::json::object()), "Last-Modified");
+    }
+    return method == "Page.loadEventFired";
+}

@@ -1,0 +1,75 @@
+#ifndef ORVO_WORKER_CHROMIUM_CHROMIUMPAGE_H
+#define ORVO_WORKER_CHROMIUM_CHROMIUMPAGE_H
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "Chromium/DevToolsPipe.h"
+
+// One page of the Chromium engine, in a browser context of its own so that
+// cookies, storage and cache never pass between pages: loads a URL as a
+// request asks, waits until it is ready, and reads what a worker answers
+// with. The context goes with the object. The page uses its browser's
+// pipe alone while it renders (one page at a time per pipe).
+class ChromiumPage {
+public:
+    struct Load {
+        std::string url;
+        // Headers of the page's requests, and its viewport (0: the
+        // browser's own).
+        std::vector<std::pair<std::string, std::string>> headers;
+        int width = 0;
+        int height = 0;
+        // How long after its load event the page still runs before it is
+        // read, and how long it may take in all.
+        int delayMs = 0;
+        int timeoutMs = 30000;
+    };
+
+    struct Rendered {
+        // False when the main document failed without a response (error
+        // says why, as the browser names it: "net::ERR_CONNECTION_REFUSED").
+        bool ok = false;
+        std::string error;
+        // The main document's last response: its status (0 without one),
+        // its address after redirects, and its Last-Modified header (empty
+        // without one).
+        int status = 0;
+        std::string url;
+        std::string lastModified;
+        // The document as it is when read, and whether it had loaded then
+        // (false when the time ran out first).
+        std::string html;
+        bool loaded = false;
+    };
+
+    explicit ChromiumPage(DevToolsPipe& browser);
+    ~ChromiumPage();
+    ChromiumPage(const ChromiumPage&) = delete;
+    ChromiumPage& operator=(const ChromiumPage&) = delete;
+
+    Rendered Render(const Load& load);
+
+    // The value of expression evaluated in the page (JSON), for scripts and
+    // tests.
+    nlohmann::json Evaluate(const std::string& expression);
+
+private:
+    nlohmann::json Call(const std::string& method, const nlohmann::json& params = nlohmann::json::object());
+    // Takes the page's events until its load event or deadlineMs.
+    void AwaitLoad(const std::string& loaderId, long long deadlineMs, Rendered& rendered);
+    // Takes the page's events for ms, keeping their news in rendered.
+    void RunFor(int ms, const std::string& loaderId, Rendered& rendered);
+    // Keeps what event says of the main document in rendered; true for its
+    // load event.
+    bool Take(const nlohmann::json& event, const std::string& loaderId, Rendered& rendered);
+
+    DevToolsPipe& browser;
+    std::string context;
+    std::string session;
+};
+
+#endif
