@@ -112,6 +112,8 @@ struct Coordinate {
 struct Keep {
     typedef int Type;
     static constexpr Spec spec = Spec().Flag("--keep", "MS", "worker's idle time before it ends");
+    // A worker lingers an hour at most, whatever a request asks.
+    static constexpr int MaxMs = 3600000;
     static const char* Name() { return "keep"; }
     static Type Default() { return 2000; }
 };

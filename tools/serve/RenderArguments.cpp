@@ -22,9 +22,8 @@ namespace Serve {
 
 namespace {
 
-// Workers live as long as the service; an hour idle is the longest keep a
-// worker takes.
-const int WorkerKeepMs = 3600000;
+// Workers live as long as the service: the longest keep a worker takes.
+const int WorkerKeepMs = Browser::Option::Keep::MaxMs;
 
 const std::string* Find(const RenderArguments::Texts& texts, const std::string& name) {
     const auto found = texts.find(name);

@@ -35,6 +35,9 @@ ChromiumPage::ChromiumPage(DevToolsPipe& browser) : browser(browser) {
     session = browser.Call("Target.attachToTarget", {{"targetId", target}, {"flatten", true}}).at("sessionId");
     Call("Page.enable");
     Call("Network.enable");
+    // No scrollbars: the page is laid out, and pictured, at the viewport's
+    // whole width.
+    Call("Emulation.setScrollbarsHidden", {{"hidden", true}});
 }
 
 ChromiumPage::~ChromiumPage() {
@@ -50,9 +53,24 @@ nlohmann::json ChromiumPage::Call(const std::string& method, const nlohmann::jso
 }
 
 nlohmann::json ChromiumPage::Evaluate(const std::string& expression) {
-    return Call("Runtime.evaluate", {{"expression", expression}, {"returnByValue", true}})
-        .at("result")
-        .value("value", nlohmann::json());
+    const nlohmann::json evaluated = Call("Runtime.evaluate", {{"expression", expression}, {"returnByValue", true}});
+    if (evaluated.contains("exceptionDetails")) {
+        const nlohmann::json& details = evaluated["exceptionDetails"];
+        const nlohmann::json exception = details.value("exception", nlohmann::json::object());
+        throw DevToolsError("JavaScript: " + exception.value("description", details.value("text", std::string())));
+    }
+    return evaluated.at("result").value("value", nlohmann::json());
+}
+
+std::string ChromiumPage::SnapshotBase64(int maxHeight) {
+    const nlohmann::json metrics = Call("Page.getLayoutMetrics");
+    const nlohmann::json& content = metrics.at("cssContentSize");
+    const nlohmann::json& viewport = metrics.at("cssLayoutViewport");
+    const double width = std::max(1.0, viewport.value("clientWidth", 1.0));
+    const double height = std::max(1.0, std::min<double>(content.value("height", 1.0), maxHeight));
+    const nlohmann::json clip{{"x", 0}, {"y", 0}, {"width", width}, {"height", height}, {"scale", 1}};
+    return Call("Page.captureScreenshot", {{"format", "png"}, {"captureBeyondViewport", true}, {"clip", clip}})
+        .value("data", std::string());
 }
 
 ChromiumPage::Rendered ChromiumPage::Render(const Load& load) {

@@ -53,9 +53,13 @@ public:
 
     Rendered Render(const Load& load);
 
-    // The value of expression evaluated in the page (JSON), for scripts and
-    // tests.
+    // The value of expression evaluated in the page (JSON); an exception
+    // thrown there is a DevToolsError saying what it was.
     nlohmann::json Evaluate(const std::string& expression);
+
+    // The whole page laid out at the viewport's width, cut at maxHeight
+    // pixels, as PNG in base64.
+    std::string SnapshotBase64(int maxHeight);
 
 private:
     nlohmann::json Call(const std::string& method, const nlohmann::json& params = nlohmann::json::object());

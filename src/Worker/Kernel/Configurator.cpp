@@ -46,6 +46,7 @@ void Configurator::Configure(const std::vector<std::string>& args, const std::st
     allowed.add_options()("config,c", po::value<std::string>()->default_value(""), "Configuration INI file.")(
         "allow-file-urls", po::bool_switch(), "Load file: URLs too.")(
         "denied-networks", po::value<std::string>(), "Networks no request may reach.")(
+        "engine", po::value<std::string>()->default_value("webkit"), "The page engine: webkit or chromium.")(
         "shared-group", po::value<std::string>(), "Share the worker's objects with this group.")(
         "max-pages", po::value<int>()->default_value(DefaultMaxPages), "Pages open at once at most.")(
         "recycle-pages", po::value<std::size_t>()->default_value(0), "Retire after taking this many requests.")(

@@ -15,7 +15,7 @@ namespace Browser {
 
 // Reads the worker's command line and one INI file and applies the result to
 // logging; the constructor does all the work. The command line knows
-// -c/--config FILE, --allow-file-urls, --denied-networks LIST,
+// -c/--config FILE, --allow-file-urls, --denied-networks LIST, --engine NAME,
 // --shared-group NAME, --max-pages N, --recycle-pages N and --recycle-rss MB; every other argument is ignored
 // here and left to the GUI toolkit. The INI file knows two keys under the section named by
 // the option prefix: logLevel (default "INFO") and logFile (default empty,
@@ -57,6 +57,12 @@ public:
     std::string DeniedNetworks() const {
         return variables.count("denied-networks") != 0 ? variables["denied-networks"].as<std::string>()
                                                        : std::string();
+    }
+
+    // The page engine given with --engine: "webkit" (the default) or
+    // "chromium"; any other text as given.
+    std::string Engine() const {
+        return variables.count("engine") != 0 ? variables["engine"].as<std::string>() : std::string("webkit");
     }
 
     // The group given with --shared-group; empty when none.

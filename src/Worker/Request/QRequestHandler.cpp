@@ -20,6 +20,7 @@
 #include <log4cplus/loggingmacros.h>
 
 #include "Kernel/Configurator.h"
+#include "Kernel/NavigationStatus.h"
 #include "Kernel/ServerMediator.h"
 #include "Kernel/ServerTimes.h"
 #include "Network/QMyNetworkAccessManager.h"
@@ -67,7 +68,7 @@ QStringList Words(const std::string& text) {
 } // namespace
 
 bool QRequestHandler::IsInvalidHttpStatus(int code) {
-    return (code >= 400 && code <= 415) || code == 449 || (code >= 500 && code <= 505);
+    return Orvo::Browser::IsFailedNavigationStatus(code);
 }
 
 QRequestHandler::QRequestHandler(QObject* parent)
@@ -132,7 +133,7 @@ void QRequestHandler::ClampOptions() {
     int& delay = Option::Get<Option::Delay>(options);
     delay = std::min(delay, Option::Get<Option::Timeout>(options));
     int& keep = Option::Get<Option::Keep>(options);
-    keep = std::min(keep, MaxKeepMs);
+    keep = std::min(keep, Option::Keep::MaxMs);
 }
 
 bool QRequestHandler::FileUrlsAllowed() {

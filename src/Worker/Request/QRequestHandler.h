@@ -60,9 +60,6 @@ public:
     // The networks given with --denied-networks.
     static const DeniedNetworks& ConfiguredDeniedNetworks();
 
-    // The longest keep a request may ask for.
-    static constexpr int MaxKeepMs = 3600000;
-
     explicit QRequestHandler(QObject* parent);
 
     // Starts serving a request; url and the option texts are UTF-8.

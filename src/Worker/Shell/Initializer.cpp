@@ -21,7 +21,8 @@ const char* const Initializer::DefaultIniFile = "Orvo.browser.webkit.ini";
 namespace {
 
 const char* const Usage =
-    "Usage: orvo-browser [-c FILE | --config FILE] [--allow-file-urls] [--denied-networks LIST]\n"
+    "Usage: orvo-browser [-c FILE | --config FILE] [--engine webkit|chromium] [--allow-file-urls]\n"
+    "                    [--denied-networks LIST]\n"
     "                    [--shared-group NAME] [--max-pages N] [--recycle-pages N] [--recycle-rss MB]\n"
     "                    [Qt options]\n"
     "\n"
@@ -31,6 +32,10 @@ const char* const Usage =
     "\n"
     "  -c, --config FILE     the INI file (default Orvo.browser.webkit.ini, else app.ini,\n"
     "                        in the working directory)\n"
+    "  --engine NAME         webkit (the default) or chromium: a headless Chromium driven over\n"
+    "                        the DevTools protocol renders the pages (as yet one at a time,\n"
+    "                        with the options snapshot, keep, delay, timeout, maxHeight,\n"
+    "                        viewport, headers, cookie and script)\n"
     "  --allow-file-urls     load file: URLs too\n"
     "  --denied-networks LIST  no request of a page reaches these networks (ADDRESS/BITS,\n"
     "                        separated by commas; a host name is looked up first)\n"

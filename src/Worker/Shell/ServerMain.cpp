@@ -1,6 +1,7 @@
 #include "Shell/ServerMain.h"
 
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <iostream>
 #include <string>
@@ -12,6 +13,9 @@
 #include <log4cplus/loggingmacros.h>
 #include <unistd.h>
 
+#include "Chromium/ChromiumWorker.h"
+#include "Chromium/DevToolsPipe.h"
+#include "Kernel/Configurator.h"
 #include "Kernel/MainThreadWatchdog.h"
 #include "Kernel/Server.h"
 #include "Kernel/ServerMediator.h"
@@ -110,6 +114,42 @@ void CheckDeniedNetworks() {
     std::_Exit(Orvo::Browser::ExitStatus::MainThreadStuck);
 }
 
+volatile std::sig_atomic_t stopRequested = 0;
+
+void RequestStop(int) {
+    stopRequested = 1;
+}
+
+// --engine names a page engine this worker has.
+void CheckEngine() {
+    const std::string engine = Orvo::Browser::Configurator::instance->Engine();
+    if (engine != "webkit" && engine != "chromium") {
+        LOG4CPLUS_FATAL(Orvo::Logging::LoggerFactory::GetLogger(""),
+                        "Unable to configurate => --engine: " << engine << " is neither webkit nor chromium");
+        throw std::invalid_argument("--engine");
+    }
+}
+
+// The Chromium engine's worker: the browser starts before the worker takes
+// requests, so that one that cannot start is a start-up failure.
+int ServeWithChromium() {
+    for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
+        std::signal(signal, &RequestStop);
+    }
+    int code = 0;
+    try {
+        DevToolsPipe browser({});
+        LOG4CPLUS_INFO(Orvo::Logging::LoggerFactory::GetLogger(""), "Chromium engine: " << browser.Product());
+        code = ChromiumWorker(browser).Run(stopRequested);
+    } catch (const DevToolsError& e) {
+        LOG4CPLUS_FATAL(Orvo::Logging::LoggerFactory::GetLogger(""), "Unable to start the browser => " << e.what());
+        code = Orvo::Browser::ExitStatus::StartupFailed;
+    }
+    Orvo::Browser::ServerMediator::instance.reset();
+    Orvo::Browser::Server::instance.reset();
+    return code;
+}
+
 } // namespace
 
 int Main(int argc, char** argv) {
@@ -120,10 +160,14 @@ int Main(int argc, char** argv) {
     try {
         Orvo::Browser::Initializer::InitServerMain(argc, argv);
         CheckDeniedNetworks();
+        CheckEngine();
     } catch (...) {
         // Already logged at FATAL. Returning, rather than dying of the
         // exception, flushes that line and gives a plain exit status.
         return Orvo::Browser::ExitStatus::StartupFailed;
+    }
+    if (Orvo::Browser::Configurator::instance->Engine() == "chromium") {
+        return ServeWithChromium();
     }
     log4cplus::Logger logger = Orvo::Logging::LoggerFactory::GetLogger("");
     SelectHeadlessPlatform();

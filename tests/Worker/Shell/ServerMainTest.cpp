@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -49,14 +50,25 @@ TEST(ServerMain, TheConfiguredLogFileReceivesTheLines) {
     EXPECT_EQ(std::string::npos, output.find("Exit Main")) << output;
 }
 
+// A file that does not parse, or an engine the worker does not have.
 TEST(ServerMain, AConfigurationErrorEndsStartUpWithStatusOne) {
-    OrvoTest::TemporaryDirectory directory;
-    directory.Write("Orvo.browser.webkit.ini", "[Orvo.browser.webkit.Server\n");
-    std::string output;
-    EXPECT_EQ(1, RunWorker(directory, {}, output)) << output;
-    EXPECT_NE(std::string::npos, output.find(" - FATAL - Thread: ")) << output;
-    EXPECT_NE(std::string::npos, output.find(" - Unable to configurate => ")) << output;
-    EXPECT_EQ(std::string::npos, output.find("Exit Main")) << output;
+    const struct {
+        std::string ini;
+        std::vector<std::string> arguments;
+        std::string fatal;
+    } cases[] = {
+        {"[Orvo.browser.webkit.Server\n", {}, " - Unable to configurate => "},
+        {"", {"--engine", "gecko"}, " - Unable to configurate => --engine: gecko is neither webkit nor chromium\n"},
+    };
+    for (const auto& c : cases) {
+        OrvoTest::TemporaryDirectory directory;
+        directory.Write("Orvo.browser.webkit.ini", c.ini);
+        std::string output;
+        EXPECT_EQ(1, RunWorker(directory, c.arguments, output)) << output;
+        EXPECT_NE(std::string::npos, output.find(" - FATAL - Thread: ")) << output;
+        EXPECT_NE(std::string::npos, output.find(c.fatal)) << output;
+        EXPECT_EQ(std::string::npos, output.find("Exit Main")) << output;
+    }
 }
 
 // --help and --version answer and end: no worker starts, nothing is

@@ -1,0 +1,167 @@
+#include "Chromium/ChromiumWorker.h"
+
+#include <algorithm>
+#include <chrono>
+#include <set>
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QImage>
+#include <log4cplus/loggingmacros.h>
+#include <unistd.h>
+
+#include "Chromium/ChromiumPage.h"
+#include "Kernel/NavigationStatus.h"
+#include "Kernel/ServerMediator.h"
+#include "Kernel/ServerTimes.h"
+#include "Kernel/StringHolder.h"
+#include "Kernel/ViewHolder.h"
+#include "Protocol/ServerOptionGetter.h"
+#include "Support/LoggerFactory.h"
+
+namespace Option = Orvo::Browser::Option;
+
+namespace {
+
+const char* const LastModifiedPattern = "MM/dd/yyyy hh:mm:ss";
+
+// A Last-Modified header in the detail's form, in UTC; empty for a text
+// that is no date.
+QString DetailDate(const std::string& header) {
+    const QDateTime date = QDateTime::fromString(QString::fromStdString(header), Qt::RFC2822Date);
+    return date.isValid() ? date.toUTC().toString(QLatin1String(LastModifiedPattern)) : QString();
+}
+
+void Answer(const Orvo::Browser::ServerRequest& request, const std::string& url, const QString& detail,
+            const std::string& body, const QImage& snapshot) {
+    Orvo::Browser::ServerMediator::instance->SendResponse(
+        StringHolder(QByteArray::fromStdString(request.name)), StringHolder(QByteArray::fromStdString(url)),
+        StringHolder(detail.toUtf8()), StringHolder(QByteArray::fromStdString(body)),
+        snapshot.isNull() ? ViewHolder() : ViewHolder(snapshot));
+}
+
+} // namespace
+
+ChromiumWorker::ChromiumWorker(DevToolsPipe& browser)
+    : browser(browser),
+      logger(Orvo::Logging::LoggerFactory::GetLogger("ChromiumWorker")),
+      keepMs(Option::Keep::Default()) {}
+
+int ChromiumWorker::Run(const volatile std::sig_atomic_t& stop) {
+    typedef std::chrono::steady_clock Clock;
+    const boost::shared_ptr<Orvo::Browser::ServerMediator> mediator = Orvo::Browser::ServerMediator::Create(::getpid());
+    mediator->StartServer();
+    Clock::time_point idleSince = Clock::now();
+    while (stop == 0) {
+        boost::shared_ptr<Orvo::Browser::ServerRequest> request;
+        try {
+            request = mediator->GetRequest(PollMs);
+        } catch (const Orvo::Browser::ServerStoppedException&) {
+            break;
+        }
+        if (request) {
+            Serve(*request);
+            idleSince = Clock::now();
+        } else if (Clock::now() - idleSince > std::chrono::milliseconds(keepMs) && !mediator->HasUnfinishedRequest()) {
+            break;
+        }
+    }
+    LOG4CPLUS_INFO(logger, "ChromiumWorker::Run => " << (stop != 0 ? "stopped" : "idle"));
+    mediator->StopServer(true, true);
+    return 0;
+}
+
+void ChromiumWorker::WarnUnsupported(const Orvo::Browser::ServerRequest& request) {
+    static const std::set<std::string> applied = {Option::Snapshot::Name(), Option::Keep::Name(),
+                                                  Option::Delay::Name(),    Option::Timeout::Name(),
+                                                  Option::MaxHeight::Name(), Option::Viewport::Name(),
+                                                  Option::Headers::Name(),  Option::Cookie::Name(),
+                                                  Option::Script::Name()};
+    std::string ignored = Option::Ignored({request.options.begin(), request.options.end()});
+    for (const auto& option : request.options) {
+        if (Option::Find(option.first) != nullptr && applied.count(option.first) == 0) {
+            ignored += (ignored.empty() ? "" : ", ") + option.first + " (not on the chromium engine)";
+        }
+    }
+    if (!ignored.empty()) {
+        LOG4CPLUS_WARN(logger, "ChromiumWorker::Serve => options ignored: " << ignored);
+    }
+}
+
+// The request's script runs in the page before it is read; its exception
+// is logged and the page answered all the same.
+void ChromiumWorker::RunScript(ChromiumPage& page, const std::string& script) {
+    try {
+        page.Evaluate(script);
+    } catch (const DevToolsError& e) {
+        LOG4CPLUS_WARN(logger, "ChromiumWorker::RunScript => " << e.what());
+    }
+}
+
+void ChromiumWorker::Serve(const Orvo::Browser::ServerRequest& request) {
+    LOG4CPLUS_INFO(logger, "ChromiumWorker::Serve => " << request.url << " (" << request.name << ")");
+    WarnUnsupported(request);
+    const Option::Tuple options = OptionsOf(request);
+    if (!served) {
+        keepMs = std::clamp(Option::Get<Option::Keep>(options), 0, Option::Keep::MaxMs);
+        served = true;
+    }
+    try {
+        ChromiumPage page(browser);
+        const ChromiumPage::Rendered rendered = page.Render(LoadOf(request, options));
+        if (!rendered.ok || rendered.status == 0 || Orvo::Browser::IsFailedNavigationStatus(rendered.status)) {
+            const QString status = rendered.status != 0 ? QString::number(rendered.status) : QString();
+            LOG4CPLUS_INFO(logger, "ChromiumWorker::Serve => failed: " << rendered.url << " " << rendered.error);
+            return Answer(request, rendered.url, status, std::string(), QImage());
+        }
+        AnswerRendered(request, options, page, rendered);
+    } catch (const DevToolsError& e) {
+        LOG4CPLUS_ERROR(logger, "ChromiumWorker::Serve => " << request.url << ": " << e.what());
+        Answer(request, request.url, QString(), std::string(), QImage());
+    }
+}
+
+Option::Tuple ChromiumWorker::OptionsOf(const Orvo::Browser::ServerRequest& request) {
+    Option::Tuple options;
+    Option::ForEach(options, Orvo::Browser::ServerOptionGetter::InitValue());
+    if (request.options.count(Option::Timeout::Name()) == 0) {
+        Option::Get<Option::Timeout>(options) = Orvo::Browser::ServerTimes::PageTimeOutMs();
+    }
+    Option::ForEach(options, Orvo::Browser::ServerOptionGetter::GetOption(request.options));
+    return options;
+}
+
+ChromiumPage::Load ChromiumWorker::LoadOf(const Orvo::Browser::ServerRequest& request, const Option::Tuple& options) {
+    ChromiumPage::Load load;
+    load.url = request.url;
+    load.timeoutMs = std::max(0, Option::Get<Option::Timeout>(options));
+    load.delayMs = std::clamp(Option::Get<Option::Delay>(options), 0, load.timeoutMs);
+    Option::Viewport::Parse(Option::Get<Option::Viewport>(options), load.width, load.height);
+    Option::Headers::Parse(Option::Get<Option::Headers>(options), load.headers);
+    if (!Option::Get<Option::Cookie>(options).empty()) {
+        load.headers.emplace_back("Cookie", Option::Get<Option::Cookie>(options));
+    }
+    return load;
+}
+
+// As the WebKit worker: the script runs first, then the snapshot and the
+// HTML are taken.
+void ChromiumWorker::AnswerRendered(const Orvo::Browser::ServerRequest& request, const Option::Tuple& options,
+                                    ChromiumPage& page, const ChromiumPage::Rendered& rendered) {
+    std::string html = rendered.html;
+    if (!Option::Get<Option::Script>(options).empty()) {
+        RunScript(page, Option::Get<Option::Script>(options));
+        html = page.Evaluate("document.documentElement ? document.documentElement.outerHTML : ''");
+    }
+    QString detail = DetailDate(rendered.lastModified);
+    if (detail.isEmpty()) {
+        detail = QString::fromStdString(page.Evaluate("document.lastModified").get<std::string>());
+    }
+    QImage snapshot;
+    if (Option::Get<Option::Snapshot>(options)) {
+        const int maxHeight = std::clamp(Option::Get<Option::MaxHeight>(options), 1, Option::MaxHeight::Default());
+        const QByteArray png = QByteArray::fromBase64(QByteArray::fromStdString(page.SnapshotBase64(maxHeight)));
+        snapshot = QImage::fromData(png, "PNG");
+    }
+    Answer(request, rendered.url, detail, html, snapshot);
+}

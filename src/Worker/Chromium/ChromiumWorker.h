@@ -1,0 +1,51 @@
+#ifndef ORVO_WORKER_CHROMIUM_CHROMIUMWORKER_H
+#define ORVO_WORKER_CHROMIUM_CHROMIUMWORKER_H
+
+#include <csignal>
+
+#include <log4cplus/logger.h>
+
+#include "Chromium/ChromiumPage.h"
+#include "Chromium/DevToolsPipe.h"
+#include "Protocol/Option.h"
+#include "Protocol/ServerRequest.h"
+
+// The main thread of a worker started with --engine chromium: takes the
+// requests the serving kernel hands over, renders each in a ChromiumPage of
+// its own, one at a time, and answers as the WebKit worker does: the page's
+// address after redirects, its Last-Modified date (MM/dd/yyyy hh:mm:ss) as
+// the detail, the HTML as the body and, with the snapshot option, the whole
+// page's picture; a failed navigation answers its status (or nothing) as
+// the detail and no body. The options it applies are snapshot, keep,
+// delay, timeout, maxHeight, viewport, headers, cookie and script; any
+// other given is logged at WARN and left aside. The worker ends once it has
+// been idle for its first request's keep, or when stop is set.
+class ChromiumWorker {
+public:
+    explicit ChromiumWorker(DevToolsPipe& browser);
+
+    // Serves until the end; returns the exit status.
+    int Run(const volatile std::sig_atomic_t& stop);
+
+    // How often an idle worker looks for a request and a stop.
+    static constexpr int PollMs = 50;
+
+
+private:
+    void Serve(const Orvo::Browser::ServerRequest& request);
+    void WarnUnsupported(const Orvo::Browser::ServerRequest& request);
+    static Orvo::Browser::Option::Tuple OptionsOf(const Orvo::Browser::ServerRequest& request);
+    static ChromiumPage::Load LoadOf(const Orvo::Browser::ServerRequest& request,
+                                     const Orvo::Browser::Option::Tuple& options);
+    void AnswerRendered(const Orvo::Browser::ServerRequest& request, const Orvo::Browser::Option::Tuple& options,
+                        ChromiumPage& page, const ChromiumPage::Rendered& rendered);
+    void RunScript(ChromiumPage& page, const std::string& script);
+
+    DevToolsPipe& browser;
+    log4cplus::Logger logger;
+    // The keep of the first request served; the default until then.
+    int keepMs;
+    bool served = false;
+};
+
+#endif

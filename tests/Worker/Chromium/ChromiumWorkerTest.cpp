@@ -1,0 +1,154 @@
+// A worker started with --engine chromium, through the client library and
+// the shared-memory protocol as every client sees a worker, against a test
+// HTTP server on 127.0.0.1.
+
+#include <chrono>
+#include <csignal>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <boost/filesystem.hpp>
+
+#include <gtest/gtest.h>
+
+#include "Client/Client.h"
+#include "Common/FreePort.h"
+#include "Common/LoggingWorker.h"
+#include "Common/TemporaryDirectory.h"
+#include "Common/TestHttpServer.h"
+
+namespace {
+
+using Orvo::Browser::Request;
+using Orvo::Browser::Client::Client;
+using Orvo::Browser::Client::Outcome;
+using Orvo::Browser::Client::Result;
+using OrvoTest::TestHttpServer;
+
+TestHttpServer::Response Html(const std::string& body, int status = 200) {
+    TestHttpServer::Response response;
+    response.status = status;
+    response.headers.push_back({"Content-Type", "text/html; charset=utf-8"});
+    response.body = "<html><head></head><body style=\"margin:0\">" + body + "</body></html>";
+    return response;
+}
+
+TestHttpServer::Response Site(const TestHttpServer::Request& request) {
+    if (request.target == "/dated") {
+        TestHttpServer::Response response = Html("<p>dated</p>");
+        response.headers.push_back({"Last-Modified", "Tue, 15 Nov 1994 12:45:26 GMT"});
+        return response;
+    }
+    if (request.target == "/tall") {
+        return Html("<div style=\"background:#ff0000;width:100%;height:1500px\">tall</div>");
+    }
+    if (request.target == "/cookie") {
+        const auto found = request.headers.find("cookie");
+        return Html("<p>" + (found == request.headers.end() ? std::string("none") : found->second) + "</p>");
+    }
+    return Html("<p>missing</p>", 404);
+}
+
+class ChromiumWorker : public ::testing::Test {
+protected:
+    ChromiumWorker() : server(&Site) {}
+
+    void SetUp() override {
+        client.reset(new Client(OrvoTest::StartLoggingWorker(directory, {}, {"--engine", "chromium"})));
+    }
+
+    // The worker ends by itself once idle for its first request's keep.
+    void TearDown() override { EXPECT_EQ(0, client->GetWorker().WaitForExit(30000)) << Log(); }
+
+    Result Render(const std::string& target, Request::Options options) {
+        options.emplace("keep", 300);
+        return client->Render(server.Url(target), options, 60000);
+    }
+
+    std::string Log() const { return directory.Read("worker.log"); }
+
+    TestHttpServer server;
+    OrvoTest::TemporaryDirectory directory;
+    std::unique_ptr<Client> client;
+};
+
+// What the WebKit worker answers, the Chromium worker answers too: the
+// page's address, Last-Modified as the detail, the HTML, the whole page's
+// snapshot at the viewport's width; a failed navigation's status.
+TEST_F(ChromiumWorker, PagesAreAnsweredAsTheWebKitWorkerAnswersThem) {
+    const Result dated = Render("/dated", {{"snapshot", false}});
+    ASSERT_EQ(Outcome::Rendered, dated.outcome) << dated.error << Log();
+    EXPECT_EQ(server.Url("/dated"), dated.pageUrl);
+    EXPECT_EQ("11/15/1994 12:45:26", dated.detail);
+    EXPECT_NE(std::string::npos, dated.body.find("<p>dated</p>")) << dated.body;
+    EXPECT_TRUE(dated.snapshot.Empty());
+
+    const Result tall = Render("/tall", {{"viewport", std::string("400x300")}});
+    ASSERT_EQ(Outcome::Rendered, tall.outcome) << tall.error;
+    EXPECT_EQ(400, tall.snapshot.width);
+    EXPECT_EQ(1500, tall.snapshot.height);
+    ASSERT_FALSE(tall.snapshot.Empty());
+    const unsigned char* pixel = &tall.snapshot.rgb[(1000 * 400 + 200) * 3];
+    EXPECT_EQ(255, pixel[0]);
+    EXPECT_EQ(0, pixel[1]);
+
+    const Result cut = Render("/tall", {{"viewport", std::string("400x300")}, {"maxHeight", 700}});
+    EXPECT_EQ(700, cut.snapshot.height);
+
+    const Result cookie = Render("/cookie", {{"snapshot", false}, {"cookie", std::string("a=1; b=2")}});
+    EXPECT_NE(std::string::npos, cookie.body.find("<p>a=1; b=2</p>")) << cookie.body;
+
+    const Result scripted =
+        Render("/dated", {{"snapshot", false}, {"script", std::string("document.body.id = 'touched'")}});
+    EXPECT_NE(std::string::npos, scripted.body.find("id=\"touched\"")) << scripted.body;
+
+    const Result missing = Render("/missing", {{"snapshot", false}});
+    EXPECT_EQ(Outcome::NavigationError, missing.outcome);
+    EXPECT_EQ(404, missing.status);
+    EXPECT_EQ("", missing.body);
+
+    const std::string nowhere = "http://127.0.0.1:" + std::to_string(OrvoTest::FreePort()) + "/";
+    const Result refused = client->Render(nowhere, {{"snapshot", false}}, 60000);
+    EXPECT_EQ(Outcome::NavigationError, refused.outcome);
+    EXPECT_EQ(0, refused.status);
+}
+
+// Options the engine does not apply yet are left aside, each named.
+TEST_F(ChromiumWorker, OptionsItDoesNotApplyAreLoggedByName) {
+    const Result result = Render("/dated", {{"snapshot", false}, {"tiva", true}, {"pageInfo", true}});
+    ASSERT_EQ(Outcome::Rendered, result.outcome) << result.error;
+    EXPECT_NE(std::string::npos, Log().find("ChromiumWorker::Serve => options ignored: pageInfo (not on the "
+                                            "chromium engine), tiva (not on the chromium engine)"))
+        << Log();
+}
+
+// SIGTERM ends a worker that would otherwise wait out a long keep, and its
+// browser ends with it.
+TEST_F(ChromiumWorker, ASignalEndsItAndItsBrowser) {
+    ASSERT_EQ(Outcome::Rendered, Render("/dated", {{"snapshot", false}, {"keep", 600000}}).outcome);
+    const long pid = client->GetWorker().Pid();
+    std::vector<long> browsers;
+    for (const auto& entry : boost::filesystem::directory_iterator("/proc")) {
+        std::ifstream stat(entry.path().string() + "/stat");
+        std::string line;
+        std::getline(stat, line);
+        const std::size_t close = line.rfind(')');
+        long parent = 0;
+        if (close != std::string::npos && std::istringstream(line.substr(close + 4)) >> parent && parent == pid) {
+            browsers.push_back(std::stol(entry.path().filename().string()));
+        }
+    }
+    ASSERT_FALSE(browsers.empty()) << "the worker's browser";
+    ::kill(static_cast<pid_t>(pid), SIGTERM);
+    EXPECT_EQ(0, client->GetWorker().WaitForExit(20000));
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    for (const long browser : browsers) {
+        EXPECT_NE(0, ::kill(static_cast<pid_t>(browser), 0)) << "the browser " << browser << " still runs";
+    }
+}
+
+} // namespace
