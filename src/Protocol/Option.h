@@ -44,6 +44,9 @@ struct Spec {
     // orvo-serve's argument for the option (null: none) and how it is read.
     const char* http = nullptr;
     HttpForm httpForm = HttpForm::None;
+    // Whether the Chromium engine applies the option (the WebKit engine
+    // applies every option).
+    bool chromium = false;
 
     constexpr Spec Flag(const char* name, const char* value, const char* line) const {
         Spec s = *this;
@@ -74,6 +77,11 @@ struct Spec {
         s.most = to;
         return s;
     }
+    constexpr Spec Chromium() const {
+        Spec s = *this;
+        s.chromium = true;
+        return s;
+    }
     constexpr Spec Http(const char* name, HttpForm how) const {
         Spec s = *this;
         s.http = name;
@@ -97,7 +105,8 @@ struct Snapshot {
     typedef bool Type;
     static constexpr Spec spec = Spec()
         .Flag("--snapshot", nullptr, "take a full-page snapshot (default: on)")
-        .Off("--no-snapshot");
+        .Off("--no-snapshot")
+        .Chromium();
     static const char* Name() { return "snapshot"; }
     static Type Default() { return true; }
 };
@@ -111,7 +120,8 @@ struct Coordinate {
 
 struct Keep {
     typedef int Type;
-    static constexpr Spec spec = Spec().Flag("--keep", "MS", "worker's idle time before it ends");
+    static constexpr Spec spec = Spec().Flag("--keep", "MS", "worker's idle time before it ends")
+        .Chromium();
     // A worker lingers an hour at most, whatever a request asks.
     static constexpr int MaxMs = 3600000;
     static const char* Name() { return "keep"; }
@@ -129,7 +139,8 @@ struct Delay {
     typedef int Type;
     static constexpr Spec spec = Spec()
         .Flag("--delay", "MS", "wait after the page is ready")
-        .Http("wait", HttpForm::Seconds);
+        .Http("wait", HttpForm::Seconds)
+        .Chromium();
     static const char* Name() { return "delay"; }
     static Type Default() { return 100; }
 };
@@ -149,7 +160,8 @@ struct Script {
     static constexpr Spec spec = Spec()
         .Flag("--script", "JS", "run this script before extraction")
         .File("--script-file")
-        .Http("js_source", HttpForm::Text);
+        .Http("js_source", HttpForm::Text)
+        .Chromium();
     static const char* Name() { return "script"; }
     static Type Default() { return std::string(); }
 };
@@ -158,7 +170,8 @@ struct Cookie {
     typedef std::string Type;
     static constexpr Spec spec = Spec()
         .Flag("--cookie", "'a=1; b=2'", "cookies for the URL")
-        .Http("cookies", HttpForm::Own);
+        .Http("cookies", HttpForm::Own)
+        .Chromium();
     static const char* Name() { return "cookie"; }
     static Type Default() { return std::string(); }
 };
@@ -195,7 +208,8 @@ struct Timeout {
     typedef int Type;
     static constexpr Spec spec = Spec()
         .Flag("--page-timeout", "MS", "answer the page with what it has after this")
-        .Http("timeout", HttpForm::Own);
+        .Http("timeout", HttpForm::Own)
+        .Chromium();
     static const char* Name() { return "timeout"; }
     static Type Default() { return 300000; }
 };
@@ -205,7 +219,8 @@ struct MaxHeight {
     typedef int Type;
     static constexpr Spec spec = Spec()
         .Flag("--max-height", "PX", "cut the snapshot at this height")
-        .Range(1, std::numeric_limits<int>::max());
+        .Range(1, std::numeric_limits<int>::max())
+        .Chromium();
     static const char* Name() { return "maxHeight"; }
     static constexpr Type Default() { return 65535; }
 };
@@ -218,7 +233,8 @@ struct Viewport {
     static constexpr Spec spec = Spec()
         .Flag("--viewport", "WxH", "the page's viewport (default: the screen's size)")
         .Form(IsViewport, "WIDTHxHEIGHT, each from 1 to 16384")
-        .Http("viewport", HttpForm::Own);
+        .Http("viewport", HttpForm::Own)
+        .Chromium();
     static constexpr int MaxSide = 16384;
     static const char* Name() { return "viewport"; }
     static Type Default() { return std::string(); }
@@ -233,7 +249,8 @@ struct Viewport {
 // every request it makes.
 struct Headers {
     typedef std::string Type;
-    static constexpr Spec spec = Spec().Http("headers", HttpForm::Own);
+    static constexpr Spec spec = Spec().Http("headers", HttpForm::Own)
+        .Chromium();
     static const char* Name() { return "headers"; }
     static Type Default() { return std::string(); }
 

@@ -149,6 +149,26 @@ TEST_F(OrvoRender, ANotFoundPageAndAnUnreachablePortAreNavigationErrors) {
     EXPECT_FALSE(directory.Exists("out/0001.html"));
 }
 
+// With --engine chromium the workers started render with Chromium: the
+// same files and lines, the page's own block in the picture.
+TEST_F(OrvoRender, TheChromiumEngineWritesTheSameFiles) {
+    std::string output;
+    ASSERT_EQ(0, Run({"--out", "out", "--keep", "200", "--engine", "chromium", "--viewport", "640x480",
+                      server.Url("/a"), server.Url("/image"), server.Url("/missing")},
+                     output))
+        << output;
+    const std::vector<std::string> lines = Lines("out/results.jsonl");
+    ASSERT_EQ(3u, lines.size());
+    EXPECT_TRUE(Has(lines[0], "\"detail\":\"11/15/1994 12:45:26\",\"outcome\":\"rendered\"")) << lines[0];
+    EXPECT_TRUE(Has(directory.Read("out/0001.html"), "<p>/a</p>"));
+    const QImage image(QString::fromStdString(directory.path + "/out/0002.png"));
+    ASSERT_FALSE(image.isNull());
+    EXPECT_EQ(640, image.width());
+    EXPECT_EQ(qRgb(0, 0, 255), image.pixel(20, 15)) << "the blue block";
+    EXPECT_EQ(qRgb(255, 255, 255), image.pixel(100, 15)) << "beside it";
+    EXPECT_TRUE(Has(lines[2], "\"outcome\":\"navigation-error\",\"status\":404")) << lines[2];
+}
+
 // The page's blue block, 40 x 30 px at the top left, on white: PNG keeps
 // it exactly, JPEG nearly.
 TEST_F(OrvoRender, PngAndJpegFilesShowTheSnapshot) {
@@ -323,6 +343,15 @@ TEST_F(OrvoRender, UsageErrorsSayWhatWasWrong) {
     EXPECT_TRUE(Has(output, "--workers does not go with --queue")) << output;
     EXPECT_EQ(2, Run({"--queue", "redis://127.0.0.1", "--tiva", "http://127.0.0.1/"}, output));
     EXPECT_TRUE(Has(output, "--queue cannot ask for tiva")) << output;
+    for (const auto& wrong : std::vector<std::pair<std::vector<std::string>, std::string>>{
+             {{"--engine", "gecko"}, "--engine takes webkit or chromium, not 'gecko'"},
+             {{"--engine", "chromium", "--tiva"}, "--engine chromium does not apply tiva yet"},
+             {{"--engine", "chromium", "--worker-pid", "1"}, "--engine chooses the engine of the run's own workers"}}) {
+        std::vector<std::string> args = wrong.first;
+        args.push_back("http://127.0.0.1/");
+        EXPECT_EQ(2, Run(args, output));
+        EXPECT_TRUE(Has(output, wrong.second)) << output;
+    }
     EXPECT_EQ(0, Run({"--help"}, output));
     EXPECT_TRUE(Has(output, "usage: orvo-render [options] URL...")) << output;
 }

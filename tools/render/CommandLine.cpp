@@ -98,6 +98,9 @@ public:
         if (settings.workerPid != 0 && (settings.recyclePages != 0 || settings.recycleRssMb != 0)) {
             throw UsageError("--max-pages and --max-rss replace the run's own workers, not one given by --worker-pid");
         }
+        if (settings.engine == "chromium") {
+            CheckChromium();
+        }
         for (const std::string& url : settings.urls) {
             settings.allowFileUrls = settings.allowFileUrls || url.rfind("file:", 0) == 0;
         }
@@ -143,6 +146,18 @@ private:
         return true;
     }
 
+    // What the Chromium engine's workers cannot do yet.
+    void CheckChromium() const {
+        if (settings.workerPid != 0 || !settings.queue.empty()) {
+            throw UsageError("--engine chooses the engine of the run's own workers, not of --worker-pid's or a fleet's");
+        }
+        for (const Browser::Option::Row& row : Browser::Option::Schema()) {
+            if (settings.options.count(row.key) != 0 && !row.spec.chromium) {
+                throw UsageError(std::string("--engine chromium does not apply ") + row.key + " yet");
+            }
+        }
+    }
+
     static std::string Text(const Browser::Option::Spec& spec, const std::string& flag, const std::string& text) {
         if (spec.form != nullptr && !text.empty() && !spec.form(text)) {
             throw UsageError(flag + " must be " + spec.formText);
@@ -183,6 +198,11 @@ private:
             settings.inFlight = Number(flag, Value(flag), 1);
         } else if (flag == "--worker-pid") {
             settings.workerPid = Number(flag, Value(flag), 1);
+        } else if (flag == "--engine") {
+            settings.engine = Value(flag);
+            if (settings.engine != "webkit" && settings.engine != "chromium") {
+                throw UsageError("--engine takes webkit or chromium, not '" + settings.engine + "'");
+            }
         } else if (flag == "--max-pages") {
             settings.recyclePages = static_cast<std::size_t>(Number(flag, Value(flag), 0));
         } else if (flag == "--max-rss") {
@@ -290,6 +310,7 @@ std::string CommandLine::Usage() {
            "  --workers N                 workers to start (default 1)\n"
            "  --in-flight N               requests outstanding per worker (default 8)\n"
            "  --worker-pid PID            use a running worker\n"
+           "  --engine webkit|chromium    the page engine of the workers started (default webkit)\n"
            "  --max-pages N               replace a worker after it took N requests (default 0: never)\n"
            "  --max-rss MB                replace a worker once its resident memory passes MB (default 0: never)\n"
            "  --timeout SEC               limit per page (default 310)\n"

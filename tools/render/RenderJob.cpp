@@ -90,6 +90,9 @@ std::unique_ptr<Browser::Client::Client> RenderJob::NewClient() const {
     if (settings.allowFileUrls) {
         startOptions.arguments.push_back("--allow-file-urls");
     }
+    if (settings.engine != "webkit") {
+        startOptions.arguments.insert(startOptions.arguments.end(), {"--engine", settings.engine});
+    }
     startOptions.Recycle(settings.recyclePages, settings.recycleRssMb);
     return std::unique_ptr<Browser::Client::Client>(
         new Browser::Client::Client(Browser::Client::Worker::Start(startOptions)));

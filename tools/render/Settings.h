@@ -18,6 +18,8 @@ struct Settings {
     int workers = 1;
     int inFlight = 8;
     int workerPid = 0;
+    // The page engine of the workers started: "webkit" or "chromium".
+    std::string engine = "webkit";
     // Recycling limits of the workers started (0: none): a retiring worker
     // is replaced at once and answers what it holds beside its successor.
     std::size_t recyclePages = 0;

@@ -2,15 +2,17 @@
 
 #include <algorithm>
 #include <chrono>
-#include <set>
+#include <map>
 
 #include <QByteArray>
 #include <QDateTime>
 #include <QImage>
+#include <QUrl>
 #include <log4cplus/loggingmacros.h>
 #include <unistd.h>
 
 #include "Chromium/ChromiumPage.h"
+#include "Kernel/Configurator.h"
 #include "Kernel/NavigationStatus.h"
 #include "Kernel/ServerMediator.h"
 #include "Kernel/ServerTimes.h"
@@ -72,14 +74,11 @@ int ChromiumWorker::Run(const volatile std::sig_atomic_t& stop) {
 }
 
 void ChromiumWorker::WarnUnsupported(const Orvo::Browser::ServerRequest& request) {
-    static const std::set<std::string> applied = {Option::Snapshot::Name(), Option::Keep::Name(),
-                                                  Option::Delay::Name(),    Option::Timeout::Name(),
-                                                  Option::MaxHeight::Name(), Option::Viewport::Name(),
-                                                  Option::Headers::Name(),  Option::Cookie::Name(),
-                                                  Option::Script::Name()};
     std::string ignored = Option::Ignored({request.options.begin(), request.options.end()});
-    for (const auto& option : request.options) {
-        if (Option::Find(option.first) != nullptr && applied.count(option.first) == 0) {
+    const std::map<std::string, std::string> sorted(request.options.begin(), request.options.end());
+    for (const auto& option : sorted) {
+        const Option::Row* row = Option::Find(option.first);
+        if (row != nullptr && !row->spec.chromium) {
             ignored += (ignored.empty() ? "" : ", ") + option.first + " (not on the chromium engine)";
         }
     }
@@ -106,6 +105,10 @@ void ChromiumWorker::Serve(const Orvo::Browser::ServerRequest& request) {
         keepMs = std::clamp(Option::Get<Option::Keep>(options), 0, Option::Keep::MaxMs);
         served = true;
     }
+    if (!Loadable(request.url)) {
+        LOG4CPLUS_INFO(logger, "ChromiumWorker::Serve => unusable URL: " << request.url);
+        return Answer(request, request.url, QString(), std::string(), QImage());
+    }
     try {
         ChromiumPage page(browser);
         const ChromiumPage::Rendered rendered = page.Render(LoadOf(request, options));
@@ -119,6 +122,19 @@ void ChromiumWorker::Serve(const Orvo::Browser::ServerRequest& request) {
         LOG4CPLUS_ERROR(logger, "ChromiumWorker::Serve => " << request.url << ": " << e.what());
         Answer(request, request.url, QString(), std::string(), QImage());
     }
+}
+
+// http and https, about:blank, and file only with --allow-file-urls: the
+// WebKit worker's rule.
+bool ChromiumWorker::Loadable(const std::string& url) {
+    const QUrl target(QString::fromStdString(url));
+    const QString scheme = target.scheme().toLower();
+    const boost::shared_ptr<Orvo::Browser::Configurator> configurator = Orvo::Browser::Configurator::instance;
+    const bool files = configurator && configurator->AllowFileUrls();
+    return url == "about:blank"
+           || (target.isValid() && !target.isRelative()
+               && (scheme == QLatin1String("http") || scheme == QLatin1String("https")
+                   || (scheme == QLatin1String("file") && files)));
 }
 
 Option::Tuple ChromiumWorker::OptionsOf(const Orvo::Browser::ServerRequest& request) {

@@ -16,9 +16,10 @@
 // address after redirects, its Last-Modified date (MM/dd/yyyy hh:mm:ss) as
 // the detail, the HTML as the body and, with the snapshot option, the whole
 // page's picture; a failed navigation answers its status (or nothing) as
-// the detail and no body. The options it applies are snapshot, keep,
-// delay, timeout, maxHeight, viewport, headers, cookie and script; any
-// other given is logged at WARN and left aside. The worker ends once it has
+// the detail and no body. It applies the options the schema marks as
+// Chromium's (snapshot, keep, delay, timeout, maxHeight, viewport,
+// headers, cookie, script); any other given is logged at WARN and left
+// aside. The worker ends once it has
 // been idle for its first request's keep, or when stop is set.
 class ChromiumWorker {
 public:
@@ -34,6 +35,7 @@ public:
 private:
     void Serve(const Orvo::Browser::ServerRequest& request);
     void WarnUnsupported(const Orvo::Browser::ServerRequest& request);
+    static bool Loadable(const std::string& url);
     static Orvo::Browser::Option::Tuple OptionsOf(const Orvo::Browser::ServerRequest& request);
     static ChromiumPage::Load LoadOf(const Orvo::Browser::ServerRequest& request,
                                      const Orvo::Browser::Option::Tuple& options);

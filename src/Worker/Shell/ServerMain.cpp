@@ -128,6 +128,11 @@ void CheckEngine() {
                         "Unable to configurate => --engine: " << engine << " is neither webkit nor chromium");
         throw std::invalid_argument("--engine");
     }
+    if (engine == "chromium" && !Orvo::Browser::Configurator::instance->DeniedNetworks().empty()) {
+        LOG4CPLUS_FATAL(Orvo::Logging::LoggerFactory::GetLogger(""),
+                        "Unable to configurate => --denied-networks: the chromium engine does not apply it yet");
+        throw std::invalid_argument("--denied-networks");
+    }
 }
 
 // The Chromium engine's worker: the browser starts before the worker takes

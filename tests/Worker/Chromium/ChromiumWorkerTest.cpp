@@ -112,9 +112,12 @@ TEST_F(ChromiumWorker, PagesAreAnsweredAsTheWebKitWorkerAnswersThem) {
     EXPECT_EQ("", missing.body);
 
     const std::string nowhere = "http://127.0.0.1:" + std::to_string(OrvoTest::FreePort()) + "/";
-    const Result refused = client->Render(nowhere, {{"snapshot", false}}, 60000);
-    EXPECT_EQ(Outcome::NavigationError, refused.outcome);
-    EXPECT_EQ(0, refused.status);
+    for (const std::string& url : {nowhere, std::string("file:///etc/hostname"), std::string("ftp://127.0.0.1/")}) {
+        const Result refused = client->Render(url, {{"snapshot", false}}, 60000);
+        EXPECT_EQ(Outcome::NavigationError, refused.outcome) << url;
+        EXPECT_EQ(0, refused.status) << url;
+        EXPECT_EQ("", refused.body) << url << ": no file is read without --allow-file-urls";
+    }
 }
 
 // Options the engine does not apply yet are left aside, each named.

@@ -59,6 +59,9 @@ TEST(ServerMain, AConfigurationErrorEndsStartUpWithStatusOne) {
     } cases[] = {
         {"[Orvo.browser.webkit.Server\n", {}, " - Unable to configurate => "},
         {"", {"--engine", "gecko"}, " - Unable to configurate => --engine: gecko is neither webkit nor chromium\n"},
+        {"",
+         {"--engine", "chromium", "--denied-networks", "10.0.0.0/8"},
+         " - Unable to configurate => --denied-networks: the chromium engine does not apply it yet\n"},
     };
     for (const auto& c : cases) {
         OrvoTest::TemporaryDirectory directory;
