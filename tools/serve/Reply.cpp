@@ -199,7 +199,8 @@ Reply Scripted(const RenderArguments& arguments, const Result& result) {
             return OneLine(h.first) && OneLine(h.second);
         })) {
         return Reply::Error(500, "InternalError", "The worker's answer could not be used",
-                            {{"reason", "a header of the script's result holds a line break"}}, Reply::Outcome::Internal);
+                            {{"reason", "a header of the script's result holds a line break"}},
+                            Reply::Outcome::Internal);
     }
     reply.body = result.body;
     if (Member(detail, "encoding", std::string()) == "base64") {
