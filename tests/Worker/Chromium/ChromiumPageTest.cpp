@@ -6,30 +6,16 @@
 #include <gtest/gtest.h>
 
 #include "Chromium/ChromiumPage.h"
+#include "ChromiumSite.h"
 #include "Common/FreePort.h"
 #include "Common/TestHttpServer.h"
 
 namespace {
 
+using ChromiumSite::Html;
 using OrvoTest::TestHttpServer;
 
-TestHttpServer::Response Html(const std::string& body, int status = 200) {
-    TestHttpServer::Response response;
-    response.status = status;
-    response.headers.push_back({"Content-Type", "text/html; charset=utf-8"});
-    response.body = "<html><head></head><body>" + body + "</body></html>";
-    return response;
-}
-
 TestHttpServer::Response Site(const TestHttpServer::Request& request) {
-    if (request.target == "/dated") {
-        TestHttpServer::Response response = Html("<p>dated</p>");
-        response.headers.push_back({"Last-Modified", "Tue, 15 Nov 1994 12:45:26 GMT"});
-        return response;
-    }
-    if (request.target == "/missing") {
-        return Html("<p>missing</p>", 404);
-    }
     if (request.target == "/moved") {
         TestHttpServer::Response response;
         response.status = 302;
@@ -47,7 +33,7 @@ TestHttpServer::Response Site(const TestHttpServer::Request& request) {
         const auto found = request.headers.find("x-orvo");
         return Html("<p>" + (found == request.headers.end() ? std::string("none") : found->second) + "</p>");
     }
-    return Html("<p>not found</p>", 404);
+    return ChromiumSite::Shared(request);
 }
 
 TEST(ChromiumPage, EachKindOfPageIsReadAsAWorkerAnswersIt) {

@@ -15,6 +15,7 @@
 
 #include <gtest/gtest.h>
 
+#include "ChromiumSite.h"
 #include "Client/Client.h"
 #include "Common/FreePort.h"
 #include "Common/LoggingWorker.h"
@@ -27,22 +28,10 @@ using Orvo::Browser::Request;
 using Orvo::Browser::Client::Client;
 using Orvo::Browser::Client::Outcome;
 using Orvo::Browser::Client::Result;
+using ChromiumSite::Html;
 using OrvoTest::TestHttpServer;
 
-TestHttpServer::Response Html(const std::string& body, int status = 200) {
-    TestHttpServer::Response response;
-    response.status = status;
-    response.headers.push_back({"Content-Type", "text/html; charset=utf-8"});
-    response.body = "<html><head></head><body style=\"margin:0\">" + body + "</body></html>";
-    return response;
-}
-
 TestHttpServer::Response Site(const TestHttpServer::Request& request) {
-    if (request.target == "/dated") {
-        TestHttpServer::Response response = Html("<p>dated</p>");
-        response.headers.push_back({"Last-Modified", "Tue, 15 Nov 1994 12:45:26 GMT"});
-        return response;
-    }
     if (request.target == "/tall") {
         return Html("<div style=\"background:#ff0000;width:100%;height:1500px\">tall</div>");
     }
@@ -50,7 +39,7 @@ TestHttpServer::Response Site(const TestHttpServer::Request& request) {
         const auto found = request.headers.find("cookie");
         return Html("<p>" + (found == request.headers.end() ? std::string("none") : found->second) + "</p>");
     }
-    return Html("<p>missing</p>", 404);
+    return ChromiumSite::Shared(request);
 }
 
 class ChromiumWorker : public ::testing::Test {
