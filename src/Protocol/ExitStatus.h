@@ -15,6 +15,9 @@ struct ExitStatus {
     // The worker retired by its recycling limits, every request it was
     // sent answered.
     static constexpr int Recycled = 5;
+    // The Chromium engine's browser ended: a fresh worker brings a fresh
+    // browser.
+    static constexpr int BrowserLost = 6;
 };
 
 } // namespace Browser

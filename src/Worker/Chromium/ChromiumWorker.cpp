@@ -18,20 +18,20 @@
 #include "Kernel/ServerTimes.h"
 #include "Kernel/StringHolder.h"
 #include "Kernel/ViewHolder.h"
+#include "Protocol/ExitStatus.h"
 #include "Protocol/ServerOptionGetter.h"
+#include "Protocol/WireFormat.h"
 #include "Support/LoggerFactory.h"
 
 namespace Option = Orvo::Browser::Option;
 
 namespace {
 
-const char* const LastModifiedPattern = "MM/dd/yyyy hh:mm:ss";
-
 // A Last-Modified header in the detail's form, in UTC; empty for a text
 // that is no date.
 QString DetailDate(const std::string& header) {
     const QDateTime date = QDateTime::fromString(QString::fromStdString(header), Qt::RFC2822Date);
-    return date.isValid() ? date.toUTC().toString(QLatin1String(LastModifiedPattern)) : QString();
+    return date.isValid() ? date.toUTC().toString(QLatin1String(Orvo::Browser::WireFormat::LastModifiedPattern)) : QString();
 }
 
 void Answer(const Orvo::Browser::ServerRequest& request, const std::string& url, const QString& detail,
@@ -54,7 +54,7 @@ int ChromiumWorker::Run(const volatile std::sig_atomic_t& stop) {
     const boost::shared_ptr<Orvo::Browser::ServerMediator> mediator = Orvo::Browser::ServerMediator::Create(::getpid());
     mediator->StartServer();
     Clock::time_point idleSince = Clock::now();
-    while (stop == 0) {
+    while (stop == 0 && !browserLost) {
         boost::shared_ptr<Orvo::Browser::ServerRequest> request;
         try {
             request = mediator->GetRequest(PollMs);
@@ -68,8 +68,12 @@ int ChromiumWorker::Run(const volatile std::sig_atomic_t& stop) {
             break;
         }
     }
-    LOG4CPLUS_INFO(logger, "ChromiumWorker::Run => " << (stop != 0 ? "stopped" : "idle"));
     mediator->StopServer(true, true);
+    if (browserLost) {
+        LOG4CPLUS_ERROR(logger, "ChromiumWorker::Run => the browser ended");
+        return Orvo::Browser::ExitStatus::BrowserLost;
+    }
+    LOG4CPLUS_INFO(logger, "ChromiumWorker::Run => " << (stop != 0 ? "stopped" : "idle"));
     return 0;
 }
 
@@ -121,6 +125,7 @@ void ChromiumWorker::Serve(const Orvo::Browser::ServerRequest& request) {
     } catch (const DevToolsError& e) {
         LOG4CPLUS_ERROR(logger, "ChromiumWorker::Serve => " << request.url << ": " << e.what());
         Answer(request, request.url, QString(), std::string(), QImage());
+        browserLost = !browser.Running();
     }
 }
 

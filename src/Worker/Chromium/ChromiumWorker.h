@@ -20,7 +20,9 @@
 // Chromium's (snapshot, keep, delay, timeout, maxHeight, viewport,
 // headers, cookie, script); any other given is logged at WARN and left
 // aside. The worker ends once it has
-// been idle for its first request's keep, or when stop is set.
+// been idle for its first request's keep, or when stop is set; with
+// ExitStatus::BrowserLost when its browser ended, so that its clients
+// start a fresh worker.
 class ChromiumWorker {
 public:
     explicit ChromiumWorker(DevToolsPipe& browser);
@@ -48,6 +50,8 @@ private:
     // The keep of the first request served; the default until then.
     int keepMs;
     bool served = false;
+    // The browser ended: the worker answers what it holds and ends.
+    bool browserLost = false;
 };
 
 #endif

@@ -216,6 +216,14 @@ bool DevToolsPipe::NextEvent(nlohmann::json& event, int timeoutMs) {
     return true;
 }
 
+bool DevToolsPipe::Running() {
+    int status = 0;
+    if (pid > 0 && ::waitpid(pid, &status, WNOHANG) == pid) {
+        pid = -1;
+    }
+    return pid > 0;
+}
+
 // Browser.close asks the browser to end in order; one that does not is
 // killed. Its profile goes with it.
 void DevToolsPipe::Close() {

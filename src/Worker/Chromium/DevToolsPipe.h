@@ -65,6 +65,8 @@ public:
     // The product line of Browser.getVersion ("Chrome/156.0...").
     const std::string& Product() const { return product; }
     pid_t Pid() const { return pid; }
+    // Whether the browser still runs (one that ended is collected here).
+    bool Running();
     const std::string& ProfileDirectory() const { return profile; }
 
 private:

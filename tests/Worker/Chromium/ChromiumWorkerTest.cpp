@@ -42,6 +42,22 @@ TestHttpServer::Response Site(const TestHttpServer::Request& request) {
     return ChromiumSite::Shared(request);
 }
 
+// The processes whose parent is pid.
+std::vector<long> ChildrenOf(long pid) {
+    std::vector<long> children;
+    for (const auto& entry : boost::filesystem::directory_iterator("/proc")) {
+        std::ifstream stat(entry.path().string() + "/stat");
+        std::string line;
+        std::getline(stat, line);
+        const std::size_t close = line.rfind(')');
+        long parent = 0;
+        if (close != std::string::npos && std::istringstream(line.substr(close + 4)) >> parent && parent == pid) {
+            children.push_back(std::stol(entry.path().filename().string()));
+        }
+    }
+    return children;
+}
+
 class ChromiumWorker : public ::testing::Test {
 protected:
     ChromiumWorker() : server(&Site) {}
@@ -51,7 +67,7 @@ protected:
     }
 
     // The worker ends by itself once idle for its first request's keep.
-    void TearDown() override { EXPECT_EQ(0, client->GetWorker().WaitForExit(30000)) << Log(); }
+    void TearDown() override { EXPECT_EQ(exitStatus, client->GetWorker().WaitForExit(30000)) << Log(); }
 
     Result Render(const std::string& target, Request::Options options) {
         options.emplace("keep", 300);
@@ -63,6 +79,7 @@ protected:
     TestHttpServer server;
     OrvoTest::TemporaryDirectory directory;
     std::unique_ptr<Client> client;
+    int exitStatus = 0;
 };
 
 // What the WebKit worker answers, the Chromium worker answers too: the
@@ -123,17 +140,7 @@ TEST_F(ChromiumWorker, OptionsItDoesNotApplyAreLoggedByName) {
 TEST_F(ChromiumWorker, ASignalEndsItAndItsBrowser) {
     ASSERT_EQ(Outcome::Rendered, Render("/dated", {{"snapshot", false}, {"keep", 600000}}).outcome);
     const long pid = client->GetWorker().Pid();
-    std::vector<long> browsers;
-    for (const auto& entry : boost::filesystem::directory_iterator("/proc")) {
-        std::ifstream stat(entry.path().string() + "/stat");
-        std::string line;
-        std::getline(stat, line);
-        const std::size_t close = line.rfind(')');
-        long parent = 0;
-        if (close != std::string::npos && std::istringstream(line.substr(close + 4)) >> parent && parent == pid) {
-            browsers.push_back(std::stol(entry.path().filename().string()));
-        }
-    }
+    const std::vector<long> browsers = ChildrenOf(pid);
     ASSERT_FALSE(browsers.empty()) << "the worker's browser";
     ::kill(static_cast<pid_t>(pid), SIGTERM);
     EXPECT_EQ(0, client->GetWorker().WaitForExit(20000));
@@ -141,6 +148,21 @@ TEST_F(ChromiumWorker, ASignalEndsItAndItsBrowser) {
     for (const long browser : browsers) {
         EXPECT_NE(0, ::kill(static_cast<pid_t>(browser), 0)) << "the browser " << browser << " still runs";
     }
+}
+
+// A browser that dies leaves no worker that answers every page failed:
+// the page in hand fails, and the worker ends with its own status, so
+// that its clients start a fresh one.
+TEST_F(ChromiumWorker, AWorkerWhoseBrowserDiedEnds) {
+    ASSERT_EQ(Outcome::Rendered, Render("/dated", {{"snapshot", false}, {"keep", 600000}}).outcome);
+    for (const long browser : ChildrenOf(client->GetWorker().Pid())) {
+        ::kill(static_cast<pid_t>(browser), SIGKILL);
+    }
+    const Result lost = Render("/dated", {{"snapshot", false}});
+    EXPECT_NE(Outcome::Rendered, lost.outcome);
+    exitStatus = 6;
+    EXPECT_EQ(6, client->GetWorker().WaitForExit(20000)) << "ExitStatus::BrowserLost";
+    EXPECT_NE(std::string::npos, Log().find("ChromiumWorker::Run => the browser ended")) << Log();
 }
 
 } // namespace
