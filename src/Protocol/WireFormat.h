@@ -41,6 +41,10 @@ constexpr std::size_t ResultSegmentSize = 8 << 20;
 // The detail and the body of a dead answer.
 constexpr char Dead[] = "DEAD";
 
+// A rendered page's detail: its Last-Modified date, as Qt's date format
+// writes it ("11/15/1994 12:45:26").
+constexpr char LastModifiedPattern[] = "MM/dd/yyyy hh:mm:ss";
+
 // Spill files: mkstemp's template, the names it makes (a pattern), and
 // what a field holds in front of the file's path.
 constexpr char SpillTemplate[] = "/tmp/_BWIMPL_XXXXXX";

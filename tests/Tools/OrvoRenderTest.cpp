@@ -567,8 +567,9 @@ std::map<std::string, std::vector<std::string>> ReadmeTable(const std::string& h
     return rows;
 }
 
-// The README's tables say what the schema says: each option's flags, type
-// and default in the table of request options, and in orvo-serve's table
+// The README's tables say what the schema says: each option's flags, type,
+// default and whether the Chromium engine applies it in the table of
+// request options, and in orvo-serve's table
 // the argument that gives it names it.
 TEST(OrvoRenderCommandLine, TheReadmesTablesFollowTheSchema) {
     namespace Option = Orvo::Browser::Option;
@@ -580,7 +581,8 @@ TEST(OrvoRenderCommandLine, TheReadmesTablesFollowTheSchema) {
     for (const Option::Row& row : Option::Schema()) {
         ASSERT_EQ(1u, options.count(row.key)) << row.key;
         const std::vector<std::string>& cells = options.at(row.key);
-        ASSERT_EQ(5u, cells.size()) << row.key;
+        ASSERT_EQ(6u, cells.size()) << row.key;
+        EXPECT_EQ(row.spec.chromium ? "yes" : "no", cells[5]) << row.key << ": the Chromium engine's column";
         std::size_t flags = 0;
         for (const char* flag : {row.spec.flag, row.spec.offFlag, row.spec.fileFlag}) {
             flags += flag != nullptr ? 1 : 0;

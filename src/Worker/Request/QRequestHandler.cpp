@@ -39,7 +39,6 @@ namespace Option = Orvo::Browser::Option;
 namespace {
 
 const char* const Blank = "about:blank";
-const char* const LastModifiedPattern = "MM/dd/yyyy hh:mm:ss";
 const char* const LastModifiedScript = "document.lastModified;";
 const char* const XmlScript = "new XMLSerializer().serializeToString(    document.documentElement);";
 const char* const XmlDocumentScript = "(document instanceof XMLDocument) && !(document instanceof HTMLDocument);";
@@ -616,7 +615,8 @@ bool QRequestHandler::GetLastModified(QString& out) {
         return false;
     }
     if (networkManager->Main().lastModified.isValid()) {
-        out = networkManager->Main().lastModified.toString(QLatin1String(LastModifiedPattern));
+        out = networkManager->Main().lastModified.toString(
+            QLatin1String(Orvo::Browser::WireFormat::LastModifiedPattern));
     }
     if (!out.isEmpty()) {
         return true;
