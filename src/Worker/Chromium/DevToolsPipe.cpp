@@ -136,7 +136,7 @@ void DevToolsPipe::Write(const std::string& message) {
     }
     ::pthread_sigmask(SIG_SETMASK, &before, nullptr);
     if (error != 0) {
-        throw DevToolsError("the browser ended");
+        Ended();
     }
 }
 
@@ -166,7 +166,7 @@ bool DevToolsPipe::Read(nlohmann::json& message, long long deadlineMs) {
             continue;
         }
         if (n <= 0) {
-            throw DevToolsError("the browser ended");
+            Ended();
         }
         pending.append(buffer, static_cast<std::size_t>(n));
     }
@@ -216,12 +216,17 @@ bool DevToolsPipe::NextEvent(nlohmann::json& event, int timeoutMs) {
     return true;
 }
 
+void DevToolsPipe::Ended() {
+    pipeClosed = true;
+    throw DevToolsError("the browser ended");
+}
+
 bool DevToolsPipe::Running() {
     int status = 0;
     if (pid > 0 && ::waitpid(pid, &status, WNOHANG) == pid) {
         pid = -1;
     }
-    return pid > 0;
+    return pid > 0 && !pipeClosed;
 }
 
 // Browser.close asks the browser to end in order; one that does not is

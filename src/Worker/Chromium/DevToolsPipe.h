@@ -65,7 +65,9 @@ public:
     // The product line of Browser.getVersion ("Chrome/156.0...").
     const std::string& Product() const { return product; }
     pid_t Pid() const { return pid; }
-    // Whether the browser still runs (one that ended is collected here).
+    // Whether the browser still runs: false once its end of the pipe has
+    // closed, even before the process can be collected, or once it has
+    // ended (one that ended is collected here).
     bool Running();
     const std::string& ProfileDirectory() const { return profile; }
 
@@ -75,12 +77,15 @@ private:
     // Reads until a whole message is in, or until deadlineMs (a monotonic
     // clock's milliseconds) passes: false then.
     bool Read(nlohmann::json& message, long long deadlineMs);
+    // Marks the pipe closed by the browser and throws DevToolsError.
+    [[noreturn]] void Ended();
     void Close();
 
     std::string profile;
     pid_t pid = -1;
     int commands = -1;  // our end of the browser's descriptor 3
     int answers = -1;   // our end of its descriptor 4
+    bool pipeClosed = false;
     std::string pending;
     std::deque<nlohmann::json> events;
     long long lastId = 0;

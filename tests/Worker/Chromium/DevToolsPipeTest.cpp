@@ -110,7 +110,8 @@ TEST(DevToolsPipe, EachPageLoadsInAContextOfItsOwn) {
 }
 
 // The browser ends with its object, and its profile goes; one that was
-// killed makes the next call fail, not hang.
+// killed makes the next call fail, not hang, and is no longer running from
+// then on, even before the process can be collected.
 TEST(DevToolsPipe, TheBrowserEndsWithItsObjectAndADeadOneFailsCalls) {
     pid_t pid = 0;
     std::string profile;
@@ -131,6 +132,7 @@ TEST(DevToolsPipe, TheBrowserEndsWithItsObjectAndADeadOneFailsCalls) {
     } catch (const DevToolsError& e) {
         EXPECT_EQ("the browser ended", std::string(e.what()));
     }
+    EXPECT_FALSE(killed.Running());
 }
 
 // A program that is no browser fails to start with a clear error.
