@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -69,6 +70,20 @@ TestHttpServer::Response Site(const TestHttpServer::Request& request) {
     }
     if (target == "/loop") {
         return Html("<p>before</p><script>while (true) {}</script>");
+    }
+    if (target == "/loop-in-function") {
+        return Html("<p>before</p><script>function f() { for (;;) { try { Math.sqrt(2); } catch (e) {} } } f();"
+                    "</script>");
+    }
+    if (target == "/loop-allocating") {
+        return Html("<p>before</p><script>var a = []; while (true) { a.push({}); if (a.length > 1000) a = []; }"
+                    "</script>");
+    }
+    if (target == "/loop-onload") {
+        return Html("<p>before</p><script>onload = function () { while (true) {} };</script>");
+    }
+    if (target == "/loop-timer") {
+        return Html("<p>before</p><script>setTimeout(function () { while (true) {} }, 10);</script>");
     }
     if (target == "/images") {
         return Html(HundredImagesOnAnUnresolvableHost());
@@ -241,10 +256,39 @@ TEST_F(UnrulyPages, APageOfImagesOnAnUnresolvableHttpsHostFinishes) {
     EXPECT_NE(std::string::npos, result.body.find("images asked for"));
 }
 
+// An endless loop wherever a page runs script is interrupted by the
+// engine at its script limit (1 s of the script's CPU time here), every
+// time: the page is answered with what it has and the same worker goes on,
+// well before the main-thread watchdog (20 s) would give it up.
+class ScriptLimit : public UnrulyPages {
+protected:
+    void SetUp() override { Start({"JSC_watchdog=1000"}); }
+};
+
+TEST_F(ScriptLimit, EndlessLoopsAreInterruptedAndTheWorkerGoesOn) {
+    const std::vector<std::pair<std::string, Request::Options>> loops = {
+        {"/loop", Quick()},
+        {"/loop-in-function", Quick()},
+        {"/loop-allocating", Quick()},
+        {"/loop-onload", Quick()},
+        {"/loop-timer", Quick({{"delay", 500}})},
+        {"/plain", Quick({{"script", std::string("while (true) {}")}})},
+    };
+    for (const auto& loop : loops) {
+        const Result result = Render(server.Url(loop.first), loop.second);
+        EXPECT_EQ(Outcome::Rendered, result.outcome) << loop.first << ": " << result.error;
+        EXPECT_TRUE(result.body.find("before") != std::string::npos || result.body.find("plain") != std::string::npos)
+            << loop.first << ": " << result.body;
+    }
+    const long pid = client->GetWorker().Pid();
+    EXPECT_EQ(Outcome::Rendered, Render(server.Url("/plain")).outcome);
+    EXPECT_EQ(pid, client->GetWorker().Pid());
+    EXPECT_EQ(std::string::npos, Log().find("MainThreadWatchdog")) << Log();
+}
+
 // The stuck limit is shortened through the test-only divisor (20 s / 5).
-// The engine's own script limit is switched off: it interrupts an endless
-// loop in some runs and not in others, and these tests are about what the
-// worker does when nothing interrupts it.
+// The engine's own script limit is switched off: these tests are about
+// what the worker does when nothing interrupts a script.
 class StuckMainThread : public UnrulyPages {
 protected:
     void SetUp() override {
