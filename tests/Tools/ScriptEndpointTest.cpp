@@ -860,6 +860,9 @@ TEST_F(Scripts, TheSandboxHoldsAndBudgetsStopRunawayScripts) {
     const json handled = ScriptError(Execute(
         "function main(splash)\n  xpcall(function () error('x') end, function (m) while true do end end)\nend"));
     EXPECT_NE(std::string::npos, handled.at("error").get<std::string>().find("the script ran")) << handled;
+    const json backtracking = ScriptError(
+        Execute("function main(splash)\n  return string.rep('a', 30000):find('.-.-.-.-.-.-b')\nend"));
+    EXPECT_NE(std::string::npos, backtracking.at("error").get<std::string>().find("the script ran")) << backtracking;
     const json bomb = ScriptError(
         Execute("function main(splash)\n  local t = {}\n  for i = 1, 1e9 do t[i] = ('x'):rep(4096) .. i end\nend"));
     EXPECT_EQ("the script used more than 128 MiB of memory", bomb.at("error")) << bomb;

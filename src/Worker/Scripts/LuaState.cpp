@@ -2,6 +2,8 @@
 
 #include <cstdlib>
 
+#include "Scripts/LuaStrings.h"
+
 namespace {
 
 // Instructions between two looks at the budgets.
@@ -62,6 +64,7 @@ void LuaState::OpenSandbox() {
     lua_getglobal(state, "string");
     Remove(state, {"dump"});
     lua_pop(state, 1);
+    LuaStrings::Install(state);
     lua_getglobal(state, "os");
     Remove(state, {"execute", "exit", "getenv", "remove", "rename", "setlocale", "tmpname"});
     lua_pop(state, 1);
@@ -99,10 +102,14 @@ void* LuaState::Allocate(void* self, void* block, std::size_t oldSize, std::size
 }
 
 void LuaState::Hook(lua_State* lua, lua_Debug*) {
+    Spend(lua, HookInterval);
+}
+
+void LuaState::Spend(lua_State* lua, long long instructions) {
     lua_getfield(lua, LUA_REGISTRYINDEX, RegistryKey);
     LuaState* owner = static_cast<LuaState*>(lua_touserdata(lua, -1));
     lua_pop(lua, 1);
-    owner->counted += HookInterval;
+    owner->counted += instructions;
     if (!owner->stopping && owner->counted > owner->budget.instructions) {
         owner->stopping = true;
         owner->exhausted = "the script ran more than " + std::to_string(owner->budget.instructions) + " instructions";

@@ -22,7 +22,8 @@
 // all, and how long it may run without giving the event loop a turn (one
 // slice, from StartSlice). Past either of the last two every further
 // instruction raises an error, so that a script that catches the error
-// still cannot go on.
+// still cannot go on. The string library's pattern matching (find, match,
+// gmatch, gsub) is LuaStrings', whose steps count as instructions.
 class LuaState {
 public:
     struct Budget {
@@ -45,6 +46,10 @@ public:
 
     // Starts a slice: the script is about to run until it waits or ends.
     void StartSlice();
+
+    // Counts work done in C (steps of a pattern match) against the
+    // budgets of lua's state, raising the budget's error when one is spent.
+    static void Spend(lua_State* lua, long long instructions);
 
     // Which budget ran out first, when one did; else empty.
     const std::string& Exhausted() const { return exhausted; }
