@@ -837,8 +837,9 @@ TEST_F(Scripts, ErrorsSayWhatFailedAndWhere) {
     EXPECT_EQ(0, Stop());
 }
 
+// The engine's script limit is shortened to 1 s for the endless JavaScript.
 TEST_F(Scripts, TheSandboxHoldsAndBudgetsStopRunawayScripts) {
-    Start({"--workers", "1"});
+    Start({"--workers", "1"}, {"JSC_watchdog=1000"});
     const json refused = Answer(Execute(
         "function main(splash)\n"
         "  local loaded = load(string.char(27) .. 'LuaQ')\n"
@@ -863,6 +864,14 @@ TEST_F(Scripts, TheSandboxHoldsAndBudgetsStopRunawayScripts) {
     const json backtracking = ScriptError(
         Execute("function main(splash)\n  return string.rep('a', 30000):find('.-.-.-.-.-.-b')\nend"));
     EXPECT_NE(std::string::npos, backtracking.at("error").get<std::string>().find("the script ran")) << backtracking;
+    const json endlessJs = Answer(Execute("function main(splash)\n"
+                                          "  local ok, error = pcall(splash.evaljs, splash, 'while (true) {}')\n"
+                                          "  return {ok = ok, type = error.type, message = error.js_error_message,\n"
+                                          "          after = splash:evaljs('6 * 7')}\n"
+                                          "end"));
+    EXPECT_EQ(json::parse(R"({"ok": false, "type": "JS_ERROR", "after": 42,
+                               "message": "the script was interrupted: it ran past the engine's time limit"})"),
+              endlessJs);
     const json bomb = ScriptError(
         Execute("function main(splash)\n  local t = {}\n  for i = 1, 1e9 do t[i] = ('x'):rep(4096) .. i end\nend"));
     EXPECT_EQ("the script used more than 128 MiB of memory", bomb.at("error")) << bomb;

@@ -30,7 +30,17 @@ QVariantMap PageJavaScript::Evaluate(QWebFrame* frame, const QString& snippet) {
                                 "  }"
                                 "})(%2)")
                                 .arg(QLatin1String(PlainJs), quoted);
-    return frame->evaluateJavaScript(wrapped).toMap();
+    const QVariant result = frame->evaluateJavaScript(wrapped);
+    if (result.type() == QVariant::Map) {
+        return result.toMap();
+    }
+    // The wrapper catches every error: only a script the engine stopped at
+    // its time limit gives back nothing at all.
+    const QString interrupted = QStringLiteral("the script was interrupted: it ran past the engine's time limit");
+    return {{QStringLiteral("ok"), false},
+            {QStringLiteral("name"), QStringLiteral("Interrupted")},
+            {QStringLiteral("message"), interrupted},
+            {QStringLiteral("text"), interrupted}};
 }
 
 QString PageJavaScript::ResumableProgram(const QString& token, const QString& snippet) {
