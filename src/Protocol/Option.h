@@ -292,7 +292,7 @@ struct HttpMethod {
 // value], ...]}. Detail and snapshot are as without it.
 struct PageInfo {
     typedef bool Type;
-    static constexpr Spec spec = Spec();
+    static constexpr Spec spec = Spec().Chromium();
     static const char* Name() { return "pageInfo"; }
     static Type Default() { return false; }
 };

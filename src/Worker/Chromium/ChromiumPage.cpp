@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <chrono>
+#include <sstream>
 
 namespace {
 
@@ -125,12 +126,40 @@ bool ChromiumPage::Take(const nlohmann::json& event, const std::string& loaderId
     }
     const std::string method = event.value("method", std::string());
     const nlohmann::json& params = event.contains("params") ? event["params"] : nlohmann::json::object();
-    if (method == "Network.responseReceived" && params.value("type", std::string()) == "Document"
-        && params.value("loaderId", std::string()) == loaderId) {
-        const nlohmann::json& response = params.at("response");
-        rendered.status = response.value("status", 0);
-        rendered.url = response.value("url", rendered.url);
-        rendered.lastModified = Header(response.value("headers", nlohmann::json::object()), "Last-Modified");
+    const bool document =
+        params.value("type", std::string()) == "Document" && params.value("loaderId", std::string()) == loaderId;
+    if (method == "Network.requestWillBeSent" && document) {
+        // A redirect's response comes with the request it leads to.
+        if (params.contains("redirectResponse")) {
+            Keep(params["redirectResponse"], documentMethod, rendered);
+        }
+        documentMethod = params.value("request", nlohmann::json::object()).value("method", std::string("GET"));
+    } else if (method == "Network.responseReceived" && document) {
+        Keep(params.at("response"), documentMethod, rendered);
     }
     return method == "Page.loadEventFired";
+}
+
+void ChromiumPage::Keep(const nlohmann::json& response, const std::string& method, Rendered& rendered) {
+    Response kept;
+    kept.url = response.value("url", rendered.url);
+    kept.method = method;
+    kept.status = response.value("status", 0);
+    kept.reason = response.value("statusText", std::string());
+    // Headers given more than once come as one, their values on lines.
+    const nlohmann::json headers = response.value("headers", nlohmann::json::object());
+    for (const auto& header : headers.items()) {
+        std::istringstream values(header.value().is_string() ? header.value().get<std::string>() : std::string());
+        for (std::string value; std::getline(values, value);) {
+            kept.headers.emplace_back(header.key(), value);
+        }
+    }
+    rendered.status = kept.status;
+    rendered.url = kept.url;
+    rendered.lastModified = Header(headers, "Last-Modified");
+    rendered.history.push_back(std::move(kept));
+}
+
+nlohmann::json ChromiumPage::Cookies() {
+    return browser.Call("Storage.getCookies", {{"browserContextId", context}}).value("cookies", nlohmann::json::array());
 }

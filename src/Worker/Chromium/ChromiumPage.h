@@ -29,6 +29,15 @@ public:
         int timeoutMs = 30000;
     };
 
+    // One response of the main document, a redirect's included.
+    struct Response {
+        std::string url;
+        std::string method;
+        int status = 0;
+        std::string reason;
+        std::vector<std::pair<std::string, std::string>> headers;
+    };
+
     struct Rendered {
         // False when the main document failed without a response (error
         // says why, as the browser names it: "net::ERR_CONNECTION_REFUSED").
@@ -44,6 +53,8 @@ public:
         // (false when the time ran out first).
         std::string html;
         bool loaded = false;
+        // Each response of the main document, in order.
+        std::vector<Response> history;
     };
 
     explicit ChromiumPage(DevToolsPipe& browser);
@@ -56,6 +67,10 @@ public:
     // The value of expression evaluated in the page (JSON); an exception
     // thrown there is a DevToolsError saying what it was.
     nlohmann::json Evaluate(const std::string& expression);
+
+    // The cookies of the page's context, as the browser gives them
+    // (Network.Cookie objects).
+    nlohmann::json Cookies();
 
     // The whole page laid out at the viewport's width, cut at maxHeight
     // pixels, as PNG in base64.
@@ -71,9 +86,15 @@ private:
     // load event.
     bool Take(const nlohmann::json& event, const std::string& loaderId, Rendered& rendered);
 
+    // Keeps response, which answered a request made with method, in
+    // rendered as the main document's latest.
+    static void Keep(const nlohmann::json& response, const std::string& method, Rendered& rendered);
+
     DevToolsPipe& browser;
     std::string context;
     std::string session;
+    // The method of the main document's latest request.
+    std::string documentMethod = "GET";
 };
 
 #endif

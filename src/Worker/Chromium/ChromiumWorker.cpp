@@ -11,6 +11,7 @@
 #include <log4cplus/loggingmacros.h>
 #include <unistd.h>
 
+#include "Chromium/ChromiumDescription.h"
 #include "Chromium/ChromiumPage.h"
 #include "Kernel/Configurator.h"
 #include "Kernel/NavigationStatus.h"
@@ -119,7 +120,8 @@ void ChromiumWorker::Serve(const Orvo::Browser::ServerRequest& request) {
         if (!rendered.ok || rendered.status == 0 || Orvo::Browser::IsFailedNavigationStatus(rendered.status)) {
             const QString status = rendered.status != 0 ? QString::number(rendered.status) : QString();
             LOG4CPLUS_INFO(logger, "ChromiumWorker::Serve => failed: " << rendered.url << " " << rendered.error);
-            return Answer(request, rendered.url, status, std::string(), QImage());
+            return Answer(request, rendered.url, status, Body(options, page, rendered, std::string(), false),
+                          QImage());
         }
         AnswerRendered(request, options, page, rendered);
     } catch (const DevToolsError& e) {
@@ -184,5 +186,14 @@ void ChromiumWorker::AnswerRendered(const Orvo::Browser::ServerRequest& request,
         const QByteArray png = QByteArray::fromBase64(QByteArray::fromStdString(page.SnapshotBase64(maxHeight)));
         snapshot = QImage::fromData(png, "PNG");
     }
-    Answer(request, rendered.url, detail, html, snapshot);
+    Answer(request, rendered.url, detail, Body(options, page, rendered, html, true), snapshot);
+}
+
+// The HTML, or with the pageInfo option the page's description.
+std::string ChromiumWorker::Body(const Option::Tuple& options, ChromiumPage& page,
+                                 const ChromiumPage::Rendered& rendered, const std::string& html, bool ok) {
+    if (!Option::Get<Option::PageInfo>(options)) {
+        return html;
+    }
+    return ChromiumDescription::Of(rendered, html, ok, page.Cookies());
 }

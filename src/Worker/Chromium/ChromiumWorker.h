@@ -16,10 +16,11 @@
 // address after redirects, its Last-Modified date (MM/dd/yyyy hh:mm:ss) as
 // the detail, the HTML as the body and, with the snapshot option, the whole
 // page's picture; a failed navigation answers its status (or nothing) as
-// the detail and no body. It applies the options the schema marks as
+// the detail and no body (with pageInfo, the page's description, as the
+// body of every answer). It applies the options the schema marks as
 // Chromium's (snapshot, keep, delay, timeout, maxHeight, viewport,
-// headers, cookie, script); any other given is logged at WARN and left
-// aside. The worker ends once it has
+// headers, cookie, script, pageInfo); any other given is logged at WARN
+// and left aside. The worker ends once it has
 // been idle for its first request's keep, or when stop is set; with
 // ExitStatus::BrowserLost when its browser ended, so that its clients
 // start a fresh worker.
@@ -44,6 +45,8 @@ private:
     void AnswerRendered(const Orvo::Browser::ServerRequest& request, const Orvo::Browser::Option::Tuple& options,
                         ChromiumPage& page, const ChromiumPage::Rendered& rendered);
     void RunScript(ChromiumPage& page, const std::string& script);
+    static std::string Body(const Orvo::Browser::Option::Tuple& options, ChromiumPage& page,
+                            const ChromiumPage::Rendered& rendered, const std::string& html, bool ok);
 
     DevToolsPipe& browser;
     log4cplus::Logger logger;

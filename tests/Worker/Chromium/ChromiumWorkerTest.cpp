@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <csignal>
+#include <ctime>
 #include <fstream>
 #include <memory>
 #include <sstream>
@@ -12,6 +13,7 @@
 #include <vector>
 
 #include <boost/filesystem.hpp>
+#include <nlohmann/json.hpp>
 
 #include <gtest/gtest.h>
 
@@ -31,9 +33,30 @@ using Orvo::Browser::Client::Result;
 using ChromiumSite::Html;
 using OrvoTest::TestHttpServer;
 
+// An HTTP date ten days from now at midnight: browsers cap a cookie's
+// life at 400 days.
+std::string InTenDays() {
+    const std::time_t later = std::time(nullptr) + 10 * 24 * 3600;
+    std::tm utc{};
+    ::gmtime_r(&later, &utc);
+    char text[40];
+    std::strftime(text, sizeof text, "%a, %d %b %Y 00:00:00 GMT", &utc);
+    return text;
+}
+
 TestHttpServer::Response Site(const TestHttpServer::Request& request) {
     if (request.target == "/tall") {
         return Html("<div style=\"background:#ff0000;width:100%;height:1500px\">tall</div>");
+    }
+    if (request.target == "/moved") {
+        TestHttpServer::Response moved = Html("<p>moved</p>", 302);
+        moved.headers.push_back({"Location", "/baked"});
+        return moved;
+    }
+    if (request.target == "/baked") {
+        TestHttpServer::Response baked = Html("<p>baked</p>");
+        baked.headers.push_back({"Set-Cookie", "baked=1; Path=/; HttpOnly; Expires=" + InTenDays()});
+        return baked;
     }
     if (request.target == "/cookie") {
         const auto found = request.headers.find("cookie");
@@ -128,11 +151,50 @@ TEST_F(ChromiumWorker, PagesAreAnsweredAsTheWebKitWorkerAnswersThem) {
 
 // Options the engine does not apply yet are left aside, each named.
 TEST_F(ChromiumWorker, OptionsItDoesNotApplyAreLoggedByName) {
-    const Result result = Render("/dated", {{"snapshot", false}, {"tiva", true}, {"pageInfo", true}});
+    const Result result = Render("/dated", {{"snapshot", false}, {"tiva", true}, {"coordinate", true}});
     ASSERT_EQ(Outcome::Rendered, result.outcome) << result.error;
-    EXPECT_NE(std::string::npos, Log().find("ChromiumWorker::Serve => options ignored: pageInfo (not on the "
+    EXPECT_NE(std::string::npos, Log().find("ChromiumWorker::Serve => options ignored: coordinate (not on the "
                                             "chromium engine), tiva (not on the chromium engine)"))
         << Log();
+}
+
+// The page's description (the pageInfo option) is the same from both
+// engines: where the page ended, each response of its main document with
+// its method, status and reason, its cookies, and the page's HTML; a
+// missing page is described as failed, with its status and an error. Headers are
+// compared by those the test's server sets (but Set-Cookie, which the
+// Chromium engine's history leaves out).
+TEST_F(ChromiumWorker, ThePagesDescriptionIsTheSameFromBothEngines) {
+    OrvoTest::TemporaryDirectory webkitDirectory;
+    Client webkit(OrvoTest::StartLoggingWorker(webkitDirectory, {}, {}));
+    const auto described = [](const Result& result) {
+        nlohmann::json description = nlohmann::json::parse(result.body, nullptr, false);
+        if (!description.is_object()) {
+            return nlohmann::json(result.body);
+        }
+        for (nlohmann::json& response : description["history"]) {
+            nlohmann::json kept = nlohmann::json::array();
+            for (const nlohmann::json& header : response["headers"]) {
+                const std::string name = header[0];
+                if (name == "Location" || name == "Last-Modified") {
+                    kept.push_back(header);
+                }
+            }
+            response["headers"] = kept;
+        }
+        // Each engine says why a page failed in its own words.
+        description["error"] = !description["error"].is_null();
+        description["html"] = description["html"].get<std::string>().find("<p>") != std::string::npos;
+        return description;
+    };
+    for (const std::string target : {"/moved", "/dated", "/missing"}) {
+        const Request::Options options{{"snapshot", false}, {"pageInfo", true}, {"keep", 3000}};
+        const Result fromWebKit = webkit.Render(server.Url(target), options, 60000);
+        const Result fromChromium = Render(target, options);
+        EXPECT_EQ(fromWebKit.outcome, fromChromium.outcome) << target;
+        EXPECT_EQ(described(fromWebKit).dump(1), described(fromChromium).dump(1)) << target;
+    }
+    EXPECT_EQ(0, webkit.GetWorker().WaitForExit(30000));
 }
 
 // SIGTERM ends a worker that would otherwise wait out a long keep, and its
