@@ -30,7 +30,7 @@
 #include "queue/RedisConnection.h"
 #include "serve/Metrics.h"
 #include "serve/QueueConsumer.h"
-#include "serve/RenderPool.h"
+#include "serve/RenderPools.h"
 
 namespace {
 
@@ -46,6 +46,7 @@ const int TrimIntervalMs = 1000;
 struct Settings {
     std::string listen = "127.0.0.1:8050";
     int workers = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+    int chromiumWorkers = 0;
     int inFlight = 8;
     int maxQueue = 200;
     int maxTimeout = 90;
@@ -78,6 +79,8 @@ options::options_description Description(Settings& settings) {
         ("help,h", "show this help")
         ("listen", value(&settings.listen), "HOST:PORT to listen on, or none (with --queue)")
         ("workers", value(&settings.workers), "workers (default: one per core)")
+        ("chromium-workers", value(&settings.chromiumWorkers),
+         "workers of the Chromium engine, for requests with engine=chromium (0: none)")
         ("in-flight", value(&settings.inFlight), "requests outstanding per worker")
         ("max-queue", value(&settings.maxQueue), "render requests that may wait for a worker; more are answered 503")
         ("max-timeout", value(&settings.maxTimeout), "the largest timeout argument, in seconds")
@@ -144,6 +147,13 @@ void CheckSettings(const Settings& settings) {
         throw std::invalid_argument("--workers, --in-flight, --max-timeout, --max-deliveries, --max-results, "
                                     "--max-connections, --max-viewport-area and --max-snapshot-pixels take 1 or "
                                     "more, --max-queue 0 or more");
+    }
+    if (settings.chromiumWorkers < 0) {
+        throw std::invalid_argument("--chromium-workers takes 0 or more");
+    }
+    if (settings.chromiumWorkers > 0 && !settings.deniedNetworks.empty()) {
+        throw std::invalid_argument("--denied-networks does not apply to the chromium engine yet: "
+                                    "not with --chromium-workers");
     }
     if (settings.listen == NoListening && settings.queue.empty()) {
         throw std::invalid_argument("--listen none serves nothing without --queue");
@@ -229,11 +239,11 @@ int Serve(const Settings& settings, const HttpService::Access& access, bool list
     poolSettings.workerLog = settings.log;
     poolSettings.recyclePages = settings.maxPages;
     poolSettings.recycleRssMb = settings.maxRss;
-    RenderPool pool(poolSettings);
+    RenderPools pools(poolSettings, settings.chromiumWorkers);
     Metrics metrics;
     boost::asio::io_context io;
     boost::asio::thread_pool encoders(std::max(1u, std::thread::hardware_concurrency()));
-    HttpService service(io, encoders, pool, metrics, log,
+    HttpService service(io, encoders, pools, metrics, log,
                         {settings.maxTimeout, settings.allowFileUrls, settings.maxViewportArea,
                          settings.maxSnapshotPixels},
                         access);
@@ -245,7 +255,7 @@ int Serve(const Settings& settings, const HttpService::Access& access, bool list
     if (!settings.queue.empty()) {
         consumer.reset(new QueueConsumer(ConsumerSettings(settings), io, service, metrics, log));
     }
-    pool.Start();
+    pools.Start();
     const std::string workers = " with " + std::to_string(settings.workers) + " workers";
     log.Message(listen ? "listening on " + listener.LocalEndpoint().address().to_string() + ":"
                              + std::to_string(listener.LocalEndpoint().port()) + workers
@@ -273,7 +283,7 @@ int Serve(const Settings& settings, const HttpService::Access& access, bool list
     });
     io.run();
     consumer.reset();
-    pool.Stop();
+    pools.Stop();
     encoders.join();
     log.Message("stopped");
     return 0;

@@ -49,7 +49,8 @@ TEST_F(OrvoServe, CommandLineMistakesAreUsageErrors) {
           {"--queue", "redis://h", "--max-deliveries", "0"}, {"--queue", "redis://h", "--max-results", "0"},
           {"--max-connections", "0"}, {"--max-viewport-area", "0"}, {"--max-snapshot-pixels", "0"},
           {"--open-health"}, {"--auth-file", "/nonexistent/users"}, {"--denied-networks", "10.0.0.0"},
-          {"--denied-networks", "10.0.0.0/33"}, {"--denied-networks", "metadata/32"}}) {
+          {"--denied-networks", "10.0.0.0/33"}, {"--denied-networks", "metadata/32"}, {"--chromium-workers", "-1"},
+          {"--chromium-workers", "1", "--denied-networks", "10.0.0.0/8"}}) {
         std::vector<std::string> argv{ORVO_SERVE_BINARY};
         argv.insert(argv.end(), arguments.begin(), arguments.end());
         EXPECT_EQ(2, OrvoTest::RunProgram(argv, directory.path, output)) << arguments[0];
@@ -101,6 +102,49 @@ TEST_F(OrvoServe, RenderPngShowsTheViewportOrTheWholePageScaledToWidth) {
     EXPECT_EQ(1500, page.height()) << "3000 px of page, halved";
     EXPECT_EQ(qRgb(255, 0, 0), page.pixel(128, 900));
     EXPECT_EQ(qRgb(0, 0, 255), page.pixel(128, 1300));
+    EXPECT_EQ(0, Stop());
+}
+
+// One table, both engines: each answers the render endpoints alike and
+// says that it rendered the page (X-Orvo-Engine, render.json's engine);
+// what the Chromium engine does not apply yet is refused, by argument.
+TEST_F(OrvoServe, EachEngineAnswersTheRenderEndpoints) {
+    Start({"--workers", "1", "--chromium-workers", "1"});
+    for (const std::string engine : {"webkit", "chromium"}) {
+        const std::string choice = "&engine=" + engine;
+        const HttpClient::Response html = client->Get(Target("render.html", "/page-a", choice));
+        EXPECT_EQ(200, html.status) << engine << ": " << html.body;
+        EXPECT_EQ(engine, html.headers.count("x-orvo-engine") != 0 ? html.headers.at("x-orvo-engine") : "");
+        EXPECT_NE(std::string::npos, html.body.find("text of /page-a")) << engine << ": " << html.body;
+
+        const HttpClient::Response png = client->Get(Target("render.png", "/tall", choice + "&viewport=400x300"
+                                                                                       "&render_all=1"));
+        ASSERT_EQ(200, png.status) << engine << ": " << png.body;
+        const QImage picture = Picture(png.body);
+        EXPECT_EQ(QSize(400, 3000), picture.size()) << engine;
+        EXPECT_EQ(qRgb(255, 0, 0), picture.pixel(200, 1000)) << engine;
+        EXPECT_EQ(qRgb(0, 0, 255), picture.pixel(200, 2500)) << engine;
+
+        const HttpClient::Response described = client->Get(Target("render.json", "/moved", choice + "&history=1"));
+        ASSERT_EQ(200, described.status) << engine << ": " << described.body;
+        const json page = json::parse(described.body);
+        EXPECT_EQ(engine, page.at("engine"));
+        EXPECT_EQ(server.Url("/other/landing"), page.at("url"));
+        ASSERT_EQ(2u, page.at("history").size()) << page;
+        EXPECT_EQ(302, page["history"][0]["response"]["status"]);
+        EXPECT_EQ(200, page["history"][1]["response"]["status"]);
+    }
+    const std::vector<std::pair<std::string, std::string>> refused = {
+        {Target("render.har", "/page"), "the chromium engine does not apply these yet: har"},
+        {Target("render.html", "/page", "&images=0&http_method=POST"),
+         "the chromium engine does not apply these yet: http_method, body, images"},
+        {"/execute?lua_source=x", "scripts run on the webkit engine only, for now"},
+    };
+    for (const auto& request : refused) {
+        const HttpClient::Response response = client->Get(request.first + "&engine=chromium");
+        ExpectError(response, 400, "BadOption");
+        EXPECT_EQ(request.second, json::parse(response.body).at("info").at("description")) << request.first;
+    }
     EXPECT_EQ(0, Stop());
 }
 
@@ -533,6 +577,8 @@ TEST_F(OrvoServe, BadArgumentsAreNamed) {
         {Target("render.html", "/page", "&proxy=ftp%3A%2F%2F127.0.0.1%3A21"), "proxy"},
         {Target("render.html", "/page", "&filters=easylist"), "filters"},
         {Target("render.json", "/page", "&iframes=1"), "iframes"},
+        {Target("render.html", "/page", "&engine=gecko"), "engine"},
+        {Target("render.html", "/page", "&engine=chromium"), "engine"},
     };
     for (const auto& bad : cases) {
         const HttpClient::Response response = client->Get(bad.first);

@@ -56,9 +56,9 @@ struct HttpService::Exchange {
     std::string url;
 };
 
-HttpService::HttpService(boost::asio::io_context& io, boost::asio::thread_pool& encoders, RenderPool& pool,
+HttpService::HttpService(boost::asio::io_context& io, boost::asio::thread_pool& encoders, RenderPools& pools,
                          Metrics& metrics, AccessLog& log, const RenderArguments::Limits& limits, Access access)
-    : pool(pool), metrics(metrics), log(log), access(std::move(access)), renders(io, encoders, pool, metrics, limits),
+    : pools(pools), metrics(metrics), log(log), access(std::move(access)), renders(io, encoders, pools, metrics, limits),
       stopping(false), unanswered(0) {}
 
 void HttpService::Handle(const Request& request, const std::string& client, Clock::time_point arrival,
@@ -102,7 +102,7 @@ void HttpService::Dispatch(const Request& request, const std::shared_ptr<Exchang
     if (path == "/metrics") {
         Reply text;
         text.contentType = "text/plain; version=0.0.4";
-        text.body = metrics.Text(pool.GetStats());
+        text.body = metrics.Text(pools.GetStats());
         return reply(text);
     }
     try {
@@ -144,7 +144,7 @@ void HttpService::HandleJob(const std::string& endpointName, const std::string& 
 Reply HttpService::Ping() const {
     rusage usage{};
     ::getrusage(RUSAGE_SELF, &usage);
-    const RenderPool::Stats stats = pool.GetStats();
+    const RenderPool::Stats stats = pools.GetStats();
     return Reply::Json({{"status", "ok"},
                         {"maxrss", usage.ru_maxrss},
                         {"rss", ResidentBytes()},

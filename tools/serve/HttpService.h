@@ -41,8 +41,8 @@ public:
         bool openHealth = false;
     };
 
-    HttpService(boost::asio::io_context& io, boost::asio::thread_pool& encoders, RenderPool& pool, Metrics& metrics,
-                AccessLog& log, const RenderArguments::Limits& limits, Access access);
+    HttpService(boost::asio::io_context& io, boost::asio::thread_pool& encoders, RenderPools& pools,
+                Metrics& metrics, AccessLog& log, const RenderArguments::Limits& limits, Access access);
 
     // From now on render requests are answered 503 and connections closed
     // after their answer.
@@ -85,7 +85,7 @@ private:
     void Dispatch(const Request& request, const std::shared_ptr<Exchange>& exchange);
     Reply Ping() const;
 
-    RenderPool& pool;
+    RenderPools& pools;
     Metrics& metrics;
     AccessLog& log;
     const Access access;

@@ -252,6 +252,17 @@ void ReadDirect(const RenderArguments::Texts& texts, const Browser::Option::Row&
 
 // Arguments of the API this service does not support: refused, so that a
 // request never seems served as asked when it was not.
+Engine ReadEngine(const RenderArguments::Texts& texts) {
+    const std::string* text = Scalar(texts, "engine");
+    if (text == nullptr || text->empty() || *text == EngineName(Engine::WebKit)) {
+        return Engine::WebKit;
+    }
+    if (*text == EngineName(Engine::Chromium)) {
+        return Engine::Chromium;
+    }
+    throw BadArgument("engine", "engine must be webkit or chromium");
+}
+
 void RefuseUnsupported(const RenderArguments::Texts& texts) {
     static const char* const Arguments[] = {"js", "filters"};
     static const char* const Flags[] = {"iframes", "script", "console"};
@@ -307,6 +318,10 @@ void ApplyPictureLimits(const RenderArguments::Limits& limits, RenderArguments& 
 }
 
 } // namespace
+
+const char* EngineName(Engine engine) {
+    return engine == Engine::Chromium ? "chromium" : "webkit";
+}
 
 bool EndpointOf(const std::string& name, Endpoint& endpoint) {
     static const std::pair<const char*, Endpoint> endpoints[] = {
@@ -365,6 +380,7 @@ RenderArguments RenderArguments::Parse(const Texts& texts, const Limits& limits)
     ReadHeaders(texts, arguments);
     ReadCookies(texts, arguments);
     RefuseUnsupported(texts);
+    arguments.engine = ReadEngine(texts);
     return arguments;
 }
 
@@ -387,6 +403,7 @@ RenderArguments RenderArguments::ParseScript(const Texts& texts, const Limits& l
         throw BadArgument("filters", "filters is not supported by this service");
     }
     arguments.scriptArguments = texts.ToJson();
+    arguments.engine = ReadEngine(texts);
     return arguments;
 }
 
@@ -477,6 +494,26 @@ Browser::Request::Options RenderArguments::ScriptOptions() const {
     options["luaArguments"] = scriptArguments.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
     options.insert(direct.begin(), direct.end());
     return options;
+}
+
+void RenderArguments::CheckEngine(Endpoint endpoint) const {
+    if (engine != Engine::Chromium) {
+        return;
+    }
+    if (IsScript(endpoint)) {
+        throw BadArgument("engine", "scripts run on the webkit engine only, for now");
+    }
+    std::string refused;
+    for (const auto& option : ToOptions(endpoint)) {
+        const Browser::Option::Row* row = Browser::Option::Find(option.first);
+        if (row != nullptr && !row->spec.chromium) {
+            const std::string name = row->spec.http != nullptr ? row->spec.http : option.first;
+            refused += (refused.empty() ? "" : ", ") + name;
+        }
+    }
+    if (!refused.empty()) {
+        throw BadArgument("engine", "the chromium engine does not apply these yet: " + refused);
+    }
 }
 
 Browser::Request::Options RenderArguments::ToOptions(Endpoint endpoint) const {

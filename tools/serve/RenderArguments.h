@@ -21,6 +21,12 @@ enum class Endpoint { Html, Png, Jpeg, Json, Har, Execute, Run };
 // for any other name.
 bool EndpointOf(const std::string& name, Endpoint& endpoint);
 
+// The page engine a request renders on.
+enum class Engine { WebKit, Chromium };
+
+// "webkit" or "chromium", as the engine argument and answers name them.
+const char* EngineName(Engine engine);
+
 // Whether the endpoint runs a script rather than rendering a URL.
 inline bool IsScript(Endpoint endpoint) {
     return endpoint == Endpoint::Execute || endpoint == Endpoint::Run;
@@ -75,6 +81,7 @@ struct RenderArguments {
     static constexpr int DefaultQuality = 75;
 
     std::string url;
+    Engine engine = Engine::WebKit;
     // The worker's options that arguments give straight (the schema's Text
     // and Seconds forms), when given and not empty.
     Browser::Request::Options direct;
@@ -133,6 +140,11 @@ struct RenderArguments {
     // The worker's options for this request, but its timeout: the render
     // pool sets that from the time the request has left when it sends it.
     Browser::Request::Options ToOptions(Endpoint endpoint) const;
+
+    // Throws BadArgument (engine) when the request's engine does not apply
+    // every option that endpoint would send it, naming them by their
+    // arguments.
+    void CheckEngine(Endpoint endpoint) const;
 
 private:
     Browser::Request::Options ScriptOptions() const;

@@ -160,6 +160,7 @@ std::unique_ptr<Browser::Client::Client> RenderPool::StartWorker() const {
     Browser::Client::Worker::StartOptions options;
     options.program = settings.workerProgram;
     options.logFile = settings.workerLog;
+    options.arguments = settings.workerArguments;
     if (settings.allowFileUrls) {
         options.arguments.push_back("--allow-file-urls");
     }

@@ -41,6 +41,8 @@ public:
         std::string workerProgram;
         // Where the workers' standard output and error go; empty inherits.
         std::string workerLog;
+        // More arguments for each worker ("--engine", "chromium").
+        std::vector<std::string> workerArguments;
         // The workers' recycling limits (0: none); a retiring worker is
         // replaced at once and answers what it holds beside its successor.
         std::size_t recyclePages = 0;

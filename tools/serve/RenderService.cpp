@@ -19,9 +19,9 @@ const int BacklogRetryAfterSeconds = 1;
 
 } // namespace
 
-RenderService::RenderService(boost::asio::io_context& io, boost::asio::thread_pool& encoders, RenderPool& pool,
+RenderService::RenderService(boost::asio::io_context& io, boost::asio::thread_pool& encoders, RenderPools& pools,
                              Metrics& metrics, const RenderArguments::Limits& limits)
-    : io(io), encoders(encoders), pool(pool), metrics(metrics), limits(limits) {}
+    : io(io), encoders(encoders), pools(pools), metrics(metrics), limits(limits) {}
 
 void RenderService::Render(Endpoint endpoint, RenderArguments::Texts texts, Clock::time_point arrival, bool taken,
                            Completion done) {
@@ -35,9 +35,16 @@ void RenderService::Render(Endpoint endpoint, RenderArguments::Texts texts, Cloc
     }
     RenderArguments arguments;
     std::string savedHeader;
+    RenderPool* pool = nullptr;
     try {
         arguments = IsScript(endpoint) ? RenderArguments::ParseScript(texts, limits, endpoint)
                                        : RenderArguments::Parse(texts, limits);
+        arguments.CheckEngine(endpoint);
+        pool = pools.For(arguments.engine);
+        if (pool == nullptr) {
+            throw BadArgument("engine", std::string("this service runs no ") + EngineName(arguments.engine)
+                                            + " engine: start it with --chromium-workers N");
+        }
         savedHeader = saved.Save(texts);
     } catch (const BadArgument& e) {
         return done(Reply::BadOption(e), url);
@@ -53,13 +60,13 @@ void RenderService::Render(Endpoint endpoint, RenderArguments::Texts texts, Cloc
         return reply(Reply::Error(503, "ServiceStopping", "The service is stopping", nlohmann::json::object(),
                                   Reply::Outcome::Stopping));
     }
-    Send(endpoint, arguments, arrival, reply);
+    Send(endpoint, arguments, *pool, arrival, reply);
 }
 
 // The page goes to the pool; the first of its result and its deadline
 // answers, the other finds the task claimed.
-void RenderService::Send(Endpoint endpoint, const RenderArguments& arguments, Clock::time_point arrival,
-                         const std::function<void(Reply)>& reply) {
+void RenderService::Send(Endpoint endpoint, const RenderArguments& arguments, RenderPool& pool,
+                         Clock::time_point arrival, const std::function<void(Reply)>& reply) {
     Browser::Request::Options options = arguments.ToOptions(endpoint);
     // The pool adds the timeout when it sends the request: counted at its longest.
     Browser::Request::Options sized = options;
@@ -84,6 +91,7 @@ void RenderService::Send(Endpoint endpoint, const RenderArguments& arguments, Cl
                 Reply out;
                 try {
                     out = Reply::Rendered(endpoint, arguments, result);
+                    out.headers.emplace_back("X-Orvo-Engine", EngineName(arguments.engine));
                 } catch (const std::exception& e) {
                     out = Reply::Unanswerable(e);
                 }

@@ -10,7 +10,7 @@
 
 #include "Metrics.h"
 #include "RenderArguments.h"
-#include "RenderPool.h"
+#include "RenderPools.h"
 #include "Reply.h"
 #include "SavedArguments.h"
 
@@ -23,14 +23,17 @@ namespace Serve {
 // request's arrival, makes the worker's result into the endpoint's answer
 // on the encoder threads, and answers 504 at once when the deadline
 // passes first. Every answer, refusals included, goes to the completion
-// once, on the io_context's thread, with the URL the request named. All of
-// it runs on that thread.
+// once, on the io_context's thread, with the URL the request named. The
+// engine argument picks the pool; a request for an engine the service does
+// not run, or with options its engine does not apply, is a 400. The answer
+// of a page that an engine rendered says which (X-Orvo-Engine). All of it
+// runs on that thread.
 class RenderService {
 public:
     typedef std::chrono::steady_clock Clock;
     typedef std::function<void(const Reply& reply, const std::string& url)> Completion;
 
-    RenderService(boost::asio::io_context& io, boost::asio::thread_pool& encoders, RenderPool& pool,
+    RenderService(boost::asio::io_context& io, boost::asio::thread_pool& encoders, RenderPools& pools,
                   Metrics& metrics, const RenderArguments::Limits& limits);
 
     // From now on requests are answered 503 ServiceStopping, but those
@@ -43,12 +46,12 @@ public:
                 Completion done);
 
 private:
-    void Send(Endpoint endpoint, const RenderArguments& arguments, Clock::time_point arrival,
+    void Send(Endpoint endpoint, const RenderArguments& arguments, RenderPool& pool, Clock::time_point arrival,
               const std::function<void(Reply)>& reply);
 
     boost::asio::io_context& io;
     boost::asio::thread_pool& encoders;
-    RenderPool& pool;
+    RenderPools& pools;
     Metrics& metrics;
     const RenderArguments::Limits limits;
     bool stopping = false;

@@ -136,7 +136,8 @@ Reply Page(const RenderArguments& arguments, const Result& result, const nlohman
     nlohmann::json page = {{"url", Member(info, "url", arguments.url)},
                            {"requestedUrl", arguments.url},
                            {"title", Reply::PageTitle(result.body)},
-                           {"geometry", {0, 0, arguments.viewportWidth, arguments.viewportHeight}}};
+                           {"geometry", {0, 0, arguments.viewportWidth, arguments.viewportHeight}},
+                           {"engine", EngineName(arguments.engine)}};
     if (arguments.html) {
         page["html"] = result.body;
     }
