@@ -8,7 +8,6 @@
 #include <QNetworkRequest>
 #include <QRegularExpression>
 #include <QTimer>
-#include <fnmatch.h>
 #include <log4cplus/loggingmacros.h>
 
 #include "Network/QRecordingReply.h"
@@ -34,30 +33,25 @@ void QMyNetworkAccessManager::SetFileUrlsAllowed(bool allowed) {
     fileUrlsAllowed = allowed;
 }
 
-void QMyNetworkAccessManager::SetAllowedDomains(const QStringList& domains) {
-    allowedDomains = domains;
+void QMyNetworkAccessManager::SetRules(const Orvo::Browser::RequestRules& given) {
+    rules = given;
 }
 
 void QMyNetworkAccessManager::SetDeniedNetworks(const DeniedNetworks& networks) {
     deniedNetworks = networks;
 }
 
-void QMyNetworkAccessManager::SetContentTypes(const QStringList& allowed, const QStringList& forbidden) {
-    allowedTypes = allowed;
-    forbiddenTypes = forbidden;
-}
-
 // A request to a host not allowed goes to a scheme no manager knows, so that
 // it fails as any failed request does.
 void QMyNetworkAccessManager::RefuseHostNotAllowed(QNetworkRequest& request, bool main) {
-    if (IsAllowedHost(request.url())) {
+    if (rules.AllowsHost(request.url().host().toStdString())) {
         return;
     }
     LOG4CPLUS_DEBUG(logger, "QMyNetworkAccessManager::createRequest => host not allowed: "
                                 << request.url().toString().toUtf8().constData());
     if (main && mainResponse.error.isEmpty()) {
         mainResponse.error =
-            QStringLiteral("the host %1 is not among the allowed domains").arg(request.url().host());
+            QString::fromStdString(Orvo::Browser::RequestRules::HostRefusal(request.url().host().toStdString()));
     }
     request.setUrl(QUrl(QStringLiteral("refused-domain:")));
 }
@@ -105,21 +99,8 @@ void QMyNetworkAccessManager::RefuseDeniedNetwork(QNetworkRequest& request, bool
     request.setUrl(QUrl(QStringLiteral("refused-network:")));
 }
 
-bool QMyNetworkAccessManager::IsAllowedHost(const QUrl& url) const {
-    if (allowedDomains.isEmpty() || url.host().isEmpty()) {
-        return true;
-    }
-    const QString host = url.host().toLower();
-    for (const QString& domain : allowedDomains) {
-        if (host == domain || host.endsWith(QLatin1Char('.') + domain)) {
-            return true;
-        }
-    }
-    return false;
-}
-
 void QMyNetworkAccessManager::WatchContentType(QNetworkReply* reply) {
-    if (!allowedTypes.isEmpty() || !forbiddenTypes.isEmpty()) {
+    if (rules.FiltersTypes()) {
         connect(reply, &QNetworkReply::metaDataChanged, this, [this, reply]() { CheckContentType(reply); });
     }
 }
@@ -130,23 +111,14 @@ void QMyNetworkAccessManager::CheckContentType(QNetworkReply* reply) {
         // A redirection's own body is not what the page loads.
         return;
     }
-    const QString type = reply->header(QNetworkRequest::ContentTypeHeader).toString().section(QLatin1Char(';'), 0, 0)
-                             .trimmed()
-                             .toLower();
-    const auto matches = [&type](const QStringList& patterns) {
-        return std::any_of(patterns.begin(), patterns.end(), [&type](const QString& pattern) {
-            return ::fnmatch(pattern.toUtf8().constData(), type.toUtf8().constData(), 0) == 0;
-        });
-    };
-    if ((allowedTypes.isEmpty() || matches(allowedTypes)) && !matches(forbiddenTypes)) {
+    const std::string type = reply->header(QNetworkRequest::ContentTypeHeader).toString().toStdString();
+    if (rules.AllowsType(type)) {
         return;
     }
     LOG4CPLUS_DEBUG(logger, "QMyNetworkAccessManager::CheckContentType => aborted "
-                                << reply->url().toString().toUtf8().constData() << " (" << type.toUtf8().constData()
-                                << ")");
+                                << reply->url().toString().toUtf8().constData() << " (" << type << ")");
     if (reply == mainReply) {
-        const QString shown = type.isEmpty() ? QStringLiteral("(none)") : type;
-        mainResponse.error = QStringLiteral("the content type %1 is not allowed").arg(shown);
+        mainResponse.error = QString::fromStdString(Orvo::Browser::RequestRules::TypeRefusal(type));
         mainResponse.refused = true;
     }
     reply->abort();

@@ -10,6 +10,7 @@
 #include <QString>
 #include <log4cplus/logger.h>
 
+#include "Kernel/RequestRules.h"
 #include "Network/DeniedNetworks.h"
 #include "Network/MainResponse.h"
 #include "Network/QNetworkLog.h"
@@ -60,13 +61,9 @@ public:
     // one, and for the main document the page's error says which address.
     void SetDeniedNetworks(const DeniedNetworks& networks);
 
-    // Requests to a host that is none of domains nor a subdomain of one
-    // fail; without domains every host is allowed.
-    void SetAllowedDomains(const QStringList& domains);
-
-    // A response whose content type matches no fnmatch pattern of allowed
-    // (when there are any) or one of forbidden is aborted.
-    void SetContentTypes(const QStringList& allowed, const QStringList& forbidden);
+    // Requests to a host the rules do not allow fail; responses of a
+    // content type they do not allow are aborted.
+    void SetRules(const Orvo::Browser::RequestRules& rules);
 
     // From now on every request of the page goes into a network log, with
     // its response's body when bodies is true. Once only: the first call
@@ -127,7 +124,6 @@ private:
     void WatchSubResource(QNetworkReply* reply, int timeoutMs);
     // Keeps the main reply's response in history once its headers are in.
     void Remember(QNetworkReply* reply, Operation operation);
-    bool IsAllowedHost(const QUrl& url) const;
     // Sends a request whose header is not a token with a value of one line
     // nowhere; for the main request, says why.
     void RefuseUnsafeHeaders(QNetworkRequest& request, bool main);
@@ -145,9 +141,7 @@ private:
     int resourceTimeoutMs;
     bool fileUrlsAllowed;
     DeniedNetworks deniedNetworks;
-    QStringList allowedDomains;
-    QStringList allowedTypes;
-    QStringList forbiddenTypes;
+    Orvo::Browser::RequestRules rules;
     QNetworkLog* log = nullptr;
     MainResponse mainResponse;
     QList<QPair<QByteArray, QByteArray>> customHeaders;

@@ -53,17 +53,6 @@ int NonNegative(int ms) {
     return std::max(0, ms);
 }
 
-// The words of an option text, as a list of strings.
-QStringList Words(const std::string& text) {
-    std::vector<std::string> words;
-    Option::ParseWords(text, words);
-    QStringList list;
-    for (const std::string& word : words) {
-        list.append(QString::fromStdString(word));
-    }
-    return list;
-}
-
 } // namespace
 
 bool QRequestHandler::IsInvalidHttpStatus(int code) {
@@ -291,9 +280,9 @@ void QRequestHandler::ApplyHeaders(QNetworkRequest& request) {
 
 // What the page may load: hosts and content types.
 void QRequestHandler::ApplyFilters() {
-    networkManager->SetAllowedDomains(Words(Option::Get<Option::AllowedDomains>(options)));
-    networkManager->SetContentTypes(Words(Option::Get<Option::AllowedContentTypes>(options)),
-                                    Words(Option::Get<Option::ForbiddenContentTypes>(options)));
+    networkManager->SetRules(Orvo::Browser::RequestRules(Option::Get<Option::AllowedDomains>(options),
+                                                         Option::Get<Option::AllowedContentTypes>(options),
+                                                         Option::Get<Option::ForbiddenContentTypes>(options)));
 }
 
 // Every request of the page goes through the proxy. A proxy text that does
