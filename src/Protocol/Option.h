@@ -150,7 +150,8 @@ struct Post {
     static constexpr Spec spec = Spec()
         .Flag("--post", "DATA", "POST this body")
         .File("--post-file")
-        .Http("body", HttpForm::Own);
+        .Http("body", HttpForm::Own)
+        .Chromium();
     static const char* Name() { return "post"; }
     static Type Default() { return std::string(); }
 };
@@ -185,7 +186,8 @@ struct Disable {
     typedef std::string Type;
     static constexpr Spec spec = Spec()
         .Flag("--disable", "LIST", "e.g. images,javascript")
-        .Http("images", HttpForm::Own);
+        .Http("images", HttpForm::Own)
+        .Chromium();
     static const char* Name() { return "disable"; }
     static Type Default() { return std::string(); }
 
@@ -274,7 +276,7 @@ struct SetCookies {
 // empty is posted).
 struct HttpMethod {
     typedef std::string Type;
-    static constexpr Spec spec = Spec().Http("http_method", HttpForm::Own);
+    static constexpr Spec spec = Spec().Http("http_method", HttpForm::Own).Chromium();
     static const char* Name() { return "httpMethod"; }
     static Type Default() { return std::string(); }
 };
@@ -329,7 +331,8 @@ struct AllowedDomains {
     typedef std::string Type;
     static constexpr Spec spec = Spec()
         .Flag("--allowed-domains", "HOSTS", "load nothing from other hosts")
-        .Http("allowed_domains", HttpForm::Text);
+        .Http("allowed_domains", HttpForm::Text)
+        .Chromium();
     static const char* Name() { return "allowedDomains"; }
     static Type Default() { return std::string(); }
 };
@@ -340,7 +343,8 @@ struct AllowedContentTypes {
     typedef std::string Type;
     static constexpr Spec spec = Spec()
         .Flag("--allowed-content-types", "TYPES", "abort responses of other types, e.g. text/*")
-        .Http("allowed_content_types", HttpForm::Text);
+        .Http("allowed_content_types", HttpForm::Text)
+        .Chromium();
     static const char* Name() { return "allowedContentTypes"; }
     static Type Default() { return std::string(); }
 };
@@ -351,7 +355,8 @@ struct ForbiddenContentTypes {
     typedef std::string Type;
     static constexpr Spec spec = Spec()
         .Flag("--forbidden-content-types", "TYPES", "abort responses of these types")
-        .Http("forbidden_content_types", HttpForm::Text);
+        .Http("forbidden_content_types", HttpForm::Text)
+        .Chromium();
     static const char* Name() { return "forbiddenContentTypes"; }
     static Type Default() { return std::string(); }
 };

@@ -85,8 +85,11 @@ TestHttpServer::Response Site(const TestHttpServer::Request& request) {
     if (target == "/other/landing") {
         return Html("<html><body><p id=\"cookie\">" + header("cookie") + "</p></body></html>");
     }
-    if (target == "/pictured") {
-        return Html("<html><body><img src=\"/picture.png\" width=\"10\" height=\"10\"></body></html>");
+    if (boost::starts_with(target, "/pictured")) {
+        // The picture's address carries the page's query.
+        const std::size_t query = target.find('?');
+        const std::string tail = query == std::string::npos ? std::string() : target.substr(query);
+        return Html("<html><body><img src=\"/picture.png" + tail + "\" width=\"10\" height=\"10\"></body></html>");
     }
     if (boost::starts_with(target, "/held")) {
         TestHttpServer::Response held;

@@ -136,8 +136,8 @@ TEST_F(OrvoServe, EachEngineAnswersTheRenderEndpoints) {
     }
     const std::vector<std::pair<std::string, std::string>> refused = {
         {Target("render.har", "/page"), "the chromium engine does not apply these yet: har"},
-        {Target("render.html", "/page", "&images=0&http_method=POST"),
-         "the chromium engine does not apply these yet: http_method, body, images"},
+        {Target("render.html", "/page", "&resource_timeout=5&proxy=127.0.0.1%3A9"),
+         "the chromium engine does not apply these yet: proxy, resource_timeout"},
         {"/execute?lua_source=x", "scripts run on the webkit engine only, for now"},
     };
     for (const auto& request : refused) {
@@ -187,26 +187,34 @@ TEST_F(OrvoServe, RenderJsonDescribesThePageAndCarriesWhatIsAskedFor) {
     EXPECT_EQ(0, Stop());
 }
 
+// Both engines.
 TEST_F(OrvoServe, ArgumentsReachThePage) {
-    Start({"--workers", "1"});
-    const json posted = {{"url", server.Url("/echo")},
-                         {"http_method", "POST"},
-                         {"body", "a=1&b=two"},
-                         {"cookies", "x=1; y=2"},
-                         {"js_source", "document.body.setAttribute('data-size', innerWidth + 'x' + innerHeight)"},
-                         {"viewport", "640x480"},
-                         {"wait", 0.1}};
-    const HttpClient::Response echo = client->Post("/render.html", posted.dump(), "application/json");
-    ASSERT_EQ(200, echo.status) << echo.body;
-    EXPECT_NE(std::string::npos, echo.body.find("<p id=\"method\">POST</p><p id=\"body\">a=1&amp;b=two</p>"))
-        << echo.body;
-    EXPECT_NE(std::string::npos, echo.body.find("<p id=\"cookie\">x=1; y=2</p>")) << echo.body;
-    EXPECT_NE(std::string::npos, echo.body.find("data-size=\"640x480\"")) << echo.body;
+    Start({"--workers", "1", "--chromium-workers", "1"});
+    for (const std::string engine : {"webkit", "chromium"}) {
+        const json posted = {{"url", server.Url("/echo")},
+                             {"engine", engine},
+                             {"http_method", "POST"},
+                             {"body", "a=1&b=two"},
+                             {"cookies", "x=1; y=2"},
+                             {"js_source", "document.body.setAttribute('data-size', innerWidth + 'x' + innerHeight)"},
+                             {"viewport", "640x480"},
+                             {"wait", 0.1}};
+        const HttpClient::Response echo = client->Post("/render.html", posted.dump(), "application/json");
+        ASSERT_EQ(200, echo.status) << engine << ": " << echo.body;
+        EXPECT_NE(std::string::npos, echo.body.find("<p id=\"method\">POST</p><p id=\"body\">a=1&amp;b=two</p>"))
+            << engine << ": " << echo.body;
+        EXPECT_NE(std::string::npos, echo.body.find("<p id=\"cookie\">x=1; y=2</p>")) << engine << ": " << echo.body;
+        EXPECT_NE(std::string::npos, echo.body.find("data-size=\"640x480\"")) << engine << ": " << echo.body;
+        EXPECT_NE(std::string::npos, echo.body.find("<p id=\"type\">application/x-www-form-urlencoded</p>"))
+            << engine << ": " << echo.body;
 
-    ASSERT_EQ(200, client->Get(Target("render.html", "/pictured", "&images=0")).status);
-    EXPECT_FALSE(server.Got("/picture.png")) << "images=0 loads no image";
-    ASSERT_EQ(200, client->Get(Target("render.html", "/pictured")).status);
-    EXPECT_TRUE(server.Got("/picture.png"));
+        for (const bool images : {false, true}) {
+            const std::string page = "/pictured?" + engine + (images ? "-images" : "-none");
+            const std::string more = "&engine=" + engine + (images ? "" : "&images=0");
+            ASSERT_EQ(200, client->Get(Target("render.html", page, more)).status) << page;
+            EXPECT_EQ(images, server.Got("/picture.png" + page.substr(page.find('?')))) << page;
+        }
+    }
     EXPECT_EQ(0, Stop());
 }
 
@@ -521,41 +529,52 @@ TEST_F(OrvoServe, ADocumentIsLaidOutWithItsBaseUrl) {
 
 // allowed_domains keeps a page to its hosts; allowed_content_types and
 // forbidden_content_types abort the responses they rule out, the page's
-// own included.
+// own included. Both engines.
 TEST_F(OrvoServe, WhatAPageMayLoadIsFiltered) {
-    Start({"--workers", "1"});
+    Start({"--workers", "1", "--chromium-workers", "1"});
     const std::string background =
         "&js_source="
         + HttpClient::Encode("document.body.setAttribute('data-bg', getComputedStyle(document.body).backgroundColor)");
-    const HttpClient::Response styled = client->Get(Target("render.html", "/styled", background));
-    ASSERT_EQ(200, styled.status) << styled.body;
-    EXPECT_NE(std::string::npos, styled.body.find("data-bg=\"rgb(255, 0, 0)\"")) << styled.body;
-    EXPECT_TRUE(server.Got("/elsewhere.png")) << "localhost is this server too";
+    // How often the page's picture from localhost was fetched since first.
+    const auto elsewhere = [this](std::size_t first) {
+        const std::vector<TestHttpServer::Request> received = server.Received();
+        return std::count_if(received.begin() + static_cast<std::ptrdiff_t>(first), received.end(),
+                             [](const TestHttpServer::Request& request) { return request.target == "/elsewhere.png"; });
+    };
+    for (const std::string engine : {"webkit", "chromium"}) {
+        const std::string choice = "&engine=" + engine;
+        std::size_t before = server.Received().size();
+        const HttpClient::Response styled = client->Get(Target("render.html", "/styled", background + choice));
+        ASSERT_EQ(200, styled.status) << engine << ": " << styled.body;
+        EXPECT_NE(std::string::npos, styled.body.find("data-bg=\"rgb(255, 0, 0)\"")) << engine << ": " << styled.body;
+        EXPECT_EQ(1, elsewhere(before)) << engine << ": localhost is this server too";
 
-    const std::size_t before = server.Received().size();
-    const HttpClient::Response kept =
-        client->Get(Target("render.html", "/styled", background + "&allowed_domains=127.0.0.1"));
-    ASSERT_EQ(200, kept.status) << kept.body;
-    std::size_t elsewhere = 0;
-    for (std::size_t k = before; k < server.Received().size(); ++k) {
-        elsewhere += server.Received()[k].target == "/elsewhere.png" ? 1 : 0;
-    }
-    EXPECT_EQ(0u, elsewhere) << "localhost is not among the allowed domains";
+        before = server.Received().size();
+        const HttpClient::Response kept =
+            client->Get(Target("render.html", "/styled", background + "&allowed_domains=127.0.0.1" + choice));
+        ASSERT_EQ(200, kept.status) << engine << ": " << kept.body;
+        EXPECT_EQ(0, elsewhere(before)) << engine << ": localhost is not among the allowed domains";
 
-    for (const std::string& filter :
-         {std::string("&forbidden_content_types=text%2Fcss"), std::string("&allowed_content_types=text%2Fhtml")}) {
-        const HttpClient::Response unstyled = client->Get(Target("render.html", "/styled", background + filter));
-        ASSERT_EQ(200, unstyled.status) << unstyled.body;
-        EXPECT_EQ(std::string::npos, unstyled.body.find("data-bg=\"rgb(255, 0, 0)\"")) << filter << unstyled.body;
+        for (const std::string& filter :
+             {std::string("&forbidden_content_types=text%2Fcss"), std::string("&allowed_content_types=text%2Fhtml")}) {
+            const HttpClient::Response unstyled =
+                client->Get(Target("render.html", "/styled", background + filter + choice));
+            ASSERT_EQ(200, unstyled.status) << engine << ": " << unstyled.body;
+            EXPECT_EQ(std::string::npos, unstyled.body.find("data-bg=\"rgb(255, 0, 0)\""))
+                << engine << filter << unstyled.body;
+        }
+        const HttpClient::Response refused =
+            client->Get(Target("render.html", "/styled", "&forbidden_content_types=text%2F*" + choice));
+        ExpectError(refused, 502, "RenderError");
+        EXPECT_EQ("the content type text/html is not allowed", json::parse(refused.body).at("info").at("text"))
+            << engine;
+        const HttpClient::Response away =
+            client->Get(Target("render.html", "/styled", "&allowed_domains=example.org" + choice));
+        ExpectError(away, 502, "RenderError");
+        EXPECT_EQ("the host 127.0.0.1 is not among the allowed domains",
+                  json::parse(away.body).at("info").at("text"))
+            << engine;
     }
-    const HttpClient::Response refused =
-        client->Get(Target("render.html", "/styled", "&forbidden_content_types=text%2F*"));
-    ExpectError(refused, 502, "RenderError");
-    EXPECT_EQ("the content type text/html is not allowed", json::parse(refused.body).at("info").at("text"));
-    const HttpClient::Response away =
-        client->Get(Target("render.html", "/styled", "&allowed_domains=example.org"));
-    ExpectError(away, 502, "RenderError");
-    EXPECT_EQ("the host 127.0.0.1 is not among the allowed domains", json::parse(away.body).at("info").at("text"));
     EXPECT_EQ(0, Stop());
 }
 

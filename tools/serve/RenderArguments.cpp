@@ -5,12 +5,14 @@
 #include <cmath>
 #include <cstdlib>
 #include <regex>
+#include <set>
 
 #include <QDateTime>
 #include <QLocale>
 #include <QString>
 #include <QUrl>
 #include <boost/algorithm/string/case_conv.hpp>
+#include <boost/algorithm/string/join.hpp>
 #include <boost/algorithm/string/predicate.hpp>
 #include <nlohmann/json.hpp>
 
@@ -503,16 +505,16 @@ void RenderArguments::CheckEngine(Endpoint endpoint) const {
     if (IsScript(endpoint)) {
         throw BadArgument("engine", "scripts run on the webkit engine only, for now");
     }
-    std::string refused;
+    std::set<std::string> refused;
     for (const auto& option : ToOptions(endpoint)) {
         const Browser::Option::Row* row = Browser::Option::Find(option.first);
         if (row != nullptr && !row->spec.chromium) {
-            const std::string name = row->spec.http != nullptr ? row->spec.http : option.first;
-            refused += (refused.empty() ? "" : ", ") + name;
+            refused.insert(row->spec.http != nullptr ? row->spec.http : option.first);
         }
     }
     if (!refused.empty()) {
-        throw BadArgument("engine", "the chromium engine does not apply these yet: " + refused);
+        throw BadArgument("engine", "the chromium engine does not apply these yet: "
+                                        + boost::algorithm::join(refused, ", "));
     }
 }
 

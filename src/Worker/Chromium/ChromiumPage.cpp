@@ -5,6 +5,8 @@
 #include <chrono>
 #include <sstream>
 
+#include <boost/beast/core/detail/base64.hpp>
+
 namespace {
 
 long long NowMs() {
@@ -27,11 +29,45 @@ std::string Header(const nlohmann::json& headers, const std::string& name) {
     return std::string();
 }
 
+// The host of an absolute URL, without its user, port or IPv6 brackets.
+std::string HostOf(const std::string& url) {
+    const std::size_t scheme = url.find("://");
+    if (scheme == std::string::npos) {
+        return std::string();
+    }
+    std::string authority = url.substr(scheme + 3, url.find_first_of("/?#", scheme + 3) - (scheme + 3));
+    authority = authority.substr(authority.rfind('@') == std::string::npos ? 0 : authority.rfind('@') + 1);
+    if (!authority.empty() && authority[0] == '[') {
+        return authority.substr(1, authority.find(']') - 1);
+    }
+    return authority.substr(0, authority.find(':'));
+}
+
+std::string Base64(const std::string& bytes) {
+    std::string text(boost::beast::detail::base64::encoded_size(bytes.size()), '\0');
+    text.resize(boost::beast::detail::base64::encode(&text[0], bytes.data(), bytes.size()));
+    return text;
+}
+
+// The paused request's headers as Fetch.continueRequest takes them, with a
+// form's content type when it has none.
+nlohmann::json PostHeaders(const nlohmann::json& request) {
+    const nlohmann::json given = request.value("headers", nlohmann::json::object());
+    nlohmann::json headers = nlohmann::json::array();
+    for (const auto& header : given.items()) {
+        headers.push_back({{"name", header.key()}, {"value", header.value()}});
+    }
+    if (Header(given, "Content-Type").empty()) {
+        headers.push_back({{"name", "Content-Type"}, {"value", "application/x-www-form-urlencoded"}});
+    }
+    return headers;
+}
+
 } // namespace
 
 ChromiumPage::ChromiumPage(DevToolsPipe& browser) : browser(browser) {
     context = browser.Call("Target.createBrowserContext").at("browserContextId");
-    const std::string target =
+    target =
         browser.Call("Target.createTarget", {{"url", "about:blank"}, {"browserContextId", context}}).at("targetId");
     session = browser.Call("Target.attachToTarget", {{"targetId", target}, {"flatten", true}}).at("sessionId");
     Call("Page.enable");
@@ -42,6 +78,7 @@ ChromiumPage::ChromiumPage(DevToolsPipe& browser) : browser(browser) {
 }
 
 ChromiumPage::~ChromiumPage() {
+    browser.Intercept(nullptr);
     try {
         browser.Call("Target.disposeBrowserContext", {{"browserContextId", context}});
     } catch (const DevToolsError&) {
@@ -87,11 +124,27 @@ ChromiumPage::Rendered ChromiumPage::Render(const Load& load) {
         }
         Call("Network.setExtraHTTPHeaders", {{"headers", headers}});
     }
+    if (!load.javascript) {
+        Call("Emulation.setScriptExecutionDisabled", {{"value", true}});
+    }
     Rendered rendered;
-    const nlohmann::json navigation = Call("Page.navigate", {{"url", load.url}});
+    if (Pauses(load)) {
+        nlohmann::json patterns = nlohmann::json::array({{{"urlPattern", "*"}, {"requestStage", "Request"}}});
+        if (load.rules.FiltersTypes()) {
+            patterns.push_back({{"urlPattern", "*"}, {"requestStage", "Response"}});
+        }
+        browser.Intercept([this, &load, &rendered](const nlohmann::json& event) {
+            return Paused(event, load, rendered);
+        });
+        Call("Fetch.enable", {{"patterns", patterns}});
+    }
     rendered.url = load.url;
-    rendered.error = navigation.value("errorText", std::string());
+    const nlohmann::json navigation = Call("Page.navigate", {{"url", load.url}});
+    if (rendered.error.empty()) {
+        rendered.error = navigation.value("errorText", std::string());
+    }
     if (!rendered.error.empty()) {
+        browser.Intercept(nullptr);
         return rendered;
     }
     const std::string loaderId = navigation.value("loaderId", std::string());
@@ -100,9 +153,91 @@ ChromiumPage::Rendered ChromiumPage::Render(const Load& load) {
         RunFor(static_cast<int>(std::min<long long>(load.delayMs, std::max(0LL, deadline - NowMs()))), loaderId,
                rendered);
     }
-    rendered.ok = true;
-    rendered.html = Evaluate("document.documentElement ? document.documentElement.outerHTML : ''").get<std::string>();
+    browser.Intercept(nullptr);
+    // A document refused for its content type has no page to read.
+    rendered.ok = rendered.error.empty();
+    if (rendered.ok) {
+        rendered.html =
+            Evaluate("document.documentElement ? document.documentElement.outerHTML : ''").get<std::string>();
+    }
     return rendered;
+}
+
+bool ChromiumPage::Pauses(const Load& load) {
+    return load.rules.FiltersHosts() || load.rules.FiltersTypes() || !load.images || load.method == "POST";
+}
+
+bool ChromiumPage::Paused(const nlohmann::json& event, const Load& load, Rendered& rendered) {
+    if (event.value("method", std::string()) != "Fetch.requestPaused"
+        || event.value("sessionId", std::string()) != session) {
+        return false;
+    }
+    const nlohmann::json& params = event["params"];
+    const bool main = params.value("resourceType", std::string()) == "Document"
+                      && params.value("frameId", std::string()) == target;
+    try {
+        if (params.contains("responseStatusCode") || params.contains("responseErrorReason")) {
+            LetResponseGo(params, main, load, rendered);
+        } else {
+            LetRequestGo(params, main, load, rendered);
+        }
+    } catch (const DevToolsError&) {
+        // A request that went away meanwhile has nothing to let go.
+        if (!browser.Running()) {
+            throw;
+        }
+    }
+    return true;
+}
+
+void ChromiumPage::LetRequestGo(const nlohmann::json& params, bool main, const Load& load, Rendered& rendered) {
+    const std::string id = params.value("requestId", std::string());
+    const nlohmann::json request = params.value("request", nlohmann::json::object());
+    const std::string host = HostOf(request.value("url", std::string()));
+    std::string refusal;
+    if (!load.rules.AllowsHost(host)) {
+        refusal = Orvo::Browser::RequestRules::HostRefusal(host);
+    } else if (!load.images && params.value("resourceType", std::string()) == "Image") {
+        refusal = "images are off";
+    }
+    if (!refusal.empty()) {
+        if (main && rendered.error.empty()) {
+            rendered.error = refusal;
+        }
+        return Fail(id, "BlockedByClient");
+    }
+    if (main && !posted && load.method == "POST") {
+        posted = true;
+        Call("Fetch.continueRequest", {{"requestId", id},
+                                       {"method", "POST"},
+                                       {"postData", Base64(load.body)},
+                                       {"headers", PostHeaders(request)}});
+        return;
+    }
+    Call("Fetch.continueRequest", {{"requestId", id}});
+}
+
+// A redirect's response is let go whatever its type: its body is not what
+// the page loads.
+void ChromiumPage::LetResponseGo(const nlohmann::json& params, bool main, const Load& load, Rendered& rendered) {
+    const std::string id = params.value("requestId", std::string());
+    const int status = params.value("responseStatusCode", 0);
+    nlohmann::json headers = nlohmann::json::object();
+    for (const nlohmann::json& header : params.value("responseHeaders", nlohmann::json::array())) {
+        headers[header.value("name", std::string())] = header.value("value", std::string());
+    }
+    const std::string type = Header(headers, "Content-Type");
+    if ((status < 300 || status >= 400) && !load.rules.AllowsType(type)) {
+        if (main && rendered.error.empty()) {
+            rendered.error = Orvo::Browser::RequestRules::TypeRefusal(type);
+        }
+        return Fail(id, "BlockedByResponse");
+    }
+    Call("Fetch.continueRequest", {{"requestId", id}});
+}
+
+void ChromiumPage::Fail(const std::string& requestId, const char* reason) {
+    Call("Fetch.failRequest", {{"requestId", requestId}, {"errorReason", reason}});
 }
 
 void ChromiumPage::AwaitLoad(const std::string& loaderId, long long deadlineMs, Rendered& rendered) {

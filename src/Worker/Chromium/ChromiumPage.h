@@ -8,12 +8,16 @@
 #include <nlohmann/json.hpp>
 
 #include "Chromium/DevToolsPipe.h"
+#include "Kernel/RequestRules.h"
 
 // One page of the Chromium engine, in a browser context of its own so that
 // cookies, storage and cache never pass between pages: loads a URL as a
 // request asks, waits until it is ready, and reads what a worker answers
 // with. The context goes with the object. The page uses its browser's
-// pipe alone while it renders (one page at a time per pipe).
+// pipe alone while it renders (one page at a time per pipe). A page that
+// filters what it loads, or posts its document, pauses each of its
+// requests (the DevTools Fetch domain) and lets it go, changed or failed,
+// while it loads.
 class ChromiumPage {
 public:
     struct Load {
@@ -27,6 +31,14 @@ public:
         // read, and how long it may take in all.
         int delayMs = 0;
         int timeoutMs = 30000;
+        // What the page may load (a refused request fails; the main
+        // document's refusal is the page's error), and whether images.
+        Orvo::Browser::RequestRules rules;
+        bool images = true;
+        bool javascript = true;
+        // The main document's method and, for POST, its body.
+        std::string method = "GET";
+        std::string body;
     };
 
     // One response of the main document, a redirect's included.
@@ -89,10 +101,22 @@ private:
     // Keeps response, which answered a request made with method, in
     // rendered as the main document's latest.
     static void Keep(const nlohmann::json& response, const std::string& method, Rendered& rendered);
+    // Whether load needs the page's requests paused.
+    static bool Pauses(const Load& load);
+    // Lets a paused request (a Fetch.requestPaused event of this page) go
+    // as load says; false for any other event.
+    bool Paused(const nlohmann::json& event, const Load& load, Rendered& rendered);
+    void LetRequestGo(const nlohmann::json& params, bool main, const Load& load, Rendered& rendered);
+    void LetResponseGo(const nlohmann::json& params, bool main, const Load& load, Rendered& rendered);
+    void Fail(const std::string& requestId, const char* reason);
 
     DevToolsPipe& browser;
     std::string context;
+    // The page's target, whose id its main frame's is.
+    std::string target;
     std::string session;
+    // The main document's POST has been sent (its redirects are GETs).
+    bool posted = false;
     // The method of the main document's latest request.
     std::string documentMethod = "GET";
 };

@@ -164,6 +164,20 @@ ChromiumPage::Load ChromiumWorker::LoadOf(const Orvo::Browser::ServerRequest& re
     if (!Option::Get<Option::Cookie>(options).empty()) {
         load.headers.emplace_back("Cookie", Option::Get<Option::Cookie>(options));
     }
+    load.rules = Orvo::Browser::RequestRules(Option::Get<Option::AllowedDomains>(options),
+                                             Option::Get<Option::AllowedContentTypes>(options),
+                                             Option::Get<Option::ForbiddenContentTypes>(options));
+    std::vector<std::string> disabled;
+    Option::Disable::Parse(Option::Get<Option::Disable>(options), disabled);
+    const auto off = [&disabled](const char* word) {
+        return std::find(disabled.begin(), disabled.end(), word) != disabled.end();
+    };
+    load.images = !off("images");
+    load.javascript = !off("javascript");
+    load.body = Option::Get<Option::Post>(options);
+    if (!load.body.empty() || Option::Get<Option::HttpMethod>(options) == "POST") {
+        load.method = "POST";
+    }
     return load;
 }
 

@@ -181,23 +181,49 @@ nlohmann::json DevToolsPipe::Call(const std::string& method, const nlohmann::jso
     }
     Write(command.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + '\0');
     const long long deadline = NowMs() + timeoutMs;
+    awaited.insert(id);
     nlohmann::json message;
-    while (Read(message, deadline)) {
-        if (!message.contains("id")) {
-            events.push_back(std::move(message));
-            continue;
+    while (answered.count(id) == 0) {
+        bool read = false;
+        try {
+            read = Read(message, deadline);
+        } catch (const DevToolsError&) {
+            awaited.erase(id);
+            throw;
         }
-        if (message["id"] != id) {
-            // The late answer of a call that gave up waiting.
-            continue;
+        if (!read) {
+            awaited.erase(id);
+            throw DevToolsError(method + ": no answer within " + std::to_string(timeoutMs) + " ms");
         }
-        if (message.contains("error")) {
-            const nlohmann::json& error = message["error"];
-            throw DevToolsError(method + ": " + error.value("message", std::string("failed")), error.value("code", 0));
-        }
-        return message.value("result", nlohmann::json::object());
+        Route(std::move(message));
     }
-    throw DevToolsError(method + ": no answer within " + std::to_string(timeoutMs) + " ms");
+    awaited.erase(id);
+    const nlohmann::json answer = std::move(answered[id]);
+    answered.erase(id);
+    if (answer.contains("error")) {
+        const nlohmann::json& error = answer["error"];
+        throw DevToolsError(method + ": " + error.value("message", std::string("failed")), error.value("code", 0));
+    }
+    return answer.value("result", nlohmann::json::object());
+}
+
+void DevToolsPipe::Route(nlohmann::json message) {
+    if (message.contains("id")) {
+        const long long id = message["id"].is_number_integer() ? message["id"].get<long long>() : 0;
+        if (awaited.count(id) != 0) {
+            answered[id] = std::move(message);
+        }
+        return;
+    }
+    // The interceptor may call, and so route further events, meanwhile.
+    const Interceptor taking = interceptor;
+    if (!taking || !taking(message)) {
+        events.push_back(std::move(message));
+    }
+}
+
+void DevToolsPipe::Intercept(Interceptor given) {
+    interceptor = std::move(given);
 }
 
 bool DevToolsPipe::NextEvent(nlohmann::json& event, int timeoutMs) {
@@ -207,9 +233,7 @@ bool DevToolsPipe::NextEvent(nlohmann::json& event, int timeoutMs) {
         if (!Read(message, deadline)) {
             return false;
         }
-        if (!message.contains("id")) {
-            events.push_back(std::move(message));
-        }
+        Route(std::move(message));
     }
     event = std::move(events.front());
     events.pop_front();

@@ -2,6 +2,9 @@
 #define ORVO_WORKER_CHROMIUM_DEVTOOLSPIPE_H
 
 #include <deque>
+#include <functional>
+#include <map>
+#include <set>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -25,7 +28,8 @@ public:
 // commands from its file descriptor 3 and writes answers and events to 4,
 // each message a JSON object ended by a NUL byte. Call sends a command and
 // waits for its answer; events that come meanwhile are kept, in order, for
-// NextEvent. The browser's profile is a temporary directory of its own,
+// NextEvent, but those the interceptor takes, which it handles as they
+// come (a paused request must be let go while a navigation waits). The browser's profile is a temporary directory of its own,
 // removed with the object. The destructor closes the browser and kills it
 // when it has not ended within CloseWaitMs. One thread uses an object.
 class DevToolsPipe {
@@ -62,6 +66,12 @@ public:
     // DevToolsError when the browser ended.
     bool NextEvent(nlohmann::json& event, int timeoutMs);
 
+    // From now on each event is offered to interceptor first, as it
+    // arrives, also while a Call waits; one it returns true for is not
+    // kept for NextEvent. It may Call. An empty function ends it.
+    typedef std::function<bool(const nlohmann::json& event)> Interceptor;
+    void Intercept(Interceptor interceptor);
+
     // The product line of Browser.getVersion ("Chrome/156.0...").
     const std::string& Product() const { return product; }
     pid_t Pid() const { return pid; }
@@ -79,6 +89,10 @@ private:
     bool Read(nlohmann::json& message, long long deadlineMs);
     // Marks the pipe closed by the browser and throws DevToolsError.
     [[noreturn]] void Ended();
+    // Keeps an answer that a waiting Call wants, offers an event to the
+    // interceptor or keeps it; drops the late answer of a call that gave
+    // up.
+    void Route(nlohmann::json message);
     void Close();
 
     std::string profile;
@@ -88,6 +102,11 @@ private:
     bool pipeClosed = false;
     std::string pending;
     std::deque<nlohmann::json> events;
+    // The calls waiting (nested when the interceptor calls), and answers
+    // that came for one while another read.
+    std::set<long long> awaited;
+    std::map<long long, nlohmann::json> answered;
+    Interceptor interceptor;
     long long lastId = 0;
     std::string product;
 };
