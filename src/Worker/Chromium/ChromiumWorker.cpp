@@ -9,6 +9,7 @@
 #include <QImage>
 #include <QUrl>
 #include <log4cplus/loggingmacros.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include "Chromium/ChromiumDescription.h"
@@ -44,6 +45,28 @@ void Answer(const Orvo::Browser::ServerRequest& request, const std::string& url,
 }
 
 } // namespace
+
+DevToolsPipe::Options ChromiumWorker::BrowserOptions() {
+    DevToolsPipe::Options options;
+    options.arguments = {"--disable-gpu",
+                         "--disable-extensions",
+                         "--disable-component-update",
+                         "--disable-background-networking",
+                         "--disable-default-apps",
+                         "--disable-sync",
+                         "--disable-breakpad",
+                         "--disable-domain-reliability",
+                         "--metrics-recording-only",
+                         "--no-first-run",
+                         "--no-default-browser-check",
+                         "--mute-audio"};
+    struct statvfs shared {};
+    if (::statvfs("/dev/shm", &shared) != 0
+        || static_cast<unsigned long long>(shared.f_blocks) * shared.f_frsize < SmallSharedMemoryBytes) {
+        options.arguments.push_back("--disable-dev-shm-usage");
+    }
+    return options;
+}
 
 ChromiumWorker::ChromiumWorker(DevToolsPipe& browser)
     : browser(browser),

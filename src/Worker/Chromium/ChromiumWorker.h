@@ -33,6 +33,15 @@ public:
 
     // How often an idle worker looks for a request and a stop.
     static constexpr int PollMs = 50;
+    // Below this much shared memory the browser keeps its shared
+    // buffers in files instead: a small /dev/shm (a container's 64 MB)
+    // makes its renderers crash.
+    static constexpr unsigned long long SmallSharedMemoryBytes = 512ull << 20;
+
+    // The browser as a rendering worker runs it: no GPU, extensions,
+    // first-run, crash reports, background networking, sync or sound, and
+    // /dev/shm only when it is large enough.
+    static DevToolsPipe::Options BrowserOptions();
 
 
 private:

@@ -143,7 +143,7 @@ int ServeWithChromium() {
     }
     int code = 0;
     try {
-        DevToolsPipe browser({});
+        DevToolsPipe browser(ChromiumWorker::BrowserOptions());
         LOG4CPLUS_INFO(Orvo::Logging::LoggerFactory::GetLogger(""), "Chromium engine: " << browser.Product());
         code = ChromiumWorker(browser).Run(stopRequested);
     } catch (const DevToolsError& e) {
