@@ -3,6 +3,8 @@
 #include <chrono>
 #include <climits>
 #include <csignal>
+#include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <thread>
 
@@ -59,9 +61,28 @@ DevToolsPipe::~DevToolsPipe() {
     Close();
 }
 
+void DevToolsPipe::SweepProfiles() {
+    const std::string prefix = boost::filesystem::path(ProfilePrefix).filename().string();
+    boost::system::error_code error;
+    for (boost::filesystem::directory_iterator entry(boost::filesystem::path(ProfilePrefix).parent_path(), error), end;
+         !error && entry != end; entry.increment(error)) {
+        const std::string name = entry->path().filename().string();
+        if (name.compare(0, prefix.size(), prefix) != 0) {
+            continue;
+        }
+        char* rest = nullptr;
+        const long owner = std::strtol(name.c_str() + prefix.size(), &rest, 10);
+        if (owner > 0 && *rest == '-' && ::kill(static_cast<pid_t>(owner), 0) != 0 && errno == ESRCH) {
+            boost::system::error_code ignored;
+            boost::filesystem::remove_all(entry->path(), ignored);
+        }
+    }
+}
+
 void DevToolsPipe::Spawn(const Options& options) {
-    char pattern[] = "/tmp/orvo-chromium-XXXXXX";
-    if (::mkdtemp(pattern) == nullptr) {
+    SweepProfiles();
+    std::string pattern = ProfilePrefix + std::to_string(::getpid()) + "-XXXXXX";
+    if (::mkdtemp(&pattern[0]) == nullptr) {
         throw DevToolsError(SystemError("no profile directory"));
     }
     profile = pattern;

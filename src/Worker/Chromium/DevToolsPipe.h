@@ -29,9 +29,14 @@ public:
 // each message a JSON object ended by a NUL byte. Call sends a command and
 // waits for its answer; events that come meanwhile are kept, in order, for
 // NextEvent, but those the interceptor takes, which it handles as they
-// come (a paused request must be let go while a navigation waits). The browser's profile is a temporary directory of its own,
-// removed with the object. The destructor closes the browser and kills it
-// when it has not ended within CloseWaitMs. One thread uses an object.
+// come (a paused request must be let go while a navigation waits).
+//
+// The browser's profile is a temporary directory of its own
+// (ProfilePrefix, the process id, a unique end), removed with the object;
+// the directories of processes that no longer run (killed outright) are
+// removed when the next browser starts. The browser dies with the thread
+// that started it. The destructor closes the browser and kills it when it
+// has not ended within CloseWaitMs. One thread uses an object.
 class DevToolsPipe {
 public:
     struct Options {
@@ -45,6 +50,7 @@ public:
     };
 
     static constexpr int CloseWaitMs = 5000;
+    static constexpr const char* ProfilePrefix = "/tmp/orvo-chromium-";
     static constexpr int DefaultCallMs = 30000;
 
     // Starts the browser; throws DevToolsError when it cannot be started or
@@ -83,6 +89,8 @@ public:
 
 private:
     void Spawn(const Options& options);
+    // Removes the profiles whose process no longer runs.
+    static void SweepProfiles();
     void Write(const std::string& message);
     // Reads until a whole message is in, or until deadlineMs (a monotonic
     // clock's milliseconds) passes: false then.

@@ -8,6 +8,7 @@
 #include <boost/filesystem.hpp>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include "Chromium/DevToolsPipe.h"
 #include "Common/TestHttpServer.h"
@@ -133,6 +134,29 @@ TEST(DevToolsPipe, TheBrowserEndsWithItsObjectAndADeadOneFailsCalls) {
         EXPECT_EQ("the browser ended", std::string(e.what()));
     }
     EXPECT_FALSE(killed.Running());
+}
+
+// A worker killed outright leaves its browser's profile behind; the next
+// browser to start removes the profiles of processes that no longer run,
+// and only those.
+TEST(DevToolsPipe, ProfilesLeftByEndedProcessesAreRemoved) {
+    const pid_t ended = ::fork();
+    if (ended == 0) {
+        ::_exit(0);
+    }
+    ::waitpid(ended, nullptr, 0);
+    const std::string left = DevToolsPipe::ProfilePrefix + std::to_string(ended) + "-left";
+    const std::string live = DevToolsPipe::ProfilePrefix + std::to_string(::getpid()) + "-live";
+    for (const std::string& directory : {left, live}) {
+        boost::filesystem::create_directories(directory + "/Default");
+    }
+    {
+        DevToolsPipe browser({});
+        EXPECT_TRUE(boost::filesystem::exists(browser.ProfileDirectory()));
+    }
+    EXPECT_FALSE(boost::filesystem::exists(left));
+    EXPECT_TRUE(boost::filesystem::exists(live));
+    boost::filesystem::remove_all(live);
 }
 
 // A program that is no browser fails to start with a clear error.
