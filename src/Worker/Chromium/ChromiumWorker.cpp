@@ -16,6 +16,7 @@
 #include "Chromium/ChromiumPage.h"
 #include "Kernel/Configurator.h"
 #include "Kernel/NavigationStatus.h"
+#include "Kernel/ParentWatch.h"
 #include "Kernel/ServerMediator.h"
 #include "Kernel/ServerTimes.h"
 #include "Kernel/StringHolder.h"
@@ -78,7 +79,13 @@ int ChromiumWorker::Run(const volatile std::sig_atomic_t& stop) {
     const boost::shared_ptr<Orvo::Browser::ServerMediator> mediator = Orvo::Browser::ServerMediator::Create(::getpid());
     mediator->StartServer();
     Clock::time_point idleSince = Clock::now();
+    const Orvo::Browser::ParentWatch parent;
     while (stop == 0 && !browserLost) {
+        if (parent.Gone()) {
+            // Nobody would collect what the worker renders now.
+            LOG4CPLUS_INFO(logger, "ChromiumWorker::Run => the process that started this worker ended");
+            break;
+        }
         boost::shared_ptr<Orvo::Browser::ServerRequest> request;
         try {
             request = mediator->GetRequest(PollMs);

@@ -18,10 +18,9 @@
 // page's picture; a failed navigation answers its status (or nothing) as
 // the detail and no body (with pageInfo, the page's description, as the
 // body of every answer). It applies the options the schema marks as
-// Chromium's (snapshot, keep, delay, timeout, maxHeight, viewport,
-// headers, cookie, script, pageInfo); any other given is logged at WARN
-// and left aside. The worker ends once it has
-// been idle for its first request's keep, or when stop is set; with
+// Chromium's; any other given is logged at WARN and left aside. The worker
+// ends once it has been idle for its first request's keep, when stop is
+// set or when the process that started it ended (ParentWatch); with
 // ExitStatus::BrowserLost when its browser ended, so that its clients
 // start a fresh worker.
 class ChromiumWorker {

@@ -1,22 +1,9 @@
 #include "Shell/QParentWatch.h"
 
 #include <QTimer>
-#include <unistd.h>
 
-#include "Protocol/WireFormat.h"
-
-namespace {
-
-pid_t NamedParent() {
-    bool ok = false;
-    const long pid = qEnvironmentVariable(Orvo::Browser::WireFormat::ParentPidVariable).toLong(&ok);
-    return ok && pid > 1 ? static_cast<pid_t>(pid) : 0;
-}
-
-} // namespace
-
-QParentWatch::QParentWatch(QObject* parent) : QObject(parent), watched(NamedParent()), timer(new QTimer(this)) {
-    if (watched == 0) {
+QParentWatch::QParentWatch(QObject* parent) : QObject(parent), timer(new QTimer(this)) {
+    if (watch.Watched() == 0) {
         return;
     }
     connect(timer, SIGNAL(timeout()), this, SLOT(OnCheckTimer()));
@@ -26,7 +13,7 @@ QParentWatch::QParentWatch(QObject* parent) : QObject(parent), watched(NamedPare
 }
 
 void QParentWatch::OnCheckTimer() {
-    if (timer->isActive() && ::getppid() != watched) {
+    if (timer->isActive() && watch.Gone()) {
         timer->stop();
         emit Gone();
     }

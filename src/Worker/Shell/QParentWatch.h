@@ -3,17 +3,12 @@
 
 #include <QObject>
 
-#include <sys/types.h>
+#include "Kernel/ParentWatch.h"
 
 class QTimer;
 
-// Notices that the process that started the worker is gone. A client that
-// starts a worker names itself in the worker's environment
-// (WireFormat::ParentPidVariable); while that process lives it is the
-// worker's parent, so a different parent means it ended, killed or not.
-// The watch looks every CheckMs on the GUI thread and emits Gone once. A
-// worker started without the variable (by hand, by a supervisor) is not
-// watched.
+// Notices that the process that started the worker is gone (see
+// ParentWatch): looks every CheckMs on the GUI thread and emits Gone once.
 class QParentWatch : public QObject {
     Q_OBJECT
 
@@ -23,7 +18,7 @@ public:
     explicit QParentWatch(QObject* parent);
 
     // The process watched; 0 when none is.
-    pid_t Watched() const { return watched; }
+    pid_t Watched() const { return watch.Watched(); }
 
 signals:
     void Gone();
@@ -32,7 +27,7 @@ private slots:
     void OnCheckTimer();
 
 private:
-    pid_t watched;
+    const Orvo::Browser::ParentWatch watch;
     QTimer* timer;
 };
 

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <ctime>
 #include <fstream>
 #include <memory>
@@ -19,6 +20,7 @@
 
 #include "ChromiumSite.h"
 #include "Client/Client.h"
+#include "Common/ChildProcess.h"
 #include "Common/FreePort.h"
 #include "Common/LoggingWorker.h"
 #include "Common/TemporaryDirectory.h"
@@ -210,6 +212,51 @@ TEST_F(ChromiumWorker, ASignalEndsItAndItsBrowser) {
     for (const long browser : browsers) {
         EXPECT_NE(0, ::kill(static_cast<pid_t>(browser), 0)) << "the browser " << browser << " still runs";
     }
+}
+
+// A worker whose starter is killed outright ends, and its browser with it,
+// saying why: nobody would collect what it renders.
+TEST_F(ChromiumWorker, AWorkerEndsWhenTheProcessThatStartedItIsKilled) {
+    OrvoTest::TemporaryDirectory own;
+    OrvoTest::ChildProcess starter([&own] {
+        Orvo::Browser::Client::Worker::StartOptions options;
+        options.program = ORVO_BROWSER_BINARY;
+        options.arguments = {"--engine", "chromium"};
+        options.logFile = own.path + "/worker.out";
+        const std::unique_ptr<Orvo::Browser::Client::Worker> started = Orvo::Browser::Client::Worker::Start(options);
+        own.Write("worker.pid.new", std::to_string(started->Pid()));
+        std::rename((own.path + "/worker.pid.new").c_str(), (own.path + "/worker.pid").c_str());
+        for (;;) {
+            ::pause();
+        }
+        return 0;
+    });
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (own.Read("worker.pid").empty() && std::chrono::steady_clock::now() < end) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ASSERT_FALSE(own.Read("worker.pid").empty()) << own.Read("worker.out");
+    const pid_t worker = static_cast<pid_t>(std::stol(own.Read("worker.pid")));
+    std::vector<long> browsers;
+    while (browsers.empty() && std::chrono::steady_clock::now() < end) {
+        browsers = ChildrenOf(worker);
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ::kill(starter.Pid(), SIGKILL);
+    EXPECT_EQ(-SIGKILL, starter.Wait(10000));
+    const auto gone = [](long pid) {
+        for (int k = 0; k < 1000 && ::kill(static_cast<pid_t>(pid), 0) == 0; ++k) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return ::kill(static_cast<pid_t>(pid), 0) != 0;
+    };
+    EXPECT_TRUE(gone(worker)) << own.Read("worker.out");
+    for (const long browser : browsers) {
+        EXPECT_TRUE(gone(browser)) << "the browser " << browser;
+    }
+    EXPECT_NE(std::string::npos,
+              own.Read("worker.out").find("ChromiumWorker::Run => the process that started this worker ended"))
+        << own.Read("worker.out");
 }
 
 // A browser that dies leaves no worker that answers every page failed:
