@@ -307,7 +307,8 @@ struct Proxy {
     static constexpr Spec spec = Spec()
         .Flag("--proxy", "ADDRESS", "[http://|socks5://][user:password@]host[:port] for every request")
         .Form(IsProxy, "[http://|socks5://][user:password@]host[:port]")
-        .Http("proxy", HttpForm::Text);
+        .Http("proxy", HttpForm::Text)
+        .Chromium();
     static constexpr int DefaultPort = 1080;
     static const char* Name() { return "proxy"; }
     static Type Default() { return std::string(); }

@@ -14,6 +14,7 @@
 
 #include <QByteArray>
 #include <QImage>
+#include <boost/algorithm/string/case_conv.hpp>
 #include <boost/algorithm/string/predicate.hpp>
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/address.hpp>
@@ -136,8 +137,8 @@ TEST_F(OrvoServe, EachEngineAnswersTheRenderEndpoints) {
     }
     const std::vector<std::pair<std::string, std::string>> refused = {
         {Target("render.har", "/page"), "the chromium engine does not apply these yet: har"},
-        {Target("render.html", "/page", "&resource_timeout=5&proxy=127.0.0.1%3A9"),
-         "the chromium engine does not apply these yet: proxy, resource_timeout"},
+        {Target("render.html", "/page", "&resource_timeout=5&baseurl=http%3A%2F%2F127.0.0.1%2F"),
+         "the chromium engine does not apply these yet: baseurl, resource_timeout"},
         {"/execute?lua_source=x", "scripts run on the webkit engine only, for now"},
     };
     for (const auto& request : refused) {
@@ -492,20 +493,27 @@ TEST_F(OrvoServe, APagesRequestsGoThroughItsProxy) {
         return Html("<html><body><p id=\"via\">proxied " + request.target + "</p><img src=\"/through.png\"></body>"
                     "</html>");
     });
-    Start({"--workers", "1"});
+    Start({"--workers", "1", "--chromium-workers", "1"});
     const std::string port = proxy.Url("").substr(proxy.Url("").rfind(':') + 1);
-    const HttpClient::Response page = client->Get(Target("render.html", "/page-proxied", "&proxy=127.0.0.1%3A" + port));
-    ASSERT_EQ(200, page.status) << page.body;
-    EXPECT_NE(std::string::npos, page.body.find("proxied " + server.Url("/page-proxied"))) << page.body;
-    EXPECT_FALSE(server.Got("/page-proxied")) << "no direct fetch";
-    EXPECT_TRUE(proxy.Got(server.Url("/through.png"))) << "sub-resources go through the proxy too";
+    for (const std::string engine : {"webkit", "chromium"}) {
+        const std::string choice = "&engine=" + engine;
+        const std::string proxied = "/page-proxied-" + engine;
+        const HttpClient::Response page =
+            client->Get(Target("render.html", proxied, "&proxy=127.0.0.1%3A" + port + choice));
+        ASSERT_EQ(200, page.status) << engine << ": " << page.body;
+        EXPECT_NE(std::string::npos, page.body.find("proxied " + server.Url(proxied))) << engine << ": " << page.body;
+        EXPECT_FALSE(server.Got(proxied)) << engine << ": no direct fetch";
+        EXPECT_TRUE(proxy.Got(server.Url("/through.png"))) << engine << ": sub-resources go through the proxy too";
 
-    const HttpClient::Response refused = client->Get(Target("render.html", "/page-unproxied", "&proxy=127.0.0.1%3A9"));
-    ExpectError(refused, 502, "RenderError");
-    const json info = json::parse(refused.body).at("info");
-    EXPECT_EQ("Network", info.at("type"));
-    EXPECT_NE(std::string::npos, info.at("text").get<std::string>().find("roxy")) << info;
-    EXPECT_FALSE(server.Got("/page-unproxied")) << "no direct fetch";
+        const std::string unproxied = "/page-unproxied-" + engine;
+        const HttpClient::Response refused = client->Get(Target("render.html", unproxied, "&proxy=127.0.0.1%3A9" + choice));
+        ExpectError(refused, 502, "RenderError");
+        const json info = json::parse(refused.body).at("info");
+        EXPECT_EQ("Network", info.at("type")) << engine;
+        EXPECT_NE(std::string::npos, boost::algorithm::to_lower_copy(info.at("text").get<std::string>()).find("proxy"))
+            << engine << ": " << info;
+        EXPECT_FALSE(server.Got(unproxied)) << engine << ": no direct fetch";
+    }
     EXPECT_EQ(0, Stop());
 }
 

@@ -65,8 +65,14 @@ nlohmann::json PostHeaders(const nlohmann::json& request) {
 
 } // namespace
 
-ChromiumPage::ChromiumPage(DevToolsPipe& browser) : browser(browser) {
-    context = browser.Call("Target.createBrowserContext").at("browserContextId");
+ChromiumPage::ChromiumPage(DevToolsPipe& browser, const Proxy& proxy) : browser(browser), proxy(proxy) {
+    nlohmann::json settings = nlohmann::json::object();
+    if (!proxy.server.empty()) {
+        // Loopback goes through the proxy too: nothing of the page goes
+        // around it.
+        settings = {{"proxyServer", proxy.server}, {"proxyBypassList", "<-loopback>"}};
+    }
+    context = browser.Call("Target.createBrowserContext", settings).at("browserContextId");
     target =
         browser.Call("Target.createTarget", {{"url", "about:blank"}, {"browserContextId", context}}).at("targetId");
     session = browser.Call("Target.attachToTarget", {{"targetId", target}, {"flatten", true}}).at("sessionId");
@@ -136,7 +142,7 @@ ChromiumPage::Rendered ChromiumPage::Render(const Load& load) {
         browser.Intercept([this, &load, &rendered](const nlohmann::json& event) {
             return Paused(event, load, rendered);
         });
-        Call("Fetch.enable", {{"patterns", patterns}});
+        Call("Fetch.enable", {{"patterns", patterns}, {"handleAuthRequests", !proxy.user.empty()}});
     }
     rendered.url = load.url;
     const nlohmann::json navigation = Call("Page.navigate", {{"url", load.url}});
@@ -163,20 +169,34 @@ ChromiumPage::Rendered ChromiumPage::Render(const Load& load) {
     return rendered;
 }
 
-bool ChromiumPage::Pauses(const Load& load) {
-    return load.rules.FiltersHosts() || load.rules.FiltersTypes() || !load.images || load.method == "POST";
+bool ChromiumPage::Pauses(const Load& load) const {
+    return load.rules.FiltersHosts() || load.rules.FiltersTypes() || !load.images || load.method == "POST"
+           || !proxy.user.empty();
+}
+
+void ChromiumPage::Authenticate(const nlohmann::json& params) {
+    const nlohmann::json challenge = params.value("authChallenge", nlohmann::json::object());
+    nlohmann::json response{{"response", "Default"}};
+    if (challenge.value("source", std::string()) == "Proxy") {
+        response = {{"response", "ProvideCredentials"}, {"username", proxy.user}, {"password", proxy.password}};
+    }
+    Call("Fetch.continueWithAuth",
+         {{"requestId", params.value("requestId", std::string())}, {"authChallengeResponse", response}});
 }
 
 bool ChromiumPage::Paused(const nlohmann::json& event, const Load& load, Rendered& rendered) {
-    if (event.value("method", std::string()) != "Fetch.requestPaused"
-        || event.value("sessionId", std::string()) != session) {
+    const std::string method = event.value("method", std::string());
+    const bool paused = method == "Fetch.requestPaused";
+    if ((!paused && method != "Fetch.authRequired") || event.value("sessionId", std::string()) != session) {
         return false;
     }
     const nlohmann::json& params = event["params"];
     const bool main = params.value("resourceType", std::string()) == "Document"
                       && params.value("frameId", std::string()) == target;
     try {
-        if (params.contains("responseStatusCode") || params.contains("responseErrorReason")) {
+        if (!paused) {
+            Authenticate(params);
+        } else if (params.contains("responseStatusCode") || params.contains("responseErrorReason")) {
             LetResponseGo(params, main, load, rendered);
         } else {
             LetRequestGo(params, main, load, rendered);

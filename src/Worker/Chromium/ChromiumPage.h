@@ -69,7 +69,16 @@ public:
         std::vector<Response> history;
     };
 
-    explicit ChromiumPage(DevToolsPipe& browser);
+    // Where every request of the page goes: server as the browser takes it
+    // ("http://host:port", "socks5://host:port"; empty for none), and the
+    // proxy's credentials when it asks for them.
+    struct Proxy {
+        std::string server;
+        std::string user;
+        std::string password;
+    };
+
+    explicit ChromiumPage(DevToolsPipe& browser, const Proxy& proxy = Proxy());
     ~ChromiumPage();
     ChromiumPage(const ChromiumPage&) = delete;
     ChromiumPage& operator=(const ChromiumPage&) = delete;
@@ -102,7 +111,10 @@ private:
     // rendered as the main document's latest.
     static void Keep(const nlohmann::json& response, const std::string& method, Rendered& rendered);
     // Whether load needs the page's requests paused.
-    static bool Pauses(const Load& load);
+    bool Pauses(const Load& load) const;
+    // Answers a Fetch.authRequired event: the proxy's credentials for the
+    // proxy, the browser's own way for a server.
+    void Authenticate(const nlohmann::json& params);
     // Lets a paused request (a Fetch.requestPaused event of this page) go
     // as load says; false for any other event.
     bool Paused(const nlohmann::json& event, const Load& load, Rendered& rendered);
@@ -117,6 +129,7 @@ private:
     std::string session;
     // The main document's POST has been sent (its redirects are GETs).
     bool posted = false;
+    const Proxy proxy;
     // The method of the main document's latest request.
     std::string documentMethod = "GET";
 };

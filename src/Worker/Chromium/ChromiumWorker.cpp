@@ -145,7 +145,7 @@ void ChromiumWorker::Serve(const Orvo::Browser::ServerRequest& request) {
         return Answer(request, request.url, QString(), std::string(), QImage());
     }
     try {
-        ChromiumPage page(browser);
+        ChromiumPage page(browser, ProxyOf(options));
         const ChromiumPage::Rendered rendered = page.Render(LoadOf(request, options));
         if (!rendered.ok || rendered.status == 0 || Orvo::Browser::IsFailedNavigationStatus(rendered.status)) {
             const QString status = rendered.status != 0 ? QString::number(rendered.status) : QString();
@@ -182,6 +182,26 @@ Option::Tuple ChromiumWorker::OptionsOf(const Orvo::Browser::ServerRequest& requ
     }
     Option::ForEach(options, Orvo::Browser::ServerOptionGetter::GetOption(request.options));
     return options;
+}
+
+// A proxy text that does not parse sends every request to a proxy that
+// does not exist, so that nothing goes out directly.
+ChromiumPage::Proxy ChromiumWorker::ProxyOf(const Option::Tuple& options) {
+    ChromiumPage::Proxy proxy;
+    const std::string& text = Option::Get<Option::Proxy>(options);
+    if (text.empty()) {
+        return proxy;
+    }
+    Option::Proxy::Address address;
+    if (!Option::Proxy::Parse(text, address)) {
+        proxy.server = "http://unusable-proxy.invalid:1";
+        return proxy;
+    }
+    const std::string host = address.host.find(':') != std::string::npos ? "[" + address.host + "]" : address.host;
+    proxy.server = (address.socks ? "socks5://" : "http://") + host + ":" + std::to_string(address.port);
+    proxy.user = address.user;
+    proxy.password = address.password;
+    return proxy;
 }
 
 ChromiumPage::Load ChromiumWorker::LoadOf(const Orvo::Browser::ServerRequest& request, const Option::Tuple& options) {

@@ -48,6 +48,7 @@ private:
     void WarnUnsupported(const Orvo::Browser::ServerRequest& request);
     static bool Loadable(const std::string& url);
     static Orvo::Browser::Option::Tuple OptionsOf(const Orvo::Browser::ServerRequest& request);
+    static ChromiumPage::Proxy ProxyOf(const Orvo::Browser::Option::Tuple& options);
     static ChromiumPage::Load LoadOf(const Orvo::Browser::ServerRequest& request,
                                      const Orvo::Browser::Option::Tuple& options);
     void AnswerRendered(const Orvo::Browser::ServerRequest& request, const Orvo::Browser::Option::Tuple& options,
