@@ -493,10 +493,26 @@ TEST_F(OrvoServe, APagesRequestsGoThroughItsProxy) {
         return Html("<html><body><p id=\"via\">proxied " + request.target + "</p><img src=\"/through.png\"></body>"
                     "</html>");
     });
+    // A proxy that wants "user" and "secret" (base64 "dXNlcjpzZWNyZXQ=").
+    TestHttpServer guarded([](const TestHttpServer::Request& request) {
+        const auto given = request.headers.find("proxy-authorization");
+        if (given == request.headers.end() || given->second != "Basic dXNlcjpzZWNyZXQ=") {
+            TestHttpServer::Response challenge = Html("", 407);
+            challenge.headers.emplace_back("Proxy-Authenticate", "Basic realm=\"test\"");
+            return challenge;
+        }
+        return Html("<html><body><p>let in " + request.target + "</p></body></html>");
+    });
     Start({"--workers", "1", "--chromium-workers", "1"});
     const std::string port = proxy.Url("").substr(proxy.Url("").rfind(':') + 1);
+    const std::string guardedPort = guarded.Url("").substr(guarded.Url("").rfind(':') + 1);
     for (const std::string engine : {"webkit", "chromium"}) {
         const std::string choice = "&engine=" + engine;
+        const std::string credentials = "&proxy=user%3Asecret%40127.0.0.1%3A" + guardedPort;
+        const HttpClient::Response letIn = client->Get(Target("render.html", "/page-guarded", credentials + choice));
+        ASSERT_EQ(200, letIn.status) << engine << ": " << letIn.body;
+        EXPECT_NE(std::string::npos, letIn.body.find("let in " + server.Url("/page-guarded"))) << engine << ": "
+                                                                                                << letIn.body;
         const std::string proxied = "/page-proxied-" + engine;
         const HttpClient::Response page =
             client->Get(Target("render.html", proxied, "&proxy=127.0.0.1%3A" + port + choice));
@@ -506,7 +522,8 @@ TEST_F(OrvoServe, APagesRequestsGoThroughItsProxy) {
         EXPECT_TRUE(proxy.Got(server.Url("/through.png"))) << engine << ": sub-resources go through the proxy too";
 
         const std::string unproxied = "/page-unproxied-" + engine;
-        const HttpClient::Response refused = client->Get(Target("render.html", unproxied, "&proxy=127.0.0.1%3A9" + choice));
+        const HttpClient::Response refused =
+            client->Get(Target("render.html", unproxied, "&proxy=127.0.0.1%3A9" + choice));
         ExpectError(refused, 502, "RenderError");
         const json info = json::parse(refused.body).at("info");
         EXPECT_EQ("Network", info.at("type")) << engine;

@@ -58,8 +58,13 @@ struct HttpService::Exchange {
 
 HttpService::HttpService(boost::asio::io_context& io, boost::asio::thread_pool& encoders, RenderPools& pools,
                          Metrics& metrics, AccessLog& log, const RenderArguments::Limits& limits, Access access)
-    : pools(pools), metrics(metrics), log(log), access(std::move(access)), renders(io, encoders, pools, metrics, limits),
-      stopping(false), unanswered(0) {}
+    : pools(pools),
+      metrics(metrics),
+      log(log),
+      access(std::move(access)),
+      renders(io, encoders, pools, metrics, limits),
+      stopping(false),
+      unanswered(0) {}
 
 void HttpService::Handle(const Request& request, const std::string& client, Clock::time_point arrival,
                          Answer answer) {

@@ -316,5 +316,6 @@ void ChromiumPage::Keep(const nlohmann::json& response, const std::string& metho
 }
 
 nlohmann::json ChromiumPage::Cookies() {
-    return browser.Call("Storage.getCookies", {{"browserContextId", context}}).value("cookies", nlohmann::json::array());
+    return browser.Call("Storage.getCookies", {{"browserContextId", context}})
+        .value("cookies", nlohmann::json::array());
 }

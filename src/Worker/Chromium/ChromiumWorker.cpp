@@ -34,7 +34,8 @@ namespace {
 // that is no date.
 QString DetailDate(const std::string& header) {
     const QDateTime date = QDateTime::fromString(QString::fromStdString(header), Qt::RFC2822Date);
-    return date.isValid() ? date.toUTC().toString(QLatin1String(Orvo::Browser::WireFormat::LastModifiedPattern)) : QString();
+    const QLatin1String pattern(Orvo::Browser::WireFormat::LastModifiedPattern);
+    return date.isValid() ? date.toUTC().toString(pattern) : QString();
 }
 
 void Answer(const Orvo::Browser::ServerRequest& request, const std::string& url, const QString& detail,
