@@ -370,7 +370,8 @@ struct BaseUrl {
     static constexpr Spec spec = Spec()
         .Flag("--base-url", "URL", "lay the page out at this address")
         .Form(IsWebUrl, "an absolute http or https URL")
-        .Http("baseurl", HttpForm::Text);
+        .Http("baseurl", HttpForm::Text)
+        .Chromium();
     static const char* Name() { return "baseUrl"; }
     static Type Default() { return std::string(); }
 };

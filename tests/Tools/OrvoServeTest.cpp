@@ -137,8 +137,8 @@ TEST_F(OrvoServe, EachEngineAnswersTheRenderEndpoints) {
     }
     const std::vector<std::pair<std::string, std::string>> refused = {
         {Target("render.har", "/page"), "the chromium engine does not apply these yet: har"},
-        {Target("render.html", "/page", "&resource_timeout=5&baseurl=http%3A%2F%2F127.0.0.1%2F"),
-         "the chromium engine does not apply these yet: baseurl, resource_timeout"},
+        {Target("render.json", "/page", "&resource_timeout=5&response_body=1&har=1"),
+         "the chromium engine does not apply these yet: har, resource_timeout, response_body"},
         {"/execute?lua_source=x", "scripts run on the webkit engine only, for now"},
     };
     for (const auto& request : refused) {
@@ -538,17 +538,21 @@ TEST_F(OrvoServe, APagesRequestsGoThroughItsProxy) {
 // against baseurl.
 TEST_F(OrvoServe, ADocumentIsLaidOutWithItsBaseUrl) {
     TestHttpServer assets([](const TestHttpServer::Request&) { return Html("", 404); });
-    Start({"--workers", "1"});
-    const HttpClient::Response based =
-        client->Get(Target("render.html", "/relative", "&baseurl=" + HttpClient::Encode(assets.Url("/assets/"))));
-    ASSERT_EQ(200, based.status) << based.body;
-    EXPECT_NE(std::string::npos, based.body.find("<p id=\"p\">based</p>")) << based.body;
-    EXPECT_TRUE(assets.Got("/assets/relative.css"));
-    EXPECT_FALSE(server.Got("/relative.css"));
-    const HttpClient::Response missing =
-        client->Get(Target("render.html", "/missing", "&baseurl=" + HttpClient::Encode(assets.Url("/assets/"))));
-    ExpectError(missing, 502, "RenderError");
-    EXPECT_EQ(404, json::parse(missing.body).at("info").at("code")) << "the document's own status counts";
+    Start({"--workers", "1", "--chromium-workers", "1"});
+    for (const std::string engine : {"webkit", "chromium"}) {
+        const std::string base =
+            "&baseurl=" + HttpClient::Encode(assets.Url("/" + engine + "/")) + "&engine=" + engine;
+        const HttpClient::Response based = client->Get(Target("render.html", "/relative", base));
+        ASSERT_EQ(200, based.status) << engine << ": " << based.body;
+        EXPECT_NE(std::string::npos, based.body.find("<p id=\"p\">based</p>")) << engine << ": " << based.body;
+        EXPECT_TRUE(assets.Got("/" + engine + "/relative.css")) << engine;
+        EXPECT_FALSE(server.Got("/relative.css")) << engine;
+        EXPECT_FALSE(assets.Got("/" + engine + "/")) << engine << ": the document comes from url";
+        const HttpClient::Response missing = client->Get(Target("render.html", "/missing", base));
+        ExpectError(missing, 502, "RenderError");
+        EXPECT_EQ(404, json::parse(missing.body).at("info").at("code"))
+            << engine << ": the document's own status counts";
+    }
     EXPECT_EQ(0, Stop());
 }
 

@@ -145,7 +145,8 @@ ChromiumPage::Rendered ChromiumPage::Render(const Load& load) {
         Call("Fetch.enable", {{"patterns", patterns}, {"handleAuthRequests", !proxy.user.empty()}});
     }
     rendered.url = load.url;
-    const nlohmann::json navigation = Call("Page.navigate", {{"url", load.url}});
+    const nlohmann::json navigation =
+        Call("Page.navigate", {{"url", load.baseUrl.empty() ? load.url : load.baseUrl}});
     if (rendered.error.empty()) {
         rendered.error = navigation.value("errorText", std::string());
     }
@@ -171,7 +172,7 @@ ChromiumPage::Rendered ChromiumPage::Render(const Load& load) {
 
 bool ChromiumPage::Pauses(const Load& load) const {
     return load.rules.FiltersHosts() || load.rules.FiltersTypes() || !load.images || load.method == "POST"
-           || !proxy.user.empty();
+           || !load.baseUrl.empty() || !proxy.user.empty();
 }
 
 void ChromiumPage::Authenticate(const nlohmann::json& params) {
@@ -210,10 +211,15 @@ bool ChromiumPage::Paused(const nlohmann::json& event, const Load& load, Rendere
     return true;
 }
 
+// The page's first request is its document's: it is sent to the request's
+// URL when the page is laid out at a base URL (the page does not see it),
+// and posted for a POST.
 void ChromiumPage::LetRequestGo(const nlohmann::json& params, bool main, const Load& load, Rendered& rendered) {
     const std::string id = params.value("requestId", std::string());
     const nlohmann::json request = params.value("request", nlohmann::json::object());
-    const std::string host = HostOf(request.value("url", std::string()));
+    const bool first = main && !documentSent;
+    const bool based = first && !load.baseUrl.empty();
+    const std::string host = HostOf(based ? load.url : request.value("url", std::string()));
     std::string refusal;
     if (!load.rules.AllowsHost(host)) {
         refusal = Orvo::Browser::RequestRules::HostRefusal(host);
@@ -226,15 +232,19 @@ void ChromiumPage::LetRequestGo(const nlohmann::json& params, bool main, const L
         }
         return Fail(id, "BlockedByClient");
     }
-    if (main && !posted && load.method == "POST") {
-        posted = true;
-        Call("Fetch.continueRequest", {{"requestId", id},
-                                       {"method", "POST"},
-                                       {"postData", Base64(load.body)},
-                                       {"headers", PostHeaders(request)}});
-        return;
+    nlohmann::json go{{"requestId", id}};
+    if (first) {
+        documentSent = true;
+        if (based) {
+            go["url"] = load.url;
+        }
+        if (load.method == "POST") {
+            go["method"] = "POST";
+            go["postData"] = Base64(load.body);
+            go["headers"] = PostHeaders(request);
+        }
     }
-    Call("Fetch.continueRequest", {{"requestId", id}});
+    Call("Fetch.continueRequest", go);
 }
 
 // A redirect's response is let go whatever its type: its body is not what

@@ -39,6 +39,10 @@ public:
         // The main document's method and, for POST, its body.
         std::string method = "GET";
         std::string body;
+        // The address the document is laid out with: it is fetched from
+        // url, and its relative references resolve against this. Empty:
+        // url.
+        std::string baseUrl;
     };
 
     // One response of the main document, a redirect's included.
@@ -127,8 +131,9 @@ private:
     // The page's target, whose id its main frame's is.
     std::string target;
     std::string session;
-    // The main document's POST has been sent (its redirects are GETs).
-    bool posted = false;
+    // The main document's first request has been let go (a POST's
+    // redirects are GETs; a base URL's rewrite is for that one).
+    bool documentSent = false;
     const Proxy proxy;
     // The method of the main document's latest request.
     std::string documentMethod = "GET";

@@ -225,6 +225,7 @@ ChromiumPage::Load ChromiumWorker::LoadOf(const Orvo::Browser::ServerRequest& re
     };
     load.images = !off("images");
     load.javascript = !off("javascript");
+    load.baseUrl = Option::Get<Option::BaseUrl>(options);
     load.body = Option::Get<Option::Post>(options);
     if (!load.body.empty() || Option::Get<Option::HttpMethod>(options) == "POST") {
         load.method = "POST";
