@@ -266,7 +266,7 @@ struct Headers {
 // cookie without a domain is the page's host's.
 struct SetCookies {
     typedef std::string Type;
-    static constexpr Spec spec = Spec().Http("cookies", HttpForm::Own);
+    static constexpr Spec spec = Spec().Http("cookies", HttpForm::Own).Chromium();
     static const char* Name() { return "setCookies"; }
     static Type Default() { return std::string(); }
 };

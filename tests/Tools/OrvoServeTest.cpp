@@ -219,19 +219,27 @@ TEST_F(OrvoServe, ArgumentsReachThePage) {
     EXPECT_EQ(0, Stop());
 }
 
-// What a crawler's rendering plugin sends in a JSON POST: its request's
-// headers (an object, or a list of pairs), its cookies as a list of cookie
-// objects, a POST without a body.
-TEST_F(OrvoServe, ACrawlersHeadersAndCookiesReachThePage) {
-    Start({"--workers", "1"});
+// What ACrawlersHeadersAndCookiesReachThePage checks, on one engine.
+void ExpectHeadersAndCookies(HttpClient& client, const TestHttpServer& server, const std::string& engine) {
+    const auto post = [&client, &engine](const std::string& endpoint, json arguments) {
+        arguments["engine"] = engine;
+        return client.Post(endpoint, arguments.dump(), "application/json");
+    };
+    const auto target = [&server, &engine](const std::string& endpoint, const std::string& page,
+                                           const std::string& more) {
+        return "/" + endpoint + "?url=" + HttpClient::Encode(server.Url(page)) + more + "&engine=" + engine;
+    };
     const json withHeaders = {{"url", server.Url("/headers")},
                               {"headers", {{"User-Agent", "OrvoCrawler/1.0"}, {"X-Custom", "first"}}}};
-    const HttpClient::Response page = client->Post("/render.html", withHeaders.dump(), "application/json");
+    const std::size_t before = server.Received().size();
+    const HttpClient::Response page = post("/render.html", withHeaders);
     ASSERT_EQ(200, page.status) << page.body;
     EXPECT_NE(std::string::npos, page.body.find("<p id=\"agent\">OrvoCrawler/1.0</p>")) << page.body;
     EXPECT_NE(std::string::npos, page.body.find("<p id=\"custom\">first</p>")) << page.body;
     bool imageSeen = false;
-    for (const TestHttpServer::Request& request : server.Received()) {
+    const std::vector<TestHttpServer::Request> received = server.Received();
+    for (const TestHttpServer::Request& request :
+         std::vector<TestHttpServer::Request>(received.begin() + static_cast<std::ptrdiff_t>(before), received.end())) {
         if (request.target == "/agent.png") {
             imageSeen = true;
             EXPECT_EQ("OrvoCrawler/1.0", request.headers.at("user-agent")) << "the agent goes with every request";
@@ -240,14 +248,14 @@ TEST_F(OrvoServe, ACrawlersHeadersAndCookiesReachThePage) {
     }
     EXPECT_TRUE(imageSeen);
     const json pairs = {{"url", server.Url("/headers")}, {"headers", {{"X-Custom", "paired"}}}};
-    const HttpClient::Response paired = client->Post("/render.html", pairs.dump(), "application/json");
+    const HttpClient::Response paired = post("/render.html", pairs);
     EXPECT_NE(std::string::npos, paired.body.find("<p id=\"custom\">paired</p>")) << paired.body;
 
     const json cookies = {{"url", server.Url("/moved")},
                           {"cookies",
                            {{{"name", "site"}, {"value", "1"}, {"domain", "127.0.0.1"}, {"path", "/"}},
                             {{"name", "deep"}, {"value", "2"}, {"path", "/other"}, {"httpOnly", true}}}}};
-    const HttpClient::Response landing = client->Post("/render.html", cookies.dump(), "application/json");
+    const HttpClient::Response landing = post("/render.html", cookies);
     ASSERT_EQ(200, landing.status) << landing.body;
     EXPECT_NE(std::string::npos, landing.body.find("site=1")) << landing.body;
     EXPECT_NE(std::string::npos, landing.body.find("deep=2")) << "a cookie of the redirect's path";
@@ -269,7 +277,7 @@ TEST_F(OrvoServe, ACrawlersHeadersAndCookiesReachThePage) {
     };
     const json sending = {{"url", server.Url("/sets-cookie")},
                           {"cookies", {{{"name", "sent"}, {"value", "1"}, {"domain", "127.0.0.1"}, {"path", "/"}}}}};
-    const HttpClient::Response sent = client->Post("/render.json", sending.dump(), "application/json");
+    const HttpClient::Response sent = post("/render.json", sending);
     ASSERT_EQ(200, sent.status) << sent.body;
     auto jar = jarOf(sent);
     EXPECT_EQ("oat", jar["flavour"].value("value", ""));
@@ -277,13 +285,13 @@ TEST_F(OrvoServe, ACrawlersHeadersAndCookiesReachThePage) {
     EXPECT_EQ("yes", jar["scripted"].value("value", ""));
     EXPECT_EQ("1", jar["sent"].value("value", ""));
     EXPECT_EQ("/", jar["sent"].value("path", ""));
-    jar = jarOf(client->Get(Target("render.json", "/sets-cookie", "&cookies=1")));
+    jar = jarOf(client.Get(target("render.json", "/sets-cookie", "&cookies=1")));
     EXPECT_EQ("oat", jar["flavour"].value("value", ""));
     EXPECT_EQ(0u, jar.count("sent"));
-    EXPECT_EQ(0u, json::parse(client->Get(Target("render.json", "/sets-cookie")).body).count("cookies"));
+    EXPECT_EQ(0u, json::parse(client.Get(target("render.json", "/sets-cookie", "")).body).count("cookies"));
 
     const json bare = {{"url", server.Url("/echo")}, {"http_method", "POST"}};
-    const HttpClient::Response posted = client->Post("/render.html", bare.dump(), "application/json");
+    const HttpClient::Response posted = post("/render.html", bare);
     ASSERT_EQ(200, posted.status) << posted.body;
     EXPECT_NE(std::string::npos, posted.body.find("<p id=\"method\">POST</p><p id=\"body\"></p>")) << posted.body;
     EXPECT_NE(std::string::npos, posted.body.find("<p id=\"type\">application/x-www-form-urlencoded</p>"))
@@ -292,8 +300,19 @@ TEST_F(OrvoServe, ACrawlersHeadersAndCookiesReachThePage) {
                         {"http_method", "POST"},
                         {"body", "{}"},
                         {"headers", {{"Content-Type", "application/json"}}}};
-    const HttpClient::Response json = client->Post("/render.html", typed.dump(), "application/json");
+    const HttpClient::Response json = post("/render.html", typed);
     EXPECT_NE(std::string::npos, json.body.find("<p id=\"type\">application/json</p>")) << json.body;
+}
+
+// What a crawler's rendering plugin sends in a JSON POST: its request's
+// headers (an object, or a list of pairs), its cookies as a list of cookie
+// objects, a POST without a body.
+TEST_F(OrvoServe, ACrawlersHeadersAndCookiesReachThePage) {
+    Start({"--workers", "1", "--chromium-workers", "1"});
+    for (const std::string engine : {"webkit", "chromium"}) {
+        SCOPED_TRACE(engine);
+        ExpectHeadersAndCookies(*client, server, engine);
+    }
     EXPECT_EQ(0, Stop());
 }
 

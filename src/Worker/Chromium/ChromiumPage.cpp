@@ -5,6 +5,7 @@
 #include <chrono>
 #include <sstream>
 
+#include <boost/algorithm/string/predicate.hpp>
 #include <boost/beast/core/detail/base64.hpp>
 
 namespace {
@@ -47,20 +48,6 @@ std::string Base64(const std::string& bytes) {
     std::string text(boost::beast::detail::base64::encoded_size(bytes.size()), '\0');
     text.resize(boost::beast::detail::base64::encode(&text[0], bytes.data(), bytes.size()));
     return text;
-}
-
-// The paused request's headers as Fetch.continueRequest takes them, with a
-// form's content type when it has none.
-nlohmann::json PostHeaders(const nlohmann::json& request) {
-    const nlohmann::json given = request.value("headers", nlohmann::json::object());
-    nlohmann::json headers = nlohmann::json::array();
-    for (const auto& header : given.items()) {
-        headers.push_back({{"name", header.key()}, {"value", header.value()}});
-    }
-    if (Header(given, "Content-Type").empty()) {
-        headers.push_back({{"name", "Content-Type"}, {"value", "application/x-www-form-urlencoded"}});
-    }
-    return headers;
 }
 
 } // namespace
@@ -119,31 +106,9 @@ std::string ChromiumPage::SnapshotBase64(int maxHeight) {
 
 ChromiumPage::Rendered ChromiumPage::Render(const Load& load) {
     const long long deadline = NowMs() + load.timeoutMs;
-    if (load.width > 0 && load.height > 0) {
-        Call("Emulation.setDeviceMetricsOverride",
-             {{"width", load.width}, {"height", load.height}, {"deviceScaleFactor", 1}, {"mobile", false}});
-    }
-    if (!load.headers.empty()) {
-        nlohmann::json headers = nlohmann::json::object();
-        for (const auto& header : load.headers) {
-            headers[header.first] = header.second;
-        }
-        Call("Network.setExtraHTTPHeaders", {{"headers", headers}});
-    }
-    if (!load.javascript) {
-        Call("Emulation.setScriptExecutionDisabled", {{"value", true}});
-    }
+    Prepare(load);
     Rendered rendered;
-    if (Pauses(load)) {
-        nlohmann::json patterns = nlohmann::json::array({{{"urlPattern", "*"}, {"requestStage", "Request"}}});
-        if (load.rules.FiltersTypes()) {
-            patterns.push_back({{"urlPattern", "*"}, {"requestStage", "Response"}});
-        }
-        browser.Intercept([this, &load, &rendered](const nlohmann::json& event) {
-            return Paused(event, load, rendered);
-        });
-        Call("Fetch.enable", {{"patterns", patterns}, {"handleAuthRequests", !proxy.user.empty()}});
-    }
+    PauseRequests(load, rendered);
     rendered.url = load.url;
     const nlohmann::json navigation =
         Call("Page.navigate", {{"url", load.baseUrl.empty() ? load.url : load.baseUrl}});
@@ -170,9 +135,69 @@ ChromiumPage::Rendered ChromiumPage::Render(const Load& load) {
     return rendered;
 }
 
-bool ChromiumPage::Pauses(const Load& load) const {
-    return load.rules.FiltersHosts() || load.rules.FiltersTypes() || !load.images || load.method == "POST"
-           || !load.baseUrl.empty() || !proxy.user.empty();
+void ChromiumPage::Prepare(const Load& load) {
+    if (load.width > 0 && load.height > 0) {
+        Call("Emulation.setDeviceMetricsOverride",
+             {{"width", load.width}, {"height", load.height}, {"deviceScaleFactor", 1}, {"mobile", false}});
+    }
+    for (const auto& header : load.headers) {
+        if (boost::algorithm::iequals(header.first, "User-Agent")) {
+            Call("Network.setUserAgentOverride", {{"userAgent", header.second}});
+        }
+    }
+    if (!load.javascript) {
+        Call("Emulation.setScriptExecutionDisabled", {{"value", true}});
+    }
+    if (!load.cookies.empty()) {
+        browser.Call("Storage.setCookies", {{"cookies", load.cookies}, {"browserContextId", context}});
+    }
+}
+
+void ChromiumPage::PauseRequests(const Load& load, Rendered& rendered) {
+    const bool every = PausesEveryRequest(load);
+    if (!every && !PausesDocument(load)) {
+        return;
+    }
+    nlohmann::json patterns = nlohmann::json::array({{{"urlPattern", "*"}, {"requestStage", "Request"}}});
+    if (!every) {
+        patterns[0]["resourceType"] = "Document";
+    }
+    if (load.rules.FiltersTypes()) {
+        patterns.push_back({{"urlPattern", "*"}, {"requestStage", "Response"}});
+    }
+    browser.Intercept([this, &load, &rendered](const nlohmann::json& event) { return Paused(event, load, rendered); });
+    Call("Fetch.enable", {{"patterns", patterns}, {"handleAuthRequests", !proxy.user.empty()}});
+}
+
+bool ChromiumPage::PausesEveryRequest(const Load& load) const {
+    return load.rules.FiltersHosts() || load.rules.FiltersTypes() || !load.images || !proxy.user.empty();
+}
+
+bool ChromiumPage::PausesDocument(const Load& load) {
+    return load.method == "POST" || !load.baseUrl.empty() || !load.headers.empty();
+}
+
+nlohmann::json ChromiumPage::DocumentHeaders(const nlohmann::json& request, const Load& load) {
+    nlohmann::json given = request.value("headers", nlohmann::json::object());
+    for (const auto& header : load.headers) {
+        if (!boost::algorithm::iequals(header.first, "User-Agent")) {
+            for (const auto& item : given.items()) {
+                if (boost::algorithm::iequals(item.key(), header.first)) {
+                    given.erase(item.key());
+                    break;
+                }
+            }
+            given[header.first] = header.second;
+        }
+    }
+    if (load.method == "POST" && Header(given, "Content-Type").empty()) {
+        given["Content-Type"] = "application/x-www-form-urlencoded";
+    }
+    nlohmann::json headers = nlohmann::json::array();
+    for (const auto& header : given.items()) {
+        headers.push_back({{"name", header.key()}, {"value", header.value()}});
+    }
+    return headers;
 }
 
 void ChromiumPage::Authenticate(const nlohmann::json& params) {
@@ -241,7 +266,9 @@ void ChromiumPage::LetRequestGo(const nlohmann::json& params, bool main, const L
         if (load.method == "POST") {
             go["method"] = "POST";
             go["postData"] = Base64(load.body);
-            go["headers"] = PostHeaders(request);
+        }
+        if (load.method == "POST" || !load.headers.empty()) {
+            go["headers"] = DocumentHeaders(request, load);
         }
     }
     Call("Fetch.continueRequest", go);

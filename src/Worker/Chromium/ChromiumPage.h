@@ -22,9 +22,13 @@ class ChromiumPage {
 public:
     struct Load {
         std::string url;
-        // Headers of the page's requests, and its viewport (0: the
-        // browser's own).
+        // Headers of the page's document request (a User-Agent among them
+        // goes with every request), and its viewport (0: the browser's
+        // own).
         std::vector<std::pair<std::string, std::string>> headers;
+        // Cookies put into the page's jar before it loads (CookieParam
+        // objects, see ChromiumCookies).
+        nlohmann::json cookies = nlohmann::json::array();
         int width = 0;
         int height = 0;
         // How long after its load event the page still runs before it is
@@ -114,8 +118,17 @@ private:
     // Keeps response, which answered a request made with method, in
     // rendered as the main document's latest.
     static void Keep(const nlohmann::json& response, const std::string& method, Rendered& rendered);
-    // Whether load needs the page's requests paused.
-    bool Pauses(const Load& load) const;
+    // Sets what load asks of the page before it navigates.
+    void Prepare(const Load& load);
+    // Pauses the page's requests as load needs: every request to filter
+    // them, only documents to change the document's request.
+    void PauseRequests(const Load& load, Rendered& rendered);
+    bool PausesEveryRequest(const Load& load) const;
+    static bool PausesDocument(const Load& load);
+    // The document request's headers, as Fetch.continueRequest takes them:
+    // those the browser gave it, load's (but the User-Agent, already
+    // set) and, for a POST without one, a form's content type.
+    static nlohmann::json DocumentHeaders(const nlohmann::json& request, const Load& load);
     // Answers a Fetch.authRequired event: the proxy's credentials for the
     // proxy, the browser's own way for a server.
     void Authenticate(const nlohmann::json& params);

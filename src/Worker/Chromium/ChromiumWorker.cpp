@@ -12,6 +12,7 @@
 #include <sys/statvfs.h>
 #include <unistd.h>
 
+#include "Chromium/ChromiumCookies.h"
 #include "Chromium/ChromiumDescription.h"
 #include "Chromium/ChromiumPage.h"
 #include "Kernel/Configurator.h"
@@ -212,8 +213,10 @@ ChromiumPage::Load ChromiumWorker::LoadOf(const Orvo::Browser::ServerRequest& re
     load.delayMs = std::clamp(Option::Get<Option::Delay>(options), 0, load.timeoutMs);
     Option::Viewport::Parse(Option::Get<Option::Viewport>(options), load.width, load.height);
     Option::Headers::Parse(Option::Get<Option::Headers>(options), load.headers);
-    if (!Option::Get<Option::Cookie>(options).empty()) {
-        load.headers.emplace_back("Cookie", Option::Get<Option::Cookie>(options));
+    load.cookies = ChromiumCookies::OfHeader(Option::Get<Option::Cookie>(options), request.url);
+    for (const nlohmann::json& cookie :
+         ChromiumCookies::OfSetCookieLines(Option::Get<Option::SetCookies>(options), request.url)) {
+        load.cookies.push_back(cookie);
     }
     load.rules = Orvo::Browser::RequestRules(Option::Get<Option::AllowedDomains>(options),
                                              Option::Get<Option::AllowedContentTypes>(options),
