@@ -126,6 +126,7 @@ ChromiumPage::Rendered ChromiumPage::Render(const Load& load) {
                rendered);
     }
     browser.Intercept(nullptr);
+    TakeRawHeaders(rendered);
     // A document refused for its content type has no page to read.
     rendered.ok = rendered.error.empty();
     if (rendered.ok) {
@@ -328,6 +329,8 @@ bool ChromiumPage::Take(const nlohmann::json& event, const std::string& loaderId
         documentMethod = params.value("request", nlohmann::json::object()).value("method", std::string("GET"));
     } else if (method == "Network.responseReceived" && document) {
         Keep(params.at("response"), documentMethod, rendered);
+    } else if (method == "Network.responseReceivedExtraInfo" && params.value("requestId", std::string()) == loaderId) {
+        rawHeaders.push_back(params.value("headers", nlohmann::json::object()));
     }
     return method == "Page.loadEventFired";
 }
@@ -338,18 +341,33 @@ void ChromiumPage::Keep(const nlohmann::json& response, const std::string& metho
     kept.method = method;
     kept.status = response.value("status", 0);
     kept.reason = response.value("statusText", std::string());
-    // Headers given more than once come as one, their values on lines.
     const nlohmann::json headers = response.value("headers", nlohmann::json::object());
-    for (const auto& header : headers.items()) {
-        std::istringstream values(header.value().is_string() ? header.value().get<std::string>() : std::string());
-        for (std::string value; std::getline(values, value);) {
-            kept.headers.emplace_back(header.key(), value);
-        }
-    }
+    kept.headers = Lines(headers);
     rendered.status = kept.status;
     rendered.url = kept.url;
     rendered.lastModified = Header(headers, "Last-Modified");
     rendered.history.push_back(std::move(kept));
+}
+
+// Headers given more than once come as one, their values on lines.
+std::vector<std::pair<std::string, std::string>> ChromiumPage::Lines(const nlohmann::json& headers) {
+    std::vector<std::pair<std::string, std::string>> lines;
+    for (const auto& header : headers.items()) {
+        std::istringstream values(header.value().is_string() ? header.value().get<std::string>() : std::string());
+        for (std::string value; std::getline(values, value);) {
+            lines.emplace_back(header.key(), value);
+        }
+    }
+    return lines;
+}
+
+// The browser leaves Set-Cookie out of a response's headers and gives the
+// headers as they came in a separate event, one for each response of the
+// document's request (whose id is its loader's), in order.
+void ChromiumPage::TakeRawHeaders(Rendered& rendered) const {
+    for (std::size_t k = 0; k < rendered.history.size() && k < rawHeaders.size(); ++k) {
+        rendered.history[k].headers = Lines(rawHeaders[k]);
+    }
 }
 
 nlohmann::json ChromiumPage::Cookies() {

@@ -118,6 +118,8 @@ private:
     // Keeps response, which answered a request made with method, in
     // rendered as the main document's latest.
     static void Keep(const nlohmann::json& response, const std::string& method, Rendered& rendered);
+    static std::vector<std::pair<std::string, std::string>> Lines(const nlohmann::json& headers);
+    void TakeRawHeaders(Rendered& rendered) const;
     // Sets what load asks of the page before it navigates.
     void Prepare(const Load& load);
     // Pauses the page's requests as load needs: every request to filter
@@ -150,6 +152,9 @@ private:
     const Proxy proxy;
     // The method of the main document's latest request.
     std::string documentMethod = "GET";
+    // The headers of each response of the document's request as they
+    // came, Set-Cookie included.
+    std::vector<nlohmann::json> rawHeaders;
 };
 
 #endif
