@@ -200,7 +200,8 @@ struct ResourceTimeout {
     typedef int Type;
     static constexpr Spec spec = Spec()
         .Flag("--resource-timeout", "MS", "abort a sub-resource silent this long; 0 never")
-        .Http("resource_timeout", HttpForm::Seconds);
+        .Http("resource_timeout", HttpForm::Seconds)
+        .Chromium();
     static const char* Name() { return "resourceTimeout"; }
     static Type Default() { return 15000; }
 };

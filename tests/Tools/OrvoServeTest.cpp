@@ -138,7 +138,7 @@ TEST_F(OrvoServe, EachEngineAnswersTheRenderEndpoints) {
     const std::vector<std::pair<std::string, std::string>> refused = {
         {Target("render.har", "/page"), "the chromium engine does not apply these yet: har"},
         {Target("render.json", "/page", "&resource_timeout=5&response_body=1&har=1"),
-         "the chromium engine does not apply these yet: har, resource_timeout, response_body"},
+         "the chromium engine does not apply these yet: har, response_body"},
         {"/execute?lua_source=x", "scripts run on the webkit engine only, for now"},
     };
     for (const auto& request : refused) {

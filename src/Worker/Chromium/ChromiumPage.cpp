@@ -120,7 +120,7 @@ ChromiumPage::Rendered ChromiumPage::Render(const Load& load) {
         return rendered;
     }
     const std::string loaderId = navigation.value("loaderId", std::string());
-    AwaitLoad(loaderId, deadline, rendered);
+    AwaitLoad(loaderId, deadline, load.resourceTimeoutMs, rendered);
     if (rendered.loaded) {
         RunFor(static_cast<int>(std::min<long long>(load.delayMs, std::max(0LL, deadline - NowMs()))), loaderId,
                rendered);
@@ -298,11 +298,53 @@ void ChromiumPage::Fail(const std::string& requestId, const char* reason) {
     Call("Fetch.failRequest", {{"requestId", requestId}, {"errorReason", reason}});
 }
 
-void ChromiumPage::AwaitLoad(const std::string& loaderId, long long deadlineMs, Rendered& rendered) {
+// Waits for the load event, looking every LookMs whether the page waits
+// only on sub-resources that have been silent for the resource timeout:
+// loading then stops, as the WebKit engine aborts them, and the page is
+// complete.
+void ChromiumPage::AwaitLoad(const std::string& loaderId, long long deadlineMs, int resourceTimeoutMs,
+                             Rendered& rendered) {
     nlohmann::json event;
-    while (!rendered.loaded && browser.NextEvent(event, static_cast<int>(std::max(0LL, deadlineMs - NowMs())))) {
-        rendered.loaded = Take(event, loaderId, rendered);
+    while (!rendered.loaded && NowMs() < deadlineMs) {
+        const long long wait = std::min<long long>(LookMs, deadlineMs - NowMs());
+        if (browser.NextEvent(event, static_cast<int>(std::max(0LL, wait)))) {
+            rendered.loaded = Take(event, loaderId, rendered);
+            Track(event, loaderId);
+        }
+        if (!rendered.loaded && resourceTimeoutMs > 0 && OnlySilent(resourceTimeoutMs)) {
+            // Stopping completes the document without a load event.
+            Call("Page.stopLoading");
+            rendered.loaded = true;
+            rendered.stoppedLoading = true;
+        }
     }
+}
+
+// A sub-resource's request is in flight from its request until it
+// finished or failed; any news of it counts as activity.
+void ChromiumPage::Track(const nlohmann::json& event, const std::string& loaderId) {
+    if (event.value("sessionId", std::string()) != session) {
+        return;
+    }
+    const std::string method = event.value("method", std::string());
+    const nlohmann::json& params = event.contains("params") ? event["params"] : nlohmann::json::object();
+    const std::string id = params.value("requestId", std::string());
+    if (id.empty() || id == loaderId) {
+        return;
+    }
+    if (method == "Network.loadingFinished" || method == "Network.loadingFailed") {
+        inFlight.erase(id);
+    } else if (method == "Network.requestWillBeSent" || method == "Network.responseReceived"
+               || method == "Network.dataReceived") {
+        inFlight[id] = NowMs();
+    }
+}
+
+bool ChromiumPage::OnlySilent(int resourceTimeoutMs) const {
+    const long long now = NowMs();
+    return !inFlight.empty() && std::all_of(inFlight.begin(), inFlight.end(), [now, resourceTimeoutMs](const auto& request) {
+               return now - request.second >= resourceTimeoutMs;
+           });
 }
 
 void ChromiumPage::RunFor(int ms, const std::string& loaderId, Rendered& rendered) {

@@ -1,6 +1,7 @@
 #ifndef ORVO_WORKER_CHROMIUM_CHROMIUMPAGE_H
 #define ORVO_WORKER_CHROMIUM_CHROMIUMPAGE_H
 
+#include <map>
 #include <string>
 #include <utility>
 #include <vector>
@@ -20,6 +21,9 @@
 // while it loads.
 class ChromiumPage {
 public:
+    // How often a loading page looks for sub-resources gone silent.
+    static constexpr int LookMs = 250;
+
     struct Load {
         std::string url;
         // Headers of the page's document request (a User-Agent among them
@@ -35,6 +39,9 @@ public:
         // read, and how long it may take in all.
         int delayMs = 0;
         int timeoutMs = 30000;
+        // How long the page waits on sub-resources that all receive
+        // nothing before it stops loading them; 0: for ever.
+        int resourceTimeoutMs = 0;
         // What the page may load (a refused request fails; the main
         // document's refusal is the page's error), and whether images.
         Orvo::Browser::RequestRules rules;
@@ -75,6 +82,9 @@ public:
         bool loaded = false;
         // Each response of the main document, in order.
         std::vector<Response> history;
+        // Loading was stopped: it waited only on sub-resources silent for
+        // the resource timeout.
+        bool stoppedLoading = false;
     };
 
     // Where every request of the page goes: server as the browser takes it
@@ -108,7 +118,11 @@ public:
 private:
     nlohmann::json Call(const std::string& method, const nlohmann::json& params = nlohmann::json::object());
     // Takes the page's events until its load event or deadlineMs.
-    void AwaitLoad(const std::string& loaderId, long long deadlineMs, Rendered& rendered);
+    void AwaitLoad(const std::string& loaderId, long long deadlineMs, int resourceTimeoutMs, Rendered& rendered);
+    // Keeps when each sub-resource in flight last had news.
+    void Track(const nlohmann::json& event, const std::string& loaderId);
+    // Whether requests are in flight, each silent for resourceTimeoutMs.
+    bool OnlySilent(int resourceTimeoutMs) const;
     // Takes the page's events for ms, keeping their news in rendered.
     void RunFor(int ms, const std::string& loaderId, Rendered& rendered);
     // Keeps what event says of the main document in rendered; true for its
@@ -155,6 +169,8 @@ private:
     // The headers of each response of the document's request as they
     // came, Set-Cookie included.
     std::vector<nlohmann::json> rawHeaders;
+    // The sub-resources in flight, and when each last had news (ms).
+    std::map<std::string, long long> inFlight;
 };
 
 #endif

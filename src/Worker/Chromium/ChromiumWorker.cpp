@@ -149,6 +149,10 @@ void ChromiumWorker::Serve(const Orvo::Browser::ServerRequest& request) {
     try {
         ChromiumPage page(browser, ProxyOf(options));
         const ChromiumPage::Rendered rendered = page.Render(LoadOf(request, options));
+        if (rendered.stoppedLoading) {
+            LOG4CPLUS_INFO(logger, "ChromiumWorker::Serve => loading stopped, sub-resources silent for "
+                                       << Option::Get<Option::ResourceTimeout>(options) << " ms: " << request.url);
+        }
         if (!rendered.ok || rendered.status == 0 || Orvo::Browser::IsFailedNavigationStatus(rendered.status)) {
             const QString status = rendered.status != 0 ? QString::number(rendered.status) : QString();
             LOG4CPLUS_INFO(logger, "ChromiumWorker::Serve => failed: " << rendered.url << " " << rendered.error);
@@ -229,6 +233,7 @@ ChromiumPage::Load ChromiumWorker::LoadOf(const Orvo::Browser::ServerRequest& re
     load.images = !off("images");
     load.javascript = !off("javascript");
     load.baseUrl = Option::Get<Option::BaseUrl>(options);
+    load.resourceTimeoutMs = std::max(0, Option::Get<Option::ResourceTimeout>(options));
     load.body = Option::Get<Option::Post>(options);
     if (!load.body.empty() || Option::Get<Option::HttpMethod>(options) == "POST") {
         load.method = "POST";

@@ -60,6 +60,14 @@ TestHttpServer::Response Site(const TestHttpServer::Request& request) {
         baked.headers.push_back({"Set-Cookie", "baked=1; Path=/; HttpOnly; Expires=" + InTenDays()});
         return baked;
     }
+    if (request.target == "/hold") {
+        TestHttpServer::Response held;
+        held.hold = true;
+        return held;
+    }
+    if (request.target == "/held-image") {
+        return Html("<p>text arrived</p><img src=\"/hold\" width=\"10\" height=\"10\">");
+    }
     if (request.target == "/cookie") {
         const auto found = request.headers.find("cookie");
         return Html("<p>" + (found == request.headers.end() ? std::string("none") : found->second) + "</p>");
@@ -196,6 +204,32 @@ TEST_F(ChromiumWorker, ThePagesDescriptionIsTheSameFromBothEngines) {
         EXPECT_EQ(described(fromWebKit).dump(1), described(fromChromium).dump(1)) << target;
     }
     EXPECT_EQ(0, webkit.GetWorker().WaitForExit(30000));
+}
+
+// An image that never answers is given up at the resource timeout on both
+// engines, and the page completes (its load event fires) long before the
+// page's own timeout.
+TEST_F(ChromiumWorker, ASilentImageIsGivenUpAndThePageCompletes) {
+    OrvoTest::TemporaryDirectory webkitDirectory;
+    Client webkit(OrvoTest::StartLoggingWorker(webkitDirectory, {}, {}));
+    const Request::Options options{{"snapshot", false},
+                                   {"keep", 300},
+                                   {"resourceTimeout", 500},
+                                   {"timeout", 20000},
+                                   {"script", std::string("document.body.setAttribute('data-state', "
+                                                          "document.readyState)")}};
+    for (Client* engine : {&webkit, client.get()}) {
+        const Result result = engine->Render(server.Url("/held-image"), options, 60000);
+        ASSERT_EQ(Outcome::Rendered, result.outcome) << result.error;
+        EXPECT_NE(std::string::npos, result.body.find("data-state=\"complete\"")) << result.body;
+        EXPECT_NE(std::string::npos, result.body.find("text arrived")) << result.body;
+    }
+    EXPECT_EQ(0, webkit.GetWorker().WaitForExit(30000));
+    EXPECT_NE(std::string::npos, webkitDirectory.Read("worker.log").find(" - QMyNetworkAccessManager::ResourceTimeout => "
+                                                                         + server.Url("/hold")));
+    EXPECT_NE(std::string::npos, Log().find(" - ChromiumWorker::Serve => loading stopped, sub-resources silent for "
+                                            "500 ms: " + server.Url("/held-image")))
+        << Log();
 }
 
 // SIGTERM ends a worker that would otherwise wait out a long keep, and its
