@@ -30,9 +30,6 @@ public:
         // goes with every request), and its viewport (0: the browser's
         // own).
         std::vector<std::pair<std::string, std::string>> headers;
-        // Cookies put into the page's jar before it loads (CookieParam
-        // objects, see ChromiumCookies).
-        nlohmann::json cookies = nlohmann::json::array();
         int width = 0;
         int height = 0;
         // How long after its load event the page still runs before it is
@@ -54,6 +51,9 @@ public:
         // url, and its relative references resolve against this. Empty:
         // url.
         std::string baseUrl;
+        // Cookies put into the page's jar before it loads (CookieParam
+        // objects, see ChromiumCookies).
+        nlohmann::json cookies = nlohmann::json::array();
     };
 
     // One response of the main document, a redirect's included.
