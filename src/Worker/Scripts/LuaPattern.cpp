@@ -3,7 +3,7 @@
 #include <cctype>
 #include <cstring>
 
-#include "Scripts/LuaState.h"
+#include "Scripts/LuaBudget.h"
 
 namespace {
 
@@ -34,7 +34,7 @@ const char* LuaPattern::Match(const char* s, const char* p) {
 void LuaPattern::Step() {
     if (++steps == StepsPerCharge) {
         steps = 0;
-        LuaState::Spend(lua, StepsPerCharge);
+        LuaBudget::Spend(lua, StepsPerCharge);
     }
 }
 

@@ -6,11 +6,6 @@
 
 namespace {
 
-// Instructions between two looks at the budgets.
-const int HookInterval = 10000;
-
-const char* const RegistryKey = "orvo.LuaState";
-
 // Opens a library as a global, as the stand-alone interpreter does.
 void Open(lua_State* lua, const char* name, lua_CFunction opener) {
     luaL_requiref(lua, name, opener, 1);
@@ -27,16 +22,13 @@ void Remove(lua_State* lua, std::initializer_list<const char*> names) {
 
 } // namespace
 
-LuaState::LuaState(const Budget& budget) : budget(budget) {
+LuaState::LuaState(const Budget& budget) : budget(budget), limits(budget.instructions, budget.slice) {
     state = lua_newstate(&LuaState::Allocate, this);
     if (state == nullptr) {
         return;
     }
-    lua_pushlightuserdata(state, this);
-    lua_setfield(state, LUA_REGISTRYINDEX, RegistryKey);
     OpenSandbox();
-    lua_sethook(state, &LuaState::Hook, LUA_MASKCOUNT, HookInterval);
-    StartSlice();
+    limits.Attach(state);
 }
 
 LuaState::~LuaState() {
@@ -75,7 +67,7 @@ void LuaState::AddModule(const std::string& name, lua_CFunction opener) {
 }
 
 void LuaState::StartSlice() {
-    sliceStart = std::chrono::steady_clock::now();
+    limits.StartSlice();
 }
 
 void* LuaState::Allocate(void* self, void* block, std::size_t oldSize, std::size_t newSize) {
@@ -88,10 +80,8 @@ void* LuaState::Allocate(void* self, void* block, std::size_t oldSize, std::size
         return nullptr;
     }
     if (newSize > held && owner->used - held + newSize > owner->budget.memoryBytes) {
-        if (owner->exhausted.empty()) {
-            owner->exhausted = "the script used more than " + std::to_string(owner->budget.memoryBytes >> 20)
-                               + " MiB of memory";
-        }
+        owner->limits.Exhaust("the script used more than " + std::to_string(owner->budget.memoryBytes >> 20)
+                              + " MiB of memory");
         return nullptr;
     }
     void* grown = std::realloc(block, newSize);
@@ -99,31 +89,6 @@ void* LuaState::Allocate(void* self, void* block, std::size_t oldSize, std::size
         owner->used = owner->used - held + newSize;
     }
     return grown;
-}
-
-void LuaState::Hook(lua_State* lua, lua_Debug*) {
-    Spend(lua, HookInterval);
-}
-
-void LuaState::Spend(lua_State* lua, long long instructions) {
-    lua_getfield(lua, LUA_REGISTRYINDEX, RegistryKey);
-    LuaState* owner = static_cast<LuaState*>(lua_touserdata(lua, -1));
-    lua_pop(lua, 1);
-    owner->counted += instructions;
-    if (!owner->stopping && owner->counted > owner->budget.instructions) {
-        owner->stopping = true;
-        owner->exhausted = "the script ran more than " + std::to_string(owner->budget.instructions) + " instructions";
-    }
-    if (!owner->stopping && std::chrono::steady_clock::now() - owner->sliceStart > owner->budget.slice) {
-        owner->stopping = true;
-        owner->exhausted = "the script ran for more than " + std::to_string(owner->budget.slice.count())
-                           + " ms without waiting";
-    }
-    if (owner->stopping) {
-        // Every instruction from now on fails, also one that pcall guards.
-        lua_sethook(lua, &LuaState::Hook, LUA_MASKCOUNT, 1);
-        luaL_error(lua, "%s", owner->exhausted.c_str());
-    }
 }
 
 int LuaState::Require(lua_State* lua) {

@@ -8,6 +8,8 @@
 
 #include <lua.hpp>
 
+#include "Scripts/LuaBudget.h"
+
 // One script's Lua 5.2 state, sandboxed and on budgets, closed with the
 // object.
 //
@@ -18,12 +20,9 @@
 // page). require gives only the modules added with AddModule.
 //
 // The budgets: the state's memory (an allocation past it fails, which Lua
-// raises as "not enough memory"), the instructions the script may run in
-// all, and how long it may run without giving the event loop a turn (one
-// slice, from StartSlice). Past either of the last two every further
-// instruction raises an error, so that a script that catches the error
-// still cannot go on. The string library's pattern matching (find, match,
-// gmatch, gsub) is LuaStrings', whose steps count as instructions.
+// raises as "not enough memory"), and the instructions and time of
+// LuaBudget. The string library's pattern matching (find, match, gmatch,
+// gsub) is LuaStrings', whose steps count as instructions.
 class LuaState {
 public:
     struct Budget {
@@ -47,16 +46,11 @@ public:
     // Starts a slice: the script is about to run until it waits or ends.
     void StartSlice();
 
-    // Counts work done in C (steps of a pattern match) against the
-    // budgets of lua's state, raising the budget's error when one is spent.
-    static void Spend(lua_State* lua, long long instructions);
-
     // Which budget ran out first, when one did; else empty.
-    const std::string& Exhausted() const { return exhausted; }
+    const std::string& Exhausted() const { return limits.Exhausted(); }
 
 private:
     static void* Allocate(void* self, void* block, std::size_t oldSize, std::size_t newSize);
-    static void Hook(lua_State* lua, lua_Debug* debug);
     static int Require(lua_State* lua);
     static int LoadText(lua_State* lua);
     static int XPCall(lua_State* lua);
@@ -67,12 +61,8 @@ private:
     lua_State* state = nullptr;
     const Budget budget;
     std::size_t used = 0;
-    long long counted = 0;
-    std::chrono::steady_clock::time_point sliceStart;
-    std::string exhausted;
-    // The instruction or time budget is spent: the hook fails every
-    // instruction.
-    bool stopping = false;
+    // The instruction and time budgets.
+    LuaBudget limits;
     std::map<std::string, lua_CFunction> modules;
 };
 
