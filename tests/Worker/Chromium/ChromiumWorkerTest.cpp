@@ -68,6 +68,9 @@ TestHttpServer::Response Site(const TestHttpServer::Request& request) {
     if (request.target == "/held-image") {
         return Html("<p>text arrived</p><img src=\"/hold\" width=\"10\" height=\"10\">");
     }
+    if (request.target == "/scripted") {
+        return Html("<p>static</p><script>document.body.insertAdjacentHTML('beforeend', '<p>scr' + 'ipted</p>')</script>");
+    }
     if (request.target == "/cookie") {
         const auto found = request.headers.find("cookie");
         return Html("<p>" + (found == request.headers.end() ? std::string("none") : found->second) + "</p>");
@@ -230,6 +233,25 @@ TEST_F(ChromiumWorker, ASilentImageIsGivenUpAndThePageCompletes) {
     EXPECT_NE(std::string::npos, Log().find(" - ChromiumWorker::Serve => loading stopped, sub-resources silent for "
                                             "500 ms: " + server.Url("/held-image")))
         << Log();
+}
+
+// disable=javascript runs none of the page's scripts, on both engines.
+TEST_F(ChromiumWorker, JavaScriptOffRunsNoneOfThePagesScripts) {
+    OrvoTest::TemporaryDirectory webkitDirectory;
+    Client webkit(OrvoTest::StartLoggingWorker(webkitDirectory, {}, {}));
+    for (Client* engine : {&webkit, client.get()}) {
+        for (const bool off : {false, true}) {
+            Request::Options options{{"snapshot", false}, {"keep", 300}};
+            if (off) {
+                options.emplace("disable", std::string("javascript"));
+            }
+            const Result result = engine->Render(server.Url("/scripted"), options, 60000);
+            ASSERT_EQ(Outcome::Rendered, result.outcome) << result.error;
+            EXPECT_NE(std::string::npos, result.body.find("<p>static</p>")) << result.body;
+            EXPECT_EQ(!off, result.body.find("<p>scripted</p>") != std::string::npos) << result.body;
+        }
+    }
+    EXPECT_EQ(0, webkit.GetWorker().WaitForExit(30000));
 }
 
 // SIGTERM ends a worker that would otherwise wait out a long keep, and its
