@@ -20,6 +20,7 @@
 #include "Kernel/ParentWatch.h"
 #include "Kernel/ServerMediator.h"
 #include "Kernel/ServerTimes.h"
+#include "Protocol/TimeDivisor.h"
 #include "Kernel/StringHolder.h"
 #include "Kernel/ViewHolder.h"
 #include "Protocol/ExitStatus.h"
@@ -74,7 +75,8 @@ DevToolsPipe::Options ChromiumWorker::BrowserOptions() {
 ChromiumWorker::ChromiumWorker(DevToolsPipe& browser)
     : browser(browser),
       logger(Orvo::Logging::LoggerFactory::GetLogger("ChromiumWorker")),
-      keepMs(Option::Keep::Default()) {}
+      keepMs(Option::Keep::Default()),
+      recycle(Orvo::Browser::RecyclePolicy::OfConfiguration()) {}
 
 int ChromiumWorker::Run(const volatile std::sig_atomic_t& stop) {
     typedef std::chrono::steady_clock Clock;
@@ -82,7 +84,8 @@ int ChromiumWorker::Run(const volatile std::sig_atomic_t& stop) {
     mediator->StartServer();
     Clock::time_point idleSince = Clock::now();
     const Orvo::Browser::ParentWatch parent;
-    while (stop == 0 && !browserLost) {
+    bool recycled = false;
+    while (stop == 0 && !browserLost && !recycled) {
         if (parent.Gone()) {
             // Nobody would collect what the worker renders now.
             LOG4CPLUS_INFO(logger, "ChromiumWorker::Run => the process that started this worker ended");
@@ -96,8 +99,14 @@ int ChromiumWorker::Run(const volatile std::sig_atomic_t& stop) {
         }
         if (request) {
             Serve(*request);
+            ++taken;
             idleSince = Clock::now();
-        } else if (Clock::now() - idleSince > std::chrono::milliseconds(keepMs) && !mediator->HasUnfinishedRequest()) {
+        }
+        recycled = RetiredAndDone(*mediator);
+        if (request || recycled) {
+            continue;
+        }
+        if (Clock::now() - idleSince > std::chrono::milliseconds(keepMs) && !mediator->HasUnfinishedRequest()) {
             break;
         }
     }
@@ -106,8 +115,34 @@ int ChromiumWorker::Run(const volatile std::sig_atomic_t& stop) {
         LOG4CPLUS_ERROR(logger, "ChromiumWorker::Run => the browser ended");
         return Orvo::Browser::ExitStatus::BrowserLost;
     }
+    if (recycled) {
+        LOG4CPLUS_INFO(logger, "ChromiumWorker::Retire => every request answered after " << taken);
+        return Orvo::Browser::ExitStatus::Recycled;
+    }
     LOG4CPLUS_INFO(logger, "ChromiumWorker::Run => " << (stop != 0 ? "stopped" : "idle"));
     return 0;
+}
+
+bool ChromiumWorker::RetiredAndDone(Orvo::Browser::ServerMediator& mediator) {
+    typedef std::chrono::steady_clock Clock;
+    if (!recycle.Enabled() || browserLost) {
+        return false;
+    }
+    if (!retiring) {
+        typedef Orvo::Browser::RecyclePolicy Policy;
+        const std::size_t resident =
+            recycle.WatchesMemory() ? Policy::ResidentBytes() + Policy::TreeResidentBytes(browser.Pid()) : 0;
+        const std::string why = recycle.Due(taken, resident);
+        if (!why.empty()) {
+            mediator.Retire();
+            LOG4CPLUS_INFO(logger, "ChromiumWorker::Retire => " << why);
+            retiring = true;
+            retiredAt = Clock::now();
+        }
+        return false;
+    }
+    const std::chrono::milliseconds settle(Orvo::Browser::TimeDivisor::Scaled(RetireSettleMs));
+    return !mediator.HasUnfinishedRequest() && Clock::now() - retiredAt > settle;
 }
 
 void ChromiumWorker::WarnUnsupported(const Orvo::Browser::ServerRequest& request) {

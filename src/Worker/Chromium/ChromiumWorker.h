@@ -1,12 +1,16 @@
 #ifndef ORVO_WORKER_CHROMIUM_CHROMIUMWORKER_H
 #define ORVO_WORKER_CHROMIUM_CHROMIUMWORKER_H
 
+#include <chrono>
 #include <csignal>
+#include <cstddef>
 
 #include <log4cplus/logger.h>
 
 #include "Chromium/ChromiumPage.h"
 #include "Chromium/DevToolsPipe.h"
+#include "Kernel/RecyclePolicy.h"
+#include "Kernel/ServerMediator.h"
 #include "Protocol/Option.h"
 #include "Protocol/ServerRequest.h"
 
@@ -22,7 +26,8 @@
 // ends once it has been idle for its first request's keep, when stop is
 // set or when the process that started it ended (ParentWatch); with
 // ExitStatus::BrowserLost when its browser ended, so that its clients
-// start a fresh worker.
+// start a fresh worker; with ExitStatus::Recycled once retired past its
+// recycling limits (--recycle-pages, --recycle-rss) and done.
 class ChromiumWorker {
 public:
     explicit ChromiumWorker(DevToolsPipe& browser);
@@ -32,6 +37,7 @@ public:
 
     // How often an idle worker looks for a request and a stop.
     static constexpr int PollMs = 50;
+    static constexpr int RetireSettleMs = 1000;
     // Below this much shared memory the browser keeps its shared
     // buffers in files instead: a small /dev/shm (a container's 64 MB)
     // makes its renderers crash.
@@ -45,6 +51,11 @@ public:
 
 private:
     void Serve(const Orvo::Browser::ServerRequest& request);
+    // Retires the worker once past its recycling limits (its ready marker
+    // goes, so that clients send it nothing more; the browser's memory
+    // counts); true once a retired worker holds nothing unanswered and
+    // RetireSettleMs have passed.
+    bool RetiredAndDone(Orvo::Browser::ServerMediator& mediator);
     void WarnUnsupported(const Orvo::Browser::ServerRequest& request);
     static bool Loadable(const std::string& url);
     static Orvo::Browser::Option::Tuple OptionsOf(const Orvo::Browser::ServerRequest& request);
@@ -64,6 +75,10 @@ private:
     bool served = false;
     // The browser ended: the worker answers what it holds and ends.
     bool browserLost = false;
+    const Orvo::Browser::RecyclePolicy recycle;
+    std::size_t taken = 0;
+    bool retiring = false;
+    std::chrono::steady_clock::time_point retiredAt;
 };
 
 #endif

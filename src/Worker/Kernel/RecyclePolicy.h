@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <string>
 
+#include <sys/types.h>
+
 namespace Orvo {
 namespace Browser {
 
@@ -14,6 +16,9 @@ namespace Browser {
 class RecyclePolicy {
 public:
     RecyclePolicy(std::size_t maxPages, std::size_t maxResidentMb);
+    // The worker's --recycle-pages and --recycle-rss; none without a
+    // configuration.
+    static RecyclePolicy OfConfiguration();
 
     bool Enabled() const { return maxPages != 0 || maxResidentMb != 0; }
 
@@ -27,8 +32,13 @@ public:
     // This process's resident memory, from /proc/self/statm; 0 when it
     // cannot be read.
     static std::size_t ResidentBytes();
+    // The resident memory of root and every process under it (a browser
+    // and its renderers), each counted whole.
+    static std::size_t TreeResidentBytes(pid_t root);
 
 private:
+    static std::size_t ResidentBytesOf(const std::string& statm);
+
     const std::size_t maxPages;
     const std::size_t maxResidentMb;
 };

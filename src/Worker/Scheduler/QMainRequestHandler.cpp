@@ -29,7 +29,7 @@ QMainRequestHandler::QMainRequestHandler(QObject*)
       channelTimer(new QTimer(this)),
       stopping(false),
       stopGraceTimer(new QTimer(this)),
-      recycle(RecyclePolicyOfConfiguration()),
+      recycle(Orvo::Browser::RecyclePolicy::OfConfiguration()),
       taken(0),
       retiring(false),
       exitStatus(0) {
@@ -74,12 +74,6 @@ std::size_t QMainRequestHandler::MaxPagesOfConfiguration() {
     const boost::shared_ptr<Orvo::Browser::Configurator> configurator = Orvo::Browser::Configurator::instance;
     return static_cast<std::size_t>(configurator ? configurator->MaxPages()
                                                  : Orvo::Browser::Configurator::DefaultMaxPages);
-}
-
-Orvo::Browser::RecyclePolicy QMainRequestHandler::RecyclePolicyOfConfiguration() {
-    const boost::shared_ptr<Orvo::Browser::Configurator> configurator = Orvo::Browser::Configurator::instance;
-    return configurator ? Orvo::Browser::RecyclePolicy(configurator->RecyclePages(), configurator->RecycleRssMb())
-                        : Orvo::Browser::RecyclePolicy(0, 0);
 }
 
 void QMainRequestHandler::Destroy() {

@@ -97,7 +97,6 @@ private:
     std::size_t OpenPages() const;
     bool OwnPageOpen() const;
     static std::size_t MaxPagesOfConfiguration();
-    static Orvo::Browser::RecyclePolicy RecyclePolicyOfConfiguration();
     // Starts the idle timer when nothing is alive, stops it otherwise.
     void TrackIdleness();
     // Stops the server and gives the open pages StopGraceMs.

@@ -314,6 +314,25 @@ TEST_F(ChromiumWorker, AWorkerEndsWhenTheProcessThatStartedItIsKilled) {
         << own.Read("worker.out");
 }
 
+// A worker past its page limit retires: it answers what it was sent, ends
+// with its own status and leaves its browser behind neither.
+TEST_F(ChromiumWorker, AWorkerPastItsPageLimitRetires) {
+    OrvoTest::TemporaryDirectory own;
+    Client limited(OrvoTest::StartLoggingWorker(own, {}, {"--engine", "chromium", "--recycle-pages", "2"}));
+    for (const std::string target : {"/dated", "/cookie"}) {
+        EXPECT_EQ(Outcome::Rendered,
+                  limited.Render(server.Url(target), {{"snapshot", false}, {"keep", 600000}}, 60000).outcome);
+    }
+    const std::vector<long> browsers = ChildrenOf(limited.GetWorker().Pid());
+    EXPECT_EQ(5, limited.GetWorker().WaitForExit(20000)) << "ExitStatus::Recycled";
+    const std::string log = own.Read("worker.log");
+    EXPECT_NE(std::string::npos, log.find("ChromiumWorker::Retire => took 2 requests (limit 2)")) << log;
+    EXPECT_NE(std::string::npos, log.find("ChromiumWorker::Retire => every request answered after 2")) << log;
+    for (const long browser : browsers) {
+        EXPECT_NE(0, ::kill(static_cast<pid_t>(browser), 0)) << "the browser " << browser << " still runs";
+    }
+}
+
 // A browser that dies leaves no worker that answers every page failed:
 // the page in hand fails, and the worker ends with its own status, so
 // that its clients start a fresh one.
