@@ -342,9 +342,10 @@ void ChromiumPage::Track(const nlohmann::json& event, const std::string& loaderI
 
 bool ChromiumPage::OnlySilent(int resourceTimeoutMs) const {
     const long long now = NowMs();
-    return !inFlight.empty() && std::all_of(inFlight.begin(), inFlight.end(), [now, resourceTimeoutMs](const auto& request) {
-               return now - request.second >= resourceTimeoutMs;
-           });
+    const auto silent = [now, resourceTimeoutMs](const std::pair<const std::string, long long>& request) {
+        return now - request.second >= resourceTimeoutMs;
+    };
+    return !inFlight.empty() && std::all_of(inFlight.begin(), inFlight.end(), silent);
 }
 
 void ChromiumPage::RunFor(int ms, const std::string& loaderId, Rendered& rendered) {

@@ -40,7 +40,8 @@ void LuaBudget::Spend(lua_State* lua, long long spent) {
     }
     if (!owner->stopping && std::chrono::steady_clock::now() - owner->sliceStart > owner->slice) {
         owner->stopping = true;
-        owner->exhausted = "the script ran for more than " + std::to_string(owner->slice.count()) + " ms without waiting";
+        owner->exhausted =
+            "the script ran for more than " + std::to_string(owner->slice.count()) + " ms without waiting";
     }
     if (owner->stopping) {
         // Every instruction from now on fails, also one that pcall guards.

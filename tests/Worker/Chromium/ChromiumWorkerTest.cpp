@@ -69,7 +69,8 @@ TestHttpServer::Response Site(const TestHttpServer::Request& request) {
         return Html("<p>text arrived</p><img src=\"/hold\" width=\"10\" height=\"10\">");
     }
     if (request.target == "/scripted") {
-        return Html("<p>static</p><script>document.body.insertAdjacentHTML('beforeend', '<p>scr' + 'ipted</p>')</script>");
+        return Html("<p>static</p>"
+                    "<script>document.body.insertAdjacentHTML('beforeend', '<p>scr' + 'ipted</p>')</script>");
     }
     if (request.target == "/cookie") {
         const auto found = request.headers.find("cookie");
@@ -228,8 +229,8 @@ TEST_F(ChromiumWorker, ASilentImageIsGivenUpAndThePageCompletes) {
         EXPECT_NE(std::string::npos, result.body.find("text arrived")) << result.body;
     }
     EXPECT_EQ(0, webkit.GetWorker().WaitForExit(30000));
-    EXPECT_NE(std::string::npos, webkitDirectory.Read("worker.log").find(" - QMyNetworkAccessManager::ResourceTimeout => "
-                                                                         + server.Url("/hold")));
+    const std::string aborted = " - QMyNetworkAccessManager::ResourceTimeout => " + server.Url("/hold");
+    EXPECT_NE(std::string::npos, webkitDirectory.Read("worker.log").find(aborted));
     EXPECT_NE(std::string::npos, Log().find(" - ChromiumWorker::Serve => loading stopped, sub-resources silent for "
                                             "500 ms: " + server.Url("/held-image")))
         << Log();
