@@ -106,8 +106,16 @@ std::string ChromiumPage::SnapshotBase64(int maxHeight) {
 
 ChromiumPage::Rendered ChromiumPage::Render(const Load& load) {
     const long long deadline = NowMs() + load.timeoutMs;
-    Prepare(load);
     Rendered rendered;
+    for (const auto& header : load.headers) {
+        if (!Orvo::Browser::RequestRules::SafeHeader(header.first, header.second)) {
+            // Such a header is never sent: the page fails, as on WebKit.
+            rendered.url = load.url;
+            rendered.error = Orvo::Browser::RequestRules::HeaderRefusal(header.first);
+            return rendered;
+        }
+    }
+    Prepare(load);
     PauseRequests(load, rendered);
     rendered.url = load.url;
     const nlohmann::json navigation =

@@ -1,6 +1,7 @@
 #include "Kernel/RequestRules.h"
 
 #include <algorithm>
+#include <cctype>
 
 #include <boost/algorithm/string/case_conv.hpp>
 #include <boost/algorithm/string/predicate.hpp>
@@ -35,6 +36,28 @@ bool RequestRules::AllowsHost(const std::string& host) const {
 bool RequestRules::AllowsType(const std::string& contentType) const {
     const std::string type = MediaType(contentType);
     return (allowedTypes.empty() || Matches(allowedTypes, type)) && !Matches(forbiddenTypes, type);
+}
+
+bool RequestRules::SafeHeader(const std::string& name, const std::string& value) {
+    static const std::string tokenMarks = "!#$%&'*+.^_`|~-";
+    const bool token = !name.empty() && std::all_of(name.begin(), name.end(), [](char c) {
+        return std::isalnum(static_cast<unsigned char>(c)) || tokenMarks.find(c) != std::string::npos;
+    });
+    return token && value.find_first_of(std::string("\r\n\0", 3)) == std::string::npos;
+}
+
+std::string RequestRules::HeaderRefusal(const std::string& name) {
+    static const char* const Hex = "0123456789ABCDEF";
+    std::string shown;
+    for (const char c : name) {
+        const unsigned char byte = static_cast<unsigned char>(c);
+        if (std::isalnum(byte) || std::string("-._~").find(c) != std::string::npos) {
+            shown += c;
+        } else {
+            shown += {'%', Hex[byte >> 4], Hex[byte & 15]};
+        }
+    }
+    return "the header " + shown + " is not a token with a value of one line";
 }
 
 std::string RequestRules::HostRefusal(const std::string& host) {

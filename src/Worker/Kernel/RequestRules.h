@@ -27,6 +27,13 @@ public:
     bool FiltersHosts() const { return !domains.empty(); }
     bool FiltersTypes() const { return !allowedTypes.empty() || !forbiddenTypes.empty(); }
 
+    // Whether a header may be sent: its name a token, its value one line.
+    // Anything else would let its giver write further headers or a second
+    // request.
+    static bool SafeHeader(const std::string& name, const std::string& value);
+    // The refusal of such a header, its name percent-encoded.
+    static std::string HeaderRefusal(const std::string& name);
+
     static std::string HostRefusal(const std::string& host);
     static std::string TypeRefusal(const std::string& contentType);
 

@@ -6,7 +6,6 @@
 #include <QNetworkProxy>
 #include <QNetworkReply>
 #include <QNetworkRequest>
-#include <QRegularExpression>
 #include <QTimer>
 #include <log4cplus/loggingmacros.h>
 
@@ -61,20 +60,15 @@ void QMyNetworkAccessManager::RefuseHostNotAllowed(QNetworkRequest& request, boo
 // value with a line break, would let its giver write further headers or a
 // second request. Such a request is not sent.
 void QMyNetworkAccessManager::RefuseUnsafeHeaders(QNetworkRequest& request, bool main) {
-    static const QRegularExpression token(QStringLiteral("^[!#$%&'*+.^_`|~0-9A-Za-z-]+$"));
     for (const QByteArray& name : request.rawHeaderList()) {
-        const QByteArray value = request.rawHeader(name);
-        const bool safe = token.match(QString::fromLatin1(name)).hasMatch() && !value.contains('\r')
-                          && !value.contains('\n') && !value.contains('\0');
-        if (safe) {
+        if (Orvo::Browser::RequestRules::SafeHeader(name.toStdString(), request.rawHeader(name).toStdString())) {
             continue;
         }
         LOG4CPLUS_WARN(logger, "QMyNetworkAccessManager::RefuseUnsafeHeaders => not sent: "
                                    << request.url().toString().toUtf8().constData() << " (header "
                                    << QString::fromLatin1(name.toPercentEncoding()).toUtf8().constData() << ")");
         if (main && mainResponse.error.isEmpty()) {
-            mainResponse.error = QStringLiteral("the header %1 is not a token with a value of one line")
-                        .arg(QString::fromLatin1(name.toPercentEncoding()));
+            mainResponse.error = QString::fromStdString(Orvo::Browser::RequestRules::HeaderRefusal(name.toStdString()));
         }
         request.setUrl(QUrl(QStringLiteral("refused-header:")));
         return;
