@@ -113,7 +113,7 @@ struct Snapshot {
 
 struct Coordinate {
     typedef bool Type;
-    static constexpr Spec spec = Spec().Flag("--coordinate", nullptr, "annotate element regions");
+    static constexpr Spec spec = Spec().Flag("--coordinate", nullptr, "annotate element regions").Chromium();
     static const char* Name() { return "coordinate"; }
     static Type Default() { return false; }
 };
@@ -130,7 +130,7 @@ struct Keep {
 
 struct Tiva {
     typedef bool Type;
-    static constexpr Spec spec = Spec().Flag("--tiva", nullptr, "compact body serialisation");
+    static constexpr Spec spec = Spec().Flag("--tiva", nullptr, "compact body serialisation").Chromium();
     static const char* Name() { return "tiva"; }
     static Type Default() { return false; }
 };
@@ -385,7 +385,7 @@ struct BaseUrl {
 // was answered).
 struct NetworkLog {
     typedef bool Type;
-    static constexpr Spec spec = Spec().Http("har", HttpForm::Own);
+    static constexpr Spec spec = Spec().Http("har", HttpForm::Own).Chromium();
     static const char* Name() { return "networkLog"; }
     static Type Default() { return false; }
 };
@@ -394,7 +394,7 @@ struct NetworkLog {
 // whole body, base64-encoded in its content's "text".
 struct ResponseBodies {
     typedef bool Type;
-    static constexpr Spec spec = Spec().Http("response_body", HttpForm::Own);
+    static constexpr Spec spec = Spec().Http("response_body", HttpForm::Own).Chromium();
     static const char* Name() { return "responseBodies"; }
     static Type Default() { return false; }
 };

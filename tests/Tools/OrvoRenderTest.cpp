@@ -345,7 +345,6 @@ TEST_F(OrvoRender, UsageErrorsSayWhatWasWrong) {
     EXPECT_TRUE(Has(output, "--queue cannot ask for tiva")) << output;
     for (const auto& wrong : std::vector<std::pair<std::vector<std::string>, std::string>>{
              {{"--engine", "gecko"}, "--engine takes webkit or chromium, not 'gecko'"},
-             {{"--engine", "chromium", "--tiva"}, "--engine chromium does not apply tiva yet"},
              {{"--engine", "chromium", "--worker-pid", "1"}, "--engine chooses the engine of the run's own workers"}}) {
         std::vector<std::string> args = wrong.first;
         args.push_back("http://127.0.0.1/");

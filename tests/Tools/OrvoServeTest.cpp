@@ -136,9 +136,6 @@ TEST_F(OrvoServe, EachEngineAnswersTheRenderEndpoints) {
         EXPECT_EQ(200, page["history"][1]["response"]["status"]);
     }
     const std::vector<std::pair<std::string, std::string>> refused = {
-        {Target("render.har", "/page"), "the chromium engine does not apply these yet: har"},
-        {Target("render.json", "/page", "&resource_timeout=5&response_body=1&har=1"),
-         "the chromium engine does not apply these yet: har, response_body"},
         {"/execute?lua_source=x", "scripts run on the webkit engine only, for now"},
     };
     for (const auto& request : refused) {
@@ -364,83 +361,109 @@ TEST_F(OrvoServe, ThePagesOwnResponsesDecideAndAreShown) {
 // were made, a refused one with its reason; response_body=1 adds each body
 // as it came, without changing what the page makes of it.
 TEST_F(OrvoServe, ThePagesNetworkActivityIsAnArchive) {
-    Start({"--workers", "1"});
-    const HttpClient::Response archive =
-        client->Get(Target("render.har", "/styled", "&allowed_domains=127.0.0.1"));
-    ASSERT_EQ(200, archive.status) << archive.body;
-    EXPECT_EQ("application/json", archive.headers.at("content-type"));
-    const json log = json::parse(archive.body).at("log");
-    EXPECT_EQ("1.2", log.at("version"));
-    EXPECT_EQ("orvo-browser", log.at("creator").at("name"));
-    ASSERT_EQ(1u, log.at("pages").size());
-    const json& page = log.at("pages")[0];
-    EXPECT_LE(0, page.at("pageTimings").at("onLoad").get<int>()) << page;
-    const json& entries = log.at("entries");
-    ASSERT_EQ(3u, entries.size()) << entries;
-    std::string elsewhere = server.Url("/elsewhere.png");
-    elsewhere.replace(elsewhere.find("127.0.0.1"), 9, "localhost");
-    const std::vector<std::string> urls{server.Url("/styled"), server.Url("/style.css"), elsewhere};
-    for (std::size_t k = 0; k < entries.size(); ++k) {
-        const json& entry = entries[k];
-        EXPECT_EQ(page.at("id"), entry.at("pageref"));
-        EXPECT_EQ(urls[k], entry.at("request").at("url"));
-        EXPECT_EQ("GET", entry.at("request").at("method"));
-        const json& timings = entry.at("timings");
-        EXPECT_EQ(entry.at("time"), timings.at("send").get<int>() + timings.at("wait").get<int>()
-                                        + timings.at("receive").get<int>())
-            << entry;
-        EXPECT_FALSE(entry.at("response").at("content").contains("text")) << "no bodies unless asked";
+    Start({"--workers", "1", "--chromium-workers", "1"});
+    for (const std::string engine : {"webkit", "chromium"}) {
+        SCOPED_TRACE(engine);
+        const std::string choice = "&engine=" + engine;
+        const HttpClient::Response archive =
+            client->Get(Target("render.har", "/styled", "&allowed_domains=127.0.0.1" + choice));
+        ASSERT_EQ(200, archive.status) << archive.body;
+        EXPECT_EQ("application/json", archive.headers.at("content-type"));
+        const json log = json::parse(archive.body).at("log");
+        EXPECT_EQ("1.2", log.at("version"));
+        EXPECT_EQ("orvo-browser", log.at("creator").at("name"));
+        ASSERT_EQ(1u, log.at("pages").size());
+        const json& page = log.at("pages")[0];
+        EXPECT_LE(0, page.at("pageTimings").at("onLoad").get<int>()) << page;
+        const json& entries = log.at("entries");
+        ASSERT_EQ(3u, entries.size()) << entries;
+        std::string elsewhere = server.Url("/elsewhere.png");
+        elsewhere.replace(elsewhere.find("127.0.0.1"), 9, "localhost");
+        const std::vector<std::string> urls{server.Url("/styled"), server.Url("/style.css"), elsewhere};
+        for (std::size_t k = 0; k < entries.size(); ++k) {
+            const json& entry = entries[k];
+            EXPECT_EQ(page.at("id"), entry.at("pageref"));
+            EXPECT_EQ(urls[k], entry.at("request").at("url"));
+            EXPECT_EQ("GET", entry.at("request").at("method"));
+            const json& timings = entry.at("timings");
+            EXPECT_EQ(entry.at("time"), timings.at("send").get<int>() + timings.at("wait").get<int>()
+                                            + timings.at("receive").get<int>())
+                << entry;
+            EXPECT_FALSE(entry.at("response").at("content").contains("text")) << "no bodies unless asked";
+        }
+        EXPECT_EQ(200, entries[0].at("response").at("status"));
+        EXPECT_EQ("text/html; charset=utf-8", entries[0].at("response").at("content").at("mimeType"));
+        EXPECT_EQ(200, entries[1].at("response").at("status"));
+        EXPECT_EQ(std::string("body { background-color: rgb(255, 0, 0) }").size(),
+                  entries[1].at("response").at("content").at("size"));
+        const json& sent = entries[1].at("request").at("headers");
+        const json referer = {{"name", "Referer"}, {"value", server.Url("/styled")}};
+        EXPECT_NE(sent.end(), std::find(sent.begin(), sent.end(), referer)) << sent;
+        EXPECT_EQ(0, entries[2].at("response").at("status"));
+        EXPECT_TRUE(entries[2].at("_error").is_string()) << entries[2];
+
+        const std::string background =
+            "&js_source="
+            + HttpClient::Encode("document.body.setAttribute('data-bg', getComputedStyle(document.body).backgroundColor)");
+        const HttpClient::Response bodies =
+            client->Get(Target("render.json", "/styled", background + "&html=1&har=1&response_body=1" + choice));
+        ASSERT_EQ(200, bodies.status) << bodies.body;
+        const json rendered = json::parse(bodies.body);
+        EXPECT_NE(std::string::npos, rendered.at("html").get<std::string>().find("data-bg=\"rgb(255, 0, 0)\""))
+            << "the stylesheet still reaches the page";
+        const json& content = rendered.at("har").at("log").at("entries").at(1).at("response").at("content");
+        EXPECT_EQ("base64", content.at("encoding"));
+        EXPECT_EQ("body { background-color: rgb(255, 0, 0) }",
+                  QByteArray::fromBase64(QByteArray::fromStdString(content.at("text").get<std::string>())).toStdString());
+
+        const HttpClient::Response moved = client->Get(Target("render.json", "/moved", "&history=1&response_body=1" + choice));
+        ASSERT_EQ(200, moved.status) << moved.body;
+        const json history = json::parse(moved.body).at("history");
+        ASSERT_EQ(2u, history.size()) << history;
+        const std::string landing =
+            QByteArray::fromBase64(QByteArray::fromStdString(history[1].at("response").at("content").at("text")))
+                .toStdString();
+        EXPECT_EQ(Site({"GET", "/other/landing", {}, ""}).body, landing);
+        EXPECT_FALSE(json::parse(moved.body).contains("har")) << "har was not asked for";
+
+        const json posting = {{"url", server.Url("/echo")}, {"http_method", "POST"}, {"body", "a=1"},
+                              {"html", 1}, {"har", 1}, {"response_body", 1}, {"engine", engine}};
+        const HttpClient::Response posted = client->Post("/render.json", posting.dump(), "application/json");
+        ASSERT_EQ(200, posted.status) << posted.body;
+        const json echo = json::parse(posted.body);
+        EXPECT_NE(std::string::npos, echo.at("html").get<std::string>().find("<p id=\"body\">a=1</p>")) << posted.body;
+        const json& request = echo.at("har").at("log").at("entries").at(0).at("request");
+        EXPECT_EQ("POST", request.at("method"));
+        EXPECT_EQ(3, request.at("bodySize"));
+
+        const HttpClient::Response query = client->Get(Target("render.har", "/page?x=1&y=a%20b", choice));
+        ASSERT_EQ(200, query.status) << query.body;
+        const json pairs = json::parse(query.body).at("log").at("entries")[0].at("request").at("queryString");
+        EXPECT_EQ("Page & </page?x=1&y=a%20b>", json::parse(query.body).at("log").at("pages")[0].at("title"));
+        EXPECT_EQ(json::parse(R"([{"name": "x", "value": "1"}, {"name": "y", "value": "a b"}])"), pairs);
+
+        const HttpClient::Response hops = client->Get(Target("render.har", "/moved", choice + "&cookies="
+                                                                 + HttpClient::Encode("k=v")));
+        ASSERT_EQ(200, hops.status) << hops.body;
+        const json redirected = json::parse(hops.body).at("log").at("entries");
+        ASSERT_LE(2u, redirected.size()) << redirected;
+        EXPECT_EQ(302, redirected[0].at("response").at("status"));
+        EXPECT_EQ(server.Url("/other/landing"), redirected[0].at("response").at("redirectURL"));
+        EXPECT_EQ(server.Url("/other/landing"), redirected[1].at("request").at("url"));
+        EXPECT_EQ(200, redirected[1].at("response").at("status"));
+        const json& cookies = redirected[1].at("request").at("cookies");
+        ASSERT_EQ(1u, cookies.size()) << redirected[1];
+        EXPECT_EQ("k", cookies[0].at("name"));
+        EXPECT_EQ("v", cookies[0].at("value"));
+
+        const HttpClient::Response set = client->Get(Target("render.har", "/sets-cookie", choice));
+        const json setCookies = json::parse(set.body).at("log").at("entries").at(0).at("response").at("cookies");
+        ASSERT_EQ(1u, setCookies.size()) << set.body;
+        EXPECT_EQ("flavour", setCookies[0].at("name"));
+        EXPECT_EQ("oat", setCookies[0].at("value"));
+        EXPECT_EQ(true, setCookies[0].at("httpOnly"));
+        EXPECT_FALSE(setCookies[0].contains("expires")) << "a session cookie";
     }
-    EXPECT_EQ(200, entries[0].at("response").at("status"));
-    EXPECT_EQ("text/html; charset=utf-8", entries[0].at("response").at("content").at("mimeType"));
-    EXPECT_EQ(200, entries[1].at("response").at("status"));
-    EXPECT_EQ(std::string("body { background-color: rgb(255, 0, 0) }").size(),
-              entries[1].at("response").at("content").at("size"));
-    const json& sent = entries[1].at("request").at("headers");
-    const json referer = {{"name", "Referer"}, {"value", server.Url("/styled")}};
-    EXPECT_NE(sent.end(), std::find(sent.begin(), sent.end(), referer)) << sent;
-    EXPECT_EQ(0, entries[2].at("response").at("status"));
-    EXPECT_TRUE(entries[2].at("_error").is_string()) << entries[2];
-
-    const std::string background =
-        "&js_source="
-        + HttpClient::Encode("document.body.setAttribute('data-bg', getComputedStyle(document.body).backgroundColor)");
-    const HttpClient::Response bodies =
-        client->Get(Target("render.json", "/styled", background + "&html=1&har=1&response_body=1"));
-    ASSERT_EQ(200, bodies.status) << bodies.body;
-    const json rendered = json::parse(bodies.body);
-    EXPECT_NE(std::string::npos, rendered.at("html").get<std::string>().find("data-bg=\"rgb(255, 0, 0)\""))
-        << "the stylesheet still reaches the page";
-    const json& content = rendered.at("har").at("log").at("entries").at(1).at("response").at("content");
-    EXPECT_EQ("base64", content.at("encoding"));
-    EXPECT_EQ("body { background-color: rgb(255, 0, 0) }",
-              QByteArray::fromBase64(QByteArray::fromStdString(content.at("text").get<std::string>())).toStdString());
-
-    const HttpClient::Response moved = client->Get(Target("render.json", "/moved", "&history=1&response_body=1"));
-    ASSERT_EQ(200, moved.status) << moved.body;
-    const json history = json::parse(moved.body).at("history");
-    ASSERT_EQ(2u, history.size()) << history;
-    const std::string landing =
-        QByteArray::fromBase64(QByteArray::fromStdString(history[1].at("response").at("content").at("text")))
-            .toStdString();
-    EXPECT_EQ(Site({"GET", "/other/landing", {}, ""}).body, landing);
-    EXPECT_FALSE(json::parse(moved.body).contains("har")) << "har was not asked for";
-
-    const json posting = {{"url", server.Url("/echo")}, {"http_method", "POST"}, {"body", "a=1"},
-                          {"html", 1}, {"har", 1}, {"response_body", 1}};
-    const HttpClient::Response posted = client->Post("/render.json", posting.dump(), "application/json");
-    ASSERT_EQ(200, posted.status) << posted.body;
-    const json echo = json::parse(posted.body);
-    EXPECT_NE(std::string::npos, echo.at("html").get<std::string>().find("<p id=\"body\">a=1</p>")) << posted.body;
-    const json& request = echo.at("har").at("log").at("entries").at(0).at("request");
-    EXPECT_EQ("POST", request.at("method"));
-    EXPECT_EQ(3, request.at("bodySize"));
-
-    const HttpClient::Response query = client->Get(Target("render.har", "/page?x=1&y=a%20b"));
-    ASSERT_EQ(200, query.status) << query.body;
-    const json pairs = json::parse(query.body).at("log").at("entries")[0].at("request").at("queryString");
-    EXPECT_EQ("Page & </page?x=1&y=a%20b>", json::parse(query.body).at("log").at("pages")[0].at("title"));
-    EXPECT_EQ(json::parse(R"([{"name": "x", "value": "1"}, {"name": "y", "value": "a b"}])"), pairs);
     EXPECT_EQ(0, Stop());
 }
 

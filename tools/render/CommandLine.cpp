@@ -146,16 +146,11 @@ private:
         return true;
     }
 
-    // What the Chromium engine's workers cannot do yet.
+    // The engine is that of the workers the run starts.
     void CheckChromium() const {
         if (settings.workerPid != 0 || !settings.queue.empty()) {
             throw UsageError("--engine chooses the engine of the run's own workers, "
                              "not of --worker-pid's or a fleet's");
-        }
-        for (const Browser::Option::Row& row : Browser::Option::Schema()) {
-            if (settings.options.count(row.key) != 0 && !row.spec.chromium) {
-                throw UsageError(std::string("--engine chromium does not apply ") + row.key + " yet");
-            }
         }
     }
 

@@ -5,14 +5,12 @@
 #include <cmath>
 #include <cstdlib>
 #include <regex>
-#include <set>
 
 #include <QDateTime>
 #include <QLocale>
 #include <QString>
 #include <QUrl>
 #include <boost/algorithm/string/case_conv.hpp>
-#include <boost/algorithm/string/join.hpp>
 #include <boost/algorithm/string/predicate.hpp>
 #include <nlohmann/json.hpp>
 
@@ -504,17 +502,6 @@ void RenderArguments::CheckEngine(Endpoint endpoint) const {
     }
     if (IsScript(endpoint)) {
         throw BadArgument("engine", "scripts run on the webkit engine only, for now");
-    }
-    std::set<std::string> refused;
-    for (const auto& option : ToOptions(endpoint)) {
-        const Browser::Option::Row* row = Browser::Option::Find(option.first);
-        if (row != nullptr && !row->spec.chromium) {
-            refused.insert(row->spec.http != nullptr ? row->spec.http : option.first);
-        }
-    }
-    if (!refused.empty()) {
-        throw BadArgument("engine", "the chromium engine does not apply these yet: "
-                                        + boost::algorithm::join(refused, ", "));
     }
 }
 

@@ -141,9 +141,8 @@ struct RenderArguments {
     // pool sets that from the time the request has left when it sends it.
     Browser::Request::Options ToOptions(Endpoint endpoint) const;
 
-    // Throws BadArgument (engine) when the request's engine does not apply
-    // every option that endpoint would send it, naming them by their
-    // arguments.
+    // Throws BadArgument (engine) when the request's engine does not run
+    // endpoint: scripts run on the WebKit engine only.
     void CheckEngine(Endpoint endpoint) const;
 
 private:

@@ -3,7 +3,7 @@
 #include <ctime>
 
 std::string ChromiumDescription::Of(const ChromiumPage::Rendered& rendered, const std::string& html, bool ok,
-                                    const nlohmann::json& cookies) {
+                                    const nlohmann::json& cookies, const nlohmann::json& har) {
     nlohmann::json history = nlohmann::json::array();
     for (const ChromiumPage::Response& response : rendered.history) {
         history.push_back(Response(response));
@@ -17,7 +17,7 @@ std::string ChromiumDescription::Of(const ChromiumPage::Rendered& rendered, cons
     if (!ok && error.empty() && answered) {
         error = "server replied: " + rendered.history.back().reason;
     }
-    const nlohmann::json description{
+    nlohmann::json description{
         {"html", html},
         {"ok", ok},
         {"url", rendered.url},
@@ -27,6 +27,9 @@ std::string ChromiumDescription::Of(const ChromiumPage::Rendered& rendered, cons
         {"cookies", jar},
         {"history", history},
     };
+    if (!har.is_null()) {
+        description["har"] = har;
+    }
     return description.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 

@@ -16,12 +16,13 @@
 // {"name", "value", "domain", "path", "expires" as ISO 8601 UTC or null
 // for a session cookie, "httpOnly", "secure"}) and "history" (each
 // response {"url", "method", "status", "reason", "headers": [[name,
-// value], ...]}).
+// value], ...]}), and "har" when the page kept a network log.
 class ChromiumDescription {
 public:
-    // cookies as ChromiumPage::Cookies gives them.
+    // cookies as ChromiumPage::Cookies gives them; har as
+    // ChromiumPage::NetworkArchive does (null: none).
     static std::string Of(const ChromiumPage::Rendered& rendered, const std::string& html, bool ok,
-                          const nlohmann::json& cookies);
+                          const nlohmann::json& cookies, const nlohmann::json& har);
 
 private:
     static nlohmann::json Cookie(const nlohmann::json& cookie);

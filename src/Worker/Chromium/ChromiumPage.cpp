@@ -93,6 +93,10 @@ nlohmann::json ChromiumPage::Evaluate(const std::string& expression) {
     return evaluated.at("result").value("value", nlohmann::json());
 }
 
+std::string ChromiumPage::Html() {
+    return Evaluate("document.documentElement ? document.documentElement.outerHTML : ''").get<std::string>();
+}
+
 std::string ChromiumPage::SnapshotBase64(int maxHeight) {
     const nlohmann::json metrics = Call("Page.getLayoutMetrics");
     const nlohmann::json& content = metrics.at("cssContentSize");
@@ -115,6 +119,8 @@ ChromiumPage::Rendered ChromiumPage::Render(const Load& load) {
             return rendered;
         }
     }
+    log.reset(load.networkLog || load.responseBodies ? new ChromiumNetworkLog() : nullptr);
+    logBodies = load.responseBodies;
     Prepare(load);
     PauseRequests(load, rendered);
     rendered.url = load.url;
@@ -138,8 +144,7 @@ ChromiumPage::Rendered ChromiumPage::Render(const Load& load) {
     // A document refused for its content type has no page to read.
     rendered.ok = rendered.error.empty();
     if (rendered.ok) {
-        rendered.html =
-            Evaluate("document.documentElement ? document.documentElement.outerHTML : ''").get<std::string>();
+        rendered.html = Html();
     }
     return rendered;
 }
@@ -279,6 +284,10 @@ void ChromiumPage::LetRequestGo(const nlohmann::json& params, bool main, const L
         if (load.method == "POST" || !load.headers.empty()) {
             go["headers"] = DocumentHeaders(request, load);
         }
+        if (log) {
+            log->Sent(params.value("networkId", id), load.method, go.value("url", request.value("url", std::string())),
+                      static_cast<long long>(load.body.size()));
+        }
     }
     Call("Fetch.continueRequest", go);
 }
@@ -370,6 +379,9 @@ bool ChromiumPage::Take(const nlohmann::json& event, const std::string& loaderId
     }
     const std::string method = event.value("method", std::string());
     const nlohmann::json& params = event.contains("params") ? event["params"] : nlohmann::json::object();
+    if (log) {
+        log->Take(method, params);
+    }
     const bool document =
         params.value("type", std::string()) == "Document" && params.value("loaderId", std::string()) == loaderId;
     if (method == "Network.requestWillBeSent" && document) {
@@ -419,6 +431,27 @@ void ChromiumPage::TakeRawHeaders(Rendered& rendered) const {
     for (std::size_t k = 0; k < rendered.history.size() && k < rawHeaders.size(); ++k) {
         rendered.history[k].headers = Lines(rawHeaders[k]);
     }
+}
+
+// A body the browser no longer has (or never had) is left out.
+nlohmann::json ChromiumPage::NetworkArchive() {
+    if (!log) {
+        return nlohmann::json();
+    }
+    std::map<std::string, std::string> bodies;
+    for (const std::string& id : logBodies ? log->Finished() : std::vector<std::string>()) {
+        try {
+            const nlohmann::json body = Call("Network.getResponseBody", {{"requestId", id}});
+            const std::string text = body.value("body", std::string());
+            bodies[id] = body.value("base64Encoded", false) ? text : Base64(text);
+        } catch (const DevToolsError&) {
+            if (!browser.Running()) {
+                throw;
+            }
+        }
+    }
+    const nlohmann::json title = Evaluate("document.title");
+    return log->Archive(title.is_string() ? title.get<std::string>() : std::string(), bodies);
 }
 
 nlohmann::json ChromiumPage::Cookies() {

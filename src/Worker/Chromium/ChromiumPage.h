@@ -2,12 +2,14 @@
 #define ORVO_WORKER_CHROMIUM_CHROMIUMPAGE_H
 
 #include <map>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include <nlohmann/json.hpp>
 
+#include "Chromium/ChromiumNetworkLog.h"
 #include "Chromium/DevToolsPipe.h"
 #include "Kernel/RequestRules.h"
 
@@ -54,6 +56,10 @@ public:
         // Cookies put into the page's jar before it loads (CookieParam
         // objects, see ChromiumCookies).
         nlohmann::json cookies = nlohmann::json::array();
+        // Whether the page keeps a log of its network activity, and the
+        // bodies of its responses in it.
+        bool networkLog = false;
+        bool responseBodies = false;
     };
 
     // One response of the main document, a redirect's included.
@@ -107,9 +113,17 @@ public:
     // thrown there is a DevToolsError saying what it was.
     nlohmann::json Evaluate(const std::string& expression);
 
+    // The document's HTML as it is now.
+    std::string Html();
+
     // The cookies of the page's context, as the browser gives them
     // (Network.Cookie objects).
     nlohmann::json Cookies();
+
+    // The network log of the page's latest Render, as an HTTP Archive
+    // (see ChromiumNetworkLog), with the bodies of its responses when the
+    // load asked for them; null when it asked for no log.
+    nlohmann::json NetworkArchive();
 
     // The whole page laid out at the viewport's width, cut at maxHeight
     // pixels, as PNG in base64.
@@ -171,6 +185,10 @@ private:
     std::vector<nlohmann::json> rawHeaders;
     // The sub-resources in flight, and when each last had news (ms).
     std::map<std::string, long long> inFlight;
+    // The page's network log while a load asks for one, and whether with
+    // bodies.
+    std::unique_ptr<ChromiumNetworkLog> log;
+    bool logBodies = false;
 };
 
 #endif

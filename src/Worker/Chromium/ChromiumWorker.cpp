@@ -23,6 +23,7 @@
 #include "Protocol/TimeDivisor.h"
 #include "Kernel/StringHolder.h"
 #include "Kernel/ViewHolder.h"
+#include "Page/PageScripts.h"
 #include "Protocol/ExitStatus.h"
 #include "Protocol/ServerOptionGetter.h"
 #include "Protocol/WireFormat.h"
@@ -47,6 +48,20 @@ void Answer(const Orvo::Browser::ServerRequest& request, const std::string& url,
         StringHolder(detail.toUtf8()), StringHolder(QByteArray::fromStdString(body)),
         snapshot.isNull() ? ViewHolder() : ViewHolder(snapshot));
 }
+
+// An XML document that no HTML or XHTML type names, serialised as XML;
+// null for any other page. The browser shows such a document through its
+// XML viewer, which keeps the document's own elements in one of its own.
+const char* const XmlScript =
+    "(function () {"
+    "  var type = document.contentType || '';"
+    "  var source = document.getElementById('webkit-xml-viewer-source-xml');"
+    "  var root = source && source.firstElementChild ? source.firstElementChild : document.documentElement;"
+    "  if (/xhtml/i.test(type) || !/[/+]xml/i.test(type) || !root || root.tagName.toLowerCase() === 'html') {"
+    "    return null;"
+    "  }"
+    "  return new XMLSerializer().serializeToString(root);"
+    "})()";
 
 } // namespace
 
@@ -250,7 +265,10 @@ ChromiumPage::Load ChromiumWorker::LoadOf(const Orvo::Browser::ServerRequest& re
     load.url = request.url;
     load.timeoutMs = std::max(0, Option::Get<Option::Timeout>(options));
     load.delayMs = std::clamp(Option::Get<Option::Delay>(options), 0, load.timeoutMs);
-    Option::Viewport::Parse(Option::Get<Option::Viewport>(options), load.width, load.height);
+    if (!Option::Viewport::Parse(Option::Get<Option::Viewport>(options), load.width, load.height)) {
+        load.width = DefaultWidth;
+        load.height = DefaultHeight;
+    }
     Option::Headers::Parse(Option::Get<Option::Headers>(options), load.headers);
     load.cookies = ChromiumCookies::OfHeader(Option::Get<Option::Cookie>(options), request.url);
     for (const nlohmann::json& cookie :
@@ -269,6 +287,8 @@ ChromiumPage::Load ChromiumWorker::LoadOf(const Orvo::Browser::ServerRequest& re
     load.javascript = !off("javascript");
     load.baseUrl = Option::Get<Option::BaseUrl>(options);
     load.resourceTimeoutMs = std::max(0, Option::Get<Option::ResourceTimeout>(options));
+    load.networkLog = Option::Get<Option::NetworkLog>(options);
+    load.responseBodies = Option::Get<Option::ResponseBodies>(options);
     load.body = Option::Get<Option::Post>(options);
     if (!load.body.empty() || Option::Get<Option::HttpMethod>(options) == "POST") {
         load.method = "POST";
@@ -276,26 +296,40 @@ ChromiumPage::Load ChromiumWorker::LoadOf(const Orvo::Browser::ServerRequest& re
     return load;
 }
 
-// As the WebKit worker: the script runs first, then the snapshot and the
-// HTML are taken.
+// As the WebKit worker: the script runs first, then the snapshot is taken,
+// the regions annotated and the document read. An XML document runs no
+// script, has no snapshot and is read as XML.
 void ChromiumWorker::AnswerRendered(const Orvo::Browser::ServerRequest& request, const Option::Tuple& options,
                                     ChromiumPage& page, const ChromiumPage::Rendered& rendered) {
-    std::string html = rendered.html;
-    if (!Option::Get<Option::Script>(options).empty()) {
+    const nlohmann::json asXml = page.Evaluate(XmlScript);
+    const bool xml = asXml.is_string();
+    const bool script = !xml && !Option::Get<Option::Script>(options).empty();
+    if (script) {
         RunScript(page, Option::Get<Option::Script>(options));
-        html = page.Evaluate("document.documentElement ? document.documentElement.outerHTML : ''");
     }
     QString detail = DetailDate(rendered.lastModified);
     if (detail.isEmpty()) {
         detail = QString::fromStdString(page.Evaluate("document.lastModified").get<std::string>());
     }
     QImage snapshot;
-    if (Option::Get<Option::Snapshot>(options)) {
+    if (!xml && Option::Get<Option::Snapshot>(options)) {
         const int maxHeight = std::clamp(Option::Get<Option::MaxHeight>(options), 1, Option::MaxHeight::Default());
         const QByteArray png = QByteArray::fromBase64(QByteArray::fromStdString(page.SnapshotBase64(maxHeight)));
         snapshot = QImage::fromData(png, "PNG");
     }
-    Answer(request, rendered.url, detail, Body(options, page, rendered, html, true), snapshot);
+    const bool coordinate = Option::Get<Option::Coordinate>(options);
+    if (coordinate) {
+        page.Evaluate(PageScripts::RegionAnnotator().toStdString());
+    }
+    std::string content = rendered.html;
+    if (xml) {
+        content = asXml.get<std::string>();
+    } else if (Option::Get<Option::Tiva>(options)) {
+        content = page.Evaluate(PageScripts::BodySerializer().toStdString()).get<std::string>();
+    } else if (script || coordinate) {
+        content = page.Html();
+    }
+    Answer(request, rendered.url, detail, Body(options, page, rendered, content, true), snapshot);
 }
 
 // The HTML, or with the pageInfo option the page's description.
@@ -304,5 +338,5 @@ std::string ChromiumWorker::Body(const Option::Tuple& options, ChromiumPage& pag
     if (!Option::Get<Option::PageInfo>(options)) {
         return html;
     }
-    return ChromiumDescription::Of(rendered, html, ok, page.Cookies());
+    return ChromiumDescription::Of(rendered, html, ok, page.Cookies(), page.NetworkArchive());
 }

@@ -38,6 +38,10 @@ public:
     // How often an idle worker looks for a request and a stop.
     static constexpr int PollMs = 50;
     static constexpr int RetireSettleMs = 1000;
+    // The viewport of a request that names none: the WebKit worker's on
+    // its own offscreen screen.
+    static constexpr int DefaultWidth = 800;
+    static constexpr int DefaultHeight = 600;
     // Below this much shared memory the browser keeps its shared
     // buffers in files instead: a small /dev/shm (a container's 64 MB)
     // makes its renderers crash.

@@ -141,6 +141,7 @@ int ServeWithChromium() {
     for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
         std::signal(signal, &RequestStop);
     }
+    PageScripts::Load();
     int code = 0;
     try {
         DevToolsPipe browser(ChromiumWorker::BrowserOptions());

@@ -76,6 +76,18 @@ TestHttpServer::Response Site(const TestHttpServer::Request& request) {
         const auto found = request.headers.find("cookie");
         return Html("<p>" + (found == request.headers.end() ? std::string("none") : found->second) + "</p>");
     }
+    if (request.target == "/boxes") {
+        return Html("<div style=\"width:200px;height:100px\"><p style=\"margin:0;height:20px\"><b style=\"display:"
+                    "inline-block;width:30px;height:15px\"></b></p></div><div style=\"display:none\">hidden</div>"
+                    "<ul style=\"margin:0;height:40px\"><li style=\"height:20px\">three</li></ul>");
+    }
+    if (request.target == "/feed.xml") {
+        TestHttpServer::Response feed;
+        feed.headers = {{"Content-Type", "application/xml"}};
+        feed.body = "<?xml version=\"1.0\"?><feed xmlns=\"http://www.w3.org/2005/Atom\"><title>news &amp; more"
+                    "</title><entry><id>1</id></entry></feed>";
+        return feed;
+    }
     return ChromiumSite::Shared(request);
 }
 
@@ -163,13 +175,28 @@ TEST_F(ChromiumWorker, PagesAreAnsweredAsTheWebKitWorkerAnswersThem) {
     }
 }
 
-// Options the engine does not apply yet are left aside, each named.
-TEST_F(ChromiumWorker, OptionsItDoesNotApplyAreLoggedByName) {
-    const Result result = Render("/dated", {{"snapshot", false}, {"tiva", true}, {"coordinate", true}});
-    ASSERT_EQ(Outcome::Rendered, result.outcome) << result.error;
-    EXPECT_NE(std::string::npos, Log().find("ChromiumWorker::Serve => options ignored: coordinate (not on the "
-                                            "chromium engine), tiva (not on the chromium engine)"))
-        << Log();
+// The document is read as the WebKit worker reads it: the compact body
+// serialisation (tiva), each element's region (coordinate) and an XML
+// document as XML (no script runs in it) are the same from both engines.
+TEST_F(ChromiumWorker, TheDocumentIsReadAsTheWebKitWorkerReadsIt) {
+    OrvoTest::TemporaryDirectory webkitDirectory;
+    Client webkit(OrvoTest::StartLoggingWorker(webkitDirectory, {}, {}));
+    const std::vector<std::pair<std::string, Request::Options>> table = {
+        {"/boxes", {{"tiva", true}}},
+        {"/boxes", {{"coordinate", true}}},
+        {"/boxes", {{"tiva", true}, {"coordinate", true}}},
+        {"/feed.xml", {{"script", std::string("document.documentElement.setAttribute('touched', '1')")}}},
+    };
+    for (const auto& row : table) {
+        Request::Options options = row.second;
+        options.insert({{"snapshot", false}, {"keep", 3000}});
+        const Result fromWebKit = webkit.Render(server.Url(row.first), options, 60000);
+        const Result fromChromium = Render(row.first, options);
+        ASSERT_EQ(Outcome::Rendered, fromWebKit.outcome) << row.first << fromWebKit.error;
+        ASSERT_EQ(Outcome::Rendered, fromChromium.outcome) << row.first << fromChromium.error;
+        EXPECT_EQ(fromWebKit.body, fromChromium.body) << row.first << " " << options.size();
+    }
+    EXPECT_EQ(0, webkit.GetWorker().WaitForExit(30000));
 }
 
 // The page's description (the pageInfo option) is the same from both
