@@ -399,6 +399,20 @@ struct ResponseBodies {
     static Type Default() { return false; }
 };
 
+// With pageInfo, the description gains "lacks": what the page needed that
+// the WebKit engine lacks, each once, as a short text: "script error: "
+// and the engine's message, for a script of the page that failed to parse
+// or threw; "module script" for a module script or an import map; "CSS
+// grid" and "CSS gap" for those in its style sheets (inline, in style
+// attributes and linked); empty for none. orvo-serve's engine=auto
+// renders such a page again on Chromium.
+struct EngineGaps {
+    typedef bool Type;
+    static constexpr Spec spec = Spec();
+    static const char* Name() { return "engineGaps"; }
+    static Type Default() { return false; }
+};
+
 // A Lua script with a function main(splash, args): the request runs it
 // with a page of its own instead of loading its URL. The answer's detail
 // is then a JSON object, {"status", "contentType", "headers": [[name,
@@ -457,7 +471,8 @@ struct List {
 // (a client that sends none gets their defaults).
 typedef List<Snapshot, Coordinate, Keep, Tiva, Delay, Post, Script, Cookie, Disable, ResourceTimeout, Timeout,
              MaxHeight, Viewport, Headers, SetCookies, HttpMethod, PageInfo, Proxy, AllowedDomains,
-             AllowedContentTypes, ForbiddenContentTypes, BaseUrl, NetworkLog, ResponseBodies, LuaSource, LuaArguments>
+             AllowedContentTypes, ForbiddenContentTypes, BaseUrl, NetworkLog, ResponseBodies, EngineGaps, LuaSource,
+             LuaArguments>
     All;
 
 // The values of one request's options, in All's order.

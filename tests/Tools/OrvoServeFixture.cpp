@@ -1,6 +1,7 @@
 #include "OrvoServeFixture.h"
 
 #include <fstream>
+#include <map>
 
 #include <boost/algorithm/string/predicate.hpp>
 #include <boost/filesystem.hpp>
@@ -21,6 +22,29 @@ TestHttpServer::Response Site(const TestHttpServer::Request& request) {
     if (boost::starts_with(target, "/page")) {
         return Html("<html><head><title>Page &amp; &lt;" + target + "&gt;</title></head><body><p id=\"p\">text of "
                     + target + "</p></body></html>");
+    }
+    // Pages that need what the WebKit engine lacks, each of one kind.
+    if (boost::starts_with(target, "/lacks/")) {
+        static const std::map<std::string, std::string> pages = {
+            {"/lacks/syntax", "<script>var a = {b: 1}; document.body.id = a?.b ?? 'none';</script>"},
+            {"/lacks/throws", "<script>notDefinedAnywhere();</script>"},
+            {"/lacks/module", "<script type=\"module\">document.body.id = 'module';</script>"},
+            {"/lacks/grid", "<style>.g { display: grid }</style><div class=\"g\"></div>"},
+            {"/lacks/gap", "<div style=\"display:flex; gap:4px\"></div>"},
+            {"/lacks/linked", "<link rel=\"stylesheet\" href=\"/grid.css\">"},
+            {"/lacks/nothing", "<div style=\"display:flex; column-gap:4px\"></div><script>document.body.id = 'x'"
+                               "</script>"},
+        };
+        const auto page = pages.find(target);
+        if (page != pages.end()) {
+            return Html("<html><body><p id=\"p\">" + target + "</p>" + page->second + "</body></html>");
+        }
+    }
+    if (target == "/grid.css") {
+        TestHttpServer::Response style;
+        style.headers = {{"Content-Type", "text/css"}};
+        style.body = "body { margin: 0 }\n.cards{display:inline-grid}";
+        return style;
     }
     if (target == "/tall") {
         return Html("<html><body style=\"margin:0\"><div style=\"background:#ff0000;width:100%;height:2000px\">"

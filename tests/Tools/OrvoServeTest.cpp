@@ -146,6 +146,38 @@ TEST_F(OrvoServe, EachEngineAnswersTheRenderEndpoints) {
     EXPECT_EQ(0, Stop());
 }
 
+// engine=auto renders on WebKit and again on Chromium a page that needed
+// what WebKit lacks, saying why; a page that needed nothing more, or that
+// failed to load, is WebKit's answer.
+TEST_F(OrvoServe, AutoSendsToChromiumThePagesWebKitLacksWhatTheyNeed) {
+    Start({"--workers", "1", "--chromium-workers", "1"});
+    const std::vector<std::pair<std::string, std::string>> table = {
+        {"/lacks/syntax", "script error: SyntaxError"},
+        {"/lacks/throws", "script error: ReferenceError"},
+        {"/lacks/module", "module script"},
+        {"/lacks/grid", "CSS grid"},
+        {"/lacks/gap", "CSS gap"},
+        {"/lacks/linked", "CSS grid"},
+        {"/lacks/nothing", ""},
+    };
+    for (const auto& row : table) {
+        const HttpClient::Response response = client->Get(Target("render.json", row.first, "&engine=auto&html=1"));
+        ASSERT_EQ(200, response.status) << row.first << ": " << response.body;
+        const std::string engine = row.second.empty() ? "webkit" : "chromium";
+        EXPECT_EQ(engine, response.headers.at("x-orvo-engine")) << row.first;
+        EXPECT_EQ(engine, json::parse(response.body).at("engine")) << row.first;
+        const auto reason = response.headers.find("x-orvo-engine-reason");
+        EXPECT_EQ(row.second, reason == response.headers.end() ? "" : reason->second.substr(0, row.second.size()))
+            << row.first;
+        const std::string html = json::parse(response.body).at("html");
+        EXPECT_NE(std::string::npos, html.find("<p id=\"p\">" + row.first + "</p>")) << html;
+    }
+    const HttpClient::Response missing = client->Get(Target("render.html", "/missing", "&engine=auto"));
+    ExpectError(missing, 502, "RenderError");
+    EXPECT_EQ(0u, missing.headers.count("x-orvo-engine-reason"));
+    EXPECT_EQ(0, Stop());
+}
+
 TEST_F(OrvoServe, RenderJpegTakesItsQuality) {
     Start({"--workers", "1"});
     const HttpClient::Response fine = client->Get(Target("render.jpeg", "/page", "&quality=95"));
@@ -669,6 +701,7 @@ TEST_F(OrvoServe, BadArgumentsAreNamed) {
         {Target("render.json", "/page", "&iframes=1"), "iframes"},
         {Target("render.html", "/page", "&engine=gecko"), "engine"},
         {Target("render.html", "/page", "&engine=chromium"), "engine"},
+        {Target("render.html", "/page", "&engine=auto"), "engine"},
     };
     for (const auto& bad : cases) {
         const HttpClient::Response response = client->Get(bad.first);

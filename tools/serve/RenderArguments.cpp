@@ -257,10 +257,12 @@ Engine ReadEngine(const RenderArguments::Texts& texts) {
     if (text == nullptr || text->empty() || *text == EngineName(Engine::WebKit)) {
         return Engine::WebKit;
     }
-    if (*text == EngineName(Engine::Chromium)) {
-        return Engine::Chromium;
+    for (const Engine engine : {Engine::Chromium, Engine::Auto}) {
+        if (*text == EngineName(engine)) {
+            return engine;
+        }
     }
-    throw BadArgument("engine", "engine must be webkit or chromium");
+    throw BadArgument("engine", "engine must be webkit, chromium or auto");
 }
 
 void RefuseUnsupported(const RenderArguments::Texts& texts) {
@@ -320,7 +322,7 @@ void ApplyPictureLimits(const RenderArguments::Limits& limits, RenderArguments& 
 } // namespace
 
 const char* EngineName(Engine engine) {
-    return engine == Engine::Chromium ? "chromium" : "webkit";
+    return engine == Engine::Chromium ? "chromium" : engine == Engine::Auto ? "auto" : "webkit";
 }
 
 bool EndpointOf(const std::string& name, Endpoint& endpoint) {
@@ -497,7 +499,7 @@ Browser::Request::Options RenderArguments::ScriptOptions() const {
 }
 
 void RenderArguments::CheckEngine(Endpoint endpoint) const {
-    if (engine != Engine::Chromium) {
+    if (engine == Engine::WebKit) {
         return;
     }
     if (IsScript(endpoint)) {
@@ -513,6 +515,9 @@ Browser::Request::Options RenderArguments::ToOptions(Endpoint endpoint) const {
     options["keep"] = WorkerKeepMs;
     options["snapshot"] = NeedsSnapshot(endpoint);
     options["pageInfo"] = true;
+    if (engine == Engine::Auto) {
+        options["engineGaps"] = true;
+    }
     const bool log = endpoint == Endpoint::Har || (endpoint == Endpoint::Json && har);
     if (log) {
         options["networkLog"] = true;

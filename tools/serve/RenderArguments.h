@@ -22,9 +22,12 @@ enum class Endpoint { Html, Png, Jpeg, Json, Har, Execute, Run };
 bool EndpointOf(const std::string& name, Endpoint& endpoint);
 
 // The page engine a request renders on.
-enum class Engine { WebKit, Chromium };
+// The page engine a request asks for: auto renders on WebKit first and
+// again on Chromium when the page needed what WebKit lacks.
+enum class Engine { WebKit, Chromium, Auto };
 
-// "webkit" or "chromium", as the engine argument and answers name them.
+// "webkit", "chromium" or "auto", as the engine argument and answers name
+// them.
 const char* EngineName(Engine engine);
 
 // Whether the endpoint runs a script rather than rendering a URL.

@@ -6,6 +6,7 @@
 #include <boost/asio/post.hpp>
 #include <boost/asio/steady_timer.hpp>
 
+#include "AutoEngine.h"
 #include "BadArgument.h"
 #include "Client/Client.h"
 #include "Protocol/Option.h"
@@ -40,10 +41,11 @@ void RenderService::Render(Endpoint endpoint, RenderArguments::Texts texts, Cloc
         arguments = IsScript(endpoint) ? RenderArguments::ParseScript(texts, limits, endpoint)
                                        : RenderArguments::Parse(texts, limits);
         arguments.CheckEngine(endpoint);
-        pool = pools.For(arguments.engine);
-        if (pool == nullptr) {
-            throw BadArgument("engine", std::string("this service runs no ") + EngineName(arguments.engine)
-                                            + " engine: start it with --chromium-workers N");
+        pool = pools.For(arguments.engine == Engine::Auto ? Engine::WebKit : arguments.engine);
+        if (pool == nullptr || (arguments.engine == Engine::Auto && pools.For(Engine::Chromium) == nullptr)) {
+            throw BadArgument("engine", std::string("this service runs no chromium engine")
+                                            + (arguments.engine == Engine::Auto ? ", which auto needs" : "")
+                                            + ": start it with --chromium-workers N");
         }
         savedHeader = saved.Save(texts);
     } catch (const BadArgument& e) {
@@ -86,12 +88,21 @@ void RenderService::Send(Endpoint endpoint, const RenderArguments& arguments, Re
     };
     auto task = std::make_shared<RenderTask>(
         arguments.url, std::move(options), deadline,
-        [this, answer, endpoint, arguments](Browser::Client::Result result) {
-            boost::asio::post(encoders, [this, answer, endpoint, arguments, result = std::move(result)] {
+        [this, answer, endpoint, arguments, arrival, reply, timer](Browser::Client::Result result) {
+            boost::asio::post(encoders, [=, result = std::move(result)] {
+                const std::string lacked = arguments.engine == Engine::Auto ? AutoEngine::Reason(result) : "";
+                if (!lacked.empty()) {
+                    return boost::asio::post(io, [=] {
+                        timer->cancel();
+                        SendToChromium(endpoint, arguments, arrival, reply, lacked);
+                    });
+                }
+                RenderArguments rendered = arguments;
+                rendered.engine = arguments.engine == Engine::Auto ? Engine::WebKit : arguments.engine;
                 Reply out;
                 try {
-                    out = Reply::Rendered(endpoint, arguments, result);
-                    out.headers.emplace_back("X-Orvo-Engine", EngineName(arguments.engine));
+                    out = Reply::Rendered(endpoint, rendered, result);
+                    out.headers.emplace_back("X-Orvo-Engine", EngineName(rendered.engine));
                 } catch (const std::exception& e) {
                     out = Reply::Unanswerable(e);
                 }
@@ -109,6 +120,17 @@ void RenderService::Send(Endpoint endpoint, const RenderArguments& arguments, Re
         if (!error && task->Claim()) {
             answer(Reply::TimedOut(arguments));
         }
+    });
+}
+
+// The page lacked on WebKit what Chromium has: it is rendered there, within
+// what is left of its time, and its answer says why.
+void RenderService::SendToChromium(Endpoint endpoint, RenderArguments arguments, Clock::time_point arrival,
+                                   const std::function<void(Reply)>& reply, const std::string& lacked) {
+    arguments.engine = Engine::Chromium;
+    Send(endpoint, arguments, *pools.For(Engine::Chromium), arrival, [reply, lacked](Reply out) {
+        out.headers.emplace_back("X-Orvo-Engine-Reason", lacked);
+        reply(std::move(out));
     });
 }
 

@@ -25,9 +25,11 @@ namespace Serve {
 // passes first. Every answer, refusals included, goes to the completion
 // once, on the io_context's thread, with the URL the request named. The
 // engine argument picks the pool; a request for an engine the service does
-// not run, or with options its engine does not apply, is a 400. The answer
-// of a page that an engine rendered says which (X-Orvo-Engine). All of it
-// runs on that thread.
+// not run, or a script for Chromium, is a 400. With engine=auto the page
+// goes to WebKit, and again to Chromium when it lacked what WebKit has not
+// (see AutoEngine), within the same deadline. The answer of a page that an
+// engine rendered says which (X-Orvo-Engine), and why Chromium when auto
+// chose it (X-Orvo-Engine-Reason). All of it runs on that thread.
 class RenderService {
 public:
     typedef std::chrono::steady_clock Clock;
@@ -48,6 +50,8 @@ public:
 private:
     void Send(Endpoint endpoint, const RenderArguments& arguments, RenderPool& pool, Clock::time_point arrival,
               const std::function<void(Reply)>& reply);
+    void SendToChromium(Endpoint endpoint, RenderArguments arguments, Clock::time_point arrival,
+                        const std::function<void(Reply)>& reply, const std::string& lacked);
 
     boost::asio::io_context& io;
     boost::asio::thread_pool& encoders;

@@ -226,8 +226,13 @@ QNetworkReply* QMyNetworkAccessManager::Issue(Operation operation, const QNetwor
         reply = QNetworkAccessManager::createRequest(operation, request, outgoingData);
         setProxy(pages);
     }
-    if (decision.keepBody || (log != nullptr && log->RecordsBodies())) {
+    const bool styleSheet = watchStyleSheets && request.rawHeader("Accept").startsWith("text/css");
+    if (decision.keepBody || styleSheet || (log != nullptr && log->RecordsBodies())) {
         reply = new QRecordingReply(reply, this);
+    }
+    if (styleSheet) {
+        const QRecordingReply* recording = static_cast<QRecordingReply*>(reply);
+        connect(reply, &QNetworkReply::finished, this, [this, recording]() { emit StyleSheetLoaded(recording->Body()); });
     }
     if (replyHook) {
         replyHook(reply, operation, asked);

@@ -70,6 +70,11 @@ public:
     // decides.
     void RecordNetwork(bool bodies);
 
+    // From now on each style sheet the page loads (a request that accepts
+    // text/css first, as the engine asks for style sheets) is given to
+    // StyleSheetLoaded once it has come.
+    void WatchStyleSheets() { watchStyleSheets = true; }
+
     // Sent with every request from now on, unless the request sets the
     // header itself.
     void SetCustomHeaders(const QList<QPair<QByteArray, QByteArray>>& headers);
@@ -104,6 +109,10 @@ public:
 
     // What the main resource replied.
     const MainResponse& Main() const { return mainResponse; }
+
+signals:
+    // The body of a style sheet that came, as WatchStyleSheets asks.
+    void StyleSheetLoaded(const QByteArray& text);
 
 protected:
     QNetworkReply* createRequest(Operation operation, const QNetworkRequest& request,
@@ -147,6 +156,7 @@ private:
     QList<QPair<QByteArray, QByteArray>> customHeaders;
     RequestHook requestHook;
     ReplyHook replyHook;
+    bool watchStyleSheets = false;
 };
 
 #endif

@@ -27,6 +27,7 @@
 #include "Network/QPageCookieJar.h"
 #include "Page/PagePicture.h"
 #include "Page/PageScripts.h"
+#include "Page/QEngineGaps.h"
 #include "Page/QMyWebPage.h"
 #include "Protocol/ServerOptionGetter.h"
 #include "Protocol/WireFormat.h"
@@ -98,6 +99,9 @@ bool QRequestHandler::ProcessRequest(const std::string& requestUrl, const std::s
     ClampOptions();
     if (Option::Get<Option::NetworkLog>(options) || Option::Get<Option::ResponseBodies>(options)) {
         networkManager->RecordNetwork(Option::Get<Option::ResponseBodies>(options));
+    }
+    if (Option::Get<Option::EngineGaps>(options) && Option::Get<Option::PageInfo>(options) && gaps == nullptr) {
+        gaps = new QEngineGaps(page, networkManager, this);
     }
     requestSet = true;
     state = State::Loading;
@@ -532,6 +536,9 @@ QByteArray QRequestHandler::Body(const QString& content, bool ok) const {
                      {"history", history}};
     if (const QNetworkLog* log = networkManager->Log()) {
         info.insert("har", log->Archive(page != nullptr ? page->mainFrame()->title() : QString()));
+    }
+    if (gaps != nullptr) {
+        info.insert("lacks", QJsonArray::fromStringList(gaps->Found()));
     }
     return QJsonDocument(info).toJson(QJsonDocument::Compact);
 }

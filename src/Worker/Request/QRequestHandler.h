@@ -19,6 +19,7 @@
 
 class DeniedNetworks;
 class QMyNetworkAccessManager;
+class QEngineGaps;
 class QPageCookieJar;
 class QScriptRunner;
 class QMyWebPage;
@@ -156,6 +157,8 @@ private:
     QPageCookieJar* cookieJar = nullptr;
     // The request's script, when it is a script request.
     QScriptRunner* script = nullptr;
+    // What the page lacks on this engine, when the request asks.
+    QEngineGaps* gaps = nullptr;
 };
 
 #endif

@@ -1,0 +1,25 @@
+#include "AutoEngine.h"
+
+#include <algorithm>
+
+#include <nlohmann/json.hpp>
+
+namespace Orvo {
+namespace Serve {
+
+std::string AutoEngine::Reason(const Browser::Client::Result& result) {
+    if (result.outcome != Browser::Client::Outcome::Rendered) {
+        return std::string();
+    }
+    const nlohmann::json info = nlohmann::json::parse(result.body, nullptr, false);
+    if (!info.is_object() || !info.contains("lacks") || !info["lacks"].is_array() || info["lacks"].empty()
+        || !info["lacks"][0].is_string()) {
+        return std::string();
+    }
+    std::string reason = info["lacks"][0].get<std::string>().substr(0, MaxReasonBytes);
+    std::replace_if(reason.begin(), reason.end(), [](unsigned char c) { return c < ' ' || c > '~'; }, '?');
+    return reason;
+}
+
+} // namespace Serve
+} // namespace Orvo
