@@ -65,6 +65,8 @@ ChromiumPage::ChromiumPage(DevToolsPipe& browser, const Proxy& proxy) : browser(
     session = browser.Call("Target.attachToTarget", {{"targetId", target}, {"flatten", true}}).at("sessionId");
     Call("Page.enable");
     Call("Network.enable");
+    // Tells of a crashed renderer.
+    Call("Inspector.enable");
     // No scrollbars: the page is laid out, and pictured, at the viewport's
     // whole width.
     Call("Emulation.setScrollbarsHidden", {{"hidden", true}});
@@ -135,6 +137,10 @@ ChromiumPage::Rendered ChromiumPage::Render(const Load& load) {
     }
     const std::string loaderId = navigation.value("loaderId", std::string());
     AwaitLoad(loaderId, deadline, load.resourceTimeoutMs, rendered);
+    if (rendered.crashed) {
+        browser.Intercept(nullptr);
+        return rendered;
+    }
     if (rendered.loaded) {
         RunFor(static_cast<int>(std::min<long long>(load.delayMs, std::max(0LL, deadline - NowMs()))), loaderId,
                rendered);
@@ -322,7 +328,7 @@ void ChromiumPage::Fail(const std::string& requestId, const char* reason) {
 void ChromiumPage::AwaitLoad(const std::string& loaderId, long long deadlineMs, int resourceTimeoutMs,
                              Rendered& rendered) {
     nlohmann::json event;
-    while (!rendered.loaded && NowMs() < deadlineMs) {
+    while (!rendered.loaded && !rendered.crashed && NowMs() < deadlineMs) {
         const long long wait = std::min<long long>(LookMs, deadlineMs - NowMs());
         if (browser.NextEvent(event, static_cast<int>(std::max(0LL, wait)))) {
             rendered.loaded = Take(event, loaderId, rendered);
@@ -368,7 +374,7 @@ bool ChromiumPage::OnlySilent(int resourceTimeoutMs) const {
 void ChromiumPage::RunFor(int ms, const std::string& loaderId, Rendered& rendered) {
     const long long end = NowMs() + ms;
     nlohmann::json event;
-    while (browser.NextEvent(event, static_cast<int>(std::max(0LL, end - NowMs())))) {
+    while (!rendered.crashed && browser.NextEvent(event, static_cast<int>(std::max(0LL, end - NowMs())))) {
         Take(event, loaderId, rendered);
     }
 }
@@ -394,6 +400,8 @@ bool ChromiumPage::Take(const nlohmann::json& event, const std::string& loaderId
         Keep(params.at("response"), documentMethod, rendered);
     } else if (method == "Network.responseReceivedExtraInfo" && params.value("requestId", std::string()) == loaderId) {
         rawHeaders.push_back(params.value("headers", nlohmann::json::object()));
+    } else if (method == "Inspector.targetCrashed") {
+        rendered.crashed = true;
     }
     return method == "Page.loadEventFired";
 }

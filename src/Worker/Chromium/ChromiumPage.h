@@ -91,6 +91,9 @@ public:
         // Loading was stopped: it waited only on sub-resources silent for
         // the resource timeout.
         bool stoppedLoading = false;
+        // The page's renderer process crashed (or was killed): nothing of
+        // the page can be read.
+        bool crashed = false;
     };
 
     // Where every request of the page goes: server as the browser takes it

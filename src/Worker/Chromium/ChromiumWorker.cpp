@@ -199,6 +199,12 @@ void ChromiumWorker::Serve(const Orvo::Browser::ServerRequest& request) {
     try {
         ChromiumPage page(browser, ProxyOf(options));
         const ChromiumPage::Rendered rendered = page.Render(LoadOf(request, options));
+        if (rendered.crashed) {
+            // As for a worker that died: its client sends the page again.
+            LOG4CPLUS_ERROR(logger, "ChromiumWorker::Serve => the page's renderer crashed: " << request.url);
+            const QString dead = QString::fromLatin1(Orvo::Browser::WireFormat::Dead);
+            return Answer(request, request.url, dead, Orvo::Browser::WireFormat::Dead, QImage());
+        }
         if (rendered.stoppedLoading) {
             LOG4CPLUS_INFO(logger, "ChromiumWorker::Serve => loading stopped, sub-resources silent for "
                                        << Option::Get<Option::ResourceTimeout>(options) << " ms: " << request.url);

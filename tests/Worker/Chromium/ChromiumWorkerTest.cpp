@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <ctime>
 #include <fstream>
+#include <iterator>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -390,6 +391,45 @@ TEST_F(ChromiumWorker, AWorkerWhoseBrowserDiedEnds) {
     exitStatus = 6;
     EXPECT_EQ(6, client->GetWorker().WaitForExit(20000)) << "ExitStatus::BrowserLost";
     EXPECT_NE(std::string::npos, Log().find("ChromiumWorker::Run => the browser ended")) << Log();
+}
+
+// The renderers among pid's descendants.
+std::vector<long> RenderersUnder(long pid) {
+    std::vector<long> renderers;
+    for (const long child : ChildrenOf(pid)) {
+        std::ifstream file("/proc/" + std::to_string(child) + "/cmdline");
+        const std::string line((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+        if (line.find("--type=renderer") != std::string::npos) {
+            renderers.push_back(child);
+        }
+        const std::vector<long> below = RenderersUnder(child);
+        renderers.insert(renderers.end(), below.begin(), below.end());
+    }
+    return renderers;
+}
+
+// A renderer that crashes while its page loads: the page is answered dead
+// at once (its client sends it again, as for a dead worker) and the worker
+// goes on with the same browser.
+TEST_F(ChromiumWorker, APageWhoseRendererCrashedIsAnsweredDeadAndTheWorkerGoesOn) {
+    std::thread killer([this] {
+        for (int k = 0; k < 200 && !server.Got("/hold"); ++k) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        for (const long renderer : RenderersUnder(client->GetWorker().Pid())) {
+            ::kill(static_cast<pid_t>(renderer), SIGKILL);
+        }
+    });
+    const auto started = std::chrono::steady_clock::now();
+    const Result crashed = Render("/held-image", {{"snapshot", false}, {"timeout", 40000}});
+    killer.join();
+    EXPECT_EQ(Outcome::Dead, crashed.outcome) << crashed.error << Log();
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(30)) << "not at the page's timeout";
+    EXPECT_NE(std::string::npos, Log().find("ChromiumWorker::Serve => the page's renderer crashed: "
+                                            + server.Url("/held-image")))
+        << Log();
+    const Result next = Render("/dated", {{"snapshot", false}});
+    EXPECT_EQ(Outcome::Rendered, next.outcome) << next.error << Log();
 }
 
 } // namespace
