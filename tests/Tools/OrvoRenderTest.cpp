@@ -128,6 +128,7 @@ TEST_F(OrvoRender, WritesFilesAndJsonLinesInInputOrder) {
     EXPECT_TRUE(Has(output, "2 pages: 2 rendered, 0 navigation errors, 0 without result")) << output;
     const nlohmann::json first = Parse(lines[0]);
     EXPECT_EQ(1, first.at("attempts"));
+    EXPECT_EQ("webkit", first.at("engine"));
     const long pid = first.at("pid").get<long>();
     EXPECT_EQ(pid, Parse(lines[1]).at("pid").get<long>()) << "one worker served both";
     // The run waited for its worker to end: nothing of it remains.
@@ -167,6 +168,9 @@ TEST_F(OrvoRender, TheChromiumEngineWritesTheSameFiles) {
     EXPECT_EQ(qRgb(0, 0, 255), image.pixel(20, 15)) << "the blue block";
     EXPECT_EQ(qRgb(255, 255, 255), image.pixel(100, 15)) << "beside it";
     EXPECT_TRUE(Has(lines[2], "\"outcome\":\"navigation-error\",\"status\":404")) << lines[2];
+    for (const std::string& line : lines) {
+        EXPECT_EQ("chromium", Parse(line).at("engine")) << line;
+    }
 }
 
 // The page's blue block, 40 x 30 px at the top left, on white: PNG keeps

@@ -146,6 +146,7 @@ std::string OutputWriter::JsonLine(const Record& record) {
     line["ms"] = static_cast<long>(record.ms + 0.5);
     line["attempts"] = record.attempts;
     line["pid"] = record.pid != 0 ? nlohmann::ordered_json(record.pid) : nullptr;
+    line["engine"] = TextOrNull(record.engine, !record.engine.empty());
     if (!record.consumer.empty()) {
         line["consumer"] = record.consumer;
     }

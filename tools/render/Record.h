@@ -18,6 +18,7 @@ struct Record {
     int attempts = 0;  // requests sent for the URL
     long pid = 0;      // the worker that answered or was last sent the URL
     std::string consumer;  // the fleet's instance that answered, HOST:PID
+    std::string engine;    // the page engine of the workers the run started; empty for others
     bool done = false;
     // Set by the output writer before the payloads go to be written.
     std::string bodyFile;

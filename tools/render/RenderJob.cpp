@@ -166,6 +166,9 @@ void RenderJob::Finish(std::size_t index, Result result, double ms, long pid, in
     record.ms = ms;
     record.pid = pid;
     record.attempts = attempts;
+    if (settings.workerPid == 0) {
+        record.engine = settings.engine;
+    }
     record.done = true;
     if (listener) {
         listener(record);
