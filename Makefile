@@ -70,6 +70,7 @@ bench: build
 	$(BUILD_DIR)/bench/orvo-bench-serve
 	$(BUILD_DIR)/bench/orvo-bench-fleet
 	$(BUILD_DIR)/bench/orvo-bench-memory
+	$(BUILD_DIR)/bench/orvo-bench-engines
 
 demo: build
 	$(BUILD_DIR)/orvo-render --out orvo-out examples/text.html examples/image.html examples/table.html examples/form.html

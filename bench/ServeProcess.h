@@ -22,11 +22,14 @@ namespace OrvoBench {
 
 // orvo-serve as a child process of a benchmark, with workers (2 unless
 // said) of 8 requests in flight each, listening on a port of its own and
-// logging to log; more arguments may follow. Ended with SIGTERM.
+// logging to log; more arguments may follow, and start more workers when
+// they say so (moreWorkers: how many, all engines counted). Ended with
+// SIGTERM.
 class ServeProcess {
 public:
-    ServeProcess(const std::string& log, const std::vector<std::string>& more = {}, int workers = 2)
-        : log(log), workers(workers) {
+    ServeProcess(const std::string& log, const std::vector<std::string>& more = {}, int workers = 2,
+                 int moreWorkers = 0)
+        : log(log), ready(workers + moreWorkers) {
         std::vector<std::string> argv{ORVO_SERVE_BINARY, "--listen", "127.0.0.1:0", "--workers",
                                       std::to_string(workers), "--in-flight", "8", "--log", log};
         argv.insert(argv.end(), more.begin(), more.end());
@@ -51,8 +54,8 @@ public:
             if (at != std::string::npos) {
                 const auto port = static_cast<unsigned short>(std::stoi(text.substr(at + marker.size())));
                 OrvoTest::HttpClient client(port);
-                const std::string ready = "orvo_serve_workers_ready " + std::to_string(workers) + "\n";
-                if (client.Get("/metrics").body.find(ready) != std::string::npos) {
+                const std::string line = "orvo_serve_workers_ready " + std::to_string(ready) + "\n";
+                if (client.Get("/metrics").body.find(line) != std::string::npos) {
                     return port;
                 }
             }
@@ -63,7 +66,8 @@ public:
 
 private:
     const std::string log;
-    const int workers;
+    // Workers ready once the service has started them all.
+    const int ready;
     std::unique_ptr<OrvoTest::ChildProcess> process;
 };
 

@@ -27,13 +27,14 @@ TestHttpServer::Response Site(const TestHttpServer::Request& request) {
     if (boost::starts_with(target, "/lacks/")) {
         static const std::map<std::string, std::string> pages = {
             {"/lacks/syntax", "<script>var a = {b: 1}; document.body.id = a?.b ?? 'none';</script>"},
-            {"/lacks/throws", "<script>notDefinedAnywhere();</script>"},
+            {"/lacks/throws", "<script>new IntersectionObserver(function () {});</script>"},
             {"/lacks/module", "<script type=\"module\">document.body.id = 'module';</script>"},
             {"/lacks/grid", "<style>.g { display: grid }</style><div class=\"g\"></div>"},
             {"/lacks/gap", "<div style=\"display:flex; gap:4px\"></div>"},
             {"/lacks/linked", "<link rel=\"stylesheet\" href=\"/grid.css\">"},
+            {"/lacks/broken", "<script>&lt;!-- x --&gt;</script><script>var a = null ?? 1;</script>"},
             {"/lacks/nothing", "<div style=\"display:flex; column-gap:4px\"></div><script>document.body.id = 'x'"
-                               "</script>"},
+                               "</script><script>jQuery('#p').hide();</script><script>&lt;!-- x --&gt;</script>"},
         };
         const auto page = pages.find(target);
         if (page != pages.end()) {

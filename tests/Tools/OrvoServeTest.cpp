@@ -147,8 +147,9 @@ TEST_F(OrvoServe, EachEngineAnswersTheRenderEndpoints) {
 }
 
 // engine=auto renders on WebKit and again on Chromium a page that needed
-// what WebKit lacks, saying why; a page that needed nothing more, or that
-// failed to load, is WebKit's answer.
+// what WebKit lacks, saying why; a page that needed nothing more (its own
+// script errors are its own, and a page whose scripts are broken text
+// fails to parse anywhere), or that failed to load, is WebKit's answer.
 TEST_F(OrvoServe, AutoSendsToChromiumThePagesWebKitLacksWhatTheyNeed) {
     Start({"--workers", "1", "--chromium-workers", "1"});
     const std::vector<std::pair<std::string, std::string>> table = {
@@ -158,6 +159,7 @@ TEST_F(OrvoServe, AutoSendsToChromiumThePagesWebKitLacksWhatTheyNeed) {
         {"/lacks/grid", "CSS grid"},
         {"/lacks/gap", "CSS gap"},
         {"/lacks/linked", "CSS grid"},
+        {"/lacks/broken", ""},
         {"/lacks/nothing", ""},
     };
     for (const auto& row : table) {

@@ -10,13 +10,22 @@
 
 class QMyNetworkAccessManager;
 
-// What a page needed that the WebKit engine lacks, gathered while the page
-// loads and runs: its scripts' errors ("script error: " and the engine's
-// message, for a script that failed to parse or threw), module scripts
-// and import maps in its document ("module script"), and CSS grid or gap
-// in its style sheets ("CSS grid", "CSS gap": in style elements and
-// attributes, and in each linked style sheet as it comes). Each gap is
-// listed once, in the order found, MaxGaps at most.
+// What a page needed that the WebKit engine lacks and today's browsers
+// have, gathered while the page loads and runs:
+//  - its scripts' errors that come of such a lack ("script error: " and
+//    the engine's message): a script that failed to parse, unless the
+//    page's scripts show broken text (HTML or HTML-escaped text where
+//    script was expected, a script cut short), which fails them on every
+//    engine; a global that today's browsers define and the engine lacks
+//    (fetch, Proxy, ...); a method that they have and it lacks (padStart,
+//    flat, ...). A page's own missing library is not a lack of the
+//    engine's.
+//  - module scripts and import maps in its document ("module script");
+//  - CSS in its style sheets (in style elements and attributes, and in
+//    each linked style sheet as it comes) that the engine drops: grid,
+//    gap, aspect-ratio, the :is, :where and :has selectors, clamp, min and
+//    max, inset (each named, as "CSS grid").
+// Each gap is listed once, in the order found, MaxGaps at most.
 class QEngineGaps : public QObject {
     Q_OBJECT
 
@@ -31,6 +40,11 @@ public:
     // The CSS gaps in a style sheet's or a style attribute's text.
     static QStringList InStyle(const QString& text);
 
+    // What a script error, as the engine reports it, tells: nothing of the
+    // engine, a syntax it may lack, an API it lacks, or broken text.
+    enum class ScriptError { Other, Syntax, Api, BrokenText };
+    static ScriptError Classify(const QString& error);
+
 private slots:
     void OnConsoleMessage(QWebPage::MessageSource source, QWebPage::MessageLevel level, const QString& message,
                           int lineNumber, const QString& sourceId);
@@ -40,6 +54,10 @@ private:
     void Add(const QStringList& found);
 
     QPointer<QWebPage> page;
+    // Syntax errors apart: they count only when no script showed broken
+    // text.
+    QStringList syntaxErrors;
+    bool brokenText = false;
     QStringList gaps;
 };
 
