@@ -427,6 +427,68 @@ TEST_F(Scripts, TheNetworkActivityIsAnArchive) {
     EXPECT_EQ(0, Stop());
 }
 
+// The reference's call forms, one script each, answered as it documents:
+// headers found in any case, a number as a header's value, a scroll
+// position as a list, go refused at once while navigation is locked, a
+// fetch of an unusable URL as a failed response, autoload of a URL given
+// first, wait_for_resume's JavaScript that cannot start as nil and why,
+// element actions that return true, localStorage out of private mode, and
+// switches of what the engine lacks.
+TEST_F(Scripts, TheReferencesCallFormsAnswerAsItDocuments) {
+    Start({"--workers", "1"});
+    const std::string go = "function main(splash, args)\n  assert(splash:go(args.url))\n";
+    const std::vector<std::pair<std::string, json>> table = {
+        {"function main(splash, args)\n  local r = splash:http_get(args.url)\n"
+         "  return {r.headers['content-type'], r.headers['CONTENT-TYPE']}\nend",
+         json::array({"text/html; charset=utf-8", "text/html; charset=utf-8"})},
+        {"function main(splash, args)\n  assert(splash:go(args.tall))\n  splash.scroll_position = {0, 200}\n"
+         "  return splash.scroll_position\nend",
+         {{"x", 0}, {"y", 200}}},
+        {go + "  splash:lock_navigation()\n  local ok, reason = splash:go(args.url .. '?again')\n"
+              "  return {tostring(ok), reason}\nend",
+         json::array({"nil", "navigation_locked"})},
+        {"function main(splash)\n  local r = splash:http_get('ftp://127.0.0.1/')\n"
+         "  return {ok = r.ok, error = r.error, body = #r.body}\nend",
+         {{"ok", false}, {"error", "the URL must be an absolute http or https URL"}, {"body", 0}}},
+        {"function main(splash, args)\n  assert(splash:autoload(args.script))\n  assert(splash:go(args.url))\n"
+         "  return splash:evaljs('window.fetchedScript')\nend",
+         "from a URL"},
+        {go + "  local result, error = splash:wait_for_resume('function other(splash) {}', 1)\n"
+              "  return {tostring(result), error}\nend",
+         json::array({"nil", "JavaScript error: ReferenceError: Can't find variable: main"})},
+        {go + "  local p = splash:select('#p')\n"
+              "  return {p:mouse_click(), p:mouse_hover(), p:send_text(''), p:send_keys('Tab')}\nend",
+         json::array({true, true, true, true})},
+        {"function main(splash, args)\n  splash.private_mode_enabled = false\n  assert(splash:go(args.url))\n"
+         "  splash:evaljs('localStorage.setItem(\"k\", \"kept\")')\n  assert(splash:go(args.url .. '?next'))\n"
+         "  return splash:evaljs('localStorage.getItem(\"k\")')\nend",
+         "kept"},
+        {"function main(splash)\n  splash.indexeddb_enabled = false\n"
+         "  return {splash.indexeddb_enabled, splash.html5_media_enabled, pcall(function ()\n"
+         "    splash.html5_media_enabled = true end)}\nend",
+         json::array({false, false, false,
+                      {{"type", "SPLASH_LUA_ERROR"},
+                       {"message", "html5_media_enabled: the WebKit engine plays no HTML5 media"}}})},
+    };
+    const json arguments = {
+        {"url", server.Url("/page-forms")}, {"tall", server.Url("/tall")}, {"script", server.Url("/autoload.js")}};
+    for (const auto& row : table) {
+        const HttpClient::Response response = Execute(row.first, arguments);
+        // A string is answered as text, anything else as JSON.
+        const json answered = row.second.is_string() ? json(response.body) : json::parse(response.body, nullptr, false);
+        EXPECT_EQ(row.second, answered) << row.first << "\n" << response.body;
+    }
+    const HttpClient::Response numbered =
+        Execute("function main(splash)\n  splash:set_result_header('X-Count', 5)\n  return 'ok'\nend");
+    EXPECT_EQ("5", numbered.headers.count("x-count") != 0 ? numbered.headers.at("x-count") : "") << numbered.body;
+    const HttpClient::Response fresh = Execute("function main(splash, args)\n  splash.private_mode_enabled = false\n"
+                                               "  assert(splash:go(args.url))\n"
+                                               "  return tostring(splash:evaljs('localStorage.getItem(\"k\")'))\nend",
+                                               arguments);
+    EXPECT_EQ("nil", fresh.body) << "another script's storage is its own";
+    EXPECT_EQ(0, Stop());
+}
+
 // http_get and http_post fetch aside from the page: its document stays.
 TEST_F(Scripts, FetchesAsideFromThePage) {
     Start({"--workers", "1"});

@@ -23,6 +23,7 @@ public:
     void SetUserAgent(const QString& agent) { userAgent = agent; }
     // While locked, the main frame goes nowhere else.
     void SetNavigationLocked(bool locked) { navigationLocked = locked; }
+    bool NavigationLocked() const { return navigationLocked; }
     // Public: a document fetched for the page goes out with it too.
     QString userAgentForUrl(const QUrl& url) const override;
 

@@ -189,6 +189,12 @@ const std::pair<const char*, QWebSettings::WebAttribute> Settings[] = {
     {"private_mode_enabled", QWebSettings::PrivateBrowsingEnabled},
     {"plugins_enabled", QWebSettings::PluginsEnabled}};
 
+// Switches of what the engine lacks, and why one cannot be on: they read
+// false, and setting one true is refused.
+const std::pair<const char*, const char*> Lacking[] = {
+    {"indexeddb_enabled", "indexeddb_enabled: the WebKit engine has no IndexedDB"},
+    {"html5_media_enabled", "html5_media_enabled: the WebKit engine plays no HTML5 media"}};
+
 } // namespace
 
 int QScriptRunner::GetAttribute(lua_State* lua) {
@@ -197,6 +203,12 @@ int QScriptRunner::GetAttribute(lua_State* lua) {
     for (const auto& setting : Settings) {
         if (name == QLatin1String(setting.first)) {
             lua_pushboolean(lua, self->page->settings()->testAttribute(setting.second));
+            return 1;
+        }
+    }
+    for (const auto& lacking : Lacking) {
+        if (name == QLatin1String(lacking.first)) {
+            lua_pushboolean(lua, 0);
             return 1;
         }
     }
@@ -217,7 +229,17 @@ int QScriptRunner::SetAttribute(lua_State* lua) {
     for (const auto& setting : Settings) {
         if (name == QLatin1String(setting.first)) {
             self->page->settings()->setAttribute(setting.second, lua_toboolean(lua, 3) != 0);
+            if (setting.second == QWebSettings::PrivateBrowsingEnabled) {
+                // Out of private mode the page has its localStorage, kept
+                // for the script's pages.
+                self->page->settings()->setAttribute(QWebSettings::LocalStorageEnabled, lua_toboolean(lua, 3) == 0);
+            }
             return 0;
+        }
+    }
+    for (const auto& lacking : Lacking) {
+        if (name == QLatin1String(lacking.first)) {
+            return lua_toboolean(lua, 3) == 0 ? 0 : LuaCall::RaiseApiError(lua, QString::fromLatin1(lacking.second));
         }
     }
     if (name == QLatin1String("resource_timeout")) {
@@ -229,8 +251,17 @@ int QScriptRunner::SetAttribute(lua_State* lua) {
         self->network->SetResourceTimeout(static_cast<int>(seconds * 1000));
     } else if (name == QLatin1String("scroll_position")) {
         luaL_checktype(lua, 3, LUA_TTABLE);
+        // {x=, y=} or {x, y}.
         lua_getfield(lua, 3, "x");
+        if (lua_isnil(lua, -1)) {
+            lua_rawgeti(lua, 3, 1);
+            lua_replace(lua, -2);
+        }
         lua_getfield(lua, 3, "y");
+        if (lua_isnil(lua, -1)) {
+            lua_rawgeti(lua, 3, 2);
+            lua_replace(lua, -2);
+        }
         self->page->mainFrame()->setScrollPosition(
             QPoint(static_cast<int>(lua_tonumber(lua, -2)), static_cast<int>(lua_tonumber(lua, -1))));
     } else {
@@ -489,6 +520,12 @@ int QScriptRunner::Go(lua_State* lua) {
     if (!base.isEmpty() && (!base.isValid() || base.isRelative() || post)) {
         return LuaCall::RaiseApiError(lua, QStringLiteral("go: baseurl must be an absolute URL, for a GET"));
     }
+    if (self->page->NavigationLocked()) {
+        // The page would refuse to go: said at once rather than waited for.
+        lua_pushnil(lua);
+        lua_pushliteral(lua, "navigation_locked");
+        return 2;
+    }
     self->Awaits(lua, Awaiting::Load);
     self->network->ForgetMainReply();
     if (!base.isEmpty()) {
@@ -575,7 +612,10 @@ int QScriptRunner::SetResultHeader(lua_State* lua) {
     QScriptRunner* self = Self(lua);
     const LuaCall arguments(lua);
     const QString name = arguments.Text("name", 1, true);
-    const QString value = arguments.Text("value", 2, true);
+    // A number stands for its text, as in Lua's own string functions.
+    const int given = arguments.Push("value", 2);
+    const QString value = lua_type(lua, given) == LUA_TNUMBER ? QString::fromUtf8(lua_tostring(lua, given))
+                                                               : arguments.Text("value", 2, true);
     if (name.isEmpty() || name.contains(QRegularExpression(QStringLiteral("[^!#$%&'*+.^_`|~0-9A-Za-z-]")))
         || value.contains(QLatin1Char('\r')) || value.contains(QLatin1Char('\n'))) {
         return LuaCall::RaiseApiError(
@@ -623,7 +663,12 @@ int QScriptRunner::WaitForResume(lua_State* lua) {
     const QString program = PageJavaScript::ResumableProgram(task.resumeToken, snippet);
     const QVariantMap started = PageJavaScript::Evaluate(self->page->mainFrame(), program);
     if (!started.value(QStringLiteral("ok")).toBool()) {
-        return LuaCall::RaiseJsError(lua, started);
+        // As an error of the running snippet: nil and why.
+        self->Idle(task);
+        const QString message = QStringLiteral("JavaScript error: ") + started.value(QStringLiteral("text")).toString();
+        lua_pushnil(lua);
+        lua_pushstring(lua, message.toUtf8().constData());
+        return 2;
     }
     task.awaiting = Awaiting::Resume;
     task.resumePoll.start();

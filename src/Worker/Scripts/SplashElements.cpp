@@ -276,7 +276,8 @@ int SplashElements::Mouse(lua_State* lua, bool click) {
     const QPointF at(lua_tonumber(lua, -4) + (x >= 0 ? x : lua_tonumber(lua, -2) / 2),
                      lua_tonumber(lua, -3) + (y >= 0 ? y : lua_tonumber(lua, -1) / 2));
     PageInput::SendMouse(self->page, click ? PageInput::Mouse::Click : PageInput::Mouse::Hover, at);
-    return 0;
+    lua_pushboolean(lua, 1);
+    return 1;
 }
 
 int SplashElements::SendText(lua_State* lua) {
@@ -286,7 +287,8 @@ int SplashElements::SendText(lua_State* lua) {
     lua_settop(lua, 1);
     Focus(lua);
     PageInput::SendText(self->page, text);
-    return 0;
+    lua_pushboolean(lua, 1);
+    return 1;
 }
 
 int SplashElements::SendKeys(lua_State* lua) {
@@ -299,7 +301,8 @@ int SplashElements::SendKeys(lua_State* lua) {
     if (!PageInput::SendKeys(self->page, keys, unknown)) {
         return LuaCall::RaiseApiError(lua, QStringLiteral("send_keys: no key is called %1").arg(unknown));
     }
-    return 0;
+    lua_pushboolean(lua, 1);
+    return 1;
 }
 
 int SplashElements::Png(lua_State* lua) {

@@ -15,6 +15,41 @@
 #include "Scripts/LuaCall.h"
 #include "Scripts/LuaValues.h"
 
+namespace {
+
+// t[key] for a header table t: the value of the header named key in any
+// case, as HTTP names compare.
+int HeaderLookup(lua_State* lua) {
+    if (lua_type(lua, 2) != LUA_TSTRING) {
+        return 0;
+    }
+    const QString wanted = LuaValues::ToText(lua, 2);
+    lua_pushnil(lua);
+    while (lua_next(lua, 1) != 0) {
+        if (lua_type(lua, -2) == LUA_TSTRING && LuaValues::ToText(lua, -2).compare(wanted, Qt::CaseInsensitive) == 0) {
+            return 1;
+        }
+        lua_pop(lua, 1);
+    }
+    return 0;
+}
+
+// Pushes object as a Lua table whose headers table finds a header by its
+// name in any case.
+void PushWithHeaders(lua_State* lua, const QJsonObject& object) {
+    LuaValues::Push(lua, QJsonValue(object));
+    lua_getfield(lua, -1, "headers");
+    if (lua_istable(lua, -1)) {
+        lua_newtable(lua);
+        lua_pushcfunction(lua, &HeaderLookup);
+        lua_setfield(lua, -2, "__index");
+        lua_setmetatable(lua, -2);
+    }
+    lua_pop(lua, 1);
+}
+
+} // namespace
+
 const luaL_Reg SplashNetwork::Methods[] = {{"set_user_agent", &SplashNetwork::SetUserAgent},
                                             {"set_custom_headers", &SplashNetwork::SetCustomHeaders},
                                             {"get_cookies", &SplashNetwork::GetCookies},
@@ -153,10 +188,20 @@ int SplashNetwork::HttpPost(lua_State* lua) {
 int SplashNetwork::Fetch(lua_State* lua, bool post) {
     QScriptRunner* self = QScriptRunner::Self(lua);
     const LuaCall arguments(lua);
-    const QUrl url(arguments.Text("url", 1, true));
+    const QString address = arguments.Text("url", 1, true);
+    const QUrl url(address);
     const QString scheme = url.scheme().toLower();
     if (!url.isValid() || (scheme != QLatin1String("http") && scheme != QLatin1String("https"))) {
-        return LuaCall::RaiseApiError(lua, QStringLiteral("the URL must be an absolute http or https URL"));
+        // Answered as a request that failed, never sent.
+        const QString method = post ? QStringLiteral("POST") : QStringLiteral("GET");
+        PushWithHeaders(lua, QJsonObject{{"url", address},
+                                         {"ok", false},
+                                         {"error", QStringLiteral("the URL must be an absolute http or https URL")},
+                                         {"headers", QJsonObject()},
+                                         {"request", QJsonObject{{"url", address}, {"method", method}}}});
+        LuaValues::PushBinary(lua, QByteArray(), QStringLiteral("application/octet-stream"));
+        lua_setfield(lua, -2, "body");
+        return 1;
     }
     QNetworkRequest request(url);
     for (const auto& header : LuaCall::Headers(lua, arguments.Push("headers", 3))) {
@@ -215,7 +260,7 @@ void SplashNetwork::PushResponse(lua_State* lua, QNetworkReply* reply, const QSt
     if (reply->error() != QNetworkReply::NoError) {
         response.insert("error", reply->errorString());
     }
-    LuaValues::Push(lua, QJsonValue(response));
+    PushWithHeaders(lua, response);
     const QString type = reply->header(QNetworkRequest::ContentTypeHeader).toString();
     LuaValues::PushBinary(lua, reply->readAll(), type.isEmpty() ? QStringLiteral("application/octet-stream") : type);
     lua_setfield(lua, -2, "body");
@@ -379,9 +424,9 @@ void SplashNetwork::OnPageRequest(QScriptRunner* self, QNetworkRequest& request,
         for (const QByteArray& name : request.rawHeaderList()) {
             headers.append({name, request.rawHeader(name)});
         }
-        LuaValues::Push(callback, QJsonValue(QJsonObject{{"url", request.url().toString()},
-                                                         {"method", QNetworkLog::MethodName(operation, request)},
-                                                         {"headers", HeadersOf(headers)}}));
+        PushWithHeaders(callback, QJsonObject{{"url", request.url().toString()},
+                                              {"method", QNetworkLog::MethodName(operation, request)},
+                                              {"headers", HeadersOf(headers)}});
         slot = BindMethods(callback, CallbackSlot{&request, &decision, nullptr}, methods);
     }, [&slot]() { *slot = CallbackSlot{nullptr, nullptr, nullptr}; });
 }
@@ -408,7 +453,7 @@ void SplashNetwork::OnPageReply(QScriptRunner* self, QNetworkReply* reply, QNetw
         }
         CallbackSlot* slot = nullptr;
         self->RunCallback(self->onResponseHeaders, [&](lua_State* callback) {
-            LuaValues::Push(callback, QJsonValue(describe()));
+            PushWithHeaders(callback, describe());
             slot = BindMethods(callback, CallbackSlot{nullptr, nullptr, guarded}, methods);
         }, [&slot]() { *slot = CallbackSlot{nullptr, nullptr, nullptr}; });
     });
@@ -419,7 +464,7 @@ void SplashNetwork::OnPageReply(QScriptRunner* self, QNetworkReply* reply, QNetw
         self->RunCallback(self->onResponse, [&](lua_State* callback) {
             QJsonObject response = describe();
             response.insert("ok", guarded->error() == QNetworkReply::NoError && response.value("status").toInt() < 400);
-            LuaValues::Push(callback, QJsonValue(response));
+            PushWithHeaders(callback, response);
             if (const QRecordingReply* recording = qobject_cast<const QRecordingReply*>(guarded.data())) {
                 const QString type = guarded->header(QNetworkRequest::ContentTypeHeader).toString();
                 LuaValues::PushBinary(callback, recording->Body(), type);

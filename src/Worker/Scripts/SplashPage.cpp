@@ -4,6 +4,7 @@
 #include <QJsonObject>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QRegularExpression>
 #include <QStringList>
 #include <QWebFrame>
 #include <qwebkitglobal.h>
@@ -142,8 +143,16 @@ int SplashPage::SetContent(lua_State* lua) {
 int SplashPage::Autoload(lua_State* lua) {
     QScriptRunner* self = QScriptRunner::Self(lua);
     const LuaCall arguments(lua);
-    const QString source = arguments.Text("source", 1, false);
-    const QUrl url(arguments.Text("url", 2, false));
+    QString source = arguments.Text("source", 1, false);
+    QUrl url(arguments.Text("url", 2, false));
+    // The first argument is the source or, when it is one http or https
+    // URL (as JavaScript, a label and a comment), where to fetch it.
+    static const QRegularExpression address(QStringLiteral("^https?://\\S+$"),
+                                            QRegularExpression::CaseInsensitiveOption);
+    if (url.isEmpty() && address.match(source).hasMatch()) {
+        url = QUrl(source);
+        source.clear();
+    }
     if (source.isEmpty() == url.isEmpty()) {
         return LuaCall::RaiseApiError(lua, QStringLiteral("autoload: give source or url"));
     }
