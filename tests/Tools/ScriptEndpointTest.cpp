@@ -287,8 +287,20 @@ TEST_F(Scripts, CookiesAndHistoryAreTheCrawlersScriptsOwn) {
                                         "end",
                                         {{"url", server.Url("/sets-cookie")}}));
     EXPECT_EQ(json::parse(R"({"before": 2, "removed": 1, "left": "scripted"})"), deleted);
-    ExpectError(Execute("function main(splash)\n  splash:add_cookie{'nameless-domain', 'x'}\nend"), 400,
-                "ScriptError");
+    // Before any page a cookie without a domain is one of the page the
+    // script loads next, and of its host alone.
+    const json early = Answer(Execute("function main(splash, args)\n"
+                                      "  splash:init_cookies{{name = 'early', value = '1'}}\n"
+                                      "  splash:add_cookie{'later', '2'}\n"
+                                      "  assert(splash:go(args.url))\n"
+                                      "  return {html = splash:html(), cookies = splash:get_cookies()}\n"
+                                      "end",
+                                      {{"url", server.Url("/other/landing")}}));
+    const std::string sent = early.at("html");
+    EXPECT_NE(std::string::npos, sent.find("early=1")) << sent;
+    EXPECT_NE(std::string::npos, sent.find("later=2")) << sent;
+    ASSERT_EQ(2u, early.at("cookies").size()) << early;
+    EXPECT_EQ("127.0.0.1", early.at("cookies")[0].at("domain"));
     EXPECT_EQ(0, Stop());
 }
 

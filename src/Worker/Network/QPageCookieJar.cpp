@@ -28,10 +28,6 @@ bool QPageCookieJar::Add(const QJsonObject& fields, const QUrl& page, QString& e
     QNetworkCookie cookie(name.toUtf8(), fields.value("value").toString().toUtf8());
     cookie.setPath(fields.value("path").toString(QStringLiteral("/")));
     cookie.setDomain(fields.value("domain").toString(page.host()));
-    if (cookie.domain().isEmpty()) {
-        error = QStringLiteral("the cookie %1 needs a domain: the page has no host yet").arg(name);
-        return false;
-    }
     const QJsonValue expires = fields.value("expires");
     if (expires.isString()) {
         const QDateTime date = QDateTime::fromString(expires.toString(), Qt::ISODate);
@@ -45,13 +41,34 @@ bool QPageCookieJar::Add(const QJsonObject& fields, const QUrl& page, QString& e
     }
     cookie.setHttpOnly(fields.value("httpOnly").toBool());
     cookie.setSecure(fields.value("secure").toBool());
-    insertCookie(cookie);
+    if (cookie.domain().isEmpty()) {
+        awaitingHost.append(cookie);
+    } else {
+        insertCookie(cookie);
+    }
     return true;
+}
+
+void QPageCookieJar::Settle(const QUrl& url) {
+    if (url.host().isEmpty()) {
+        return;
+    }
+    for (QNetworkCookie cookie : awaitingHost) {
+        cookie.setDomain(url.host());
+        insertCookie(cookie);
+    }
+    awaitingHost.clear();
 }
 
 int QPageCookieJar::Remove(const QString& name, const QUrl& url) {
     const QList<QNetworkCookie> sent = url.isEmpty() ? allCookies() : cookiesForUrl(url);
     int removed = 0;
+    for (int k = awaitingHost.size() - 1; k >= 0 && url.isEmpty(); --k) {
+        if (name.isEmpty() || QString::fromUtf8(awaitingHost[k].name()) == name) {
+            awaitingHost.removeAt(k);
+            ++removed;
+        }
+    }
     for (const QNetworkCookie& cookie : sent) {
         if (name.isEmpty() || QString::fromUtf8(cookie.name()) == name) {
             removed += deleteCookie(cookie) ? 1 : 0;

@@ -25,11 +25,21 @@ public:
     // Adds a cookie given in that shape ("expires" may also be seconds
     // since 1970; "path" is "/" and "domain" page's host when not given);
     // false, with why, for one without a name or with an unusable field.
+    // A cookie without a domain while the page has no host yet waits for
+    // the page's next address (see Settle).
     bool Add(const QJsonObject& cookie, const QUrl& page, QString& error);
 
+    // The page goes to url: the cookies waiting for a host become cookies
+    // of url's host alone.
+    void Settle(const QUrl& url);
+
     // Removes the cookies named name (any name when empty) that would be
-    // sent to url (any when empty); returns how many went.
+    // sent to url (any when empty), and those of the name waiting for a
+    // host when url is empty; returns how many went.
     int Remove(const QString& name, const QUrl& url);
+
+private:
+    QList<QNetworkCookie> awaitingHost;
 };
 
 #endif

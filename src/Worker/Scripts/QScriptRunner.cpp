@@ -527,6 +527,7 @@ int QScriptRunner::Go(lua_State* lua) {
         return 2;
     }
     self->Awaits(lua, Awaiting::Load);
+    self->cookies->Settle(url);
     self->network->ForgetMainReply();
     if (!base.isEmpty()) {
         self->page->LoadWithBase(self->network, request, base);
