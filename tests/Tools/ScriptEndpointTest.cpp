@@ -501,6 +501,43 @@ TEST_F(Scripts, TheReferencesCallFormsAnswerAsItDocuments) {
     EXPECT_EQ(0, Stop());
 }
 
+// The element object as the reference describes it: text trimmed,
+// element.node's properties read and written and its methods called (a
+// node property gives an element), focused, field_value as ok and the
+// value, computed styles.
+TEST_F(Scripts, TheElementObjectIsAsTheReferenceDescribesIt) {
+    Start({"--workers", "1"});
+    const std::string page = "function main(splash)\n"
+                             "  assert(splash:set_content([[<html><body>\n"
+                             "    <p id='p' class='a b' data-x='1'>  spaced  </p><input id='q' value='v'>\n"
+                             "    <input type='checkbox' id='c' checked><div id='box' style='font-size: 13px'>box</div>\n"
+                             "    <select id='m' multiple><option value='1' selected>1</option>\n"
+                             "      <option value='2' selected>2</option></select></body></html>]]))\n";
+    const std::vector<std::pair<std::string, json>> table = {
+        {"  return {splash:select('#p'):text()}\n", json::array({"spaced"})},
+        {"  local n = splash:select('#p').node\n"
+         "  return {n.id, n.className, n.attributes['data-x'], n.classList, n.tagName}\n",
+         json::array({"p", "a b", "1", json::array({"a", "b"}), "P"})},
+        {"  local n = splash:select('#p').node\n"
+         "  return {n:hasAttribute('data-x'), n:getAttribute('data-x'), n.parentNode:info().nodeName}\n",
+         json::array({true, "1", "body"})},
+        {"  local n = splash:select('#p').node\n  n.innerHTML = '<b>new</b>'\n  n.title = 't'\n"
+         "  return {splash:select('#p b'):text(), n.title}\n",
+         json::array({"new", "t"})},
+        {"  local q = splash:select('#q')\n  q:focus()\n"
+         "  return {q:focused(), splash:select('#p'):focused(), {q:field_value()}, {splash:select('#c'):field_value()},\n"
+         "          {splash:select('#m'):field_value()}}\n",
+         json::array({true, false, json::array({true, "v"}), json::array({true, true}),
+                      json::array({true, json::array({"1", "2"})})})},
+        {"  return {splash:select('#box'):styles()['font-size']}\n", json::array({"13px"})},
+    };
+    for (const auto& row : table) {
+        const HttpClient::Response response = Execute(page + row.first + "end");
+        EXPECT_EQ(row.second, json::parse(response.body, nullptr, false)) << row.first << "\n" << response.body;
+    }
+    EXPECT_EQ(0, Stop());
+}
+
 // http_get and http_post fetch aside from the page: its document stays.
 TEST_F(Scripts, FetchesAsideFromThePage) {
     Start({"--workers", "1"});
@@ -741,18 +778,18 @@ TEST_F(Scripts, ElementsAreSelectedAndDriven) {
         "  local box = splash:select('#box')\n"
         "  box:mouse_click()\n"
         "  local form = splash:select('#f')\n"
-        "  local before = form:form_values()\n"
+        "  local ok, before = form:form_values()\n"
         "  form:fill({q = 'filled', c = true, s = {'b'}})\n"
         "  local input = splash:select('input[name=q]')\n"
         "  input:send_text('!')\n"
-        "  local picture = box:png()\n"
-        "  local padded = box:png{pad = 5, scale_method = 'vector'}\n"
-        "  local uneven = box:jpeg(nil, 'raster', 90, {1, 2, 3, 4})\n"
+        "  local _, picture = box:png()\n"
+        "  local _, padded = box:png{pad = 5, scale_method = 'vector'}\n"
+        "  local _, uneven = box:jpeg(nil, 'raster', 90, {1, 2, 3, 4})\n"
         "  local info = box:info()\n"
         "  local upper = items[1]:node_method('toString')()\n"
         "  return {count = #items, second = items[2]:text(), missing = splash:select('#none') == nil,\n"
         "          clicked = box:node_property('dataset').clicked, bounds = box:bounds(),\n"
-        "          visible = box:visible(), before = before, after = form:form_values(),\n"
+        "          visible = box:visible(), ok = ok, before = before, after = select(2, form:form_values()),\n"
         "          tag = info.nodeName, id = info.attributes.id, picture = picture, upper = upper,\n"
         "          exists = box:exists(), padded = padded, uneven = uneven}\n"
         "end"));
@@ -763,8 +800,9 @@ TEST_F(Scripts, ElementsAreSelectedAndDriven) {
     EXPECT_EQ(40, answer.at("bounds").at("width"));
     EXPECT_EQ(20, answer.at("bounds").at("height"));
     EXPECT_EQ(true, answer.at("visible"));
-    EXPECT_EQ(json::parse(R"({"q": "start", "s": []})"), answer.at("before"));
-    EXPECT_EQ(json::parse(R"({"q": "filled!", "c": "on", "s": ["b"]})"), answer.at("after"));
+    EXPECT_EQ(true, answer.at("ok"));
+    EXPECT_EQ(json::parse(R"({"q": "start", "c": false, "s": []})"), answer.at("before"));
+    EXPECT_EQ(json::parse(R"({"q": "filled!", "c": true, "s": ["b"]})"), answer.at("after"));
     EXPECT_EQ("div", answer.at("tag"));
     EXPECT_EQ("box", answer.at("id"));
     EXPECT_EQ("[object HTMLParagraphElement]", answer.at("upper"));

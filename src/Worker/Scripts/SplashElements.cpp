@@ -75,6 +75,9 @@ void SplashElements::PushElement(lua_State* lua, int place) {
                                        {"bounds", &SplashElements::Bounds},
                                        {"visible", &SplashElements::Visible},
                                        {"focus", &SplashElements::Focus},
+                                       {"focused", &SplashElements::Focused},
+                                       {"styles", &SplashElements::Styles},
+                                       {"field_value", &SplashElements::FieldValue},
                                        {"node_property", &SplashElements::NodeProperty},
                                        {"node_method", &SplashElements::NodeMethod},
                                        {"form_values", &SplashElements::FormValues},
@@ -88,9 +91,22 @@ void SplashElements::PushElement(lua_State* lua, int place) {
                                        {"jpeg", &SplashElements::Jpeg},
                                        {nullptr, nullptr}};
     void* runner = lua_touserdata(lua, lua_upvalueindex(1));
+    lua_createtable(lua, 0, 2);
+    lua_pushinteger(lua, place);
+    lua_setfield(lua, -2, "__place");
+    // element.node: the same place, read and written through the page.
     lua_createtable(lua, 0, 1);
     lua_pushinteger(lua, place);
     lua_setfield(lua, -2, "__place");
+    lua_createtable(lua, 0, 2);
+    lua_pushlightuserdata(lua, runner);
+    lua_pushcclosure(lua, &SplashElements::NodeGet, 1);
+    lua_setfield(lua, -2, "__index");
+    lua_pushlightuserdata(lua, runner);
+    lua_pushcclosure(lua, &SplashElements::NodeSet, 1);
+    lua_setfield(lua, -2, "__newindex");
+    lua_setmetatable(lua, -2);
+    lua_setfield(lua, -2, "node");
     if (luaL_newmetatable(lua, ElementType)) {
         lua_newtable(lua);
         lua_pushlightuserdata(lua, runner);
@@ -142,8 +158,13 @@ int SplashElements::Exists(lua_State* lua) {
     return 1;
 }
 
+// The first of textContent, innerText and value that is not empty once
+// trimmed, trimmed.
 int SplashElements::Text(lua_State* lua) {
-    return Run(lua, QStringLiteral("n.innerText !== undefined ? n.innerText : n.textContent"));
+    return Run(lua, QStringLiteral("(function () { var t = [n.textContent, n.innerText, n.value];"
+                                   " for (var k = 0; k < t.length; ++k) {"
+                                   "   if (typeof t[k] === 'string' && t[k].trim()) { return t[k].trim(); } }"
+                                   " return ''; })()"));
 }
 
 int SplashElements::Info(lua_State* lua) {
@@ -170,6 +191,87 @@ int SplashElements::Focus(lua_State* lua) {
     return Run(lua, QStringLiteral("(n.focus(), true)"));
 }
 
+int SplashElements::Focused(lua_State* lua) {
+    return Run(lua, QStringLiteral("document.activeElement === n"));
+}
+
+int SplashElements::Styles(lua_State* lua) {
+    return Run(lua, QStringLiteral("(function () { var s = getComputedStyle(n), r = {};"
+                                   " for (var k = 0; k < s.length; ++k) { r[s[k]] = s.getPropertyValue(s[k]); }"
+                                   " return r; })()"));
+}
+
+// A checkbox's checked state, a multiple select's chosen values, any
+// other field's value.
+int SplashElements::FieldValue(lua_State* lua) {
+    Run(lua, QStringLiteral("(function () { if (n.type === 'checkbox') { return n.checked; }"
+                            " if (n.type === 'select-multiple') { var s = [];"
+                            "   for (var o = 0; o < n.options.length; ++o) {"
+                            "     if (n.options[o].selected) { s.push(n.options[o].value); } }"
+                            "   return s; }"
+                            " return n.value; })()"));
+    return Ok(lua, 1);
+}
+
+int SplashElements::Ok(lua_State* lua, int count) {
+    lua_pushboolean(lua, 1);
+    lua_insert(lua, -(count + 1));
+    return count + 1;
+}
+
+// node[key]: a method as a Lua function (called with ':' or '.'), a node
+// as an element object, attributes and classList as plain tables, any
+// other property's value.
+int SplashElements::NodeGet(lua_State* lua) {
+    int place = 0;
+    QScriptRunner* self = Element(lua, place);
+    const QString key = LuaValues::ToText(lua, 2);
+    const QVariantMap result = PageJavaScript::Evaluate(
+        self->page->mainFrame(),
+        QStringLiteral("(function (n, key, r) { if (!n || !document.contains(n)) {"
+                       " throw new Error('the element is gone from the page'); }"
+                       " var v = n[key];"
+                       " if (typeof v === 'function') { return {method: true}; }"
+                       " if (v instanceof Node) { r.push(v); return {element: r.length - 1}; }"
+                       " if (key === 'attributes') { var a = {};"
+                       "   for (var k = 0; k < v.length; ++k) { a[v[k].name] = v[k].value; } return {value: a}; }"
+                       " if (key === 'classList') { return {value: [].slice.call(v)}; }"
+                       " return {value: v}; })(%1[%2], %3, %1)")
+            .arg(QLatin1String(Registry))
+            .arg(place)
+            .arg(PageJavaScript::Literal(key)));
+    if (!result.value(QStringLiteral("ok")).toBool()) {
+        return LuaCall::RaiseJsError(lua, result);
+    }
+    const QVariantMap found = result.value(QStringLiteral("value")).toMap();
+    if (found.contains(QStringLiteral("method"))) {
+        lua_pushlightuserdata(lua, self);
+        lua_pushinteger(lua, place);
+        LuaValues::Push(lua, QJsonValue(key));
+        lua_pushvalue(lua, 1);
+        lua_pushcclosure(lua, &SplashElements::CallNodeMethod, 4);
+        return 1;
+    }
+    if (found.contains(QStringLiteral("element"))) {
+        PushElement(lua, found.value(QStringLiteral("element")).toInt());
+        return 1;
+    }
+    LuaValues::PushFromPage(lua, found.value(QStringLiteral("value")));
+    return 1;
+}
+
+int SplashElements::NodeSet(lua_State* lua) {
+    QJsonValue value;
+    QString error;
+    if (!LuaValues::ToJson(lua, 3, value, error)) {
+        return LuaCall::RaiseApiError(lua, QStringLiteral("node.%1: %2").arg(LuaValues::ToText(lua, 2), error));
+    }
+    const QString key = PageJavaScript::Literal(QJsonValue(LuaValues::ToText(lua, 2)));
+    lua_settop(lua, 1);
+    Run(lua, QStringLiteral("(n[%1] = %2, true)").arg(key, PageJavaScript::Literal(value)));
+    return 0;
+}
+
 int SplashElements::NodeProperty(lua_State* lua) {
     const QString name = LuaCall(lua).Text("name", 1, true);
     return Run(lua, QStringLiteral("n[%1]").arg(PageJavaScript::Literal(name)));
@@ -194,7 +296,9 @@ int SplashElements::CallNodeMethod(lua_State* lua) {
     if (self->page == nullptr) {
         return LuaCall::RaiseApiError(lua, QStringLiteral("the page is gone"));
     }
-    const QString arguments = LuaCall::ArgumentList(lua, 1);
+    // node:method(...) passes the node first: it is the call's object.
+    const bool called = !lua_isnone(lua, lua_upvalueindex(4)) && lua_rawequal(lua, 1, lua_upvalueindex(4));
+    const QString arguments = LuaCall::ArgumentList(lua, called ? 2 : 1);
     const QVariantMap result = PageJavaScript::Evaluate(
         self->page->mainFrame(),
         QStringLiteral("(function (n) { if (!n || !document.contains(n)) {"
@@ -208,19 +312,22 @@ int SplashElements::CallNodeMethod(lua_State* lua) {
     return 1;
 }
 
-// A form's named controls: text as it is, a checkbox or radio button's
-// value only when checked, a multiple select's chosen values as a list.
+// A form's named controls: text as it is, a checkbox as whether it is
+// checked, a radio button's value only when checked, a multiple select's
+// chosen values as a list.
 int SplashElements::FormValues(lua_State* lua) {
-    return Run(lua, QStringLiteral("(function () { var v = {};"
+    Run(lua, QStringLiteral("(function () { var v = {};"
                                    " for (var k = 0; k < n.elements.length; ++k) { var e = n.elements[k];"
                                    "   if (!e.name || e.disabled) { continue; }"
-                                   "   if ((e.type === 'checkbox' || e.type === 'radio') && !e.checked) { continue; }"
+                                   "   if (e.type === 'checkbox') { v[e.name] = e.checked; continue; }"
+                                   "   if (e.type === 'radio' && !e.checked) { continue; }"
                                    "   if (e.type === 'select-multiple') { var s = [];"
                                    "     for (var o = 0; o < e.options.length; ++o) {"
                                    "       if (e.options[o].selected) { s.push(e.options[o].value); } }"
                                    "     v[e.name] = s; continue; }"
                                    "   v[e.name] = e.value; }"
                                    " return v; })()"));
+    return Ok(lua, 1);
 }
 
 // Gives a form's named controls the values of a table: a checkbox or radio
@@ -306,11 +413,11 @@ int SplashElements::SendKeys(lua_State* lua) {
 }
 
 int SplashElements::Png(lua_State* lua) {
-    return Picture(lua, false);
+    return Ok(lua, Picture(lua, false));
 }
 
 int SplashElements::Jpeg(lua_State* lua) {
-    return Picture(lua, true);
+    return Ok(lua, Picture(lua, true));
 }
 
 // pad: a number of pixels around each side, or {left, top, right, bottom}.

@@ -12,7 +12,12 @@ class QScriptRunner;
 // (window.__orvoElements); an element object is a table holding the node's
 // place in that list, with methods that run JavaScript on the node. A node
 // that has left the document, or a page that has gone elsewhere, makes a
-// method raise a JS_ERROR saying the element is gone.
+// method raise a JS_ERROR saying the element is gone. Methods that act or
+// read a field return as the scripting reference documents: true, or
+// true and the value (form_values, field_value, png, jpeg). element.node
+// reads and sets the node's properties and calls its methods: a property
+// that holds a node gives an element object, attributes a table of name
+// and value, classList a list.
 class SplashElements {
 public:
     static const luaL_Reg Methods[];
@@ -34,6 +39,15 @@ private:
     static int Bounds(lua_State* lua);
     static int Visible(lua_State* lua);
     static int Focus(lua_State* lua);
+    static int Focused(lua_State* lua);
+    static int Styles(lua_State* lua);
+    static int FieldValue(lua_State* lua);
+    // element.node's reads and writes.
+    static int NodeGet(lua_State* lua);
+    static int NodeSet(lua_State* lua);
+    // Pushes true below the count values on top of the stack: the
+    // reference's ok, value.
+    static int Ok(lua_State* lua, int count);
     static int NodeProperty(lua_State* lua);
     static int NodeMethod(lua_State* lua);
     static int CallNodeMethod(lua_State* lua);
