@@ -399,6 +399,27 @@ struct ResponseBodies {
     static Type Default() { return false; }
 };
 
+// With pageInfo, the description gains "script": the value of the script
+// option's last statement, as JSON (null for none, or when it threw).
+struct ScriptResult {
+    typedef bool Type;
+    static constexpr Spec spec = Spec().Http("script", HttpForm::Own).Chromium();
+    static const char* Name() { return "scriptResult"; }
+    static Type Default() { return false; }
+};
+
+// With pageInfo, the description gains "console": the text of each
+// message the page's JavaScript (the script option's too) logged through
+// console, in order; MaxMessages at most, each cut at MaxBytes.
+struct ConsoleLog {
+    typedef bool Type;
+    static constexpr Spec spec = Spec().Http("console", HttpForm::Own).Chromium();
+    static constexpr int MaxMessages = 1000;
+    static constexpr int MaxBytes = 10000;
+    static const char* Name() { return "consoleLog"; }
+    static Type Default() { return false; }
+};
+
 // With pageInfo, the description gains "lacks": what the page needed that
 // the WebKit engine lacks, each once, as a short text: "script error: "
 // and the engine's message, for a script of the page that failed to parse
@@ -471,8 +492,8 @@ struct List {
 // (a client that sends none gets their defaults).
 typedef List<Snapshot, Coordinate, Keep, Tiva, Delay, Post, Script, Cookie, Disable, ResourceTimeout, Timeout,
              MaxHeight, Viewport, Headers, SetCookies, HttpMethod, PageInfo, Proxy, AllowedDomains,
-             AllowedContentTypes, ForbiddenContentTypes, BaseUrl, NetworkLog, ResponseBodies, EngineGaps, LuaSource,
-             LuaArguments>
+             AllowedContentTypes, ForbiddenContentTypes, BaseUrl, NetworkLog, ResponseBodies, ScriptResult, ConsoleLog,
+             EngineGaps, LuaSource, LuaArguments>
     All;
 
 // The values of one request's options, in All's order.

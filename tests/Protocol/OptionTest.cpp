@@ -100,7 +100,8 @@ TEST(Option, ForEachVisitsTheOptionsInTupleOrder) {
                                         "disable", "resourceTimeout", "timeout", "maxHeight", "viewport", "headers",
                                         "setCookies", "httpMethod", "pageInfo", "proxy",
                                         "allowedDomains", "allowedContentTypes", "forbiddenContentTypes", "baseUrl",
-                                        "networkLog", "responseBodies", "engineGaps", "luaSource", "luaArguments"}),
+                                        "networkLog", "responseBodies", "scriptResult", "consoleLog", "engineGaps",
+                                        "luaSource", "luaArguments"}),
               seen);
 }
 

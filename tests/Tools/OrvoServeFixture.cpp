@@ -41,6 +41,10 @@ TestHttpServer::Response Site(const TestHttpServer::Request& request) {
             return Html("<html><body><p id=\"p\">" + target + "</p>" + page->second + "</body></html>");
         }
     }
+    if (target == "/logs") {
+        return Html("<html><body><p id=\"p\">logs</p><script>console.log('from the page');"
+                    " console.error('an error')</script></body></html>");
+    }
     if (target == "/grid.css") {
         TestHttpServer::Response style;
         style.headers = {{"Content-Type", "text/css"}};

@@ -180,6 +180,30 @@ TEST_F(OrvoServe, AutoSendsToChromiumThePagesWebKitLacksWhatTheyNeed) {
     EXPECT_EQ(0, Stop());
 }
 
+// render.json's script=1 gives js_source's value and console=1 what the
+// page's JavaScript logged, js_source's too, on both engines.
+TEST_F(OrvoServe, TheScriptsValueAndTheConsoleAreShownOnEachEngine) {
+    Start({"--workers", "1", "--chromium-workers", "1"});
+    const std::string script = "console.log('from js_source'); ({answer: 42, list: [1, 'two'], none: null})";
+    for (const std::string engine : {"webkit", "chromium"}) {
+        const HttpClient::Response response =
+            client->Get(Target("render.json", "/logs", "&engine=" + engine + "&script=1&console=1&js_source="
+                                                           + HttpClient::Encode(script)));
+        ASSERT_EQ(200, response.status) << engine << ": " << response.body;
+        const json page = json::parse(response.body);
+        EXPECT_EQ(json::parse(R"({"answer": 42, "list": [1, "two"], "none": null})"), page.at("script")) << engine;
+        EXPECT_EQ(json::parse(R"(["from the page", "an error", "from js_source"])"), page.at("console")) << engine;
+        const json plain = json::parse(client->Get(Target("render.json", "/logs", "&engine=" + engine)).body);
+        EXPECT_FALSE(plain.contains("script") || plain.contains("console")) << engine << ": not asked for";
+        const json thrown = json::parse(
+            client->Get(Target("render.json", "/logs", "&engine=" + engine + "&script=1&js_source=" +
+                                                           HttpClient::Encode("throw new Error('no')")))
+                .body);
+        EXPECT_TRUE(thrown.at("script").is_null()) << engine << ": " << thrown;
+    }
+    EXPECT_EQ(0, Stop());
+}
+
 TEST_F(OrvoServe, RenderJpegTakesItsQuality) {
     Start({"--workers", "1"});
     const HttpClient::Response fine = client->Get(Target("render.jpeg", "/page", "&quality=95"));

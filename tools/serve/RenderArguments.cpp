@@ -267,7 +267,7 @@ Engine ReadEngine(const RenderArguments::Texts& texts) {
 
 void RefuseUnsupported(const RenderArguments::Texts& texts) {
     static const char* const Arguments[] = {"js", "filters"};
-    static const char* const Flags[] = {"iframes", "script", "console"};
+    static const char* const Flags[] = {"iframes"};
     for (const char* name : Arguments) {
         const std::string* text = Find(texts, name);
         if ((text != nullptr && !text->empty()) || texts.Structure(name) != nullptr) {
@@ -377,6 +377,8 @@ RenderArguments RenderArguments::Parse(const Texts& texts, const Limits& limits)
     read("history", [&](const std::string& n, const std::string& t) { arguments.history = Flag(n, t); });
     read("har", [&](const std::string& n, const std::string& t) { arguments.har = Flag(n, t); });
     read("response_body", [&](const std::string& n, const std::string& t) { arguments.responseBodies = Flag(n, t); });
+    read("script", [&](const std::string& n, const std::string& t) { arguments.scriptResult = Flag(n, t); });
+    read("console", [&](const std::string& n, const std::string& t) { arguments.console = Flag(n, t); });
     ReadMethod(texts, arguments);
     ApplyPictureLimits(limits, arguments);
     ReadHeaders(texts, arguments);
@@ -517,6 +519,12 @@ Browser::Request::Options RenderArguments::ToOptions(Endpoint endpoint) const {
     options["pageInfo"] = true;
     if (engine == Engine::Auto) {
         options["engineGaps"] = true;
+    }
+    if (endpoint == Endpoint::Json && scriptResult) {
+        options["scriptResult"] = true;
+    }
+    if (endpoint == Endpoint::Json && console) {
+        options["consoleLog"] = true;
     }
     const bool log = endpoint == Endpoint::Har || (endpoint == Endpoint::Json && har);
     if (log) {

@@ -120,6 +120,10 @@ struct RenderArguments {
     // cookies=1, or cookies as a list: render.json lists the page's cookies
     // after rendering.
     bool cookiesOut = false;
+    // render.json: js_source's value (script=1) and the page's console
+    // messages (console=1).
+    bool scriptResult = false;
+    bool console = false;
 
     static RenderArguments Parse(const Texts& texts, const Limits& limits);
 

@@ -153,6 +153,12 @@ Reply Page(const RenderArguments& arguments, const Result& result, const nlohman
     if (arguments.cookiesOut) {
         page["cookies"] = Member(info, "cookies", nlohmann::json::array());
     }
+    if (arguments.scriptResult) {
+        page["script"] = info.is_object() && info.contains("script") ? info["script"] : nlohmann::json();
+    }
+    if (arguments.console) {
+        page["console"] = Member(info, "console", nlohmann::json::array());
+    }
     for (const Endpoint image : {Endpoint::Png, Endpoint::Jpeg}) {
         const bool asked = image == Endpoint::Png ? arguments.png : arguments.jpeg;
         if (asked) {

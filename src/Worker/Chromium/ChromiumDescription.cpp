@@ -2,8 +2,8 @@
 
 #include <ctime>
 
-std::string ChromiumDescription::Of(const ChromiumPage::Rendered& rendered, const std::string& html, bool ok,
-                                    const nlohmann::json& cookies, const nlohmann::json& har) {
+nlohmann::json ChromiumDescription::Of(const ChromiumPage::Rendered& rendered, const std::string& html, bool ok,
+                                       const nlohmann::json& cookies, const nlohmann::json& har) {
     nlohmann::json history = nlohmann::json::array();
     for (const ChromiumPage::Response& response : rendered.history) {
         history.push_back(Response(response));
@@ -30,7 +30,7 @@ std::string ChromiumDescription::Of(const ChromiumPage::Rendered& rendered, cons
     if (!har.is_null()) {
         description["har"] = har;
     }
-    return description.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+    return description;
 }
 
 // A session cookie's expiry is -1 (or absent) in the browser's form.

@@ -21,8 +21,8 @@ class ChromiumDescription {
 public:
     // cookies as ChromiumPage::Cookies gives them; har as
     // ChromiumPage::NetworkArchive does (null: none).
-    static std::string Of(const ChromiumPage::Rendered& rendered, const std::string& html, bool ok,
-                          const nlohmann::json& cookies, const nlohmann::json& har);
+    static nlohmann::json Of(const ChromiumPage::Rendered& rendered, const std::string& html, bool ok,
+                             const nlohmann::json& cookies, const nlohmann::json& har);
 
 private:
     static nlohmann::json Cookie(const nlohmann::json& cookie);

@@ -123,6 +123,8 @@ ChromiumPage::Rendered ChromiumPage::Render(const Load& load) {
     }
     log.reset(load.networkLog || load.responseBodies ? new ChromiumNetworkLog() : nullptr);
     logBodies = load.responseBodies;
+    keepsConsole = load.console;
+    console = nlohmann::json::array();
     Prepare(load);
     PauseRequests(load, rendered);
     rendered.url = load.url;
@@ -167,6 +169,9 @@ void ChromiumPage::Prepare(const Load& load) {
     }
     if (!load.javascript) {
         Call("Emulation.setScriptExecutionDisabled", {{"value", true}});
+    }
+    if (load.console) {
+        Call("Runtime.enable");
     }
     if (!load.cookies.empty()) {
         browser.Call("Storage.setCookies", {{"cookies", load.cookies}, {"browserContextId", context}});
@@ -388,6 +393,9 @@ bool ChromiumPage::Take(const nlohmann::json& event, const std::string& loaderId
     if (log) {
         log->Take(method, params);
     }
+    if (keepsConsole && method == "Runtime.consoleAPICalled") {
+        KeepConsole(params);
+    }
     const bool document =
         params.value("type", std::string()) == "Document" && params.value("loaderId", std::string()) == loaderId;
     if (method == "Network.requestWillBeSent" && document) {
@@ -441,11 +449,62 @@ void ChromiumPage::TakeRawHeaders(Rendered& rendered) const {
     }
 }
 
+void ChromiumPage::TakePending() {
+    nlohmann::json event;
+    while (browser.NextEvent(event, 0)) {
+        if (event.value("sessionId", std::string()) != session) {
+            continue;
+        }
+        const std::string method = event.value("method", std::string());
+        const nlohmann::json& params = event.contains("params") ? event["params"] : nlohmann::json::object();
+        if (log) {
+            log->Take(method, params);
+        }
+        if (keepsConsole && method == "Runtime.consoleAPICalled") {
+            KeepConsole(params);
+        }
+    }
+}
+
+// The message's arguments as the console shows them, separated by
+// spaces: a string as it is, another value as JSON, an object by its
+// description. A cut never splits a UTF-8 character.
+void ChromiumPage::KeepConsole(const nlohmann::json& params) {
+    if (console.size() >= MaxConsoleMessages) {
+        return;
+    }
+    std::string text;
+    for (const nlohmann::json& argument : params.value("args", nlohmann::json::array())) {
+        text += text.empty() ? "" : " ";
+        if (argument.contains("value")) {
+            const nlohmann::json& value = argument["value"];
+            text += value.is_string() ? value.get<std::string>()
+                                      : value.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+        } else {
+            text += argument.value("unserializableValue", argument.value("description", std::string()));
+        }
+    }
+    if (text.size() > MaxConsoleBytes) {
+        std::size_t end = MaxConsoleBytes;
+        while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) {
+            --end;
+        }
+        text.resize(end);
+    }
+    console.push_back(text);
+}
+
+nlohmann::json ChromiumPage::Console() {
+    TakePending();
+    return console;
+}
+
 // A body the browser no longer has (or never had) is left out.
 nlohmann::json ChromiumPage::NetworkArchive() {
     if (!log) {
         return nlohmann::json();
     }
+    TakePending();
     std::map<std::string, std::string> bodies;
     for (const std::string& id : logBodies ? log->Finished() : std::vector<std::string>()) {
         try {

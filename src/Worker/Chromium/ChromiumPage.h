@@ -60,7 +60,14 @@ public:
         // bodies of its responses in it.
         bool networkLog = false;
         bool responseBodies = false;
+        // Whether the page keeps what its JavaScript logs through console.
+        bool console = false;
     };
+
+    // Of what the page's JavaScript logs, at most this many messages,
+    // each cut at this many bytes.
+    static constexpr std::size_t MaxConsoleMessages = 1000;
+    static constexpr std::size_t MaxConsoleBytes = 10000;
 
     // One response of the main document, a redirect's included.
     struct Response {
@@ -118,6 +125,10 @@ public:
 
     // The document's HTML as it is now.
     std::string Html();
+
+    // The text of each message the page's JavaScript logged through
+    // console since its latest Render began, when the load asked.
+    nlohmann::json Console();
 
     // The cookies of the page's context, as the browser gives them
     // (Network.Cookie objects).
@@ -192,6 +203,15 @@ private:
     // bodies.
     std::unique_ptr<ChromiumNetworkLog> log;
     bool logBodies = false;
+    // What the page's JavaScript logged, while a load asks for it.
+    bool keepsConsole = false;
+    nlohmann::json console = nlohmann::json::array();
+
+    // Takes the page's events that came since it was read: its log and
+    // console go on.
+    void TakePending();
+    // Keeps a console message event's text.
+    void KeepConsole(const nlohmann::json& params);
 };
 
 #endif

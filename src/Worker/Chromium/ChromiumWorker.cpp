@@ -175,12 +175,14 @@ void ChromiumWorker::WarnUnsupported(const Orvo::Browser::ServerRequest& request
 }
 
 // The request's script runs in the page before it is read; its exception
-// is logged and the page answered all the same.
-void ChromiumWorker::RunScript(ChromiumPage& page, const std::string& script) {
+// is logged and the page answered all the same. Its value; null when it
+// threw.
+nlohmann::json ChromiumWorker::RunScript(ChromiumPage& page, const std::string& script) {
     try {
-        page.Evaluate(script);
+        return page.Evaluate(script);
     } catch (const DevToolsError& e) {
         LOG4CPLUS_WARN(logger, "ChromiumWorker::RunScript => " << e.what());
+        return nlohmann::json();
     }
 }
 
@@ -212,8 +214,8 @@ void ChromiumWorker::Serve(const Orvo::Browser::ServerRequest& request) {
         if (!rendered.ok || rendered.status == 0 || Orvo::Browser::IsFailedNavigationStatus(rendered.status)) {
             const QString status = rendered.status != 0 ? QString::number(rendered.status) : QString();
             LOG4CPLUS_INFO(logger, "ChromiumWorker::Serve => failed: " << rendered.url << " " << rendered.error);
-            return Answer(request, rendered.url, status, Body(options, page, rendered, std::string(), false),
-                          QImage());
+            return Answer(request, rendered.url, status,
+                          Body(options, page, rendered, std::string(), false, nlohmann::json()), QImage());
         }
         AnswerRendered(request, options, page, rendered);
     } catch (const DevToolsError& e) {
@@ -294,6 +296,7 @@ ChromiumPage::Load ChromiumWorker::LoadOf(const Orvo::Browser::ServerRequest& re
     load.baseUrl = Option::Get<Option::BaseUrl>(options);
     load.resourceTimeoutMs = std::max(0, Option::Get<Option::ResourceTimeout>(options));
     load.networkLog = Option::Get<Option::NetworkLog>(options);
+    load.console = Option::Get<Option::ConsoleLog>(options) && Option::Get<Option::PageInfo>(options);
     load.responseBodies = Option::Get<Option::ResponseBodies>(options);
     load.body = Option::Get<Option::Post>(options);
     if (!load.body.empty() || Option::Get<Option::HttpMethod>(options) == "POST") {
@@ -310,9 +313,7 @@ void ChromiumWorker::AnswerRendered(const Orvo::Browser::ServerRequest& request,
     const nlohmann::json asXml = page.Evaluate(XmlScript);
     const bool xml = asXml.is_string();
     const bool script = !xml && !Option::Get<Option::Script>(options).empty();
-    if (script) {
-        RunScript(page, Option::Get<Option::Script>(options));
-    }
+    const nlohmann::json scriptValue = script ? RunScript(page, Option::Get<Option::Script>(options)) : nullptr;
     QString detail = DetailDate(rendered.lastModified);
     if (detail.isEmpty()) {
         detail = QString::fromStdString(page.Evaluate("document.lastModified").get<std::string>());
@@ -335,14 +336,23 @@ void ChromiumWorker::AnswerRendered(const Orvo::Browser::ServerRequest& request,
     } else if (script || coordinate) {
         content = page.Html();
     }
-    Answer(request, rendered.url, detail, Body(options, page, rendered, content, true), snapshot);
+    Answer(request, rendered.url, detail, Body(options, page, rendered, content, true, scriptValue), snapshot);
 }
 
-// The HTML, or with the pageInfo option the page's description.
+// The HTML, or with the pageInfo option the page's description, with the
+// script's value and the console's messages when asked.
 std::string ChromiumWorker::Body(const Option::Tuple& options, ChromiumPage& page,
-                                 const ChromiumPage::Rendered& rendered, const std::string& html, bool ok) {
+                                 const ChromiumPage::Rendered& rendered, const std::string& html, bool ok,
+                                 const nlohmann::json& scriptValue) {
     if (!Option::Get<Option::PageInfo>(options)) {
         return html;
     }
-    return ChromiumDescription::Of(rendered, html, ok, page.Cookies(), page.NetworkArchive());
+    nlohmann::json description = ChromiumDescription::Of(rendered, html, ok, page.Cookies(), page.NetworkArchive());
+    if (Option::Get<Option::ConsoleLog>(options)) {
+        description["console"] = page.Console();
+    }
+    if (Option::Get<Option::ScriptResult>(options)) {
+        description["script"] = scriptValue;
+    }
+    return description.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }

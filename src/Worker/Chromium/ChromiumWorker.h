@@ -68,9 +68,10 @@ private:
                                      const Orvo::Browser::Option::Tuple& options);
     void AnswerRendered(const Orvo::Browser::ServerRequest& request, const Orvo::Browser::Option::Tuple& options,
                         ChromiumPage& page, const ChromiumPage::Rendered& rendered);
-    void RunScript(ChromiumPage& page, const std::string& script);
+    nlohmann::json RunScript(ChromiumPage& page, const std::string& script);
     static std::string Body(const Orvo::Browser::Option::Tuple& options, ChromiumPage& page,
-                            const ChromiumPage::Rendered& rendered, const std::string& html, bool ok);
+                            const ChromiumPage::Rendered& rendered, const std::string& html, bool ok,
+                            const nlohmann::json& scriptValue);
 
     DevToolsPipe& browser;
     log4cplus::Logger logger;

@@ -2,6 +2,7 @@
 
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QJsonObject>
 #include <QWebFrame>
 
 namespace {
@@ -67,4 +68,28 @@ QString PageJavaScript::ResumableProgram(const QString& token, const QString& sn
 
 QString PageJavaScript::Call(const QString& snippet, const QString& argumentList) {
     return QStringLiteral("(%1).apply(null, %2)").arg(snippet, argumentList);
+}
+
+// The engine hands JavaScript's null over as a null variant, which
+// QJsonValue::fromVariant would make an empty text.
+QJsonValue PageJavaScript::ToJson(const QVariant& value) {
+    if (!value.isValid() || value.isNull()) {
+        return QJsonValue();
+    }
+    if (value.type() == QVariant::List) {
+        QJsonArray array;
+        for (const QVariant& item : value.toList()) {
+            array.append(ToJson(item));
+        }
+        return array;
+    }
+    if (value.type() == QVariant::Map) {
+        QJsonObject object;
+        const QVariantMap map = value.toMap();
+        for (auto item = map.begin(); item != map.end(); ++item) {
+            object.insert(item.key(), ToJson(item.value()));
+        }
+        return object;
+    }
+    return QJsonValue::fromVariant(value);
 }

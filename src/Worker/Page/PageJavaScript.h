@@ -24,6 +24,10 @@ public:
     // counts.
     static QString ResumableProgram(const QString& token, const QString& snippet);
 
+    // A value the page gave (plain data, see Evaluate) as JSON; null stays
+    // null.
+    static QJsonValue ToJson(const QVariant& value);
+
     // value as a JavaScript literal (its JSON text).
     static QString Literal(const QJsonValue& value);
 

@@ -27,7 +27,9 @@
 #include "Network/QPageCookieJar.h"
 #include "Page/PagePicture.h"
 #include "Page/PageScripts.h"
+#include "Page/PageJavaScript.h"
 #include "Page/QEngineGaps.h"
+#include "Page/QPageConsole.h"
 #include "Page/QMyWebPage.h"
 #include "Protocol/ServerOptionGetter.h"
 #include "Protocol/WireFormat.h"
@@ -102,6 +104,9 @@ bool QRequestHandler::ProcessRequest(const std::string& requestUrl, const std::s
     }
     if (Option::Get<Option::EngineGaps>(options) && Option::Get<Option::PageInfo>(options) && gaps == nullptr) {
         gaps = new QEngineGaps(page, networkManager, this);
+    }
+    if (Option::Get<Option::ConsoleLog>(options) && Option::Get<Option::PageInfo>(options) && console == nullptr) {
+        console = new QPageConsole(page, Option::ConsoleLog::MaxMessages, Option::ConsoleLog::MaxBytes, this);
     }
     requestSet = true;
     state = State::Loading;
@@ -540,6 +545,12 @@ QByteArray QRequestHandler::Body(const QString& content, bool ok) const {
     if (gaps != nullptr) {
         info.insert("lacks", QJsonArray::fromStringList(gaps->Found()));
     }
+    if (console != nullptr) {
+        info.insert("console", console->Messages());
+    }
+    if (Option::Get<Option::ScriptResult>(options)) {
+        info.insert("script", scriptValue);
+    }
     return QJsonDocument(info).toJson(QJsonDocument::Compact);
 }
 
@@ -655,8 +666,18 @@ bool QRequestHandler::GetRenderedHTML(QString& out) {
     return true;
 }
 
+// The script's value is kept only when asked for: it then leaves the page
+// as plain JSON data.
 bool QRequestHandler::ProcessOptScript() {
-    Evaluate(QString::fromUtf8(QByteArray::fromStdString(Option::Get<Option::Script>(options)) + ScriptSuffix));
+    const QByteArray script = QByteArray::fromStdString(Option::Get<Option::Script>(options));
+    if (!Option::Get<Option::ScriptResult>(options)) {
+        Evaluate(QString::fromUtf8(script + ScriptSuffix));
+        return true;
+    }
+    const QVariantMap result = PageJavaScript::Evaluate(page->mainFrame(), QString::fromUtf8(script));
+    scriptValue = result.value(QStringLiteral("ok")).toBool()
+                      ? PageJavaScript::ToJson(result.value(QStringLiteral("value")))
+                      : QJsonValue();
     return true;
 }
 

@@ -3,6 +3,7 @@
 
 #include <string>
 
+#include <QJsonValue>
 #include <QNetworkAccessManager>
 #include <QNetworkRequest>
 #include <QObject>
@@ -20,6 +21,7 @@
 class DeniedNetworks;
 class QMyNetworkAccessManager;
 class QEngineGaps;
+class QPageConsole;
 class QPageCookieJar;
 class QScriptRunner;
 class QMyWebPage;
@@ -157,8 +159,12 @@ private:
     QPageCookieJar* cookieJar = nullptr;
     // The request's script, when it is a script request.
     QScriptRunner* script = nullptr;
-    // What the page lacks on this engine, when the request asks.
+    // What the page lacks on this engine, and what its JavaScript logs,
+    // when the request asks.
     QEngineGaps* gaps = nullptr;
+    QPageConsole* console = nullptr;
+    // The script option's value, when the request asks for it.
+    QJsonValue scriptValue;
 };
 
 #endif

@@ -8,6 +8,8 @@
 #include <QVariantList>
 #include <QVariantMap>
 
+#include "Page/PageJavaScript.h"
+
 namespace {
 
 const char* const BinaryType = "orvo.binary";
@@ -77,30 +79,6 @@ bool IsList(lua_State* lua, int index, int& n) {
     }
     n = count;
     return count > 0 && largest == count;
-}
-
-// The engine hands JavaScript's null over as a null variant, which
-// QJsonValue::fromVariant would make an empty text.
-QJsonValue PageValue(const QVariant& value) {
-    if (!value.isValid() || value.isNull()) {
-        return QJsonValue();
-    }
-    if (value.type() == QVariant::List) {
-        QJsonArray array;
-        for (const QVariant& item : value.toList()) {
-            array.append(PageValue(item));
-        }
-        return array;
-    }
-    if (value.type() == QVariant::Map) {
-        QJsonObject object;
-        const QVariantMap map = value.toMap();
-        for (auto item = map.begin(); item != map.end(); ++item) {
-            object.insert(item.key(), PageValue(item.value()));
-        }
-        return object;
-    }
-    return QJsonValue::fromVariant(value);
 }
 
 bool IsEmpty(lua_State* lua, int index) {
@@ -236,7 +214,7 @@ void LuaValues::Push(lua_State* lua, const QJsonValue& value) {
 }
 
 void LuaValues::PushFromPage(lua_State* lua, const QVariant& value) {
-    Push(lua, PageValue(value));
+    Push(lua, PageJavaScript::ToJson(value));
 }
 
 bool LuaValues::ToJson(lua_State* lua, int index, QJsonValue& out, QString& error) {
