@@ -76,10 +76,15 @@ void ChromiumNetworkLog::Take(const std::string& method, const nlohmann::json& p
 }
 
 // A request sent again to where a redirect points ends the redirect's
-// entry with the redirect's response.
+// entry with the redirect's response. The browser's own request for the
+// site's icon is not the page's.
 void ChromiumNetworkLog::Open(const nlohmann::json& params) {
     const std::string id = params.value("requestId", std::string());
     const nlohmann::json request = params.value("request", nlohmann::json::object());
+    const std::string url = request.value("url", std::string());
+    if (params.value("type", std::string()) == "Other" && boost::algorithm::ends_with(url, "/favicon.ico")) {
+        return;
+    }
     const double timestamp = params.value("timestamp", 0.0);
     Entry* previous = Latest(id);
     if (previous != nullptr && params.contains("redirectResponse")) {

@@ -390,12 +390,7 @@ bool ChromiumPage::Take(const nlohmann::json& event, const std::string& loaderId
     }
     const std::string method = event.value("method", std::string());
     const nlohmann::json& params = event.contains("params") ? event["params"] : nlohmann::json::object();
-    if (log) {
-        log->Take(method, params);
-    }
-    if (keepsConsole && method == "Runtime.consoleAPICalled") {
-        KeepConsole(params);
-    }
+    Observe(method, params);
     const bool document =
         params.value("type", std::string()) == "Document" && params.value("loaderId", std::string()) == loaderId;
     if (method == "Network.requestWillBeSent" && document) {
@@ -455,14 +450,17 @@ void ChromiumPage::TakePending() {
         if (event.value("sessionId", std::string()) != session) {
             continue;
         }
-        const std::string method = event.value("method", std::string());
-        const nlohmann::json& params = event.contains("params") ? event["params"] : nlohmann::json::object();
-        if (log) {
-            log->Take(method, params);
-        }
-        if (keepsConsole && method == "Runtime.consoleAPICalled") {
-            KeepConsole(params);
-        }
+        Observe(event.value("method", std::string()),
+                event.contains("params") ? event["params"] : nlohmann::json::object());
+    }
+}
+
+void ChromiumPage::Observe(const std::string& method, const nlohmann::json& params) {
+    if (log) {
+        log->Take(method, params);
+    }
+    if (keepsConsole && method == "Runtime.consoleAPICalled") {
+        KeepConsole(params);
     }
 }
 

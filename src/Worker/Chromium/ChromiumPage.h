@@ -210,6 +210,8 @@ private:
     // Takes the page's events that came since it was read: its log and
     // console go on.
     void TakePending();
+    // Gives one of the page's events to its log and console.
+    void Observe(const std::string& method, const nlohmann::json& params);
     // Keeps a console message event's text.
     void KeepConsole(const nlohmann::json& params);
 };

@@ -49,6 +49,11 @@ void Answer(const Orvo::Browser::ServerRequest& request, const std::string& url,
         snapshot.isNull() ? ViewHolder() : ViewHolder(snapshot));
 }
 
+// A value the page gave as text: empty unless it is a string.
+std::string TextOf(const nlohmann::json& value) {
+    return value.is_string() ? value.get<std::string>() : std::string();
+}
+
 // An XML document that no HTML or XHTML type names, serialised as XML;
 // null for any other page. The browser shows such a document through its
 // XML viewer, which keeps the document's own elements in one of its own.
@@ -222,6 +227,11 @@ void ChromiumWorker::Serve(const Orvo::Browser::ServerRequest& request) {
         LOG4CPLUS_ERROR(logger, "ChromiumWorker::Serve => " << request.url << ": " << e.what());
         Answer(request, request.url, QString(), std::string(), QImage());
         browserLost = !browser.Running();
+    } catch (const nlohmann::json::exception& e) {
+        // An answer of the browser's without what it should hold fails the
+        // page, not the worker.
+        LOG4CPLUS_ERROR(logger, "ChromiumWorker::Serve => " << request.url << ": the browser answered " << e.what());
+        Answer(request, request.url, QString(), std::string(), QImage());
     }
 }
 
@@ -316,27 +326,33 @@ void ChromiumWorker::AnswerRendered(const Orvo::Browser::ServerRequest& request,
     const nlohmann::json scriptValue = script ? RunScript(page, Option::Get<Option::Script>(options)) : nullptr;
     QString detail = DetailDate(rendered.lastModified);
     if (detail.isEmpty()) {
-        detail = QString::fromStdString(page.Evaluate("document.lastModified").get<std::string>());
+        detail = QString::fromStdString(TextOf(page.Evaluate("document.lastModified")));
     }
-    QImage snapshot;
-    if (!xml && Option::Get<Option::Snapshot>(options)) {
-        const int maxHeight = std::clamp(Option::Get<Option::MaxHeight>(options), 1, Option::MaxHeight::Default());
-        const QByteArray png = QByteArray::fromBase64(QByteArray::fromStdString(page.SnapshotBase64(maxHeight)));
-        snapshot = QImage::fromData(png, "PNG");
-    }
+    const QImage snapshot = !xml && Option::Get<Option::Snapshot>(options) ? Snapshot(options, page) : QImage();
     const bool coordinate = Option::Get<Option::Coordinate>(options);
     if (coordinate) {
         page.Evaluate(PageScripts::RegionAnnotator().toStdString());
     }
-    std::string content = rendered.html;
-    if (xml) {
-        content = asXml.get<std::string>();
-    } else if (Option::Get<Option::Tiva>(options)) {
-        content = page.Evaluate(PageScripts::BodySerializer().toStdString()).get<std::string>();
-    } else if (script || coordinate) {
-        content = page.Html();
-    }
+    const std::string content = xml ? asXml.get<std::string>() : Content(options, page, rendered, script || coordinate);
     Answer(request, rendered.url, detail, Body(options, page, rendered, content, true, scriptValue), snapshot);
+}
+
+// The whole page at the viewport's width, cut at the height the request
+// allows.
+QImage ChromiumWorker::Snapshot(const Option::Tuple& options, ChromiumPage& page) {
+    const int maxHeight = std::clamp(Option::Get<Option::MaxHeight>(options), 1, Option::MaxHeight::Default());
+    const QByteArray png = QByteArray::fromBase64(QByteArray::fromStdString(page.SnapshotBase64(maxHeight)));
+    return QImage::fromData(png, "PNG");
+}
+
+// The compact body serialisation with tiva, else the HTML: read again when
+// the page changed since it was rendered.
+std::string ChromiumWorker::Content(const Option::Tuple& options, ChromiumPage& page,
+                                    const ChromiumPage::Rendered& rendered, bool changed) {
+    if (Option::Get<Option::Tiva>(options)) {
+        return TextOf(page.Evaluate(PageScripts::BodySerializer().toStdString()));
+    }
+    return changed ? page.Html() : rendered.html;
 }
 
 // The HTML, or with the pageInfo option the page's description, with the

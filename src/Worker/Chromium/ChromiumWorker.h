@@ -14,6 +14,8 @@
 #include "Protocol/Option.h"
 #include "Protocol/ServerRequest.h"
 
+class QImage;
+
 // The main thread of a worker started with --engine chromium: takes the
 // requests the serving kernel hands over, renders each in a ChromiumPage of
 // its own, one at a time, and answers as the WebKit worker does: the page's
@@ -69,6 +71,9 @@ private:
     void AnswerRendered(const Orvo::Browser::ServerRequest& request, const Orvo::Browser::Option::Tuple& options,
                         ChromiumPage& page, const ChromiumPage::Rendered& rendered);
     nlohmann::json RunScript(ChromiumPage& page, const std::string& script);
+    static QImage Snapshot(const Orvo::Browser::Option::Tuple& options, ChromiumPage& page);
+    static std::string Content(const Orvo::Browser::Option::Tuple& options, ChromiumPage& page,
+                               const ChromiumPage::Rendered& rendered, bool changed);
     static std::string Body(const Orvo::Browser::Option::Tuple& options, ChromiumPage& page,
                             const ChromiumPage::Rendered& rendered, const std::string& html, bool ok,
                             const nlohmann::json& scriptValue);
