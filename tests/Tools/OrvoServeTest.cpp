@@ -200,6 +200,16 @@ TEST_F(OrvoServe, TheScriptsValueAndTheConsoleAreShownOnEachEngine) {
                                                            HttpClient::Encode("throw new Error('no')")))
                 .body);
         EXPECT_TRUE(thrown.at("script").is_null()) << engine << ": " << thrown;
+        // 6,000 two-byte characters are cut at 10,000 bytes, between two.
+        const json tall = json::parse(
+            client->Get(Target("render.json", "/logs", "&engine=" + engine + "&console=1&js_source=" +
+                                                           HttpClient::Encode("console.log('\u00e9'.repeat(6000))")))
+                .body);
+        std::string cut;
+        for (int k = 0; k < 5000; ++k) {
+            cut += "\xc3\xa9";
+        }
+        EXPECT_EQ(cut, tall.at("console").back()) << engine;
     }
     EXPECT_EQ(0, Stop());
 }

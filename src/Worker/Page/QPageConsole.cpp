@@ -17,6 +17,9 @@ void QPageConsole::OnMessage(QWebPage::MessageSource source, QWebPage::MessageLe
     QString text = message;
     while (text.toUtf8().size() > maxBytes) {
         text.chop(std::max(1, (text.toUtf8().size() - maxBytes) / 4));
+        if (!text.isEmpty() && text.at(text.size() - 1).isHighSurrogate()) {
+            text.chop(1);
+        }
     }
     messages.append(text);
 }
