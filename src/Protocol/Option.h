@@ -420,6 +420,17 @@ struct ConsoleLog {
     static Type Default() { return false; }
 };
 
+// With pageInfo, the description gains "frames": the page's child frames,
+// each {"url", "title", "name", "geometry": [x, y, width, height] (its
+// place in its parent frame), "html", "frames": its own}, in document
+// order.
+struct FrameTree {
+    typedef bool Type;
+    static constexpr Spec spec = Spec().Http("iframes", HttpForm::Own).Chromium();
+    static const char* Name() { return "frames"; }
+    static Type Default() { return false; }
+};
+
 // With pageInfo, the description gains "lacks": what the page needed that
 // the WebKit engine lacks, each once, as a short text: "script error: "
 // and the engine's message, for a script of the page that failed to parse
@@ -493,7 +504,7 @@ struct List {
 typedef List<Snapshot, Coordinate, Keep, Tiva, Delay, Post, Script, Cookie, Disable, ResourceTimeout, Timeout,
              MaxHeight, Viewport, Headers, SetCookies, HttpMethod, PageInfo, Proxy, AllowedDomains,
              AllowedContentTypes, ForbiddenContentTypes, BaseUrl, NetworkLog, ResponseBodies, ScriptResult, ConsoleLog,
-             EngineGaps, LuaSource, LuaArguments>
+             FrameTree, EngineGaps, LuaSource, LuaArguments>
     All;
 
 // The values of one request's options, in All's order.

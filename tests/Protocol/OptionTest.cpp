@@ -100,7 +100,7 @@ TEST(Option, ForEachVisitsTheOptionsInTupleOrder) {
                                         "disable", "resourceTimeout", "timeout", "maxHeight", "viewport", "headers",
                                         "setCookies", "httpMethod", "pageInfo", "proxy",
                                         "allowedDomains", "allowedContentTypes", "forbiddenContentTypes", "baseUrl",
-                                        "networkLog", "responseBodies", "scriptResult", "consoleLog", "engineGaps",
+                                        "networkLog", "responseBodies", "scriptResult", "consoleLog", "frames", "engineGaps",
                                         "luaSource", "luaArguments"}),
               seen);
 }

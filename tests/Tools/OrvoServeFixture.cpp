@@ -41,6 +41,13 @@ TestHttpServer::Response Site(const TestHttpServer::Request& request) {
             return Html("<html><body><p id=\"p\">" + target + "</p>" + page->second + "</body></html>");
         }
     }
+    if (target == "/framed") {
+        const std::string elsewhere = "http://localhost:" + request.headers.at("host").substr(10);
+        return Html("<html><head><title>outer</title></head><body style=\"margin:0\"><iframe name=\"inner\""
+                    " src=\"/page-inner\" style=\"position:absolute; left:10px; top:20px; width:300px;"
+                    " height:150px; border:0\"></iframe><iframe name=\"away\" src=\"" + elsewhere
+                    + "/page-away\" style=\"position:absolute; top:300px\"></iframe></body></html>");
+    }
     if (target == "/logs") {
         return Html("<html><body><p id=\"p\">logs</p><script>console.log('from the page');"
                     " console.error('an error')</script></body></html>");

@@ -235,7 +235,7 @@ TEST(RenderArguments, JsonValuesBecomeTexts) {
     EXPECT_EQ("", refused(R"({"viewport": [1, 2]})")) << "a script may take an array";
     EXPECT_EQ("viewport", RefusedJson(R"({"viewport": [1, 2]})")) << "a page's viewport may not";
     EXPECT_EQ("timeout", RefusedJson(R"({"timeout": {"s": 1}})"));
-    EXPECT_EQ("iframes", RefusedJson(R"({"iframes": [1]})")) << "not supported, whatever its shape";
+    EXPECT_EQ("js", RefusedJson(R"({"js": [1]})")) << "not supported, whatever its shape";
     EXPECT_EQ("", RefusedJson(R"({"no_such_argument": [1], "other": {"a": 1}})"))
         << "an argument the API does not have is ignored, whatever its shape";
     EXPECT_EQ("url", refused(R"({"url": null})"));
@@ -329,8 +329,6 @@ TEST(RenderArguments, KnownArgumentsThatAreNotSupportedAreRefused) {
         EXPECT_EQ(name, Refused({{name, "x"}})) << name;
         EXPECT_EQ("", Refused({{name, ""}})) << name << " empty";
     }
-    EXPECT_EQ("iframes", Refused({{"iframes", "1"}}));
-    EXPECT_EQ("", Refused({{"iframes", "0"}})) << "iframes=0";
     EXPECT_EQ("", Refused({{"no_such_argument", "1"}}));
     const RenderArguments full = Parse({{"viewport", "full"}});
     EXPECT_TRUE(full.renderAll) << "viewport=full is render_all=1";

@@ -267,16 +267,9 @@ Engine ReadEngine(const RenderArguments::Texts& texts) {
 
 void RefuseUnsupported(const RenderArguments::Texts& texts) {
     static const char* const Arguments[] = {"js", "filters"};
-    static const char* const Flags[] = {"iframes"};
     for (const char* name : Arguments) {
         const std::string* text = Find(texts, name);
         if ((text != nullptr && !text->empty()) || texts.Structure(name) != nullptr) {
-            throw BadArgument(name, std::string(name) + " is not supported by this service");
-        }
-    }
-    for (const char* name : Flags) {
-        const std::string* text = Find(texts, name);
-        if ((text != nullptr && *text != "0") || texts.Structure(name) != nullptr) {
             throw BadArgument(name, std::string(name) + " is not supported by this service");
         }
     }
@@ -379,6 +372,7 @@ RenderArguments RenderArguments::Parse(const Texts& texts, const Limits& limits)
     read("response_body", [&](const std::string& n, const std::string& t) { arguments.responseBodies = Flag(n, t); });
     read("script", [&](const std::string& n, const std::string& t) { arguments.scriptResult = Flag(n, t); });
     read("console", [&](const std::string& n, const std::string& t) { arguments.console = Flag(n, t); });
+    read("iframes", [&](const std::string& n, const std::string& t) { arguments.iframes = Flag(n, t); });
     ReadMethod(texts, arguments);
     ApplyPictureLimits(limits, arguments);
     ReadHeaders(texts, arguments);
@@ -525,6 +519,9 @@ Browser::Request::Options RenderArguments::ToOptions(Endpoint endpoint) const {
     }
     if (endpoint == Endpoint::Json && console) {
         options["consoleLog"] = true;
+    }
+    if (endpoint == Endpoint::Json && iframes) {
+        options["frames"] = true;
     }
     const bool log = endpoint == Endpoint::Har || (endpoint == Endpoint::Json && har);
     if (log) {

@@ -124,6 +124,8 @@ struct RenderArguments {
     // messages (console=1).
     bool scriptResult = false;
     bool console = false;
+    // render.json: the page's child frames (iframes=1).
+    bool iframes = false;
 
     static RenderArguments Parse(const Texts& texts, const Limits& limits);
 

@@ -132,6 +132,27 @@ nlohmann::json History(const nlohmann::json& info) {
     return entries;
 }
 
+// The worker's child frames in the API's form: each with its url (also as
+// requestedUrl), title, frameName, geometry, childFrames and, with html,
+// its html.
+nlohmann::json ChildFrames(const nlohmann::json& frames, bool html) {
+    nlohmann::json children = nlohmann::json::array();
+    for (const nlohmann::json& frame : frames) {
+        const std::string url = Member(frame, "url", std::string());
+        nlohmann::json child{{"url", url},
+                             {"requestedUrl", url},
+                             {"title", Member(frame, "title", std::string())},
+                             {"frameName", Member(frame, "name", std::string())},
+                             {"geometry", Member(frame, "geometry", nlohmann::json::array({0, 0, 0, 0}))},
+                             {"childFrames", ChildFrames(Member(frame, "frames", nlohmann::json::array()), html)}};
+        if (html) {
+            child["html"] = Member(frame, "html", std::string());
+        }
+        children.push_back(std::move(child));
+    }
+    return children;
+}
+
 Reply Page(const RenderArguments& arguments, const Result& result, const nlohmann::json& info) {
     nlohmann::json page = {{"url", Member(info, "url", arguments.url)},
                            {"requestedUrl", arguments.url},
@@ -158,6 +179,10 @@ Reply Page(const RenderArguments& arguments, const Result& result, const nlohman
     }
     if (arguments.console) {
         page["console"] = Member(info, "console", nlohmann::json::array());
+    }
+    if (arguments.iframes) {
+        page["frameName"] = "";
+        page["childFrames"] = ChildFrames(Member(info, "frames", nlohmann::json::array()), arguments.html);
     }
     for (const Endpoint image : {Endpoint::Png, Endpoint::Jpeg}) {
         const bool asked = image == Endpoint::Png ? arguments.png : arguments.jpeg;

@@ -492,6 +492,54 @@ void ChromiumPage::KeepConsole(const nlohmann::json& params) {
     console.push_back(text);
 }
 
+nlohmann::json ChromiumPage::Frames() {
+    return ChildFrames(Call("Page.getFrameTree").value("frameTree", nlohmann::json::object()));
+}
+
+nlohmann::json ChromiumPage::ChildFrames(const nlohmann::json& node) {
+    nlohmann::json frames = nlohmann::json::array();
+    for (const nlohmann::json& child : node.value("childFrames", nlohmann::json::array())) {
+        const nlohmann::json frame = child.value("frame", nlohmann::json::object());
+        nlohmann::json described{{"url", frame.value("url", std::string()) + frame.value("urlFragment", std::string())},
+                                 {"title", ""},
+                                 {"name", frame.value("name", std::string())},
+                                 {"geometry", nlohmann::json::array({0, 0, 0, 0})},
+                                 {"html", ""}};
+        try {
+            ReadFrame(frame.value("id", std::string()), described);
+        } catch (const DevToolsError&) {
+            if (!browser.Running()) {
+                throw;
+            }
+        }
+        described["frames"] = ChildFrames(child);
+        frames.push_back(std::move(described));
+    }
+    return frames;
+}
+
+// The frame's document is read in a world of its own, away from the
+// page's scripts; its place is its owner element's border box.
+void ChromiumPage::ReadFrame(const std::string& frameId, nlohmann::json& described) {
+    const nlohmann::json world = Call("Page.createIsolatedWorld", {{"frameId", frameId}, {"worldName", "orvo"}});
+    const nlohmann::json read = Call(
+        "Runtime.evaluate",
+        {{"expression", "[document.title, document.documentElement ? document.documentElement.outerHTML : '']"},
+         {"contextId", world.at("executionContextId")},
+         {"returnByValue", true}});
+    const nlohmann::json texts = read.at("result").value("value", nlohmann::json::array());
+    if (texts.size() == 2 && texts[0].is_string() && texts[1].is_string()) {
+        described["title"] = texts[0];
+        described["html"] = texts[1];
+    }
+    const nlohmann::json owner = Call("DOM.getFrameOwner", {{"frameId", frameId}});
+    const nlohmann::json model = Call("DOM.getBoxModel", {{"backendNodeId", owner.at("backendNodeId")}}).at("model");
+    const nlohmann::json border = model.value("border", nlohmann::json::array());
+    if (border.size() >= 2) {
+        described["geometry"] = {border[0], border[1], model.value("width", 0), model.value("height", 0)};
+    }
+}
+
 nlohmann::json ChromiumPage::Console() {
     TakePending();
     return console;

@@ -126,6 +126,13 @@ public:
     // The document's HTML as it is now.
     std::string Html();
 
+    // The page's child frames, in the form of the WebKit worker's
+    // description: each {"url", "title", "name", "geometry": [x, y,
+    // width, height], "html", "frames"}. A frame of another site, which
+    // the browser runs in a process of its own, is not listed: the page's
+    // session does not see it.
+    nlohmann::json Frames();
+
     // The text of each message the page's JavaScript logged through
     // console since its latest Render began, when the load asked.
     nlohmann::json Console();
@@ -210,6 +217,10 @@ private:
     // Takes the page's events that came since it was read: its log and
     // console go on.
     void TakePending();
+    // The frames under node of the browser's frame tree.
+    nlohmann::json ChildFrames(const nlohmann::json& node);
+    // Reads a frame's title, HTML and place into described.
+    void ReadFrame(const std::string& frameId, nlohmann::json& described);
     // Gives one of the page's events to its log and console.
     void Observe(const std::string& method, const nlohmann::json& params);
     // Keeps a console message event's text.

@@ -370,5 +370,8 @@ std::string ChromiumWorker::Body(const Option::Tuple& options, ChromiumPage& pag
     if (Option::Get<Option::ScriptResult>(options)) {
         description["script"] = scriptValue;
     }
+    if (Option::Get<Option::FrameTree>(options)) {
+        description["frames"] = ok ? page.Frames() : nlohmann::json::array();
+    }
     return description.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }

@@ -551,7 +551,26 @@ QByteArray QRequestHandler::Body(const QString& content, bool ok) const {
     if (Option::Get<Option::ScriptResult>(options)) {
         info.insert("script", scriptValue);
     }
+    if (Option::Get<Option::FrameTree>(options) && page != nullptr) {
+        info.insert("frames", ChildFrames(page->mainFrame()));
+    }
     return QJsonDocument(info).toJson(QJsonDocument::Compact);
+}
+
+// The engine tells a child frame's address by the one it was asked for.
+QJsonArray QRequestHandler::ChildFrames(const QWebFrame* frame) {
+    QJsonArray frames;
+    for (const QWebFrame* child : frame->childFrames()) {
+        const QRect place = child->geometry();
+        const QUrl address = child->url().isEmpty() ? child->requestedUrl() : child->url();
+        frames.append(QJsonObject{{"url", address.toString()},
+                                  {"title", child->title()},
+                                  {"name", child->frameName()},
+                                  {"geometry", QJsonArray{place.x(), place.y(), place.width(), place.height()}},
+                                  {"html", child->toHtml()},
+                                  {"frames", ChildFrames(child)}});
+    }
+    return frames;
 }
 
 bool QRequestHandler::PushDead() {

@@ -3,6 +3,7 @@
 
 #include <string>
 
+#include <QJsonArray>
 #include <QJsonValue>
 #include <QNetworkAccessManager>
 #include <QNetworkRequest>
@@ -104,6 +105,8 @@ protected:
     // What the answer's body holds: content, or with the pageInfo option
     // the JSON object describing the page, content among it.
     QByteArray Body(const QString& content, bool ok) const;
+    // The child frames of frame, as the description gives them.
+    static QJsonArray ChildFrames(const QWebFrame* frame);
     bool DoPush(const StringHolder& name, const StringHolder& pageUrl, const StringHolder& detail,
                 const StringHolder& body, const ViewHolder& view);
 
