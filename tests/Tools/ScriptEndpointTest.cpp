@@ -86,14 +86,15 @@ TEST_F(Scripts, MainGetsItsArgumentsAndItsResultIsTheAnswer) {
 
     const json libraries = Answer(Execute("function main(splash)\n"
                                           "  local json, base64 = require('json'), require('base64')\n"
-                                          "  return {encoded = json.encode({1, {a = 'b'}}),\n"
+                                          "  return {encoded = json.encode(require('treat').as_array({1, {a = 'b'}})), plain = json.encode({1}),\n"
                                           "          decoded = json.decode('{\"k\": [true, null, 2.5]}'),\n"
                                           "          b64 = base64.encode('\\0\\1orvo'),\n"
                                           "          back = base64.decode('b3J2bw==')}\n"
                                           "end"));
     EXPECT_EQ(R"([1,{"a":"b"}])", libraries.at("encoded"));
-    EXPECT_EQ(json::parse(R"({"k": {"1": true, "3": 2.5}})"), libraries.at("decoded"))
-        << "null is nil: a list with a hole goes back as an object";
+    EXPECT_EQ(R"({"1":1})", libraries.at("plain")) << "a table is an object unless marked as a list";
+    EXPECT_EQ(json::parse(R"({"k": [true, null, 2.5]})"), libraries.at("decoded"))
+        << "null is nil: a list keeps its hole";
     EXPECT_EQ("AAFvcnZv", libraries.at("b64"));
     EXPECT_EQ("orvo", libraries.at("back"));
     EXPECT_EQ(0, Stop());
@@ -444,20 +445,22 @@ TEST_F(Scripts, TheNetworkActivityIsAnArchive) {
 // position as a list, go refused at once while navigation is locked, a
 // fetch of an unusable URL as a failed response, autoload of a URL given
 // first, wait_for_resume's JavaScript that cannot start as nil and why,
-// element actions that return true, localStorage out of private mode, and
-// switches of what the engine lacks.
+// element actions that return true, localStorage out of private mode,
+// switches of what the engine lacks, the API's version, JavaScript given as
+// source, several values from main as a list, and tables as objects unless
+// marked as lists.
 TEST_F(Scripts, TheReferencesCallFormsAnswerAsItDocuments) {
     Start({"--workers", "1"});
     const std::string go = "function main(splash, args)\n  assert(splash:go(args.url))\n";
     const std::vector<std::pair<std::string, json>> table = {
         {"function main(splash, args)\n  local r = splash:http_get(args.url)\n"
-         "  return {r.headers['content-type'], r.headers['CONTENT-TYPE']}\nend",
+         "  return r.headers['content-type'], r.headers['CONTENT-TYPE']\nend",
          json::array({"text/html; charset=utf-8", "text/html; charset=utf-8"})},
         {"function main(splash, args)\n  assert(splash:go(args.tall))\n  splash.scroll_position = {0, 200}\n"
          "  return splash.scroll_position\nend",
          {{"x", 0}, {"y", 200}}},
         {go + "  splash:lock_navigation()\n  local ok, reason = splash:go(args.url .. '?again')\n"
-              "  return {tostring(ok), reason}\nend",
+              "  return tostring(ok), reason\nend",
          json::array({"nil", "navigation_locked"})},
         {"function main(splash)\n  local r = splash:http_get('ftp://127.0.0.1/')\n"
          "  return {ok = r.ok, error = r.error, body = #r.body}\nend",
@@ -466,18 +469,26 @@ TEST_F(Scripts, TheReferencesCallFormsAnswerAsItDocuments) {
          "  return splash:evaljs('window.fetchedScript')\nend",
          "from a URL"},
         {go + "  local result, error = splash:wait_for_resume('function other(splash) {}', 1)\n"
-              "  return {tostring(result), error}\nend",
+              "  return tostring(result), error\nend",
          json::array({"nil", "JavaScript error: ReferenceError: Can't find variable: main"})},
         {go + "  local p = splash:select('#p')\n"
-              "  return {p:mouse_click(), p:mouse_hover(), p:send_text(''), p:send_keys('Tab')}\nend",
+              "  return p:mouse_click(), p:mouse_hover(), p:send_text(''), p:send_keys('<Tab>')\nend",
          json::array({true, true, true, true})},
         {"function main(splash, args)\n  splash.private_mode_enabled = false\n  assert(splash:go(args.url))\n"
          "  splash:evaljs('localStorage.setItem(\"k\", \"kept\")')\n  assert(splash:go(args.url .. '?next'))\n"
          "  return splash:evaljs('localStorage.getItem(\"k\")')\nend",
          "kept"},
+        {"function main(splash)\n  local v = splash:get_version()\n  return v.major, v.minor, v.splash\nend",
+         json::array({3, 5, "3.5"})},
+        {"function main(splash)\n  return splash:evaljs{source = '1 + 2'}, splash:runjs{source = 'x = 1'}\nend",
+         json::array({3, true})},
+        {"function main(splash)\n  return 1, nil, 'x'\nend", json::array({1, nullptr, "x"})},
+        {"function main(splash)\n  return {'foo', 'bar'}\nend", {{"1", "foo"}, {"2", "bar"}}},
+        {"treat = require('treat')\nfunction main(splash)\n  return treat.as_array({'foo', 'bar'})\nend",
+         json::array({"foo", "bar"})},
         {"function main(splash)\n  splash.indexeddb_enabled = false\n"
-         "  return {splash.indexeddb_enabled, splash.html5_media_enabled, pcall(function ()\n"
-         "    splash.html5_media_enabled = true end)}\nend",
+         "  return splash.indexeddb_enabled, splash.html5_media_enabled, pcall(function ()\n"
+         "    splash.html5_media_enabled = true end)\nend",
          json::array({false, false, false,
                       {{"type", "SPLASH_LUA_ERROR"},
                        {"message", "html5_media_enabled: the WebKit engine plays no HTML5 media"}}})},
@@ -507,33 +518,75 @@ TEST_F(Scripts, TheReferencesCallFormsAnswerAsItDocuments) {
 // value, computed styles.
 TEST_F(Scripts, TheElementObjectIsAsTheReferenceDescribesIt) {
     Start({"--workers", "1"});
-    const std::string page = "function main(splash)\n"
+    const std::string page = "local list = require('treat').as_array\n"
+                             "function main(splash)\n"
                              "  assert(splash:set_content([[<html><body>\n"
                              "    <p id='p' class='a b' data-x='1'>  spaced  </p><input id='q' value='v'>\n"
                              "    <input type='checkbox' id='c' checked><div id='box' style='font-size: 13px'>box</div>\n"
                              "    <select id='m' multiple><option value='1' selected>1</option>\n"
                              "      <option value='2' selected>2</option></select></body></html>]]))\n";
     const std::vector<std::pair<std::string, json>> table = {
-        {"  return {splash:select('#p'):text()}\n", json::array({"spaced"})},
+        {"  return list({splash:select('#p'):text()})\n", json::array({"spaced"})},
         {"  local n = splash:select('#p').node\n"
-         "  return {n.id, n.className, n.attributes['data-x'], n.classList, n.tagName}\n",
+         "  return n.id, n.className, n.attributes['data-x'], n.classList, n.tagName\n",
          json::array({"p", "a b", "1", json::array({"a", "b"}), "P"})},
         {"  local n = splash:select('#p').node\n"
-         "  return {n:hasAttribute('data-x'), n:getAttribute('data-x'), n.parentNode:info().nodeName}\n",
+         "  return n:hasAttribute('data-x'), n:getAttribute('data-x'), n.parentNode:info().nodeName\n",
          json::array({true, "1", "body"})},
         {"  local n = splash:select('#p').node\n  n.innerHTML = '<b>new</b>'\n  n.title = 't'\n"
-         "  return {splash:select('#p b'):text(), n.title}\n",
+         "  return splash:select('#p b'):text(), n.title\n",
          json::array({"new", "t"})},
         {"  local q = splash:select('#q')\n  q:focus()\n"
-         "  return {q:focused(), splash:select('#p'):focused(), {q:field_value()}, {splash:select('#c'):field_value()},\n"
-         "          {splash:select('#m'):field_value()}}\n",
+         "  return q:focused(), splash:select('#p'):focused(), list({q:field_value()}),\n"
+         "         list({splash:select('#c'):field_value()}), list({splash:select('#m'):field_value()})\n",
          json::array({true, false, json::array({true, "v"}), json::array({true, true}),
                       json::array({true, json::array({"1", "2"})})})},
-        {"  return {splash:select('#box'):styles()['font-size']}\n", json::array({"13px"})},
+        {"  return list({splash:select('#box'):styles()['font-size']})\n", json::array({"13px"})},
     };
     for (const auto& row : table) {
         const HttpClient::Response response = Execute(page + row.first + "end");
         EXPECT_EQ(row.second, json::parse(response.body, nullptr, false)) << row.first << "\n" << response.body;
+    }
+    EXPECT_EQ(0, Stop());
+}
+
+// send_keys reads the reference's key sequences: whitespace separates,
+// characters are typed as they are, <Name> is a named key, held modifiers
+// come before it (<Ctrl+A>).
+TEST_F(Scripts, KeySequencesAreTypedAsTheReferenceWritesThem) {
+    Start({"--workers", "1"});
+    const std::vector<std::pair<std::string, std::string>> table = {
+        {"Hello World", "HelloWorld"},
+        {"Hello <Space> World", "Hello World"},
+        {"< S p a c e >", "<Space>"},
+        {"Hello <Home> <Delete>", "ello"},
+        {"Hello <Backspace>", "Hell"},
+        {"a<Left>b", "ba"},
+        {"a<b>c", "a<b>c"},
+        {"<Shift+A>b", "Ab"},
+        {"abc <Ctrl+A> <Delete> x", "x"},
+    };
+    json keys = json::array();
+    json expected = json::array();
+    for (const auto& row : table) {
+        keys.push_back(row.first);
+        expected.push_back(row.second);
+    }
+    const json typed = Answer(Execute("function main(splash, args)\n"
+                                      "  assert(splash:set_content('<html><body><input id=i></body></html>'))\n"
+                                      "  local typed = require('treat').as_array({})\n"
+                                      "  for _, keys in ipairs(args.keys) do\n"
+                                      "    splash:runjs('var i = document.getElementById(\"i\"); i.value = \"\"; i.focus()')\n"
+                                      "    splash:send_keys(keys)\n"
+                                      "    splash:wait(0)\n"
+                                      "    typed[#typed + 1] = splash:evaljs('document.getElementById(\"i\").value')\n"
+                                      "  end\n"
+                                      "  return typed\n"
+                                      "end",
+                                      {{"keys", keys}}));
+    ASSERT_EQ(expected.size(), typed.size()) << typed;
+    for (std::size_t k = 0; k < expected.size(); ++k) {
+        EXPECT_EQ(expected[k], typed[k]) << keys[k];
     }
     EXPECT_EQ(0, Stop());
 }
@@ -616,7 +669,7 @@ TEST_F(Scripts, ThePageIsDrivenAsAUserWould) {
         "  splash:mouse_click{x = 50, y = 25}\n"
         "  splash:runjs('document.getElementById(\"i\").focus()')\n"
         "  splash:send_text('abc')\n"
-        "  splash:send_keys('Left Backspace')\n"
+        "  splash:send_keys('<Left> <Backspace>')\n"
         "  local typed = splash:evaljs('document.getElementById(\"i\").value')\n"
         "  local fetched = splash:evaljs('window.fetchedScript')\n"
         "  local result = {title = splash:evaljs('document.title'), hovered = splash:evaljs('window.hovered'),\n"
@@ -632,7 +685,7 @@ TEST_F(Scripts, ThePageIsDrivenAsAUserWould) {
         "  result.reset = splash:evaljs('window.autoloaded') == nil\n"
         "  result.version = splash:get_version()\n"
         "  result.rss = splash:get_perf_stats().maxrss > 0\n"
-        "  local ok, error = pcall(splash.send_keys, splash, 'NoSuchKey')\n"
+        "  local ok, error = pcall(splash.send_keys, splash, '<NoSuchKey>')\n"
         "  result.unknown = error.message\n"
         "  result.fetched, result.failed = fetched, failed\n"
         "  return result\n"
@@ -652,7 +705,7 @@ TEST_F(Scripts, ThePageIsDrivenAsAUserWould) {
     EXPECT_EQ("0.1.0", answer.at("version").at("orvo"));
     EXPECT_EQ("Lua 5.2.4", answer.at("version").at("lua"));
     EXPECT_EQ(true, answer.at("rss"));
-    EXPECT_EQ("send_keys: no key is called NoSuchKey", answer.at("unknown"));
+    EXPECT_EQ("send_keys: no key is called <NoSuchKey>", answer.at("unknown"));
     EXPECT_EQ(0, Stop());
 }
 
@@ -663,7 +716,7 @@ TEST_F(Scripts, CallbacksSeeEveryRequestAndResponse) {
     const json answer = Answer(Execute(
         "function main(splash, args)\n"
         "  local treat = require('treat')\n"
-        "  local seen, heads, ends, kept = {}, {}, {}, nil\n"
+        "  local seen, heads, ends, kept = treat.as_array({}), {}, {}, nil\n"
         "  splash:on_request(function (request)\n"
         "    seen[#seen + 1] = request.method .. ' ' .. request.url\n"
         "    kept = request\n"
@@ -836,7 +889,8 @@ TEST_F(Scripts, TimersAndTimeoutsRunFunctionsAlongside) {
     Start({"--workers", "1"});
     const json answer = Answer(Execute(
         "function main(splash)\n"
-        "  local seen = {}\n"
+        "  local list = require('treat').as_array\n"
+        "  local seen = list({})\n"
         "  local timer = splash:call_later(function ()\n"
         "    seen[#seen + 1] = 'first'\n"
         "    splash:wait(0.1)\n"
@@ -857,7 +911,7 @@ TEST_F(Scripts, TimersAndTimeoutsRunFunctionsAlongside) {
         "  splash:wait(0.7)\n"
         "  return {seen = seen, caught = caught, err = err, ok = ok, a = a, b = b, timedOut = timedOut,\n"
         "          why = why, late = late, failedOk = failedOk, failure = failure,\n"
-        "          nested = {outer, inner, value}}\n"
+        "          nested = list({outer, inner, value})}\n"
         "end"));
     EXPECT_EQ(json::parse(R"(["first", "after its wait"])"), answer.at("seen")) << "the cancelled one never ran";
     EXPECT_EQ(false, answer.at("caught"));

@@ -1,11 +1,15 @@
 #include "Page/PageInput.h"
 
 #include <QKeyEvent>
-#include <QKeySequence>
+#include <QMetaEnum>
+#include <QRegularExpression>
 #include <QMouseEvent>
 #include <QStringList>
 #include <QVector>
 #include <QWebPage>
+
+#include <algorithm>
+#include <iterator>
 
 namespace {
 
@@ -15,65 +19,73 @@ struct Key {
     QString text;
 };
 
-const std::pair<const char*, int> Named[] = {
-    {"Return", Qt::Key_Return},   {"Enter", Qt::Key_Enter}, {"Tab", Qt::Key_Tab},
-    {"Backspace", Qt::Key_Backspace}, {"Delete", Qt::Key_Delete}, {"Escape", Qt::Key_Escape},
-    {"Space", Qt::Key_Space},     {"Left", Qt::Key_Left},   {"Right", Qt::Key_Right},
-    {"Up", Qt::Key_Up},           {"Down", Qt::Key_Down},   {"Home", Qt::Key_Home},
-    {"End", Qt::Key_End},         {"PageUp", Qt::Key_PageUp}, {"PageDown", Qt::Key_PageDown}};
-
-// The text a named key types.
-QString TextOf(int code) {
+// The text a key types with no modifier held: a character key its
+// character, a few named keys their control character, the rest none.
+QString TextOf(int code, Qt::KeyboardModifiers modifiers) {
+    if (modifiers & ~Qt::KeyboardModifiers(Qt::ShiftModifier)) {
+        return QString();
+    }
     switch (code) {
     case Qt::Key_Return:
     case Qt::Key_Enter:
         return QStringLiteral("\r");
     case Qt::Key_Tab:
         return QStringLiteral("\t");
-    case Qt::Key_Space:
-        return QStringLiteral(" ");
     case Qt::Key_Backspace:
         return QStringLiteral("\b");
     default:
+        break;
+    }
+    if (code < 0x20 || code > 0x7e) {
         return QString();
     }
+    const QChar character(code);
+    return modifiers & Qt::ShiftModifier ? QString(character) : QString(character.toLower());
 }
 
-bool Parse(QString name, Key& key) {
+// A key named as between angle brackets: "Return", "Home", "F5" or any
+// other name of Qt's key list (Qt::Key_Name), after held modifiers
+// ("Ctrl+", "Alt+", "Shift+", "Meta+"), as in "Ctrl+A".
+bool ParseNamed(const QString& name, Key& key) {
+    static const std::pair<const char*, Qt::KeyboardModifier> Held[] = {{"Ctrl", Qt::ControlModifier},
+                                                                         {"Control", Qt::ControlModifier},
+                                                                         {"Alt", Qt::AltModifier},
+                                                                         {"Shift", Qt::ShiftModifier},
+                                                                         {"Meta", Qt::MetaModifier}};
+    QStringList parts = name.split(QLatin1Char('+'));
     key.modifiers = Qt::NoModifier;
-    static const std::pair<const char*, Qt::KeyboardModifier> Held[] = {
-        {"C-", Qt::ControlModifier}, {"M-", Qt::AltModifier}, {"S-", Qt::ShiftModifier}};
-    for (bool found = true; found && name.size() > 2;) {
-        found = false;
-        for (const auto& held : Held) {
-            if (name.startsWith(QLatin1String(held.first))) {
-                key.modifiers |= held.second;
-                name = name.mid(2);
-                found = true;
-            }
+    for (const QString& part : parts.mid(0, parts.size() - 1)) {
+        const auto held = std::find_if(std::begin(Held), std::end(Held),
+                                       [&part](const auto& h) { return part == QLatin1String(h.first); });
+        if (held == std::end(Held)) {
+            return false;
+        }
+        key.modifiers |= held->second;
+    }
+    bool known = false;
+    const QByteArray enumName = "Key_" + parts.last().toLatin1();
+    key.code = QMetaEnum::fromType<Qt::Key>().keyToValue(enumName.constData(), &known);
+    key.text = TextOf(key.code, key.modifiers);
+    return known && !parts.last().isEmpty();
+}
+
+// The keys of one whitespace-separated word: its characters as they are,
+// and each "<Name>" in it that names a key as that key. A word that is
+// "<Name>" alone must name one.
+bool ParseWord(const QString& word, QVector<Key>& keys) {
+    for (int at = 0; at < word.size(); ++at) {
+        const int close = word.indexOf(QLatin1Char('>'), at + 1);
+        Key key;
+        if (word.at(at) == QLatin1Char('<') && close > at + 1 && ParseNamed(word.mid(at + 1, close - at - 1), key)) {
+            keys.append(key);
+            at = close;
+        } else if (word.at(at) == QLatin1Char('<') && at == 0 && close == word.size() - 1 && close > 1) {
+            return false;
+        } else {
+            keys.append(Key{0, Qt::NoModifier, QString(word.at(at))});
         }
     }
-    for (const auto& named : Named) {
-        if (name == QLatin1String(named.first)) {
-            key.code = named.second;
-            key.text = key.modifiers == Qt::NoModifier ? TextOf(named.second) : QString();
-            return true;
-        }
-    }
-    if (name.size() >= 2 && name.size() <= 3 && name.startsWith(QLatin1Char('F'))) {
-        bool numeric = false;
-        const int number = name.midRef(1).toInt(&numeric);
-        if (numeric && number >= 1 && number <= 12) {
-            key.code = Qt::Key_F1 + number - 1;
-            return true;
-        }
-    }
-    if (name.size() == 1) {
-        key.code = QKeySequence(name)[0] & ~Qt::KeyboardModifierMask;
-        key.text = key.modifiers == Qt::NoModifier || key.modifiers == Qt::ShiftModifier ? name : QString();
-        return true;
-    }
-    return false;
+    return true;
 }
 
 void Press(QWebPage* page, const Key& key) {
@@ -106,13 +118,11 @@ void PageInput::SendText(QWebPage* page, const QString& text) {
 
 bool PageInput::SendKeys(QWebPage* page, const QString& keys, QString& unknown) {
     QVector<Key> parsed;
-    for (const QString& name : keys.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
-        Key key;
-        if (!Parse(name, key)) {
-            unknown = name;
+    for (const QString& word : keys.split(QRegularExpression(QStringLiteral("\\s+")), Qt::SkipEmptyParts)) {
+        if (!ParseWord(word, parsed)) {
+            unknown = word;
             return false;
         }
-        parsed.append(key);
     }
     for (const Key& key : parsed) {
         Press(page, key);

@@ -19,12 +19,12 @@ public:
     // Types text as it is, one key per character.
     static void SendText(QWebPage* page, const QString& text);
 
-    // Presses keys named in keys, separated by spaces: a character as
-    // itself, "Return", "Enter", "Tab", "Backspace", "Delete", "Escape",
-    // "Space", "Left", "Right", "Up", "Down", "Home", "End", "PageUp",
-    // "PageDown", or "F1" to "F12", each after "C-", "M-" or "S-"
-    // (Control, Alt, Shift) as held. Sends nothing and returns false, with
-    // unknown set, when a name is none of these.
+    // Presses the keys of a key sequence: whitespace only separates words;
+    // a word's characters are typed as they are, and "<Name>" in it is the
+    // key Qt calls Key_Name ("<Return>", "<Home>", "<F5>"), after held
+    // modifiers as in "<Ctrl+A>" (Ctrl, Control, Alt, Shift, Meta). Sends
+    // nothing and returns false, with unknown set, when a word that is
+    // "<Name>" alone names no key.
     static bool SendKeys(QWebPage* page, const QString& keys, QString& unknown);
 };
 

@@ -49,6 +49,18 @@ double LuaCall::Number(const char* name, int position, double fallback, double l
     return value;
 }
 
+QString LuaCall::Snippet() const {
+    if (named) {
+        lua_getfield(lua, 2, "source");
+        const bool source = !lua_isnil(lua, -1);
+        lua_pop(lua, 1);
+        if (source) {
+            return Text("source", 1, true);
+        }
+    }
+    return Text("snippet", 1, true);
+}
+
 bool LuaCall::Flag(const char* name, int position, bool fallback) const {
     const int index = Push(name, position);
     return lua_isnil(lua, index) ? fallback : lua_toboolean(lua, index) != 0;

@@ -27,6 +27,9 @@ public:
     // A number from least to most; fallback when not given.
     double Number(const char* name, int position, double fallback, double least, double most) const;
     bool Flag(const char* name, int position, bool fallback) const;
+    // The JavaScript of evaljs and runjs: the first argument, named
+    // snippet or source.
+    QString Snippet() const;
 
     // Raises {type = "SPLASH_LUA_ERROR", message = message}.
     static int RaiseApiError(lua_State* lua, const QString& message);

@@ -61,8 +61,10 @@ bool KeyText(lua_State* lua, int index, QString& key) {
     return false;
 }
 
-// Whether the table at index has exactly the keys 1 to n, n > 0; n is set.
-bool IsList(lua_State* lua, int index, int& n) {
+// Whether the table at index has only whole keys from 1 to n, n > 0, and
+// every one of them (or, with gaps, at least half of them: the rest are
+// nil items); n is set.
+bool IsList(lua_State* lua, int index, bool gaps, int& n) {
     int count = 0;
     lua_Number largest = 0;
     lua_pushnil(lua);
@@ -77,8 +79,11 @@ bool IsList(lua_State* lua, int index, int& n) {
         largest = std::max(largest, lua_tonumber(lua, -1));
         ++count;
     }
-    n = count;
-    return count > 0 && largest == count;
+    if (count == 0 || largest > (gaps ? 2.0 * count : count)) {
+        return false;
+    }
+    n = static_cast<int>(largest);
+    return true;
 }
 
 bool IsEmpty(lua_State* lua, int index) {
@@ -147,8 +152,7 @@ int TreatAsString(lua_State* lua) {
 int TreatAsArray(lua_State* lua) {
     luaL_checktype(lua, 1, LUA_TTABLE);
     lua_settop(lua, 1);
-    PushMetatable(lua, ArrayType);
-    lua_setmetatable(lua, 1);
+    LuaValues::MarkAsList(lua, 1);
     return 1;
 }
 
@@ -193,9 +197,7 @@ void LuaValues::Push(lua_State* lua, const QJsonValue& value) {
             Push(lua, array.at(k));
             lua_rawseti(lua, -2, k + 1);
         }
-        // Marked, so that an empty one goes back as a list too.
-        PushMetatable(lua, ArrayType);
-        lua_setmetatable(lua, -2);
+        MarkAsList(lua, -1);
         return;
     }
     case QJsonValue::Object: {
@@ -213,15 +215,33 @@ void LuaValues::Push(lua_State* lua, const QJsonValue& value) {
     }
 }
 
+void LuaValues::MarkAsList(lua_State* lua, int index) {
+    const int at = lua_absindex(lua, index);
+    PushMetatable(lua, ArrayType);
+    lua_setmetatable(lua, at);
+}
+
+void LuaValues::PackAsList(lua_State* lua) {
+    const int count = lua_gettop(lua);
+    lua_createtable(lua, count, 0);
+    for (int k = 1; k <= count; ++k) {
+        lua_pushvalue(lua, k);
+        lua_rawseti(lua, -2, k);
+    }
+    MarkAsList(lua, -1);
+    lua_replace(lua, 1);
+    lua_settop(lua, 1);
+}
+
 void LuaValues::PushFromPage(lua_State* lua, const QVariant& value) {
     Push(lua, PageJavaScript::ToJson(value));
 }
 
-bool LuaValues::ToJson(lua_State* lua, int index, QJsonValue& out, QString& error) {
-    return ToJson(lua, lua_absindex(lua, index), 0, out, error);
+bool LuaValues::ToJson(lua_State* lua, int index, QJsonValue& out, QString& error, Lists lists) {
+    return ToJson(lua, lua_absindex(lua, index), 0, lists, out, error);
 }
 
-bool LuaValues::ToJson(lua_State* lua, int index, int depth, QJsonValue& out, QString& error) {
+bool LuaValues::ToJson(lua_State* lua, int index, int depth, Lists lists, QJsonValue& out, QString& error) {
     switch (lua_type(lua, index)) {
     case LUA_TNIL:
     case LUA_TNONE:
@@ -263,12 +283,14 @@ bool LuaValues::ToJson(lua_State* lua, int index, int depth, QJsonValue& out, QS
     }
     luaL_checkstack(lua, 4, "the value is nested too deep");
     int n = 0;
-    if (IsList(lua, index, n) || (IsEmpty(lua, index) && HasMetatable(lua, index, ArrayType))) {
+    const bool marked = HasMetatable(lua, index, ArrayType);
+    if ((marked && (IsEmpty(lua, index) || IsList(lua, index, true, n)))
+        || (lists == Lists::ByShape && IsList(lua, index, false, n))) {
         QJsonArray array;
         for (int k = 1; k <= n; ++k) {
             lua_rawgeti(lua, index, k);
             QJsonValue item;
-            const bool converted = ToJson(lua, lua_gettop(lua), depth + 1, item, error);
+            const bool converted = ToJson(lua, lua_gettop(lua), depth + 1, lists, item, error);
             lua_pop(lua, 1);
             if (!converted) {
                 return false;
@@ -288,7 +310,7 @@ bool LuaValues::ToJson(lua_State* lua, int index, int depth, QJsonValue& out, QS
             error = QStringLiteral("a table key that is not a string nor a number has no JSON form");
             return false;
         }
-        if (!ToJson(lua, lua_gettop(lua), depth + 1, item, error)) {
+        if (!ToJson(lua, lua_gettop(lua), depth + 1, lists, item, error)) {
             lua_pop(lua, 2);
             return false;
         }

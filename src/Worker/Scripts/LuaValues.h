@@ -7,13 +7,15 @@
 #include <lua.hpp>
 
 // Values between Lua and JSON or JavaScript. JSON null is nil; an array is
-// a table with keys 1 to n; an object a table with string keys. Back to
-// JSON, a table whose keys are exactly 1 to n (n > 0) is an array, an
-// empty table marked as a list (by treat.as_array, or as a JSON array
-// pushed here) one too, any other table an object (number keys written as text); a binary object is its bytes in
-// base64; functions, coroutines and userdata have no JSON form, nor has a
-// table nested more than MaxDepth deep (which a table that holds itself
-// is).
+// a table with keys 1 to n, marked as a list; an object a table with
+// string keys. Back to JSON, a table marked as a list (by treat.as_array,
+// or as a JSON array pushed here) whose keys are 1 to n, or none, is an
+// array; any other table an object, number keys written as text, so that
+// {"a", "b"} is {"1": "a", "2": "b"} unless marked. Where a list is read
+// by its shape (a form's values) an unmarked table with keys 1 to n is an
+// array too. A binary object is its bytes in base64; functions, coroutines
+// and userdata have no JSON form, nor has a table nested more than
+// MaxDepth deep (which a table that holds itself is).
 //
 // A binary object holds bytes and their content type (an image, say): a
 // table with the binary metatable, fields "bytes" and "content_type",
@@ -22,14 +24,23 @@ class LuaValues {
 public:
     static constexpr int MaxDepth = 100;
 
+    // Whether an unmarked table with keys 1 to n becomes a JSON array.
+    enum class Lists { Marked, ByShape };
+
     static void Push(lua_State* lua, const QJsonValue& value);
     // A value of the page's JavaScript as the engine hands plain data over
     // (null as a null variant, arrays as lists, objects as maps).
     static void PushFromPage(lua_State* lua, const QVariant& value);
 
+    // Marks the table at index as a list, as treat.as_array does.
+    static void MarkAsList(lua_State* lua, int index);
+    // Replaces every value on the stack by one list of them, nil items
+    // kept in their places.
+    static void PackAsList(lua_State* lua);
+
     // Reads the value at index; false, with why, for one that has no JSON
     // form.
-    static bool ToJson(lua_State* lua, int index, QJsonValue& out, QString& error);
+    static bool ToJson(lua_State* lua, int index, QJsonValue& out, QString& error, Lists lists = Lists::Marked);
 
     // The string at index as UTF-8 text (a number as its text); empty for
     // anything else.
@@ -51,7 +62,7 @@ public:
     static int OpenBase64(lua_State* lua);
 
 private:
-    static bool ToJson(lua_State* lua, int index, int depth, QJsonValue& out, QString& error);
+    static bool ToJson(lua_State* lua, int index, int depth, Lists lists, QJsonValue& out, QString& error);
 };
 
 #endif

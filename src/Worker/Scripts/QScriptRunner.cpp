@@ -379,6 +379,10 @@ void QScriptRunner::OnWaitTimer(quint64 id) {
 }
 
 void QScriptRunner::Succeed(lua_State* main) {
+    if (lua_gettop(main) > 1) {
+        // Several values go back as one list of them.
+        LuaValues::PackAsList(main);
+    }
     QByteArray body;
     QString type = TextType;
     if (lua_gettop(main) >= 1 && LuaValues::IsBinary(main, 1, body, type)) {
@@ -569,7 +573,7 @@ int QScriptRunner::Url(lua_State* lua) {
 
 int QScriptRunner::EvalJs(lua_State* lua) {
     QScriptRunner* self = Self(lua);
-    const QVariantMap result = PageJavaScript::Evaluate(self->page->mainFrame(), LuaCall(lua).Text("snippet", 1, true));
+    const QVariantMap result = PageJavaScript::Evaluate(self->page->mainFrame(), LuaCall(lua).Snippet());
     if (result.value(QStringLiteral("ok")).toBool()) {
         LuaValues::PushFromPage(lua, result.value(QStringLiteral("value")));
         return 1;
@@ -579,7 +583,7 @@ int QScriptRunner::EvalJs(lua_State* lua) {
 
 int QScriptRunner::RunJs(lua_State* lua) {
     QScriptRunner* self = Self(lua);
-    const QVariantMap result = PageJavaScript::Evaluate(self->page->mainFrame(), LuaCall(lua).Text("snippet", 1, true));
+    const QVariantMap result = PageJavaScript::Evaluate(self->page->mainFrame(), LuaCall(lua).Snippet());
     if (result.value(QStringLiteral("ok")).toBool()) {
         lua_pushboolean(lua, 1);
         return 1;

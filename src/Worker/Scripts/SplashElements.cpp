@@ -337,7 +337,7 @@ int SplashElements::Fill(lua_State* lua) {
     luaL_checktype(lua, 2, LUA_TTABLE);
     QJsonValue values;
     QString error;
-    if (!LuaValues::ToJson(lua, 2, values, error)) {
+    if (!LuaValues::ToJson(lua, 2, values, error, LuaValues::Lists::ByShape)) {
         return LuaCall::RaiseApiError(lua, QStringLiteral("fill: ") + error);
     }
     return Run(lua, QStringLiteral("(function (v) {"

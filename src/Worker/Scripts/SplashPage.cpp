@@ -207,10 +207,10 @@ int SplashPage::UnlockNavigation(lua_State* lua) {
 
 int SplashPage::GetVersion(lua_State* lua) {
     QScriptRunner::Self(lua);
-    const QStringList parts = QStringLiteral(ORVO_VERSION).split(QLatin1Char('.'));
-    LuaValues::Push(lua, QJsonValue(QJsonObject{{"orvo", ORVO_VERSION},
-                                                {"major", parts.value(0).toInt()},
-                                                {"minor", parts.value(1).toInt()},
+    LuaValues::Push(lua, QJsonValue(QJsonObject{{"splash", QStringLiteral("%1.%2").arg(ApiMajor).arg(ApiMinor)},
+                                                {"major", ApiMajor},
+                                                {"minor", ApiMinor},
+                                                {"orvo", ORVO_VERSION},
                                                 {"qt", QString::fromLatin1(qVersion())},
                                                 {"webkit", qWebKitVersion()},
                                                 {"lua", LUA_RELEASE}}));

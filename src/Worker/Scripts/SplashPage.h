@@ -17,6 +17,12 @@ class SplashPage {
 public:
     static const luaL_Reg Methods[];
 
+    // The version of the scripting API that scripts are written against,
+    // which get_version reports as major, minor and "splash" (Orvo's own
+    // version is its field "orvo").
+    static constexpr int ApiMajor = 3;
+    static constexpr int ApiMinor = 5;
+
     // Pushes page's picture as request asks, a binary object (nil when
     // nothing is left to draw); raises the error of a failed encoding.
     static int PushPicture(lua_State* lua, QWebPage* page, const PagePicture::Request& request);

@@ -22,7 +22,7 @@ protected:
     }
 
     // The JSON text of what source returns, or "error: why".
-    std::string Json(const std::string& source) {
+    std::string Json(const std::string& source, LuaValues::Lists lists = LuaValues::Lists::Marked) {
         lua_State* lua = state.get();
         if (luaL_loadstring(lua, source.c_str()) != LUA_OK || lua_pcall(lua, 0, 1, 0) != LUA_OK) {
             const std::string error = lua_tostring(lua, -1);
@@ -31,7 +31,7 @@ protected:
         }
         QJsonValue value;
         QString error;
-        const bool converted = LuaValues::ToJson(lua, -1, value, error);
+        const bool converted = LuaValues::ToJson(lua, -1, value, error, lists);
         lua_pop(lua, 1);
         if (!converted) {
             return "error: " + error.toStdString();
@@ -42,13 +42,33 @@ protected:
     LuaState state;
 };
 
-TEST_F(LuaValuesTest, TablesAreListsOnlyWithKeysOneToN) {
-    EXPECT_EQ(R"([[1,"a",true]])", Json("return {1, 'a', true}"));
-    EXPECT_EQ(R"([{}])", Json("return {}")) << "an empty table is an object";
-    EXPECT_EQ(R"([{"1":1,"3":3}])", Json("return {1, nil, 3}")) << "a hole makes an object";
-    EXPECT_EQ(R"([{"1.5":"x","k":{"n":[2]}}])", Json("return {k = {n = {2}}, [1.5] = 'x'}"));
-    EXPECT_EQ(R"([[]])", Json("return require('treat').as_array({})"));
-    EXPECT_EQ(R"([null])", Json("return nil"));
+// A table is a JSON array only when marked as one; read by its shape, a
+// table with keys 1 to n is one too.
+TEST_F(LuaValuesTest, TablesAreListsWhenMarkedAsLists) {
+    const struct {
+        const char* source;
+        const char* marked;
+        const char* byShape;
+    } cases[] = {
+        {"return {1, 'a', true}", R"([{"1":1,"2":"a","3":true}])", R"([[1,"a",true]])"},
+        {"return {}", "[{}]", "[{}]"},
+        {"return {1, nil, 3}", R"([{"1":1,"3":3}])", R"([{"1":1,"3":3}])"},
+        {"return {k = {n = {2}}, [1.5] = 'x'}", R"([{"1.5":"x","k":{"n":{"1":2}}}])",
+         R"([{"1.5":"x","k":{"n":[2]}}])"},
+        {"return treat.as_array({})", "[[]]", "[[]]"},
+        {"return treat.as_array({'a', 'b'})", R"([["a","b"]])", R"([["a","b"]])"},
+        {"return treat.as_array({[1] = 'a', [3] = 'c'})", R"([["a",null,"c"]])", R"([["a",null,"c"]])"},
+        {"return treat.as_array({[1] = 'a', [1e9] = 'far'})", R"([{"1":"a","1000000000":"far"}])",
+         R"([{"1":"a","1000000000":"far"}])"},
+        {"return treat.as_array({'a', k = 'v'})", R"([{"1":"a","k":"v"}])", R"([{"1":"a","k":"v"}])"},
+        {"return {inner = treat.as_array({{1}})}", R"([{"inner":[{"1":1}]}])", R"([{"inner":[[1]]}])"},
+        {"return nil", "[null]", "[null]"},
+    };
+    for (const auto& c : cases) {
+        const std::string source = std::string("local treat = require('treat') ") + c.source;
+        EXPECT_EQ(c.marked, Json(source)) << c.source;
+        EXPECT_EQ(c.byShape, Json(source, LuaValues::Lists::ByShape)) << c.source;
+    }
 }
 
 TEST_F(LuaValuesTest, WhatJsonCannotHoldIsRefused) {
@@ -86,19 +106,20 @@ TEST_F(LuaValuesTest, BinaryObjectsHoldBytesAndTheirType) {
     lua_setglobal(state.get(), "made");
     EXPECT_EQ(R"([{"inside":"AAEC","length":3}])", Json("return {length = #made, inside = made}"));
     EXPECT_EQ(R"([["bytes","text/x"]])",
-              Json("local treat = require('treat') return {treat.as_string(treat.as_binary('bytes', 'text/x'))}"));
+              Json("local treat = require('treat')\n"
+                   "return treat.as_array({treat.as_string(treat.as_binary('bytes', 'text/x'))})"));
     EXPECT_EQ(R"(["plain"])", Json("return require('treat').as_string('plain')"));
 }
 
 TEST_F(LuaValuesTest, TheJsonAndBase64LibrariesRoundTrip) {
     EXPECT_EQ(R"([{"back":{"k":[1,2]},"lone":"\"x\"","number":3,"text":"{\"k\":[1,2]}"}])",
               Json("local json = require('json')\n"
-                   "local text = json.encode({k = {1, 2}})\n"
+                   "local text = json.encode({k = require('treat').as_array({1, 2})})\n"
                    "return {text = text, back = json.decode(text), lone = json.encode('x'),\n"
                    "        number = json.decode('3')}"));
     EXPECT_NE(std::string::npos, Json("return require('json').decode('{')").find("not one JSON value"));
-    EXPECT_EQ(R"([["b3J2bw==","orvo"]])",
-              Json("local b = require('base64') return {b.encode('orvo'), b.decode('b3J2bw==')}"));
+    EXPECT_EQ(R"([["b3J2bw==","orvo"]])", Json("local b = require('base64')\n"
+                                               "return require('treat').as_array({b.encode('orvo'), b.decode('b3J2bw==')})"));
     EXPECT_NE(std::string::npos, Json("return require('base64').decode('*')").find("not base64"));
 }
 
