@@ -515,7 +515,9 @@ TEST_F(Scripts, TheReferencesCallFormsAnswerAsItDocuments) {
 // The element object as the reference describes it: text trimmed,
 // element.node's properties read and written and its methods called (a
 // node property gives an element), focused, field_value as ok and the
-// value, computed styles.
+// value, computed styles; the node's properties and methods on the element
+// itself (a node or a list of them that a method returns as elements), and
+// inner_id the same for the same node.
 TEST_F(Scripts, TheElementObjectIsAsTheReferenceDescribesIt) {
     Start({"--workers", "1"});
     const std::string page = "local list = require('treat').as_array\n"
@@ -542,6 +544,14 @@ TEST_F(Scripts, TheElementObjectIsAsTheReferenceDescribesIt) {
          json::array({true, false, json::array({true, "v"}), json::array({true, true}),
                       json::array({true, json::array({"1", "2"})})})},
         {"  return list({splash:select('#box'):styles()['font-size']})\n", json::array({"13px"})},
+        {"  local p = splash:select('#p')\n  p.innerHTML = 'x'\n"
+         "  return p:hasAttribute('data-x'), p.nodeName, p.innerHTML, p.node.innerHTML\n",
+         json::array({true, "P", "x", "x"})},
+        {"  local body = splash:select('body')\n"
+         "  return body:querySelector('#p'):text(), #body:querySelectorAll('input'),\n"
+         "         body:querySelector('#p').inner_id == splash:select('#p').inner_id,\n"
+         "         splash:select('#q').inner_id == splash:select('#p').inner_id\n",
+         json::array({"spaced", 2, true, false})},
     };
     for (const auto& row : table) {
         const HttpClient::Response response = Execute(page + row.first + "end");

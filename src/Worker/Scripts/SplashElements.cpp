@@ -17,6 +17,10 @@ namespace {
 
 const char* const ElementType = "orvo.element";
 const char* const Registry = "(window.__orvoElements || (window.__orvoElements = []))";
+// Keeps node n in the list, once: its place, the same each time it is kept.
+const char* const Keep = "(function (n) { var r = (window.__orvoElements || (window.__orvoElements = [])),"
+                         " m = r.places || (r.places = new Map());"
+                         " if (!m.has(n)) { m.set(n, r.push(n) - 1); } return m.get(n); })";
 
 // The node n's rectangle in the viewport.
 const char* const RectJs = "(function (r) { return {left: r.left, top: r.top, right: r.right, bottom: r.bottom,"
@@ -33,8 +37,8 @@ int SplashElements::Select(lua_State* lua) {
     const QVariantMap result = PageJavaScript::Evaluate(
         self->page->mainFrame(),
         QStringLiteral("(function (css) { var n = document.querySelector(css); if (!n) { return -1; }"
-                       " var r = %1; r.push(n); return r.length - 1; })(%2)")
-            .arg(QLatin1String(Registry), PageJavaScript::Literal(css)));
+                       " return %1(n); })(%2)")
+            .arg(QLatin1String(Keep), PageJavaScript::Literal(css)));
     if (!result.value(QStringLiteral("ok")).toBool()) {
         return LuaCall::RaiseJsError(lua, result);
     }
@@ -52,20 +56,14 @@ int SplashElements::SelectAll(lua_State* lua) {
     const QString css = LuaCall(lua).Text("selector", 1, true);
     const QVariantMap result = PageJavaScript::Evaluate(
         self->page->mainFrame(),
-        QStringLiteral("(function (css) { var found = document.querySelectorAll(css), r = %1, places = [];"
-                       " for (var k = 0; k < found.length; ++k) { r.push(found[k]); places.push(r.length - 1); }"
+        QStringLiteral("(function (css) { var found = document.querySelectorAll(css), places = [];"
+                       " for (var k = 0; k < found.length; ++k) { places.push(%1(found[k])); }"
                        " return places; })(%2)")
-            .arg(QLatin1String(Registry), PageJavaScript::Literal(css)));
+            .arg(QLatin1String(Keep), PageJavaScript::Literal(css)));
     if (!result.value(QStringLiteral("ok")).toBool()) {
         return LuaCall::RaiseJsError(lua, result);
     }
-    const QVariantList places = result.value(QStringLiteral("value")).toList();
-    lua_createtable(lua, places.size(), 0);
-    for (int k = 0; k < places.size(); ++k) {
-        PushElement(lua, places.at(k).toInt());
-        lua_rawseti(lua, -2, k + 1);
-    }
-    return 1;
+    return PushFound(lua, {{QStringLiteral("elements"), result.value(QStringLiteral("value"))}});
 }
 
 void SplashElements::PushElement(lua_State* lua, int place) {
@@ -107,13 +105,32 @@ void SplashElements::PushElement(lua_State* lua, int place) {
     lua_setfield(lua, -2, "__newindex");
     lua_setmetatable(lua, -2);
     lua_setfield(lua, -2, "node");
+    lua_pushinteger(lua, place);
+    lua_setfield(lua, -2, "inner_id");
+    // Past its own methods, an element reads and writes its node's
+    // properties and calls its node's methods, as element.node does.
     if (luaL_newmetatable(lua, ElementType)) {
+        lua_pushlightuserdata(lua, runner);
         lua_newtable(lua);
         lua_pushlightuserdata(lua, runner);
         luaL_setfuncs(lua, methods, 1);
+        lua_pushcclosure(lua, &SplashElements::ElementGet, 2);
         lua_setfield(lua, -2, "__index");
+        lua_pushlightuserdata(lua, runner);
+        lua_pushcclosure(lua, &SplashElements::NodeSet, 1);
+        lua_setfield(lua, -2, "__newindex");
     }
     lua_setmetatable(lua, -2);
+}
+
+int SplashElements::ElementGet(lua_State* lua) {
+    lua_pushvalue(lua, 2);
+    lua_rawget(lua, lua_upvalueindex(2));
+    if (!lua_isnil(lua, -1)) {
+        return 1;
+    }
+    lua_pop(lua, 1);
+    return NodeGet(lua);
 }
 
 QScriptRunner* SplashElements::Element(lua_State* lua, int& place) {
@@ -228,18 +245,18 @@ int SplashElements::NodeGet(lua_State* lua) {
     const QString key = LuaValues::ToText(lua, 2);
     const QVariantMap result = PageJavaScript::Evaluate(
         self->page->mainFrame(),
-        QStringLiteral("(function (n, key, r) { if (!n || !document.contains(n)) {"
+        QStringLiteral("(function (n, key, keep) { if (!n || !document.contains(n)) {"
                        " throw new Error('the element is gone from the page'); }"
                        " var v = n[key];"
                        " if (typeof v === 'function') { return {method: true}; }"
-                       " if (v instanceof Node) { r.push(v); return {element: r.length - 1}; }"
+                       " if (v instanceof Node) { return {element: keep(v)}; }"
                        " if (key === 'attributes') { var a = {};"
                        "   for (var k = 0; k < v.length; ++k) { a[v[k].name] = v[k].value; } return {value: a}; }"
                        " if (key === 'classList') { return {value: [].slice.call(v)}; }"
-                       " return {value: v}; })(%1[%2], %3, %1)")
+                       " return {value: v}; })(%1[%2], %3, %4)")
             .arg(QLatin1String(Registry))
             .arg(place)
-            .arg(PageJavaScript::Literal(key)));
+            .arg(PageJavaScript::Literal(key), QLatin1String(Keep)));
     if (!result.value(QStringLiteral("ok")).toBool()) {
         return LuaCall::RaiseJsError(lua, result);
     }
@@ -252,12 +269,7 @@ int SplashElements::NodeGet(lua_State* lua) {
         lua_pushcclosure(lua, &SplashElements::CallNodeMethod, 4);
         return 1;
     }
-    if (found.contains(QStringLiteral("element"))) {
-        PushElement(lua, found.value(QStringLiteral("element")).toInt());
-        return 1;
-    }
-    LuaValues::PushFromPage(lua, found.value(QStringLiteral("value")));
-    return 1;
+    return PushFound(lua, found);
 }
 
 int SplashElements::NodeSet(lua_State* lua) {
@@ -301,14 +313,37 @@ int SplashElements::CallNodeMethod(lua_State* lua) {
     const QString arguments = LuaCall::ArgumentList(lua, called ? 2 : 1);
     const QVariantMap result = PageJavaScript::Evaluate(
         self->page->mainFrame(),
-        QStringLiteral("(function (n) { if (!n || !document.contains(n)) {"
-                       " throw new Error('the element is gone from the page'); } return n[%1].apply(n, %2); })(%3[%4])")
+        QStringLiteral("(function (n, keep) { if (!n || !document.contains(n)) {"
+                       " throw new Error('the element is gone from the page'); }"
+                       " var v = n[%1].apply(n, %2);"
+                       " if (v instanceof Node) { return {element: keep(v)}; }"
+                       " if (v instanceof NodeList || v instanceof HTMLCollection) {"
+                       "   return {elements: [].map.call(v, keep)}; }"
+                       " return {value: v}; })(%3[%4], %5)")
             .arg(PageJavaScript::Literal(name), arguments, QLatin1String(Registry))
-            .arg(place));
+            .arg(place)
+            .arg(QLatin1String(Keep)));
     if (!result.value(QStringLiteral("ok")).toBool()) {
         return LuaCall::RaiseJsError(lua, result);
     }
-    LuaValues::PushFromPage(lua, result.value(QStringLiteral("value")));
+    return PushFound(lua, result.value(QStringLiteral("value")).toMap());
+}
+
+int SplashElements::PushFound(lua_State* lua, const QVariantMap& found) {
+    if (found.contains(QStringLiteral("element"))) {
+        PushElement(lua, found.value(QStringLiteral("element")).toInt());
+        return 1;
+    }
+    if (found.contains(QStringLiteral("elements"))) {
+        const QVariantList places = found.value(QStringLiteral("elements")).toList();
+        lua_createtable(lua, places.size(), 0);
+        for (int k = 0; k < places.size(); ++k) {
+            PushElement(lua, places.at(k).toInt());
+            lua_rawseti(lua, -2, k + 1);
+        }
+        return 1;
+    }
+    LuaValues::PushFromPage(lua, found.value(QStringLiteral("value")));
     return 1;
 }
 

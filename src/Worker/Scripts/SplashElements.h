@@ -3,6 +3,7 @@
 
 #include <QMargins>
 #include <QString>
+#include <QVariantMap>
 #include <lua.hpp>
 
 class QScriptRunner;
@@ -43,6 +44,8 @@ private:
     static int Styles(lua_State* lua);
     static int FieldValue(lua_State* lua);
     // element.node's reads and writes.
+    // element[key]: one of the element's own methods, else as NodeGet.
+    static int ElementGet(lua_State* lua);
     static int NodeGet(lua_State* lua);
     static int NodeSet(lua_State* lua);
     // Pushes true below the count values on top of the stack: the
@@ -51,6 +54,9 @@ private:
     static int NodeProperty(lua_State* lua);
     static int NodeMethod(lua_State* lua);
     static int CallNodeMethod(lua_State* lua);
+    // Pushes what the page found: {element = place} as an element object,
+    // {elements = places} as a list of them, {value = v} as v.
+    static int PushFound(lua_State* lua, const QVariantMap& found);
     static int FormValues(lua_State* lua);
     static int Fill(lua_State* lua);
     static int Submit(lua_State* lua);
