@@ -601,6 +601,42 @@ TEST_F(Scripts, KeySequencesAreTypedAsTheReferenceWritesThem) {
     EXPECT_EQ(0, Stop());
 }
 
+// Lua functions listen to the page's events as the reference shows: added
+// with addEventListener or as an on<event> property, called while the
+// event is dispatched (preventDefault keeps a checkbox from being checked),
+// removed with removeEventListener; the page's own scripts cannot call
+// them.
+TEST_F(Scripts, LuaFunctionsListenToThePagesEvents) {
+    Start({"--workers", "1"});
+    const json answer = Answer(Execute(
+        "function main(splash)\n"
+        "  assert(splash:set_content([[<html><body style='margin:0'>\n"
+        "    <input type='checkbox' id='a' style='display:block; margin:0; width:100px; height:40px'>\n"
+        "    </body></html>]]))\n"
+        "  local a = splash:select('#a')\n"
+        "  local seen, kept = require('treat').as_array({}), nil\n"
+        "  local listener = function (event)\n"
+        "    event:preventDefault()\n"
+        "    seen[#seen + 1] = event.type .. ' at ' .. event.clientX .. ',' .. event.clientY\n"
+        "    kept = event\n"
+        "  end\n"
+        "  a:addEventListener('click', listener)\n"
+        "  a.onclick = function (event) seen[#seen + 1] = 'onclick' end\n"
+        "  assert(a:mouse_click())\n"
+        "  local prevented = a.checked\n"
+        "  splash:runjs('__orvoEvents.fire(\"forged\", 0, {type: \"forged\"})')\n"
+        "  a:removeEventListener('click', listener)\n"
+        "  assert(a:mouse_click())\n"
+        "  local _, late = pcall(kept.preventDefault, kept)\n"
+        "  return seen, prevented, a.checked, late.message\n"
+        "end"));
+    EXPECT_EQ(json::array({"click at 50,20", "onclick", "onclick"}), answer[0]);
+    EXPECT_EQ(false, answer[1]) << "the first click's default was prevented";
+    EXPECT_EQ(true, answer[2]);
+    EXPECT_EQ("the event's listener has returned: it can be changed no more", answer[3]);
+    EXPECT_EQ(0, Stop());
+}
+
 // http_get and http_post fetch aside from the page: its document stays.
 TEST_F(Scripts, FetchesAsideFromThePage) {
     Start({"--workers", "1"});

@@ -17,6 +17,7 @@
 #include "Page/QMyWebPage.h"
 #include "Scripts/LuaCall.h"
 #include "Scripts/LuaValues.h"
+#include "Scripts/QScriptEvents.h"
 
 namespace {
 
@@ -29,7 +30,13 @@ const char* const JsonType = "application/json";
 
 QScriptRunner::QScriptRunner(QMyWebPage* page, QMyNetworkAccessManager* network, QPageCookieJar* cookies,
                              QObject* parent)
-    : QObject(parent), page(page), network(network), cookies(cookies) {
+    : QObject(parent), page(page), network(network), cookies(cookies),
+      events(new QScriptEvents(
+          page->mainFrame(),
+          [this](int reference, const std::function<void(lua_State*)>& push, const std::function<void()>& after) {
+              RunCallback(reference, push, after);
+          },
+          this)) {
     connect(page->mainFrame(), &QWebFrame::loadFinished, this, &QScriptRunner::OnLoadFinished);
     connect(page->mainFrame(), &QWebFrame::urlChanged, this, &QScriptRunner::OnUrlChanged);
     connect(page->mainFrame(), &QWebFrame::javaScriptWindowObjectCleared, this, &QScriptRunner::OnWindowCleared);

@@ -23,6 +23,7 @@
 
 class QMyWebPage;
 class QPageCookieJar;
+class QScriptEvents;
 class QNetworkReply;
 
 // Runs one Lua script against one page, whose network manager records a
@@ -195,6 +196,8 @@ private:
     std::map<int, Later> laters;
     int lastLater = 0;
     int resumeCount = 0;
+    // The script's event listeners in the page.
+    QScriptEvents* const events;
     // JavaScript run in each new document before its own (autoload).
     QStringList autoloads;
     // The callbacks of on_request, on_response_headers and on_response.

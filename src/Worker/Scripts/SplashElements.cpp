@@ -1,6 +1,7 @@
 #include "Scripts/SplashElements.h"
 
 #include <QJsonObject>
+#include <QStringList>
 #include <QVariantMap>
 #include <QWebFrame>
 
@@ -10,6 +11,7 @@
 #include "Page/QMyWebPage.h"
 #include "Scripts/LuaCall.h"
 #include "Scripts/LuaValues.h"
+#include "Scripts/QScriptEvents.h"
 #include "Scripts/QScriptRunner.h"
 #include "Scripts/SplashPage.h"
 
@@ -273,15 +275,36 @@ int SplashElements::NodeGet(lua_State* lua) {
 }
 
 int SplashElements::NodeSet(lua_State* lua) {
+    int place = 0;
+    QScriptRunner* self = Element(lua, place);
+    const QString key = LuaValues::ToText(lua, 2);
+    const QString value = Argument(lua, self, 3, QStringLiteral("node.") + key);
+    lua_settop(lua, 1);
+    Run(lua, QStringLiteral("(n[%1] = %2, true)").arg(PageJavaScript::Literal(QJsonValue(key)), value));
+    return 0;
+}
+
+// The value at index as JavaScript: a function as its event listener,
+// anything else through JSON; raises an error naming what for one that
+// has neither form.
+QString SplashElements::Argument(lua_State* lua, QScriptRunner* self, int index, const QString& what) {
+    if (lua_type(lua, index) == LUA_TFUNCTION) {
+        return self->events->Listener(lua, index);
+    }
     QJsonValue value;
     QString error;
-    if (!LuaValues::ToJson(lua, 3, value, error)) {
-        return LuaCall::RaiseApiError(lua, QStringLiteral("node.%1: %2").arg(LuaValues::ToText(lua, 2), error));
+    if (!LuaValues::ToJson(lua, index, value, error)) {
+        LuaCall::RaiseApiError(lua, QStringLiteral("%1: %2").arg(what, error));
     }
-    const QString key = PageJavaScript::Literal(QJsonValue(LuaValues::ToText(lua, 2)));
-    lua_settop(lua, 1);
-    Run(lua, QStringLiteral("(n[%1] = %2, true)").arg(key, PageJavaScript::Literal(value)));
-    return 0;
+    return PageJavaScript::Literal(value);
+}
+
+QString SplashElements::Arguments(lua_State* lua, QScriptRunner* self, int first) {
+    QStringList items;
+    for (int k = first; k <= lua_gettop(lua); ++k) {
+        items.append(Argument(lua, self, k, QStringLiteral("argument %1").arg(k)));
+    }
+    return QLatin1Char('[') + items.join(QLatin1Char(',')) + QLatin1Char(']');
 }
 
 int SplashElements::NodeProperty(lua_State* lua) {
@@ -310,7 +333,7 @@ int SplashElements::CallNodeMethod(lua_State* lua) {
     }
     // node:method(...) passes the node first: it is the call's object.
     const bool called = !lua_isnone(lua, lua_upvalueindex(4)) && lua_rawequal(lua, 1, lua_upvalueindex(4));
-    const QString arguments = LuaCall::ArgumentList(lua, called ? 2 : 1);
+    const QString arguments = Arguments(lua, self, called ? 2 : 1);
     const QVariantMap result = PageJavaScript::Evaluate(
         self->page->mainFrame(),
         QStringLiteral("(function (n, keep) { if (!n || !document.contains(n)) {"

@@ -48,6 +48,10 @@ private:
     static int ElementGet(lua_State* lua);
     static int NodeGet(lua_State* lua);
     static int NodeSet(lua_State* lua);
+    // The value at index, or each value from first on as a list, as
+    // JavaScript for the page: a Lua function as its event listener.
+    static QString Argument(lua_State* lua, QScriptRunner* self, int index, const QString& what);
+    static QString Arguments(lua_State* lua, QScriptRunner* self, int first);
     // Pushes true below the count values on top of the stack: the
     // reference's ok, value.
     static int Ok(lua_State* lua, int count);

@@ -1,0 +1,113 @@
+#include "Scripts/QScriptEvents.h"
+
+#include <QJsonObject>
+#include <QUuid>
+#include <QWebFrame>
+
+#include "Scripts/LuaCall.h"
+#include "Scripts/LuaValues.h"
+
+namespace {
+
+// The window property this object is published as.
+const char* const Name = "__orvoEvents";
+
+// What a listener's function asked of its event; live while it runs.
+struct Asked {
+    bool live;
+    bool prevent;
+    bool stop;
+    bool stopNow;
+};
+
+Asked* AskedOf(lua_State* lua) {
+    Asked* asked = static_cast<Asked*>(lua_touserdata(lua, lua_upvalueindex(1)));
+    if (!asked->live) {
+        LuaCall::RaiseApiError(lua, QStringLiteral("the event's listener has returned: it can be changed no more"));
+    }
+    return asked;
+}
+
+int PreventDefault(lua_State* lua) {
+    AskedOf(lua)->prevent = true;
+    return 0;
+}
+
+int StopPropagation(lua_State* lua) {
+    AskedOf(lua)->stop = true;
+    return 0;
+}
+
+int StopImmediatePropagation(lua_State* lua) {
+    Asked* asked = AskedOf(lua);
+    asked->stop = true;
+    asked->stopNow = true;
+    return 0;
+}
+
+} // namespace
+
+QScriptEvents::QScriptEvents(QWebFrame* frame, Run run, QObject* parent)
+    : QObject(parent), frame(frame), run(std::move(run)),
+      token(QUuid::createUuid().toString(QUuid::WithoutBraces)) {}
+
+QString QScriptEvents::Listener(lua_State* lua, int index) {
+    int number = 0;
+    while (number < static_cast<int>(functions.size())) {
+        lua_rawgeti(lua, LUA_REGISTRYINDEX, functions[number]);
+        const bool same = lua_rawequal(lua, -1, index) != 0;
+        lua_pop(lua, 1);
+        if (same) {
+            break;
+        }
+        ++number;
+    }
+    if (number == static_cast<int>(functions.size())) {
+        lua_pushvalue(lua, index);
+        functions.push_back(luaL_ref(lua, LUA_REGISTRYINDEX));
+    }
+    if (frame != nullptr) {
+        frame->addToJavaScriptWindowObject(QLatin1String(Name), this);
+    }
+    // One listener per number in each document, kept so that
+    // removeEventListener finds the one addEventListener added.
+    return QStringLiteral(
+               "(function (bridge, token, number) {"
+               " var kept = window.__orvoListeners || (window.__orvoListeners = {});"
+               " return kept[number] || (kept[number] = function (event) { var plain = {};"
+               "   for (var key in event) { var v = event[key];"
+               "     if (typeof v === 'string' || typeof v === 'number' || typeof v === 'boolean') {"
+               "       plain[key] = v; } }"
+               "   var asked = bridge.fire(token, number, plain) || {};"
+               "   if (asked.prevent) { event.preventDefault(); }"
+               "   if (asked.stopNow) { event.stopImmediatePropagation(); }"
+               "   if (asked.stop) { event.stopPropagation(); } }); })(window['%1'], '%2', %3)")
+        .arg(QLatin1String(Name), token)
+        .arg(number);
+}
+
+QVariantMap QScriptEvents::fire(const QString& given, int listener, const QVariantMap& event) {
+    if (given != token || listener < 0 || listener >= static_cast<int>(functions.size())) {
+        return {};
+    }
+    Asked* asked = nullptr;
+    Asked answer{};
+    static const luaL_Reg methods[] = {{"preventDefault", PreventDefault},
+                                       {"stopPropagation", StopPropagation},
+                                       {"stopImmediatePropagation", StopImmediatePropagation},
+                                       {nullptr, nullptr}};
+    run(functions[listener],
+        [&](lua_State* callback) {
+            LuaValues::Push(callback, QJsonValue(QJsonObject::fromVariantMap(event)));
+            asked = static_cast<Asked*>(lua_newuserdata(callback, sizeof(Asked)));
+            *asked = Asked{true, false, false, false};
+            luaL_setfuncs(callback, methods, 1);
+        },
+        [&]() {
+            answer = *asked;
+            asked->live = false;
+        });
+    return {{QStringLiteral("prevent"), answer.prevent},
+            {QStringLiteral("stop"), answer.stop},
+            {QStringLiteral("stopNow"), answer.stopNow}};
+}
