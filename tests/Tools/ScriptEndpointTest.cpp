@@ -605,7 +605,8 @@ TEST_F(Scripts, KeySequencesAreTypedAsTheReferenceWritesThem) {
 // with addEventListener or as an on<event> property, called while the
 // event is dispatched (preventDefault keeps a checkbox from being checked),
 // removed with removeEventListener; the page's own scripts cannot call
-// them.
+// them, and deleting the object they call silences the listeners made
+// before, not the worker nor those made after.
 TEST_F(Scripts, LuaFunctionsListenToThePagesEvents) {
     Start({"--workers", "1"});
     const json answer = Answer(Execute(
@@ -628,11 +629,16 @@ TEST_F(Scripts, LuaFunctionsListenToThePagesEvents) {
         "  a:removeEventListener('click', listener)\n"
         "  assert(a:mouse_click())\n"
         "  local _, late = pcall(kept.preventDefault, kept)\n"
+        "  splash:runjs('__orvoEvents.deleteLater()')\n"
+        "  splash:wait(0.05)\n"
+        "  a:addEventListener('change', function (event) seen[#seen + 1] = event.type end)\n"
+        "  assert(a:mouse_click())\n"
         "  return seen, prevented, a.checked, late.message\n"
         "end"));
-    EXPECT_EQ(json::array({"click at 50,20", "onclick", "onclick"}), answer[0]);
+    EXPECT_EQ(json::array({"click at 50,20", "onclick", "onclick", "change"}), answer[0])
+        << "once the page deleted the object they call, listeners made later work";
     EXPECT_EQ(false, answer[1]) << "the first click's default was prevented";
-    EXPECT_EQ(true, answer[2]);
+    EXPECT_EQ(false, answer[2]) << "checked by the second click, unchecked by the third";
     EXPECT_EQ("the event's listener has returned: it can be changed no more", answer[3]);
     EXPECT_EQ(0, Stop());
 }

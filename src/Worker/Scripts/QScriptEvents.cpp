@@ -6,6 +6,7 @@
 
 #include "Scripts/LuaCall.h"
 #include "Scripts/LuaValues.h"
+#include "Scripts/QEventBridge.h"
 
 namespace {
 
@@ -66,8 +67,15 @@ QString QScriptEvents::Listener(lua_State* lua, int index) {
         lua_pushvalue(lua, index);
         functions.push_back(luaL_ref(lua, LUA_REGISTRYINDEX));
     }
+    if (bridge == nullptr) {
+        bridge = new QEventBridge(
+            [this](const QString& given, int listener, const QVariantMap& event) {
+                return Fire(given, listener, event);
+            },
+            this);
+    }
     if (frame != nullptr) {
-        frame->addToJavaScriptWindowObject(QLatin1String(Name), this);
+        frame->addToJavaScriptWindowObject(QLatin1String(Name), bridge);
     }
     // One listener per number in each document, kept so that
     // removeEventListener finds the one addEventListener added.
@@ -86,7 +94,7 @@ QString QScriptEvents::Listener(lua_State* lua, int index) {
         .arg(number);
 }
 
-QVariantMap QScriptEvents::fire(const QString& given, int listener, const QVariantMap& event) {
+QVariantMap QScriptEvents::Fire(const QString& given, int listener, const QVariantMap& event) {
     if (given != token || listener < 0 || listener >= static_cast<int>(functions.size())) {
         return {};
     }

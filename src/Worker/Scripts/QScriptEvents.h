@@ -10,6 +10,7 @@
 #include <QVariantMap>
 #include <lua.hpp>
 
+class QEventBridge;
 class QWebFrame;
 
 // The Lua functions a script attaches to the page's nodes as event
@@ -21,12 +22,10 @@ class QWebFrame;
 // preventDefault, stopPropagation and stopImmediatePropagation, which the
 // JavaScript listener applies to the event once the function has returned.
 //
-// This object is published in the frame's window when a listener is made;
-// each call carries a token that only the listeners know, so the page's
-// own scripts cannot run the script's functions.
+// A QEventBridge is published in the frame's window when a listener is
+// made; each call carries a token that only the listeners know, so the
+// page's own scripts cannot run the script's functions.
 class QScriptEvents : public QObject {
-    Q_OBJECT
-
 public:
     // Runs the Lua function in the registry at reference with the one value
     // push leaves; after runs once it has returned.
@@ -39,12 +38,13 @@ public:
     // (the same function, the same listener).
     QString Listener(lua_State* lua, int index);
 
+private:
     // Called by a listener: {"prevent", "stop", "stopNow"} as the Lua
     // function asked; nothing for a wrong token or number.
-    Q_INVOKABLE QVariantMap fire(const QString& token, int listener, const QVariantMap& event);
+    QVariantMap Fire(const QString& token, int listener, const QVariantMap& event);
 
-private:
     QPointer<QWebFrame> frame;
+    QPointer<QEventBridge> bridge;
     Run run;
     const QString token;
     // Registry references of the functions, by number.
