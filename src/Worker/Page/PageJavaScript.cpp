@@ -7,11 +7,12 @@
 
 namespace {
 
-// Gives a value as plain JSON data.
+// Gives a value as plain JSON data (a date as its ISO text); undefined for
+// undefined, a function and what JSON cannot hold (a circular object).
 const char* const PlainJs = "function (v) {"
-                            "  if (v === undefined || typeof v === 'function') { return null; }"
-                            "  try { var t = JSON.stringify(v); return t === undefined ? null : JSON.parse(t); }"
-                            "  catch (e) { return String(v); }"
+                            "  if (v === undefined || typeof v === 'function') { return undefined; }"
+                            "  try { var t = JSON.stringify(v); return t === undefined ? undefined : JSON.parse(t); }"
+                            "  catch (e) { return undefined; }"
                             "}";
 
 } // namespace
@@ -24,7 +25,7 @@ QVariantMap PageJavaScript::Evaluate(QWebFrame* frame, const QString& snippet) {
     const QString quoted = Literal(snippet);
     const QString wrapped = QStringLiteral(
                                 "(function (s) {"
-                                "  try { return {ok: true, value: (%1)((0, eval)(s))}; }"
+                                "  try { var v = (%1)((0, eval)(s)); return v === undefined ? {ok: true} : {ok: true, value: v}; }"
                                 "  catch (e) {"
                                 "    return {ok: false, name: String(e && e.name), message: String(e && e.message),"
                                 "            text: String(e)};"
@@ -51,16 +52,19 @@ QString PageJavaScript::ResumableProgram(const QString& token, const QString& sn
                           "  var splash = {"
                           "    resume: function (value) {"
                           "      if (window[token] !== null) { return; }"
-                          "      kept.value = plain(value);"
+                          "      var p = plain(value); if (p !== undefined) { kept.value = p; }"
                           "      window[token] = {ok: true, result: kept};"
                           "    },"
                           "    error: function (message) {"
                           "      if (window[token] !== null) { return; }"
                           "      window[token] = {ok: false, message: String(message)};"
                           "    },"
-                          "    set: function (key, value) { kept[key] = plain(value); }"
+                          "    set: function (key, value) { var p = plain(value); if (p !== undefined) { kept[key] = p; } }"
                           "  };"
                           "  %2\n;"
+                          "  if (typeof main !== 'function') {"
+                          "    splash.error('wait_for_resume(): no main() function defined'); return;"
+                          "  }"
                           "  main(splash);"
                           "})()")
         .arg(token, snippet, QLatin1String(PlainJs));

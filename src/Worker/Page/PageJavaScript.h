@@ -8,13 +8,14 @@
 class QWebFrame;
 
 // JavaScript a script runs in its page. Values leave the page only as
-// plain JSON data (undefined and functions as null, what JSON cannot hold,
-// such as the window or a cycle, as its text), so that converting one
-// never walks a DOM.
+// plain JSON data (a date as its ISO text; undefined, functions and what
+// JSON cannot hold, such as the window or a cycle, as no value at all), so
+// that converting one never walks a DOM.
 class PageJavaScript {
 public:
-    // Runs snippet in frame's global scope: {ok: true, value} or, for an
-    // exception, {ok: false, name, message, text}.
+    // Runs snippet in frame's global scope: {ok: true, value} ({ok: true}
+    // alone when it has no value) or, for an exception, {ok: false, name,
+    // message, text}.
     static QVariantMap Evaluate(QWebFrame* frame, const QString& snippet);
 
     // The program that runs snippet's function main(splash) with a splash

@@ -234,7 +234,31 @@ void LuaValues::PackAsList(lua_State* lua) {
 }
 
 void LuaValues::PushFromPage(lua_State* lua, const QVariant& value) {
-    Push(lua, PageJavaScript::ToJson(value));
+    if (!value.isValid()) {
+        lua_pushnil(lua);
+    } else if (value.isNull()) {
+        lua_pushliteral(lua, "");
+    } else if (value.type() == QVariant::List) {
+        const QVariantList list = value.toList();
+        luaL_checkstack(lua, 3, "the value is nested too deep");
+        lua_createtable(lua, list.size(), 0);
+        for (int k = 0; k < list.size(); ++k) {
+            PushFromPage(lua, list.at(k));
+            lua_rawseti(lua, -2, k + 1);
+        }
+        MarkAsList(lua, -1);
+    } else if (value.type() == QVariant::Map) {
+        const QVariantMap map = value.toMap();
+        luaL_checkstack(lua, 3, "the value is nested too deep");
+        lua_createtable(lua, 0, map.size());
+        for (auto item = map.begin(); item != map.end(); ++item) {
+            PushText(lua, item.key());
+            PushFromPage(lua, item.value());
+            lua_rawset(lua, -3);
+        }
+    } else {
+        Push(lua, PageJavaScript::ToJson(value));
+    }
 }
 
 bool LuaValues::ToJson(lua_State* lua, int index, QJsonValue& out, QString& error, Lists lists) {

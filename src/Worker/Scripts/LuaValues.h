@@ -29,7 +29,8 @@ public:
 
     static void Push(lua_State* lua, const QJsonValue& value);
     // A value of the page's JavaScript as the engine hands plain data over
-    // (null as a null variant, arrays as lists, objects as maps).
+    // (null as a null variant, arrays as lists, objects as maps); null
+    // becomes an empty text, undefined nil.
     static void PushFromPage(lua_State* lua, const QVariant& value);
 
     // Marks the table at index as a list, as treat.as_array does.

@@ -362,7 +362,7 @@ void QScriptRunner::OnWaitTimer(quint64 id) {
     if (task->awaiting == Awaiting::Resume) {
         return ResumeLater(*task, [](lua_State* lua) {
             lua_pushnil(lua);
-            lua_pushliteral(lua, "JavaScript error: timeout expired");
+            lua_pushliteral(lua, "error: One shot callback timed out while waiting for resume() or error().");
             return 2;
         });
     }
@@ -677,7 +677,7 @@ int QScriptRunner::WaitForResume(lua_State* lua) {
     if (!started.value(QStringLiteral("ok")).toBool()) {
         // As an error of the running snippet: nil and why.
         self->Idle(task);
-        const QString message = QStringLiteral("JavaScript error: ") + started.value(QStringLiteral("text")).toString();
+        const QString message = QStringLiteral("error: ") + started.value(QStringLiteral("text")).toString();
         lua_pushnil(lua);
         lua_pushstring(lua, message.toUtf8().constData());
         return 2;
@@ -708,7 +708,7 @@ void QScriptRunner::OnResumePoll(quint64 id) {
             return 1;
         });
     }
-    const QString message = QStringLiteral("JavaScript error: ") + map.value(QStringLiteral("message")).toString();
+    const QString message = QStringLiteral("error: ") + map.value(QStringLiteral("message")).toString();
     ResumeLater(*task, [message](lua_State* lua) {
         lua_pushnil(lua);
         lua_pushstring(lua, message.toUtf8().constData());
