@@ -448,8 +448,9 @@ TEST_F(Scripts, TheNetworkActivityIsAnArchive) {
 // first, wait_for_resume's JavaScript that cannot start as nil and why,
 // element actions that return true, localStorage out of private mode,
 // switches of what the engine lacks, the API's version, JavaScript given as
-// source, several values from main as a list, and tables as objects unless
-// marked as lists.
+// source, several values from main as a list, tables as objects unless
+// marked as lists, a cookie's domain given as a URL, delete_cookies with
+// neither name nor URL, and a table answered as JSON whatever the type set.
 TEST_F(Scripts, TheReferencesCallFormsAnswerAsItDocuments) {
     Start({"--workers", "1"});
     const std::string go = "function main(splash, args)\n  assert(splash:go(args.url))\n";
@@ -487,6 +488,11 @@ TEST_F(Scripts, TheReferencesCallFormsAnswerAsItDocuments) {
         {"function main(splash)\n  return {'foo', 'bar'}\nend", {{"1", "foo"}, {"2", "bar"}}},
         {"treat = require('treat')\nfunction main(splash)\n  return treat.as_array({'foo', 'bar'})\nend",
          json::array({"foo", "bar"})},
+        {"function main(splash, args)\n"
+         "  splash:add_cookie{'sessionid', '2374', '/', domain = 'http://127.0.0.1'}\n"
+         "  local c = splash:get_cookies()[1]\n"
+         "  return c.domain, c.path, splash:delete_cookies{}, #splash:get_cookies()\nend",
+         json::array({"127.0.0.1", "/", 0, 1})},
         {"function main(splash)\n  splash.indexeddb_enabled = false\n"
          "  return splash.indexeddb_enabled, splash.html5_media_enabled, pcall(function ()\n"
          "    splash.html5_media_enabled = true end)\nend",
@@ -502,9 +508,11 @@ TEST_F(Scripts, TheReferencesCallFormsAnswerAsItDocuments) {
         const json answered = row.second.is_string() ? json(response.body) : json::parse(response.body, nullptr, false);
         EXPECT_EQ(row.second, answered) << row.first << "\n" << response.body;
     }
-    const HttpClient::Response numbered =
-        Execute("function main(splash)\n  splash:set_result_header('X-Count', 5)\n  return 'ok'\nend");
+    const HttpClient::Response numbered = Execute("function main(splash)\n  splash:set_result_header('X-Count', 5)\n"
+                                                  "  splash:set_result_content_type('text/plain')\n"
+                                                  "  return {n = 1}\nend");
     EXPECT_EQ("5", numbered.headers.count("x-count") != 0 ? numbered.headers.at("x-count") : "") << numbered.body;
+    EXPECT_EQ("application/json", numbered.headers.at("content-type")) << "a table is JSON whatever the type set";
     const HttpClient::Response fresh = Execute("function main(splash, args)\n  splash.private_mode_enabled = false\n"
                                                "  assert(splash:go(args.url))\n"
                                                "  return tostring(splash:evaljs('localStorage.getItem(\"k\") === null'))\nend",

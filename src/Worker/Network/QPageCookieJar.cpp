@@ -19,6 +19,15 @@ QJsonArray QPageCookieJar::ToJson() const {
     return cookies;
 }
 
+// A domain given as a URL ("http://example.com/", as scripts write it) is
+// its host.
+QString QPageCookieJar::DomainOf(const QString& given) {
+    if (!given.contains(QLatin1String("://"))) {
+        return given;
+    }
+    return QUrl(given).host();
+}
+
 bool QPageCookieJar::Add(const QJsonObject& fields, const QUrl& page, QString& error) {
     const QString name = fields.value("name").toString();
     if (name.isEmpty() || !fields.value("value").isString()) {
@@ -27,7 +36,7 @@ bool QPageCookieJar::Add(const QJsonObject& fields, const QUrl& page, QString& e
     }
     QNetworkCookie cookie(name.toUtf8(), fields.value("value").toString().toUtf8());
     cookie.setPath(fields.value("path").toString(QStringLiteral("/")));
-    cookie.setDomain(fields.value("domain").toString(page.host()));
+    cookie.setDomain(DomainOf(fields.value("domain").toString(page.host())));
     const QJsonValue expires = fields.value("expires");
     if (expires.isString()) {
         const QDateTime date = QDateTime::fromString(expires.toString(), Qt::ISODate);

@@ -23,7 +23,8 @@ public:
     QJsonArray ToJson() const;
 
     // Adds a cookie given in that shape ("expires" may also be seconds
-    // since 1970; "path" is "/" and "domain" page's host when not given);
+    // since 1970, "domain" a URL whose host it is; "path" is "/" and
+    // "domain" page's host when not given);
     // false, with why, for one without a name or with an unusable field.
     // A cookie without a domain while the page has no host yet waits for
     // the page's next address (see Settle).
@@ -39,6 +40,8 @@ public:
     int Remove(const QString& name, const QUrl& url);
 
 private:
+    static QString DomainOf(const QString& given);
+
     QList<QNetworkCookie> awaitingHost;
 };
 

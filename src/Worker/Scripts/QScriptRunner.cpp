@@ -413,7 +413,9 @@ void QScriptRunner::Succeed(lua_State* main) {
         headers.append(QJsonArray{header.first, header.second});
     }
     QJsonObject detail{
-        {"status", resultStatus}, {"contentType", resultType.isEmpty() ? type : resultType}, {"headers", headers}};
+        {"status", resultStatus},
+        {"contentType", resultType.isEmpty() || type == JsonType ? type : resultType},
+        {"headers", headers}};
     if (body.contains('\0')) {
         // The record's body is text that ends at its first NUL.
         body = body.toBase64();

@@ -136,7 +136,8 @@ int SplashNetwork::DeleteCookies(lua_State* lua) {
     const LuaCall arguments(lua);
     const QString name = arguments.Text("name", 1, false);
     const QUrl url(arguments.Text("url", 2, false));
-    lua_pushinteger(lua, self->cookies->Remove(name, url));
+    // Neither a name nor a URL deletes nothing (clear_cookies deletes all).
+    lua_pushinteger(lua, name.isEmpty() && url.isEmpty() ? 0 : self->cookies->Remove(name, url));
     return 1;
 }
 
