@@ -450,7 +450,8 @@ TEST_F(Scripts, TheNetworkActivityIsAnArchive) {
 // switches of what the engine lacks, the API's version, JavaScript given as
 // source, several values from main as a list, tables as objects unless
 // marked as lists, a cookie's domain given as a URL, delete_cookies with
-// neither name nor URL, and a table answered as JSON whatever the type set.
+// neither name nor URL, a table answered as JSON whatever the type set,
+// and requests and responses in HAR's shape as their info.
 TEST_F(Scripts, TheReferencesCallFormsAnswerAsItDocuments) {
     Start({"--workers", "1"});
     const std::string go = "function main(splash, args)\n  assert(splash:go(args.url))\n";
@@ -493,6 +494,14 @@ TEST_F(Scripts, TheReferencesCallFormsAnswerAsItDocuments) {
          "  local c = splash:get_cookies()[1]\n"
          "  return c.domain, c.path, splash:delete_cookies{}, #splash:get_cookies()\nend",
          json::array({"127.0.0.1", "/", 0, 1})},
+        {"function main(splash, args)\n  local infos = require('treat').as_array({})\n"
+         "  splash:on_request(function (r) infos[#infos + 1] = r.info.method .. ' ' .. r.info.url end)\n"
+         "  splash:on_response(function (r)\n"
+         "    infos[#infos + 1] = r.info.status .. ' ' .. r.info.content.mimeType .. ' ' .. r.request.info.method\n"
+         "  end)\n"
+         "  assert(splash:go(args.url))\n  local got = splash:http_get(args.url)\n"
+         "  return infos[1], infos[2], got.info.status, got.info.headers[1].name ~= nil, got.request.info.method\nend",
+         json::array({"GET " + server.Url("/page-forms"), "200 text/html; charset=utf-8 GET", 200, true, "GET"})},
         {"function main(splash)\n  splash.indexeddb_enabled = false\n"
          "  return splash.indexeddb_enabled, splash.html5_media_enabled, pcall(function ()\n"
          "    splash.html5_media_enabled = true end)\nend",
@@ -745,7 +754,7 @@ TEST_F(Scripts, ThePageIsDrivenAsAUserWould) {
         "  assert(splash:go(args.first))\n"
         "  result.reset = splash:evaljs('window.autoloaded') == nil\n"
         "  result.version = splash:get_version()\n"
-        "  result.rss = splash:get_perf_stats().maxrss > 0\n"
+        "  result.rss = splash:get_perf_stats().maxrss > 10 * 1024 * 1024\n"
         "  local ok, error = pcall(splash.send_keys, splash, '<NoSuchKey>')\n"
         "  result.unknown = error.message\n"
         "  result.fetched, result.failed = fetched, failed\n"

@@ -46,6 +46,11 @@ QJsonArray QueryString(const QUrl& url) {
     return pairs;
 }
 
+// HTTP's version for a URL of http or https that was answered, else none.
+QString HttpVersion(const QUrl& url, bool answered) {
+    return answered && url.scheme().startsWith(QLatin1String("http")) ? QStringLiteral("HTTP/1.1") : QString();
+}
+
 } // namespace
 
 QNetworkLog::QNetworkLog(bool bodies, QObject* parent)
@@ -166,12 +171,50 @@ QJsonObject QNetworkLog::Archive(const QString& title) const {
                             {"entries", list}}}};
 }
 
+QJsonObject QNetworkLog::HarRequest(const QString& method, const QUrl& url,
+                                    const QList<QNetworkReply::RawHeaderPair>& headers,
+                                    const QList<QNetworkCookie>& cookies, qint64 bodySize) {
+    return QJsonObject{{"method", method},
+                       {"url", url.toString()},
+                       {"httpVersion", HttpVersion(url, true)},
+                       {"cookies", Cookies(cookies)},
+                       {"headers", Pairs(headers)},
+                       {"queryString", QueryString(url)},
+                       {"headersSize", -1},
+                       {"bodySize", bodySize}};
+}
+
+QJsonObject QNetworkLog::HarResponse(const QUrl& url, int status, const QString& reason,
+                                     const QList<QNetworkReply::RawHeaderPair>& headers,
+                                     const QList<QNetworkCookie>& cookies, const QJsonObject& content,
+                                     const QString& redirectUrl) {
+    return QJsonObject{{"status", status},
+                       {"statusText", reason},
+                       {"httpVersion", HttpVersion(url, status != 0)},
+                       {"cookies", Cookies(cookies)},
+                       {"headers", Pairs(headers)},
+                       {"content", content},
+                       {"redirectURL", redirectUrl},
+                       {"headersSize", -1},
+                       {"bodySize", -1}};
+}
+
+QJsonObject QNetworkLog::HarResponseOf(const QNetworkReply* reply) {
+    const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
+    const QJsonObject content{{"size", length.isValid() ? length.toLongLong() : reply->bytesAvailable()},
+                              {"mimeType", reply->header(QNetworkRequest::ContentTypeHeader).toString()}};
+    const QUrl redirect = reply->attribute(QNetworkRequest::RedirectionTargetAttribute).toUrl();
+    return HarResponse(reply->url(), reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(),
+                       reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString(),
+                       reply->rawHeaderPairs(),
+                       reply->header(QNetworkRequest::SetCookieHeader).value<QList<QNetworkCookie>>(), content,
+                       redirect.isEmpty() ? QString() : reply->url().resolved(redirect).toString());
+}
+
 QJsonObject QNetworkLog::ToJson(const Entry& entry) const {
     // A reply still open when the log is read counts until now.
     const qint64 end = entry.endMs >= 0 ? entry.endMs : clock.elapsed();
     const qint64 headers = entry.headersMs >= 0 ? entry.headersMs : end;
-    const bool http = entry.url.scheme().startsWith(QLatin1String("http"));
-    const QString version = http ? QStringLiteral("HTTP/1.1") : QString();
     QJsonObject content{{"size", entry.received}, {"mimeType", entry.mimeType}};
     if (entry.bodyKept) {
         content.insert("text", QString::fromLatin1(entry.body.toBase64()));
@@ -181,24 +224,9 @@ QJsonObject QNetworkLog::ToJson(const Entry& entry) const {
         {"startedDateTime", entry.started.toString(Qt::ISODateWithMs)},
         {"time", end - entry.startMs},
         {"request",
-         QJsonObject{{"method", entry.method},
-                     {"url", entry.url.toString()},
-                     {"httpVersion", version},
-                     {"cookies", Cookies(entry.requestCookies)},
-                     {"headers", Pairs(entry.requestHeaders)},
-                     {"queryString", QueryString(entry.url)},
-                     {"headersSize", -1},
-                     {"bodySize", entry.requestBodySize}}},
-        {"response",
-         QJsonObject{{"status", entry.status},
-                     {"statusText", entry.reason},
-                     {"httpVersion", entry.status != 0 ? version : QString()},
-                     {"cookies", Cookies(entry.responseCookies)},
-                     {"headers", Pairs(entry.responseHeaders)},
-                     {"content", content},
-                     {"redirectURL", entry.redirectUrl},
-                     {"headersSize", -1},
-                     {"bodySize", -1}}},
+         HarRequest(entry.method, entry.url, entry.requestHeaders, entry.requestCookies, entry.requestBodySize)},
+        {"response", HarResponse(entry.url, entry.status, entry.reason, entry.responseHeaders,
+                                 entry.responseCookies, content, entry.redirectUrl)},
         {"cache", QJsonObject()},
         {"timings",
          QJsonObject{{"blocked", -1},

@@ -48,6 +48,20 @@ public:
     // title, with its load time], "entries": [...]}}.
     QJsonObject Archive(const QString& title) const;
 
+    // A request in HAR's shape ({method, url, httpVersion, cookies,
+    // headers, queryString, headersSize, bodySize}), and a response
+    // ({status, statusText, httpVersion, cookies, headers, content,
+    // redirectURL, headersSize, bodySize}); a reply's response as far as
+    // it came, its content's size the announced one.
+    static QJsonObject HarRequest(const QString& method, const QUrl& url,
+                                  const QList<QNetworkReply::RawHeaderPair>& headers,
+                                  const QList<QNetworkCookie>& cookies, qint64 bodySize);
+    static QJsonObject HarResponse(const QUrl& url, int status, const QString& reason,
+                                   const QList<QNetworkReply::RawHeaderPair>& headers,
+                                   const QList<QNetworkCookie>& cookies, const QJsonObject& content,
+                                   const QString& redirectUrl);
+    static QJsonObject HarResponseOf(const QNetworkReply* reply);
+
     // The HTTP method of a request made with operation.
     static QString MethodName(QNetworkAccessManager::Operation operation, const QNetworkRequest& request);
 

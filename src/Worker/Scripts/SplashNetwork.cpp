@@ -34,6 +34,37 @@ int HeaderLookup(lua_State* lua) {
     return 0;
 }
 
+QJsonObject HeadersOf(const QList<QPair<QByteArray, QByteArray>>& pairs) {
+    QJsonObject headers;
+    for (const auto& header : pairs) {
+        headers.insert(QString::fromLatin1(header.first), QString::fromUtf8(header.second));
+    }
+    return headers;
+}
+
+QList<QNetworkReply::RawHeaderPair> RequestHeaders(const QNetworkRequest& request) {
+    QList<QNetworkReply::RawHeaderPair> headers;
+    for (const QByteArray& name : request.rawHeaderList()) {
+        headers.append({name, request.rawHeader(name)});
+    }
+    return headers;
+}
+
+// A request object's fields: {url, method, headers = {name = value}, info
+// (the request in HAR's shape)}; jar gives the cookies it goes with.
+QJsonObject RequestObject(const QString& method, const QUrl& url, const QNetworkRequest& request,
+                          const QNetworkCookieJar* jar) {
+    const QList<QNetworkReply::RawHeaderPair> headers = RequestHeaders(request);
+    const bool bodiless = method == QLatin1String("GET") || method == QLatin1String("HEAD");
+    return QJsonObject{{"url", url.toString()},
+                       {"method", method},
+                       {"headers", HeadersOf(headers)},
+                       {"info", QNetworkLog::HarRequest(method, url, headers,
+                                                        jar != nullptr ? jar->cookiesForUrl(url)
+                                                                       : QList<QNetworkCookie>(),
+                                                        bodiless ? 0 : -1)}};
+}
+
 // Pushes object as a Lua table whose headers table finds a header by its
 // name in any case.
 void PushWithHeaders(lua_State* lua, const QJsonObject& object) {
@@ -254,7 +285,8 @@ void SplashNetwork::PushResponse(lua_State* lua, QNetworkReply* reply, const QSt
     QJsonObject response{{"url", reply->url().toString()},
                          {"ok", reply->error() == QNetworkReply::NoError && status.toInt() < 400},
                          {"headers", headers},
-                         {"request", QJsonObject{{"url", reply->request().url().toString()}, {"method", method}}}};
+                         {"info", QNetworkLog::HarResponseOf(reply)},
+                         {"request", RequestObject(method, reply->request().url(), reply->request(), nullptr)}};
     if (status.isValid()) {
         response.insert("status", status.toInt());
     }
@@ -350,14 +382,6 @@ int ResponseAbort(lua_State* lua) {
     return 0;
 }
 
-QJsonObject HeadersOf(const QList<QPair<QByteArray, QByteArray>>& pairs) {
-    QJsonObject headers;
-    for (const auto& header : pairs) {
-        headers.insert(QString::fromLatin1(header.first), QString::fromUtf8(header.second));
-    }
-    return headers;
-}
-
 // Sets methods into the table on top of the stack, bound to a new slot
 // holding contents; returns the slot.
 CallbackSlot* BindMethods(lua_State* lua, const CallbackSlot& contents, const luaL_Reg* methods) {
@@ -421,24 +445,20 @@ void SplashNetwork::OnPageRequest(QScriptRunner* self, QNetworkRequest& request,
                                        {nullptr, nullptr}};
     CallbackSlot* slot = nullptr;
     self->RunCallback(self->onRequest, [&](lua_State* callback) {
-        QList<QPair<QByteArray, QByteArray>> headers;
-        for (const QByteArray& name : request.rawHeaderList()) {
-            headers.append({name, request.rawHeader(name)});
-        }
-        PushWithHeaders(callback, QJsonObject{{"url", request.url().toString()},
-                                              {"method", QNetworkLog::MethodName(operation, request)},
-                                              {"headers", HeadersOf(headers)}});
+        PushWithHeaders(callback, RequestObject(QNetworkLog::MethodName(operation, request), request.url(), request,
+                                                self->cookies));
         slot = BindMethods(callback, CallbackSlot{&request, &decision, nullptr}, methods);
     }, [&slot]() { *slot = CallbackSlot{nullptr, nullptr, nullptr}; });
 }
 
 void SplashNetwork::OnPageReply(QScriptRunner* self, QNetworkReply* reply, QNetworkAccessManager::Operation operation,
                                 const QUrl& asked) {
-    const QJsonObject request{{"url", asked.toString()},
-                              {"method", QNetworkLog::MethodName(operation, reply->request())}};
+    const QJsonObject request =
+        RequestObject(QNetworkLog::MethodName(operation, reply->request()), asked, reply->request(), self->cookies);
     const auto describe = [reply, request]() {
         QJsonObject response{{"url", reply->url().toString()},
                              {"headers", HeadersOf(reply->rawHeaderPairs())},
+                             {"info", QNetworkLog::HarResponseOf(reply)},
                              {"request", request}};
         const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
         if (status.isValid()) {

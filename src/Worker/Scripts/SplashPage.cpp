@@ -223,7 +223,8 @@ int SplashPage::GetPerfStats(lua_State* lua) {
     ::getrusage(RUSAGE_SELF, &usage);
     const double cpu = usage.ru_utime.tv_sec + usage.ru_stime.tv_sec
                        + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-    LuaValues::Push(lua, QJsonValue(QJsonObject{{"maxrss", static_cast<double>(usage.ru_maxrss)},
+    // The kernel counts the peak in KiB; the reference gives it in bytes.
+    LuaValues::Push(lua, QJsonValue(QJsonObject{{"maxrss", static_cast<double>(usage.ru_maxrss) * 1024},
                                                 {"cputime", cpu},
                                                 {"walltime", QDateTime::currentMSecsSinceEpoch() / 1000.0}}));
     return 1;
