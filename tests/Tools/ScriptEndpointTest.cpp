@@ -990,7 +990,7 @@ TEST_F(Scripts, TimersAndTimeoutsRunFunctionsAlongside) {
     EXPECT_EQ(1, answer.at("a"));
     EXPECT_EQ("two", answer.at("b"));
     EXPECT_EQ(false, answer.at("timedOut"));
-    EXPECT_EQ("timeout", answer.at("why"));
+    EXPECT_EQ("timeout_over", answer.at("why"));
     EXPECT_EQ(false, answer.at("late")) << "a function past its timeout is never resumed";
     EXPECT_EQ(false, answer.at("failedOk"));
     EXPECT_EQ(json::parse(R"({"code": 7})"), answer.at("failure"));

@@ -373,7 +373,7 @@ void QScriptRunner::OnWaitTimer(quint64 id) {
         }
         return ResumeLater(*task, [](lua_State* lua) {
             lua_pushboolean(lua, 0);
-            lua_pushliteral(lua, "timeout");
+            lua_pushliteral(lua, "timeout_over");
             return 2;
         });
     }
