@@ -83,19 +83,6 @@ int LuaCall::RaiseJsError(lua_State* lua, const QVariantMap& thrown) {
     return lua_error(lua);
 }
 
-QString LuaCall::ArgumentList(lua_State* lua, int first) {
-    QJsonArray arguments;
-    for (int k = first; k <= lua_gettop(lua); ++k) {
-        QJsonValue value;
-        QString error;
-        if (!LuaValues::ToJson(lua, k, value, error)) {
-            RaiseApiError(lua, QStringLiteral("argument %1 cannot be sent to JavaScript: %2").arg(k).arg(error));
-        }
-        arguments.append(value);
-    }
-    return QString::fromUtf8(QJsonDocument(arguments).toJson(QJsonDocument::Compact));
-}
-
 QList<QPair<QByteArray, QByteArray>> LuaCall::Headers(lua_State* lua, int index) {
     QList<QPair<QByteArray, QByteArray>> headers;
     if (lua_isnil(lua, index)) {

@@ -37,10 +37,6 @@ public:
     // {name, message, text}.
     static int RaiseJsError(lua_State* lua, const QVariantMap& thrown);
 
-    // Every argument from first on as the text of a JSON list, for
-    // JavaScript; raises a SPLASH_LUA_ERROR for one JSON cannot hold.
-    static QString ArgumentList(lua_State* lua, int first);
-
     // The table of headers at index, {name = value} or {{name, value},
     // ...}, as pairs; none for nil.
     static QList<QPair<QByteArray, QByteArray>> Headers(lua_State* lua, int index);

@@ -18,6 +18,7 @@
 #include "Scripts/LuaCall.h"
 #include "Scripts/LuaValues.h"
 #include "Scripts/QScriptEvents.h"
+#include "Scripts/SplashElements.h"
 
 namespace {
 
@@ -581,13 +582,9 @@ int QScriptRunner::Url(lua_State* lua) {
 }
 
 int QScriptRunner::EvalJs(lua_State* lua) {
-    QScriptRunner* self = Self(lua);
-    const QVariantMap result = PageJavaScript::Evaluate(self->page->mainFrame(), LuaCall(lua).Snippet());
-    if (result.value(QStringLiteral("ok")).toBool()) {
-        LuaValues::PushFromPage(lua, result.value(QStringLiteral("value")));
-        return 1;
-    }
-    return LuaCall::RaiseJsError(lua, result);
+    const QString snippet = LuaCall(lua).Snippet();
+    return SplashElements::PushEvaluation(lua, Self(lua),
+                                          QStringLiteral("(0, eval)(%1)").arg(PageJavaScript::Literal(snippet)));
 }
 
 int QScriptRunner::RunJs(lua_State* lua) {
@@ -655,14 +652,9 @@ int QScriptRunner::CallJsFunction(lua_State* lua) {
     if (self->page == nullptr) {
         return LuaCall::RaiseApiError(lua, QStringLiteral("the page is gone"));
     }
-    const QString list = LuaCall::ArgumentList(lua, 1);
-    const QString call = PageJavaScript::Call(LuaValues::ToText(lua, lua_upvalueindex(2)), list);
-    const QVariantMap result = PageJavaScript::Evaluate(self->page->mainFrame(), call);
-    if (!result.value(QStringLiteral("ok")).toBool()) {
-        return LuaCall::RaiseJsError(lua, result);
-    }
-    LuaValues::PushFromPage(lua, result.value(QStringLiteral("value")));
-    return 1;
+    const QString list = SplashElements::Arguments(lua, self, 1);
+    return SplashElements::PushEvaluation(lua, self,
+                                          PageJavaScript::Call(LuaValues::ToText(lua, lua_upvalueindex(2)), list));
 }
 
 // Runs the JavaScript main(splash) of snippet and waits until it calls

@@ -220,10 +220,12 @@ int SplashElements::Styles(lua_State* lua) {
                                    " return r; })()"));
 }
 
-// A checkbox's checked state, a multiple select's chosen values, any
-// other field's value.
+// A checkbox's checked state, a radio button's value when it is checked
+// (nil when not), a multiple select's chosen values, any other field's
+// value.
 int SplashElements::FieldValue(lua_State* lua) {
     Run(lua, QStringLiteral("(function () { if (n.type === 'checkbox') { return n.checked; }"
+                            " if (n.type === 'radio') { return n.checked ? n.value : undefined; }"
                             " if (n.type === 'select-multiple') { var s = [];"
                             "   for (var o = 0; o < n.options.length; ++o) {"
                             "     if (n.options[o].selected) { s.push(n.options[o].value); } }"
@@ -284,12 +286,42 @@ int SplashElements::NodeSet(lua_State* lua) {
     return 0;
 }
 
+bool SplashElements::IsElement(lua_State* lua, int index) {
+    if (lua_type(lua, index) != LUA_TTABLE || !lua_getmetatable(lua, index)) {
+        return false;
+    }
+    luaL_getmetatable(lua, ElementType);
+    const bool element = lua_rawequal(lua, -1, -2) != 0;
+    lua_pop(lua, 2);
+    return element;
+}
+
+int SplashElements::PushEvaluation(lua_State* lua, QScriptRunner* self, const QString& expression) {
+    const QVariantMap result = PageJavaScript::Evaluate(
+        self->page->mainFrame(),
+        QStringLiteral("(function (v, keep) { if (v instanceof Node) { return {element: keep(v)}; }"
+                       " if (v instanceof NodeList || v instanceof HTMLCollection) {"
+                       "   return {elements: [].map.call(v, keep)}; }"
+                       " return {value: v}; })(%1, %2)")
+            .arg(expression, QLatin1String(Keep)));
+    if (!result.value(QStringLiteral("ok")).toBool()) {
+        return LuaCall::RaiseJsError(lua, result);
+    }
+    return PushFound(lua, result.value(QStringLiteral("value")).toMap());
+}
+
 // The value at index as JavaScript: a function as its event listener,
 // anything else through JSON; raises an error naming what for one that
 // has neither form.
 QString SplashElements::Argument(lua_State* lua, QScriptRunner* self, int index, const QString& what) {
     if (lua_type(lua, index) == LUA_TFUNCTION) {
         return self->events->Listener(lua, index);
+    }
+    if (IsElement(lua, index)) {
+        lua_getfield(lua, index, "__place");
+        const int place = static_cast<int>(lua_tointeger(lua, -1));
+        lua_pop(lua, 1);
+        return QStringLiteral("%1[%2]").arg(QLatin1String(Registry)).arg(place);
     }
     QJsonValue value;
     QString error;
@@ -302,7 +334,7 @@ QString SplashElements::Argument(lua_State* lua, QScriptRunner* self, int index,
 QString SplashElements::Arguments(lua_State* lua, QScriptRunner* self, int first) {
     QStringList items;
     for (int k = first; k <= lua_gettop(lua); ++k) {
-        items.append(Argument(lua, self, k, QStringLiteral("argument %1").arg(k)));
+        items.append(Argument(lua, self, k, QStringLiteral("argument %1 cannot be sent to JavaScript").arg(k)));
     }
     return QLatin1Char('[') + items.join(QLatin1Char(',')) + QLatin1Char(']');
 }
@@ -370,22 +402,49 @@ int SplashElements::PushFound(lua_State* lua, const QVariantMap& found) {
     return 1;
 }
 
-// A form's named controls: text as it is, a checkbox as whether it is
-// checked, a radio button's value only when checked, a multiple select's
-// chosen values as a list.
+// A form's named controls, as values asks: "auto" gives a checkbox as
+// whether it is checked, a radio button's value when checked, a multiple
+// select's chosen values and several controls of one name as lists, any
+// other control's value; "list" gives every control's values as a list
+// (a checkbox's value when checked); "first" the first of them (a
+// checkbox as whether it is checked). false is "first".
 int SplashElements::FormValues(lua_State* lua) {
-    Run(lua, QStringLiteral("(function () { var v = {};"
-                                   " for (var k = 0; k < n.elements.length; ++k) { var e = n.elements[k];"
-                                   "   if (!e.name || e.disabled) { continue; }"
-                                   "   if (e.type === 'checkbox') { v[e.name] = e.checked; continue; }"
-                                   "   if (e.type === 'radio' && !e.checked) { continue; }"
-                                   "   if (e.type === 'select-multiple') { var s = [];"
-                                   "     for (var o = 0; o < e.options.length; ++o) {"
-                                   "       if (e.options[o].selected) { s.push(e.options[o].value); } }"
-                                   "     v[e.name] = s; continue; }"
-                                   "   v[e.name] = e.value; }"
-                                   " return v; })()"));
-    return Ok(lua, 1);
+    const LuaCall arguments(lua);
+    const int given = arguments.Push("values", 1);
+    QString mode = QStringLiteral("auto");
+    if (lua_isboolean(lua, given)) {
+        mode = lua_toboolean(lua, given) ? mode : QStringLiteral("first");
+    } else if (!lua_isnil(lua, given)) {
+        mode = LuaValues::ToText(lua, given);
+        if (mode != QLatin1String("auto") && mode != QLatin1String("list") && mode != QLatin1String("first")) {
+            return LuaCall::RaiseApiError(lua, QStringLiteral("form_values: values must be 'auto', 'list' or 'first'"));
+        }
+    }
+    lua_settop(lua, 1);
+    Run(lua, QStringLiteral(
+                 "(function (mode) { if (n.nodeName !== 'FORM') { return undefined; }"
+                 " var named = [].filter.call(n.elements, function (e) { return e.name && !e.disabled; }),"
+                 "   v = {}, count = {};"
+                 " named.forEach(function (e) { count[e.name] = (count[e.name] || 0) + 1; });"
+                 " named.forEach(function (e) { var list, one, name = e.name;"
+                 "   if (e.type === 'checkbox') { list = e.checked ? [e.value] : []; one = e.checked; }"
+                 "   else if (e.type === 'radio') { list = e.checked ? [e.value] : []; one = list[0]; }"
+                 "   else if (e.type === 'select-multiple') {"
+                 "     list = [].filter.call(e.options, function (o) { return o.selected; })"
+                 "       .map(function (o) { return o.value; }); one = list; }"
+                 "   else { list = [e.value]; one = e.value; }"
+                 "   if (mode === 'list' || (mode === 'auto' && count[name] > 1 && e.type !== 'radio')) {"
+                 "     v[name] = (v[name] || []).concat(list); }"
+                 "   else if (mode === 'first') { var first = e.type === 'checkbox' ? e.checked : list[0];"
+                 "     if (!(name in v) && first !== undefined) { v[name] = first; } }"
+                 "   else if (one !== undefined) { v[name] = one; } });"
+                 " return v; })(%1)")
+                 .arg(PageJavaScript::Literal(QJsonValue(mode))));
+    if (lua_isnil(lua, -1)) {
+        lua_pushliteral(lua, "the element is not a form");
+        return 2;
+    }
+    return 1;
 }
 
 // Gives a form's named controls the values of a table: a checkbox or radio
@@ -471,11 +530,11 @@ int SplashElements::SendKeys(lua_State* lua) {
 }
 
 int SplashElements::Png(lua_State* lua) {
-    return Ok(lua, Picture(lua, false));
+    return Picture(lua, false);
 }
 
 int SplashElements::Jpeg(lua_State* lua) {
-    return Ok(lua, Picture(lua, true));
+    return Picture(lua, true);
 }
 
 // pad: a number of pixels around each side, or {left, top, right, bottom}.

@@ -13,15 +13,27 @@ class QScriptRunner;
 // (window.__orvoElements); an element object is a table holding the node's
 // place in that list, with methods that run JavaScript on the node. A node
 // that has left the document, or a page that has gone elsewhere, makes a
-// method raise a JS_ERROR saying the element is gone. Methods that act or
-// read a field return as the scripting reference documents: true, or
-// true and the value (form_values, field_value, png, jpeg). element.node
-// reads and sets the node's properties and calls its methods: a property
-// that holds a node gives an element object, attributes a table of name
-// and value, classList a list.
+// method raise a JS_ERROR saying the element is gone. Methods return as
+// the scripting reference documents: an action true; field_value true and
+// the value; form_values, png and jpeg the value. element.node reads and
+// sets the node's properties and calls its methods: a property that holds
+// a node gives an element object, attributes a table of name and value,
+// classList a list.
 class SplashElements {
 public:
     static const luaL_Reg Methods[];
+
+    // Evaluates a JavaScript expression in the page and pushes its value as
+    // evaljs and jsfunc give it: a node as an element object, a node list
+    // as a list of them, any other value as plain data; raises the JS_ERROR
+    // of one that throws.
+    static int PushEvaluation(lua_State* lua, QScriptRunner* self, const QString& expression);
+    // The value at index, or each value from first on as a list, as
+    // JavaScript for the page: an element object as its node, a Lua
+    // function as its event listener, anything else through JSON; raises
+    // an error naming what for one that has no such form.
+    static QString Argument(lua_State* lua, QScriptRunner* self, int index, const QString& what);
+    static QString Arguments(lua_State* lua, QScriptRunner* self, int first);
 
 private:
     static int Select(lua_State* lua);
@@ -48,10 +60,7 @@ private:
     static int ElementGet(lua_State* lua);
     static int NodeGet(lua_State* lua);
     static int NodeSet(lua_State* lua);
-    // The value at index, or each value from first on as a list, as
-    // JavaScript for the page: a Lua function as its event listener.
-    static QString Argument(lua_State* lua, QScriptRunner* self, int index, const QString& what);
-    static QString Arguments(lua_State* lua, QScriptRunner* self, int first);
+    static bool IsElement(lua_State* lua, int index);
     // Pushes true below the count values on top of the stack: the
     // reference's ok, value.
     static int Ok(lua_State* lua, int count);
