@@ -530,6 +530,9 @@ TEST_F(Scripts, TheReferencesCallFormsAnswerAsItDocuments) {
                                                   "  return {n = 1}\nend");
     EXPECT_EQ("5", numbered.headers.count("x-count") != 0 ? numbered.headers.at("x-count") : "") << numbered.body;
     EXPECT_EQ("application/json", numbered.headers.at("content-type")) << "a table is JSON whatever the type set";
+    const HttpClient::Response binary = Execute("function main(splash)\n  splash:set_result_content_type('text/plain')\n"
+                                                "  return require('treat').as_binary('GIF89a', 'image/gif')\nend");
+    EXPECT_EQ("image/gif", binary.headers.at("content-type")) << "a binary object's own type comes first";
     const HttpClient::Response fresh = Execute("function main(splash, args)\n  splash.private_mode_enabled = false\n"
                                                "  assert(splash:go(args.url))\n"
                                                "  return tostring(splash:evaljs('localStorage.getItem(\"k\") === null'))\nend",

@@ -128,11 +128,17 @@ int JsonDecode(lua_State* lua) {
     return 1;
 }
 
+// The bytes of a string, or of a binary object (to give it another type).
 int TreatAsBinary(lua_State* lua) {
-    std::size_t size = 0;
-    const char* bytes = luaL_checklstring(lua, 1, &size);
+    QByteArray bytes;
+    QString ignored;
+    if (!LuaValues::IsBinary(lua, 1, bytes, ignored)) {
+        std::size_t size = 0;
+        const char* text = luaL_checklstring(lua, 1, &size);
+        bytes = QByteArray(text, static_cast<int>(size));
+    }
     const char* type = luaL_optstring(lua, 2, "application/octet-stream");
-    LuaValues::PushBinary(lua, QByteArray(bytes, static_cast<int>(size)), QString::fromUtf8(type));
+    LuaValues::PushBinary(lua, bytes, QString::fromUtf8(type));
     return 1;
 }
 

@@ -415,7 +415,7 @@ void QScriptRunner::Succeed(lua_State* main) {
     }
     QJsonObject detail{
         {"status", resultStatus},
-        {"contentType", resultType.isEmpty() || type == JsonType ? type : resultType},
+        {"contentType", type == TextType && !resultType.isEmpty() ? resultType : type},
         {"headers", headers}};
     if (body.contains('\0')) {
         // The record's body is text that ends at its first NUL.

@@ -109,6 +109,11 @@ TEST_F(LuaValuesTest, BinaryObjectsHoldBytesAndTheirType) {
               Json("local treat = require('treat')\n"
                    "return treat.as_array({treat.as_string(treat.as_binary('bytes', 'text/x'))})"));
     EXPECT_EQ(R"(["plain"])", Json("return require('treat').as_string('plain')"));
+    EXPECT_EQ(R"([["bytes","image/x-png"]])",
+              Json("local treat = require('treat')\n"
+                   "local again = treat.as_binary(treat.as_binary('bytes', 'image/png'), 'image/x-png')\n"
+                   "return treat.as_array({treat.as_string(again)})"))
+        << "a binary object made again with another type";
 }
 
 TEST_F(LuaValuesTest, TheJsonAndBase64LibrariesRoundTrip) {
