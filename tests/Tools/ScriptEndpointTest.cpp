@@ -214,6 +214,7 @@ TEST_F(Scripts, GoLaysADocumentOutWithItsBaseUrl) {
 TEST_F(Scripts, TheViewportCookiesAndUserAgentAreTheScripts) {
     Start({"--workers", "1"});
     const json answer = Answer(Execute("function main(splash, args)\n"
+                                       "  local sw, sh = splash:get_viewport_size()\n"
                                        "  splash:set_viewport_size(400, 300)\n"
                                        "  local w, h = splash:get_viewport_size()\n"
                                        "  splash:set_user_agent('OrvoScript/1')\n"
@@ -222,12 +223,13 @@ TEST_F(Scripts, TheViewportCookiesAndUserAgentAreTheScripts) {
                                        "  local cleared = splash:clear_cookies()\n"
                                        "  assert(splash:go(args.tall))\n"
                                        "  local fw, fh = splash:set_viewport_full()\n"
-                                       "  return {w = w, h = h, inner = splash:evaljs('innerWidth'),\n"
+                                       "  return {w = w, h = h, inner = splash:evaljs('innerWidth'), start = sw .. 'x' .. sh,\n"
                                        "          cookies = cookies,\n"
                                        "          cleared = cleared, left = #splash:get_cookies(), fw = fw, fh = fh,\n"
                                        "          agent = splash:evaljs('navigator.userAgent')}\n"
                                        "end",
                                        {{"cookie", server.Url("/sets-cookie")}, {"tall", server.Url("/tall")}}));
+    EXPECT_EQ("1024x768", answer.at("start")) << "the render endpoints' viewport";
     EXPECT_EQ(400, answer.at("w"));
     EXPECT_EQ(300, answer.at("h"));
     EXPECT_EQ(400, answer.at("inner"));

@@ -491,6 +491,8 @@ Browser::Request::Options RenderArguments::ScriptOptions() const {
     options["luaSource"] = luaSource;
     options["luaArguments"] = scriptArguments.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
     options.insert(direct.begin(), direct.end());
+    // A script's page starts with the render endpoints' viewport.
+    options["viewport"] = std::to_string(viewportWidth) + "x" + std::to_string(viewportHeight);
     return options;
 }
 
