@@ -828,6 +828,16 @@ TEST_F(OrvoServe, PingAndMetricsDescribeTheService) {
     EXPECT_EQ("ok", ping.at("status"));
     EXPECT_GT(ping.at("rss").get<long>(), 1000000);
     EXPECT_GT(ping.at("maxrss").get<long>(), 1000);
+    const json debug = json::parse(client->Get("/_debug").body);
+    EXPECT_EQ(2, debug.at("workers"));
+    EXPECT_EQ(0, debug.at("qsize"));
+    EXPECT_EQ(1, debug.at("active")) << "the debug request itself";
+    EXPECT_GT(debug.at("fds").get<long>(), 3);
+    const HttpClient::Response gc = client->Post("/_gc", "", "text/plain");
+    ASSERT_EQ(200, gc.status) << gc.body;
+    EXPECT_EQ("ok", json::parse(gc.body).at("status"));
+    EXPECT_GT(json::parse(gc.body).at("rss").get<long>(), 1000000);
+    EXPECT_EQ(405, client->Get("/_gc").status) << "it changes the service: it is posted";
     const HttpClient::Response metrics = client->Get("/metrics");
     ASSERT_EQ(200, metrics.status);
     EXPECT_TRUE(boost::starts_with(metrics.headers.at("content-type"), "text/plain"));

@@ -6,9 +6,12 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <fstream>
+#include <iterator>
 
 #include "BadArgument.h"
+#include "Protocol/HeapRelease.h"
 
 namespace Orvo {
 namespace Serve {
@@ -78,7 +81,8 @@ void HttpService::Dispatch(const Request& request, const std::shared_ptr<Exchang
     const std::string query = question == std::string::npos ? std::string() : target.substr(question + 1);
     Endpoint endpoint = Endpoint::Html;
     const bool render = !path.empty() && EndpointOf(path.substr(1), endpoint);
-    const bool known = render || path == "/_ping" || path == "/metrics";
+    const bool own = path == "/_ping" || path == "/metrics" || path == "/_gc" || path == "/_debug";
+    const bool known = render || own;
     exchange->endpoint = known ? path.substr(1) : "other";
     const auto reply = [this, exchange](const Reply& out) {
         Record(exchange->client, exchange->endpoint, exchange->url, out, exchange->arrival);
@@ -92,23 +96,21 @@ void HttpService::Dispatch(const Request& request, const std::shared_ptr<Exchang
         refused.headers.push_back({"WWW-Authenticate", "Basic realm=\"orvo-serve\", charset=\"UTF-8\""});
         return reply(refused);
     }
-    const bool get = request.method() == http::verb::get;
     if (!known) {
         return reply(Reply::Error(404, "NotFound", "No such endpoint", {{"path", path}}, Reply::Outcome::NotFound));
     }
-    if (!get && !(render && request.method() == http::verb::post)) {
-        const std::string methods = render ? "GET or POST" : "GET";
+    // _gc changes the service's state: it is posted; the other own
+    // endpoints are read.
+    const http::verb method = request.method();
+    const bool allowed = render ? method == http::verb::get || method == http::verb::post
+                                : method == (path == "/_gc" ? http::verb::post : http::verb::get);
+    if (!allowed) {
+        const std::string methods = render ? "GET or POST" : path == "/_gc" ? "POST" : "GET";
         return reply(Reply::Error(405, "MethodNotAllowed", "This endpoint takes " + methods,
                                   {{"method", std::string(request.method_string())}}, Reply::Outcome::BadMethod));
     }
-    if (path == "/_ping") {
-        return reply(Ping());
-    }
-    if (path == "/metrics") {
-        Reply text;
-        text.contentType = "text/plain; version=0.0.4";
-        text.body = metrics.Text(pools.GetStats());
-        return reply(text);
+    if (own) {
+        return reply(Own(path));
     }
     try {
         renders.Render(endpoint, ReadTexts(request, query), exchange->arrival, false,
@@ -144,6 +146,44 @@ void HttpService::HandleJob(const std::string& endpointName, const std::string& 
     } catch (const std::exception& e) {
         reply(Reply::Unanswerable(e), std::string());
     }
+}
+
+Reply HttpService::Own(const std::string& path) const {
+    if (path == "/metrics") {
+        Reply text;
+        text.contentType = "text/plain; version=0.0.4";
+        text.body = metrics.Text(pools.GetStats());
+        return text;
+    }
+    if (path == "/_gc") {
+        const long before = ResidentBytes();
+        Browser::HeapRelease::Trim();
+        return Reply::Json({{"status", "ok"}, {"rssBefore", before}, {"rss", ResidentBytes()}});
+    }
+    if (path == "/_debug") {
+        return Debug();
+    }
+    return Ping();
+}
+
+// What the service holds now: its memory, its open file descriptors, the
+// requests being rendered and those waiting, its workers.
+Reply HttpService::Debug() const {
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    const RenderPool::Stats stats = pools.GetStats();
+    std::error_code error;
+    const auto fds = std::distance(std::filesystem::directory_iterator("/proc/self/fd", error),
+                                   std::filesystem::directory_iterator());
+    return Reply::Json({{"maxrss", usage.ru_maxrss},
+                        {"rss", ResidentBytes()},
+                        {"fds", fds},
+                        {"active", unanswered.load()},
+                        {"qsize", stats.queued},
+                        {"workers", stats.readyWorkers},
+                        {"busyWorkers", stats.busyWorkers},
+                        {"restartedWorkers", stats.restartedWorkers},
+                        {"recycledWorkers", stats.recycledWorkers}});
 }
 
 Reply HttpService::Ping() const {

@@ -83,7 +83,10 @@ private:
     struct Exchange;
 
     void Dispatch(const Request& request, const std::shared_ptr<Exchange>& exchange);
+    // /_ping, /metrics, /_gc and /_debug.
+    Reply Own(const std::string& path) const;
     Reply Ping() const;
+    Reply Debug() const;
 
     RenderPools& pools;
     Metrics& metrics;
