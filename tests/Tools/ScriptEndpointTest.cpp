@@ -38,6 +38,20 @@ protected:
         ExpectError(response, 400, "ScriptError");
         return json::parse(response.body).at("info");
     }
+
+    // Runs the script of each row (its text between prefix and suffix, with
+    // arguments) and expects its answer: a string as the answer's text,
+    // anything else as its JSON.
+    typedef std::vector<std::pair<std::string, json>> Table;
+    void ExpectAnswers(const Table& table, const std::string& prefix, const std::string& suffix,
+                       const json& arguments = json::object()) {
+        for (const auto& row : table) {
+            const HttpClient::Response response = Execute(prefix + row.first + suffix, arguments);
+            const json answered =
+                row.second.is_string() ? json(response.body) : json::parse(response.body, nullptr, false);
+            EXPECT_EQ(row.second, answered) << row.first << "\n" << response.body;
+        }
+    }
 };
 
 // A port on 127.0.0.1 where nothing listens.
@@ -465,7 +479,7 @@ TEST_F(Scripts, TheNetworkActivityIsAnArchive) {
 TEST_F(Scripts, TheReferencesCallFormsAnswerAsItDocuments) {
     Start({"--workers", "1"});
     const std::string go = "function main(splash, args)\n  assert(splash:go(args.url))\n";
-    const std::vector<std::pair<std::string, json>> table = {
+    const Table table = {
         {"function main(splash, args)\n  local r = splash:http_get(args.url)\n"
          "  return r.headers['content-type'], r.headers['CONTENT-TYPE']\nend",
          json::array({"text/html; charset=utf-8", "text/html; charset=utf-8"})},
@@ -521,12 +535,7 @@ TEST_F(Scripts, TheReferencesCallFormsAnswerAsItDocuments) {
     };
     const json arguments = {
         {"url", server.Url("/page-forms")}, {"tall", server.Url("/tall")}, {"script", server.Url("/autoload.js")}};
-    for (const auto& row : table) {
-        const HttpClient::Response response = Execute(row.first, arguments);
-        // A string is answered as text, anything else as JSON.
-        const json answered = row.second.is_string() ? json(response.body) : json::parse(response.body, nullptr, false);
-        EXPECT_EQ(row.second, answered) << row.first << "\n" << response.body;
-    }
+    ExpectAnswers(table, "", "", arguments);
     const HttpClient::Response numbered = Execute("function main(splash)\n  splash:set_result_header('X-Count', 5)\n"
                                                   "  splash:set_result_content_type('text/plain')\n"
                                                   "  return {n = 1}\nend");
@@ -558,7 +567,7 @@ TEST_F(Scripts, TheElementObjectIsAsTheReferenceDescribesIt) {
                              "    <input type='checkbox' id='c' checked><div id='box' style='font-size: 13px'>box</div>\n"
                              "    <select id='m' multiple><option value='1' selected>1</option>\n"
                              "      <option value='2' selected>2</option></select></body></html>]]))\n";
-    const std::vector<std::pair<std::string, json>> table = {
+    const Table table = {
         {"  return list({splash:select('#p'):text()})\n", json::array({"spaced"})},
         {"  local n = splash:select('#p').node\n"
          "  return n.id, n.className, n.attributes['data-x'], n.classList, n.tagName\n",
@@ -584,10 +593,7 @@ TEST_F(Scripts, TheElementObjectIsAsTheReferenceDescribesIt) {
          "         splash:select('#q').inner_id == splash:select('#p').inner_id\n",
          json::array({"spaced", 2, true, false})},
     };
-    for (const auto& row : table) {
-        const HttpClient::Response response = Execute(page + row.first + "end");
-        EXPECT_EQ(row.second, json::parse(response.body, nullptr, false)) << row.first << "\n" << response.body;
-    }
+    ExpectAnswers(table, page, "end");
     EXPECT_EQ(0, Stop());
 }
 
@@ -606,7 +612,7 @@ TEST_F(Scripts, FormValuesComeInTheModesTheReferenceShows) {
         "      <option value='2'>2</option><option value='3' selected>3</option></select></form>\n"
         "    <p id='p'>not a form</p></body></html>]]))\n"
         "  local form = splash:select('#f')\n";
-    const std::vector<std::pair<std::string, json>> table = {
+    const Table table = {
         {"  return form:form_values()\n",
          {{"foo[]", {"coffee", "milk"}}, {"baz", "foo"}, {"choice", "no"}, {"check", true}, {"selection", {"1", "3"}}}},
         {"  return form:form_values{values = 'list'}\n",
@@ -621,11 +627,7 @@ TEST_F(Scripts, FormValuesComeInTheModesTheReferenceShows) {
          "         select(2, splash:select('input[value=no]'):field_value())\n",
          json::array({"nil", "no"})},
     };
-    for (const auto& row : table) {
-        const HttpClient::Response response = Execute(page + row.first + "end");
-        const json answered = row.second.is_string() ? json(response.body) : json::parse(response.body, nullptr, false);
-        EXPECT_EQ(row.second, answered) << row.first << "\n" << response.body;
-    }
+    ExpectAnswers(table, page, "end");
     const json refused = ScriptError(Execute(page + "  return form:form_values{values = 'some'}\nend"));
     EXPECT_EQ("form_values: values must be 'auto', 'list' or 'first'", refused.at("message"));
     EXPECT_EQ(0, Stop());
