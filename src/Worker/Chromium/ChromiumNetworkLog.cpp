@@ -90,14 +90,14 @@ void ChromiumNetworkLog::Open(const nlohmann::json& params) {
     if (previous != nullptr && params.contains("redirectResponse")) {
         Respond(*previous, params["redirectResponse"], timestamp);
         previous->end = timestamp;
-        previous->redirectUrl = request.value("url", std::string());
+        previous->redirectUrl = url;
     }
     Entry entry;
     entry.id = id;
     entry.wallTime = params.value("wallTime", 0.0);
     entry.start = timestamp;
     entry.method = request.value("method", std::string("GET"));
-    entry.url = request.value("url", std::string()) + request.value("urlFragment", std::string());
+    entry.url = url + request.value("urlFragment", std::string());
     entry.requestHeaders = Lines(request.value("headers", nlohmann::json::object()));
     entry.requestBodySize = static_cast<long long>(request.value("postData", std::string()).size());
     entries.push_back(std::move(entry));
