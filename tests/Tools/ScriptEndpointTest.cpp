@@ -475,7 +475,8 @@ TEST_F(Scripts, TheNetworkActivityIsAnArchive) {
 // source, several values from main as a list, tables as objects unless
 // marked as lists, a cookie's domain given as a URL, delete_cookies with
 // neither name nor URL, a table answered as JSON whatever the type set,
-// and requests and responses in HAR's shape as their info.
+// requests and responses in HAR's shape as their info, and the page's
+// switches (WebGL, HTTP/2, response bodies; what the engine lacks refused).
 TEST_F(Scripts, TheReferencesCallFormsAnswerAsItDocuments) {
     Start({"--workers", "1"});
     const std::string go = "function main(splash, args)\n  assert(splash:go(args.url))\n";
@@ -532,6 +533,20 @@ TEST_F(Scripts, TheReferencesCallFormsAnswerAsItDocuments) {
          json::array({false, false, false,
                       {{"type", "SPLASH_LUA_ERROR"},
                        {"message", "html5_media_enabled: the WebKit engine plays no HTML5 media"}}})},
+        {"function main(splash)\n  local before = {splash.webgl_enabled, splash.response_body_enabled,\n"
+         "    splash.http2_enabled, splash.media_source_enabled, splash.request_body_enabled}\n"
+         "  splash.webgl_enabled = false\n  splash.http2_enabled = true\n  splash.request_body_enabled = false\n"
+         "  local refused = select(2, pcall(function () splash.request_body_enabled = true end)).message\n"
+         "  return before[1], before[2], before[3], before[4], before[5], splash.webgl_enabled,\n"
+         "    splash.http2_enabled, refused\nend",
+         json::array({true, false, false, false, false, false, true,
+                      "request_body_enabled: request bodies are not kept in the network log, their sizes are"})},
+        {"function main(splash, args)\n  local treat = require('treat')\n  local bodies = treat.as_array({})\n"
+         "  splash.response_body_enabled = true\n"
+         "  splash:on_response(function (r) bodies[#bodies + 1] = #treat.as_string(r.body) > 0 end)\n"
+         "  assert(splash:go(args.url))\n  local content = splash:har().log.entries[1].response.content\n"
+         "  return bodies[1], splash.response_body_enabled, #content.text > 0, content.encoding\nend",
+         json::array({true, true, true, "base64"})},
     };
     const json arguments = {
         {"url", server.Url("/page-forms")}, {"tall", server.Url("/tall")}, {"script", server.Url("/autoload.js")}};

@@ -121,7 +121,7 @@ void QMyNetworkAccessManager::CheckContentType(QNetworkReply* reply) {
 QNetworkReply* QMyNetworkAccessManager::createRequest(Operation operation, const QNetworkRequest& original,
                                                       QIODevice* outgoingData) {
     QNetworkRequest request(original);
-    request.setAttribute(QNetworkRequest::Http2AllowedAttribute, false);
+    request.setAttribute(QNetworkRequest::Http2AllowedAttribute, http2);
     for (const auto& header : customHeaders) {
         if (!request.hasRawHeader(header.first)) {
             request.setRawHeader(header.first, header.second);
@@ -227,7 +227,7 @@ QNetworkReply* QMyNetworkAccessManager::Issue(Operation operation, const QNetwor
         setProxy(pages);
     }
     const bool styleSheet = watchStyleSheets && request.rawHeader("Accept").startsWith("text/css");
-    if (decision.keepBody || styleSheet || (log != nullptr && log->RecordsBodies())) {
+    if (decision.keepBody || keepBodies || styleSheet || (log != nullptr && log->RecordsBodies())) {
         reply = new QRecordingReply(reply, this);
     }
     if (styleSheet) {

@@ -75,6 +75,14 @@ public:
     // StyleSheetLoaded once it has come.
     void WatchStyleSheets() { watchStyleSheets = true; }
 
+    // Whether every response's body is kept from now on (then read where
+    // its reply finishes, and in the network log), and whether requests
+    // may use HTTP/2.
+    void KeepBodies(bool keep) { keepBodies = keep; }
+    bool KeepsBodies() const { return keepBodies; }
+    void AllowHttp2(bool allow) { http2 = allow; }
+    bool AllowsHttp2() const { return http2; }
+
     // Sent with every request from now on, unless the request sets the
     // header itself.
     void SetCustomHeaders(const QList<QPair<QByteArray, QByteArray>>& headers);
@@ -157,6 +165,8 @@ private:
     RequestHook requestHook;
     ReplyHook replyHook;
     bool watchStyleSheets = false;
+    bool keepBodies = false;
+    bool http2 = false;
 };
 
 #endif

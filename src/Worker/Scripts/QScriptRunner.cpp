@@ -195,13 +195,22 @@ const std::pair<const char*, QWebSettings::WebAttribute> Settings[] = {
     {"images_enabled", QWebSettings::AutoLoadImages},
     {"js_enabled", QWebSettings::JavascriptEnabled},
     {"private_mode_enabled", QWebSettings::PrivateBrowsingEnabled},
-    {"plugins_enabled", QWebSettings::PluginsEnabled}};
+    {"plugins_enabled", QWebSettings::PluginsEnabled},
+    {"webgl_enabled", QWebSettings::WebGLEnabled}};
+
+// Switches of the page's network manager.
+const std::pair<const char*, std::pair<bool (QMyNetworkAccessManager::*)() const,
+                                       void (QMyNetworkAccessManager::*)(bool)>> NetworkSwitches[] = {
+    {"response_body_enabled", {&QMyNetworkAccessManager::KeepsBodies, &QMyNetworkAccessManager::KeepBodies}},
+    {"http2_enabled", {&QMyNetworkAccessManager::AllowsHttp2, &QMyNetworkAccessManager::AllowHttp2}}};
 
 // Switches of what the engine lacks, and why one cannot be on: they read
 // false, and setting one true is refused.
 const std::pair<const char*, const char*> Lacking[] = {
     {"indexeddb_enabled", "indexeddb_enabled: the WebKit engine has no IndexedDB"},
-    {"html5_media_enabled", "html5_media_enabled: the WebKit engine plays no HTML5 media"}};
+    {"html5_media_enabled", "html5_media_enabled: the WebKit engine plays no HTML5 media"},
+    {"media_source_enabled", "media_source_enabled: the WebKit engine plays no HTML5 media"},
+    {"request_body_enabled", "request_body_enabled: request bodies are not kept in the network log, their sizes are"}};
 
 } // namespace
 
@@ -217,6 +226,12 @@ int QScriptRunner::GetAttribute(lua_State* lua) {
     for (const auto& lacking : Lacking) {
         if (name == QLatin1String(lacking.first)) {
             lua_pushboolean(lua, 0);
+            return 1;
+        }
+    }
+    for (const auto& network : NetworkSwitches) {
+        if (name == QLatin1String(network.first)) {
+            lua_pushboolean(lua, (self->network->*network.second.first)());
             return 1;
         }
     }
@@ -248,6 +263,12 @@ int QScriptRunner::SetAttribute(lua_State* lua) {
     for (const auto& lacking : Lacking) {
         if (name == QLatin1String(lacking.first)) {
             return lua_toboolean(lua, 3) == 0 ? 0 : LuaCall::RaiseApiError(lua, QString::fromLatin1(lacking.second));
+        }
+    }
+    for (const auto& network : NetworkSwitches) {
+        if (name == QLatin1String(network.first)) {
+            (self->network->*network.second.second)(lua_toboolean(lua, 3) != 0);
+            return 0;
         }
     }
     if (name == QLatin1String("resource_timeout")) {
