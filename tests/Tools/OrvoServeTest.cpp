@@ -837,6 +837,8 @@ TEST_F(OrvoServe, PingAndMetricsDescribeTheService) {
     ASSERT_EQ(200, gc.status) << gc.body;
     EXPECT_EQ("ok", json::parse(gc.body).at("status"));
     EXPECT_GT(json::parse(gc.body).at("rss").get<long>(), 1000000);
+    EXPECT_EQ(json::parse(gc.body).at("rssBefore").get<long>() - json::parse(gc.body).at("rss").get<long>(),
+              json::parse(gc.body).at("freed").get<long>());
     EXPECT_EQ(405, client->Get("/_gc").status) << "it changes the service: it is posted";
     const HttpClient::Response metrics = client->Get("/metrics");
     ASSERT_EQ(200, metrics.status);

@@ -158,7 +158,8 @@ Reply HttpService::Own(const std::string& path) const {
     if (path == "/_gc") {
         const long before = ResidentBytes();
         Browser::HeapRelease::Trim();
-        return Reply::Json({{"status", "ok"}, {"rssBefore", before}, {"rss", ResidentBytes()}});
+        const long after = ResidentBytes();
+        return Reply::Json({{"status", "ok"}, {"rssBefore", before}, {"rss", after}, {"freed", before - after}});
     }
     if (path == "/_debug") {
         return Debug();
