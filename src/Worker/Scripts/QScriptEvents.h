@@ -24,7 +24,8 @@ class QWebFrame;
 //
 // A QEventBridge is published in the frame's window when a listener is
 // made; each call carries a token that only the listeners know, so the
-// page's own scripts cannot run the script's functions.
+// page's own scripts reach the script's functions only as any listener is
+// reached: through events on the nodes they listen to.
 class QScriptEvents : public QObject {
 public:
     // Runs the Lua function in the registry at reference with the one value
