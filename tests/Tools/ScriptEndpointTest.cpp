@@ -599,9 +599,10 @@ TEST_F(Scripts, TheElementObjectIsAsTheReferenceDescribesIt) {
          json::array({true, false, json::array({true, "v"}), json::array({true, true}),
                       json::array({true, json::array({"1", "2"})})})},
         {"  return list({splash:select('#box'):styles()['font-size']})\n", json::array({"13px"})},
-        {"  local p = splash:select('#p')\n  p.innerHTML = 'x'\n"
-         "  return p:hasAttribute('data-x'), p.nodeName, p.innerHTML, p.node.innerHTML\n",
-         json::array({true, "P", "x", "x"})},
+        {"  local p = splash:select('#p')\n  p.innerHTML = 'x'\n  p.style.color = 'red'\n"
+         "  return p:hasAttribute('data-x'), p.nodeName, p.innerHTML, p.node.innerHTML, p.style.color,\n"
+         "         p:styles().color\n",
+         json::array({true, "P", "x", "x", "red", "rgb(255, 0, 0)"})},
         {"  local body = splash:select('body')\n"
          "  return body:querySelector('#p'):text(), #body:querySelectorAll('input'),\n"
          "         body:querySelector('#p').inner_id == splash:select('#p').inner_id,\n"

@@ -247,6 +247,9 @@ int SplashElements::NodeGet(lua_State* lua) {
     int place = 0;
     QScriptRunner* self = Element(lua, place);
     const QString key = LuaValues::ToText(lua, 2);
+    if (key == QLatin1String("style")) {
+        return PushStyle(lua, place);
+    }
     const QVariantMap result = PageJavaScript::Evaluate(
         self->page->mainFrame(),
         QStringLiteral("(function (n, key, keep) { if (!n || !document.contains(n)) {"
@@ -274,6 +277,43 @@ int SplashElements::NodeGet(lua_State* lua) {
         return 1;
     }
     return PushFound(lua, found);
+}
+
+// node.style: a table whose fields read and set the node's inline style
+// (node.style.color = 'red').
+int SplashElements::PushStyle(lua_State* lua, int place) {
+    void* runner = lua_touserdata(lua, lua_upvalueindex(1));
+    lua_createtable(lua, 0, 1);
+    lua_pushinteger(lua, place);
+    lua_setfield(lua, -2, "__place");
+    lua_createtable(lua, 0, 2);
+    lua_pushlightuserdata(lua, runner);
+    lua_pushcclosure(lua, &SplashElements::StyleGet, 1);
+    lua_setfield(lua, -2, "__index");
+    lua_pushlightuserdata(lua, runner);
+    lua_pushcclosure(lua, &SplashElements::StyleSet, 1);
+    lua_setfield(lua, -2, "__newindex");
+    lua_setmetatable(lua, -2);
+    return 1;
+}
+
+int SplashElements::StyleGet(lua_State* lua) {
+    const QString key = PageJavaScript::Literal(QJsonValue(LuaValues::ToText(lua, 2)));
+    lua_settop(lua, 1);
+    return Run(lua, QStringLiteral("n.style[%1]").arg(key));
+}
+
+int SplashElements::StyleSet(lua_State* lua) {
+    const QString key = LuaValues::ToText(lua, 2);
+    QJsonValue value;
+    QString error;
+    if (!LuaValues::ToJson(lua, 3, value, error)) {
+        return LuaCall::RaiseApiError(lua, QStringLiteral("style.%1: %2").arg(key, error));
+    }
+    lua_settop(lua, 1);
+    Run(lua, QStringLiteral("(n.style[%1] = %2, true)")
+                 .arg(PageJavaScript::Literal(QJsonValue(key)), PageJavaScript::Literal(value)));
+    return 0;
 }
 
 int SplashElements::NodeSet(lua_State* lua) {

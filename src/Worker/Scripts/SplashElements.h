@@ -60,6 +60,9 @@ private:
     static int ElementGet(lua_State* lua);
     static int NodeGet(lua_State* lua);
     static int NodeSet(lua_State* lua);
+    static int PushStyle(lua_State* lua, int place);
+    static int StyleGet(lua_State* lua);
+    static int StyleSet(lua_State* lua);
     static bool IsElement(lua_State* lua, int index);
     // Pushes true below the count values on top of the stack: the
     // reference's ok, value.
