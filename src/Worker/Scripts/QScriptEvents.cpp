@@ -53,20 +53,23 @@ QScriptEvents::QScriptEvents(QWebFrame* frame, Run run, QObject* parent)
       token(QUuid::createUuid().toString(QUuid::WithoutBraces)) {}
 
 QString QScriptEvents::Listener(lua_State* lua, int index) {
-    int number = 0;
-    while (number < static_cast<int>(functions.size())) {
-        lua_rawgeti(lua, LUA_REGISTRYINDEX, functions[number]);
-        const bool same = lua_rawequal(lua, -1, index) != 0;
-        lua_pop(lua, 1);
-        if (same) {
-            break;
-        }
-        ++number;
+    const int at = lua_absindex(lua, index);
+    // The numbers of the functions seen, by function, in the registry.
+    if (luaL_getsubtable(lua, LUA_REGISTRYINDEX, "orvo.listeners") == 0) {
+        functions.clear();
     }
+    lua_pushvalue(lua, at);
+    lua_rawget(lua, -2);
+    int number = lua_isnil(lua, -1) ? static_cast<int>(functions.size()) : static_cast<int>(lua_tointeger(lua, -1));
+    lua_pop(lua, 1);
     if (number == static_cast<int>(functions.size())) {
-        lua_pushvalue(lua, index);
+        lua_pushvalue(lua, at);
+        lua_pushinteger(lua, number);
+        lua_rawset(lua, -3);
+        lua_pushvalue(lua, at);
         functions.push_back(luaL_ref(lua, LUA_REGISTRYINDEX));
     }
+    lua_pop(lua, 1);
     if (bridge == nullptr) {
         bridge = new QEventBridge(
             [this](const QString& given, int listener, const QVariantMap& event) {
