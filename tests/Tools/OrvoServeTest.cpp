@@ -831,7 +831,7 @@ TEST_F(OrvoServe, PingAndMetricsDescribeTheService) {
     const json debug = json::parse(client->Get("/_debug").body);
     EXPECT_EQ(2, debug.at("workers"));
     EXPECT_EQ(0, debug.at("qsize"));
-    EXPECT_EQ(1, debug.at("active")) << "the debug request itself";
+    EXPECT_GE(debug.at("active").get<long>(), 1) << "the debug request itself";
     EXPECT_GT(debug.at("fds").get<long>(), 3);
     const HttpClient::Response gc = client->Post("/_gc", "", "text/plain");
     ASSERT_EQ(200, gc.status) << gc.body;
