@@ -18,7 +18,6 @@
 #include "Scripts/LuaCall.h"
 #include "Scripts/LuaValues.h"
 #include "Scripts/QScriptEvents.h"
-#include "Scripts/SplashElements.h"
 
 namespace {
 
@@ -165,12 +164,9 @@ void QScriptRunner::PushSplash(lua_State* thread) {
                                        {"wait", &QScriptRunner::Wait},
                                        {"html", &QScriptRunner::Html},
                                        {"url", &QScriptRunner::Url},
-                                       {"evaljs", &QScriptRunner::EvalJs},
-                                       {"runjs", &QScriptRunner::RunJs},
                                        {"set_result_status_code", &QScriptRunner::SetResultStatusCode},
                                        {"set_result_content_type", &QScriptRunner::SetResultContentType},
                                        {"set_result_header", &QScriptRunner::SetResultHeader},
-                                       {"jsfunc", &QScriptRunner::JsFunc},
                                        {"wait_for_resume", &QScriptRunner::WaitForResume},
                                        {nullptr, nullptr}};
     lua_newtable(thread);
@@ -602,24 +598,6 @@ int QScriptRunner::Url(lua_State* lua) {
     return 1;
 }
 
-int QScriptRunner::EvalJs(lua_State* lua) {
-    const QString snippet = LuaCall(lua).Snippet();
-    return SplashElements::PushEvaluation(lua, Self(lua),
-                                          QStringLiteral("(0, eval)(%1)").arg(PageJavaScript::Literal(snippet)));
-}
-
-int QScriptRunner::RunJs(lua_State* lua) {
-    QScriptRunner* self = Self(lua);
-    const QVariantMap result = PageJavaScript::Evaluate(self->page->mainFrame(), LuaCall(lua).Snippet());
-    if (result.value(QStringLiteral("ok")).toBool()) {
-        lua_pushboolean(lua, 1);
-        return 1;
-    }
-    lua_pushnil(lua);
-    lua_pushstring(lua, result.value(QStringLiteral("text")).toString().toUtf8().constData());
-    return 2;
-}
-
 int QScriptRunner::SetResultStatusCode(lua_State* lua) {
     QScriptRunner* self = Self(lua);
     const lua_Number code = luaL_checknumber(lua, 2);
@@ -659,25 +637,6 @@ int QScriptRunner::SetResultHeader(lua_State* lua) {
 
 // A Lua function that calls the JavaScript function snippet evaluates to,
 // its arguments and result going through JSON.
-int QScriptRunner::JsFunc(lua_State* lua) {
-    QScriptRunner* self = Self(lua);
-    const QString snippet = LuaCall(lua).Text("snippet", 1, true);
-    lua_pushlightuserdata(lua, self);
-    LuaValues::Push(lua, QJsonValue(snippet));
-    lua_pushcclosure(lua, &QScriptRunner::CallJsFunction, 2);
-    return 1;
-}
-
-int QScriptRunner::CallJsFunction(lua_State* lua) {
-    QScriptRunner* self = static_cast<QScriptRunner*>(lua_touserdata(lua, lua_upvalueindex(1)));
-    if (self->page == nullptr) {
-        return LuaCall::RaiseApiError(lua, QStringLiteral("the page is gone"));
-    }
-    const QString list = SplashElements::Arguments(lua, self, 1);
-    return SplashElements::PushEvaluation(lua, self,
-                                          PageJavaScript::Call(LuaValues::ToText(lua, lua_upvalueindex(2)), list));
-}
-
 // Runs the JavaScript main(splash) of snippet and waits until it calls
 // splash.resume(value) or splash.error(message), or the timeout passes.
 int QScriptRunner::WaitForResume(lua_State* lua) {

@@ -35,7 +35,7 @@ class QNetworkReply;
 // of their own, which may wait too. The splash object's methods are the
 // runner's own (loading, waiting, JavaScript, the result) and the groups
 // given with AddMethods (SplashScript gives those of SplashPage,
-// SplashNetwork, SplashElements and SplashTimers).
+// SplashNetwork, SplashElements, SplashJavaScript and SplashTimers).
 //
 // Finished is emitted once: with a detail {"status", "contentType",
 // "headers": [[name, value], ...]} and the result's bytes as the body
@@ -56,6 +56,7 @@ class QScriptRunner : public QObject {
     // The splash object's methods in those classes reach the page, the
     // awaited event and the callbacks here.
     friend class SplashElements;
+    friend class SplashJavaScript;
     friend class SplashNetwork;
     friend class SplashPage;
     friend class SplashTimers;
@@ -166,15 +167,11 @@ private:
     static int Wait(lua_State* lua);
     static int Html(lua_State* lua);
     static int Url(lua_State* lua);
-    static int EvalJs(lua_State* lua);
-    static int RunJs(lua_State* lua);
     static int SetResultStatusCode(lua_State* lua);
     static int SetResultContentType(lua_State* lua);
     static int SetResultHeader(lua_State* lua);
     static int GetAttribute(lua_State* lua);
     static int SetAttribute(lua_State* lua);
-    static int JsFunc(lua_State* lua);
-    static int CallJsFunction(lua_State* lua);
     static int WaitForResume(lua_State* lua);
     // Runs the callback in reference with the one value push leaves, in a
     // coroutine of its own that may not wait; its error fails the script.

@@ -5,6 +5,7 @@
 #include "Network/QMyNetworkAccessManager.h"
 #include "Scripts/QScriptRunner.h"
 #include "Scripts/SplashElements.h"
+#include "Scripts/SplashJavaScript.h"
 #include "Scripts/SplashNetwork.h"
 #include "Scripts/SplashPage.h"
 #include "Scripts/SplashTimers.h"
@@ -13,7 +14,7 @@ QScriptRunner* SplashScript::Create(QMyWebPage* page, QMyNetworkAccessManager* n
                                     QObject* parent) {
     QScriptRunner* runner = new QScriptRunner(page, network, cookies, parent);
     for (const luaL_Reg* group : {SplashPage::Methods, SplashNetwork::Methods, SplashElements::Methods,
-                                  SplashTimers::Methods}) {
+                                  SplashJavaScript::Methods, SplashTimers::Methods}) {
         runner->AddMethods(group);
     }
     const QPointer<QScriptRunner> self(runner);

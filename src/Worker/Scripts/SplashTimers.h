@@ -10,7 +10,7 @@ class QScriptRunner;
 // a delay and returns a timer object (timer:cancel() before it starts,
 // timer:reraise() raises the error it ended with, if any); with_timeout
 // runs a function and waits for it at most a given time, returning true
-// and its values, false and its error, or false and "timeout" (the
+// and its values, false and its error, or false and "timeout_over" (the
 // function is then never resumed). Each takes the object's QScriptRunner
 // from its upvalue.
 class SplashTimers {
