@@ -687,6 +687,17 @@ TEST_F(Scripts, KeySequencesAreTypedAsTheReferenceWritesThem) {
     for (std::size_t k = 0; k < expected.size(); ++k) {
         EXPECT_EQ(expected[k], typed[k]) << keys[k];
     }
+    // Each key is an event the page handles while the worker waits: one
+    // call presses a bounded number of them.
+    const json limits = Answer(Execute("function main(splash)\n"
+                                       "  local _, text = pcall(splash.send_text, splash, string.rep('a', 5001))\n"
+                                       "  local _, keys = pcall(splash.send_keys, splash, string.rep('<Tab>', 5001))\n"
+                                       "  return {text = text.message, keys = keys.message,\n"
+                                       "          fine = splash:send_text(string.rep('a', 5000)) == nil}\n"
+                                       "end"));
+    EXPECT_EQ("send_text: at most 5000 keys at a time", limits.at("text"));
+    EXPECT_EQ("send_keys: at most 5000 keys at a time", limits.at("keys"));
+    EXPECT_EQ(true, limits.at("fine"));
     EXPECT_EQ(0, Stop());
 }
 

@@ -110,22 +110,32 @@ void PageInput::SendMouse(QWebPage* page, Mouse what, const QPointF& at) {
     }
 }
 
-void PageInput::SendText(QWebPage* page, const QString& text) {
+QString PageInput::SendText(QWebPage* page, const QString& text) {
+    if (text.size() > MaxKeys) {
+        return TooMany();
+    }
     for (const QChar character : text) {
         Press(page, Key{0, Qt::NoModifier, QString(character)});
     }
+    return QString();
 }
 
-bool PageInput::SendKeys(QWebPage* page, const QString& keys, QString& unknown) {
+QString PageInput::SendKeys(QWebPage* page, const QString& keys) {
     QVector<Key> parsed;
     for (const QString& word : keys.split(QRegularExpression(QStringLiteral("\\s+")), Qt::SkipEmptyParts)) {
         if (!ParseWord(word, parsed)) {
-            unknown = word;
-            return false;
+            return QStringLiteral("no key is called %1").arg(word);
+        }
+        if (parsed.size() > MaxKeys) {
+            return TooMany();
         }
     }
     for (const Key& key : parsed) {
         Press(page, key);
     }
-    return true;
+    return QString();
+}
+
+QString PageInput::TooMany() {
+    return QStringLiteral("at most %1 keys at a time").arg(MaxKeys);
 }

@@ -16,16 +16,24 @@ public:
     // first.
     static void SendMouse(QWebPage* page, Mouse what, const QPointF& at);
 
-    // Types text as it is, one key per character.
-    static void SendText(QWebPage* page, const QString& text);
+    // The most keys one call presses: each is a whole event for the page,
+    // and an editor takes longer for each key the more it holds.
+    static constexpr int MaxKeys = 5000;
+
+    // Types text as it is, one key per character. Sends nothing and
+    // returns why (empty when sent) for more than MaxKeys characters.
+    static QString SendText(QWebPage* page, const QString& text);
 
     // Presses the keys of a key sequence: whitespace only separates words;
     // a word's characters are typed as they are, and "<Name>" in it is the
     // key Qt calls Key_Name ("<Return>", "<Home>", "<F5>"), after held
     // modifiers as in "<Ctrl+A>" (Ctrl, Control, Alt, Shift, Meta). Sends
-    // nothing and returns false, with unknown set, when a word that is
-    // "<Name>" alone names no key.
-    static bool SendKeys(QWebPage* page, const QString& keys, QString& unknown);
+    // nothing and returns why (empty when sent) when a word that is
+    // "<Name>" alone names no key, or for more than MaxKeys keys.
+    static QString SendKeys(QWebPage* page, const QString& keys);
+
+private:
+    static QString TooMany();
 };
 
 #endif

@@ -550,7 +550,7 @@ int SplashElements::SendText(lua_State* lua) {
     const QString text = LuaCall(lua).Text("text", 1, true);
     lua_settop(lua, 1);
     Focus(lua);
-    PageInput::SendText(self->page, text);
+    SplashPage::Type(lua, self->page, text, false);
     lua_pushboolean(lua, 1);
     return 1;
 }
@@ -561,10 +561,7 @@ int SplashElements::SendKeys(lua_State* lua) {
     const QString keys = LuaCall(lua).Text("keys", 1, true);
     lua_settop(lua, 1);
     Focus(lua);
-    QString unknown;
-    if (!PageInput::SendKeys(self->page, keys, unknown)) {
-        return LuaCall::RaiseApiError(lua, QStringLiteral("send_keys: no key is called %1").arg(unknown));
-    }
+    SplashPage::Type(lua, self->page, keys, true);
     lua_pushboolean(lua, 1);
     return 1;
 }

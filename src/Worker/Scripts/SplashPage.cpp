@@ -262,16 +262,18 @@ int SplashPage::MouseRelease(lua_State* lua) {
 }
 
 int SplashPage::SendText(lua_State* lua) {
-    QScriptRunner* self = QScriptRunner::Self(lua);
-    PageInput::SendText(self->page, LuaCall(lua).Text("text", 1, true));
+    Type(lua, QScriptRunner::Self(lua)->page, LuaCall(lua).Text("text", 1, true), false);
     return 0;
 }
 
 int SplashPage::SendKeys(lua_State* lua) {
-    QScriptRunner* self = QScriptRunner::Self(lua);
-    QString unknown;
-    if (!PageInput::SendKeys(self->page, LuaCall(lua).Text("keys", 1, true), unknown)) {
-        return LuaCall::RaiseApiError(lua, QStringLiteral("send_keys: no key is called %1").arg(unknown));
-    }
+    Type(lua, QScriptRunner::Self(lua)->page, LuaCall(lua).Text("keys", 1, true), true);
     return 0;
+}
+
+void SplashPage::Type(lua_State* lua, QWebPage* page, const QString& input, bool keys) {
+    const QString why = keys ? PageInput::SendKeys(page, input) : PageInput::SendText(page, input);
+    if (!why.isEmpty()) {
+        LuaCall::RaiseApiError(lua, QLatin1String(keys ? "send_keys: " : "send_text: ") + why);
+    }
 }

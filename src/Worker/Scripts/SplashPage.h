@@ -1,6 +1,7 @@
 #ifndef ORVO_WORKER_SCRIPTS_SPLASHPAGE_H
 #define ORVO_WORKER_SCRIPTS_SPLASHPAGE_H
 
+#include <QString>
 #include <lua.hpp>
 
 #include "Page/PagePicture.h"
@@ -29,6 +30,10 @@ public:
     // Raises an error unless the scale_method argument at position is
     // missing, "raster" or "vector".
     static void CheckScaleMethod(lua_State* lua, const LuaCall& arguments, int position);
+    // Types input into what has the focus: a key sequence when keys is
+    // set, else text as it is; raises the error of input that cannot be
+    // typed (an unknown key, too many keys).
+    static void Type(lua_State* lua, QWebPage* page, const QString& input, bool keys);
 
 private:
     static int GetViewportSize(lua_State* lua);
