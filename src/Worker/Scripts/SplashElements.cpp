@@ -95,17 +95,7 @@ void SplashElements::PushElement(lua_State* lua, int place) {
     lua_pushinteger(lua, place);
     lua_setfield(lua, -2, "__place");
     // element.node: the same place, read and written through the page.
-    lua_createtable(lua, 0, 1);
-    lua_pushinteger(lua, place);
-    lua_setfield(lua, -2, "__place");
-    lua_createtable(lua, 0, 2);
-    lua_pushlightuserdata(lua, runner);
-    lua_pushcclosure(lua, &SplashElements::NodeGet, 1);
-    lua_setfield(lua, -2, "__index");
-    lua_pushlightuserdata(lua, runner);
-    lua_pushcclosure(lua, &SplashElements::NodeSet, 1);
-    lua_setfield(lua, -2, "__newindex");
-    lua_setmetatable(lua, -2);
+    PushProxy(lua, place, &SplashElements::NodeGet, &SplashElements::NodeSet);
     lua_setfield(lua, -2, "node");
     lua_pushinteger(lua, place);
     lua_setfield(lua, -2, "inner_id");
@@ -279,21 +269,25 @@ int SplashElements::NodeGet(lua_State* lua) {
     return PushFound(lua, found);
 }
 
-// node.style: a table whose fields read and set the node's inline style
-// (node.style.color = 'red').
-int SplashElements::PushStyle(lua_State* lua, int place) {
+void SplashElements::PushProxy(lua_State* lua, int place, lua_CFunction get, lua_CFunction set) {
     void* runner = lua_touserdata(lua, lua_upvalueindex(1));
     lua_createtable(lua, 0, 1);
     lua_pushinteger(lua, place);
     lua_setfield(lua, -2, "__place");
     lua_createtable(lua, 0, 2);
     lua_pushlightuserdata(lua, runner);
-    lua_pushcclosure(lua, &SplashElements::StyleGet, 1);
+    lua_pushcclosure(lua, get, 1);
     lua_setfield(lua, -2, "__index");
     lua_pushlightuserdata(lua, runner);
-    lua_pushcclosure(lua, &SplashElements::StyleSet, 1);
+    lua_pushcclosure(lua, set, 1);
     lua_setfield(lua, -2, "__newindex");
     lua_setmetatable(lua, -2);
+}
+
+// node.style: a table whose fields read and set the node's inline style
+// (node.style.color = 'red').
+int SplashElements::PushStyle(lua_State* lua, int place) {
+    PushProxy(lua, place, &SplashElements::StyleGet, &SplashElements::StyleSet);
     return 1;
 }
 
