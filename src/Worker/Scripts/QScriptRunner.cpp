@@ -2,22 +2,14 @@
 
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QNetworkRequest>
 #include <QRegularExpression>
 #include <QVariantMap>
-#include <QWebFrame>
 #include <QUrlQuery>
-#include <QWebSettings>
 #include <cmath>
 
-#include "Network/QMyNetworkAccessManager.h"
-#include "Network/QNetworkLog.h"
-#include "Network/QPageCookieJar.h"
 #include "Page/PageJavaScript.h"
-#include "Page/QMyWebPage.h"
 #include "Scripts/LuaCall.h"
 #include "Scripts/LuaValues.h"
-#include "Scripts/QScriptEvents.h"
 
 namespace {
 
@@ -28,18 +20,10 @@ const char* const JsonType = "application/json";
 
 } // namespace
 
-QScriptRunner::QScriptRunner(QMyWebPage* page, QMyNetworkAccessManager* network, QPageCookieJar* cookies,
-                             QObject* parent)
-    : QObject(parent), page(page), network(network), cookies(cookies),
-      events(new QScriptEvents(
-          page->mainFrame(),
-          [this](int reference, const std::function<void(lua_State*)>& push, const std::function<void()>& after) {
-              RunCallback(reference, push, after);
-          },
-          this)) {
-    connect(page->mainFrame(), &QWebFrame::loadFinished, this, &QScriptRunner::OnLoadFinished);
-    connect(page->mainFrame(), &QWebFrame::urlChanged, this, &QScriptRunner::OnUrlChanged);
-    connect(page->mainFrame(), &QWebFrame::javaScriptWindowObjectCleared, this, &QScriptRunner::OnWindowCleared);
+QScriptRunner::QScriptRunner(ScriptPage* page, QObject* parent) : QObject(parent), page(page) {
+    page->setParent(this);
+    connect(page, &ScriptPage::Loaded, this, &QScriptRunner::OnLoaded);
+    connect(page, &ScriptPage::UrlChanged, this, &QScriptRunner::OnUrlChanged);
 }
 
 QScriptRunner::~QScriptRunner() = default;
@@ -184,57 +168,15 @@ void QScriptRunner::PushSplash(lua_State* thread) {
     lua_setmetatable(thread, -2);
 }
 
-namespace {
-
-// The page settings the splash object has as attributes.
-const std::pair<const char*, QWebSettings::WebAttribute> Settings[] = {
-    {"images_enabled", QWebSettings::AutoLoadImages},
-    {"js_enabled", QWebSettings::JavascriptEnabled},
-    {"private_mode_enabled", QWebSettings::PrivateBrowsingEnabled},
-    {"plugins_enabled", QWebSettings::PluginsEnabled},
-    {"webgl_enabled", QWebSettings::WebGLEnabled}};
-
-// Switches of the page's network manager.
-const std::pair<const char*, std::pair<bool (QMyNetworkAccessManager::*)() const,
-                                       void (QMyNetworkAccessManager::*)(bool)>> NetworkSwitches[] = {
-    {"response_body_enabled", {&QMyNetworkAccessManager::KeepsBodies, &QMyNetworkAccessManager::KeepBodies}},
-    {"http2_enabled", {&QMyNetworkAccessManager::AllowsHttp2, &QMyNetworkAccessManager::AllowHttp2}}};
-
-// Switches of what the engine lacks, and why one cannot be on: they read
-// false, and setting one true is refused.
-const std::pair<const char*, const char*> Lacking[] = {
-    {"indexeddb_enabled", "indexeddb_enabled: the WebKit engine has no IndexedDB"},
-    {"html5_media_enabled", "html5_media_enabled: the WebKit engine plays no HTML5 media"},
-    {"media_source_enabled", "media_source_enabled: the WebKit engine plays no HTML5 media"},
-    {"request_body_enabled", "request_body_enabled: request bodies are not kept in the network log, their sizes are"}};
-
-} // namespace
-
 int QScriptRunner::GetAttribute(lua_State* lua) {
-    QScriptRunner* self = Self(lua);
+    ScriptPage* page = Self(lua)->page;
     const QString name = LuaValues::ToText(lua, 2);
-    for (const auto& setting : Settings) {
-        if (name == QLatin1String(setting.first)) {
-            lua_pushboolean(lua, self->page->settings()->testAttribute(setting.second));
-            return 1;
-        }
-    }
-    for (const auto& lacking : Lacking) {
-        if (name == QLatin1String(lacking.first)) {
-            lua_pushboolean(lua, 0);
-            return 1;
-        }
-    }
-    for (const auto& network : NetworkSwitches) {
-        if (name == QLatin1String(network.first)) {
-            lua_pushboolean(lua, (self->network->*network.second.first)());
-            return 1;
-        }
-    }
-    if (name == QLatin1String("resource_timeout")) {
-        lua_pushnumber(lua, std::max(0, self->network->ResourceTimeout()) / 1000.0);
+    if (page->HasSwitch(name)) {
+        lua_pushboolean(lua, page->Switch(name));
+    } else if (name == QLatin1String("resource_timeout")) {
+        lua_pushnumber(lua, page->ResourceTimeoutMs() / 1000.0);
     } else if (name == QLatin1String("scroll_position")) {
-        const QPoint position = self->page->mainFrame()->scrollPosition();
+        const QPoint position = page->ScrollPosition();
         LuaValues::Push(lua, QJsonValue(QJsonObject{{"x", position.x()}, {"y", position.y()}}));
     } else {
         lua_pushnil(lua);
@@ -243,29 +185,11 @@ int QScriptRunner::GetAttribute(lua_State* lua) {
 }
 
 int QScriptRunner::SetAttribute(lua_State* lua) {
-    QScriptRunner* self = Self(lua);
+    ScriptPage* page = Self(lua)->page;
     const QString name = LuaValues::ToText(lua, 2);
-    for (const auto& setting : Settings) {
-        if (name == QLatin1String(setting.first)) {
-            self->page->settings()->setAttribute(setting.second, lua_toboolean(lua, 3) != 0);
-            if (setting.second == QWebSettings::PrivateBrowsingEnabled) {
-                // Out of private mode the page has its localStorage, kept
-                // for the script's pages.
-                self->page->settings()->setAttribute(QWebSettings::LocalStorageEnabled, lua_toboolean(lua, 3) == 0);
-            }
-            return 0;
-        }
-    }
-    for (const auto& lacking : Lacking) {
-        if (name == QLatin1String(lacking.first)) {
-            return lua_toboolean(lua, 3) == 0 ? 0 : LuaCall::RaiseApiError(lua, QString::fromLatin1(lacking.second));
-        }
-    }
-    for (const auto& network : NetworkSwitches) {
-        if (name == QLatin1String(network.first)) {
-            (self->network->*network.second.second)(lua_toboolean(lua, 3) != 0);
-            return 0;
-        }
+    if (page->HasSwitch(name)) {
+        const QString refused = page->SetSwitch(name, lua_toboolean(lua, 3) != 0);
+        return refused.isEmpty() ? 0 : LuaCall::RaiseApiError(lua, refused);
     }
     if (name == QLatin1String("resource_timeout")) {
         const lua_Number seconds = luaL_checknumber(lua, 3);
@@ -273,7 +197,7 @@ int QScriptRunner::SetAttribute(lua_State* lua) {
             return LuaCall::RaiseApiError(
                 lua, QStringLiteral("resource_timeout must be from 0 to 3600 seconds (0: none)"));
         }
-        self->network->SetResourceTimeout(static_cast<int>(seconds * 1000));
+        page->SetResourceTimeoutMs(static_cast<int>(seconds * 1000));
     } else if (name == QLatin1String("scroll_position")) {
         luaL_checktype(lua, 3, LUA_TTABLE);
         // {x=, y=} or {x, y}.
@@ -287,8 +211,7 @@ int QScriptRunner::SetAttribute(lua_State* lua) {
             lua_rawgeti(lua, 3, 2);
             lua_replace(lua, -2);
         }
-        self->page->mainFrame()->setScrollPosition(
-            QPoint(static_cast<int>(lua_tonumber(lua, -2)), static_cast<int>(lua_tonumber(lua, -1))));
+        page->SetScrollPosition(QPoint(static_cast<int>(lua_tonumber(lua, -2)), static_cast<int>(lua_tonumber(lua, -1))));
     } else {
         lua_rawset(lua, 1);
     }
@@ -300,8 +223,7 @@ QScriptRunner* QScriptRunner::Self(lua_State* lua) {
     if (lua_type(lua, 1) != LUA_TTABLE) {
         LuaCall::RaiseApiError(lua, QStringLiteral("call the splash object's methods with ':' (splash:method())"));
     }
-    if (self->page == nullptr || self->network == nullptr || self->network->Log() == nullptr
-        || self->cookies == nullptr) {
+    if (self->page->Gone()) {
         LuaCall::RaiseApiError(lua, QStringLiteral("the page is gone"));
     }
     return self;
@@ -323,8 +245,7 @@ void QScriptRunner::Resume(quint64 id, int values) {
     }
 }
 
-void QScriptRunner::OnLoadFinished(bool ok) {
-    bool loaded = false;
+void QScriptRunner::OnLoaded(bool ok, const QString& failure) {
     for (const auto& item : tasks) {
         Task& task = *item.second;
         if (task.awaiting == Awaiting::Timer && task.cancelOnError && !ok) {
@@ -334,35 +255,22 @@ void QScriptRunner::OnLoadFinished(bool ok) {
                 return 2;
             });
         } else if (task.awaiting == Awaiting::Load) {
-            loaded = true;
-            ResumeLater(task, [this, ok](lua_State* lua) { return PushLoaded(lua, ok); });
+            // go's and set_content's values: true, or nil and why.
+            const QByteArray reason = failure.toUtf8();
+            ResumeLater(task, [reason](lua_State* lua) {
+                if (reason.isEmpty()) {
+                    lua_pushboolean(lua, 1);
+                    return 1;
+                }
+                lua_pushnil(lua);
+                lua_pushstring(lua, reason.constData());
+                return 2;
+            });
         }
     }
-    if (loaded && network->Log() != nullptr) {
-        network->Log()->MarkLoaded();
-    }
 }
 
-int QScriptRunner::PushLoaded(lua_State* lua, bool ok) {
-    QString reason;
-    const int status = network->Main().statusCode.toInt();
-    if (network->Main().replied && status >= 400) {
-        reason = QStringLiteral("http%1").arg(status);
-    } else if (network->Main().errorCode != 0) {
-        reason = QStringLiteral("network%1").arg(network->Main().errorCode);
-    } else if (!ok && !network->Main().replied) {
-        reason = QStringLiteral("render_error");
-    }
-    if (reason.isEmpty()) {
-        lua_pushboolean(lua, 1);
-        return 1;
-    }
-    lua_pushnil(lua);
-    lua_pushstring(lua, reason.toUtf8().constData());
-    return 2;
-}
-
-void QScriptRunner::OnUrlChanged(const QUrl&) {
+void QScriptRunner::OnUrlChanged() {
     for (const auto& item : tasks) {
         Task& task = *item.second;
         if (task.awaiting == Awaiting::Timer && task.cancelOnRedirect) {
@@ -527,14 +435,14 @@ int QScriptRunner::Go(lua_State* lua) {
     const QString scheme = url.scheme().toLower();
     const bool loadable = address == QLatin1String("about:blank") || scheme == QLatin1String("http")
                           || scheme == QLatin1String("https")
-                          || (scheme == QLatin1String("file") && self->network->FileUrlsAllowed());
+                          || (scheme == QLatin1String("file") && self->page->FileUrlsAllowed());
     if (!url.isValid() || url.isRelative() || !loadable) {
         return LuaCall::RaiseApiError(lua, QStringLiteral("go: %1 is not an http or https URL").arg(address));
     }
-    QNetworkRequest request(url);
-    for (const auto& header : headers) {
-        request.setRawHeader(header.first, header.second);
-    }
+    ScriptPage::Navigation navigation;
+    navigation.url = url;
+    navigation.base = base;
+    navigation.headers = headers;
     if (!lua_isnil(lua, form)) {
         QUrlQuery query;
         for (const auto& field : LuaCall::Headers(lua, form)) {
@@ -542,13 +450,14 @@ int QScriptRunner::Go(lua_State* lua) {
         }
         body = query.toString(QUrl::FullyEncoded).toUtf8();
         method = method.isEmpty() ? QStringLiteral("POST") : method;
-        request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArray("application/x-www-form-urlencoded"));
+        navigation.headers.append(qMakePair(QByteArray("Content-Type"), QByteArray("application/x-www-form-urlencoded")));
     }
     if (!method.isEmpty() && method != QLatin1String("GET") && method != QLatin1String("POST")) {
         return LuaCall::RaiseApiError(lua, QStringLiteral("go: http_method must be GET or POST"));
     }
-    const bool post = method == QLatin1String("POST");
-    if (!base.isEmpty() && (!base.isValid() || base.isRelative() || post)) {
+    navigation.post = method == QLatin1String("POST");
+    navigation.body = body;
+    if (!base.isEmpty() && (!base.isValid() || base.isRelative() || navigation.post)) {
         return LuaCall::RaiseApiError(lua, QStringLiteral("go: baseurl must be an absolute URL, for a GET"));
     }
     if (self->page->NavigationLocked()) {
@@ -558,14 +467,7 @@ int QScriptRunner::Go(lua_State* lua) {
         return 2;
     }
     self->Awaits(lua, Awaiting::Load);
-    self->cookies->Settle(url);
-    self->network->ForgetMainReply();
-    if (!base.isEmpty()) {
-        self->page->LoadWithBase(self->network, request, base);
-        return lua_yield(lua, 0);
-    }
-    const auto operation = post ? QNetworkAccessManager::PostOperation : QNetworkAccessManager::GetOperation;
-    self->page->mainFrame()->load(request, operation, body);
+    self->page->Navigate(navigation);
     return lua_yield(lua, 0);
 }
 
@@ -588,13 +490,13 @@ int QScriptRunner::Wait(lua_State* lua) {
 }
 
 int QScriptRunner::Html(lua_State* lua) {
-    const QByteArray html = Self(lua)->page->mainFrame()->toHtml().toUtf8();
+    const QByteArray html = Self(lua)->page->Html().toUtf8();
     lua_pushlstring(lua, html.constData(), static_cast<std::size_t>(html.size()));
     return 1;
 }
 
 int QScriptRunner::Url(lua_State* lua) {
-    lua_pushstring(lua, Self(lua)->page->mainFrame()->url().toString().toUtf8().constData());
+    lua_pushstring(lua, Self(lua)->page->Url().toString().toUtf8().constData());
     return 1;
 }
 
@@ -647,7 +549,7 @@ int QScriptRunner::WaitForResume(lua_State* lua) {
     Task& task = self->Awaits(lua, Awaiting::Nothing);
     task.resumeToken = QStringLiteral("__orvoResume%1").arg(++self->resumeCount);
     const QString program = PageJavaScript::ResumableProgram(task.resumeToken, snippet);
-    const QVariantMap started = PageJavaScript::Evaluate(self->page->mainFrame(), program);
+    const QVariantMap started = self->page->Evaluate(program);
     if (!started.value(QStringLiteral("ok")).toBool()) {
         // As an error of the running snippet: nil and why.
         self->Idle(task);
@@ -666,11 +568,11 @@ int QScriptRunner::WaitForResume(lua_State* lua) {
 
 void QScriptRunner::OnResumePoll(quint64 id) {
     Task* task = Find(id);
-    if (task->awaiting != Awaiting::Resume || page == nullptr) {
+    if (task->awaiting != Awaiting::Resume || page->Gone()) {
         return;
     }
     const QVariant outcome =
-        page->mainFrame()->evaluateJavaScript(QStringLiteral("window['%1']").arg(task->resumeToken));
+        page->Evaluate(QStringLiteral("window['%1']").arg(task->resumeToken)).value(QStringLiteral("value"));
     if (!outcome.isValid() || outcome.isNull() || outcome.type() != QVariant::Map) {
         return;
     }
@@ -688,15 +590,6 @@ void QScriptRunner::OnResumePoll(quint64 id) {
         lua_pushstring(lua, message.toUtf8().constData());
         return 2;
     });
-}
-
-void QScriptRunner::OnWindowCleared() {
-    if (page == nullptr || state == State::Done) {
-        return;
-    }
-    for (const QString& source : autoloads) {
-        page->mainFrame()->evaluateJavaScript(source);
-    }
 }
 
 void QScriptRunner::RunCallback(int reference, const std::function<void(lua_State*)>& push,

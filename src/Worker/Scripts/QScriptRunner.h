@@ -18,17 +18,11 @@
 #include <QVariantMap>
 #include <lua.hpp>
 
-#include "Network/QMyNetworkAccessManager.h"
 #include "Scripts/LuaState.h"
+#include "Scripts/ScriptPage.h"
 
-class QMyWebPage;
-class QPageCookieJar;
-class QScriptEvents;
-class QNetworkReply;
-
-// Runs one Lua script against one page, whose network manager records a
-// network log: main(splash, args) in a coroutine of a fresh sandboxed
-// LuaState. A call that waits (go, wait, http_get, ...) starts what it
+// Runs one Lua script against one page of either engine: main(splash,
+// args) in a coroutine of a fresh sandboxed LuaState. A call that waits (go, wait, http_get, ...) starts what it
 // waits for and yields; the runner resumes the coroutine from the event
 // loop when it comes, so that the worker's other pages go on meanwhile.
 // Callbacks of call_later and functions of with_timeout run in coroutines
@@ -64,7 +58,8 @@ class QScriptRunner : public QObject {
 public:
     enum class State { Idle, Running, Waiting, Done };
 
-    QScriptRunner(QMyWebPage* page, QMyNetworkAccessManager* network, QPageCookieJar* cookies, QObject* parent);
+    // Drives page, which it owns from now on.
+    QScriptRunner(ScriptPage* page, QObject* parent);
     ~QScriptRunner() override;
 
     // Adds a group of the splash object's methods, each called with this
@@ -83,11 +78,6 @@ public:
 
 signals:
     void Finished(const QByteArray& detail, const QByteArray& body);
-
-private slots:
-    void OnLoadFinished(bool ok);
-    void OnUrlChanged(const QUrl& url);
-    void OnWindowCleared();
 
 private:
     // What a yielded coroutine waits for.
@@ -149,8 +139,8 @@ private:
         });
     }
     void Idle(Task& task);
-    // go's and set_content's values: true, or nil and why the page failed.
-    int PushLoaded(lua_State* lua, bool ok);
+    void OnLoaded(bool ok, const QString& failure);
+    void OnUrlChanged();
     void OnWaitTimer(quint64 id);
     void OnResumePoll(quint64 id);
     void Succeed(lua_State* main);
@@ -180,9 +170,7 @@ private:
     void RunCallback(int reference, const std::function<void(lua_State*)>& push,
                      const std::function<void()>& after = {});
 
-    QPointer<QMyWebPage> page;
-    QPointer<QMyNetworkAccessManager> network;
-    QPointer<QPageCookieJar> cookies;
+    ScriptPage* const page;
     std::unique_ptr<LuaState> lua;
     std::vector<const luaL_Reg*> groups;
     State state = State::Idle;
@@ -193,10 +181,6 @@ private:
     std::map<int, Later> laters;
     int lastLater = 0;
     int resumeCount = 0;
-    // The script's event listeners in the page.
-    QScriptEvents* const events;
-    // JavaScript run in each new document before its own (autoload).
-    QStringList autoloads;
     // The callbacks of on_request, on_response_headers and on_response.
     int onRequest = LUA_NOREF;
     int onResponseHeaders = LUA_NOREF;

@@ -3,15 +3,11 @@
 #include <QJsonObject>
 #include <QStringList>
 #include <QVariantMap>
-#include <QWebFrame>
 
-#include "Page/PageInput.h"
 #include "Page/PageJavaScript.h"
 #include "Page/PagePicture.h"
-#include "Page/QMyWebPage.h"
 #include "Scripts/LuaCall.h"
 #include "Scripts/LuaValues.h"
-#include "Scripts/QScriptEvents.h"
 #include "Scripts/QScriptRunner.h"
 #include "Scripts/SplashPage.h"
 
@@ -36,8 +32,7 @@ const luaL_Reg SplashElements::Methods[] = {
 int SplashElements::Select(lua_State* lua) {
     QScriptRunner* self = QScriptRunner::Self(lua);
     const QString css = LuaCall(lua).Text("selector", 1, true);
-    const QVariantMap result = PageJavaScript::Evaluate(
-        self->page->mainFrame(),
+    const QVariantMap result = self->page->Evaluate(
         QStringLiteral("(function (css) { var n = document.querySelector(css); if (!n) { return -1; }"
                        " return %1(n); })(%2)")
             .arg(QLatin1String(Keep), PageJavaScript::Literal(css)));
@@ -56,8 +51,7 @@ int SplashElements::Select(lua_State* lua) {
 int SplashElements::SelectAll(lua_State* lua) {
     QScriptRunner* self = QScriptRunner::Self(lua);
     const QString css = LuaCall(lua).Text("selector", 1, true);
-    const QVariantMap result = PageJavaScript::Evaluate(
-        self->page->mainFrame(),
+    const QVariantMap result = self->page->Evaluate(
         QStringLiteral("(function (css) { var found = document.querySelectorAll(css), places = [];"
                        " for (var k = 0; k < found.length; ++k) { places.push(%1(found[k])); }"
                        " return places; })(%2)")
@@ -133,7 +127,7 @@ QScriptRunner* SplashElements::Element(lua_State* lua, int& place) {
     place = static_cast<int>(lua_tointeger(lua, -1));
     lua_pop(lua, 1);
     QScriptRunner* self = static_cast<QScriptRunner*>(lua_touserdata(lua, lua_upvalueindex(1)));
-    if (self->page == nullptr) {
+    if (self->page->Gone()) {
         LuaCall::RaiseApiError(lua, QStringLiteral("the page is gone"));
     }
     return self;
@@ -142,8 +136,7 @@ QScriptRunner* SplashElements::Element(lua_State* lua, int& place) {
 int SplashElements::Run(lua_State* lua, const QString& body) {
     int place = 0;
     QScriptRunner* self = Element(lua, place);
-    const QVariantMap result = PageJavaScript::Evaluate(
-        self->page->mainFrame(),
+    const QVariantMap result = self->page->Evaluate(
         QStringLiteral("(function (n) { if (!n || !document.contains(n)) {"
                        " throw new Error('the element is gone from the page'); } return (%1); })(%2[%3])")
             .arg(body, QLatin1String(Registry))
@@ -158,8 +151,7 @@ int SplashElements::Run(lua_State* lua, const QString& body) {
 int SplashElements::Exists(lua_State* lua) {
     int place = 0;
     QScriptRunner* self = Element(lua, place);
-    const QVariantMap result = PageJavaScript::Evaluate(
-        self->page->mainFrame(),
+    const QVariantMap result = self->page->Evaluate(
         QStringLiteral("(function (n) { return !!n && document.contains(n); })(%1[%2])")
             .arg(QLatin1String(Registry))
             .arg(place));
@@ -240,8 +232,7 @@ int SplashElements::NodeGet(lua_State* lua) {
     if (key == QLatin1String("style")) {
         return PushStyle(lua, place);
     }
-    const QVariantMap result = PageJavaScript::Evaluate(
-        self->page->mainFrame(),
+    const QVariantMap result = self->page->Evaluate(
         QStringLiteral("(function (n, key, keep) { if (!n || !document.contains(n)) {"
                        " throw new Error('the element is gone from the page'); }"
                        " var v = n[key];"
@@ -331,8 +322,7 @@ bool SplashElements::IsElement(lua_State* lua, int index) {
 }
 
 int SplashElements::PushEvaluation(lua_State* lua, QScriptRunner* self, const QString& expression) {
-    const QVariantMap result = PageJavaScript::Evaluate(
-        self->page->mainFrame(),
+    const QVariantMap result = self->page->Evaluate(
         QStringLiteral("(function (v, keep) { if (v instanceof Node) { return {element: keep(v)}; }"
                        " if (v instanceof NodeList || v instanceof HTMLCollection) {"
                        "   return {elements: [].map.call(v, keep)}; }"
@@ -349,7 +339,16 @@ int SplashElements::PushEvaluation(lua_State* lua, QScriptRunner* self, const QS
 // has neither form.
 QString SplashElements::Argument(lua_State* lua, QScriptRunner* self, int index, const QString& what) {
     if (lua_type(lua, index) == LUA_TFUNCTION) {
-        return self->events->Listener(lua, index);
+        const QString listener = self->page->Listener(
+            lua, index,
+            [self](int reference, const std::function<void(lua_State*)>& push, const std::function<void()>& after) {
+                self->RunCallback(reference, push, after);
+            });
+        if (listener.isEmpty()) {
+            LuaCall::RaiseApiError(lua, QStringLiteral("Lua functions as event listeners are not available on the %1 engine yet")
+                                            .arg(QLatin1String(self->page->Engine())));
+        }
+        return listener;
     }
     if (IsElement(lua, index)) {
         lua_getfield(lua, index, "__place");
@@ -394,14 +393,13 @@ int SplashElements::CallNodeMethod(lua_State* lua) {
     QScriptRunner* self = static_cast<QScriptRunner*>(lua_touserdata(lua, lua_upvalueindex(1)));
     const int place = static_cast<int>(lua_tointeger(lua, lua_upvalueindex(2)));
     const QString name = LuaValues::ToText(lua, lua_upvalueindex(3));
-    if (self->page == nullptr) {
+    if (self->page->Gone()) {
         return LuaCall::RaiseApiError(lua, QStringLiteral("the page is gone"));
     }
     // node:method(...) passes the node first: it is the call's object.
     const bool called = !lua_isnone(lua, lua_upvalueindex(4)) && lua_rawequal(lua, 1, lua_upvalueindex(4));
     const QString arguments = Arguments(lua, self, called ? 2 : 1);
-    const QVariantMap result = PageJavaScript::Evaluate(
-        self->page->mainFrame(),
+    const QVariantMap result = self->page->Evaluate(
         QStringLiteral("(function (n, keep) { if (!n || !document.contains(n)) {"
                        " throw new Error('the element is gone from the page'); }"
                        " var v = n[%1].apply(n, %2);"
@@ -533,7 +531,7 @@ int SplashElements::Mouse(lua_State* lua, bool click) {
     lua_getfield(lua, -4, "height");
     const QPointF at(lua_tonumber(lua, -4) + (x >= 0 ? x : lua_tonumber(lua, -2) / 2),
                      lua_tonumber(lua, -3) + (y >= 0 ? y : lua_tonumber(lua, -1) / 2));
-    PageInput::SendMouse(self->page, click ? PageInput::Mouse::Click : PageInput::Mouse::Hover, at);
+    self->page->SendMouse(click ? ScriptPage::Mouse::Click : ScriptPage::Mouse::Hover, at);
     lua_pushboolean(lua, 1);
     return 1;
 }

@@ -2,10 +2,8 @@
 
 #include <QJsonValue>
 #include <QVariantMap>
-#include <QWebFrame>
 
 #include "Page/PageJavaScript.h"
-#include "Page/QMyWebPage.h"
 #include "Scripts/LuaCall.h"
 #include "Scripts/LuaValues.h"
 #include "Scripts/QScriptRunner.h"
@@ -24,7 +22,7 @@ int SplashJavaScript::EvalJs(lua_State* lua) {
 
 int SplashJavaScript::RunJs(lua_State* lua) {
     QScriptRunner* self = QScriptRunner::Self(lua);
-    const QVariantMap result = PageJavaScript::Evaluate(self->page->mainFrame(), LuaCall(lua).Snippet());
+    const QVariantMap result = self->page->Evaluate(LuaCall(lua).Snippet());
     if (result.value(QStringLiteral("ok")).toBool()) {
         lua_pushboolean(lua, 1);
         return 1;
@@ -45,7 +43,7 @@ int SplashJavaScript::JsFunc(lua_State* lua) {
 
 int SplashJavaScript::CallJsFunction(lua_State* lua) {
     QScriptRunner* self = static_cast<QScriptRunner*>(lua_touserdata(lua, lua_upvalueindex(1)));
-    if (self->page == nullptr) {
+    if (self->page->Gone()) {
         return LuaCall::RaiseApiError(lua, QStringLiteral("the page is gone"));
     }
     const QString list = SplashElements::Arguments(lua, self, 1);

@@ -14,6 +14,7 @@
 #include "Page/QMyWebPage.h"
 #include "Scripts/LuaCall.h"
 #include "Scripts/LuaValues.h"
+#include "Scripts/QWebKitScriptPage.h"
 
 namespace {
 
@@ -101,26 +102,39 @@ const luaL_Reg SplashNetwork::Methods[] = {{"set_user_agent", &SplashNetwork::Se
                                             {"on_response_reset", &SplashNetwork::OnResponseReset},
                                             {nullptr, nullptr}};
 
+QWebKitScriptPage& SplashNetwork::Web(lua_State* lua, QScriptRunner* self) {
+    QWebKitScriptPage* web = qobject_cast<QWebKitScriptPage*>(self->page);
+    if (web == nullptr) {
+        lua_Debug called;
+        const bool named = lua_getstack(lua, 0, &called) != 0 && lua_getinfo(lua, "n", &called) != 0
+                           && called.name != nullptr;
+        LuaCall::RaiseApiError(lua, QStringLiteral("splash:%1 is not available on the %2 engine yet")
+                                        .arg(QString::fromUtf8(named ? called.name : "?"),
+                                             QLatin1String(self->page->Engine())));
+    }
+    return *web;
+}
+
 int SplashNetwork::SetUserAgent(lua_State* lua) {
-    QScriptRunner::Self(lua)->page->SetUserAgent(LuaCall(lua).Text("value", 1, true));
+    Web(lua, QScriptRunner::Self(lua)).Web()->SetUserAgent(LuaCall(lua).Text("value", 1, true));
     return 0;
 }
 
 int SplashNetwork::SetCustomHeaders(lua_State* lua) {
     QScriptRunner* self = QScriptRunner::Self(lua);
     luaL_checktype(lua, 2, LUA_TTABLE);
-    self->network->SetCustomHeaders(LuaCall::Headers(lua, 2));
+    Web(lua, self).Network()->SetCustomHeaders(LuaCall::Headers(lua, 2));
     return 0;
 }
 
 int SplashNetwork::GetCookies(lua_State* lua) {
-    LuaValues::Push(lua, QJsonValue(QScriptRunner::Self(lua)->cookies->ToJson()));
+    LuaValues::Push(lua, QJsonValue(Web(lua, QScriptRunner::Self(lua)).Cookies()->ToJson()));
     return 1;
 }
 
 int SplashNetwork::ClearCookies(lua_State* lua) {
     QScriptRunner* self = QScriptRunner::Self(lua);
-    lua_pushinteger(lua, self->cookies->Remove(QString(), QUrl()));
+    lua_pushinteger(lua, Web(lua, self).Cookies()->Remove(QString(), QUrl()));
     return 1;
 }
 
@@ -129,7 +143,7 @@ void SplashNetwork::AddCookieAt(QScriptRunner* self, lua_State* lua, int index) 
     QJsonValue cookie;
     QString error;
     if (!LuaValues::ToJson(lua, index, cookie, error) || !cookie.isObject()
-        || !self->cookies->Add(cookie.toObject(), self->page->mainFrame()->url(), error)) {
+        || !Web(lua, self).Cookies()->Add(cookie.toObject(), Web(lua, self).Web()->mainFrame()->url(), error)) {
         LuaCall::RaiseApiError(lua, error.isEmpty() ? QStringLiteral("a cookie must be a table") : error);
     }
 }
@@ -151,7 +165,7 @@ int SplashNetwork::AddCookie(lua_State* lua) {
 int SplashNetwork::InitCookies(lua_State* lua) {
     QScriptRunner* self = QScriptRunner::Self(lua);
     luaL_checktype(lua, 2, LUA_TTABLE);
-    self->cookies->Remove(QString(), QUrl());
+    Web(lua, self).Cookies()->Remove(QString(), QUrl());
     for (int k = 1;; ++k) {
         lua_rawgeti(lua, 2, k);
         if (lua_isnil(lua, -1)) {
@@ -168,14 +182,14 @@ int SplashNetwork::DeleteCookies(lua_State* lua) {
     const QString name = arguments.Text("name", 1, false);
     const QUrl url(arguments.Text("url", 2, false));
     // Neither a name nor a URL deletes nothing (clear_cookies deletes all).
-    lua_pushinteger(lua, name.isEmpty() && url.isEmpty() ? 0 : self->cookies->Remove(name, url));
+    lua_pushinteger(lua, name.isEmpty() && url.isEmpty() ? 0 : Web(lua, self).Cookies()->Remove(name, url));
     return 1;
 }
 
 int SplashNetwork::History(lua_State* lua) {
     QScriptRunner* self = QScriptRunner::Self(lua);
     QJsonArray entries;
-    for (const MainResponse::Response& response : self->network->Main().history) {
+    for (const MainResponse::Response& response : Web(lua, self).Network()->Main().history) {
         QJsonArray headers;
         for (const QNetworkReply::RawHeaderPair& header : response.headers) {
             headers.append(QJsonObject{{"name", QString::fromLatin1(header.first)},
@@ -194,8 +208,8 @@ int SplashNetwork::History(lua_State* lua) {
 int SplashNetwork::Har(lua_State* lua) {
     QScriptRunner* self = QScriptRunner::Self(lua);
     const bool reset = LuaCall(lua).Flag("reset", 1, false);
-    QNetworkLog* log = self->network->Log();
-    LuaValues::Push(lua, QJsonValue(log->Archive(self->page->mainFrame()->title())));
+    QNetworkLog* log = Web(lua, self).Network()->Log();
+    LuaValues::Push(lua, QJsonValue(log->Archive(Web(lua, self).Web()->mainFrame()->title())));
     if (reset) {
         log->Reset();
     }
@@ -203,7 +217,7 @@ int SplashNetwork::Har(lua_State* lua) {
 }
 
 int SplashNetwork::HarReset(lua_State* lua) {
-    QScriptRunner::Self(lua)->network->Log()->Reset();
+    Web(lua, QScriptRunner::Self(lua)).Network()->Log()->Reset();
     return 0;
 }
 
@@ -245,13 +259,13 @@ int SplashNetwork::Fetch(lua_State* lua, bool post) {
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
                          follow ? QNetworkRequest::NoLessSafeRedirectPolicy : QNetworkRequest::ManualRedirectPolicy);
     if (!request.hasRawHeader("User-Agent")) {
-        request.setHeader(QNetworkRequest::UserAgentHeader, self->page->userAgentForUrl(url));
+        request.setHeader(QNetworkRequest::UserAgentHeader, Web(lua, self).Web()->userAgentForUrl(url));
     }
     if (post && !request.header(QNetworkRequest::ContentTypeHeader).isValid()) {
         request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArray("application/x-www-form-urlencoded"));
     }
     const quint64 id = self->Awaits(lua, QScriptRunner::Awaiting::Fetch).id;
-    QNetworkReply* reply = post ? self->network->post(request, body) : self->network->get(request);
+    QNetworkReply* reply = post ? Web(lua, self).Network()->post(request, body) : Web(lua, self).Network()->get(request);
     const QString method = post ? QStringLiteral("POST") : QStringLiteral("GET");
     QObject::connect(reply, &QNetworkReply::finished, self, [self, reply, method, id]() {
         QScriptRunner::Task* task = self->Find(id);
@@ -433,7 +447,7 @@ int SplashNetwork::OnResponseReset(lua_State* lua) {
     return ResetCallback(lua, &QScriptRunner::onResponse);
 }
 
-void SplashNetwork::OnPageRequest(QScriptRunner* self, QNetworkRequest& request,
+void SplashNetwork::OnPageRequest(QScriptRunner* self, QPageCookieJar* cookies, QNetworkRequest& request,
                                   QNetworkAccessManager::Operation operation,
                                   QMyNetworkAccessManager::RequestDecision& decision) {
     static const luaL_Reg methods[] = {{"abort", RequestAbort},
@@ -446,15 +460,15 @@ void SplashNetwork::OnPageRequest(QScriptRunner* self, QNetworkRequest& request,
     CallbackSlot* slot = nullptr;
     self->RunCallback(self->onRequest, [&](lua_State* callback) {
         PushWithHeaders(callback, RequestObject(QNetworkLog::MethodName(operation, request), request.url(), request,
-                                                self->cookies));
+                                                cookies));
         slot = BindMethods(callback, CallbackSlot{&request, &decision, nullptr}, methods);
     }, [&slot]() { *slot = CallbackSlot{nullptr, nullptr, nullptr}; });
 }
 
-void SplashNetwork::OnPageReply(QScriptRunner* self, QNetworkReply* reply, QNetworkAccessManager::Operation operation,
-                                const QUrl& asked) {
+void SplashNetwork::OnPageReply(QScriptRunner* self, QPageCookieJar* cookies, QNetworkReply* reply,
+                                QNetworkAccessManager::Operation operation, const QUrl& asked) {
     const QJsonObject request =
-        RequestObject(QNetworkLog::MethodName(operation, reply->request()), asked, reply->request(), self->cookies);
+        RequestObject(QNetworkLog::MethodName(operation, reply->request()), asked, reply->request(), cookies);
     const auto describe = [reply, request]() {
         QJsonObject response{{"url", reply->url().toString()},
                              {"headers", HeadersOf(reply->rawHeaderPairs())},

@@ -11,6 +11,8 @@
 #include "Scripts/QScriptRunner.h"
 
 class QNetworkReply;
+class QPageCookieJar;
+class QWebKitScriptPage;
 
 // The splash object's methods about the network: the user agent and
 // headers, cookies, history and HAR, fetches aside from the page
@@ -21,14 +23,18 @@ public:
     static const luaL_Reg Methods[];
 
     // What the network manager's hooks call: the script's on_request
-    // callback for request, and its response callbacks for reply.
-    static void OnPageRequest(QScriptRunner* self, QNetworkRequest& request,
+    // callback for request, and its response callbacks for reply; cookies
+    // is the page's jar.
+    static void OnPageRequest(QScriptRunner* self, QPageCookieJar* cookies, QNetworkRequest& request,
                               QNetworkAccessManager::Operation operation,
                               QMyNetworkAccessManager::RequestDecision& decision);
-    static void OnPageReply(QScriptRunner* self, QNetworkReply* reply, QNetworkAccessManager::Operation operation,
-                            const QUrl& asked);
+    static void OnPageReply(QScriptRunner* self, QPageCookieJar* cookies, QNetworkReply* reply,
+                            QNetworkAccessManager::Operation operation, const QUrl& asked);
 
 private:
+    // The runner's page, which these methods need to be a WebKit one;
+    // raises an error naming the engine for any other.
+    static QWebKitScriptPage& Web(lua_State* lua, QScriptRunner* self);
     static int SetUserAgent(lua_State* lua);
     static int SetCustomHeaders(lua_State* lua);
     static int GetCookies(lua_State* lua);

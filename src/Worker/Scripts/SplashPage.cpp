@@ -11,12 +11,11 @@
 #include <sys/resource.h>
 
 #include "Network/QMyNetworkAccessManager.h"
-#include "Page/PageInput.h"
 #include "Page/PagePicture.h"
-#include "Page/QMyWebPage.h"
 #include "Scripts/LuaCall.h"
 #include "Scripts/LuaValues.h"
 #include "Scripts/QScriptRunner.h"
+#include "Scripts/QWebKitScriptPage.h"
 
 const luaL_Reg SplashPage::Methods[] = {{"get_viewport_size", &SplashPage::GetViewportSize},
                                          {"set_viewport_size", &SplashPage::SetViewportSize},
@@ -39,7 +38,7 @@ const luaL_Reg SplashPage::Methods[] = {{"get_viewport_size", &SplashPage::GetVi
                                          {nullptr, nullptr}};
 
 int SplashPage::GetViewportSize(lua_State* lua) {
-    const QSize size = QScriptRunner::Self(lua)->page->viewportSize();
+    const QSize size = QScriptRunner::Self(lua)->page->ViewportSize();
     lua_pushinteger(lua, size.width());
     lua_pushinteger(lua, size.height());
     return 2;
@@ -54,16 +53,16 @@ int SplashPage::SetViewportSize(lua_State* lua) {
         return LuaCall::RaiseApiError(
             lua, QStringLiteral("set_viewport_size: each side must be from 1 to %1").arg(most));
     }
-    self->page->setViewportSize(QSize(static_cast<int>(width), static_cast<int>(height)));
+    self->page->SetViewportSize(QSize(static_cast<int>(width), static_cast<int>(height)));
     return 0;
 }
 
 int SplashPage::SetViewportFull(lua_State* lua) {
     QScriptRunner* self = QScriptRunner::Self(lua);
-    const QSize contents = self->page->mainFrame()->contentsSize();
+    const QSize contents = self->page->ContentsSize();
     const QSize size(qBound(1, contents.width(), static_cast<int>(PagePicture::MaxWidth)),
                      qBound(1, contents.height(), static_cast<int>(PagePicture::MaxHeight)));
-    self->page->setViewportSize(size);
+    self->page->SetViewportSize(size);
     lua_pushinteger(lua, size.width());
     lua_pushinteger(lua, size.height());
     return 2;
@@ -109,9 +108,9 @@ void SplashPage::CheckScaleMethod(lua_State* lua, const LuaCall& arguments, int 
     }
 }
 
-int SplashPage::PushPicture(lua_State* lua, QWebPage* page, const PagePicture::Request& request) {
+int SplashPage::PushPicture(lua_State* lua, ScriptPage* page, const PagePicture::Request& request) {
     QString error;
-    const QByteArray bytes = PagePicture::Take(page, request, error);
+    const QByteArray bytes = page->Picture(request, error);
     if (!error.isEmpty()) {
         return LuaCall::RaiseApiError(lua, QStringLiteral("the image could not be encoded: ") + error);
     }
@@ -131,9 +130,7 @@ int SplashPage::SetContent(lua_State* lua) {
     QString type = arguments.Text("mime_type", 2, false);
     const QUrl base(arguments.Text("baseurl", 3, false));
     self->Awaits(lua, QScriptRunner::Awaiting::Load);
-    self->network->ForgetMainReply();
-    self->page->mainFrame()->setContent(data, type.isEmpty() ? QStringLiteral("text/html; charset=utf-8") : type,
-                                        base);
+    self->page->SetContent(data, type.isEmpty() ? QStringLiteral("text/html; charset=utf-8") : type, base);
     return lua_yield(lua, 0);
 }
 
@@ -157,15 +154,20 @@ int SplashPage::Autoload(lua_State* lua) {
         return LuaCall::RaiseApiError(lua, QStringLiteral("autoload: give source or url"));
     }
     if (!source.isEmpty()) {
-        self->autoloads.append(source);
+        self->page->AddAutoload(source);
         lua_pushboolean(lua, 1);
         return 1;
+    }
+    QWebKitScriptPage* web = qobject_cast<QWebKitScriptPage*>(self->page);
+    if (web == nullptr) {
+        return LuaCall::RaiseApiError(
+            lua, QStringLiteral("autoload: a URL is fetched on the webkit engine only, for now: give the source"));
     }
     QNetworkRequest request(url);
     request.setAttribute(QMyNetworkAccessManager::AsideAttribute, true);
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
     const quint64 id = self->Awaits(lua, QScriptRunner::Awaiting::Fetch).id;
-    QNetworkReply* reply = self->network->get(request);
+    QNetworkReply* reply = web->Network()->get(request);
     QObject::connect(reply, &QNetworkReply::finished, self, [self, reply, id]() {
         reply->deleteLater();
         QScriptRunner::Task* task = self->Find(id);
@@ -181,7 +183,7 @@ int SplashPage::Autoload(lua_State* lua) {
                 return 2;
             });
         }
-        self->autoloads.append(QString::fromUtf8(reply->readAll()));
+        self->page->AddAutoload(QString::fromUtf8(reply->readAll()));
         self->ResumeLater(*task, [](lua_State* inner) {
             lua_pushboolean(inner, 1);
             return 1;
@@ -191,7 +193,7 @@ int SplashPage::Autoload(lua_State* lua) {
 }
 
 int SplashPage::AutoloadReset(lua_State* lua) {
-    QScriptRunner::Self(lua)->autoloads.clear();
+    QScriptRunner::Self(lua)->page->ResetAutoloads();
     return 0;
 }
 
@@ -232,33 +234,33 @@ int SplashPage::GetPerfStats(lua_State* lua) {
 
 namespace {
 
-int SendMouse(lua_State* lua, QWebPage* page, PageInput::Mouse what) {
+int SendMouse(lua_State* lua, ScriptPage* page, ScriptPage::Mouse what) {
     const LuaCall arguments(lua);
     const double x = arguments.Number("x", 1, -1, 0, 1e6);
     const double y = arguments.Number("y", 2, -1, 0, 1e6);
     if (x < 0 || y < 0) {
         return LuaCall::RaiseApiError(lua, QStringLiteral("the mouse needs x and y"));
     }
-    PageInput::SendMouse(page, what, QPointF(x, y));
+    page->SendMouse(what, QPointF(x, y));
     return 0;
 }
 
 } // namespace
 
 int SplashPage::MouseClick(lua_State* lua) {
-    return SendMouse(lua, QScriptRunner::Self(lua)->page, PageInput::Mouse::Click);
+    return SendMouse(lua, QScriptRunner::Self(lua)->page, ScriptPage::Mouse::Click);
 }
 
 int SplashPage::MouseHover(lua_State* lua) {
-    return SendMouse(lua, QScriptRunner::Self(lua)->page, PageInput::Mouse::Hover);
+    return SendMouse(lua, QScriptRunner::Self(lua)->page, ScriptPage::Mouse::Hover);
 }
 
 int SplashPage::MousePress(lua_State* lua) {
-    return SendMouse(lua, QScriptRunner::Self(lua)->page, PageInput::Mouse::Press);
+    return SendMouse(lua, QScriptRunner::Self(lua)->page, ScriptPage::Mouse::Press);
 }
 
 int SplashPage::MouseRelease(lua_State* lua) {
-    return SendMouse(lua, QScriptRunner::Self(lua)->page, PageInput::Mouse::Release);
+    return SendMouse(lua, QScriptRunner::Self(lua)->page, ScriptPage::Mouse::Release);
 }
 
 int SplashPage::SendText(lua_State* lua) {
@@ -271,8 +273,8 @@ int SplashPage::SendKeys(lua_State* lua) {
     return 0;
 }
 
-void SplashPage::Type(lua_State* lua, QWebPage* page, const QString& input, bool keys) {
-    const QString why = keys ? PageInput::SendKeys(page, input) : PageInput::SendText(page, input);
+void SplashPage::Type(lua_State* lua, ScriptPage* page, const QString& input, bool keys) {
+    const QString why = page->Type(input, keys);
     if (!why.isEmpty()) {
         LuaCall::RaiseApiError(lua, QLatin1String(keys ? "send_keys: " : "send_text: ") + why);
     }

@@ -7,7 +7,7 @@
 #include "Page/PagePicture.h"
 
 class LuaCall;
-class QWebPage;
+class ScriptPage;
 
 // The splash object's methods about the page itself: its viewport and
 // pictures, content laid out from data, JavaScript loaded into every
@@ -26,14 +26,14 @@ public:
 
     // Pushes page's picture as request asks, a binary object (nil when
     // nothing is left to draw); raises the error of a failed encoding.
-    static int PushPicture(lua_State* lua, QWebPage* page, const PagePicture::Request& request);
+    static int PushPicture(lua_State* lua, ScriptPage* page, const PagePicture::Request& request);
     // Raises an error unless the scale_method argument at position is
     // missing, "raster" or "vector".
     static void CheckScaleMethod(lua_State* lua, const LuaCall& arguments, int position);
     // Types input into what has the focus: a key sequence when keys is
     // set, else text as it is; raises the error of input that cannot be
     // typed (an unknown key, too many keys).
-    static void Type(lua_State* lua, QWebPage* page, const QString& input, bool keys);
+    static void Type(lua_State* lua, ScriptPage* page, const QString& input, bool keys);
 
 private:
     static int GetViewportSize(lua_State* lua);

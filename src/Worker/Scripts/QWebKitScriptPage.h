@@ -1,0 +1,72 @@
+#ifndef ORVO_WORKER_SCRIPTS_QWEBKITSCRIPTPAGE_H
+#define ORVO_WORKER_SCRIPTS_QWEBKITSCRIPTPAGE_H
+
+#include <QPointer>
+
+#include "Network/QMyNetworkAccessManager.h"
+#include "Network/QPageCookieJar.h"
+#include "Page/QMyWebPage.h"
+#include "Scripts/ScriptPage.h"
+
+class QScriptEvents;
+
+// A QtWebKit page as a script drives it: the page, its network manager,
+// which records a network log, and its cookie jar, all owned elsewhere.
+// A navigation's failure is read from the main document's response: its
+// HTTP status from 400 on, a network error, or no response at all.
+class QWebKitScriptPage : public ScriptPage {
+    Q_OBJECT
+
+public:
+    QWebKitScriptPage(QMyWebPage* page, QMyNetworkAccessManager* network, QPageCookieJar* cookies,
+                      QObject* parent);
+
+    // The parts of the page that only WebKit's own script methods use
+    // (network hooks, cookies, the network log); null once gone.
+    QMyWebPage* Web() const { return page; }
+    QMyNetworkAccessManager* Network() const { return network; }
+    QPageCookieJar* Cookies() const { return cookies; }
+
+    const char* Engine() const override { return "webkit"; }
+    bool Gone() const override;
+    void Navigate(const Navigation& navigation) override;
+    void SetContent(const QByteArray& data, const QString& type, const QUrl& base) override;
+    bool FileUrlsAllowed() const override;
+    bool NavigationLocked() const override;
+    void SetNavigationLocked(bool locked) override;
+    QUrl Url() override;
+    QString Html() override;
+    QVariantMap Evaluate(const QString& snippet) override;
+    bool HasSwitch(const QString& name) const override;
+    bool Switch(const QString& name) override;
+    QString SetSwitch(const QString& name, bool on) override;
+    int ResourceTimeoutMs() const override;
+    void SetResourceTimeoutMs(int ms) override;
+    QPoint ScrollPosition() override;
+    void SetScrollPosition(const QPoint& position) override;
+    QSize ViewportSize() override;
+    void SetViewportSize(const QSize& size) override;
+    QSize ContentsSize() override;
+    QByteArray Picture(const PagePicture::Request& request, QString& error) override;
+    void SendMouse(Mouse action, const QPointF& at) override;
+    QString Type(const QString& input, bool keys) override;
+    void AddAutoload(const QString& source) override;
+    void ResetAutoloads() override;
+    QString Listener(lua_State* lua, int index, const Callback& callback) override;
+
+private:
+    void OnLoadFinished(bool ok);
+    void OnWindowCleared();
+    // Why the main document failed; empty when it did not.
+    QString Failure(bool ok) const;
+
+    QPointer<QMyWebPage> page;
+    QPointer<QMyNetworkAccessManager> network;
+    QPointer<QPageCookieJar> cookies;
+    QScriptEvents* events = nullptr;
+    QStringList autoloads;
+    // A document this object asked for is loading.
+    bool loading = false;
+};
+
+#endif

@@ -1,0 +1,112 @@
+#ifndef ORVO_WORKER_SCRIPTS_SCRIPTPAGE_H
+#define ORVO_WORKER_SCRIPTS_SCRIPTPAGE_H
+
+#include <functional>
+
+#include <QByteArray>
+#include <QList>
+#include <QObject>
+#include <QPair>
+#include <QPoint>
+#include <QPointF>
+#include <QSize>
+#include <QString>
+#include <QStringList>
+#include <QUrl>
+#include <QVariantMap>
+#include <lua.hpp>
+
+#include "Page/PagePicture.h"
+
+// The page a script drives, as each engine gives it: what the Lua layer
+// (QScriptRunner and the splash object's method groups) asks of a page,
+// and nothing of how an engine does it. A call answers at once, but
+// Navigate and SetContent, whose end Loaded tells, never before the call
+// has returned.
+class ScriptPage : public QObject {
+    Q_OBJECT
+
+public:
+    struct Navigation {
+        QUrl url;
+        // The address the document is laid out with; empty: url.
+        QUrl base;
+        QList<QPair<QByteArray, QByteArray>> headers;
+        bool post = false;
+        QByteArray body;
+    };
+
+    // Runs the Lua function in the registry at reference with the one value
+    // push leaves; after runs once it has returned.
+    using Callback = std::function<void(int reference, const std::function<void(lua_State*)>& push,
+                                        const std::function<void()>& after)>;
+
+    explicit ScriptPage(QObject* parent) : QObject(parent) {}
+
+    // The engine's name, as requests choose it ("webkit", "chromium").
+    virtual const char* Engine() const = 0;
+    // Whether the page has gone (closed with its request): nothing more
+    // may be asked of it.
+    virtual bool Gone() const = 0;
+
+    // Starts loading navigation's document.
+    virtual void Navigate(const Navigation& navigation) = 0;
+    // Lays data of type out as the document, at base.
+    virtual void SetContent(const QByteArray& data, const QString& type, const QUrl& base) = 0;
+    virtual bool FileUrlsAllowed() const = 0;
+    virtual bool NavigationLocked() const = 0;
+    virtual void SetNavigationLocked(bool locked) = 0;
+
+    virtual QUrl Url() = 0;
+    virtual QString Html() = 0;
+    // Runs snippet in the page's global scope: {ok: true, value} ({ok:
+    // true} alone when it has no value) or, for an exception, {ok: false,
+    // name, message, text} (see PageJavaScript).
+    virtual QVariantMap Evaluate(const QString& snippet) = 0;
+
+    // The page's switches (js_enabled, images_enabled, ...): whether name
+    // is one, its state, and setting it (the error text of a state the
+    // engine cannot take; empty when set).
+    virtual bool HasSwitch(const QString& name) const = 0;
+    virtual bool Switch(const QString& name) = 0;
+    virtual QString SetSwitch(const QString& name, bool on) = 0;
+    // How long the page waits on a silent sub-resource; 0: for ever.
+    virtual int ResourceTimeoutMs() const = 0;
+    virtual void SetResourceTimeoutMs(int ms) = 0;
+    virtual QPoint ScrollPosition() = 0;
+    virtual void SetScrollPosition(const QPoint& position) = 0;
+
+    virtual QSize ViewportSize() = 0;
+    virtual void SetViewportSize(const QSize& size) = 0;
+    // The size of the document laid out at the viewport's width.
+    virtual QSize ContentsSize() = 0;
+    // The encoded picture; empty when nothing is left to draw, with error
+    // set when it could not be made.
+    virtual QByteArray Picture(const PagePicture::Request& request, QString& error) = 0;
+
+    enum class Mouse { Click, Hover, Press, Release };
+    virtual void SendMouse(Mouse action, const QPointF& at) = 0;
+    // Types input into what has the focus: a key sequence when keys is
+    // set, else text as it is; the error text of input that cannot be
+    // typed, empty when typed.
+    virtual QString Type(const QString& input, bool keys) = 0;
+
+    // JavaScript run in each new document before its own, from now on;
+    // ResetAutoloads forgets all.
+    virtual void AddAutoload(const QString& source) = 0;
+    virtual void ResetAutoloads() = 0;
+    // A JavaScript expression of the event listener that calls the Lua
+    // function at index of lua's stack through callback (the same function,
+    // the same listener); empty when the engine has no such listeners.
+    virtual QString Listener(lua_State* lua, int index, const Callback& callback) = 0;
+
+signals:
+    // The document that Navigate or SetContent started has loaded: ok when
+    // the engine loaded it, failure the script's reason when it failed
+    // ("http404", "network3", "render_error"; empty when it did not).
+    void Loaded(bool ok, const QString& failure);
+    // The document's address changed.
+    void UrlChanged();
+};
+
+#endif
