@@ -453,7 +453,7 @@ struct EngineGaps {
 // {"error": {...}} when the script failed or ran out of time.
 struct LuaSource {
     typedef std::string Type;
-    static constexpr Spec spec = Spec();
+    static constexpr Spec spec = Spec().Chromium();
     static const char* Name() { return "luaSource"; }
     static Type Default() { return std::string(); }
 };
@@ -461,7 +461,7 @@ struct LuaSource {
 // The script's arguments as a JSON object (splash.args); empty for none.
 struct LuaArguments {
     typedef std::string Type;
-    static constexpr Spec spec = Spec();
+    static constexpr Spec spec = Spec().Chromium();
     static const char* Name() { return "luaArguments"; }
     static Type Default() { return std::string(); }
 };

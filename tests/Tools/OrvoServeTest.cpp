@@ -108,7 +108,7 @@ TEST_F(OrvoServe, RenderPngShowsTheViewportOrTheWholePageScaledToWidth) {
 
 // One table, both engines: each answers the render endpoints alike and
 // says that it rendered the page (X-Orvo-Engine, render.json's engine);
-// what the Chromium engine does not apply yet is refused, by argument.
+// a script on auto is refused, by argument.
 TEST_F(OrvoServe, EachEngineAnswersTheRenderEndpoints) {
     Start({"--workers", "1", "--chromium-workers", "1"});
     for (const std::string engine : {"webkit", "chromium"}) {
@@ -136,10 +136,10 @@ TEST_F(OrvoServe, EachEngineAnswersTheRenderEndpoints) {
         EXPECT_EQ(200, page["history"][1]["response"]["status"]);
     }
     const std::vector<std::pair<std::string, std::string>> refused = {
-        {"/execute?lua_source=x", "scripts run on the webkit engine only, for now"},
+        {"/execute?lua_source=x", "a script runs on webkit or chromium: engine=auto is for the render endpoints"},
     };
     for (const auto& request : refused) {
-        const HttpClient::Response response = client->Get(request.first + "&engine=chromium");
+        const HttpClient::Response response = client->Get(request.first + "&engine=auto");
         ExpectError(response, 400, "BadOption");
         EXPECT_EQ(request.second, json::parse(response.body).at("info").at("description")) << request.first;
     }

@@ -500,8 +500,10 @@ void RenderArguments::CheckEngine(Endpoint endpoint) const {
     if (engine == Engine::WebKit) {
         return;
     }
-    if (IsScript(endpoint)) {
-        throw BadArgument("engine", "scripts run on the webkit engine only, for now");
+    if (IsScript(endpoint) && engine == Engine::Auto) {
+        // auto judges a page once it has rendered; a script's pages come
+        // one after another from the script itself.
+        throw BadArgument("engine", "a script runs on webkit or chromium: engine=auto is for the render endpoints");
     }
 }
 

@@ -151,7 +151,7 @@ struct RenderArguments {
     Browser::Request::Options ToOptions(Endpoint endpoint) const;
 
     // Throws BadArgument (engine) when the request's engine does not run
-    // endpoint: scripts run on the WebKit engine only.
+    // endpoint: a script runs on the engine it names, never on auto.
     void CheckEngine(Endpoint endpoint) const;
 
 private:

@@ -121,6 +121,10 @@ ChromiumPage::Rendered ChromiumPage::Render(const Load& load) {
             return rendered;
         }
     }
+    documentSent = false;
+    documentMethod = "GET";
+    rawHeaders.clear();
+    inFlight.clear();
     log.reset(load.networkLog || load.responseBodies ? new ChromiumNetworkLog() : nullptr);
     logBodies = load.responseBodies;
     keepsConsole = load.console;
@@ -134,7 +138,7 @@ ChromiumPage::Rendered ChromiumPage::Render(const Load& load) {
         rendered.error = navigation.value("errorText", std::string());
     }
     if (!rendered.error.empty()) {
-        browser.Intercept(nullptr);
+        StopPausing();
         return rendered;
     }
     const std::string loaderId = navigation.value("loaderId", std::string());
@@ -147,7 +151,7 @@ ChromiumPage::Rendered ChromiumPage::Render(const Load& load) {
         RunFor(static_cast<int>(std::min<long long>(load.delayMs, std::max(0LL, deadline - NowMs()))), loaderId,
                rendered);
     }
-    browser.Intercept(nullptr);
+    StopPausing();
     TakeRawHeaders(rendered);
     // A document refused for its content type has no page to read.
     rendered.ok = rendered.error.empty();
@@ -192,6 +196,17 @@ void ChromiumPage::PauseRequests(const Load& load, Rendered& rendered) {
     }
     browser.Intercept([this, &load, &rendered](const nlohmann::json& event) { return Paused(event, load, rendered); });
     Call("Fetch.enable", {{"patterns", patterns}, {"handleAuthRequests", !proxy.user.empty()}});
+    pausing = true;
+}
+
+// A page that runs on after its render (a script's) pauses nothing more:
+// no one would let its requests go.
+void ChromiumPage::StopPausing() {
+    browser.Intercept(nullptr);
+    if (pausing) {
+        pausing = false;
+        Call("Fetch.disable");
+    }
 }
 
 bool ChromiumPage::PausesEveryRequest(const Load& load) const {

@@ -117,6 +117,8 @@ public:
     ChromiumPage(const ChromiumPage&) = delete;
     ChromiumPage& operator=(const ChromiumPage&) = delete;
 
+    // Loads load's URL; the page may render again, each time as its own
+    // load says.
     Rendered Render(const Load& load);
 
     // The value of expression evaluated in the page (JSON); an exception
@@ -150,8 +152,16 @@ public:
     // pixels, as PNG in base64.
     std::string SnapshotBase64(int maxHeight);
 
-private:
+    // Sends a command to the page's own target and returns its answer's
+    // result; throws DevToolsError as DevToolsPipe::Call does.
     nlohmann::json Call(const std::string& method, const nlohmann::json& params = nlohmann::json::object());
+
+    // Takes the page's events that came since they were last read, so
+    // that its log and console go on between calls (a page left running
+    // keeps sending them).
+    void TakePending();
+
+private:
     // Takes the page's events until its load event or deadlineMs.
     void AwaitLoad(const std::string& loaderId, long long deadlineMs, int resourceTimeoutMs, Rendered& rendered);
     // Keeps when each sub-resource in flight last had news.
@@ -174,6 +184,7 @@ private:
     // Pauses the page's requests as load needs: every request to filter
     // them, only documents to change the document's request.
     void PauseRequests(const Load& load, Rendered& rendered);
+    void StopPausing();
     bool PausesEveryRequest(const Load& load) const;
     static bool PausesDocument(const Load& load);
     // The document request's headers, as Fetch.continueRequest takes them:
@@ -199,6 +210,8 @@ private:
     // redirects are GETs; a base URL's rewrite is for that one).
     bool documentSent = false;
     const Proxy proxy;
+    // Requests are paused (the Fetch domain is on).
+    bool pausing = false;
     // The method of the main document's latest request.
     std::string documentMethod = "GET";
     // The headers of each response of the document's request as they
@@ -214,9 +227,6 @@ private:
     bool keepsConsole = false;
     nlohmann::json console = nlohmann::json::array();
 
-    // Takes the page's events that came since it was read: its log and
-    // console go on.
-    void TakePending();
     // The frames under node of the browser's frame tree.
     nlohmann::json ChildFrames(const nlohmann::json& node);
     // Reads a frame's title, HTML and place into described.

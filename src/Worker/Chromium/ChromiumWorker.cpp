@@ -3,8 +3,11 @@
 #include <algorithm>
 #include <chrono>
 #include <map>
+#include <memory>
 
 #include <QByteArray>
+#include <QEventLoop>
+#include <QTimer>
 #include <QDateTime>
 #include <QImage>
 #include <QUrl>
@@ -15,6 +18,7 @@
 #include "Chromium/ChromiumCookies.h"
 #include "Chromium/ChromiumDescription.h"
 #include "Chromium/ChromiumPage.h"
+#include "Chromium/ChromiumScriptPage.h"
 #include "Kernel/Configurator.h"
 #include "Kernel/NavigationStatus.h"
 #include "Kernel/ParentWatch.h"
@@ -24,6 +28,8 @@
 #include "Kernel/StringHolder.h"
 #include "Kernel/ViewHolder.h"
 #include "Page/PageScripts.h"
+#include "Scripts/QScriptRunner.h"
+#include "Scripts/SplashScript.h"
 #include "Protocol/ExitStatus.h"
 #include "Protocol/ServerOptionGetter.h"
 #include "Protocol/WireFormat.h"
@@ -199,6 +205,9 @@ void ChromiumWorker::Serve(const Orvo::Browser::ServerRequest& request) {
         keepMs = std::clamp(Option::Get<Option::Keep>(options), 0, Option::Keep::MaxMs);
         served = true;
     }
+    if (!Option::Get<Option::LuaSource>(options).empty()) {
+        return ServeScript(request, options);
+    }
     if (!Loadable(request.url)) {
         LOG4CPLUS_INFO(logger, "ChromiumWorker::Serve => unusable URL: " << request.url);
         return Answer(request, request.url, QString(), std::string(), QImage());
@@ -235,13 +244,77 @@ void ChromiumWorker::Serve(const Orvo::Browser::ServerRequest& request) {
     }
 }
 
+void ChromiumWorker::ServeScript(const Orvo::Browser::ServerRequest& request, const Option::Tuple& options) {
+    const int timeoutMs = std::max(0, Option::Get<Option::Timeout>(options));
+    const long long deadline = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                   std::chrono::steady_clock::now().time_since_epoch())
+                                   .count()
+                               + timeoutMs;
+    QByteArray detail;
+    QByteArray body;
+    std::string url = request.url;
+    bool gone = true;
+    try {
+        ChromiumPage page(browser, ProxyOf(options));
+        const ChromiumPage::Load load = LoadOf(request, options);
+        ChromiumScriptPage* scripted = new ChromiumScriptPage(page, load, deadline, FileUrlsAllowed(), nullptr);
+        scripted->SetViewportSize(QSize(load.width, load.height));
+        const std::unique_ptr<QScriptRunner> runner(SplashScript::Create(scripted, nullptr));
+        QEventLoop loop;
+        QObject::connect(runner.get(), &QScriptRunner::Finished, &loop,
+                         [&detail, &body, &loop](const QByteArray& given, const QByteArray& bytes) {
+                             detail = given;
+                             body = bytes;
+                             loop.quit();
+                         });
+        QTimer expiry;
+        expiry.setSingleShot(true);
+        QObject::connect(&expiry, &QTimer::timeout, runner.get(), &QScriptRunner::Abandon);
+        expiry.start(timeoutMs);
+        // The page's events are taken while the script waits; a browser
+        // that stopped answering ends the script.
+        QTimer pump;
+        QObject::connect(&pump, &QTimer::timeout, &loop, [scripted, &loop]() {
+            scripted->TakePending();
+            if (scripted->Gone()) {
+                loop.quit();
+            }
+        });
+        pump.start(PollMs);
+        LuaState::Budget budget;
+        budget.slice = std::chrono::milliseconds(Orvo::Browser::ServerTimes::ScriptLimitMs());
+        runner->Start(QByteArray::fromStdString(Option::Get<Option::LuaSource>(options)),
+                      QByteArray::fromStdString(Option::Get<Option::LuaArguments>(options)), budget);
+        if (runner->GetState() != QScriptRunner::State::Done) {
+            loop.exec();
+        }
+        runner->Stop();
+        gone = scripted->Gone();
+        url = gone ? url : scripted->Url().toString().toStdString();
+    } catch (const DevToolsError& e) {
+        LOG4CPLUS_ERROR(logger, "ChromiumWorker::ServeScript => " << e.what());
+    }
+    browserLost = !browser.Running();
+    if (gone) {
+        // As for a worker that died: its client sends the request again.
+        LOG4CPLUS_ERROR(logger, "ChromiumWorker::ServeScript => the page was lost: " << request.name);
+        const QString dead = QString::fromLatin1(Orvo::Browser::WireFormat::Dead);
+        return Answer(request, url, dead, Orvo::Browser::WireFormat::Dead, QImage());
+    }
+    Answer(request, url, QString::fromUtf8(detail), body.toStdString(), QImage());
+}
+
+bool ChromiumWorker::FileUrlsAllowed() {
+    const boost::shared_ptr<Orvo::Browser::Configurator> configurator = Orvo::Browser::Configurator::instance;
+    return configurator && configurator->AllowFileUrls();
+}
+
 // http and https, about:blank, and file only with --allow-file-urls: the
 // WebKit worker's rule.
 bool ChromiumWorker::Loadable(const std::string& url) {
     const QUrl target(QString::fromStdString(url));
     const QString scheme = target.scheme().toLower();
-    const boost::shared_ptr<Orvo::Browser::Configurator> configurator = Orvo::Browser::Configurator::instance;
-    const bool files = configurator && configurator->AllowFileUrls();
+    const bool files = FileUrlsAllowed();
     return url == "about:blank"
            || (target.isValid() && !target.isRelative()
                && (scheme == QLatin1String("http") || scheme == QLatin1String("https")

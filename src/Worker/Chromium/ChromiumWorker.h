@@ -57,6 +57,11 @@ public:
 
 private:
     void Serve(const Orvo::Browser::ServerRequest& request);
+    // Runs the request's script with a page of its own until it finishes
+    // or the request's time runs out, and answers its result as the
+    // WebKit worker does; a browser lost meanwhile answers as a crashed
+    // page. Needs a QCoreApplication.
+    void ServeScript(const Orvo::Browser::ServerRequest& request, const Orvo::Browser::Option::Tuple& options);
     // Retires the worker once past its recycling limits (its ready marker
     // goes, so that clients send it nothing more; the browser's memory
     // counts); true once a retired worker holds nothing unanswered and
@@ -64,6 +69,8 @@ private:
     bool RetiredAndDone(Orvo::Browser::ServerMediator& mediator);
     void WarnUnsupported(const Orvo::Browser::ServerRequest& request);
     static bool Loadable(const std::string& url);
+    // Whether file URLs may be loaded (--allow-file-urls).
+    static bool FileUrlsAllowed();
     static Orvo::Browser::Option::Tuple OptionsOf(const Orvo::Browser::ServerRequest& request);
     static ChromiumPage::Proxy ProxyOf(const Orvo::Browser::Option::Tuple& options);
     static ChromiumPage::Load LoadOf(const Orvo::Browser::ServerRequest& request,

@@ -21,18 +21,19 @@ QString PageJavaScript::Literal(const QJsonValue& value) {
     return QString::fromUtf8(QJsonDocument(QJsonArray{value}).toJson(QJsonDocument::Compact)).mid(1).chopped(1);
 }
 
+QString PageJavaScript::Guarded(const QString& snippet) {
+    return QStringLiteral("(function (s) {"
+                          "  try { var v = (%1)((0, eval)(s)); return v === undefined ? {ok: true} : {ok: true, value: v}; }"
+                          "  catch (e) {"
+                          "    return {ok: false, name: String(e && e.name), message: String(e && e.message),"
+                          "            text: String(e)};"
+                          "  }"
+                          "})(%2)")
+        .arg(QLatin1String(PlainJs), Literal(snippet));
+}
+
 QVariantMap PageJavaScript::Evaluate(QWebFrame* frame, const QString& snippet) {
-    const QString quoted = Literal(snippet);
-    const QString wrapped = QStringLiteral(
-                                "(function (s) {"
-                                "  try { var v = (%1)((0, eval)(s)); return v === undefined ? {ok: true} : {ok: true, value: v}; }"
-                                "  catch (e) {"
-                                "    return {ok: false, name: String(e && e.name), message: String(e && e.message),"
-                                "            text: String(e)};"
-                                "  }"
-                                "})(%2)")
-                                .arg(QLatin1String(PlainJs), quoted);
-    const QVariant result = frame->evaluateJavaScript(wrapped);
+    const QVariant result = frame->evaluateJavaScript(Guarded(snippet));
     if (result.type() == QVariant::Map) {
         return result.toMap();
     }

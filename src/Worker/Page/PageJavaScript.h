@@ -17,6 +17,8 @@ public:
     // alone when it has no value) or, for an exception, {ok: false, name,
     // message, text}.
     static QVariantMap Evaluate(QWebFrame* frame, const QString& snippet);
+    // The expression whose value is Evaluate's, for any engine.
+    static QString Guarded(const QString& snippet);
 
     // The program that runs snippet's function main(splash) with a splash
     // object whose resume(value) sets window[token] to {ok: true, result:

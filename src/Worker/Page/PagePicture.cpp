@@ -9,7 +9,10 @@
 #include <QWebPage>
 
 QByteArray PagePicture::Take(QWebPage* page, const Request& request, QString& error) {
-    QImage image = Draw(page, request.whole);
+    return Encode(Draw(page, request.whole), request, error);
+}
+
+QByteArray PagePicture::Encode(QImage image, const Request& request, QString& error) {
     if (!request.region.isNull()) {
         const QRect kept = request.region.intersected(image.rect());
         image = kept.isEmpty() ? QImage() : image.copy(kept);

@@ -37,6 +37,9 @@ public:
     // The encoded picture; empty when nothing is left to draw (an empty
     // page, a region outside it), with error set when encoding failed.
     static QByteArray Take(QWebPage* page, const Request& request, QString& error);
+    // As Take, of a picture already drawn (at the viewport's size, or whole
+    // as request asks).
+    static QByteArray Encode(QImage image, const Request& request, QString& error);
 
     // Paints frame into image, which is as large as the frame's viewport,
     // in bands of BandHeight.

@@ -74,10 +74,11 @@ void QWebKitScriptPage::Navigate(const Navigation& navigation) {
     page->mainFrame()->load(request, operation, navigation.body);
 }
 
-void QWebKitScriptPage::SetContent(const QByteArray& data, const QString& type, const QUrl& base) {
+QString QWebKitScriptPage::SetContent(const QByteArray& data, const QString& type, const QUrl& base) {
     loading = true;
     network->ForgetMainReply();
     page->mainFrame()->setContent(data, type, base);
+    return QString();
 }
 
 void QWebKitScriptPage::OnLoadFinished(bool ok) {
@@ -110,8 +111,9 @@ bool QWebKitScriptPage::NavigationLocked() const {
     return page->NavigationLocked();
 }
 
-void QWebKitScriptPage::SetNavigationLocked(bool locked) {
+QString QWebKitScriptPage::SetNavigationLocked(bool locked) {
     page->SetNavigationLocked(locked);
+    return QString();
 }
 
 QUrl QWebKitScriptPage::Url() {

@@ -30,10 +30,10 @@ public:
     const char* Engine() const override { return "webkit"; }
     bool Gone() const override;
     void Navigate(const Navigation& navigation) override;
-    void SetContent(const QByteArray& data, const QString& type, const QUrl& base) override;
+    QString SetContent(const QByteArray& data, const QString& type, const QUrl& base) override;
     bool FileUrlsAllowed() const override;
     bool NavigationLocked() const override;
-    void SetNavigationLocked(bool locked) override;
+    QString SetNavigationLocked(bool locked) override;
     QUrl Url() override;
     QString Html() override;
     QVariantMap Evaluate(const QString& snippet) override;

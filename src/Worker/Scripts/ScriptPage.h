@@ -51,11 +51,15 @@ public:
 
     // Starts loading navigation's document.
     virtual void Navigate(const Navigation& navigation) = 0;
-    // Lays data of type out as the document, at base.
-    virtual void SetContent(const QByteArray& data, const QString& type, const QUrl& base) = 0;
+    // Lays data of type out as the document, at base; the error text of
+    // content the engine cannot lay out so (nothing is loaded then, and
+    // Loaded does not follow), empty when it started.
+    virtual QString SetContent(const QByteArray& data, const QString& type, const QUrl& base) = 0;
     virtual bool FileUrlsAllowed() const = 0;
+    // While locked, the page's own navigations are refused. Setting it
+    // gives the error text of an engine that cannot lock (empty when set).
     virtual bool NavigationLocked() const = 0;
-    virtual void SetNavigationLocked(bool locked) = 0;
+    virtual QString SetNavigationLocked(bool locked) = 0;
 
     virtual QUrl Url() = 0;
     virtual QString Html() = 0;

@@ -129,8 +129,13 @@ int SplashPage::SetContent(lua_State* lua) {
     const QByteArray data = arguments.Text("data", 1, true).toUtf8();
     QString type = arguments.Text("mime_type", 2, false);
     const QUrl base(arguments.Text("baseurl", 3, false));
-    self->Awaits(lua, QScriptRunner::Awaiting::Load);
-    self->page->SetContent(data, type.isEmpty() ? QStringLiteral("text/html; charset=utf-8") : type, base);
+    QScriptRunner::Task& task = self->Awaits(lua, QScriptRunner::Awaiting::Load);
+    const QString refused =
+        self->page->SetContent(data, type.isEmpty() ? QStringLiteral("text/html; charset=utf-8") : type, base);
+    if (!refused.isEmpty()) {
+        self->Idle(task);
+        return LuaCall::RaiseApiError(lua, QStringLiteral("set_content: ") + refused);
+    }
     return lua_yield(lua, 0);
 }
 
@@ -198,13 +203,16 @@ int SplashPage::AutoloadReset(lua_State* lua) {
 }
 
 int SplashPage::LockNavigation(lua_State* lua) {
-    QScriptRunner::Self(lua)->page->SetNavigationLocked(true);
-    return 0;
+    return LockNavigationTo(lua, true);
 }
 
 int SplashPage::UnlockNavigation(lua_State* lua) {
-    QScriptRunner::Self(lua)->page->SetNavigationLocked(false);
-    return 0;
+    return LockNavigationTo(lua, false);
+}
+
+int SplashPage::LockNavigationTo(lua_State* lua, bool locked) {
+    const QString refused = QScriptRunner::Self(lua)->page->SetNavigationLocked(locked);
+    return refused.isEmpty() ? 0 : LuaCall::RaiseApiError(lua, refused);
 }
 
 int SplashPage::GetVersion(lua_State* lua) {

@@ -47,6 +47,7 @@ private:
     static int AutoloadReset(lua_State* lua);
     static int LockNavigation(lua_State* lua);
     static int UnlockNavigation(lua_State* lua);
+    static int LockNavigationTo(lua_State* lua, bool locked);
     static int GetVersion(lua_State* lua);
     static int GetPerfStats(lua_State* lua);
     static int MouseClick(lua_State* lua);

@@ -136,8 +136,10 @@ void CheckEngine() {
 }
 
 // The Chromium engine's worker: the browser starts before the worker takes
-// requests, so that one that cannot start is a start-up failure.
-int ServeWithChromium() {
+// requests, so that one that cannot start is a start-up failure. Scripts
+// run in Qt's event loop, between the worker's requests.
+int ServeWithChromium(int argc, char** argv) {
+    QCoreApplication application(argc, argv);
     for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
         std::signal(signal, &RequestStop);
     }
@@ -173,7 +175,7 @@ int Main(int argc, char** argv) {
         return Orvo::Browser::ExitStatus::StartupFailed;
     }
     if (Orvo::Browser::Configurator::instance->Engine() == "chromium") {
-        return ServeWithChromium();
+        return ServeWithChromium(argc, argv);
     }
     log4cplus::Logger logger = Orvo::Logging::LoggerFactory::GetLogger("");
     SelectHeadlessPlatform();

@@ -1,0 +1,92 @@
+#ifndef ORVO_WORKER_CHROMIUM_CHROMIUMSCRIPTPAGE_H
+#define ORVO_WORKER_CHROMIUM_CHROMIUMSCRIPTPAGE_H
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "Chromium/ChromiumPage.h"
+#include "Page/KeySequence.h"
+#include "Scripts/ScriptPage.h"
+
+// A Chromium page as a script drives it, over the DevTools protocol. Each
+// go renders the page as the request's own load says (its headers,
+// cookies, rules and proxy), with the script's switches, viewport and
+// resource timeout, and no delay; the call blocks the worker's one thread
+// until the page has loaded or the request's deadline came, which is
+// how the Chromium worker serves every page. No call throws: a browser
+// that stopped answering makes the page gone, and a script's JavaScript
+// runs at most until the deadline.
+//
+// What the engine has no means for yet is refused with an error naming
+// it: locking navigation, laying content out at a base URL, Lua functions
+// as event listeners, and the network methods (see SplashNetwork).
+class ChromiumScriptPage : public ScriptPage {
+    Q_OBJECT
+
+public:
+    // page renders as request asks; deadlineMs is the request's (on the
+    // steady clock, in ms); cookies go with the first load only.
+    ChromiumScriptPage(ChromiumPage& page, const ChromiumPage::Load& request, long long deadlineMs,
+                       bool fileUrls, QObject* parent);
+
+    // Takes the page's events that came meanwhile (see
+    // ChromiumPage::TakePending).
+    void TakePending();
+
+    const char* Engine() const override { return "chromium"; }
+    bool Gone() const override { return lost; }
+    void Navigate(const Navigation& navigation) override;
+    QString SetContent(const QByteArray& data, const QString& type, const QUrl& base) override;
+    bool FileUrlsAllowed() const override { return fileUrls; }
+    bool NavigationLocked() const override { return false; }
+    QString SetNavigationLocked(bool locked) override;
+    QUrl Url() override;
+    QString Html() override;
+    QVariantMap Evaluate(const QString& snippet) override;
+    bool HasSwitch(const QString& name) const override;
+    bool Switch(const QString& name) override;
+    QString SetSwitch(const QString& name, bool on) override;
+    int ResourceTimeoutMs() const override { return load.resourceTimeoutMs; }
+    void SetResourceTimeoutMs(int ms) override { load.resourceTimeoutMs = ms; }
+    QPoint ScrollPosition() override;
+    void SetScrollPosition(const QPoint& position) override;
+    QSize ViewportSize() override { return QSize(load.width, load.height); }
+    void SetViewportSize(const QSize& size) override;
+    QSize ContentsSize() override;
+    QByteArray Picture(const PagePicture::Request& request, QString& error) override;
+    void SendMouse(Mouse action, const QPointF& at) override;
+    QString Type(const QString& input, bool keys) override;
+    void AddAutoload(const QString& source) override;
+    void ResetAutoloads() override;
+    QString Listener(lua_State*, int, const Callback&) override { return QString(); }
+
+    // The reason a script gives for a navigation the browser failed with
+    // error ("net::ERR_CONNECTION_REFUSED"): "network" and the number Qt's
+    // network layer has for such a failure (network1), network99 for one
+    // it has none for.
+    static QString NetworkReason(const std::string& error);
+
+private:
+    // Sends a command to the page; a browser that ended, or did not
+    // answer, makes the page gone (a null answer).
+    nlohmann::json Call(const std::string& method, const nlohmann::json& params = nlohmann::json::object());
+    // The value of expression in the page; null when it failed.
+    nlohmann::json Value(const std::string& expression);
+    long long RemainingMs() const;
+    void Press(const KeySequence::Key& key);
+    static int Modifiers(Qt::KeyboardModifiers modifiers);
+
+    ChromiumPage& page;
+    // The next load: the request's, with the script's switches and
+    // viewport.
+    ChromiumPage::Load load;
+    const long long deadlineMs;
+    const bool fileUrls;
+    bool lost = false;
+    std::map<std::string, bool> switches;
+    // The identifiers of the scripts each new document runs first.
+    std::vector<std::string> autoloads;
+};
+
+#endif
