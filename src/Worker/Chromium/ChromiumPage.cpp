@@ -471,6 +471,9 @@ void ChromiumPage::TakePending() {
 }
 
 void ChromiumPage::Observe(const std::string& method, const nlohmann::json& params) {
+    if (watcher) {
+        watcher(method, params);
+    }
     if (log) {
         log->Take(method, params);
     }

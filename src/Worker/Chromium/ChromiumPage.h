@@ -1,6 +1,7 @@
 #ifndef ORVO_WORKER_CHROMIUM_CHROMIUMPAGE_H
 #define ORVO_WORKER_CHROMIUM_CHROMIUMPAGE_H
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -161,6 +162,14 @@ public:
     // keeps sending them).
     void TakePending();
 
+    // Each event of the page is shown to watcher as it is taken, while the
+    // page renders too; an empty function ends it.
+    typedef std::function<void(const std::string& method, const nlohmann::json& params)> Watcher;
+    void Watch(Watcher given) { watcher = std::move(given); }
+
+    // The page's main frame.
+    const std::string& MainFrame() const { return target; }
+
 private:
     // Takes the page's events until its load event or deadlineMs.
     void AwaitLoad(const std::string& loaderId, long long deadlineMs, int resourceTimeoutMs, Rendered& rendered);
@@ -226,6 +235,7 @@ private:
     // What the page's JavaScript logged, while a load asks for it.
     bool keepsConsole = false;
     nlohmann::json console = nlohmann::json::array();
+    Watcher watcher;
 
     // The frames under node of the browser's frame tree.
     nlohmann::json ChildFrames(const nlohmann::json& node);

@@ -68,12 +68,34 @@ const NamedKey NamedKeys[] = {{Qt::Key_Return, "Enter", "Enter", 13},   {Qt::Key
 } // namespace
 
 ChromiumScriptPage::ChromiumScriptPage(ChromiumPage& page, const ChromiumPage::Load& request, long long deadlineMs,
-                                       bool fileUrls, QObject* parent)
-    : ScriptPage(parent), page(page), load(request), deadlineMs(deadlineMs), fileUrls(fileUrls) {
+                                       int javaScriptLimitMs, bool fileUrls, QObject* parent)
+    : ScriptPage(parent), page(page), load(request), deadlineMs(deadlineMs), javaScriptLimitMs(javaScriptLimitMs),
+      fileUrls(fileUrls) {
     for (const SwitchRow& row : Switches) {
         switches[row.name] = row.on;
     }
     load.delayMs = 0;
+    page.Watch([this](const std::string& method, const nlohmann::json& params) { OnEvent(method, params); });
+}
+
+ChromiumScriptPage::~ChromiumScriptPage() {
+    page.Watch(nullptr);
+}
+
+void ChromiumScriptPage::OnEvent(const std::string& method, const nlohmann::json& params) {
+    if (rendering) {
+        return;
+    }
+    const bool main = params.value("frameId", std::string()) == page.MainFrame();
+    if (method == "Page.frameNavigated" && !params.value("frame", nlohmann::json::object()).contains("parentId")) {
+        QTimer::singleShot(0, this, [this]() { emit UrlChanged(); });
+    } else if (method == "Network.requestWillBeSent" && main && params.value("type", std::string()) == "Document") {
+        documentRequest = params.value("requestId", std::string());
+    } else if (method == "Network.loadingFailed" && !documentRequest.empty()
+               && params.value("requestId", std::string()) == documentRequest) {
+        const QString failure = NetworkReason(params.value("errorText", std::string()));
+        QTimer::singleShot(0, this, [this, failure]() { emit Loaded(false, failure); });
+    }
 }
 
 nlohmann::json ChromiumScriptPage::Call(const std::string& method, const nlohmann::json& params) {
@@ -121,6 +143,7 @@ void ChromiumScriptPage::Navigate(const Navigation& navigation) {
     const QUrl before = Url();
     bool ok = false;
     QString failure = QStringLiteral("render_error");
+    rendering = true;
     try {
         const ChromiumPage::Rendered rendered = page.Render(next);
         lost = rendered.crashed;
@@ -131,6 +154,7 @@ void ChromiumScriptPage::Navigate(const Navigation& navigation) {
     } catch (const DevToolsError&) {
         lost = true;
     }
+    rendering = false;
     const bool moved = Url() != before;
     QTimer::singleShot(0, this, [this, ok, failure, moved]() {
         if (moved) {
@@ -208,7 +232,7 @@ QVariantMap ChromiumScriptPage::Evaluate(const QString& snippet) {
     const nlohmann::json evaluated =
         Call("Runtime.evaluate", {{"expression", PageJavaScript::Guarded(snippet).toStdString()},
                                   {"returnByValue", true},
-                                  {"timeout", std::max(1LL, RemainingMs())}});
+                                  {"timeout", std::max(1LL, std::min<long long>(RemainingMs(), javaScriptLimitMs))}});
     const nlohmann::json value = evaluated.is_object()
                                      ? evaluated.value("result", nlohmann::json::object()).value("value", nlohmann::json())
                                      : nlohmann::json();
@@ -218,12 +242,8 @@ QVariantMap ChromiumScriptPage::Evaluate(const QString& snippet) {
             .object()
             .toVariantMap();
     }
-    const QString stopped = lost ? QStringLiteral("the browser stopped answering")
-                                 : QStringLiteral("the script was interrupted: it ran past the request's time");
-    return {{QStringLiteral("ok"), false},
-            {QStringLiteral("name"), QStringLiteral("Interrupted")},
-            {QStringLiteral("message"), stopped},
-            {QStringLiteral("text"), stopped}};
+    return PageJavaScript::Interrupted(lost ? QStringLiteral("the browser stopped answering")
+                                            : PageJavaScript::PastTheLimit());
 }
 
 bool ChromiumScriptPage::HasSwitch(const QString& name) const {

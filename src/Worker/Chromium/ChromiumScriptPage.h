@@ -14,7 +14,8 @@
 // cookies, rules and proxy), with the script's switches, viewport and
 // resource timeout, and no delay; the call blocks the worker's one thread
 // until the page has loaded or the request's deadline came, which is
-// how the Chromium worker serves every page. No call throws: a browser
+// how the Chromium worker serves every page. Between renders the page's
+// own navigations are followed as they happen. No call throws: a browser
 // that stopped answering makes the page gone, and a script's JavaScript
 // runs at most until the deadline.
 //
@@ -27,8 +28,11 @@ class ChromiumScriptPage : public ScriptPage {
 public:
     // page renders as request asks; deadlineMs is the request's (on the
     // steady clock, in ms); cookies go with the first load only.
+    // JavaScript the script runs stops after javaScriptLimitMs, as
+    // WebKit's watchdog stops it.
     ChromiumScriptPage(ChromiumPage& page, const ChromiumPage::Load& request, long long deadlineMs,
-                       bool fileUrls, QObject* parent);
+                       int javaScriptLimitMs, bool fileUrls, QObject* parent);
+    ~ChromiumScriptPage() override;
 
     // Takes the page's events that came meanwhile (see
     // ChromiumPage::TakePending).
@@ -74,6 +78,9 @@ private:
     // The value of expression in the page; null when it failed.
     nlohmann::json Value(const std::string& expression);
     long long RemainingMs() const;
+    // Between renders: tells of the main frame's navigations, and of a
+    // document that failed to load.
+    void OnEvent(const std::string& method, const nlohmann::json& params);
     void Press(const KeySequence::Key& key);
     static int Modifiers(Qt::KeyboardModifiers modifiers);
 
@@ -82,6 +89,10 @@ private:
     // viewport.
     ChromiumPage::Load load;
     const long long deadlineMs;
+    const int javaScriptLimitMs;
+    bool rendering = false;
+    // The request of the document the page itself went to.
+    std::string documentRequest;
     const bool fileUrls;
     bool lost = false;
     std::map<std::string, bool> switches;

@@ -257,7 +257,8 @@ void ChromiumWorker::ServeScript(const Orvo::Browser::ServerRequest& request, co
     try {
         ChromiumPage page(browser, ProxyOf(options));
         const ChromiumPage::Load load = LoadOf(request, options);
-        ChromiumScriptPage* scripted = new ChromiumScriptPage(page, load, deadline, FileUrlsAllowed(), nullptr);
+        ChromiumScriptPage* scripted =
+            new ChromiumScriptPage(page, load, deadline, JavaScriptLimitMs(), FileUrlsAllowed(), nullptr);
         scripted->SetViewportSize(QSize(load.width, load.height));
         const std::unique_ptr<QScriptRunner> runner(SplashScript::Create(scripted, nullptr));
         QEventLoop loop;
@@ -302,6 +303,15 @@ void ChromiumWorker::ServeScript(const Orvo::Browser::ServerRequest& request, co
         return Answer(request, url, dead, Orvo::Browser::WireFormat::Dead, QImage());
     }
     Answer(request, url, QString::fromUtf8(detail), body.toStdString(), QImage());
+}
+
+// The WebKit engine's watchdog setting (JSC_watchdog, in ms) when it is
+// given, so that both engines stop a script's JavaScript alike.
+int ChromiumWorker::JavaScriptLimitMs() {
+    const QByteArray given = qgetenv("JSC_watchdog");
+    bool number = false;
+    const int ms = given.toInt(&number);
+    return number && ms > 0 ? ms : Orvo::Browser::ServerTimes::ScriptLimitMs();
 }
 
 bool ChromiumWorker::FileUrlsAllowed() {

@@ -69,6 +69,8 @@ private:
     bool RetiredAndDone(Orvo::Browser::ServerMediator& mediator);
     void WarnUnsupported(const Orvo::Browser::ServerRequest& request);
     static bool Loadable(const std::string& url);
+    // How long a script's JavaScript may run at a time.
+    static int JavaScriptLimitMs();
     // Whether file URLs may be loaded (--allow-file-urls).
     static bool FileUrlsAllowed();
     static Orvo::Browser::Option::Tuple OptionsOf(const Orvo::Browser::ServerRequest& request);

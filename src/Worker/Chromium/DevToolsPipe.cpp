@@ -172,13 +172,14 @@ bool DevToolsPipe::Read(nlohmann::json& message, long long deadlineMs) {
             }
             continue;
         }
-        const long long left = deadlineMs - NowMs();
-        if (left <= 0) {
-            return false;
-        }
+        // Past the deadline, what has come already is still read.
+        const long long left = std::max(0LL, deadlineMs - NowMs());
         pollfd readable{answers, POLLIN, 0};
         const int ready = ::poll(&readable, 1, static_cast<int>(std::min<long long>(left, INT_MAX)));
         if (ready <= 0) {
+            if (left == 0) {
+                return false;
+            }
             continue;
         }
         char buffer[65536];
@@ -212,11 +213,13 @@ nlohmann::json DevToolsPipe::Call(const std::string& method, const nlohmann::jso
             awaited.erase(id);
             throw;
         }
-        if (!read) {
+        if (read) {
+            Route(std::move(message));
+        }
+        if (answered.count(id) == 0 && (!read || NowMs() >= deadline)) {
             awaited.erase(id);
             throw DevToolsError(method + ": no answer within " + std::to_string(timeoutMs) + " ms");
         }
-        Route(std::move(message));
     }
     awaited.erase(id);
     const nlohmann::json answer = std::move(answered[id]);

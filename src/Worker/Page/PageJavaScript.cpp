@@ -39,11 +39,18 @@ QVariantMap PageJavaScript::Evaluate(QWebFrame* frame, const QString& snippet) {
     }
     // The wrapper catches every error: only a script the engine stopped at
     // its time limit gives back nothing at all.
-    const QString interrupted = QStringLiteral("the script was interrupted: it ran past the engine's time limit");
+    return Interrupted(PastTheLimit());
+}
+
+QString PageJavaScript::PastTheLimit() {
+    return QStringLiteral("the script was interrupted: it ran past the engine's time limit");
+}
+
+QVariantMap PageJavaScript::Interrupted(const QString& why) {
     return {{QStringLiteral("ok"), false},
             {QStringLiteral("name"), QStringLiteral("Interrupted")},
-            {QStringLiteral("message"), interrupted},
-            {QStringLiteral("text"), interrupted}};
+            {QStringLiteral("message"), why},
+            {QStringLiteral("text"), why}};
 }
 
 QString PageJavaScript::ResumableProgram(const QString& token, const QString& snippet) {

@@ -19,6 +19,10 @@ public:
     static QVariantMap Evaluate(QWebFrame* frame, const QString& snippet);
     // The expression whose value is Evaluate's, for any engine.
     static QString Guarded(const QString& snippet);
+    // Evaluate's answer for a snippet that was stopped, and why; why for
+    // one stopped at the engine's time limit.
+    static QVariantMap Interrupted(const QString& why);
+    static QString PastTheLimit();
 
     // The program that runs snippet's function main(splash) with a splash
     // object whose resume(value) sets window[token] to {ok: true, result:
