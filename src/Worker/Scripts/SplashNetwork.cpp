@@ -409,6 +409,8 @@ CallbackSlot* BindMethods(lua_State* lua, const CallbackSlot& contents, const lu
 
 int SplashNetwork::SetCallback(lua_State* lua, int QScriptRunner::*reference) {
     QScriptRunner* self = QScriptRunner::Self(lua);
+    // Only the WebKit page's network calls them.
+    Web(lua, self);
     luaL_checktype(lua, 2, LUA_TFUNCTION);
     luaL_unref(lua, LUA_REGISTRYINDEX, self->*reference);
     lua_pushvalue(lua, 2);
