@@ -235,7 +235,8 @@ TEST_F(Scripts, TheChromiumEngineRefusesWhatItCannotDoYetByName) {
     Start({"--workers", "1", "--chromium-workers", "1"});
     engine = "chromium";
     const Table table = {
-        {"splash:get_cookies()", "splash:get_cookies is not available on the chromium engine yet"},
+        {"splash:har()", "splash:har is not available on the chromium engine yet"},
+        {"splash:http_get(args.url)", "splash:http_get is not available on the chromium engine yet"},
         {"splash:on_request(function () end)", "splash:on_request is not available on the chromium engine yet"},
         {"splash:lock_navigation()", "lock_navigation is not available on the chromium engine yet"},
         {"splash:select('body'):addEventListener('click', function () end)",
@@ -298,7 +299,7 @@ TEST_P(EachEngine, GoLaysADocumentOutWithItsBaseUrl) {
     EXPECT_EQ(0, Stop());
 }
 
-TEST_F(Scripts, TheViewportCookiesAndUserAgentAreTheScripts) {
+TEST_P(EachEngine, TheViewportCookiesAndUserAgentAreTheScripts) {
     Start({"--workers", "1"});
     const json answer = Answer(Execute("function main(splash, args)\n"
                                        "  local sw, sh = splash:get_viewport_size()\n"
@@ -335,7 +336,7 @@ TEST_F(Scripts, TheViewportCookiesAndUserAgentAreTheScripts) {
 // The cookie jar through init_cookies, add_cookie and delete_cookies, and
 // the main document's responses through history, as the common crawler
 // plugin's script reads them.
-TEST_F(Scripts, CookiesAndHistoryAreTheCrawlersScriptsOwn) {
+TEST_P(EachEngine, CookiesAndHistoryAreTheCrawlersScriptsOwn) {
     Start({"--workers", "1"});
     const json answer = Answer(Execute(
         "function main(splash, args)\n"

@@ -585,6 +585,14 @@ nlohmann::json ChromiumPage::NetworkArchive() {
     return log->Archive(title.is_string() ? title.get<std::string>() : std::string(), bodies);
 }
 
+void ChromiumPage::SetCookies(const nlohmann::json& cookies) {
+    browser.Call("Storage.setCookies", {{"cookies", cookies}, {"browserContextId", context}});
+}
+
+void ChromiumPage::ClearCookies() {
+    browser.Call("Storage.clearCookies", {{"browserContextId", context}});
+}
+
 nlohmann::json ChromiumPage::Cookies() {
     return browser.Call("Storage.getCookies", {{"browserContextId", context}})
         .value("cookies", nlohmann::json::array());

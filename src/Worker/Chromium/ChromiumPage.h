@@ -144,6 +144,11 @@ public:
     // (Network.Cookie objects).
     nlohmann::json Cookies();
 
+    // Puts cookies (CookieParam objects) into the page's context, and
+    // removes every cookie of it.
+    void SetCookies(const nlohmann::json& cookies);
+    void ClearCookies();
+
     // The network log of the page's latest Render, as an HTTP Archive
     // (see ChromiumNetworkLog), with the bodies of its responses when the
     // load asked for them; null when it asked for no log.

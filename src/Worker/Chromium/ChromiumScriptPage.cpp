@@ -3,11 +3,13 @@
 #include <algorithm>
 #include <chrono>
 
+#include <QDateTime>
 #include <QImage>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTimer>
 
+#include "Network/QPageCookieJar.h"
 #include "Page/PageJavaScript.h"
 
 namespace {
@@ -129,6 +131,7 @@ void ChromiumScriptPage::Navigate(const Navigation& navigation) {
     ChromiumPage::Load next = load;
     next.url = navigation.url.toString(QUrl::FullyEncoded).toStdString();
     next.baseUrl = navigation.base.isEmpty() ? std::string() : navigation.base.toString().toStdString();
+    next.headers.insert(next.headers.end(), customHeaders.begin(), customHeaders.end());
     for (const auto& header : navigation.headers) {
         next.headers.emplace_back(header.first.toStdString(), header.second.toStdString());
     }
@@ -138,8 +141,13 @@ void ChromiumScriptPage::Navigate(const Navigation& navigation) {
     next.images = switches["images_enabled"];
     next.javascript = switches["js_enabled"];
     // The request's cookies are the first page's; later pages have the
-    // context's jar.
+    // context's jar. Cookies waiting for a host are the page's.
     load.cookies = nlohmann::json::array();
+    for (nlohmann::json cookie : awaitingHost) {
+        cookie["url"] = next.url;
+        next.cookies.push_back(cookie);
+    }
+    awaitingHost = nlohmann::json::array();
     const QUrl before = Url();
     bool ok = false;
     QString failure = QStringLiteral("render_error");
@@ -147,6 +155,7 @@ void ChromiumScriptPage::Navigate(const Navigation& navigation) {
     try {
         const ChromiumPage::Rendered rendered = page.Render(next);
         lost = rendered.crashed;
+        Keep(rendered.history);
         ok = rendered.error.empty() && !rendered.crashed;
         failure = !rendered.error.empty() ? NetworkReason(rendered.error)
                   : rendered.status >= 400 ? QStringLiteral("http%1").arg(rendered.status)
@@ -162,6 +171,19 @@ void ChromiumScriptPage::Navigate(const Navigation& navigation) {
         }
         emit Loaded(ok, failure);
     });
+}
+
+void ChromiumScriptPage::Keep(const std::vector<ChromiumPage::Response>& responses) {
+    history = QJsonArray();
+    for (const ChromiumPage::Response& response : responses) {
+        QJsonArray headers;
+        for (const auto& header : response.headers) {
+            headers.append(QJsonObject{{"name", QString::fromStdString(header.first)},
+                                       {"value", QString::fromStdString(header.second)}});
+        }
+        history.append(HistoryEntry(QString::fromStdString(response.method), QString::fromStdString(response.url),
+                                    response.status, QString::fromStdString(response.reason), headers));
+    }
 }
 
 QString ChromiumScriptPage::NetworkReason(const std::string& error) {
@@ -377,6 +399,164 @@ void ChromiumScriptPage::Press(const KeySequence::Key& key) {
     event.erase("unmodifiedText");
     event["type"] = "keyUp";
     Call("Input.dispatchKeyEvent", event);
+}
+
+// The agent is the load's User-Agent header, which each render sets
+// again.
+void ChromiumScriptPage::SetUserAgent(const QString& agent) {
+    const auto same = [](const std::pair<std::string, std::string>& header) {
+        return QString::fromStdString(header.first).compare(QLatin1String("User-Agent"), Qt::CaseInsensitive) == 0;
+    };
+    load.headers.erase(std::remove_if(load.headers.begin(), load.headers.end(), same), load.headers.end());
+    load.headers.emplace_back("User-Agent", agent.toStdString());
+    Call("Network.setUserAgentOverride", {{"userAgent", agent.toStdString()}});
+}
+
+// The browser adds the headers to every request; the document's load
+// checks them as it checks its own.
+void ChromiumScriptPage::SetCustomHeaders(const QList<QPair<QByteArray, QByteArray>>& headers) {
+    customHeaders.clear();
+    nlohmann::json extra = nlohmann::json::object();
+    bool safe = true;
+    for (const auto& header : headers) {
+        customHeaders.emplace_back(header.first.toStdString(), header.second.toStdString());
+        extra[header.first.toStdString()] = header.second.toStdString();
+        safe = safe && Orvo::Browser::RequestRules::SafeHeader(customHeaders.back().first, customHeaders.back().second);
+    }
+    if (safe) {
+        Call("Network.setExtraHTTPHeaders", {{"headers", extra}});
+    }
+}
+
+QJsonArray ChromiumScriptPage::Cookies() {
+    QJsonArray cookies;
+    try {
+        for (const nlohmann::json& cookie : lost ? nlohmann::json::array() : page.Cookies()) {
+            cookies.append(CookieOf(cookie));
+        }
+    } catch (const DevToolsError&) {
+        lost = true;
+    }
+    return cookies;
+}
+
+QJsonObject ChromiumScriptPage::CookieOf(const nlohmann::json& cookie) {
+    const double expires = cookie.value("expires", -1.0);
+    const bool session = cookie.value("session", expires < 0);
+    return QJsonObject{
+        {"name", QString::fromStdString(cookie.value("name", std::string()))},
+        {"value", QString::fromStdString(cookie.value("value", std::string()))},
+        {"domain", QString::fromStdString(cookie.value("domain", std::string()))},
+        {"path", QString::fromStdString(cookie.value("path", std::string("/")))},
+        {"expires", session ? QJsonValue()
+                            : QJsonValue(QDateTime::fromSecsSinceEpoch(static_cast<qint64>(expires), Qt::UTC)
+                                             .toString(Qt::ISODate))},
+        {"httpOnly", cookie.value("httpOnly", false)},
+        {"secure", cookie.value("secure", false)}};
+}
+
+// A host-only cookie (its domain without a leading dot) goes back by its
+// address, so that it stays host-only.
+nlohmann::json ChromiumScriptPage::ParamOf(const nlohmann::json& cookie) {
+    nlohmann::json param{{"name", cookie.value("name", std::string())},
+                         {"value", cookie.value("value", std::string())},
+                         {"path", cookie.value("path", std::string("/"))},
+                         {"secure", cookie.value("secure", false)},
+                         {"httpOnly", cookie.value("httpOnly", false)}};
+    const std::string domain = cookie.value("domain", std::string());
+    if (!domain.empty() && domain[0] == '.') {
+        param["domain"] = domain;
+    } else {
+        param["url"] = std::string(param["secure"].get<bool>() ? "https://" : "http://") + domain
+                       + param["path"].get<std::string>();
+    }
+    if (!cookie.value("session", true) && cookie.value("expires", -1.0) >= 0) {
+        param["expires"] = cookie["expires"];
+    }
+    return param;
+}
+
+bool ChromiumScriptPage::AddCookie(const QJsonObject& fields, QString& error) {
+    const QString name = fields.value("name").toString();
+    if (name.isEmpty() || !fields.value("value").isString()) {
+        error = QStringLiteral("a cookie needs a name and a text value");
+        return false;
+    }
+    nlohmann::json param{{"name", name.toStdString()},
+                         {"value", fields.value("value").toString().toStdString()},
+                         {"path", fields.value("path").toString(QStringLiteral("/")).toStdString()},
+                         {"httpOnly", fields.value("httpOnly").toBool()},
+                         {"secure", fields.value("secure").toBool()}};
+    const QJsonValue expires = fields.value("expires");
+    if (expires.isString()) {
+        const QDateTime date = QDateTime::fromString(expires.toString(), Qt::ISODate);
+        if (!date.isValid()) {
+            error = QStringLiteral("the cookie %1 expires at no date: %2").arg(name, expires.toString());
+            return false;
+        }
+        param["expires"] = static_cast<double>(date.toSecsSinceEpoch());
+    } else if (expires.isDouble()) {
+        param["expires"] = expires.toDouble();
+    }
+    const QString domain = QPageCookieJar::DomainOf(fields.value("domain").toString(Url().host()));
+    if (domain.isEmpty()) {
+        awaitingHost.push_back(param);
+        return true;
+    }
+    param["domain"] = domain.toStdString();
+    try {
+        page.SetCookies(nlohmann::json::array({param}));
+    } catch (const DevToolsError& e) {
+        // The browser refuses a cookie it cannot keep.
+        error = QString::fromStdString(e.what());
+        lost = e.code == 0;
+        return false;
+    }
+    return true;
+}
+
+int ChromiumScriptPage::RemoveCookies(const QString& name, const QUrl& url) {
+    int removed = 0;
+    const auto named = [&name](const nlohmann::json& cookie) {
+        return name.isEmpty() || cookie.value("name", std::string()) == name.toStdString();
+    };
+    if (url.isEmpty()) {
+        const std::size_t before = awaitingHost.size();
+        awaitingHost.erase(std::remove_if(awaitingHost.begin(), awaitingHost.end(), named), awaitingHost.end());
+        removed += static_cast<int>(before - awaitingHost.size());
+    }
+    try {
+        nlohmann::json kept = nlohmann::json::array();
+        const nlohmann::json all = lost ? nlohmann::json::array() : page.Cookies();
+        for (const nlohmann::json& cookie : all) {
+            if (named(cookie) && (url.isEmpty() || SentTo(cookie, url))) {
+                ++removed;
+            } else {
+                kept.push_back(ParamOf(cookie));
+            }
+        }
+        if (kept.size() < all.size()) {
+            page.ClearCookies();
+            if (!kept.empty()) {
+                page.SetCookies(kept);
+            }
+        }
+    } catch (const DevToolsError&) {
+        lost = true;
+    }
+    return removed;
+}
+
+bool ChromiumScriptPage::SentTo(const nlohmann::json& cookie, const QUrl& url) {
+    const QString domain = QString::fromStdString(cookie.value("domain", std::string()));
+    const QString host = url.host();
+    const bool hostMatches = domain.startsWith(QLatin1Char('.'))
+                                 ? host == domain.mid(1) || host.endsWith(domain)
+                                 : host.compare(domain, Qt::CaseInsensitive) == 0;
+    const QString path = QString::fromStdString(cookie.value("path", std::string("/")));
+    const QString asked = url.path().isEmpty() ? QStringLiteral("/") : url.path();
+    return hostMatches && asked.startsWith(path)
+           && (!cookie.value("secure", false) || url.scheme() == QLatin1String("https"));
 }
 
 void ChromiumScriptPage::AddAutoload(const QString& source) {

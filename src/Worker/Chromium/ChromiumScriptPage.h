@@ -61,6 +61,12 @@ public:
     QByteArray Picture(const PagePicture::Request& request, QString& error) override;
     void SendMouse(Mouse action, const QPointF& at) override;
     QString Type(const QString& input, bool keys) override;
+    void SetUserAgent(const QString& agent) override;
+    void SetCustomHeaders(const QList<QPair<QByteArray, QByteArray>>& headers) override;
+    QJsonArray History() override { return history; }
+    QJsonArray Cookies() override;
+    bool AddCookie(const QJsonObject& cookie, QString& error) override;
+    int RemoveCookies(const QString& name, const QUrl& url) override;
     void AddAutoload(const QString& source) override;
     void ResetAutoloads() override;
     QString Listener(lua_State*, int, const Callback&) override { return QString(); }
@@ -78,11 +84,19 @@ private:
     // The value of expression in the page; null when it failed.
     nlohmann::json Value(const std::string& expression);
     long long RemainingMs() const;
+    // Keeps a navigation's responses as History gives them.
+    void Keep(const std::vector<ChromiumPage::Response>& responses);
     // Between renders: tells of the main frame's navigations, and of a
     // document that failed to load.
     void OnEvent(const std::string& method, const nlohmann::json& params);
     void Press(const KeySequence::Key& key);
     static int Modifiers(Qt::KeyboardModifiers modifiers);
+    // A cookie of the browser's (Network.Cookie) as scripts see it, and as
+    // Storage.setCookies takes it back.
+    static QJsonObject CookieOf(const nlohmann::json& cookie);
+    static nlohmann::json ParamOf(const nlohmann::json& cookie);
+    // Whether the browser sends cookie to url.
+    static bool SentTo(const nlohmann::json& cookie, const QUrl& url);
 
     ChromiumPage& page;
     // The next load: the request's, with the script's switches and
@@ -96,6 +110,13 @@ private:
     const bool fileUrls;
     bool lost = false;
     std::map<std::string, bool> switches;
+    // The latest navigation's responses (see ScriptPage::History).
+    QJsonArray history;
+    // Cookies without a domain, added while the page had no host: the
+    // next page's (CookieParam objects without their place).
+    nlohmann::json awaitingHost = nlohmann::json::array();
+    // Headers each request of the page gets, set_custom_headers's.
+    std::vector<std::pair<std::string, std::string>> customHeaders;
     // The identifiers of the scripts each new document runs first.
     std::vector<std::string> autoloads;
 };

@@ -39,8 +39,11 @@ public:
     // host when url is empty; returns how many went.
     int Remove(const QString& name, const QUrl& url);
 
-private:
+    // A cookie's domain as given: a URL ("http://example.com/", as scripts
+    // write it) stands for its host.
     static QString DomainOf(const QString& given);
+
+private:
 
     QList<QNetworkCookie> awaitingHost;
 };

@@ -201,6 +201,39 @@ QString QWebKitScriptPage::Type(const QString& input, bool keys) {
     return keys ? PageInput::SendKeys(page, input) : PageInput::SendText(page, input);
 }
 
+void QWebKitScriptPage::SetUserAgent(const QString& agent) {
+    page->SetUserAgent(agent);
+}
+
+void QWebKitScriptPage::SetCustomHeaders(const QList<QPair<QByteArray, QByteArray>>& headers) {
+    network->SetCustomHeaders(headers);
+}
+
+QJsonArray QWebKitScriptPage::History() {
+    QJsonArray entries;
+    for (const MainResponse::Response& response : network->Main().history) {
+        QJsonArray headers;
+        for (const QNetworkReply::RawHeaderPair& header : response.headers) {
+            headers.append(QJsonObject{{"name", QString::fromLatin1(header.first)},
+                                       {"value", QString::fromUtf8(header.second)}});
+        }
+        entries.append(HistoryEntry(response.method, response.url, response.status.toInt(), response.reason, headers));
+    }
+    return entries;
+}
+
+QJsonArray QWebKitScriptPage::Cookies() {
+    return cookies->ToJson();
+}
+
+bool QWebKitScriptPage::AddCookie(const QJsonObject& cookie, QString& error) {
+    return cookies->Add(cookie, page->mainFrame()->url(), error);
+}
+
+int QWebKitScriptPage::RemoveCookies(const QString& name, const QUrl& url) {
+    return cookies->Remove(name, url);
+}
+
 void QWebKitScriptPage::AddAutoload(const QString& source) {
     autoloads.append(source);
 }

@@ -50,6 +50,12 @@ public:
     QByteArray Picture(const PagePicture::Request& request, QString& error) override;
     void SendMouse(Mouse action, const QPointF& at) override;
     QString Type(const QString& input, bool keys) override;
+    void SetUserAgent(const QString& agent) override;
+    void SetCustomHeaders(const QList<QPair<QByteArray, QByteArray>>& headers) override;
+    QJsonArray History() override;
+    QJsonArray Cookies() override;
+    bool AddCookie(const QJsonObject& cookie, QString& error) override;
+    int RemoveCookies(const QString& name, const QUrl& url) override;
     void AddAutoload(const QString& source) override;
     void ResetAutoloads() override;
     QString Listener(lua_State* lua, int index, const Callback& callback) override;

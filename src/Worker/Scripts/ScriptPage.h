@@ -4,6 +4,8 @@
 #include <functional>
 
 #include <QByteArray>
+#include <QJsonArray>
+#include <QJsonObject>
 #include <QList>
 #include <QObject>
 #include <QPair>
@@ -94,6 +96,33 @@ public:
     // set, else text as it is; the error text of input that cannot be
     // typed, empty when typed.
     virtual QString Type(const QString& input, bool keys) = 0;
+
+    // The User-Agent of the page's requests from now on, and headers added
+    // to each of them (a header that could split a request fails the
+    // page's next load, as a request's own would).
+    virtual void SetUserAgent(const QString& agent) = 0;
+    virtual void SetCustomHeaders(const QList<QPair<QByteArray, QByteArray>>& headers) = 0;
+
+    // Each response of the main document since the latest navigation, a
+    // redirect's included: {"request": {"method", "url"}, "response":
+    // {"url", "status", "statusText", "headers": [{"name", "value"}]}}.
+    virtual QJsonArray History() = 0;
+    // An entry of History.
+    static QJsonObject HistoryEntry(const QString& method, const QString& url, int status, const QString& reason,
+                                    const QJsonArray& headers);
+
+    // The page's cookies, each {"name", "value", "domain", "path",
+    // "expires" (ISO 8601 UTC, or null for a session cookie), "httpOnly",
+    // "secure"}.
+    virtual QJsonArray Cookies() = 0;
+    // Adds a cookie of those fields (a "domain" given as a URL is its
+    // host; none is the page's host, or the next page's while the page has
+    // none); false, with why, for one without a name or with an unusable
+    // field.
+    virtual bool AddCookie(const QJsonObject& cookie, QString& error) = 0;
+    // Removes the cookies named name (any when empty) that would be sent
+    // to url (any when empty); returns how many went.
+    virtual int RemoveCookies(const QString& name, const QUrl& url) = 0;
 
     // JavaScript run in each new document before its own, from now on;
     // ResetAutoloads forgets all.

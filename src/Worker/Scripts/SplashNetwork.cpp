@@ -116,25 +116,25 @@ QWebKitScriptPage& SplashNetwork::Web(lua_State* lua, QScriptRunner* self) {
 }
 
 int SplashNetwork::SetUserAgent(lua_State* lua) {
-    Web(lua, QScriptRunner::Self(lua)).Web()->SetUserAgent(LuaCall(lua).Text("value", 1, true));
+    QScriptRunner::Self(lua)->page->SetUserAgent(LuaCall(lua).Text("value", 1, true));
     return 0;
 }
 
 int SplashNetwork::SetCustomHeaders(lua_State* lua) {
     QScriptRunner* self = QScriptRunner::Self(lua);
     luaL_checktype(lua, 2, LUA_TTABLE);
-    Web(lua, self).Network()->SetCustomHeaders(LuaCall::Headers(lua, 2));
+    self->page->SetCustomHeaders(LuaCall::Headers(lua, 2));
     return 0;
 }
 
 int SplashNetwork::GetCookies(lua_State* lua) {
-    LuaValues::Push(lua, QJsonValue(Web(lua, QScriptRunner::Self(lua)).Cookies()->ToJson()));
+    LuaValues::Push(lua, QJsonValue(QScriptRunner::Self(lua)->page->Cookies()));
     return 1;
 }
 
 int SplashNetwork::ClearCookies(lua_State* lua) {
     QScriptRunner* self = QScriptRunner::Self(lua);
-    lua_pushinteger(lua, Web(lua, self).Cookies()->Remove(QString(), QUrl()));
+    lua_pushinteger(lua, self->page->RemoveCookies(QString(), QUrl()));
     return 1;
 }
 
@@ -143,7 +143,7 @@ void SplashNetwork::AddCookieAt(QScriptRunner* self, lua_State* lua, int index) 
     QJsonValue cookie;
     QString error;
     if (!LuaValues::ToJson(lua, index, cookie, error) || !cookie.isObject()
-        || !Web(lua, self).Cookies()->Add(cookie.toObject(), Web(lua, self).Web()->mainFrame()->url(), error)) {
+        || !self->page->AddCookie(cookie.toObject(), error)) {
         LuaCall::RaiseApiError(lua, error.isEmpty() ? QStringLiteral("a cookie must be a table") : error);
     }
 }
@@ -165,7 +165,7 @@ int SplashNetwork::AddCookie(lua_State* lua) {
 int SplashNetwork::InitCookies(lua_State* lua) {
     QScriptRunner* self = QScriptRunner::Self(lua);
     luaL_checktype(lua, 2, LUA_TTABLE);
-    Web(lua, self).Cookies()->Remove(QString(), QUrl());
+    self->page->RemoveCookies(QString(), QUrl());
     for (int k = 1;; ++k) {
         lua_rawgeti(lua, 2, k);
         if (lua_isnil(lua, -1)) {
@@ -182,26 +182,12 @@ int SplashNetwork::DeleteCookies(lua_State* lua) {
     const QString name = arguments.Text("name", 1, false);
     const QUrl url(arguments.Text("url", 2, false));
     // Neither a name nor a URL deletes nothing (clear_cookies deletes all).
-    lua_pushinteger(lua, name.isEmpty() && url.isEmpty() ? 0 : Web(lua, self).Cookies()->Remove(name, url));
+    lua_pushinteger(lua, name.isEmpty() && url.isEmpty() ? 0 : self->page->RemoveCookies(name, url));
     return 1;
 }
 
 int SplashNetwork::History(lua_State* lua) {
-    QScriptRunner* self = QScriptRunner::Self(lua);
-    QJsonArray entries;
-    for (const MainResponse::Response& response : Web(lua, self).Network()->Main().history) {
-        QJsonArray headers;
-        for (const QNetworkReply::RawHeaderPair& header : response.headers) {
-            headers.append(QJsonObject{{"name", QString::fromLatin1(header.first)},
-                                       {"value", QString::fromUtf8(header.second)}});
-        }
-        entries.append(QJsonObject{{"request", QJsonObject{{"method", response.method}, {"url", response.url}}},
-                                   {"response", QJsonObject{{"url", response.url},
-                                                            {"status", response.status.toInt()},
-                                                            {"statusText", response.reason},
-                                                            {"headers", headers}}}});
-    }
-    LuaValues::Push(lua, QJsonValue(entries));
+    LuaValues::Push(lua, QJsonValue(QScriptRunner::Self(lua)->page->History()));
     return 1;
 }
 
