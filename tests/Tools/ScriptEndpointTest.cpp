@@ -235,7 +235,7 @@ TEST_F(Scripts, TheChromiumEngineRefusesWhatItCannotDoYetByName) {
     Start({"--workers", "1", "--chromium-workers", "1"});
     engine = "chromium";
     const Table table = {
-        {"splash:har()", "splash:har is not available on the chromium engine yet"},
+        {"splash:http_post{args.url, body = 'a=1'}", "splash:http_post is not available on the chromium engine yet"},
         {"splash:http_get(args.url)", "splash:http_get is not available on the chromium engine yet"},
         {"splash:on_request(function () end)", "splash:on_request is not available on the chromium engine yet"},
         {"splash:lock_navigation()", "lock_navigation is not available on the chromium engine yet"},
@@ -512,7 +512,7 @@ TEST_P(EachEngine, JavaScriptCanBeCalledAndAwaited) {
 
 // har gives every request since the script began (or since har_reset) as
 // HAR 1.2.
-TEST_F(Scripts, TheNetworkActivityIsAnArchive) {
+TEST_P(EachEngine, TheNetworkActivityIsAnArchive) {
     Start({"--workers", "1"});
     const json answer = Answer(Execute("function main(splash, args)\n"
                                        "  assert(splash:go(args.first))\n"

@@ -125,7 +125,9 @@ ChromiumPage::Rendered ChromiumPage::Render(const Load& load) {
     documentMethod = "GET";
     rawHeaders.clear();
     inFlight.clear();
-    log.reset(load.networkLog || load.responseBodies ? new ChromiumNetworkLog() : nullptr);
+    if (!load.continueLog || !log) {
+        log.reset(load.networkLog || load.responseBodies ? new ChromiumNetworkLog() : nullptr);
+    }
     logBodies = load.responseBodies;
     keepsConsole = load.console;
     console = nlohmann::json::array();
@@ -591,6 +593,13 @@ void ChromiumPage::SetCookies(const nlohmann::json& cookies) {
 
 void ChromiumPage::ClearCookies() {
     browser.Call("Storage.clearCookies", {{"browserContextId", context}});
+}
+
+void ChromiumPage::ResetNetworkLog() {
+    if (log) {
+        TakePending();
+        log.reset(new ChromiumNetworkLog());
+    }
 }
 
 nlohmann::json ChromiumPage::Cookies() {

@@ -58,8 +58,10 @@ public:
         // objects, see ChromiumCookies).
         nlohmann::json cookies = nlohmann::json::array();
         // Whether the page keeps a log of its network activity, and the
-        // bodies of its responses in it.
+        // bodies of its responses in it; whether that log goes on from the
+        // page's previous render rather than starting anew.
         bool networkLog = false;
+        bool continueLog = false;
         bool responseBodies = false;
         // Whether the page keeps what its JavaScript logs through console.
         bool console = false;
@@ -148,6 +150,9 @@ public:
     // removes every cookie of it.
     void SetCookies(const nlohmann::json& cookies);
     void ClearCookies();
+
+    // Starts the network log anew, when the page keeps one.
+    void ResetNetworkLog();
 
     // The network log of the page's latest Render, as an HTTP Archive
     // (see ChromiumNetworkLog), with the bodies of its responses when the

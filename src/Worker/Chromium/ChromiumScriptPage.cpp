@@ -39,7 +39,7 @@ const SwitchRow Switches[] = {{"js_enabled", true, true},
                               {"indexeddb_enabled", true, false},
                               {"html5_media_enabled", true, false},
                               {"media_source_enabled", true, false},
-                              {"response_body_enabled", false, false},
+                              {"response_body_enabled", false, true},
                               {"request_body_enabled", false, false}};
 
 const SwitchRow* Row(const QString& name) {
@@ -77,6 +77,8 @@ ChromiumScriptPage::ChromiumScriptPage(ChromiumPage& page, const ChromiumPage::L
         switches[row.name] = row.on;
     }
     load.delayMs = 0;
+    load.networkLog = true;
+    load.continueLog = true;
     page.Watch([this](const std::string& method, const nlohmann::json& params) { OnEvent(method, params); });
 }
 
@@ -140,6 +142,7 @@ void ChromiumScriptPage::Navigate(const Navigation& navigation) {
     next.timeoutMs = static_cast<int>(RemainingMs());
     next.images = switches["images_enabled"];
     next.javascript = switches["js_enabled"];
+    next.responseBodies = switches["response_body_enabled"];
     // The request's cookies are the first page's; later pages have the
     // context's jar. Cookies waiting for a host are the page's.
     load.cookies = nlohmann::json::array();
@@ -425,6 +428,26 @@ void ChromiumScriptPage::SetCustomHeaders(const QList<QPair<QByteArray, QByteArr
     }
     if (safe) {
         Call("Network.setExtraHTTPHeaders", {{"headers", extra}});
+    }
+}
+
+QJsonObject ChromiumScriptPage::NetworkArchive() {
+    try {
+        const nlohmann::json archive = lost ? nlohmann::json() : page.NetworkArchive();
+        return QJsonDocument::fromJson(QByteArray::fromStdString(
+                                           archive.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace)))
+            .object();
+    } catch (const DevToolsError&) {
+        lost = true;
+    }
+    return QJsonObject();
+}
+
+void ChromiumScriptPage::ResetNetworkLog() {
+    try {
+        page.ResetNetworkLog();
+    } catch (const DevToolsError&) {
+        lost = true;
     }
 }
 

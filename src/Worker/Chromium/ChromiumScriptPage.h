@@ -63,6 +63,8 @@ public:
     QString Type(const QString& input, bool keys) override;
     void SetUserAgent(const QString& agent) override;
     void SetCustomHeaders(const QList<QPair<QByteArray, QByteArray>>& headers) override;
+    QJsonObject NetworkArchive() override;
+    void ResetNetworkLog() override;
     QJsonArray History() override { return history; }
     QJsonArray Cookies() override;
     bool AddCookie(const QJsonObject& cookie, QString& error) override;

@@ -209,6 +209,14 @@ void QWebKitScriptPage::SetCustomHeaders(const QList<QPair<QByteArray, QByteArra
     network->SetCustomHeaders(headers);
 }
 
+QJsonObject QWebKitScriptPage::NetworkArchive() {
+    return network->Log()->Archive(page->mainFrame()->title());
+}
+
+void QWebKitScriptPage::ResetNetworkLog() {
+    network->Log()->Reset();
+}
+
 QJsonArray QWebKitScriptPage::History() {
     QJsonArray entries;
     for (const MainResponse::Response& response : network->Main().history) {

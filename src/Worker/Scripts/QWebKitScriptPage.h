@@ -52,6 +52,8 @@ public:
     QString Type(const QString& input, bool keys) override;
     void SetUserAgent(const QString& agent) override;
     void SetCustomHeaders(const QList<QPair<QByteArray, QByteArray>>& headers) override;
+    QJsonObject NetworkArchive() override;
+    void ResetNetworkLog() override;
     QJsonArray History() override;
     QJsonArray Cookies() override;
     bool AddCookie(const QJsonObject& cookie, QString& error) override;

@@ -103,6 +103,12 @@ public:
     virtual void SetUserAgent(const QString& agent) = 0;
     virtual void SetCustomHeaders(const QList<QPair<QByteArray, QByteArray>>& headers) = 0;
 
+    // The page's network activity since the script began, or since the
+    // log was last reset, as an HTTP Archive (HAR 1.2), with the bodies of
+    // responses when response_body_enabled was on.
+    virtual QJsonObject NetworkArchive() = 0;
+    virtual void ResetNetworkLog() = 0;
+
     // Each response of the main document since the latest navigation, a
     // redirect's included: {"request": {"method", "url"}, "response":
     // {"url", "status", "statusText", "headers": [{"name", "value"}]}}.

@@ -194,16 +194,15 @@ int SplashNetwork::History(lua_State* lua) {
 int SplashNetwork::Har(lua_State* lua) {
     QScriptRunner* self = QScriptRunner::Self(lua);
     const bool reset = LuaCall(lua).Flag("reset", 1, false);
-    QNetworkLog* log = Web(lua, self).Network()->Log();
-    LuaValues::Push(lua, QJsonValue(log->Archive(Web(lua, self).Web()->mainFrame()->title())));
+    LuaValues::Push(lua, QJsonValue(self->page->NetworkArchive()));
     if (reset) {
-        log->Reset();
+        self->page->ResetNetworkLog();
     }
     return 1;
 }
 
 int SplashNetwork::HarReset(lua_State* lua) {
-    Web(lua, QScriptRunner::Self(lua)).Network()->Log()->Reset();
+    QScriptRunner::Self(lua)->page->ResetNetworkLog();
     return 0;
 }
 
