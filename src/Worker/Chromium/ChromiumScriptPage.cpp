@@ -510,16 +510,12 @@ bool ChromiumScriptPage::AddCookie(const QJsonObject& fields, QString& error) {
                          {"path", fields.value("path").toString(QStringLiteral("/")).toStdString()},
                          {"httpOnly", fields.value("httpOnly").toBool()},
                          {"secure", fields.value("secure").toBool()}};
-    const QJsonValue expires = fields.value("expires");
-    if (expires.isString()) {
-        const QDateTime date = QDateTime::fromString(expires.toString(), Qt::ISODate);
-        if (!date.isValid()) {
-            error = QStringLiteral("the cookie %1 expires at no date: %2").arg(name, expires.toString());
-            return false;
-        }
-        param["expires"] = static_cast<double>(date.toSecsSinceEpoch());
-    } else if (expires.isDouble()) {
-        param["expires"] = expires.toDouble();
+    QDateTime expiry;
+    if (!QPageCookieJar::ExpiryOf(fields, expiry, error)) {
+        return false;
+    }
+    if (expiry.isValid()) {
+        param["expires"] = static_cast<double>(expiry.toSecsSinceEpoch());
     }
     const QString domain = QPageCookieJar::DomainOf(fields.value("domain").toString(Url().host()));
     if (domain.isEmpty()) {

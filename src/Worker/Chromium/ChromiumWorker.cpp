@@ -216,10 +216,8 @@ void ChromiumWorker::Serve(const Orvo::Browser::ServerRequest& request) {
         ChromiumPage page(browser, ProxyOf(options));
         const ChromiumPage::Rendered rendered = page.Render(LoadOf(request, options));
         if (rendered.crashed) {
-            // As for a worker that died: its client sends the page again.
             LOG4CPLUS_ERROR(logger, "ChromiumWorker::Serve => the page's renderer crashed: " << request.url);
-            const QString dead = QString::fromLatin1(Orvo::Browser::WireFormat::Dead);
-            return Answer(request, request.url, dead, Orvo::Browser::WireFormat::Dead, QImage());
+            return AnswerDead(request);
         }
         if (rendered.stoppedLoading) {
             LOG4CPLUS_INFO(logger, "ChromiumWorker::Serve => loading stopped, sub-resources silent for "
@@ -250,8 +248,7 @@ void ChromiumWorker::ServeScript(const Orvo::Browser::ServerRequest& request, co
                                    std::chrono::steady_clock::now().time_since_epoch())
                                    .count()
                                + timeoutMs;
-    QByteArray detail;
-    QByteArray body;
+    std::pair<QByteArray, QByteArray> answer;
     std::string url = request.url;
     bool gone = true;
     try {
@@ -261,35 +258,7 @@ void ChromiumWorker::ServeScript(const Orvo::Browser::ServerRequest& request, co
             new ChromiumScriptPage(page, load, deadline, JavaScriptLimitMs(), FileUrlsAllowed(), nullptr);
         scripted->SetViewportSize(QSize(load.width, load.height));
         const std::unique_ptr<QScriptRunner> runner(SplashScript::Create(scripted, nullptr));
-        QEventLoop loop;
-        QObject::connect(runner.get(), &QScriptRunner::Finished, &loop,
-                         [&detail, &body, &loop](const QByteArray& given, const QByteArray& bytes) {
-                             detail = given;
-                             body = bytes;
-                             loop.quit();
-                         });
-        QTimer expiry;
-        expiry.setSingleShot(true);
-        QObject::connect(&expiry, &QTimer::timeout, runner.get(), &QScriptRunner::Abandon);
-        expiry.start(timeoutMs);
-        // The page's events are taken while the script waits; a browser
-        // that stopped answering ends the script.
-        QTimer pump;
-        QObject::connect(&pump, &QTimer::timeout, &loop, [scripted, &loop]() {
-            scripted->TakePending();
-            if (scripted->Gone()) {
-                loop.quit();
-            }
-        });
-        pump.start(PollMs);
-        LuaState::Budget budget;
-        budget.slice = std::chrono::milliseconds(Orvo::Browser::ServerTimes::ScriptLimitMs());
-        runner->Start(QByteArray::fromStdString(Option::Get<Option::LuaSource>(options)),
-                      QByteArray::fromStdString(Option::Get<Option::LuaArguments>(options)), budget);
-        if (runner->GetState() != QScriptRunner::State::Done) {
-            loop.exec();
-        }
-        runner->Stop();
+        answer = RunLua(*runner, *scripted, options);
         gone = scripted->Gone();
         url = gone ? url : scripted->Url().toString().toStdString();
     } catch (const DevToolsError& e) {
@@ -297,12 +266,50 @@ void ChromiumWorker::ServeScript(const Orvo::Browser::ServerRequest& request, co
     }
     browserLost = !browser.Running();
     if (gone) {
-        // As for a worker that died: its client sends the request again.
         LOG4CPLUS_ERROR(logger, "ChromiumWorker::ServeScript => the page was lost: " << request.name);
-        const QString dead = QString::fromLatin1(Orvo::Browser::WireFormat::Dead);
-        return Answer(request, url, dead, Orvo::Browser::WireFormat::Dead, QImage());
+        return AnswerDead(request);
     }
-    Answer(request, url, QString::fromUtf8(detail), body.toStdString(), QImage());
+    Answer(request, url, QString::fromUtf8(answer.first), answer.second.toStdString(), QImage());
+}
+
+std::pair<QByteArray, QByteArray> ChromiumWorker::RunLua(QScriptRunner& runner, ChromiumScriptPage& page,
+                                                          const Option::Tuple& options) {
+    std::pair<QByteArray, QByteArray> answer;
+    QEventLoop loop;
+    QObject::connect(&runner, &QScriptRunner::Finished, &loop,
+                     [&answer, &loop](const QByteArray& detail, const QByteArray& body) {
+                         answer = {detail, body};
+                         loop.quit();
+                     });
+    QTimer expiry;
+    expiry.setSingleShot(true);
+    QObject::connect(&expiry, &QTimer::timeout, &runner, &QScriptRunner::Abandon);
+    expiry.start(std::max(0, Option::Get<Option::Timeout>(options)));
+    // The page's events are taken while the script waits; a browser that
+    // stopped answering ends the script.
+    QTimer pump;
+    QObject::connect(&pump, &QTimer::timeout, &loop, [&page, &loop]() {
+        page.TakePending();
+        if (page.Gone()) {
+            loop.quit();
+        }
+    });
+    pump.start(PollMs);
+    LuaState::Budget budget;
+    budget.slice = std::chrono::milliseconds(Orvo::Browser::ServerTimes::ScriptLimitMs());
+    runner.Start(QByteArray::fromStdString(Option::Get<Option::LuaSource>(options)),
+                 QByteArray::fromStdString(Option::Get<Option::LuaArguments>(options)), budget);
+    if (runner.GetState() != QScriptRunner::State::Done) {
+        loop.exec();
+    }
+    runner.Stop();
+    return answer;
+}
+
+// As for a worker that died: its client sends the request again.
+void ChromiumWorker::AnswerDead(const Orvo::Browser::ServerRequest& request) {
+    const QString dead = QString::fromLatin1(Orvo::Browser::WireFormat::Dead);
+    Answer(request, request.url, dead, Orvo::Browser::WireFormat::Dead, QImage());
 }
 
 // The WebKit engine's watchdog setting (JSC_watchdog, in ms) when it is

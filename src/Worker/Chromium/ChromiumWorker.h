@@ -4,6 +4,9 @@
 #include <chrono>
 #include <csignal>
 #include <cstddef>
+#include <utility>
+
+#include <QByteArray>
 
 #include <log4cplus/logger.h>
 
@@ -14,7 +17,9 @@
 #include "Protocol/Option.h"
 #include "Protocol/ServerRequest.h"
 
+class ChromiumScriptPage;
 class QImage;
+class QScriptRunner;
 
 // The main thread of a worker started with --engine chromium: takes the
 // requests the serving kernel hands over, renders each in a ChromiumPage of
@@ -62,6 +67,12 @@ private:
     // WebKit worker does; a browser lost meanwhile answers as a crashed
     // page. Needs a QCoreApplication.
     void ServeScript(const Orvo::Browser::ServerRequest& request, const Orvo::Browser::Option::Tuple& options);
+    // Runs runner's script in Qt's event loop until it finishes, its time
+    // runs out or its page is gone; the script's detail and body (empty
+    // when it did not finish).
+    static std::pair<QByteArray, QByteArray> RunLua(QScriptRunner& runner, ChromiumScriptPage& page,
+                                                    const Orvo::Browser::Option::Tuple& options);
+    static void AnswerDead(const Orvo::Browser::ServerRequest& request);
     // Retires the worker once past its recycling limits (its ready marker
     // goes, so that clients send it nothing more; the browser's memory
     // counts); true once a retired worker holds nothing unanswered and

@@ -37,23 +37,32 @@ bool QPageCookieJar::Add(const QJsonObject& fields, const QUrl& page, QString& e
     QNetworkCookie cookie(name.toUtf8(), fields.value("value").toString().toUtf8());
     cookie.setPath(fields.value("path").toString(QStringLiteral("/")));
     cookie.setDomain(DomainOf(fields.value("domain").toString(page.host())));
-    const QJsonValue expires = fields.value("expires");
-    if (expires.isString()) {
-        const QDateTime date = QDateTime::fromString(expires.toString(), Qt::ISODate);
-        if (!date.isValid()) {
-            error = QStringLiteral("the cookie %1 expires at no date: %2").arg(name, expires.toString());
-            return false;
-        }
-        cookie.setExpirationDate(date);
-    } else if (expires.isDouble()) {
-        cookie.setExpirationDate(QDateTime::fromSecsSinceEpoch(static_cast<qint64>(expires.toDouble()), Qt::UTC));
+    QDateTime expiry;
+    if (!ExpiryOf(fields, expiry, error)) {
+        return false;
     }
+    cookie.setExpirationDate(expiry);
     cookie.setHttpOnly(fields.value("httpOnly").toBool());
     cookie.setSecure(fields.value("secure").toBool());
     if (cookie.domain().isEmpty()) {
         awaitingHost.append(cookie);
     } else {
         insertCookie(cookie);
+    }
+    return true;
+}
+
+bool QPageCookieJar::ExpiryOf(const QJsonObject& fields, QDateTime& expiry, QString& error) {
+    const QJsonValue expires = fields.value("expires");
+    if (expires.isString()) {
+        expiry = QDateTime::fromString(expires.toString(), Qt::ISODate);
+        if (!expiry.isValid()) {
+            error = QStringLiteral("the cookie %1 expires at no date: %2")
+                        .arg(fields.value("name").toString(), expires.toString());
+            return false;
+        }
+    } else if (expires.isDouble()) {
+        expiry = QDateTime::fromSecsSinceEpoch(static_cast<qint64>(expires.toDouble()), Qt::UTC);
     }
     return true;
 }

@@ -1,6 +1,7 @@
 #ifndef ORVO_WORKER_NETWORK_QPAGECOOKIEJAR_H
 #define ORVO_WORKER_NETWORK_QPAGECOOKIEJAR_H
 
+#include <QDateTime>
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QString>
@@ -38,6 +39,11 @@ public:
     // sent to url (any when empty), and those of the name waiting for a
     // host when url is empty; returns how many went.
     int Remove(const QString& name, const QUrl& url);
+
+    // The expiry a cookie's fields give ("expires": an ISO 8601 date or
+    // seconds since 1970), left null when they give none; false, with why,
+    // for a text that is no date.
+    static bool ExpiryOf(const QJsonObject& fields, QDateTime& expiry, QString& error);
 
     // A cookie's domain as given: a URL ("http://example.com/", as scripts
     // write it) stands for its host.
