@@ -229,6 +229,32 @@ TEST_P(EachEngine, GoSaysWhyAPageFailed) {
     EXPECT_EQ(0, Stop());
 }
 
+// While navigation is locked the page stays where it is, whatever its own
+// scripts do, and go is refused at once; unlocked, both go again.
+TEST_P(EachEngine, ALockedPageStaysWhereItIs) {
+    Start({"--workers", "1"});
+    const json answer = Answer(Execute(
+        "function main(splash, args)\n"
+        "  assert(splash:go(args.first))\n"
+        "  splash:lock_navigation()\n"
+        "  splash:runjs('location.href = \"' .. args.second .. '\"')\n"
+        "  splash:wait(0.3)\n"
+        "  local stayed = splash:url()\n"
+        "  local ok, reason = splash:go(args.second)\n"
+        "  splash:unlock_navigation()\n"
+        "  splash:runjs('location.href = \"' .. args.second .. '\"')\n"
+        "  splash:wait(0.3)\n"
+        "  return {stayed = stayed, ok = ok or false, reason = reason, moved = splash:url()}\n"
+        "end",
+        {{"first", server.Url("/page-a")}, {"second", server.Url("/page-b")}}));
+    EXPECT_EQ((json{{"stayed", server.Url("/page-a")},
+                    {"ok", false},
+                    {"reason", "navigation_locked"},
+                    {"moved", server.Url("/page-b")}}),
+              answer);
+    EXPECT_EQ(0, Stop());
+}
+
 // What the Chromium engine has no means for yet is refused by name, never
 // done otherwise or left undone.
 TEST_F(Scripts, TheChromiumEngineRefusesWhatItCannotDoYetByName) {
@@ -238,7 +264,6 @@ TEST_F(Scripts, TheChromiumEngineRefusesWhatItCannotDoYetByName) {
         {"splash:http_post{args.url, body = 'a=1'}", "splash:http_post is not available on the chromium engine yet"},
         {"splash:http_get(args.url)", "splash:http_get is not available on the chromium engine yet"},
         {"splash:on_request(function () end)", "splash:on_request is not available on the chromium engine yet"},
-        {"splash:lock_navigation()", "lock_navigation is not available on the chromium engine yet"},
         {"splash:select('body'):addEventListener('click', function () end)",
          "Lua functions as event listeners are not available on the chromium engine yet"},
         {"splash.webgl_enabled = true", "webgl_enabled: the chromium engine cannot turn it on"},

@@ -595,6 +595,38 @@ void ChromiumPage::ClearCookies() {
     browser.Call("Storage.clearCookies", {{"browserContextId", context}});
 }
 
+void ChromiumPage::HoldNavigations(bool held) {
+    if (!held) {
+        return StopPausing();
+    }
+    browser.Intercept([this](const nlohmann::json& event) { return HeldNavigation(event); });
+    const nlohmann::json documents{{"urlPattern", "*"}, {"resourceType", "Document"}, {"requestStage", "Request"}};
+    Call("Fetch.enable", {{"patterns", nlohmann::json::array({documents})}});
+    pausing = true;
+}
+
+bool ChromiumPage::HeldNavigation(const nlohmann::json& event) {
+    if (event.value("method", std::string()) != "Fetch.requestPaused"
+        || event.value("sessionId", std::string()) != session) {
+        return false;
+    }
+    const nlohmann::json& params = event["params"];
+    const std::string id = params.value("requestId", std::string());
+    try {
+        if (params.value("frameId", std::string()) == target) {
+            Fail(id, "Aborted");
+        } else {
+            Call("Fetch.continueRequest", {{"requestId", id}});
+        }
+    } catch (const DevToolsError&) {
+        // A request that went away meanwhile has nothing to let go.
+        if (!browser.Running()) {
+            throw;
+        }
+    }
+    return true;
+}
+
 void ChromiumPage::ResetNetworkLog() {
     if (log) {
         TakePending();

@@ -151,6 +151,11 @@ public:
     void SetCookies(const nlohmann::json& cookies);
     void ClearCookies();
 
+    // While held, the navigations the page itself starts in its main frame
+    // fail before they go out, and the page stays; its frames' go on.
+    // Between renders only.
+    void HoldNavigations(bool held);
+
     // Starts the network log anew, when the page keeps one.
     void ResetNetworkLog();
 
@@ -204,6 +209,9 @@ private:
     // them, only documents to change the document's request.
     void PauseRequests(const Load& load, Rendered& rendered);
     void StopPausing();
+    // Fails a held navigation's request, lets a frame's go; false for any
+    // other event.
+    bool HeldNavigation(const nlohmann::json& event);
     bool PausesEveryRequest(const Load& load) const;
     static bool PausesDocument(const Load& load);
     // The document request's headers, as Fetch.continueRequest takes them:

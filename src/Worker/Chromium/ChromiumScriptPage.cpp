@@ -231,8 +231,16 @@ QString ChromiumScriptPage::SetContent(const QByteArray& data, const QString& ty
     return QString();
 }
 
-QString ChromiumScriptPage::SetNavigationLocked(bool locked) {
-    return locked ? QStringLiteral("lock_navigation is not available on the chromium engine yet") : QString();
+QString ChromiumScriptPage::SetNavigationLocked(bool lock) {
+    if (lock != locked && !lost) {
+        try {
+            page.HoldNavigations(lock);
+            locked = lock;
+        } catch (const DevToolsError&) {
+            lost = true;
+        }
+    }
+    return QString();
 }
 
 nlohmann::json ChromiumScriptPage::Value(const std::string& expression) {

@@ -20,7 +20,7 @@
 // runs at most until the deadline.
 //
 // What the engine has no means for yet is refused with an error naming
-// it: locking navigation, laying content out at a base URL, Lua functions
+// it: laying content out at a base URL, Lua functions
 // as event listeners, and the network methods (see SplashNetwork).
 class ChromiumScriptPage : public ScriptPage {
     Q_OBJECT
@@ -43,7 +43,7 @@ public:
     void Navigate(const Navigation& navigation) override;
     QString SetContent(const QByteArray& data, const QString& type, const QUrl& base) override;
     bool FileUrlsAllowed() const override { return fileUrls; }
-    bool NavigationLocked() const override { return false; }
+    bool NavigationLocked() const override { return locked; }
     QString SetNavigationLocked(bool locked) override;
     QUrl Url() override;
     QString Html() override;
@@ -111,6 +111,7 @@ private:
     std::string documentRequest;
     const bool fileUrls;
     bool lost = false;
+    bool locked = false;
     std::map<std::string, bool> switches;
     // The latest navigation's responses (see ScriptPage::History).
     QJsonArray history;
