@@ -71,6 +71,7 @@ bench: build
 	$(BUILD_DIR)/bench/orvo-bench-fleet
 	$(BUILD_DIR)/bench/orvo-bench-memory
 	$(BUILD_DIR)/bench/orvo-bench-engines
+	$(BUILD_DIR)/bench/orvo-bench-script-cost
 
 demo: build
 	$(BUILD_DIR)/orvo-render --out orvo-out examples/text.html examples/image.html examples/table.html examples/form.html

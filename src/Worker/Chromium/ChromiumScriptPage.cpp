@@ -343,8 +343,12 @@ QByteArray ChromiumScriptPage::Picture(const PagePicture::Request& request, QStr
         error = QStringLiteral("the browser gave no picture");
         return QByteArray();
     }
-    return PagePicture::Encode(QImage::fromData(QByteArray::fromBase64(QByteArray::fromStdString(data)), "PNG"),
-                               request, error);
+    const QByteArray png = QByteArray::fromBase64(QByteArray::fromStdString(data));
+    if (!request.jpeg && request.region.isNull() && request.width == 0 && request.height == 0) {
+        // The browser's own PNG is the picture asked for.
+        return png;
+    }
+    return PagePicture::Encode(QImage::fromData(png, "PNG"), request, error);
 }
 
 void ChromiumScriptPage::SendMouse(Mouse action, const QPointF& at) {

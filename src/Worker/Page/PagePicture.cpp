@@ -30,9 +30,7 @@ QByteArray PagePicture::Encode(QImage image, const Request& request, QString& er
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::WriteOnly);
     QImageWriter writer(&buffer, request.jpeg ? "jpeg" : "png");
-    if (request.jpeg) {
-        writer.setQuality(request.quality);
-    }
+    writer.setQuality(request.jpeg ? request.quality : PngQuality);
     if (!writer.write(image)) {
         error = writer.errorString();
         return QByteArray();

@@ -22,6 +22,10 @@ public:
     // Pictures are drawn in bands of this height: Qt's raster engine paints
     // nothing past 32,767 px in one go.
     static constexpr int BandHeight = 4096;
+    // Qt's PNG writer takes a quality for its zlib level, (100 - quality)
+    // * 9 / 91: this one is level 1, as orvo-serve's own PNG answers, for
+    // pictures written fast rather than small.
+    static constexpr int PngQuality = 80;
 
     struct Request {
         bool whole = false;

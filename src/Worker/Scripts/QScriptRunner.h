@@ -21,10 +21,11 @@
 #include "Scripts/LuaState.h"
 #include "Scripts/ScriptPage.h"
 
-// Runs one Lua script against one page of either engine: main(splash,
-// args) in a coroutine of a fresh sandboxed LuaState. A call that waits (go, wait, http_get, ...) starts what it
-// waits for and yields; the runner resumes the coroutine from the event
-// loop when it comes, so that the worker's other pages go on meanwhile.
+// Runs one Lua script against one page of either engine (a ScriptPage):
+// main(splash, args) in a coroutine of a fresh sandboxed LuaState. A call
+// that waits (go, wait, http_get, ...) starts what it waits for and
+// yields; the runner resumes the coroutine from the event loop when it
+// comes, so that the worker's other pages go on meanwhile.
 // Callbacks of call_later and functions of with_timeout run in coroutines
 // of their own, which may wait too. The splash object's methods are the
 // runner's own (loading, waiting, JavaScript, the result) and the groups
