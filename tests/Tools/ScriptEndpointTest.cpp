@@ -229,6 +229,22 @@ TEST_P(EachEngine, GoSaysWhyAPageFailed) {
     EXPECT_EQ(0, Stop());
 }
 
+// set_content lays data out as the document of its base URL, which is
+// never fetched: its links resolve against it.
+TEST_P(EachEngine, SetContentLaysDataOutAtItsBaseUrl) {
+    Start({"--workers", "1"});
+    const json answer = Answer(Execute(
+        "function main(splash, args)\n"
+        "  assert(splash:set_content{'<html><body><a href=\"next\">n</a></body></html>', baseurl = args.base})\n"
+        "  return {url = splash:url(), link = splash:select('a').node.href,\n"
+        "          text = splash:select('a'):text()}\n"
+        "end",
+        {{"base", server.Url("/base/")}}));
+    EXPECT_EQ((json{{"url", server.Url("/base/")}, {"link", server.Url("/base/next")}, {"text", "n"}}), answer);
+    EXPECT_FALSE(server.Got("/base/")) << "the base URL is never fetched";
+    EXPECT_EQ(0, Stop());
+}
+
 // While navigation is locked the page stays where it is, whatever its own
 // scripts do, and go is refused at once; unlocked, both go again.
 TEST_P(EachEngine, ALockedPageStaysWhereItIs) {
@@ -268,8 +284,8 @@ TEST_F(Scripts, TheChromiumEngineRefusesWhatItCannotDoYetByName) {
          "Lua functions as event listeners are not available on the chromium engine yet"},
         {"splash.webgl_enabled = true", "webgl_enabled: the chromium engine cannot turn it on"},
         {"splash.indexeddb_enabled = false", "indexeddb_enabled: the chromium engine cannot turn it off"},
-        {"splash:set_content{'<p>x</p>', baseurl = args.url}",
-         "set_content: a base URL is not available on the chromium engine yet"},
+        {"splash:set_content{'x', mime_type = 'text/plain'}",
+         "set_content: content of another type than HTML needs a baseurl on the chromium engine"},
         {"splash:autoload(args.url)",
          "autoload: a URL is fetched on the webkit engine only, for now: give the source"},
     };

@@ -216,7 +216,7 @@ bool ChromiumPage::PausesEveryRequest(const Load& load) const {
 }
 
 bool ChromiumPage::PausesDocument(const Load& load) {
-    return load.method == "POST" || !load.baseUrl.empty() || !load.headers.empty();
+    return load.method == "POST" || !load.baseUrl.empty() || !load.headers.empty() || load.fulfill;
 }
 
 nlohmann::json ChromiumPage::DocumentHeaders(const nlohmann::json& request, const Load& load) {
@@ -285,6 +285,15 @@ void ChromiumPage::LetRequestGo(const nlohmann::json& params, bool main, const L
     const std::string id = params.value("requestId", std::string());
     const nlohmann::json request = params.value("request", nlohmann::json::object());
     const bool first = main && !documentSent;
+    if (first && load.fulfill) {
+        documentSent = true;
+        const nlohmann::json type{{"name", "Content-Type"}, {"value", load.contentType}};
+        Call("Fetch.fulfillRequest", {{"requestId", id},
+                                      {"responseCode", 200},
+                                      {"responseHeaders", nlohmann::json::array({type})},
+                                      {"body", Base64(load.content)}});
+        return;
+    }
     const bool based = first && !load.baseUrl.empty();
     const std::string host = HostOf(based ? load.url : request.value("url", std::string()));
     std::string refusal;

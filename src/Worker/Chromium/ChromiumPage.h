@@ -63,6 +63,11 @@ public:
         bool networkLog = false;
         bool continueLog = false;
         bool responseBodies = false;
+        // When set, the main document is not fetched: its request is
+        // answered with content, of contentType.
+        bool fulfill = false;
+        std::string content;
+        std::string contentType;
         // Whether the page keeps what its JavaScript logs through console.
         bool console = false;
     };

@@ -130,15 +130,20 @@ void ChromiumScriptPage::TakePending() {
 }
 
 void ChromiumScriptPage::Navigate(const Navigation& navigation) {
-    ChromiumPage::Load next = load;
-    next.url = navigation.url.toString(QUrl::FullyEncoded).toStdString();
+    ChromiumPage::Load next = Next(navigation.url.toString(QUrl::FullyEncoded).toStdString());
     next.baseUrl = navigation.base.isEmpty() ? std::string() : navigation.base.toString().toStdString();
-    next.headers.insert(next.headers.end(), customHeaders.begin(), customHeaders.end());
     for (const auto& header : navigation.headers) {
         next.headers.emplace_back(header.first.toStdString(), header.second.toStdString());
     }
     next.method = navigation.post ? "POST" : "GET";
     next.body = navigation.body.toStdString();
+    Render(next);
+}
+
+ChromiumPage::Load ChromiumScriptPage::Next(const std::string& url) {
+    ChromiumPage::Load next = load;
+    next.url = url;
+    next.headers.insert(next.headers.end(), customHeaders.begin(), customHeaders.end());
     next.timeoutMs = static_cast<int>(RemainingMs());
     next.images = switches["images_enabled"];
     next.javascript = switches["js_enabled"];
@@ -151,6 +156,10 @@ void ChromiumScriptPage::Navigate(const Navigation& navigation) {
         next.cookies.push_back(cookie);
     }
     awaitingHost = nlohmann::json::array();
+    return next;
+}
+
+void ChromiumScriptPage::Render(const ChromiumPage::Load& next) {
     const QUrl before = Url();
     bool ok = false;
     QString failure = QStringLiteral("render_error");
@@ -214,14 +223,20 @@ QString ChromiumScriptPage::NetworkReason(const std::string& error) {
     return QStringLiteral("network99");
 }
 
-// Content is laid out in the page's document as it is: the engine has no
-// base URL for it.
+// Content with a base URL is that address's answer: the page goes there
+// and its document's request is answered with data. Without one, HTML is
+// written into the page's document as it is.
 QString ChromiumScriptPage::SetContent(const QByteArray& data, const QString& type, const QUrl& base) {
     if (!base.isEmpty()) {
-        return QStringLiteral("a base URL is not available on the chromium engine yet");
+        ChromiumPage::Load next = Next(base.toString(QUrl::FullyEncoded).toStdString());
+        next.content = data.toStdString();
+        next.contentType = type.toStdString();
+        next.fulfill = true;
+        Render(next);
+        return QString();
     }
     if (!type.startsWith(QLatin1String("text/html"))) {
-        return QStringLiteral("only text/html is laid out on the chromium engine yet");
+        return QStringLiteral("content of another type than HTML needs a baseurl on the chromium engine");
     }
     const nlohmann::json tree = Call("Page.getFrameTree");
     const std::string frame = tree.is_object() ? tree["frameTree"]["frame"].value("id", std::string()) : std::string();

@@ -20,7 +20,7 @@
 // runs at most until the deadline.
 //
 // What the engine has no means for yet is refused with an error naming
-// it: laying content out at a base URL, Lua functions
+// it: laying content other than HTML out without a base URL, Lua functions
 // as event listeners, and the network methods (see SplashNetwork).
 class ChromiumScriptPage : public ScriptPage {
     Q_OBJECT
@@ -86,6 +86,11 @@ private:
     // The value of expression in the page; null when it failed.
     nlohmann::json Value(const std::string& expression);
     long long RemainingMs() const;
+    // The next load of url, as the script has set the page up.
+    ChromiumPage::Load Next(const std::string& url);
+    // Renders next, blocking; Loaded (and UrlChanged when the page moved)
+    // follow from the event loop.
+    void Render(const ChromiumPage::Load& next);
     // Keeps a navigation's responses as History gives them.
     void Keep(const std::vector<ChromiumPage::Response>& responses);
     // Between renders: tells of the main frame's navigations, and of a
