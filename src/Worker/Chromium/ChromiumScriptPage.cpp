@@ -91,7 +91,10 @@ void ChromiumScriptPage::OnEvent(const std::string& method, const nlohmann::json
         return;
     }
     const bool main = params.value("frameId", std::string()) == page.MainFrame();
-    if (method == "Page.frameNavigated" && !params.value("frame", nlohmann::json::object()).contains("parentId")) {
+    if (method == "Inspector.targetCrashed") {
+        // Nothing of the page can be read any more.
+        lost = true;
+    } else if (method == "Page.frameNavigated" && !params.value("frame", nlohmann::json::object()).contains("parentId")) {
         QTimer::singleShot(0, this, [this]() { emit UrlChanged(); });
     } else if (method == "Network.requestWillBeSent" && main && params.value("type", std::string()) == "Document") {
         documentRequest = params.value("requestId", std::string());

@@ -94,7 +94,8 @@ private:
     // Keeps a navigation's responses as History gives them.
     void Keep(const std::vector<ChromiumPage::Response>& responses);
     // Between renders: tells of the main frame's navigations, and of a
-    // document that failed to load.
+    // document that failed to load; a crashed renderer makes the page
+    // gone.
     void OnEvent(const std::string& method, const nlohmann::json& params);
     void Press(const KeySequence::Key& key);
     static int Modifiers(Qt::KeyboardModifiers modifiers);

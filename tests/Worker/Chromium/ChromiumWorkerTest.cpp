@@ -432,4 +432,34 @@ TEST_F(ChromiumWorker, APageWhoseRendererCrashedIsAnsweredDeadAndTheWorkerGoesOn
     EXPECT_EQ(Outcome::Rendered, next.outcome) << next.error << Log();
 }
 
+// A renderer that crashes while a script waits: the script's request is
+// answered dead at once, as a page's, and the worker goes on.
+TEST_F(ChromiumWorker, AScriptWhosePageCrashedIsAnsweredDead) {
+    std::thread killer([this] {
+        for (int k = 0; k < 200 && !server.Got("/dated"); ++k) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        for (const long renderer : RenderersUnder(client->GetWorker().Pid())) {
+            ::kill(static_cast<pid_t>(renderer), SIGKILL);
+        }
+    });
+    const auto started = std::chrono::steady_clock::now();
+    const std::string script = "function main(splash, args)\n"
+                               "  assert(splash:go(args.url))\n"
+                               "  splash:wait(30)\n"
+                               "  return 'never'\n"
+                               "end";
+    const Result crashed = Render("/dated", {{"snapshot", false},
+                                             {"timeout", 40000},
+                                             {"luaSource", script},
+                                             {"luaArguments", "{\"url\": \"" + server.Url("/dated") + "\"}"}});
+    killer.join();
+    EXPECT_EQ(Outcome::Dead, crashed.outcome) << crashed.error << Log();
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(30)) << "not at the script's timeout";
+    EXPECT_NE(std::string::npos, Log().find("ChromiumWorker::ServeScript => the page was lost")) << Log();
+    const Result next = Render("/dated", {{"snapshot", false}});
+    EXPECT_EQ(Outcome::Rendered, next.outcome) << next.error << Log();
+}
+
 } // namespace
