@@ -277,8 +277,7 @@ TEST_F(Scripts, TheChromiumEngineRefusesWhatItCannotDoYetByName) {
     Start({"--workers", "1", "--chromium-workers", "1"});
     engine = "chromium";
     const Table table = {
-        {"splash:http_post{args.url, body = 'a=1'}", "splash:http_post is not available on the chromium engine yet"},
-        {"splash:http_get(args.url)", "splash:http_get is not available on the chromium engine yet"},
+        {"splash:on_response(function () end)", "splash:on_response is not available on the chromium engine yet"},
         {"splash:on_request(function () end)", "splash:on_request is not available on the chromium engine yet"},
         {"splash:select('body'):addEventListener('click', function () end)",
          "Lua functions as event listeners are not available on the chromium engine yet"},
@@ -286,8 +285,6 @@ TEST_F(Scripts, TheChromiumEngineRefusesWhatItCannotDoYetByName) {
         {"splash.indexeddb_enabled = false", "indexeddb_enabled: the chromium engine cannot turn it off"},
         {"splash:set_content{'x', mime_type = 'text/plain'}",
          "set_content: content of another type than HTML needs a baseurl on the chromium engine"},
-        {"splash:autoload(args.url)",
-         "autoload: a URL is fetched on the webkit engine only, for now: give the source"},
     };
     for (const auto& row : table) {
         SCOPED_TRACE(row.first);
@@ -859,7 +856,7 @@ TEST_F(Scripts, LuaFunctionsListenToThePagesEvents) {
 }
 
 // http_get and http_post fetch aside from the page: its document stays.
-TEST_F(Scripts, FetchesAsideFromThePage) {
+TEST_P(EachEngine, FetchesAsideFromThePage) {
     Start({"--workers", "1"});
     const json answer = Answer(Execute(
         "function main(splash, args)\n"
@@ -869,16 +866,27 @@ TEST_F(Scripts, FetchesAsideFromThePage) {
         "  local posted = splash:http_post{args.echo, body = 'a=1', headers = {['X-Custom'] = 'x'}}\n"
         "  local moved = splash:http_get{args.moved, follow_redirects = false}\n"
         "  local followed = splash:http_get(args.moved)\n"
+        "  splash:add_cookie{'jar', 'kept', '/', domain = args.page}\n"
+        "  splash:http_get(args.sets)\n"
+        "  local sent = treat.as_string(splash:http_get(args.echo).body)\n"
+        "  local kept = {}\n"
+        "  for _, cookie in ipairs(splash:get_cookies()) do kept[cookie.name] = cookie.value end\n"
         "  local ok = splash:go(args.page)\n"
         "  return {status = got.status, ok = got.ok, type = got.headers['Content-Type'],\n"
         "          body = treat.as_string(got.body), missing = missing.status, missing_ok = missing.ok,\n"
         "          posted = treat.as_string(posted.body), moved = moved.status,\n"
-        "          location = moved.headers['Location'], followed = followed.url, go = ok}\n"
+        "          location = moved.headers['Location'], followed = followed.url, go = ok,\n"
+        "          sent = sent, kept = kept}\n"
         "end",
         {{"page", server.Url("/page-fetched")},
          {"missing", server.Url("/missing")},
          {"echo", server.Url("/echo")},
+         {"sets", server.Url("/sets-cookie")},
          {"moved", server.Url("/moved")}}));
+    const std::string sent = answer.at("sent");
+    EXPECT_NE(std::string::npos, sent.find("jar=kept")) << "the page's cookies go with a fetch: " << sent;
+    EXPECT_NE(std::string::npos, sent.find("flavour=oat")) << "and those a fetch was given: " << sent;
+    EXPECT_EQ((json{{"jar", "kept"}, {"flavour", "oat"}}), answer.at("kept"));
     EXPECT_EQ(200, answer.at("status"));
     EXPECT_EQ(true, answer.at("ok"));
     EXPECT_EQ("text/html; charset=utf-8", answer.at("type"));
@@ -921,7 +929,7 @@ TEST_F(Scripts, HeadersWithLineBreaksAreNeverSent) {
 }
 
 // set_content, autoload, lock_navigation, the mouse and the keyboard.
-TEST_F(Scripts, ThePageIsDrivenAsAUserWould) {
+TEST_P(EachEngine, ThePageIsDrivenAsAUserWould) {
     Start({"--workers", "1"});
     const json answer = Answer(Execute(
         "function main(splash, args)\n"

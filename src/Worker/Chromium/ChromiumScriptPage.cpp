@@ -9,6 +9,7 @@
 #include <QJsonObject>
 #include <QTimer>
 
+#include "Chromium/ChromiumCookies.h"
 #include "Network/QPageCookieJar.h"
 #include "Page/PageJavaScript.h"
 
@@ -69,10 +70,10 @@ const NamedKey NamedKeys[] = {{Qt::Key_Return, "Enter", "Enter", 13},   {Qt::Key
 
 } // namespace
 
-ChromiumScriptPage::ChromiumScriptPage(ChromiumPage& page, const ChromiumPage::Load& request, long long deadlineMs,
-                                       int javaScriptLimitMs, bool fileUrls, QObject* parent)
-    : ScriptPage(parent), page(page), load(request), deadlineMs(deadlineMs), javaScriptLimitMs(javaScriptLimitMs),
-      fileUrls(fileUrls) {
+ChromiumScriptPage::ChromiumScriptPage(ChromiumPage& page, const ChromiumPage::Load& request,
+                                       const Settings& settings, QObject* parent)
+    : ScriptPage(parent), page(page), load(request), settings(settings), aside(new QNetworkAccessManager(this)) {
+    aside->setProxy(settings.proxy);
     for (const SwitchRow& row : Switches) {
         switches[row.name] = row.on;
     }
@@ -119,7 +120,7 @@ nlohmann::json ChromiumScriptPage::Call(const std::string& method, const nlohman
 }
 
 long long ChromiumScriptPage::RemainingMs() const {
-    return std::max(0LL, deadlineMs - NowMs());
+    return std::max(0LL, settings.deadlineMs - NowMs());
 }
 
 void ChromiumScriptPage::TakePending() {
@@ -228,7 +229,7 @@ QString ChromiumScriptPage::NetworkReason(const std::string& error) {
 
 // Content with a base URL is that address's answer: the page goes there
 // and its document's request is answered with data. Without one, HTML is
-// written into the page's document as it is.
+// written into a blank document.
 QString ChromiumScriptPage::SetContent(const QByteArray& data, const QString& type, const QUrl& base) {
     if (!base.isEmpty()) {
         ChromiumPage::Load next = Next(base.toString(QUrl::FullyEncoded).toStdString());
@@ -241,6 +242,15 @@ QString ChromiumScriptPage::SetContent(const QByteArray& data, const QString& ty
     if (!type.startsWith(QLatin1String("text/html"))) {
         return QStringLiteral("content of another type than HTML needs a baseurl on the chromium engine");
     }
+    // A new blank document first: it runs the autoloaded scripts, whose
+    // globals the written content keeps.
+    rendering = true;
+    try {
+        page.Render(Next("about:blank"));
+    } catch (const DevToolsError&) {
+        lost = true;
+    }
+    rendering = false;
     const nlohmann::json tree = Call("Page.getFrameTree");
     const std::string frame = tree.is_object() ? tree["frameTree"]["frame"].value("id", std::string()) : std::string();
     Call("Page.setDocumentContent", {{"frameId", frame}, {"html", data.toStdString()}});
@@ -283,7 +293,7 @@ QVariantMap ChromiumScriptPage::Evaluate(const QString& snippet) {
     const nlohmann::json evaluated =
         Call("Runtime.evaluate", {{"expression", PageJavaScript::Guarded(snippet).toStdString()},
                                   {"returnByValue", true},
-                                  {"timeout", std::max(1LL, std::min<long long>(RemainingMs(), javaScriptLimitMs))}});
+                                  {"timeout", std::max(1LL, std::min<long long>(RemainingMs(), settings.javaScriptLimitMs))}});
     const nlohmann::json value = evaluated.is_object()
                                      ? evaluated.value("result", nlohmann::json::object()).value("value", nlohmann::json())
                                      : nlohmann::json();
@@ -432,6 +442,65 @@ void ChromiumScriptPage::Press(const KeySequence::Key& key) {
     event.erase("unmodifiedText");
     event["type"] = "keyUp";
     Call("Input.dispatchKeyEvent", event);
+}
+
+// Refused as the WebKit page refuses them: a host the filters do not
+// allow, or a header that could split the request, sends it to an address
+// nobody answers.
+QNetworkReply* ChromiumScriptPage::FetchAside(QNetworkRequest request, const QByteArray* body) {
+    const QUrl url = request.url();
+    for (const auto& header : customHeaders) {
+        if (!request.hasRawHeader(QByteArray::fromStdString(header.first))) {
+            request.setRawHeader(QByteArray::fromStdString(header.first), QByteArray::fromStdString(header.second));
+        }
+    }
+    for (const QByteArray& name : request.rawHeaderList()) {
+        if (!Orvo::Browser::RequestRules::SafeHeader(name.toStdString(), request.rawHeader(name).toStdString())) {
+            request.setUrl(QUrl(QStringLiteral("refused-header:")));
+        }
+    }
+    if (!load.rules.AllowsHost(url.host().toStdString())) {
+        request.setUrl(QUrl(QStringLiteral("refused-domain:")));
+    }
+    if (!request.hasRawHeader("User-Agent")) {
+        const nlohmann::json agent = Value("navigator.userAgent");
+        request.setRawHeader("User-Agent", agent.is_string() ? QByteArray::fromStdString(agent.get<std::string>())
+                                                             : QByteArray());
+    }
+    // The browser's jar is the page's, not Qt's own.
+    request.setAttribute(QNetworkRequest::CookieLoadControlAttribute, QNetworkRequest::Manual);
+    request.setAttribute(QNetworkRequest::CookieSaveControlAttribute, QNetworkRequest::Manual);
+    const QByteArray cookies = CookieHeader(url);
+    if (!cookies.isEmpty() && !request.hasRawHeader("Cookie")) {
+        request.setRawHeader("Cookie", cookies);
+    }
+    QNetworkReply* reply = body != nullptr ? aside->post(request, *body) : aside->get(request);
+    connect(reply, &QNetworkReply::finished, this, [this, reply]() { KeepCookies(reply); });
+    return reply;
+}
+
+QByteArray ChromiumScriptPage::CookieHeader(const QUrl& url) {
+    const nlohmann::json found = Call("Network.getCookies", {{"urls", nlohmann::json::array({url.toString().toStdString()})}});
+    QByteArray header;
+    for (const nlohmann::json& cookie : found.is_object() ? found.value("cookies", nlohmann::json::array())
+                                                          : nlohmann::json::array()) {
+        header += (header.isEmpty() ? "" : "; ") + QByteArray::fromStdString(cookie.value("name", std::string()))
+                  + "=" + QByteArray::fromStdString(cookie.value("value", std::string()));
+    }
+    return header;
+}
+
+void ChromiumScriptPage::KeepCookies(QNetworkReply* reply) {
+    const nlohmann::json cookies = ChromiumCookies::OfSetCookieLines(reply->rawHeader("Set-Cookie").toStdString(),
+                                                                     reply->url().toString().toStdString());
+    if (cookies.empty() || lost) {
+        return;
+    }
+    try {
+        page.SetCookies(cookies);
+    } catch (const DevToolsError& e) {
+        lost = e.code == 0;
+    }
 }
 
 // The agent is the load's User-Agent header, which each render sets

@@ -5,6 +5,9 @@
 #include <string>
 #include <vector>
 
+#include <QNetworkAccessManager>
+#include <QNetworkProxy>
+
 #include "Chromium/ChromiumPage.h"
 #include "Page/KeySequence.h"
 #include "Scripts/ScriptPage.h"
@@ -26,12 +29,21 @@ class ChromiumScriptPage : public ScriptPage {
     Q_OBJECT
 
 public:
-    // page renders as request asks; deadlineMs is the request's (on the
-    // steady clock, in ms); cookies go with the first load only.
-    // JavaScript the script runs stops after javaScriptLimitMs, as
-    // WebKit's watchdog stops it.
-    ChromiumScriptPage(ChromiumPage& page, const ChromiumPage::Load& request, long long deadlineMs,
-                       int javaScriptLimitMs, bool fileUrls, QObject* parent);
+    struct Settings {
+        // The request's deadline, on the steady clock in ms.
+        long long deadlineMs = 0;
+        // How long the script's JavaScript runs at a time, as WebKit's
+        // watchdog allows it.
+        int javaScriptLimitMs = 10000;
+        bool fileUrls = false;
+        // Where fetches aside from the page go: the request's proxy.
+        QNetworkProxy proxy = QNetworkProxy(QNetworkProxy::NoProxy);
+    };
+
+    // page renders as request asks; its cookies go with the first load
+    // only.
+    ChromiumScriptPage(ChromiumPage& page, const ChromiumPage::Load& request, const Settings& settings,
+                       QObject* parent);
     ~ChromiumScriptPage() override;
 
     // Takes the page's events that came meanwhile (see
@@ -42,7 +54,7 @@ public:
     bool Gone() const override { return lost; }
     void Navigate(const Navigation& navigation) override;
     QString SetContent(const QByteArray& data, const QString& type, const QUrl& base) override;
-    bool FileUrlsAllowed() const override { return fileUrls; }
+    bool FileUrlsAllowed() const override { return settings.fileUrls; }
     bool NavigationLocked() const override { return locked; }
     QString SetNavigationLocked(bool locked) override;
     QUrl Url() override;
@@ -61,6 +73,7 @@ public:
     QByteArray Picture(const PagePicture::Request& request, QString& error) override;
     void SendMouse(Mouse action, const QPointF& at) override;
     QString Type(const QString& input, bool keys) override;
+    QNetworkReply* FetchAside(QNetworkRequest request, const QByteArray* body) override;
     void SetUserAgent(const QString& agent) override;
     void SetCustomHeaders(const QList<QPair<QByteArray, QByteArray>>& headers) override;
     QJsonObject NetworkArchive() override;
@@ -99,6 +112,10 @@ private:
     void OnEvent(const std::string& method, const nlohmann::json& params);
     void Press(const KeySequence::Key& key);
     static int Modifiers(Qt::KeyboardModifiers modifiers);
+    // The Cookie header the browser would send to url; empty for none.
+    QByteArray CookieHeader(const QUrl& url);
+    // Keeps the cookies a reply of a fetch aside sets.
+    void KeepCookies(QNetworkReply* reply);
     // A cookie of the browser's (Network.Cookie) as scripts see it, and as
     // Storage.setCookies takes it back.
     static QJsonObject CookieOf(const nlohmann::json& cookie);
@@ -110,12 +127,13 @@ private:
     // The next load: the request's, with the script's switches and
     // viewport.
     ChromiumPage::Load load;
-    const long long deadlineMs;
-    const int javaScriptLimitMs;
+    const Settings settings;
+    // Fetches aside from the page (http_get, autoload of a URL): Qt's, with
+    // the browser's cookies.
+    QNetworkAccessManager* const aside;
     bool rendering = false;
     // The request of the document the page itself went to.
     std::string documentRequest;
-    const bool fileUrls;
     bool lost = false;
     bool locked = false;
     std::map<std::string, bool> switches;

@@ -254,8 +254,12 @@ void ChromiumWorker::ServeScript(const Orvo::Browser::ServerRequest& request, co
     try {
         ChromiumPage page(browser, ProxyOf(options));
         const ChromiumPage::Load load = LoadOf(request, options);
-        ChromiumScriptPage* scripted =
-            new ChromiumScriptPage(page, load, deadline, JavaScriptLimitMs(), FileUrlsAllowed(), nullptr);
+        ChromiumScriptPage::Settings settings;
+        settings.deadlineMs = deadline;
+        settings.javaScriptLimitMs = JavaScriptLimitMs();
+        settings.fileUrls = FileUrlsAllowed();
+        settings.proxy = QtProxyOf(options);
+        ChromiumScriptPage* scripted = new ChromiumScriptPage(page, load, settings, nullptr);
         scripted->SetViewportSize(QSize(load.width, load.height));
         const std::unique_ptr<QScriptRunner> runner(SplashScript::Create(scripted, nullptr));
         answer = RunLua(*runner, *scripted, options);
@@ -346,6 +350,21 @@ Option::Tuple ChromiumWorker::OptionsOf(const Orvo::Browser::ServerRequest& requ
     }
     Option::ForEach(options, Orvo::Browser::ServerOptionGetter::GetOption(request.options));
     return options;
+}
+
+// As ProxyOf, for Qt's network.
+QNetworkProxy ChromiumWorker::QtProxyOf(const Option::Tuple& options) {
+    const std::string& text = Option::Get<Option::Proxy>(options);
+    Option::Proxy::Address address;
+    if (text.empty()) {
+        return QNetworkProxy(QNetworkProxy::NoProxy);
+    }
+    if (!Option::Proxy::Parse(text, address)) {
+        return QNetworkProxy(QNetworkProxy::HttpProxy, QStringLiteral("unusable-proxy.invalid"), 1);
+    }
+    return QNetworkProxy(address.socks ? QNetworkProxy::Socks5Proxy : QNetworkProxy::HttpProxy,
+                         QString::fromStdString(address.host), static_cast<quint16>(address.port),
+                         QString::fromStdString(address.user), QString::fromStdString(address.password));
 }
 
 // A proxy text that does not parse sends every request to a proxy that

@@ -7,6 +7,7 @@
 #include <utility>
 
 #include <QByteArray>
+#include <QNetworkProxy>
 
 #include <log4cplus/logger.h>
 
@@ -86,6 +87,7 @@ private:
     static bool FileUrlsAllowed();
     static Orvo::Browser::Option::Tuple OptionsOf(const Orvo::Browser::ServerRequest& request);
     static ChromiumPage::Proxy ProxyOf(const Orvo::Browser::Option::Tuple& options);
+    static QNetworkProxy QtProxyOf(const Orvo::Browser::Option::Tuple& options);
     static ChromiumPage::Load LoadOf(const Orvo::Browser::ServerRequest& request,
                                      const Orvo::Browser::Option::Tuple& options);
     void AnswerRendered(const Orvo::Browser::ServerRequest& request, const Orvo::Browser::Option::Tuple& options,

@@ -201,6 +201,14 @@ QString QWebKitScriptPage::Type(const QString& input, bool keys) {
     return keys ? PageInput::SendKeys(page, input) : PageInput::SendText(page, input);
 }
 
+QNetworkReply* QWebKitScriptPage::FetchAside(QNetworkRequest request, const QByteArray* body) {
+    request.setAttribute(QMyNetworkAccessManager::AsideAttribute, true);
+    if (!request.hasRawHeader("User-Agent")) {
+        request.setHeader(QNetworkRequest::UserAgentHeader, page->userAgentForUrl(request.url()));
+    }
+    return body != nullptr ? network->post(request, *body) : network->get(request);
+}
+
 void QWebKitScriptPage::SetUserAgent(const QString& agent) {
     page->SetUserAgent(agent);
 }

@@ -50,6 +50,7 @@ public:
     QByteArray Picture(const PagePicture::Request& request, QString& error) override;
     void SendMouse(Mouse action, const QPointF& at) override;
     QString Type(const QString& input, bool keys) override;
+    QNetworkReply* FetchAside(QNetworkRequest request, const QByteArray* body) override;
     void SetUserAgent(const QString& agent) override;
     void SetCustomHeaders(const QList<QPair<QByteArray, QByteArray>>& headers) override;
     QJsonObject NetworkArchive() override;

@@ -7,6 +7,8 @@
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QList>
+#include <QNetworkReply>
+#include <QNetworkRequest>
 #include <QObject>
 #include <QPair>
 #include <QPoint>
@@ -96,6 +98,12 @@ public:
     // set, else text as it is; the error text of input that cannot be
     // typed, empty when typed.
     virtual QString Type(const QString& input, bool keys) = 0;
+
+    // Sends request aside from the page, whose document stays: a POST of
+    // *body, or a GET when body is null; with the page's cookies, user
+    // agent, headers and proxy, and its filters. The reply is the caller's;
+    // its finished signal tells its end.
+    virtual QNetworkReply* FetchAside(QNetworkRequest request, const QByteArray* body) = 0;
 
     // The User-Agent of the page's requests from now on, and headers added
     // to each of them (a header that could split a request fails the

@@ -240,17 +240,13 @@ int SplashNetwork::Fetch(lua_State* lua, bool post) {
     }
     const bool follow = arguments.Flag("follow_redirects", 2, true);
     const QByteArray body = post ? arguments.Text("body", 4, false).toUtf8() : QByteArray();
-    request.setAttribute(QMyNetworkAccessManager::AsideAttribute, true);
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
                          follow ? QNetworkRequest::NoLessSafeRedirectPolicy : QNetworkRequest::ManualRedirectPolicy);
-    if (!request.hasRawHeader("User-Agent")) {
-        request.setHeader(QNetworkRequest::UserAgentHeader, Web(lua, self).Web()->userAgentForUrl(url));
-    }
     if (post && !request.header(QNetworkRequest::ContentTypeHeader).isValid()) {
         request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArray("application/x-www-form-urlencoded"));
     }
     const quint64 id = self->Awaits(lua, QScriptRunner::Awaiting::Fetch).id;
-    QNetworkReply* reply = post ? Web(lua, self).Network()->post(request, body) : Web(lua, self).Network()->get(request);
+    QNetworkReply* reply = self->page->FetchAside(request, post ? &body : nullptr);
     const QString method = post ? QStringLiteral("POST") : QStringLiteral("GET");
     QObject::connect(reply, &QNetworkReply::finished, self, [self, reply, method, id]() {
         QScriptRunner::Task* task = self->Find(id);

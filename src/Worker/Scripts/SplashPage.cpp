@@ -6,16 +6,13 @@
 #include <QNetworkRequest>
 #include <QRegularExpression>
 #include <QStringList>
-#include <QWebFrame>
 #include <qwebkitglobal.h>
 #include <sys/resource.h>
 
-#include "Network/QMyNetworkAccessManager.h"
 #include "Page/PagePicture.h"
 #include "Scripts/LuaCall.h"
 #include "Scripts/LuaValues.h"
 #include "Scripts/QScriptRunner.h"
-#include "Scripts/QWebKitScriptPage.h"
 
 const luaL_Reg SplashPage::Methods[] = {{"get_viewport_size", &SplashPage::GetViewportSize},
                                          {"set_viewport_size", &SplashPage::SetViewportSize},
@@ -163,16 +160,10 @@ int SplashPage::Autoload(lua_State* lua) {
         lua_pushboolean(lua, 1);
         return 1;
     }
-    QWebKitScriptPage* web = qobject_cast<QWebKitScriptPage*>(self->page);
-    if (web == nullptr) {
-        return LuaCall::RaiseApiError(
-            lua, QStringLiteral("autoload: a URL is fetched on the webkit engine only, for now: give the source"));
-    }
     QNetworkRequest request(url);
-    request.setAttribute(QMyNetworkAccessManager::AsideAttribute, true);
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
     const quint64 id = self->Awaits(lua, QScriptRunner::Awaiting::Fetch).id;
-    QNetworkReply* reply = web->Network()->get(request);
+    QNetworkReply* reply = self->page->FetchAside(request, nullptr);
     QObject::connect(reply, &QNetworkReply::finished, self, [self, reply, id]() {
         reply->deleteLater();
         QScriptRunner::Task* task = self->Find(id);
