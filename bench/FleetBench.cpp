@@ -27,6 +27,7 @@
 #include "Common/TemporaryDirectory.h"
 #include "Common/TestHttpServer.h"
 #include "Corpus.h"
+#include "Median.h"
 #include "ServeProcess.h"
 #include "queue/JobStreams.h"
 
@@ -91,11 +92,6 @@ Run RenderThroughQueue(OrvoTest::RedisServer& redis, const std::string& queue, c
     return run;
 }
 
-double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
@@ -148,7 +144,7 @@ int main(int argc, char** argv) {
                 "%-40s %9s %15s %13s\n",
                 urls.size(), rounds, "contender", "answered", "median pages/s", "ms per page");
     const char* names[3] = {"1 instance over HTTP", "1 instance through the queue", "3 instances through the queue"};
-    const double rates[3] = {Median(http), Median(solo), Median(fleet)};
+    const double rates[3] = {OrvoBench::Median(http), OrvoBench::Median(solo), OrvoBench::Median(fleet)};
     for (int k = 0; k < 3; ++k) {
         std::printf("%-40s %9zu %15.2f %13.2f\n", names[k], answered[k], rates[k], 1000 / rates[k]);
     }

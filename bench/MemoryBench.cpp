@@ -34,6 +34,7 @@
 #include "Common/TemporaryDirectory.h"
 #include "Common/TestHttpServer.h"
 #include "Corpus.h"
+#include "Median.h"
 #include "ProcessMemory.h"
 #include "ServeProcess.h"
 
@@ -51,11 +52,6 @@ OrvoBench::Corpus corpus;
 
 double MiB(long kib) {
     return kib / 1024.0;
-}
-
-long Median(std::vector<long> values) {
-    std::sort(values.begin(), values.end());
-    return values.empty() ? 0 : values[values.size() / 2];
 }
 
 // Readings of resident memory (KiB) in columns, taken once per page and
@@ -84,12 +80,13 @@ public:
         const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         std::printf("%8d", done);
         for (std::vector<long>& column : readings) {
-            std::printf(" %14.1f %14.1f", MiB(Median(column)), MiB(*std::max_element(column.begin(), column.end())));
+            std::printf(" %14.1f %14.1f", MiB(OrvoBench::Median(column)),
+                        MiB(*std::max_element(column.begin(), column.end())));
         }
         std::printf(" %8.2f %7d\n", readings[0].size() / seconds, failures);
         std::fflush(stdout);
         for (std::size_t k = 0; k < readings.size(); ++k) {
-            medians[k].push_back(Median(readings[k]));
+            medians[k].push_back(OrvoBench::Median(readings[k]));
             readings[k].clear();
         }
         start = std::chrono::steady_clock::now();

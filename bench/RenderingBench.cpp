@@ -28,6 +28,7 @@
 #include "Client/RequestWindow.h"
 #include "Common/TestHttpServer.h"
 #include "Corpus.h"
+#include "Median.h"
 #include "ProcessMemory.h"
 
 namespace {
@@ -79,11 +80,6 @@ Orvo::Browser::Request::Options Options(bool snapshot) {
     return options;
 }
 
-double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values.empty() ? 0 : values[values.size() / 2];
-}
-
 double Elapsed(Clock::time_point start) {
     return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
 }
@@ -111,7 +107,7 @@ double Latency(Client& client, const TestHttpServer& server, std::vector<std::st
         }
         targets = rendered;
     }
-    return Median(latencies);
+    return OrvoBench::Median(latencies);
 }
 
 // count pages with the window full at any time, each result taken as it

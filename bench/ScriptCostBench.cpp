@@ -16,6 +16,7 @@
 #include "Common/TemporaryDirectory.h"
 #include "Common/TestHttpServer.h"
 #include "Corpus.h"
+#include "Median.h"
 #include "ServeProcess.h"
 
 namespace {
@@ -31,11 +32,6 @@ const std::string Script = "function main(splash, args)\n"
                            "  assert(splash:wait(0))\n"
                            "  return {html = splash:html(), png = splash:png()}\n"
                            "end";
-
-double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
 
 } // namespace
 
@@ -77,8 +73,8 @@ int main(int argc, char** argv) {
     }
     std::printf("%zu pages, one worker per engine, %d at a time, %d rounds\n", urls.size(), Connections, rounds);
     for (std::size_t e = 0; e < engines.size(); ++e) {
-        const double rendered = Median(rates[e * 2]);
-        const double scripted = Median(rates[e * 2 + 1]);
+        const double rendered = OrvoBench::Median(rates[e * 2]);
+        const double scripted = OrvoBench::Median(rates[e * 2 + 1]);
         std::size_t failed = 0;
         for (std::size_t k = e * 2; k < e * 2 + 2; ++k) {
             for (const auto& status : others[k]) {

@@ -39,6 +39,7 @@
 #include "Common/TemporaryDirectory.h"
 #include "Common/TestHttpServer.h"
 #include "Corpus.h"
+#include "Median.h"
 #include "ServeProcess.h"
 #include "serve/RenderArguments.h"
 #include "serve/RenderPool.h"
@@ -126,11 +127,6 @@ std::size_t RenderWithTool(const std::string& list, const std::string& directory
     return status == -1 ? 0 : rendered;
 }
 
-double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
-
 struct Figures {
     std::string name;
     std::vector<double> rates;
@@ -213,17 +209,19 @@ int main(int argc, char** argv) {
     std::printf("%zu pages, 2 workers, 8 in flight each, %d rounds\n%-40s %9s %15s  %s\n", urls.size(), rounds,
                 "contender", "answered", "median pages/s", "other statuses (last round)");
     for (const Figures& figure : figures) {
-        std::printf("%-40s %9zu %15.2f %s\n", figure.name.c_str(), figure.answered, Median(figure.rates),
+        std::printf("%-40s %9zu %15.2f %s\n", figure.name.c_str(), figure.answered,
+                    OrvoBench::Median(figure.rates),
                     Describe(figure.others).c_str());
     }
     for (std::size_t k = 0; k < 6; k += 3) {
-        const double http = Median(figures[k + 2].rates);
+        const double http = OrvoBench::Median(figures[k + 2].rates);
         std::printf("%s: HTTP at %.3f of orvo-render's rate, %.3f of the pool's in process (HTTP layer cost %+.1f %%)\n",
-                    k == 0 ? "HTML" : "PNG", http / Median(figures[k].rates), http / Median(figures[k + 1].rates),
-                    (1 - http / Median(figures[k + 1].rates)) * 100);
+                    k == 0 ? "HTML" : "PNG", http / OrvoBench::Median(figures[k].rates),
+                    http / OrvoBench::Median(figures[k + 1].rates),
+                    (1 - http / OrvoBench::Median(figures[k + 1].rates)) * 100);
     }
-    const double rendered = Median(figures[6].rates);
-    const double scripted = Median(figures[7].rates);
+    const double rendered = OrvoBench::Median(figures[6].rates);
+    const double scripted = OrvoBench::Median(figures[7].rates);
     std::printf("Scripts: /execute at %.3f of /render.html's rate with the same wait (script cost %+.1f %%), "
                 "%.2f scripts/s on 2 workers\n",
                 scripted / rendered, (1 - scripted / rendered) * 100, scripted);
