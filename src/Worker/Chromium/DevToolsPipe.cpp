@@ -161,12 +161,53 @@ void DevToolsPipe::Write(const std::string& message) {
     }
 }
 
+std::string DevToolsPipe::WithoutLoneSurrogates(const std::string& text) {
+    const auto unit = [&text](std::size_t at, unsigned& code) {
+        if (at + 6 > text.size() || text[at] != '\\' || text[at + 1] != 'u') {
+            return false;
+        }
+        const std::string hex = text.substr(at + 2, 4);
+        if (hex.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) {
+            return false;
+        }
+        code = static_cast<unsigned>(std::stoul(hex, nullptr, 16));
+        return true;
+    };
+    std::string repaired;
+    repaired.reserve(text.size());
+    for (std::size_t at = 0; at < text.size(); ++at) {
+        unsigned code = 0;
+        unsigned next = 0;
+        if (!unit(at, code)) {
+            // An escape's second character (an escaped backslash's too) is
+            // never the start of another.
+            repaired += text[at];
+            if (text[at] == '\\' && at + 1 < text.size()) {
+                repaired += text[++at];
+            }
+        } else if (code >= 0xD800 && code <= 0xDBFF && unit(at + 6, next) && next >= 0xDC00 && next <= 0xDFFF) {
+            repaired.append(text, at, 12);
+            at += 11;
+        } else {
+            repaired += code >= 0xD800 && code <= 0xDFFF ? std::string("\\ufffd") : text.substr(at, 6);
+            at += 5;
+        }
+    }
+    return repaired;
+}
+
 bool DevToolsPipe::Read(nlohmann::json& message, long long deadlineMs) {
     for (;;) {
         const std::size_t end = pending.find('\0');
         if (end != std::string::npos) {
-            message = nlohmann::json::parse(pending.begin(), pending.begin() + static_cast<long>(end), nullptr, false);
+            std::string text = pending.substr(0, end);
             pending.erase(0, end + 1);
+            message = nlohmann::json::parse(text, nullptr, false);
+            if (message.is_discarded()) {
+                // A page's text may hold a lone UTF-16 surrogate, which the
+                // browser writes as an escape that JSON parsers refuse.
+                message = nlohmann::json::parse(WithoutLoneSurrogates(text), nullptr, false);
+            }
             if (message.is_object()) {
                 return true;
             }

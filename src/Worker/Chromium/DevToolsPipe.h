@@ -87,6 +87,10 @@ public:
     bool Running();
     const std::string& ProfileDirectory() const { return profile; }
 
+    // message's JSON text with each escaped UTF-16 surrogate that is not
+    // half of a pair made U+FFFD.
+    static std::string WithoutLoneSurrogates(const std::string& message);
+
 private:
     void Spawn(const Options& options);
     // Removes the profiles whose process no longer runs.

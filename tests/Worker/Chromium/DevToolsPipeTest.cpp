@@ -4,6 +4,8 @@
 
 #include <csignal>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include <boost/filesystem.hpp>
 #include <gtest/gtest.h>
@@ -87,6 +89,27 @@ TEST(DevToolsPipe, CommandsAreAnsweredAndErrorsSayWhatFailed) {
         }
     }
     EXPECT_EQ("1.3", browser.Call("Browser.getVersion").value("protocolVersion", "")) << "errors end no session";
+}
+
+// A page's text may hold lone UTF-16 surrogates, which the browser sends as
+// escapes JSON refuses: each comes as U+FFFD, a pair as its character, and
+// the answer is never lost.
+TEST(DevToolsPipe, LoneSurrogatesInAnAnswerComeAsReplacementCharacters) {
+    const std::vector<std::pair<std::string, std::string>> texts = {
+        {R"({"v":"\ud800x"})", R"({"v":"\ufffdx"})"},
+        {R"({"v":"\udc00\ud83d\ude00\ud83d"})", R"({"v":"\ufffd\ud83d\ude00\ufffd"})"},
+        {R"({"v":"\\ud800 \u0041"})", R"({"v":"\\ud800 \u0041"})"},
+        {R"({"v":"\ud8)", R"({"v":"\ud8)"},
+    };
+    for (const auto& text : texts) {
+        EXPECT_EQ(text.second, DevToolsPipe::WithoutLoneSurrogates(text.first)) << text.first;
+    }
+    TestHttpServer server(&Site);
+    DevToolsPipe browser({});
+    const ContextPage page(browser, server.Url("/surrogates"));
+    const json value =
+        ContextPage::Evaluate(browser, page.session, "'\\ud800x' + '\\udc00' + '\\ud83d\\ude00'");
+    EXPECT_EQ("\xEF\xBF\xBDx\xEF\xBF\xBD\xF0\x9F\x98\x80", value);
 }
 
 // Two pages, each in a browser context of its own: each sees its own
