@@ -111,14 +111,32 @@ std::string ChromiumPage::SnapshotBase64(int maxHeight) {
 }
 
 ChromiumPage::Rendered ChromiumPage::Render(const Load& load) {
-    const long long deadline = NowMs() + load.timeoutMs;
     Rendered rendered;
+    rendering = true;
+    try {
+        RenderInto(load, rendered);
+    } catch (const DevToolsError&) {
+        rendering = false;
+        browser.Intercept(nullptr);
+        throw;
+    }
+    rendering = false;
+    if (rendered.crashed) {
+        browser.Intercept(nullptr);
+    } else {
+        PauseBetweenRenders(load);
+    }
+    return rendered;
+}
+
+void ChromiumPage::RenderInto(const Load& load, Rendered& rendered) {
+    const long long deadline = NowMs() + load.timeoutMs;
     for (const auto& header : load.headers) {
         if (!Orvo::Browser::RequestRules::SafeHeader(header.first, header.second)) {
             // Such a header is never sent: the page fails, as on WebKit.
             rendered.url = load.url;
             rendered.error = Orvo::Browser::RequestRules::HeaderRefusal(header.first);
-            return rendered;
+            return;
         }
     }
     documentSent = false;
@@ -140,27 +158,23 @@ ChromiumPage::Rendered ChromiumPage::Render(const Load& load) {
         rendered.error = navigation.value("errorText", std::string());
     }
     if (!rendered.error.empty()) {
-        StopPausing();
-        return rendered;
+        return;
     }
     const std::string loaderId = navigation.value("loaderId", std::string());
     AwaitLoad(loaderId, deadline, load.resourceTimeoutMs, rendered);
     if (rendered.crashed) {
-        browser.Intercept(nullptr);
-        return rendered;
+        return;
     }
     if (rendered.loaded) {
         RunFor(static_cast<int>(std::min<long long>(load.delayMs, std::max(0LL, deadline - NowMs()))), loaderId,
                rendered);
     }
-    StopPausing();
     TakeRawHeaders(rendered);
     // A document refused for its content type has no page to read.
     rendered.ok = rendered.error.empty();
     if (rendered.ok) {
         rendered.html = Html();
     }
-    return rendered;
 }
 
 void ChromiumPage::Prepare(const Load& load) {
@@ -185,24 +199,31 @@ void ChromiumPage::Prepare(const Load& load) {
 }
 
 void ChromiumPage::PauseRequests(const Load& load, Rendered& rendered) {
-    const bool every = PausesEveryRequest(load);
-    if (!every && !PausesDocument(load)) {
-        return;
-    }
-    nlohmann::json patterns = nlohmann::json::array({{{"urlPattern", "*"}, {"requestStage", "Request"}}});
-    if (!every) {
-        patterns[0]["resourceType"] = "Document";
-    }
-    if (load.rules.FiltersTypes()) {
-        patterns.push_back({{"urlPattern", "*"}, {"requestStage", "Response"}});
+    const nlohmann::json patterns = Patterns(load);
+    if (patterns.empty()) {
+        return StopPausing();
     }
     browser.Intercept([this, &load, &rendered](const nlohmann::json& event) { return Paused(event, load, rendered); });
     Call("Fetch.enable", {{"patterns", patterns}, {"handleAuthRequests", !proxy.user.empty()}});
     pausing = true;
 }
 
-// A page that runs on after its render (a script's) pauses nothing more:
-// no one would let its requests go.
+nlohmann::json ChromiumPage::Patterns(const Load& load) const {
+    nlohmann::json patterns = nlohmann::json::array();
+    const bool every = PausesEveryRequest(load);
+    if (every || PausesDocument(load) || held) {
+        nlohmann::json requests{{"urlPattern", "*"}, {"requestStage", "Request"}};
+        if (!every) {
+            requests["resourceType"] = "Document";
+        }
+        patterns.push_back(requests);
+    }
+    if (load.rules.FiltersTypes() || responseHook) {
+        patterns.push_back({{"urlPattern", "*"}, {"requestStage", "Response"}});
+    }
+    return patterns;
+}
+
 void ChromiumPage::StopPausing() {
     browser.Intercept(nullptr);
     if (pausing) {
@@ -211,8 +232,32 @@ void ChromiumPage::StopPausing() {
     }
 }
 
+// A page that runs on after its render (a script's) pauses nothing that
+// no one would let go: only what its hooks and held navigations need,
+// its requests then let go by the latest load's rules.
+void ChromiumPage::PauseBetweenRenders(const Load& load) {
+    if (!requestHook && !responseHook && !held) {
+        return StopPausing();
+    }
+    if (&load != &latest) {
+        latest = load;
+    }
+    browser.Intercept([this](const nlohmann::json& event) { return Paused(event, latest, unread); });
+    Call("Fetch.enable", {{"patterns", Patterns(latest)}, {"handleAuthRequests", !proxy.user.empty()}});
+    pausing = true;
+}
+
+void ChromiumPage::Hook(RequestHook request, ResponseHook response) {
+    requestHook = std::move(request);
+    responseHook = std::move(response);
+    if (!rendering) {
+        PauseBetweenRenders(latest);
+    }
+}
+
 bool ChromiumPage::PausesEveryRequest(const Load& load) const {
-    return load.rules.FiltersHosts() || load.rules.FiltersTypes() || !load.images || !proxy.user.empty();
+    return load.rules.FiltersHosts() || load.rules.FiltersTypes() || !load.images || !proxy.user.empty()
+           || requestHook;
 }
 
 bool ChromiumPage::PausesDocument(const Load& load) {
@@ -280,7 +325,8 @@ bool ChromiumPage::Paused(const nlohmann::json& event, const Load& load, Rendere
 
 // The page's first request is its document's: it is sent to the request's
 // URL when the page is laid out at a base URL (the page does not see it),
-// and posted for a POST.
+// and posted for a POST. The request hook sees each request as it would
+// go, and the rules see it as the hook left it.
 void ChromiumPage::LetRequestGo(const nlohmann::json& params, bool main, const Load& load, Rendered& rendered) {
     const std::string id = params.value("requestId", std::string());
     const nlohmann::json request = params.value("request", nlohmann::json::object());
@@ -294,39 +340,92 @@ void ChromiumPage::LetRequestGo(const nlohmann::json& params, bool main, const L
                                       {"body", Base64(load.content)}});
         return;
     }
-    const bool based = first && !load.baseUrl.empty();
-    const std::string host = HostOf(based ? load.url : request.value("url", std::string()));
-    std::string refusal;
-    if (!load.rules.AllowsHost(host)) {
-        refusal = Orvo::Browser::RequestRules::HostRefusal(host);
-    } else if (!load.images && params.value("resourceType", std::string()) == "Image") {
-        refusal = "images are off";
+    if (main && held && !rendering) {
+        return Fail(id, "Aborted");
     }
+    nlohmann::json go{{"requestId", id}};
+    std::string method = request.value("method", std::string("GET"));
+    if (first) {
+        documentSent = true;
+        if (!load.baseUrl.empty()) {
+            go["url"] = load.url;
+        }
+        if (load.method == "POST") {
+            method = "POST";
+            go["method"] = method;
+            go["postData"] = Base64(load.body);
+        }
+        if (load.method == "POST" || !load.headers.empty()) {
+            go["headers"] = DocumentHeaders(request, load);
+        }
+    }
+    if (requestHook && !ShowRequest(params, method, go)) {
+        return Fail(id, "Aborted");
+    }
+    const std::string url = go.value("url", request.value("url", std::string()));
+    const std::string refusal = Refusal(params, go, HostOf(url), load);
     if (!refusal.empty()) {
         if (main && rendered.error.empty()) {
             rendered.error = refusal;
         }
         return Fail(id, "BlockedByClient");
     }
-    nlohmann::json go{{"requestId", id}};
-    if (first) {
-        documentSent = true;
-        if (based) {
-            go["url"] = load.url;
-        }
-        if (load.method == "POST") {
-            go["method"] = "POST";
-            go["postData"] = Base64(load.body);
-        }
-        if (load.method == "POST" || !load.headers.empty()) {
-            go["headers"] = DocumentHeaders(request, load);
-        }
-        if (log) {
-            log->Sent(params.value("networkId", id), load.method, go.value("url", request.value("url", std::string())),
-                      static_cast<long long>(load.body.size()));
-        }
+    if (first && log) {
+        log->Sent(params.value("networkId", id), load.method, url, static_cast<long long>(load.body.size()));
     }
     Call("Fetch.continueRequest", go);
+}
+
+bool ChromiumPage::ShowRequest(const nlohmann::json& params, const std::string& method, nlohmann::json& go) {
+    const nlohmann::json request = params.value("request", nlohmann::json::object());
+    Outgoing shown;
+    shown.url = go.value("url", request.value("url", std::string()));
+    shown.method = method;
+    if (go.contains("headers")) {
+        for (const nlohmann::json& header : go["headers"]) {
+            shown.headers.emplace_back(header.value("name", std::string()), header.value("value", std::string()));
+        }
+    } else {
+        const nlohmann::json headers = request.value("headers", nlohmann::json::object());
+        for (const auto& header : headers.items()) {
+            shown.headers.emplace_back(header.key(), header.value().is_string() ? header.value().get<std::string>()
+                                                                                : std::string());
+        }
+    }
+    const Outgoing before = shown;
+    // A hook may set the hooks anew while it runs.
+    const RequestHook hook = requestHook;
+    hook(params.value("networkId", params.value("requestId", std::string())), shown);
+    if (shown.abort) {
+        return false;
+    }
+    if (shown.url != before.url) {
+        go["url"] = shown.url;
+    }
+    if (shown.headers != before.headers) {
+        go["headers"] = nlohmann::json::array();
+        for (const auto& header : shown.headers) {
+            go["headers"].push_back({{"name", header.first}, {"value", header.second}});
+        }
+    }
+    return true;
+}
+
+std::string ChromiumPage::Refusal(const nlohmann::json& params, const nlohmann::json& go, const std::string& host,
+                                  const Load& load) {
+    if (!load.rules.AllowsHost(host)) {
+        return Orvo::Browser::RequestRules::HostRefusal(host);
+    }
+    if (!load.images && params.value("resourceType", std::string()) == "Image") {
+        return "images are off";
+    }
+    for (const nlohmann::json& header : go.value("headers", nlohmann::json::array())) {
+        const std::string name = header.value("name", std::string());
+        if (!Orvo::Browser::RequestRules::SafeHeader(name, header.value("value", std::string()))) {
+            return Orvo::Browser::RequestRules::HeaderRefusal(name);
+        }
+    }
+    return std::string();
 }
 
 // A redirect's response is let go whatever its type: its body is not what
@@ -337,6 +436,18 @@ void ChromiumPage::LetResponseGo(const nlohmann::json& params, bool main, const 
     nlohmann::json headers = nlohmann::json::object();
     for (const nlohmann::json& header : params.value("responseHeaders", nlohmann::json::array())) {
         headers[header.value("name", std::string())] = header.value("value", std::string());
+    }
+    if (responseHook && status > 0) {
+        Incoming shown;
+        shown.url = params.value("request", nlohmann::json::object()).value("url", std::string());
+        shown.status = status;
+        shown.reason = params.value("responseStatusText", std::string());
+        shown.headers = Lines(headers);
+        const ResponseHook hook = responseHook;
+        hook(params.value("networkId", id), shown);
+        if (shown.abort) {
+            return Fail(id, "Aborted");
+        }
     }
     const std::string type = Header(headers, "Content-Type");
     if ((status < 300 || status >= 400) && !load.rules.AllowsType(type)) {
@@ -604,36 +715,9 @@ void ChromiumPage::ClearCookies() {
     browser.Call("Storage.clearCookies", {{"browserContextId", context}});
 }
 
-void ChromiumPage::HoldNavigations(bool held) {
-    if (!held) {
-        return StopPausing();
-    }
-    browser.Intercept([this](const nlohmann::json& event) { return HeldNavigation(event); });
-    const nlohmann::json documents{{"urlPattern", "*"}, {"resourceType", "Document"}, {"requestStage", "Request"}};
-    Call("Fetch.enable", {{"patterns", nlohmann::json::array({documents})}});
-    pausing = true;
-}
-
-bool ChromiumPage::HeldNavigation(const nlohmann::json& event) {
-    if (event.value("method", std::string()) != "Fetch.requestPaused"
-        || event.value("sessionId", std::string()) != session) {
-        return false;
-    }
-    const nlohmann::json& params = event["params"];
-    const std::string id = params.value("requestId", std::string());
-    try {
-        if (params.value("frameId", std::string()) == target) {
-            Fail(id, "Aborted");
-        } else {
-            Call("Fetch.continueRequest", {{"requestId", id}});
-        }
-    } catch (const DevToolsError&) {
-        // A request that went away meanwhile has nothing to let go.
-        if (!browser.Running()) {
-            throw;
-        }
-    }
-    return true;
+void ChromiumPage::HoldNavigations(bool hold) {
+    held = hold;
+    PauseBetweenRenders(latest);
 }
 
 void ChromiumPage::ResetNetworkLog() {

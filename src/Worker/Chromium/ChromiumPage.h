@@ -161,6 +161,32 @@ public:
     // Between renders only.
     void HoldNavigations(bool held);
 
+    // A request of the page's before it goes out, as a hook sees it: the
+    // hook may change its URL and headers, or drop it.
+    struct Outgoing {
+        std::string url;
+        std::string method;
+        std::vector<std::pair<std::string, std::string>> headers;
+        bool abort = false;
+    };
+    // A response whose headers came, as a hook sees it: the hook may drop
+    // it.
+    struct Incoming {
+        std::string url;
+        int status = 0;
+        std::string reason;
+        std::vector<std::pair<std::string, std::string>> headers;
+        bool abort = false;
+    };
+    // Each hook is given the request's id in the Network domain's events.
+    typedef std::function<void(const std::string& requestId, Outgoing& request)> RequestHook;
+    typedef std::function<void(const std::string& requestId, Incoming& response)> ResponseHook;
+    // Shows each request of the page to request before it goes out, and
+    // each response to response once its headers came, while the page
+    // renders and between renders, the load's rules applied after them; an
+    // empty hook pauses nothing. The hooks may call the page.
+    void Hook(RequestHook request, ResponseHook response);
+
     // Starts the network log anew, when the page keeps one.
     void ResetNetworkLog();
 
@@ -191,6 +217,8 @@ public:
     const std::string& MainFrame() const { return target; }
 
 private:
+    // Render's steps, into rendered.
+    void RenderInto(const Load& load, Rendered& rendered);
     // Takes the page's events until its load event or deadlineMs.
     void AwaitLoad(const std::string& loaderId, long long deadlineMs, int resourceTimeoutMs, Rendered& rendered);
     // Keeps when each sub-resource in flight last had news.
@@ -214,9 +242,20 @@ private:
     // them, only documents to change the document's request.
     void PauseRequests(const Load& load, Rendered& rendered);
     void StopPausing();
-    // Fails a held navigation's request, lets a frame's go; false for any
-    // other event.
-    bool HeldNavigation(const nlohmann::json& event);
+    // After a render: goes on pausing the requests that held navigations
+    // and the hooks need, with the rules of load; stops pausing otherwise.
+    void PauseBetweenRenders(const Load& load);
+    // The Fetch domain's patterns for what load, the hooks and held
+    // navigations need paused; empty for nothing.
+    nlohmann::json Patterns(const Load& load) const;
+    // Shows a request to the request hook, and changes go (the
+    // Fetch.continueRequest it will be let go with) as it says; false when
+    // the hook dropped it.
+    bool ShowRequest(const nlohmann::json& params, const std::string& method, nlohmann::json& go);
+    // The request's refusal by load's rules, or by its headers; empty when
+    // it may go.
+    static std::string Refusal(const nlohmann::json& params, const nlohmann::json& go, const std::string& host,
+                               const Load& load);
     bool PausesEveryRequest(const Load& load) const;
     static bool PausesDocument(const Load& load);
     // The document request's headers, as Fetch.continueRequest takes them:
@@ -259,6 +298,15 @@ private:
     bool keepsConsole = false;
     nlohmann::json console = nlohmann::json::array();
     Watcher watcher;
+    RequestHook requestHook;
+    ResponseHook responseHook;
+    // Navigations are held; the page renders.
+    bool held = false;
+    bool rendering = false;
+    // Between renders: the latest render's load, whose rules go on, and
+    // what the requests let go then say of the page, which nobody reads.
+    Load latest;
+    Rendered unread;
 
     // The frames under node of the browser's frame tree.
     nlohmann::json ChildFrames(const nlohmann::json& node);

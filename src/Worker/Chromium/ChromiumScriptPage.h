@@ -2,6 +2,7 @@
 #define ORVO_WORKER_CHROMIUM_CHROMIUMSCRIPTPAGE_H
 
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -24,7 +25,7 @@
 //
 // What the engine has no means for yet is refused with an error naming
 // it: laying content other than HTML out without a base URL, Lua functions
-// as event listeners, and the network methods (see SplashNetwork).
+// as event listeners, and a request's own proxy and time-out.
 class ChromiumScriptPage : public ScriptPage {
     Q_OBJECT
 
@@ -85,6 +86,8 @@ public:
     void AddAutoload(const QString& source) override;
     void ResetAutoloads() override;
     QString Listener(lua_State*, int, const Callback&) override { return QString(); }
+    void SetNetworkHooks(const NetworkHooks& hooks) override;
+    bool RoutesEachRequest() const override { return false; }
 
     // The reason a script gives for a navigation the browser failed with
     // error ("net::ERR_CONNECTION_REFUSED"): "network" and the number Qt's
@@ -112,8 +115,21 @@ private:
     void OnEvent(const std::string& method, const nlohmann::json& params);
     void Press(const KeySequence::Key& key);
     static int Modifiers(Qt::KeyboardModifiers modifiers);
-    // The Cookie header the browser would send to url; empty for none.
-    QByteArray CookieHeader(const QUrl& url);
+    // The cookies the browser would send to url, their names and values.
+    QList<QNetworkCookie> SentCookies(const QUrl& url);
+    // Shows a request about to go out, or a response whose headers came,
+    // to the script's hook (see ChromiumPage::Hook); id is the request's.
+    void ShowRequest(const std::string& id, ChromiumPage::Outgoing& request);
+    void ShowResponse(const std::string& id, ChromiumPage::Incoming& response);
+    // Follows the Network domain's events of each request to its end,
+    // shown to the finished hook.
+    void FollowResponse(const std::string& method, const nlohmann::json& params);
+    // Shows request id's response (a Network.Response; empty for none) to
+    // the finished hook: ok when it came whole.
+    void Finish(const std::string& id, const nlohmann::json& response, bool ok);
+    // A response as the hooks describe it, answering request id.
+    QJsonObject Described(const std::string& id, const std::string& url, int status, const std::string& reason,
+                          const QList<QPair<QByteArray, QByteArray>>& headers);
     // Keeps the cookies a reply of a fetch aside sets.
     void KeepCookies(QNetworkReply* reply);
     // A cookie of the browser's (Network.Cookie) as scripts see it, and as
@@ -146,6 +162,13 @@ private:
     std::vector<std::pair<std::string, std::string>> customHeaders;
     // The identifiers of the scripts each new document runs first.
     std::vector<std::string> autoloads;
+    NetworkHooks hooks;
+    // While hooks are set: each request as they describe it, the response
+    // each has had, and the requests whose response bodies are kept; by
+    // request id.
+    std::map<std::string, QJsonObject> requests;
+    std::map<std::string, nlohmann::json> responses;
+    std::set<std::string> keptBodies;
 };
 
 #endif

@@ -130,7 +130,9 @@ QNetworkReply* QMyNetworkAccessManager::createRequest(Operation operation, const
     const bool aside = request.attribute(AsideAttribute).toBool();
     RequestDecision decision;
     if (requestHook && !aside) {
-        requestHook(request, operation, decision);
+        // A hook may set the hooks anew while it runs.
+        const RequestHook hook = requestHook;
+        hook(request, operation, decision);
     }
     const QUrl asked = request.url();
     if (decision.abort) {
@@ -235,7 +237,8 @@ QNetworkReply* QMyNetworkAccessManager::Issue(Operation operation, const QNetwor
         connect(reply, &QNetworkReply::finished, this, [this, recording]() { emit StyleSheetLoaded(recording->Body()); });
     }
     if (replyHook) {
-        replyHook(reply, operation, asked);
+        const ReplyHook hook = replyHook;
+        hook(reply, operation, asked);
     }
     if (log == nullptr) {
         return reply;

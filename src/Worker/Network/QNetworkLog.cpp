@@ -58,6 +58,14 @@ QNetworkLog::QNetworkLog(bool bodies, QObject* parent)
     clock.start();
 }
 
+QList<QNetworkReply::RawHeaderPair> QNetworkLog::RequestHeaders(const QNetworkRequest& request) {
+    QList<QNetworkReply::RawHeaderPair> headers;
+    for (const QByteArray& name : request.rawHeaderList()) {
+        headers.append({name, request.rawHeader(name)});
+    }
+    return headers;
+}
+
 QString QNetworkLog::MethodName(QNetworkAccessManager::Operation operation, const QNetworkRequest& request) {
     switch (operation) {
     case QNetworkAccessManager::HeadOperation:
@@ -83,9 +91,7 @@ void QNetworkLog::Watch(QNetworkReply* reply, const QNetworkRequest& request,
     entry.startMs = clock.elapsed();
     entry.method = MethodName(operation, request);
     entry.url = request.url();
-    for (const QByteArray& name : request.rawHeaderList()) {
-        entry.requestHeaders.append({name, request.rawHeader(name)});
-    }
+    entry.requestHeaders = RequestHeaders(request);
     entry.requestCookies = cookies;
     entry.requestBodySize = bodySize;
     const int index = entries.size();

@@ -62,6 +62,9 @@ public:
                                    const QString& redirectUrl);
     static QJsonObject HarResponseOf(const QNetworkReply* reply);
 
+    // request's headers, in their order.
+    static QList<QNetworkReply::RawHeaderPair> RequestHeaders(const QNetworkRequest& request);
+
     // The HTTP method of a request made with operation.
     static QString MethodName(QNetworkAccessManager::Operation operation, const QNetworkRequest& request);
 

@@ -9,6 +9,7 @@
 #include "Network/QMyNetworkAccessManager.h"
 #include "Network/QNetworkLog.h"
 #include "Network/QPageCookieJar.h"
+#include "Network/QRecordingReply.h"
 #include "Page/PageInput.h"
 #include "Page/PageJavaScript.h"
 #include "Page/QMyWebPage.h"
@@ -269,4 +270,75 @@ QString QWebKitScriptPage::Listener(lua_State* lua, int index, const Callback& c
         events = new QScriptEvents(page->mainFrame(), callback, this);
     }
     return events->Listener(lua, index);
+}
+
+void QWebKitScriptPage::SetNetworkHooks(const NetworkHooks& given) {
+    hooks = given;
+    if (network == nullptr) {
+        return;
+    }
+    if (!hooks.request) {
+        network->SetRequestHook(nullptr);
+    } else {
+        network->SetRequestHook([this](QNetworkRequest& request, QNetworkAccessManager::Operation operation,
+                                       RequestDecision& decision) {
+            const QList<QNetworkCookie> sent =
+                cookies != nullptr ? cookies->cookiesForUrl(request.url()) : QList<QNetworkCookie>();
+            // The script may set its hooks anew while this one runs.
+            const NetworkHooks running = hooks;
+            running.request(RequestDescription(QNetworkLog::MethodName(operation, request), request.url(),
+                                             QNetworkLog::RequestHeaders(request), sent),
+                          request, decision);
+        });
+    }
+    if (!hooks.headers && !hooks.finished) {
+        network->SetReplyHook(nullptr);
+    } else {
+        network->SetReplyHook([this](QNetworkReply* reply, QNetworkAccessManager::Operation operation,
+                                     const QUrl& asked) { WatchReply(reply, operation, asked); });
+    }
+}
+
+void QWebKitScriptPage::WatchReply(QNetworkReply* reply, QNetworkAccessManager::Operation operation,
+                                   const QUrl& asked) {
+    const QJsonObject request =
+        RequestDescription(QNetworkLog::MethodName(operation, reply->request()), asked,
+                           QNetworkLog::RequestHeaders(reply->request()),
+                           cookies != nullptr ? cookies->cookiesForUrl(asked) : QList<QNetworkCookie>());
+    const QPointer<QNetworkReply> guarded(reply);
+    const auto describe = [guarded, request]() {
+        QJsonObject named;
+        for (const QNetworkReply::RawHeaderPair& header : guarded->rawHeaderPairs()) {
+            named.insert(QString::fromLatin1(header.first), QString::fromUtf8(header.second));
+        }
+        QJsonObject response{{"url", guarded->url().toString()},
+                             {"headers", named},
+                             {"info", QNetworkLog::HarResponseOf(guarded)},
+                             {"request", request}};
+        const QVariant status = guarded->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+        if (status.isValid()) {
+            response.insert("status", status.toInt());
+        }
+        return response;
+    };
+    connect(reply, &QNetworkReply::metaDataChanged, this, [this, guarded, describe]() {
+        if (hooks.headers && guarded != nullptr
+            && guarded->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid()) {
+            NetworkHooks(hooks).headers(describe(), [guarded]() {
+                if (guarded != nullptr) {
+                    guarded->abort();
+                }
+            });
+        }
+    });
+    connect(reply, &QNetworkReply::finished, this, [this, guarded, describe]() {
+        if (!hooks.finished || guarded == nullptr) {
+            return;
+        }
+        QJsonObject response = describe();
+        response.insert("ok", guarded->error() == QNetworkReply::NoError && response.value("status").toInt() < 400);
+        const QRecordingReply* recording = qobject_cast<const QRecordingReply*>(guarded.data());
+        NetworkHooks(hooks).finished(response, recording != nullptr ? &recording->Body() : nullptr,
+                       guarded->header(QNetworkRequest::ContentTypeHeader).toString());
+    });
 }

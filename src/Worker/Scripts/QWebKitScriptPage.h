@@ -62,12 +62,17 @@ public:
     void AddAutoload(const QString& source) override;
     void ResetAutoloads() override;
     QString Listener(lua_State* lua, int index, const Callback& callback) override;
+    void SetNetworkHooks(const NetworkHooks& hooks) override;
+    bool RoutesEachRequest() const override { return true; }
 
 private:
     void OnLoadFinished(bool ok);
     void OnWindowCleared();
     // Why the main document failed; empty when it did not.
     QString Failure(bool ok) const;
+    // Shows reply, which answers a request for asked, to the response
+    // hooks as its headers come and as it ends.
+    void WatchReply(QNetworkReply* reply, QNetworkAccessManager::Operation operation, const QUrl& asked);
 
     QPointer<QMyWebPage> page;
     QPointer<QMyNetworkAccessManager> network;
@@ -76,6 +81,7 @@ private:
     QStringList autoloads;
     // A document this object asked for is loading.
     bool loading = false;
+    NetworkHooks hooks;
 };
 
 #endif

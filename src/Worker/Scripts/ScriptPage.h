@@ -7,6 +7,7 @@
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QList>
+#include <QNetworkCookie>
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QObject>
@@ -20,6 +21,7 @@
 #include <QVariantMap>
 #include <lua.hpp>
 
+#include "Network/QMyNetworkAccessManager.h"
 #include "Page/PagePicture.h"
 
 // The page a script drives, as each engine gives it: what the Lua layer
@@ -142,6 +144,32 @@ public:
     // ResetAutoloads forgets all.
     virtual void AddAutoload(const QString& source) = 0;
     virtual void ResetAutoloads() = 0;
+    // What a script's callbacks see of the page's network, on the worker's
+    // thread as it happens. Only the hooks set cost the page anything.
+    using RequestDecision = QMyNetworkAccessManager::RequestDecision;
+    struct NetworkHooks {
+        // A request of the page's before it goes out, described as
+        // RequestDescription says: the hook may change request's URL and
+        // headers, and decides what becomes of it.
+        std::function<void(const QJsonObject& described, QNetworkRequest& request, RequestDecision& decision)>
+            request;
+        // A response whose headers came: {url, status, headers = {name =
+        // value}, info (HAR), request (described)}; abort drops it.
+        std::function<void(const QJsonObject& described, const std::function<void()>& abort)> headers;
+        // A response that ended, described as for headers and with "ok";
+        // body is its body when the request's hook asked to keep it (or
+        // response_body_enabled is on), else null.
+        std::function<void(const QJsonObject& described, const QByteArray* body, const QString& type)> finished;
+    };
+    virtual void SetNetworkHooks(const NetworkHooks& hooks) = 0;
+    // Whether a request's hook may give it a proxy and a time-out of its
+    // own.
+    virtual bool RoutesEachRequest() const = 0;
+    // A request as the hooks describe it: {url, method, headers = {name =
+    // value}, info (the request in HAR's shape, with cookies)}.
+    static QJsonObject RequestDescription(const QString& method, const QUrl& url,
+                                          const QList<QPair<QByteArray, QByteArray>>& headers,
+                                          const QList<QNetworkCookie>& cookies);
     // A JavaScript expression of the event listener that calls the Lua
     // function at index of lua's stack through callback (the same function,
     // the same listener); empty when the engine has no such listeners.

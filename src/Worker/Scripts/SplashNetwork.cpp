@@ -6,15 +6,10 @@
 #include <QJsonObject>
 #include <QNetworkReply>
 #include <QPointer>
-#include <QWebFrame>
 
 #include "Network/QNetworkLog.h"
-#include "Network/QPageCookieJar.h"
-#include "Network/QRecordingReply.h"
-#include "Page/QMyWebPage.h"
 #include "Scripts/LuaCall.h"
 #include "Scripts/LuaValues.h"
-#include "Scripts/QWebKitScriptPage.h"
 
 namespace {
 
@@ -33,37 +28,6 @@ int HeaderLookup(lua_State* lua) {
         lua_pop(lua, 1);
     }
     return 0;
-}
-
-QJsonObject HeadersOf(const QList<QPair<QByteArray, QByteArray>>& pairs) {
-    QJsonObject headers;
-    for (const auto& header : pairs) {
-        headers.insert(QString::fromLatin1(header.first), QString::fromUtf8(header.second));
-    }
-    return headers;
-}
-
-QList<QNetworkReply::RawHeaderPair> RequestHeaders(const QNetworkRequest& request) {
-    QList<QNetworkReply::RawHeaderPair> headers;
-    for (const QByteArray& name : request.rawHeaderList()) {
-        headers.append({name, request.rawHeader(name)});
-    }
-    return headers;
-}
-
-// A request object's fields: {url, method, headers = {name = value}, info
-// (the request in HAR's shape)}; jar gives the cookies it goes with.
-QJsonObject RequestObject(const QString& method, const QUrl& url, const QNetworkRequest& request,
-                          const QNetworkCookieJar* jar) {
-    const QList<QNetworkReply::RawHeaderPair> headers = RequestHeaders(request);
-    const bool bodiless = method == QLatin1String("GET") || method == QLatin1String("HEAD");
-    return QJsonObject{{"url", url.toString()},
-                       {"method", method},
-                       {"headers", HeadersOf(headers)},
-                       {"info", QNetworkLog::HarRequest(method, url, headers,
-                                                        jar != nullptr ? jar->cookiesForUrl(url)
-                                                                       : QList<QNetworkCookie>(),
-                                                        bodiless ? 0 : -1)}};
 }
 
 // Pushes object as a Lua table whose headers table finds a header by its
@@ -101,19 +65,6 @@ const luaL_Reg SplashNetwork::Methods[] = {{"set_user_agent", &SplashNetwork::Se
                                             {"on_response_headers_reset", &SplashNetwork::OnResponseHeadersReset},
                                             {"on_response_reset", &SplashNetwork::OnResponseReset},
                                             {nullptr, nullptr}};
-
-QWebKitScriptPage& SplashNetwork::Web(lua_State* lua, QScriptRunner* self) {
-    QWebKitScriptPage* web = qobject_cast<QWebKitScriptPage*>(self->page);
-    if (web == nullptr) {
-        lua_Debug called;
-        const bool named = lua_getstack(lua, 0, &called) != 0 && lua_getinfo(lua, "n", &called) != 0
-                           && called.name != nullptr;
-        LuaCall::RaiseApiError(lua, QStringLiteral("splash:%1 is not available on the %2 engine yet")
-                                        .arg(QString::fromUtf8(named ? called.name : "?"),
-                                             QLatin1String(self->page->Engine())));
-    }
-    return *web;
-}
 
 int SplashNetwork::SetUserAgent(lua_State* lua) {
     QScriptRunner::Self(lua)->page->SetUserAgent(LuaCall(lua).Text("value", 1, true));
@@ -281,7 +232,8 @@ void SplashNetwork::PushResponse(lua_State* lua, QNetworkReply* reply, const QSt
                          {"ok", reply->error() == QNetworkReply::NoError && status.toInt() < 400},
                          {"headers", headers},
                          {"info", QNetworkLog::HarResponseOf(reply)},
-                         {"request", RequestObject(method, reply->request().url(), reply->request(), nullptr)}};
+                         {"request", ScriptPage::RequestDescription(method, reply->request().url(),
+                                                                    QNetworkLog::RequestHeaders(reply->request()), {})}};
     if (status.isValid()) {
         response.insert("status", status.toInt());
     }
@@ -301,14 +253,28 @@ namespace {
 // an object kept past its callback does nothing.
 struct CallbackSlot {
     QNetworkRequest* request;
-    QMyNetworkAccessManager::RequestDecision* decision;
-    QNetworkReply* reply;
+    ScriptPage::RequestDecision* decision;
+    const std::function<void()>* abort;
+    // Whether the engine lets a request have a proxy and a time-out of its
+    // own, and its name.
+    bool routes;
+    const char* engine;
 };
 
 CallbackSlot* Slot(lua_State* lua) {
     CallbackSlot* slot = static_cast<CallbackSlot*>(lua_touserdata(lua, lua_upvalueindex(1)));
-    if (slot->request == nullptr && slot->reply == nullptr) {
+    if (slot->request == nullptr && slot->abort == nullptr) {
         LuaCall::RaiseApiError(lua, QStringLiteral("the request's callback has returned: it can be changed no more"));
+    }
+    return slot;
+}
+
+// The slot of a request's routing method, which the engine must allow.
+CallbackSlot* RoutingSlot(lua_State* lua, const char* method) {
+    CallbackSlot* slot = Slot(lua);
+    if (!slot->routes) {
+        LuaCall::RaiseApiError(lua, QStringLiteral("request:%1 is not available on the %2 engine yet")
+                                        .arg(QLatin1String(method), QLatin1String(slot->engine)));
     }
     return slot;
 }
@@ -336,7 +302,7 @@ int RequestSetHeader(lua_State* lua) {
 }
 
 int RequestSetTimeout(lua_State* lua) {
-    CallbackSlot* slot = Slot(lua);
+    CallbackSlot* slot = RoutingSlot(lua, "set_timeout");
     const lua_Number seconds = luaL_checknumber(lua, 2);
     if (!(seconds >= 0 && seconds <= 3600)) {
         return LuaCall::RaiseApiError(lua, QStringLiteral("set_timeout: from 0 to 3600 seconds (0: none)"));
@@ -352,7 +318,7 @@ int RequestEnableResponseBody(lua_State* lua) {
 
 // request:set_proxy{host, port, username, password, type = "HTTP" or "SOCKS5"}.
 int RequestSetProxy(lua_State* lua) {
-    CallbackSlot* slot = Slot(lua);
+    CallbackSlot* slot = RoutingSlot(lua, "set_proxy");
     const LuaCall arguments(lua);
     const QString host = arguments.Text("host", 1, true);
     const double port = arguments.Number("port", 2, -1, 1, 65535);
@@ -370,10 +336,7 @@ int RequestSetProxy(lua_State* lua) {
 }
 
 int ResponseAbort(lua_State* lua) {
-    CallbackSlot* slot = Slot(lua);
-    if (slot->reply != nullptr) {
-        slot->reply->abort();
-    }
+    (*Slot(lua)->abort)();
     return 0;
 }
 
@@ -386,16 +349,17 @@ CallbackSlot* BindMethods(lua_State* lua, const CallbackSlot& contents, const lu
     return slot;
 }
 
+const CallbackSlot Emptied{nullptr, nullptr, nullptr, false, ""};
+
 } // namespace
 
 int SplashNetwork::SetCallback(lua_State* lua, int QScriptRunner::*reference) {
     QScriptRunner* self = QScriptRunner::Self(lua);
-    // Only the WebKit page's network calls them.
-    Web(lua, self);
     luaL_checktype(lua, 2, LUA_TFUNCTION);
     luaL_unref(lua, LUA_REGISTRYINDEX, self->*reference);
     lua_pushvalue(lua, 2);
     self->*reference = luaL_ref(lua, LUA_REGISTRYINDEX);
+    Hook(self);
     return 0;
 }
 
@@ -403,6 +367,7 @@ int SplashNetwork::ResetCallback(lua_State* lua, int QScriptRunner::*reference) 
     QScriptRunner* self = QScriptRunner::Self(lua);
     luaL_unref(lua, LUA_REGISTRYINDEX, self->*reference);
     self->*reference = LUA_NOREF;
+    Hook(self);
     return 0;
 }
 
@@ -430,9 +395,38 @@ int SplashNetwork::OnResponseReset(lua_State* lua) {
     return ResetCallback(lua, &QScriptRunner::onResponse);
 }
 
-void SplashNetwork::OnPageRequest(QScriptRunner* self, QPageCookieJar* cookies, QNetworkRequest& request,
-                                  QNetworkAccessManager::Operation operation,
-                                  QMyNetworkAccessManager::RequestDecision& decision) {
+// Gives the page a hook for each callback the script has set, and none
+// for the others.
+void SplashNetwork::Hook(QScriptRunner* self) {
+    const QPointer<QScriptRunner> runner(self);
+    ScriptPage::NetworkHooks hooks;
+    if (self->onRequest != LUA_NOREF) {
+        hooks.request = [runner](const QJsonObject& described, QNetworkRequest& request,
+                                 ScriptPage::RequestDecision& decision) {
+            if (runner != nullptr) {
+                OnPageRequest(runner, described, request, decision);
+            }
+        };
+    }
+    if (self->onResponseHeaders != LUA_NOREF) {
+        hooks.headers = [runner](const QJsonObject& described, const std::function<void()>& abort) {
+            if (runner != nullptr) {
+                OnResponseHeadersCame(runner, described, abort);
+            }
+        };
+    }
+    if (self->onResponse != LUA_NOREF) {
+        hooks.finished = [runner](const QJsonObject& described, const QByteArray* body, const QString& type) {
+            if (runner != nullptr) {
+                OnResponseFinished(runner, described, body, type);
+            }
+        };
+    }
+    self->page->SetNetworkHooks(hooks);
+}
+
+void SplashNetwork::OnPageRequest(QScriptRunner* self, const QJsonObject& described, QNetworkRequest& request,
+                                  ScriptPage::RequestDecision& decision) {
     static const luaL_Reg methods[] = {{"abort", RequestAbort},
                                        {"set_url", RequestSetUrl},
                                        {"set_header", RequestSetHeader},
@@ -441,53 +435,30 @@ void SplashNetwork::OnPageRequest(QScriptRunner* self, QPageCookieJar* cookies, 
                                        {"enable_response_body", RequestEnableResponseBody},
                                        {nullptr, nullptr}};
     CallbackSlot* slot = nullptr;
+    const CallbackSlot contents{&request, &decision, nullptr, self->page->RoutesEachRequest(), self->page->Engine()};
     self->RunCallback(self->onRequest, [&](lua_State* callback) {
-        PushWithHeaders(callback, RequestObject(QNetworkLog::MethodName(operation, request), request.url(), request,
-                                                cookies));
-        slot = BindMethods(callback, CallbackSlot{&request, &decision, nullptr}, methods);
-    }, [&slot]() { *slot = CallbackSlot{nullptr, nullptr, nullptr}; });
+        PushWithHeaders(callback, described);
+        slot = BindMethods(callback, contents, methods);
+    }, [&slot]() { *slot = Emptied; });
 }
 
-void SplashNetwork::OnPageReply(QScriptRunner* self, QPageCookieJar* cookies, QNetworkReply* reply,
-                                QNetworkAccessManager::Operation operation, const QUrl& asked) {
-    const QJsonObject request =
-        RequestObject(QNetworkLog::MethodName(operation, reply->request()), asked, reply->request(), cookies);
-    const auto describe = [reply, request]() {
-        QJsonObject response{{"url", reply->url().toString()},
-                             {"headers", HeadersOf(reply->rawHeaderPairs())},
-                             {"info", QNetworkLog::HarResponseOf(reply)},
-                             {"request", request}};
-        const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-        if (status.isValid()) {
-            response.insert("status", status.toInt());
+void SplashNetwork::OnResponseHeadersCame(QScriptRunner* self, const QJsonObject& described,
+                                          const std::function<void()>& abort) {
+    static const luaL_Reg methods[] = {{"abort", ResponseAbort}, {nullptr, nullptr}};
+    CallbackSlot* slot = nullptr;
+    self->RunCallback(self->onResponseHeaders, [&](lua_State* callback) {
+        PushWithHeaders(callback, described);
+        slot = BindMethods(callback, CallbackSlot{nullptr, nullptr, &abort, false, ""}, methods);
+    }, [&slot]() { *slot = Emptied; });
+}
+
+void SplashNetwork::OnResponseFinished(QScriptRunner* self, const QJsonObject& described, const QByteArray* body,
+                                       const QString& type) {
+    self->RunCallback(self->onResponse, [&](lua_State* callback) {
+        PushWithHeaders(callback, described);
+        if (body != nullptr) {
+            LuaValues::PushBinary(callback, *body, type);
+            lua_setfield(callback, -2, "body");
         }
-        return response;
-    };
-    const QPointer<QNetworkReply> guarded(reply);
-    QObject::connect(reply, &QNetworkReply::metaDataChanged, self, [self, guarded, describe]() {
-        static const luaL_Reg methods[] = {{"abort", ResponseAbort}, {nullptr, nullptr}};
-        if (guarded == nullptr || !guarded->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid()) {
-            return;
-        }
-        CallbackSlot* slot = nullptr;
-        self->RunCallback(self->onResponseHeaders, [&](lua_State* callback) {
-            PushWithHeaders(callback, describe());
-            slot = BindMethods(callback, CallbackSlot{nullptr, nullptr, guarded}, methods);
-        }, [&slot]() { *slot = CallbackSlot{nullptr, nullptr, nullptr}; });
-    });
-    QObject::connect(reply, &QNetworkReply::finished, self, [self, guarded, describe]() {
-        if (guarded == nullptr) {
-            return;
-        }
-        self->RunCallback(self->onResponse, [&](lua_State* callback) {
-            QJsonObject response = describe();
-            response.insert("ok", guarded->error() == QNetworkReply::NoError && response.value("status").toInt() < 400);
-            PushWithHeaders(callback, response);
-            if (const QRecordingReply* recording = qobject_cast<const QRecordingReply*>(guarded.data())) {
-                const QString type = guarded->header(QNetworkRequest::ContentTypeHeader).toString();
-                LuaValues::PushBinary(callback, recording->Body(), type);
-                lua_setfield(callback, -2, "body");
-            }
-        });
     });
 }

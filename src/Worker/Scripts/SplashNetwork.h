@@ -1,18 +1,18 @@
 #ifndef ORVO_WORKER_SCRIPTS_SPLASHNETWORK_H
 #define ORVO_WORKER_SCRIPTS_SPLASHNETWORK_H
 
-#include <QNetworkAccessManager>
+#include <functional>
+
+#include <QJsonObject>
 #include <QNetworkRequest>
 #include <QString>
 #include <QUrl>
 #include <lua.hpp>
 
-#include "Network/QMyNetworkAccessManager.h"
 #include "Scripts/QScriptRunner.h"
+#include "Scripts/ScriptPage.h"
 
 class QNetworkReply;
-class QPageCookieJar;
-class QWebKitScriptPage;
 
 // The splash object's methods about the network: the user agent and
 // headers, cookies, history and HAR, fetches aside from the page
@@ -22,19 +22,17 @@ class SplashNetwork {
 public:
     static const luaL_Reg Methods[];
 
-    // What the network manager's hooks call: the script's on_request
-    // callback for request, and its response callbacks for reply; cookies
-    // is the page's jar.
-    static void OnPageRequest(QScriptRunner* self, QPageCookieJar* cookies, QNetworkRequest& request,
-                              QNetworkAccessManager::Operation operation,
-                              QMyNetworkAccessManager::RequestDecision& decision);
-    static void OnPageReply(QScriptRunner* self, QPageCookieJar* cookies, QNetworkReply* reply,
-                            QNetworkAccessManager::Operation operation, const QUrl& asked);
+    // What the page's hooks call: the script's on_request callback for a
+    // request, its response callbacks for a response (see
+    // ScriptPage::NetworkHooks).
+    static void OnPageRequest(QScriptRunner* self, const QJsonObject& described, QNetworkRequest& request,
+                              ScriptPage::RequestDecision& decision);
+    static void OnResponseHeadersCame(QScriptRunner* self, const QJsonObject& described,
+                                      const std::function<void()>& abort);
+    static void OnResponseFinished(QScriptRunner* self, const QJsonObject& described, const QByteArray* body,
+                                   const QString& type);
 
 private:
-    // The runner's page, which these methods need to be a WebKit one;
-    // raises an error naming the engine for any other.
-    static QWebKitScriptPage& Web(lua_State* lua, QScriptRunner* self);
     static int SetUserAgent(lua_State* lua);
     static int SetCustomHeaders(lua_State* lua);
     static int GetCookies(lua_State* lua);
@@ -60,6 +58,8 @@ private:
     // Keeps the function argument of a callback setter in reference.
     static int SetCallback(lua_State* lua, int QScriptRunner::*reference);
     static int ResetCallback(lua_State* lua, int QScriptRunner::*reference);
+    // Gives the page a hook for each callback set, and none for the others.
+    static void Hook(QScriptRunner* self);
 };
 
 #endif

@@ -1,8 +1,5 @@
 #include "Scripts/SplashScript.h"
 
-#include <QPointer>
-
-#include "Network/QMyNetworkAccessManager.h"
 #include "Scripts/QScriptRunner.h"
 #include "Scripts/QWebKitScriptPage.h"
 #include "Scripts/SplashElements.h"
@@ -22,19 +19,5 @@ QScriptRunner* SplashScript::Create(ScriptPage* page, QObject* parent) {
 
 QScriptRunner* SplashScript::Create(QMyWebPage* page, QMyNetworkAccessManager* network, QPageCookieJar* cookies,
                                     QObject* parent) {
-    QScriptRunner* runner = Create(new QWebKitScriptPage(page, network, cookies, nullptr), parent);
-    const QPointer<QScriptRunner> self(runner);
-    network->SetRequestHook([self, cookies](QNetworkRequest& request, QNetworkAccessManager::Operation operation,
-                                            QMyNetworkAccessManager::RequestDecision& decision) {
-        if (self != nullptr) {
-            SplashNetwork::OnPageRequest(self, cookies, request, operation, decision);
-        }
-    });
-    network->SetReplyHook([self, cookies](QNetworkReply* reply, QNetworkAccessManager::Operation operation,
-                                          const QUrl& asked) {
-        if (self != nullptr) {
-            SplashNetwork::OnPageReply(self, cookies, reply, operation, asked);
-        }
-    });
-    return runner;
+    return Create(new QWebKitScriptPage(page, network, cookies, nullptr), parent);
 }

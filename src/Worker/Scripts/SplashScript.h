@@ -11,9 +11,7 @@ class ScriptPage;
 
 // Puts a script's runner together: the splash object's method groups
 // (SplashPage, SplashNetwork, SplashElements, SplashJavaScript,
-// SplashTimers) and, on WebKit, the network hooks through which on_request
-// and the response callbacks see the page's requests. The runner itself
-// knows none of them.
+// SplashTimers). The runner itself knows none of them.
 class SplashScript {
 public:
     // A runner for a WebKit page, owned by parent; network is the page's
