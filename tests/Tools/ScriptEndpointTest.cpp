@@ -297,6 +297,15 @@ TEST_F(Scripts, TheChromiumEngineRefusesWhatItCannotDoYetByName) {
         EXPECT_EQ("SPLASH_LUA_ERROR", error.value("type", ""));
         EXPECT_EQ(row.second, error.value("message", ""));
     }
+    // A value the browser will not return is an error saying so, not one
+    // saying that time ran out.
+    const HttpClient::Response deep =
+        Execute("function main(splash)\n"
+                "  local ok, e = pcall(splash.evaljs, splash,\n"
+                "    'var o = {}, r = o; for (var i = 0; i < 20000; i++) { o = o.a = {}; } r')\n"
+                "  return e.js_error\n"
+                "end");
+    EXPECT_EQ(0u, deep.body.find("the browser could not return the value: ")) << deep.body;
     EXPECT_EQ(0, Stop());
 }
 

@@ -310,10 +310,23 @@ QString ChromiumScriptPage::Html() {
 // The snippet runs as on WebKit, guarded, and at most until the request's
 // deadline.
 QVariantMap ChromiumScriptPage::Evaluate(const QString& snippet) {
-    const nlohmann::json evaluated =
-        Call("Runtime.evaluate", {{"expression", PageJavaScript::Guarded(snippet).toStdString()},
-                                  {"returnByValue", true},
-                                  {"timeout", std::max(1LL, std::min<long long>(RemainingMs(), settings.javaScriptLimitMs))}});
+    nlohmann::json evaluated;
+    try {
+        if (!lost) {
+            evaluated = page.Call(
+                "Runtime.evaluate",
+                {{"expression", PageJavaScript::Guarded(snippet).toStdString()},
+                 {"returnByValue", true},
+                 {"timeout", std::max(1LL, std::min<long long>(RemainingMs(), settings.javaScriptLimitMs))}});
+        }
+    } catch (const DevToolsError& e) {
+        lost = e.code == 0;
+        if (!lost) {
+            // The browser refused to return the value (one nested too deep).
+            return PageJavaScript::Interrupted(QStringLiteral("the browser could not return the value: %1")
+                                                   .arg(QString::fromUtf8(e.what())));
+        }
+    }
     const nlohmann::json value = evaluated.is_object()
                                      ? evaluated.value("result", nlohmann::json::object()).value("value", nlohmann::json())
                                      : nlohmann::json();
