@@ -63,6 +63,7 @@ ChromiumPage::ChromiumPage(DevToolsPipe& browser, const Proxy& proxy) : browser(
     target =
         browser.Call("Target.createTarget", {{"url", "about:blank"}, {"browserContextId", context}}).at("targetId");
     session = browser.Call("Target.attachToTarget", {{"targetId", target}, {"flatten", true}}).at("sessionId");
+    browser.Intercept([this](const nlohmann::json& event) { return Intercepted(event); });
     Call("Page.enable");
     Call("Network.enable");
     // Tells of a crashed renderer.
@@ -117,12 +118,12 @@ ChromiumPage::Rendered ChromiumPage::Render(const Load& load) {
         RenderInto(load, rendered);
     } catch (const DevToolsError&) {
         rendering = false;
-        browser.Intercept(nullptr);
+        pausedLoad = nullptr;
         throw;
     }
     rendering = false;
     if (rendered.crashed) {
-        browser.Intercept(nullptr);
+        pausedLoad = nullptr;
     } else {
         PauseBetweenRenders(load);
     }
@@ -203,7 +204,8 @@ void ChromiumPage::PauseRequests(const Load& load, Rendered& rendered) {
     if (patterns.empty()) {
         return StopPausing();
     }
-    browser.Intercept([this, &load, &rendered](const nlohmann::json& event) { return Paused(event, load, rendered); });
+    pausedLoad = &load;
+    pausedRendered = &rendered;
     Call("Fetch.enable", {{"patterns", patterns}, {"handleAuthRequests", !proxy.user.empty()}});
     pausing = true;
 }
@@ -225,7 +227,7 @@ nlohmann::json ChromiumPage::Patterns(const Load& load) const {
 }
 
 void ChromiumPage::StopPausing() {
-    browser.Intercept(nullptr);
+    pausedLoad = nullptr;
     if (pausing) {
         pausing = false;
         Call("Fetch.disable");
@@ -242,9 +244,20 @@ void ChromiumPage::PauseBetweenRenders(const Load& load) {
     if (&load != &latest) {
         latest = load;
     }
-    browser.Intercept([this](const nlohmann::json& event) { return Paused(event, latest, unread); });
+    pausedLoad = &latest;
+    pausedRendered = &unread;
     Call("Fetch.enable", {{"patterns", Patterns(latest)}, {"handleAuthRequests", !proxy.user.empty()}});
     pausing = true;
+}
+
+void ChromiumPage::OnPause(PauseHook hook) {
+    const bool was = static_cast<bool>(pauseHook);
+    pauseHook = std::move(hook);
+    if (pauseHook && !was) {
+        Call("Debugger.enable");
+    } else if (!pauseHook && was) {
+        Call("Debugger.disable");
+    }
 }
 
 void ChromiumPage::Hook(RequestHook request, ResponseHook response) {
@@ -295,6 +308,18 @@ void ChromiumPage::Authenticate(const nlohmann::json& params) {
     }
     Call("Fetch.continueWithAuth",
          {{"requestId", params.value("requestId", std::string())}, {"authChallengeResponse", response}});
+}
+
+bool ChromiumPage::Intercepted(const nlohmann::json& event) {
+    if (event.value("sessionId", std::string()) != session) {
+        return false;
+    }
+    if (event.value("method", std::string()) == "Debugger.paused" && pauseHook) {
+        const PauseHook hook = pauseHook;
+        hook(event.value("params", nlohmann::json::object()));
+        return true;
+    }
+    return pausedLoad != nullptr && Paused(event, *pausedLoad, *pausedRendered);
 }
 
 bool ChromiumPage::Paused(const nlohmann::json& event, const Load& load, Rendered& rendered) {

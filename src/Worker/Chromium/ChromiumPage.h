@@ -187,6 +187,12 @@ public:
     // empty hook pauses nothing. The hooks may call the page.
     void Hook(RequestHook request, ResponseHook response);
 
+    // Shows each pause of the page's JavaScript (a Debugger.paused event's
+    // params) to hook, which must let it go on; the Debugger domain is on
+    // while a hook is set.
+    typedef std::function<void(const nlohmann::json& params)> PauseHook;
+    void OnPause(PauseHook hook);
+
     // Starts the network log anew, when the page keeps one.
     void ResetNetworkLog();
 
@@ -265,6 +271,9 @@ private:
     // Answers a Fetch.authRequired event: the proxy's credentials for the
     // proxy, the browser's own way for a server.
     void Authenticate(const nlohmann::json& params);
+    // Takes the events of the page that must be answered as they come: a
+    // paused request, or a pause of its JavaScript; false for the others.
+    bool Intercepted(const nlohmann::json& event);
     // Lets a paused request (a Fetch.requestPaused event of this page) go
     // as load says; false for any other event.
     bool Paused(const nlohmann::json& event, const Load& load, Rendered& rendered);
@@ -303,6 +312,11 @@ private:
     // Navigations are held; the page renders.
     bool held = false;
     bool rendering = false;
+    // The load whose rules let paused requests go, and what they say of the
+    // page; null while nothing is paused.
+    const Load* pausedLoad = nullptr;
+    Rendered* pausedRendered = nullptr;
+    PauseHook pauseHook;
     // Between renders: the latest render's load, whose rules go on, and
     // what the requests let go then say of the page, which nobody reads.
     Load latest;

@@ -860,3 +860,46 @@ void ChromiumScriptPage::Finish(const std::string& id, const nlohmann::json& res
     const QByteArray bytes = body.value("base64Encoded", false) ? QByteArray::fromBase64(text) : text;
     NetworkHooks(hooks).finished(described, &bytes, type);
 }
+
+// A listener calls out by pausing in the debugger with what it hands over
+// in a variable of its frame, where the answer goes too: the event waits
+// for the Lua function, as on WebKit.
+QString ChromiumScriptPage::Listener(lua_State* lua, int index, const Callback& callback) {
+    if (!listeners) {
+        listeners.reset(new ScriptListeners(callback));
+        try {
+            page.OnPause([this](const nlohmann::json& params) { OnPause(params); });
+        } catch (const DevToolsError& e) {
+            lost = e.code == 0;
+        }
+    }
+    return listeners->Listener(lua, index, QStringLiteral("null"),
+                               QStringLiteral("(function () { var __orvoFired = {token: token, number: number, "
+                                              "event: plain, asked: null}; debugger; return __orvoFired.asked; })()"));
+}
+
+void ChromiumScriptPage::OnPause(const nlohmann::json& params) {
+    const nlohmann::json frames = params.value("callFrames", nlohmann::json::array());
+    const std::string frame = frames.empty() ? std::string() : frames[0].value("callFrameId", std::string());
+    const nlohmann::json fired =
+        frame.empty() ? nlohmann::json()
+                      : Call("Debugger.evaluateOnCallFrame",
+                             {{"callFrameId", frame},
+                              {"expression", "typeof __orvoFired === 'object' ? __orvoFired : null"},
+                              {"returnByValue", true}});
+    const nlohmann::json handed =
+        fired.is_object() ? fired.value("result", nlohmann::json::object()).value("value", nlohmann::json())
+                          : nlohmann::json();
+    if (handed.is_object() && listeners) {
+        const QVariantMap event =
+            QJsonDocument::fromJson(QByteArray::fromStdString(handed.value("event", nlohmann::json::object()).dump()))
+                .object()
+                .toVariantMap();
+        const QVariantMap asked = listeners->Fire(QString::fromStdString(handed.value("token", std::string())),
+                                                  handed.value("number", -1), event);
+        const QByteArray answer = QJsonDocument(QJsonObject::fromVariantMap(asked)).toJson(QJsonDocument::Compact);
+        Call("Debugger.evaluateOnCallFrame",
+             {{"callFrameId", frame}, {"expression", "__orvoFired.asked = " + answer.toStdString()}});
+    }
+    Call("Debugger.resume");
+}

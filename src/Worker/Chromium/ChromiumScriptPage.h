@@ -2,6 +2,7 @@
 #define ORVO_WORKER_CHROMIUM_CHROMIUMSCRIPTPAGE_H
 
 #include <map>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
@@ -11,6 +12,7 @@
 
 #include "Chromium/ChromiumPage.h"
 #include "Page/KeySequence.h"
+#include "Scripts/ScriptListeners.h"
 #include "Scripts/ScriptPage.h"
 
 // A Chromium page as a script drives it, over the DevTools protocol. Each
@@ -24,8 +26,8 @@
 // runs at most until the deadline.
 //
 // What the engine has no means for yet is refused with an error naming
-// it: laying content other than HTML out without a base URL, Lua functions
-// as event listeners, and a request's own proxy and time-out.
+// it: laying content other than HTML out without a base URL, and a
+// request's own proxy and time-out.
 class ChromiumScriptPage : public ScriptPage {
     Q_OBJECT
 
@@ -85,7 +87,7 @@ public:
     int RemoveCookies(const QString& name, const QUrl& url) override;
     void AddAutoload(const QString& source) override;
     void ResetAutoloads() override;
-    QString Listener(lua_State*, int, const Callback&) override { return QString(); }
+    QString Listener(lua_State* lua, int index, const Callback& callback) override;
     void SetNetworkHooks(const NetworkHooks& hooks) override;
     bool RoutesEachRequest() const override { return false; }
 
@@ -127,6 +129,9 @@ private:
     // Shows request id's response (a Network.Response; empty for none) to
     // the finished hook: ok when it came whole.
     void Finish(const std::string& id, const nlohmann::json& response, bool ok);
+    // A pause of the page's JavaScript: a listener's call-out, handed to
+    // the script's listeners, or another, which goes on at once.
+    void OnPause(const nlohmann::json& params);
     // A response as the hooks describe it, answering request id.
     QJsonObject Described(const std::string& id, const std::string& url, int status, const std::string& reason,
                           const QList<QPair<QByteArray, QByteArray>>& headers);
@@ -169,6 +174,8 @@ private:
     std::map<std::string, QJsonObject> requests;
     std::map<std::string, nlohmann::json> responses;
     std::set<std::string> keptBodies;
+    // The script's event listeners; null until it has one.
+    std::unique_ptr<ScriptListeners> listeners;
 };
 
 #endif

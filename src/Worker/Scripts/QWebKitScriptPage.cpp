@@ -13,7 +13,7 @@
 #include "Page/PageInput.h"
 #include "Page/PageJavaScript.h"
 #include "Page/QMyWebPage.h"
-#include "Scripts/QScriptEvents.h"
+#include "Scripts/QEventBridge.h"
 
 namespace {
 
@@ -266,10 +266,20 @@ void QWebKitScriptPage::OnWindowCleared() {
 }
 
 QString QWebKitScriptPage::Listener(lua_State* lua, int index, const Callback& callback) {
-    if (events == nullptr) {
-        events = new QScriptEvents(page->mainFrame(), callback, this);
+    if (!listeners) {
+        listeners.reset(new ScriptListeners(callback));
     }
-    return events->Listener(lua, index);
+    if (bridge == nullptr) {
+        bridge = new QEventBridge(
+            [this](const QString& token, int listener, const QVariantMap& event) {
+                return listeners->Fire(token, listener, event);
+            },
+            this);
+    }
+    // Published again for each listener: a new document has lost it.
+    page->mainFrame()->addToJavaScriptWindowObject(QStringLiteral("__orvoEvents"), bridge);
+    return listeners->Listener(lua, index, QStringLiteral("window.__orvoEvents"),
+                               QStringLiteral("bridge.fire(token, number, plain)"));
 }
 
 void QWebKitScriptPage::SetNetworkHooks(const NetworkHooks& given) {

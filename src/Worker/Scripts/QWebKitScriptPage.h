@@ -1,14 +1,17 @@
 #ifndef ORVO_WORKER_SCRIPTS_QWEBKITSCRIPTPAGE_H
 #define ORVO_WORKER_SCRIPTS_QWEBKITSCRIPTPAGE_H
 
+#include <memory>
+
 #include <QPointer>
 
 #include "Network/QMyNetworkAccessManager.h"
 #include "Network/QPageCookieJar.h"
 #include "Page/QMyWebPage.h"
+#include "Scripts/ScriptListeners.h"
 #include "Scripts/ScriptPage.h"
 
-class QScriptEvents;
+class QEventBridge;
 
 // A QtWebKit page as a script drives it: the page, its network manager,
 // which records a network log, and its cookie jar, all owned elsewhere.
@@ -77,7 +80,10 @@ private:
     QPointer<QMyWebPage> page;
     QPointer<QMyNetworkAccessManager> network;
     QPointer<QPageCookieJar> cookies;
-    QScriptEvents* events = nullptr;
+    // The script's event listeners, and the object they call, which the
+    // page may delete.
+    std::unique_ptr<ScriptListeners> listeners;
+    QPointer<QEventBridge> bridge;
     QStringList autoloads;
     // A document this object asked for is loading.
     bool loading = false;

@@ -1,17 +1,12 @@
-#include "Scripts/QScriptEvents.h"
+#include "Scripts/ScriptListeners.h"
 
 #include <QJsonObject>
 #include <QUuid>
-#include <QWebFrame>
 
 #include "Scripts/LuaCall.h"
 #include "Scripts/LuaValues.h"
-#include "Scripts/QEventBridge.h"
 
 namespace {
-
-// The window property this object is published as.
-const char* const Name = "__orvoEvents";
 
 // What a listener's function asked of its event; live while it runs.
 struct Asked {
@@ -48,11 +43,10 @@ int StopImmediatePropagation(lua_State* lua) {
 
 } // namespace
 
-QScriptEvents::QScriptEvents(QWebFrame* frame, Run run, QObject* parent)
-    : QObject(parent), frame(frame), run(std::move(run)),
-      token(QUuid::createUuid().toString(QUuid::WithoutBraces)) {}
+ScriptListeners::ScriptListeners(Run run)
+    : run(std::move(run)), token(QUuid::createUuid().toString(QUuid::WithoutBraces)) {}
 
-QString QScriptEvents::Listener(lua_State* lua, int index) {
+QString ScriptListeners::Listener(lua_State* lua, int index, const QString& bridge, const QString& callOut) {
     const int at = lua_absindex(lua, index);
     // The numbers of the functions seen, by function, in the registry.
     if (luaL_getsubtable(lua, LUA_REGISTRYINDEX, "orvo.listeners") == 0) {
@@ -70,34 +64,23 @@ QString QScriptEvents::Listener(lua_State* lua, int index) {
         functions.push_back(luaL_ref(lua, LUA_REGISTRYINDEX));
     }
     lua_pop(lua, 1);
-    if (bridge == nullptr) {
-        bridge = new QEventBridge(
-            [this](const QString& given, int listener, const QVariantMap& event) {
-                return Fire(given, listener, event);
-            },
-            this);
-    }
-    if (frame != nullptr) {
-        frame->addToJavaScriptWindowObject(QLatin1String(Name), bridge);
-    }
     // One listener per number in each document, kept so that
     // removeEventListener finds the one addEventListener added.
     return QStringLiteral(
-               "(function (bridge, token, number) {"
+               "(function (token, number, bridge) {"
                " var kept = window.__orvoListeners || (window.__orvoListeners = {});"
                " return kept[number] || (kept[number] = function (event) { var plain = {};"
                "   for (var key in event) { var v = event[key];"
                "     if (typeof v === 'string' || typeof v === 'number' || typeof v === 'boolean') {"
                "       plain[key] = v; } }"
-               "   var asked = bridge.fire(token, number, plain) || {};"
+               "   var asked = (%1) || {};"
                "   if (asked.prevent) { event.preventDefault(); }"
                "   if (asked.stopNow) { event.stopImmediatePropagation(); }"
-               "   if (asked.stop) { event.stopPropagation(); } }); })(window['%1'], '%2', %3)")
-        .arg(QLatin1String(Name), token)
-        .arg(number);
+               "   if (asked.stop) { event.stopPropagation(); } }); })('%2', %3, %4)")
+        .arg(callOut, token, QString::number(number), bridge);
 }
 
-QVariantMap QScriptEvents::Fire(const QString& given, int listener, const QVariantMap& event) {
+QVariantMap ScriptListeners::Fire(const QString& given, int listener, const QVariantMap& event) {
     if (given != token || listener < 0 || listener >= static_cast<int>(functions.size())) {
         return {};
     }
