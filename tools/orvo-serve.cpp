@@ -151,10 +151,6 @@ void CheckSettings(const Settings& settings) {
     if (settings.chromiumWorkers < 0) {
         throw std::invalid_argument("--chromium-workers takes 0 or more");
     }
-    if (settings.chromiumWorkers > 0 && !settings.deniedNetworks.empty()) {
-        throw std::invalid_argument("--denied-networks does not apply to the chromium engine yet: "
-                                    "not with --chromium-workers");
-    }
     if (settings.listen == NoListening && settings.queue.empty()) {
         throw std::invalid_argument("--listen none serves nothing without --queue");
     }

@@ -270,7 +270,7 @@ void ChromiumPage::Hook(RequestHook request, ResponseHook response) {
 
 bool ChromiumPage::PausesEveryRequest(const Load& load) const {
     return load.rules.FiltersHosts() || load.rules.FiltersTypes() || !load.images || !proxy.user.empty()
-           || requestHook;
+           || load.refuseHost || requestHook;
 }
 
 bool ChromiumPage::PausesDocument(const Load& load) {
@@ -440,6 +440,13 @@ std::string ChromiumPage::Refusal(const nlohmann::json& params, const nlohmann::
                                   const Load& load) {
     if (!load.rules.AllowsHost(host)) {
         return Orvo::Browser::RequestRules::HostRefusal(host);
+    }
+    if (load.refuseHost) {
+        const std::string refusal = load.refuseHost(
+            host, go.value("url", params.value("request", nlohmann::json::object()).value("url", std::string())));
+        if (!refusal.empty()) {
+            return refusal;
+        }
     }
     if (!load.images && params.value("resourceType", std::string()) == "Image") {
         return "images are off";

@@ -45,6 +45,10 @@ public:
         // What the page may load (a refused request fails; the main
         // document's refusal is the page's error), and whether images.
         Orvo::Browser::RequestRules rules;
+        // Why a request to url, on host, is not sent beyond the rules (its
+        // address in a denied network); empty when it may go. Unset: it
+        // may.
+        std::function<std::string(const std::string& host, const std::string& url)> refuseHost;
         bool images = true;
         bool javascript = true;
         // The main document's method and, for POST, its body.

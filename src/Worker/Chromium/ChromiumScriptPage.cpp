@@ -321,8 +321,10 @@ QVariantMap ChromiumScriptPage::Evaluate(const QString& snippet) {
         }
     } catch (const DevToolsError& e) {
         lost = e.code == 0;
-        if (!lost) {
-            // The browser refused to return the value (one nested too deep).
+        // The browser stops the snippet at its timeout with an error of
+        // that name; it may refuse to return a value too (one nested too
+        // deep).
+        if (!lost && std::string(e.what()).find("Execution was terminated") == std::string::npos) {
             return PageJavaScript::Interrupted(QStringLiteral("the browser could not return the value: %1")
                                                    .arg(QString::fromUtf8(e.what())));
         }
@@ -494,6 +496,8 @@ QNetworkReply* ChromiumScriptPage::FetchAside(QNetworkRequest request, const QBy
     }
     if (!load.rules.AllowsHost(url.host().toStdString())) {
         request.setUrl(QUrl(QStringLiteral("refused-domain:")));
+    } else if (load.refuseHost && !load.refuseHost(url.host().toStdString(), url.toString().toStdString()).empty()) {
+        request.setUrl(QUrl(QStringLiteral("refused-network:")));
     }
     if (!request.hasRawHeader("User-Agent")) {
         const nlohmann::json agent = Value("navigator.userAgent");

@@ -27,6 +27,7 @@
 #include "Protocol/TimeDivisor.h"
 #include "Kernel/StringHolder.h"
 #include "Kernel/ViewHolder.h"
+#include "Network/DeniedNetworks.h"
 #include "Page/PageScripts.h"
 #include "Scripts/QScriptRunner.h"
 #include "Scripts/SplashScript.h"
@@ -405,6 +406,9 @@ ChromiumPage::Load ChromiumWorker::LoadOf(const Orvo::Browser::ServerRequest& re
     load.rules = Orvo::Browser::RequestRules(Option::Get<Option::AllowedDomains>(options),
                                              Option::Get<Option::AllowedContentTypes>(options),
                                              Option::Get<Option::ForbiddenContentTypes>(options));
+    if (!DeniedNetworks::Configured().Empty()) {
+        load.refuseHost = &ChromiumWorker::RefuseDeniedNetwork;
+    }
     std::vector<std::string> disabled;
     Option::Disable::Parse(Option::Get<Option::Disable>(options), disabled);
     const auto off = [&disabled](const char* word) {
@@ -483,4 +487,14 @@ std::string ChromiumWorker::Body(const Option::Tuple& options, ChromiumPage& pag
         description["frames"] = ok ? page.Frames() : nlohmann::json::array();
     }
     return description.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
+std::string ChromiumWorker::RefuseDeniedNetwork(const std::string& host, const std::string& url) {
+    QString address;
+    if (!DeniedNetworks::Configured().Denies(QString::fromStdString(host), address)) {
+        return std::string();
+    }
+    LOG4CPLUS_WARN(Orvo::Logging::LoggerFactory::GetLogger("ChromiumWorker"),
+                   "ChromiumWorker::RefuseDeniedNetwork => not sent: " << url << " (" << address.toStdString() << ")");
+    return DeniedNetworks::Refusal(address, QString::fromStdString(host)).toStdString();
 }

@@ -85,6 +85,9 @@ private:
     static int JavaScriptLimitMs();
     // Whether file URLs may be loaded (--allow-file-urls).
     static bool FileUrlsAllowed();
+    // Why a request to url is not sent: host's address in a network of
+    // --denied-networks (logged at WARN); empty when it may go.
+    static std::string RefuseDeniedNetwork(const std::string& host, const std::string& url);
     static Orvo::Browser::Option::Tuple OptionsOf(const Orvo::Browser::ServerRequest& request);
     static ChromiumPage::Proxy ProxyOf(const Orvo::Browser::Option::Tuple& options);
     static QNetworkProxy QtProxyOf(const Orvo::Browser::Option::Tuple& options);

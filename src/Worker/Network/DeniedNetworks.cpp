@@ -5,6 +5,8 @@
 #include <QHostInfo>
 #include <QStringList>
 
+#include "Kernel/Configurator.h"
+
 DeniedNetworks DeniedNetworks::Parse(const QString& text) {
     DeniedNetworks denied;
     for (const QString& entry : text.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
@@ -15,6 +17,17 @@ DeniedNetworks DeniedNetworks::Parse(const QString& text) {
         denied.networks.append(network);
     }
     return denied;
+}
+
+const DeniedNetworks& DeniedNetworks::Configured() {
+    static const DeniedNetworks networks = Parse(QString::fromStdString(
+        Orvo::Browser::Configurator::instance ? Orvo::Browser::Configurator::instance->DeniedNetworks()
+                                              : std::string()));
+    return networks;
+}
+
+QString DeniedNetworks::Refusal(const QString& address, const QString& host) {
+    return QStringLiteral("the address %1 of %2 is in a denied network").arg(address, host);
 }
 
 bool DeniedNetworks::Denies(const QString& host, QString& denied) const {

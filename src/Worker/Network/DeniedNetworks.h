@@ -20,6 +20,11 @@ public:
 
     // Throws std::invalid_argument naming an entry that is no network.
     static DeniedNetworks Parse(const QString& text);
+    // The worker's --denied-networks, parsed on first use (which throws
+    // as Parse does).
+    static const DeniedNetworks& Configured();
+    // Why a request to host is not sent: its address in a denied network.
+    static QString Refusal(const QString& address, const QString& host);
 
     bool Empty() const { return networks.isEmpty(); }
 

@@ -87,8 +87,7 @@ void QMyNetworkAccessManager::RefuseDeniedNetwork(QNetworkRequest& request, bool
                                << request.url().toString().toUtf8().constData() << " ("
                                << address.toUtf8().constData() << ")");
     if (main && mainResponse.error.isEmpty()) {
-        mainResponse.error =
-            QStringLiteral("the address %1 of %2 is in a denied network").arg(address, request.url().host());
+        mainResponse.error = DeniedNetworks::Refusal(address, request.url().host());
     }
     request.setUrl(QUrl(QStringLiteral("refused-network:")));
 }

@@ -77,7 +77,7 @@ QRequestHandler::QRequestHandler(QObject* parent)
     page = new QMyWebPage(this);
     networkManager = new QMyNetworkAccessManager(page->networkAccessManager(), this);
     networkManager->SetFileUrlsAllowed(FileUrlsAllowed());
-    networkManager->SetDeniedNetworks(ConfiguredDeniedNetworks());
+    networkManager->SetDeniedNetworks(DeniedNetworks::Configured());
     page->setNetworkAccessManager(networkManager);
     deadlineTimer->setSingleShot(true);
     delayTimer->setSingleShot(true);
@@ -139,13 +139,6 @@ bool QRequestHandler::FileUrlsAllowed() {
 }
 
 // Read from the command line once; the worker checked it at start.
-const DeniedNetworks& QRequestHandler::ConfiguredDeniedNetworks() {
-    static const DeniedNetworks networks = DeniedNetworks::Parse(QString::fromStdString(
-        Orvo::Browser::Configurator::instance ? Orvo::Browser::Configurator::instance->DeniedNetworks()
-                                              : std::string()));
-    return networks;
-}
-
 bool QRequestHandler::IsLoadable(const QUrl& target) const {
     if (url == QLatin1String(Blank)) {
         return true;

@@ -61,8 +61,6 @@ public:
     // Whether the worker was started with --allow-file-urls: requests load
     // http and https URLs only without it.
     static bool FileUrlsAllowed();
-    // The networks given with --denied-networks.
-    static const DeniedNetworks& ConfiguredDeniedNetworks();
 
     explicit QRequestHandler(QObject* parent);
 

@@ -20,6 +20,7 @@
 #include "Kernel/Server.h"
 #include "Kernel/ServerMediator.h"
 #include "Kernel/ServerTimes.h"
+#include "Network/DeniedNetworks.h"
 #include "Page/PageScripts.h"
 #include "Protocol/ExitStatus.h"
 #include "Protocol/HeapRelease.h"
@@ -90,7 +91,7 @@ void LimitScriptRuns() {
 // unusable setting does.
 void CheckDeniedNetworks() {
     try {
-        QRequestHandler::ConfiguredDeniedNetworks();
+        DeniedNetworks::Configured();
     } catch (const std::exception& e) {
         LOG4CPLUS_FATAL(Orvo::Logging::LoggerFactory::GetLogger(""),
                         "Unable to configurate => --denied-networks: " << e.what());
@@ -127,11 +128,6 @@ void CheckEngine() {
         LOG4CPLUS_FATAL(Orvo::Logging::LoggerFactory::GetLogger(""),
                         "Unable to configurate => --engine: " << engine << " is neither webkit nor chromium");
         throw std::invalid_argument("--engine");
-    }
-    if (engine == "chromium" && !Orvo::Browser::Configurator::instance->DeniedNetworks().empty()) {
-        LOG4CPLUS_FATAL(Orvo::Logging::LoggerFactory::GetLogger(""),
-                        "Unable to configurate => --denied-networks: the chromium engine does not apply it yet");
-        throw std::invalid_argument("--denied-networks");
     }
 }
 
