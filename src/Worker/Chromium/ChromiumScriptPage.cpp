@@ -122,7 +122,14 @@ void ChromiumScriptPage::OnEvent(const std::string& method, const nlohmann::json
     } else if (method == "Network.loadingFailed" && !documentRequest.empty()
                && params.value("requestId", std::string()) == documentRequest) {
         const QString failure = NetworkReason(params.value("errorText", std::string()));
-        QTimer::singleShot(0, this, [this, failure]() { emit Loaded(false, failure); });
+        // A render begun meanwhile has news of its own: this one is stale
+        // (the failure of a document the render itself asked for, say).
+        const int at = renders;
+        QTimer::singleShot(0, this, [this, failure, at]() {
+            if (at == renders) {
+                emit Loaded(false, failure);
+            }
+        });
     }
 }
 
@@ -187,6 +194,7 @@ void ChromiumScriptPage::Render(const ChromiumPage::Load& next) {
     const QUrl before = Url();
     bool ok = false;
     QString failure = QStringLiteral("render_error");
+    ++renders;
     rendering = true;
     try {
         const ChromiumPage::Rendered rendered = page.Render(next);

@@ -153,6 +153,8 @@ private:
     // the browser's cookies.
     QNetworkAccessManager* const aside;
     bool rendering = false;
+    // How many renders have begun.
+    int renders = 0;
     // The request of the document the page itself went to.
     std::string documentRequest;
     bool lost = false;
