@@ -245,6 +245,13 @@ TEST_P(EachEngine, SetContentLaysDataOutAtItsBaseUrl) {
         {{"base", server.Url("/base/")}}));
     EXPECT_EQ((json{{"url", server.Url("/base/")}, {"link", server.Url("/base/next")}, {"text", "n"}}), answer);
     EXPECT_FALSE(server.Got("/base/")) << "the base URL is never fetched";
+    // Without a base, content of any type is laid out as the engine shows
+    // such a response, at no address.
+    const json plain = Answer(Execute("function main(splash)\n"
+                                      "  assert(splash:set_content{'a <b>', mime_type = 'text/plain'})\n"
+                                      "  return {url = splash:url(), text = splash:select('pre'):text()}\n"
+                                      "end"));
+    EXPECT_EQ((json{{"url", ""}, {"text", "a <b>"}}), plain);
     EXPECT_EQ(0, Stop());
 }
 
@@ -286,8 +293,8 @@ TEST_F(Scripts, TheChromiumEngineRefusesWhatItCannotDoYetByName) {
          "request:set_proxy is not available on the chromium engine yet"},
         {"splash.webgl_enabled = true", "webgl_enabled: the chromium engine cannot turn it on"},
         {"splash.indexeddb_enabled = false", "indexeddb_enabled: the chromium engine cannot turn it off"},
-        {"splash:set_content{'x', mime_type = 'text/plain'}",
-         "set_content: content of another type than HTML needs a baseurl on the chromium engine"},
+        {"splash:set_content{string.rep('x', 1600000), mime_type = 'text/plain'}",
+         "set_content: content of another type than HTML over 1572096 bytes needs a baseurl on the chromium engine"},
     };
     for (const auto& row : table) {
         SCOPED_TRACE(row.first);

@@ -268,7 +268,16 @@ QString ChromiumScriptPage::SetContent(const QByteArray& data, const QString& ty
         return QString();
     }
     if (!type.startsWith(QLatin1String("text/html"))) {
-        return QStringLiteral("content of another type than HTML needs a baseurl on the chromium engine");
+        // The browser lays out a data URL of the type as it would the
+        // same response; the page then has no address, as on WebKit.
+        const QByteArray address = "data:" + type.toUtf8().replace(' ', "") + ";base64," + data.toBase64();
+        if (address.size() > MaxDataUrlBytes) {
+            return QStringLiteral("content of another type than HTML over %1 bytes needs a baseurl on the "
+                                  "chromium engine")
+                .arg(MaxDataUrlBytes / 4 * 3);
+        }
+        Render(Next(address.toStdString()));
+        return QString();
     }
     // A new blank document first: it runs the autoloaded scripts, whose
     // globals the written content keeps.
@@ -305,9 +314,11 @@ nlohmann::json ChromiumScriptPage::Value(const std::string& expression) {
                                  : nlohmann::json();
 }
 
+// A data URL is content set without a base: no address.
 QUrl ChromiumScriptPage::Url() {
     const nlohmann::json url = Value("location.href");
-    return url.is_string() ? QUrl(QString::fromStdString(url.get<std::string>())) : QUrl();
+    const QUrl address = url.is_string() ? QUrl(QString::fromStdString(url.get<std::string>())) : QUrl();
+    return address.scheme() == QLatin1String("data") ? QUrl() : address;
 }
 
 QString ChromiumScriptPage::Html() {

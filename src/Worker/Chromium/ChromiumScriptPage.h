@@ -26,8 +26,8 @@
 // runs at most until the deadline.
 //
 // What the engine has no means for yet is refused with an error naming
-// it: laying content other than HTML out without a base URL, and a
-// request's own proxy and time-out.
+// it: a request's own proxy and time-out, and content other than HTML
+// over about 1.5 MB without a base URL.
 class ChromiumScriptPage : public ScriptPage {
     Q_OBJECT
 
@@ -90,6 +90,10 @@ public:
     QString Listener(lua_State* lua, int index, const Callback& callback) override;
     void SetNetworkHooks(const NetworkHooks& hooks) override;
     bool RoutesEachRequest() const override { return false; }
+
+    // The longest data URL that content set without a base goes through
+    // (the browser takes URLs of at most 2 MiB).
+    static constexpr int MaxDataUrlBytes = 2 * 1024 * 1024 - 1024;
 
     // The reason a script gives for a navigation the browser failed with
     // error ("net::ERR_CONNECTION_REFUSED"): "network" and the number Qt's
