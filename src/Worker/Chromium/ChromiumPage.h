@@ -10,6 +10,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "Chromium/ChromiumFrames.h"
 #include "Chromium/ChromiumNetworkLog.h"
 #include "Chromium/DevToolsPipe.h"
 #include "Kernel/RequestRules.h"
@@ -321,37 +322,13 @@ private:
     const Load* pausedLoad = nullptr;
     Rendered* pausedRendered = nullptr;
     PauseHook pauseHook;
-    // The sessions of the page's frames of other sites, by frame id, once
-    // Frames has asked for them.
-    std::map<std::string, std::string> frameSessions;
+    // The page's child frames, those of other sites among them.
+    ChromiumFrames frames;
     // Between renders: the latest render's load, whose rules go on, and
     // what the requests let go then say of the page, which nobody reads.
     Load latest;
     Rendered unread;
 
-    // The frames under node of the frame tree of session in, described;
-    // the session of each goes into sessions.
-    nlohmann::json ChildFrames(const nlohmann::json& node, const std::string& in,
-                               std::map<std::string, std::string>& sessions);
-    // A frame of the tree of session in, its owner element in session
-    // owner, described and marked with its id.
-    nlohmann::json Describe(const nlohmann::json& frame, const std::string& in, const std::string& owner);
-    // Reads a frame's title, HTML and place into described.
-    void ReadFrame(const std::string& frameId, const std::string& in, const std::string& owner,
-                   nlohmann::json& described);
-    // Puts the frame of another site that runs in frameSession, with its
-    // own children, under its parent among top's frames; false while the
-    // parent is not there yet.
-    bool Place(const std::string& frameId, const std::string& frameSession, nlohmann::json& top,
-               std::map<std::string, std::string>& sessions);
-    // The frame marked frameId under node, or null; and node without the
-    // marks.
-    static nlohmann::json* Marked(nlohmann::json& node, const std::string& frameId);
-    static void Unmark(nlohmann::json& node);
-    static constexpr const char* MarkKey = "frameId";
-    // Keeps the session of a frame of another site attached (or forgets
-    // a detached one); false for other targets.
-    bool Attached(const nlohmann::json& params, bool attached);
     // Gives one of the page's events to its log and console.
     void Observe(const std::string& method, const nlohmann::json& params);
     // Keeps a console message event's text.
