@@ -3,7 +3,6 @@
 
 #include <map>
 #include <memory>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -11,6 +10,7 @@
 #include <QNetworkProxy>
 
 #include "Chromium/ChromiumPage.h"
+#include "Chromium/ChromiumScriptHooks.h"
 #include "Page/KeySequence.h"
 #include "Scripts/ScriptListeners.h"
 #include "Scripts/ScriptPage.h"
@@ -123,22 +123,9 @@ private:
     static int Modifiers(Qt::KeyboardModifiers modifiers);
     // The cookies the browser would send to url, their names and values.
     QList<QNetworkCookie> SentCookies(const QUrl& url);
-    // Shows a request about to go out, or a response whose headers came,
-    // to the script's hook (see ChromiumPage::Hook); id is the request's.
-    void ShowRequest(const std::string& id, ChromiumPage::Outgoing& request);
-    void ShowResponse(const std::string& id, ChromiumPage::Incoming& response);
-    // Follows the Network domain's events of each request to its end,
-    // shown to the finished hook.
-    void FollowResponse(const std::string& method, const nlohmann::json& params);
-    // Shows request id's response (a Network.Response; empty for none) to
-    // the finished hook: ok when it came whole.
-    void Finish(const std::string& id, const nlohmann::json& response, bool ok);
     // A pause of the page's JavaScript: a listener's call-out, handed to
     // the script's listeners, or another, which goes on at once.
     void OnPause(const nlohmann::json& params);
-    // A response as the hooks describe it, answering request id.
-    QJsonObject Described(const std::string& id, const std::string& url, int status, const std::string& reason,
-                          const QList<QPair<QByteArray, QByteArray>>& headers);
     // Keeps the cookies a reply of a fetch aside sets.
     void KeepCookies(QNetworkReply* reply);
     // A cookie of the browser's (Network.Cookie) as scripts see it, and as
@@ -173,13 +160,9 @@ private:
     std::vector<std::pair<std::string, std::string>> customHeaders;
     // The identifiers of the scripts each new document runs first.
     std::vector<std::string> autoloads;
-    NetworkHooks hooks;
-    // While hooks are set: each request as they describe it, the response
-    // each has had, and the requests whose response bodies are kept; by
-    // request id.
-    std::map<std::string, QJsonObject> requests;
-    std::map<std::string, nlohmann::json> responses;
-    std::set<std::string> keptBodies;
+    // What the script's network callbacks see; unhooks the page first as
+    // this goes.
+    ChromiumScriptHooks network;
     // The script's event listeners; null until it has one.
     std::unique_ptr<ScriptListeners> listeners;
 };
