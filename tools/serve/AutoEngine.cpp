@@ -2,16 +2,10 @@
 
 #include <algorithm>
 
-#include <nlohmann/json.hpp>
-
 namespace Orvo {
 namespace Serve {
 
-std::string AutoEngine::Reason(const Browser::Client::Result& result) {
-    if (result.outcome != Browser::Client::Outcome::Rendered) {
-        return std::string();
-    }
-    const nlohmann::json info = nlohmann::json::parse(result.body, nullptr, false);
+std::string AutoEngine::Reason(const nlohmann::json& info) {
     if (!info.is_object() || !info.contains("lacks") || !info["lacks"].is_array() || info["lacks"].empty()
         || !info["lacks"][0].is_string()) {
         return std::string();

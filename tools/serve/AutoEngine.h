@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "Client/Result.h"
+#include <nlohmann/json.hpp>
 
 namespace Orvo {
 namespace Serve {
@@ -20,10 +20,10 @@ public:
     // The longest reason given, in bytes.
     static constexpr std::size_t MaxReasonBytes = 200;
 
-    // What the page rendered on WebKit lacked first, on one line of
-    // printable ASCII (others become '?') at most MaxReasonBytes long;
-    // empty when it lacked nothing.
-    static std::string Reason(const Browser::Client::Result& result);
+    // What the page rendered on WebKit lacked first, from its parsed
+    // description, on one line of printable ASCII (others become '?') at
+    // most MaxReasonBytes long; empty when it lacked nothing.
+    static std::string Reason(const nlohmann::json& described);
 };
 
 } // namespace Serve

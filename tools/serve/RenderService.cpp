@@ -90,7 +90,13 @@ void RenderService::Send(Endpoint endpoint, const RenderArguments& arguments, Re
         arguments.url, std::move(options), deadline,
         [this, answer, endpoint, arguments, arrival, reply, timer](Browser::Client::Result result) {
             boost::asio::post(encoders, [=, result = std::move(result)] {
-                const std::string lacked = arguments.engine == Engine::Auto ? AutoEngine::Reason(result) : "";
+                // engine=auto reads the description once, for its choice
+                // and for the answer.
+                const bool judged =
+                    arguments.engine == Engine::Auto && result.outcome == Browser::Client::Outcome::Rendered;
+                const nlohmann::json described =
+                    judged ? nlohmann::json::parse(result.body, nullptr, false) : nlohmann::json();
+                const std::string lacked = judged ? AutoEngine::Reason(described) : "";
                 if (!lacked.empty()) {
                     return boost::asio::post(io, [=] {
                         timer->cancel();
@@ -101,7 +107,7 @@ void RenderService::Send(Endpoint endpoint, const RenderArguments& arguments, Re
                 rendered.engine = arguments.engine == Engine::Auto ? Engine::WebKit : arguments.engine;
                 Reply out;
                 try {
-                    out = Reply::Rendered(endpoint, rendered, result);
+                    out = Reply::Rendered(endpoint, rendered, result, judged ? &described : nullptr);
                     out.headers.emplace_back("X-Orvo-Engine", EngineName(rendered.engine));
                 } catch (const std::exception& e) {
                     out = Reply::Unanswerable(e);

@@ -288,7 +288,8 @@ Reply Reply::TimedOut(const RenderArguments& arguments) {
                  {{"url", arguments.url}, {"timeout", arguments.timeoutMs / 1000.0}}, Reply::Outcome::Timeout);
 }
 
-Reply Reply::Rendered(Endpoint endpoint, const RenderArguments& arguments, const Result& result) {
+Reply Reply::Rendered(Endpoint endpoint, const RenderArguments& arguments, const Result& result,
+                      const nlohmann::json* described) {
     switch (result.outcome) {
     case Browser::Client::Outcome::Rendered:
         break;
@@ -310,7 +311,9 @@ Reply Reply::Rendered(Endpoint endpoint, const RenderArguments& arguments, const
     if (IsScript(endpoint)) {
         return Scripted(arguments, result);
     }
-    const nlohmann::json info = nlohmann::json::parse(result.body, nullptr, false);
+    nlohmann::json parsed;
+    const nlohmann::json& info = described != nullptr ? *described
+                                                      : (parsed = nlohmann::json::parse(result.body, nullptr, false));
     if (!info.is_object() || !info.contains("html") || !info["html"].is_string()) {
         return Error(500, "InternalError", "The worker's answer could not be used",
                      {{"url", arguments.url}, {"reason", "the page's description is not a JSON object"}},

@@ -63,8 +63,10 @@ struct Reply {
     // describes the page (the worker's pageInfo option): the page in the
     // endpoint's form, 502 RenderError for a navigation error or any status
     // from 400 up, 504 when no result came in time, 503 when the workers
-    // were lost, 500 for an unusable result.
-    static Reply Rendered(Endpoint endpoint, const RenderArguments& arguments, const Browser::Client::Result& result);
+    // were lost, 500 for an unusable result. described: the body already
+    // parsed, when the caller has it (null: parsed here).
+    static Reply Rendered(Endpoint endpoint, const RenderArguments& arguments, const Browser::Client::Result& result,
+                          const nlohmann::json* described = nullptr);
 
     static Reply TimedOut(const RenderArguments& arguments);
 
