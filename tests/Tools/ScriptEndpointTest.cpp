@@ -215,10 +215,14 @@ TEST_P(EachEngine, GoLoadsThePageAndSaysWhyItFailed) {
 // page, the network layer's number for a server that cannot be reached.
 TEST_P(EachEngine, GoSaysWhyAPageFailed) {
     Start({"--workers", "1"});
+    std::string elsewhere = server.Url("/page-a");
+    elsewhere.replace(elsewhere.find("127.0.0.1"), 9, "localhost");
     const Table table = {
         {server.Url("/nothing-here"), json::array({nullptr, "http404", true})},
         {"http://127.0.0.1:" + std::to_string(ClosedPort()) + "/", json::array({nullptr, "network1", false})},
         {server.Url("/page-a"), json::array({true, nullptr, false})},
+        // Refused by the request's own allowed domains, never sent.
+        {elsewhere, json::array({nullptr, "network301", false})},
     };
     for (const auto& row : table) {
         const json answer = Answer(Execute("function main(splash, args)\n"
@@ -226,7 +230,7 @@ TEST_P(EachEngine, GoSaysWhyAPageFailed) {
                                            "  local text = splash:evaljs('document.body && document.body.textContent')\n"
                                            "  return require('treat').as_array({ok or nil, reason or nil, text == 'not found'})\n"
                                            "end",
-                                           {{"url", row.first}}));
+                                           {{"url", row.first}, {"allowed_domains", "127.0.0.1"}}));
         EXPECT_EQ(row.second, answer) << row.first;
     }
     EXPECT_EQ(0, Stop());

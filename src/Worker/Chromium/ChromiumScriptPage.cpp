@@ -215,6 +215,11 @@ void ChromiumScriptPage::Keep(const std::vector<ChromiumPage::Response>& respons
 }
 
 QString ChromiumScriptPage::NetworkReason(const std::string& error) {
+    if (error.rfind("net::", 0) != 0) {
+        // This worker refused the request before it went out: the WebKit
+        // worker sends such a request to a scheme Qt has no handler for.
+        return QStringLiteral("network%1").arg(QNetworkReply::ProtocolUnknownError);
+    }
     static const std::pair<const char*, int> Codes[] = {{"ERR_CONNECTION_REFUSED", 1},
                                                          {"ERR_CONNECTION_CLOSED", 2},
                                                          {"ERR_CONNECTION_RESET", 2},

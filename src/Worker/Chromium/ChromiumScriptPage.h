@@ -98,7 +98,8 @@ public:
     // The reason a script gives for a navigation the browser failed with
     // error ("net::ERR_CONNECTION_REFUSED"): "network" and the number Qt's
     // network layer has for such a failure (network1), network99 for one
-    // it has none for.
+    // it has none for; network301, as on WebKit, for a request this worker
+    // refused (its host, a header, a denied network: error is the refusal).
     static QString NetworkReason(const std::string& error);
 
 private:
