@@ -589,6 +589,7 @@ bool QRequestHandler::DoPush(const StringHolder& name, const StringHolder& pageU
         LOG4CPLUS_ERROR(logger, "QRequestHandler::DoPush => not answered: " << Utf8(url) << " (an unknown exception)");
     }
     Destroy();
+    emit Answered();
     return sent;
 }
 

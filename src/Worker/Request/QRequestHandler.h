@@ -80,6 +80,10 @@ public:
     const QString& RequestName() const { return requestName; }
     const QString& RequestUrl() const { return url; }
 
+signals:
+    // The request was answered (or could not be): its page is closing.
+    void Answered();
+
 protected slots:
     void OnDocumentComplete(bool ok);
     void OnInitialLayoutCompleted();

@@ -23,7 +23,6 @@ QMainRequestHandler::QMainRequestHandler(QObject*)
       logger(Orvo::Logging::LoggerFactory::GetLogger("QMainRequestHandler")),
       spawned(0),
       serverStopped(false),
-      tookThisTick(false),
       maxPages(MaxPagesOfConfiguration()),
       idleTimer(new QTimer(this)),
       channelTimer(new QTimer(this)),
@@ -38,6 +37,7 @@ QMainRequestHandler::QMainRequestHandler(QObject*)
     stopGraceTimer->setSingleShot(true);
     connect(stopGraceTimer, SIGNAL(timeout()), this, SLOT(OnStopGraceTimer()));
     connect(channelTimer, SIGNAL(timeout()), this, SLOT(OnChannelCheckTimer()));
+    connect(this, SIGNAL(Answered()), this, SLOT(OnPageAnswered()), Qt::QueuedConnection);
     channelTimer->start(Orvo::Browser::TimeDivisor::Scaled(ChannelCheckMs));
     serverMediator = Orvo::Browser::ServerMediator::Create(::getpid());
     serverMediator->SetRequestArrivedHook(
@@ -86,14 +86,19 @@ void QMainRequestHandler::OnPollTimer() {
         EndStopWhenQuiet();
         return;
     }
-    tookThisTick = false;
     TakeOne();
     memoryRelease.Tick(OpenPages());
     CheckRecycling();
 }
 
 void QMainRequestHandler::OnRequestArrived() {
-    if (!tookThisTick && !stopping) {
+    if (!stopping) {
+        TakeOne();
+    }
+}
+
+void QMainRequestHandler::OnPageAnswered() {
+    if (!stopping) {
         TakeOne();
     }
 }
@@ -112,7 +117,6 @@ void QMainRequestHandler::TakeOne() {
         serverStopped = true;
     }
     if (request) {
-        tookThisTick = true;
         idleTimer->stop();
         Dispatch(*request);
         // The limit is met at the request that reaches it.
@@ -126,6 +130,7 @@ void QMainRequestHandler::Dispatch(const Orvo::Browser::ServerRequest& request) 
     ++taken;
     if (state != State::Idle) {
         QRequestHandler* handler = new QRequestHandler(this);
+        connect(handler, SIGNAL(Answered()), this, SLOT(OnPageAnswered()), Qt::QueuedConnection);
         handlers.push_back(QPointer<QRequestHandler>(handler));
         LOG4CPLUS_DEBUG(logger, "Spawn " << ++spawned << " => ProcessRequest");
         handler->ProcessRequest(request.url, request.name, request.options);
@@ -140,7 +145,10 @@ bool QMainRequestHandler::OwnPageOpen() const {
 }
 
 std::size_t QMainRequestHandler::OpenPages() const {
-    return handlers.size() + (OwnPageOpen() ? 1 : 0);
+    const auto open = [](const QPointer<QRequestHandler>& handler) {
+        return !handler.isNull() && handler->GetState() != State::Answered;
+    };
+    return std::count_if(handlers.begin(), handlers.end(), open) + (OwnPageOpen() ? 1 : 0);
 }
 
 bool QMainRequestHandler::OwnRequestOver() const {

@@ -18,9 +18,11 @@
 class QTimer;
 
 // The one long-lived object of the GUI thread. Its constructor creates the
-// server mediator and starts serving; every tick of the poll timer takes at
-// most one request, and a request handed over between two ticks is taken
-// as it arrives unless one was taken since the last tick. The first request is served on this handler's own page,
+// server mediator and starts serving. A request is taken the moment the
+// serving thread hands it over, and the one left waiting while the open-page
+// limit was met is taken the moment a page is answered; the poll timer's
+// ticks only catch what such a wake-up missed. The first request is served
+// on this handler's own page,
 // which is deleted once that request is answered; every later request goes
 // to a new QRequestHandler. Once its own request is over (or the server has
 // stopped) and no spawned handler is alive, the idle timer measures the
@@ -80,8 +82,10 @@ private slots:
     // The stop signal's grace ran out: what is open is answered dead.
     void OnStopGraceTimer();
     // Posted by the serving thread when a request is handed over: it is
-    // taken at once unless this tick's request was taken already.
+    // taken at once.
     void OnRequestArrived();
+    // A page was answered: a request waiting for room is taken at once.
+    void OnPageAnswered();
 
 private:
     static bool Destroyed(const QPointer<QRequestHandler>& handler) { return handler.isNull(); }
@@ -93,7 +97,7 @@ private:
     void Dispatch(const Orvo::Browser::ServerRequest& request);
     // The handler's own request has been answered, or the server stopped.
     bool OwnRequestOver() const;
-    // Pages loading or waiting for their delay, its own included.
+    // Pages not yet answered, its own included.
     std::size_t OpenPages() const;
     bool OwnPageOpen() const;
     static std::size_t MaxPagesOfConfiguration();
@@ -118,9 +122,6 @@ private:
     // Every handler spawned so far, deleted ones included.
     std::size_t spawned;
     bool serverStopped;
-    // A request was taken since the last poll tick: the pace stays at one
-    // per tick, however requests are woken for.
-    bool tookThisTick;
     // No request is taken while this many pages are open: it waits in the
     // hand-over slot, and those behind it in the request channel.
     const std::size_t maxPages;
