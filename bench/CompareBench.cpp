@@ -1,16 +1,20 @@
 // orvo-render against the raw engine, in one run on the same pages: the
 // corpus served on 127.0.0.1 with links to other hosts pointed back at the
-// server, every page loaded once by each contender. The raw engine is
-// qtwk-baseline (QtWebKit in one process, one page at a time, HTML and a
-// full-page PNG at 800 px), whose path is the first argument. Printed per
-// contender: pages rendered, seconds, pages per second and the ratio to the
-// raw engine. Last, what each image format of orvo-render costs: the page
+// server, every page loaded once by each contender in each round, the
+// contenders taking turns with the raw engine round after round (ROUNDS,
+// default 3). The raw engine is qtwk-baseline (QtWebKit in one process, one
+// page at a time, HTML and a full-page PNG), whose path is the first
+// argument; every contender renders at a 1280 x 800 viewport. Printed per
+// round and contender: pages rendered, seconds and pages per second; then
+// per contender the median rate, its ratio to the raw engine's median and
+// to the HTML-only median. Last, what each image format of orvo-render costs: the page
 // snapshots the raw engine wrote are encoded again with the writers
 // orvo-render uses and with Qt's PNG writer, and the median time per
 // snapshot and the total size are printed.
 
 #include <chrono>
 #include <cstdio>
+#include <map>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -25,6 +29,7 @@
 #include "Common/TemporaryDirectory.h"
 #include "Common/TestHttpServer.h"
 #include "Corpus.h"
+#include "Median.h"
 #include "render/PngWriter.h"
 
 namespace {
@@ -152,40 +157,53 @@ int main(int argc, char** argv) {
     }
     work.Write("urls.txt", urls);
     const std::string list = work.path + "/urls.txt";
-    const std::string render = std::string(ORVO_RENDER_BINARY) + " --quiet --input " + list;
+    const std::string render = std::string(ORVO_RENDER_BINARY) + " --quiet --viewport 1280x800 --input " + list;
+    const std::string rendered = "\"outcome\":\"rendered\"";
+    const std::string htmlOnly = "orvo-render, 2 workers, --no-snapshot";
     const std::vector<Contender> contenders = {
         {"raw engine, in-process, PNG",
          "mkdir -p DIR && QT_QPA_PLATFORM=offscreen " + std::string(argv[1])
-             + " --concurrency 1 --width 800 --height 600 --out DIR " + list + " > DIR/raw.txt 2>/dev/null",
+             + " --concurrency 1 --width 1280 --height 800 --out DIR " + list + " > DIR/raw.txt 2>/dev/null",
          &RawOutput, "\tok\t"},
-        {"orvo-render, 1 worker, PNG", render + " --out DIR --workers 1", &RenderOutput, "\"outcome\":\"rendered\""},
-        {"orvo-render, 2 workers, PNG", render + " --out DIR --workers 2", &RenderOutput, "\"outcome\":\"rendered\""},
-        {"orvo-render, 2 workers, JPEG", render + " --out DIR --workers 2 --image jpeg", &RenderOutput,
-         "\"outcome\":\"rendered\""},
-        {"orvo-render, 2 workers, --no-snapshot", render + " --out DIR --workers 2 --no-snapshot", &RenderOutput,
-         "\"outcome\":\"rendered\""},
+        {"orvo-render, 1 worker, PNG", render + " --out DIR --workers 1", &RenderOutput, rendered},
+        {"orvo-render, 2 workers, PNG", render + " --out DIR --workers 2", &RenderOutput, rendered},
+        {"orvo-render, 2 workers, JPEG", render + " --out DIR --workers 2 --image jpeg", &RenderOutput, rendered},
+        {"orvo-render, 1 worker, --no-snapshot", render + " --out DIR --workers 1 --no-snapshot", &RenderOutput,
+         rendered},
+        {htmlOnly, render + " --out DIR --workers 2 --no-snapshot", &RenderOutput, rendered},
     };
-    std::printf("%zu pages\n%-40s %9s %9s %9s %9s\n", corpus.pages.size(), "contender", "rendered", "seconds",
-                "pages/s", "vs raw");
-    double rawRate = 0;
-    for (std::size_t k = 0; k < contenders.size(); ++k) {
-        const std::string directory = work.path + "/run" + std::to_string(k);
-        std::string command = contenders[k].command;
-        for (std::size_t at = command.find("DIR"); at != std::string::npos; at = command.find("DIR", at)) {
-            command.replace(at, 3, directory);
+    const int rounds = argc > 2 ? std::max(1, std::atoi(argv[2])) : 3;
+    std::printf("%zu pages, %d rounds\n%-6s %-40s %9s %9s %9s\n", corpus.pages.size(), rounds, "round", "contender",
+                "rendered", "seconds", "pages/s");
+    std::map<std::string, std::vector<double>> rates;
+    for (int round = 1; round <= rounds; ++round) {
+        for (std::size_t k = 0; k < contenders.size(); ++k) {
+            const std::string directory = work.path + "/run" + std::to_string(k);
+            boost::filesystem::remove_all(directory);
+            std::string command = contenders[k].command;
+            for (std::size_t at = command.find("DIR"); at != std::string::npos; at = command.find("DIR", at)) {
+                command.replace(at, 3, directory);
+            }
+            const auto start = std::chrono::steady_clock::now();
+            if (std::system(command.c_str()) == -1) {
+                std::fprintf(stderr, "cannot run: %s\n", command.c_str());
+                continue;
+            }
+            const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+            rates[contenders[k].name].push_back(corpus.pages.size() / seconds);
+            std::printf("%-6d %-40s %9zu %9.1f %9.2f\n", round, contenders[k].name.c_str(),
+                        CountLines(contenders[k].outputFile(directory), contenders[k].renderedMark), seconds,
+                        rates[contenders[k].name].back());
+            std::fflush(stdout);
         }
-        const auto start = std::chrono::steady_clock::now();
-        if (std::system(command.c_str()) == -1) {
-            std::fprintf(stderr, "cannot run: %s\n", command.c_str());
-            continue;
-        }
-        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        const double rate = corpus.pages.size() / seconds;
-        rawRate = k == 0 ? rate : rawRate;
-        std::printf("%-40s %9zu %9.1f %9.2f %9.2f\n", contenders[k].name.c_str(),
-                    CountLines(contenders[k].outputFile(directory), contenders[k].renderedMark), seconds, rate,
-                    rawRate > 0 ? rate / rawRate : 0.0);
-        std::fflush(stdout);
+    }
+    const double raw = OrvoBench::Median(rates[contenders[0].name]);
+    const double html = OrvoBench::Median(rates[htmlOnly]);
+    std::printf("\nmedians\n%-40s %9s %9s %9s\n", "contender", "pages/s", "vs raw", "vs html");
+    for (const Contender& contender : contenders) {
+        const double rate = OrvoBench::Median(rates[contender.name]);
+        std::printf("%-40s %9.2f %9.2f %9.2f\n", contender.name.c_str(), rate, raw > 0 ? rate / raw : 0.0,
+                    html > 0 ? rate / html : 0.0);
     }
     ImageCosts(work.path + "/run0");
     return 0;

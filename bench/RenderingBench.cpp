@@ -9,7 +9,10 @@
 // table in script. Without the corpus, synthetic articles stand in. Links
 // to other hosts are pointed at the local server. Last, a fresh worker
 // renders 24 long pages with snapshots, 8 in flight, and its peak resident
-// memory is printed.
+// memory is printed. "tiny" is a page of one paragraph, rendered without a
+// delay: its rate shows what the worker's scheduling allows, and the share
+// of a core the worker used during the run shows whether its CPU or a timer
+// bounds it.
 
 #include <algorithm>
 #include <chrono>
@@ -29,6 +32,7 @@
 #include "Common/TestHttpServer.h"
 #include "Corpus.h"
 #include "Median.h"
+#include "ProcessCpu.h"
 #include "ProcessMemory.h"
 
 namespace {
@@ -56,6 +60,12 @@ void LoadPages() {
     }
 }
 
+const char* const TinyPage = "/synthetic-tiny.html";
+
+void AddTinyPage() {
+    pages[TinyPage] = "<html><head><title>Tiny</title></head><body><p>One paragraph.</p></body></html>";
+}
+
 TestHttpServer::Response Serve(const TestHttpServer::Request& request) {
     return corpus.Serve(request);
 }
@@ -65,16 +75,20 @@ std::vector<std::string> Set(const std::string& name) {
     for (const auto& page : pages) {
         const bool synthetic = page.first.find("/synthetic-") == 0;
         if ((name == "articles" && !synthetic) || (name == "long" && page.first == "/synthetic-long.html")
-            || (name == "script" && page.first == "/synthetic-heavy-js.html")) {
+            || (name == "script" && page.first == "/synthetic-heavy-js.html")
+            || (name == "tiny" && page.first == TinyPage)) {
             targets.push_back(page.first);
         }
     }
     return targets;
 }
 
-Orvo::Browser::Request::Options Options(bool snapshot) {
+Orvo::Browser::Request::Options Options(const std::string& set, bool snapshot) {
     Orvo::Browser::Request::Options options;
     options["snapshot"] = snapshot;
+    if (set == "tiny") {
+        options["delay"] = 0;
+    }
     // The worker would end itself between two pages served one at a time.
     options["keep"] = 3600000;
     return options;
@@ -90,15 +104,15 @@ const int PageLimitMs = 10000;
 
 // One page at a time: the median of the latencies of the pages rendered.
 // Pages that do not render are removed from targets.
-double Latency(Client& client, const TestHttpServer& server, std::vector<std::string>& targets, bool snapshot,
-               int rounds) {
+double Latency(Client& client, const TestHttpServer& server, std::vector<std::string>& targets,
+               const Orvo::Browser::Request::Options& options, int rounds) {
     std::vector<double> latencies;
     std::vector<std::string> rendered;
     for (int round = 0; round < rounds; ++round) {
         rendered.clear();
         for (const std::string& target : targets) {
             const Clock::time_point start = Clock::now();
-            if (client.Render(server.Url(target), Options(snapshot), PageLimitMs).outcome == Outcome::Rendered) {
+            if (client.Render(server.Url(target), options, PageLimitMs).outcome == Outcome::Rendered) {
                 latencies.push_back(Elapsed(start));
                 rendered.push_back(target);
             } else {
@@ -114,14 +128,14 @@ double Latency(Client& client, const TestHttpServer& server, std::vector<std::st
 // comes: pages per second. A page lost with the worker counts as not
 // rendered; nothing is sent again.
 double Throughput(RequestWindow& window, const TestHttpServer& server, const std::vector<std::string>& targets,
-                  bool snapshot, int count, int& failures) {
+                  const Orvo::Browser::Request::Options& options, int count, int& failures) {
     const Clock::time_point start = Clock::now();
     int sent = 0;
     int done = 0;
     while (done < count) {
         while (sent < count && window.Usable() && !window.Full()) {
             const std::string url = server.Url(targets[sent % targets.size()]);
-            window.Send(sent, url, Options(snapshot), Clock::now() + std::chrono::milliseconds(PageLimitMs));
+            window.Send(sent, url, options, Clock::now() + std::chrono::milliseconds(PageLimitMs));
             ++sent;
         }
         RequestWindow::Settled settled;
@@ -160,7 +174,7 @@ std::unique_ptr<RequestWindow> NewWindow() {
 void TallSnapshotPeak(const TestHttpServer& server, const std::vector<std::string>& targets) {
     const std::unique_ptr<RequestWindow> window = NewWindow();
     int failures = 0;
-    Throughput(*window, server, targets, true, 24, failures);
+    Throughput(*window, server, targets, Options("long", true), 24, failures);
     std::printf("peak resident memory of a fresh worker, 24 snapshots of long pages, 8 in flight: %.1f MiB "
                 "(%d not rendered)\n",
                 OrvoBench::PeakResidentKiB(window->GetClient()->GetWorker().Pid()) / 1024.0, failures);
@@ -170,34 +184,41 @@ void TallSnapshotPeak(const TestHttpServer& server, const std::vector<std::strin
 
 int main() {
     LoadPages();
+    AddTinyPage();
     TestHttpServer server(&Serve);
     std::unique_ptr<RequestWindow> window = NewWindow();
     Client& client = *window->GetClient();
 
-    std::printf("%-10s %-9s %8s %14s %12s\n", "set", "snapshot", "pages", "median ms", "pages/s (8)");
+    std::printf("%-10s %-9s %8s %14s %12s %12s\n", "set", "snapshot", "pages", "median ms", "pages/s (8)",
+                "worker cpu");
     int failures = 0;
     int served = 0;
+    const pid_t worker = client.GetWorker().Pid();
     std::map<std::string, std::vector<std::string>> sets;
-    for (const std::string name : {"articles", "long", "script"}) {
+    for (const std::string name : {"articles", "long", "script", "tiny"}) {
         std::vector<std::string>& targets = sets[name] = Set(name);
         if (targets.empty()) {
             continue;
         }
+        const bool tiny = name == "tiny";
         for (const bool snapshot : {false, true}) {
-            const int rounds = targets.size() > 10 ? 1 : 5;
-            const double latency = Latency(client, server, targets, snapshot, rounds);
+            const int rounds = tiny ? 50 : targets.size() > 10 ? 1 : 5;
+            const double latency = Latency(client, server, targets, Options(name, snapshot), rounds);
             if (targets.empty()) {
                 continue;
             }
-            const int count = std::max<int>(16, static_cast<int>(targets.size()));
-            const double rate = Throughput(*window, server, targets, snapshot, count, failures);
+            const int count = tiny ? 500 : std::max<int>(16, static_cast<int>(targets.size()));
+            const double cpuBefore = OrvoBench::CpuSeconds(worker);
+            const Clock::time_point start = Clock::now();
+            const double rate = Throughput(*window, server, targets, Options(name, snapshot), count, failures);
+            const double cpuShare = (OrvoBench::CpuSeconds(worker) - cpuBefore) / (Elapsed(start) / 1000.0);
             served += static_cast<int>(targets.size()) * rounds + count;
-            std::printf("%-10s %-9s %8zu %14.1f %12.2f\n", name.c_str(), snapshot ? "on" : "off", targets.size(),
-                        latency, rate);
+            std::printf("%-10s %-9s %8zu %14.1f %12.2f %11.0f%%\n", name.c_str(), snapshot ? "on" : "off",
+                        targets.size(), latency, rate, 100 * cpuShare);
         }
     }
     if (served < 200 && !sets["articles"].empty()) {
-        Throughput(*window, server, sets["articles"], true, 200 - served, failures);
+        Throughput(*window, server, sets["articles"], Options("articles", true), 200 - served, failures);
         served = 200;
     }
     std::printf("peak resident memory of the worker after %d pages: %.1f MiB\n", served,
