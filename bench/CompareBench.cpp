@@ -29,6 +29,7 @@
 #include "Common/TemporaryDirectory.h"
 #include "Common/TestHttpServer.h"
 #include "Corpus.h"
+#include "LibdeflatePng.h"
 #include "Median.h"
 #include "render/PngWriter.h"
 
@@ -75,15 +76,27 @@ std::size_t WithQt(const QImage& image, const std::string& path, const char* for
     return FileSize(path);
 }
 
-std::size_t PngLevel1(const QImage& image, const std::string& path) {
+Orvo::Browser::Client::Snapshot SnapshotOf(const QImage& image) {
     Orvo::Browser::Client::Snapshot snapshot;
     snapshot.width = image.width();
     snapshot.height = image.height();
     for (int y = 0; y < image.height(); ++y) {
         snapshot.rgb.insert(snapshot.rgb.end(), image.constScanLine(y), image.constScanLine(y) + 3 * image.width());
     }
+    return snapshot;
+}
+
+std::size_t PngLevel1(const QImage& image, const std::string& path) {
     std::string error;
-    Orvo::Render::PngWriter(1).Write(path, snapshot, error);
+    Orvo::Render::PngWriter(1).Write(path, SnapshotOf(image), error);
+    return FileSize(path);
+}
+
+template <int Level>
+std::size_t Libdeflate(const QImage& image, const std::string& path) {
+    const Orvo::Browser::Client::Snapshot snapshot = SnapshotOf(image);
+    const std::string png = OrvoBench::LibdeflatePng(snapshot.rgb.data(), snapshot.width, snapshot.height, Level);
+    std::ofstream(path, std::ios::binary | std::ios::trunc).write(png.data(), static_cast<std::streamsize>(png.size()));
     return FileSize(path);
 }
 
@@ -116,25 +129,36 @@ void ImageCosts(const std::string& directory) {
         return;
     }
     const std::vector<std::pair<const char*, Encoder>> encoders = {
-        {"PNG, libpng, no filter, level 1 (used)", &PngLevel1},
+        {"PNG, libpng, no filter, zlib level 1 (used)", &PngLevel1},
+        {"PNG, libdeflate, no filter, level 1", &Libdeflate<1>},
+        {"PNG, libdeflate, no filter, level 2", &Libdeflate<2>},
         {"PNG, Qt's writer, level 1", &QtPngLevel1},
         {"PNG, Qt's writer, its default level", &QtPngDefault},
         {"JPEG, Qt's writer, quality 80 (used)", &QtJpeg80},
         {"BMP, Qt's writer (used)", &QtBmp}};
-    std::printf("\n%zu snapshots of the raw engine's run, encoded again\n%-40s %10s %10s\n", images.size(), "writer",
+    std::printf("\n%zu snapshots of the raw engine's run, encoded again (one warms up)\n%-44s %10s %10s\n", images.size(), "writer",
                 "median ms", "total MB");
     const std::string path = directory + "/encoded";
-    for (const auto& encoder : encoders) {
-        std::vector<double> times;
-        double bytes = 0;
-        for (const QImage& image : images) {
+    // The writers take turns on each image, each image starting with the
+    // next one, so that none pays alone for what the machine does meanwhile
+    // (the file the last one wrote going to disk); the first image warms
+    // them up.
+    std::vector<std::vector<double>> times(encoders.size());
+    std::vector<double> bytes(encoders.size());
+    for (std::size_t k = 0; k < images.size(); ++k) {
+        for (std::size_t turn = 0; turn < encoders.size(); ++turn) {
+            const std::size_t e = (k + turn) % encoders.size();
             const auto start = std::chrono::steady_clock::now();
-            bytes += static_cast<double>(encoder.second(image, path));
+            const double size = static_cast<double>(encoders[e].second(images[k], path));
             const auto elapsed = std::chrono::steady_clock::now() - start;
-            times.push_back(std::chrono::duration<double, std::milli>(elapsed).count());
+            if (k > 0) {
+                times[e].push_back(std::chrono::duration<double, std::milli>(elapsed).count());
+                bytes[e] += size;
+            }
         }
-        std::sort(times.begin(), times.end());
-        std::printf("%-40s %10.1f %10.1f\n", encoder.first, times[times.size() / 2], bytes / 1e6);
+    }
+    for (std::size_t e = 0; e < encoders.size(); ++e) {
+        std::printf("%-44s %10.1f %10.1f\n", encoders[e].first, OrvoBench::Median(times[e]), bytes[e] / 1e6);
     }
 }
 
@@ -172,12 +196,14 @@ int main(int argc, char** argv) {
          rendered},
         {htmlOnly, render + " --out DIR --workers 2 --no-snapshot", &RenderOutput, rendered},
     };
-    const int rounds = argc > 2 ? std::max(1, std::atoi(argv[2])) : 3;
+    // With 0 rounds the raw engine runs once alone, for the image costs.
+    const int rounds = argc > 2 ? std::max(0, std::atoi(argv[2])) : 3;
+    const std::size_t running = rounds == 0 ? 1 : contenders.size();
     std::printf("%zu pages, %d rounds\n%-6s %-40s %9s %9s %9s\n", corpus.pages.size(), rounds, "round", "contender",
                 "rendered", "seconds", "pages/s");
     std::map<std::string, std::vector<double>> rates;
-    for (int round = 1; round <= rounds; ++round) {
-        for (std::size_t k = 0; k < contenders.size(); ++k) {
+    for (int round = 1; round <= std::max(rounds, 1); ++round) {
+        for (std::size_t k = 0; k < running; ++k) {
             const std::string directory = work.path + "/run" + std::to_string(k);
             boost::filesystem::remove_all(directory);
             std::string command = contenders[k].command;

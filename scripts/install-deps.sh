@@ -32,6 +32,7 @@ PACKAGES="
   iproute2
   nlohmann-json3-dev
   libpng-dev
+  libdeflate-dev
   clang
   libclang-rt-14-dev
   python3-scrapy

@@ -30,6 +30,10 @@ void Flush(png_structp) {}
 bool PngWriter::Encode(const unsigned char* pixels, int width, int height, std::size_t stride, std::string& out,
                        std::string& error) const {
     out.clear();
+    if (width <= 0 || height <= 0) {
+        error = "PNG encoding failed: no pixels";
+        return false;
+    }
     PngEncoding encoding;
     encoding.png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
     encoding.info = encoding.png != nullptr ? png_create_info_struct(encoding.png) : nullptr;
