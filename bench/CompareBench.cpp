@@ -26,12 +26,13 @@
 #include <algorithm>
 #include <boost/filesystem.hpp>
 
+#include "Client/Snapshot.h"
 #include "Common/TemporaryDirectory.h"
 #include "Common/TestHttpServer.h"
 #include "Corpus.h"
 #include "LibdeflatePng.h"
 #include "Median.h"
-#include "render/PngWriter.h"
+#include "Protocol/PngWriter.h"
 
 namespace {
 
@@ -87,8 +88,12 @@ Orvo::Browser::Client::Snapshot SnapshotOf(const QImage& image) {
 }
 
 std::size_t PngLevel1(const QImage& image, const std::string& path) {
+    const Orvo::Browser::Client::Snapshot snapshot = SnapshotOf(image);
+    std::string png;
     std::string error;
-    Orvo::Render::PngWriter(1).Write(path, SnapshotOf(image), error);
+    Orvo::Browser::PngWriter(1).Encode(snapshot.rgb.data(), snapshot.width, snapshot.height,
+                                       3 * static_cast<std::size_t>(snapshot.width), png, error);
+    std::ofstream(path, std::ios::binary | std::ios::trunc).write(png.data(), static_cast<std::streamsize>(png.size()));
     return FileSize(path);
 }
 

@@ -10,7 +10,7 @@
 #include <boost/filesystem.hpp>
 #include <nlohmann/json.hpp>
 
-#include "PngWriter.h"
+#include "Protocol/PngWriter.h"
 
 namespace Orvo {
 namespace Render {
@@ -67,6 +67,7 @@ void OutputWriter::Save(const std::string& name, const std::string& bytes) const
     file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     file.close();
     if (!file) {
+        std::remove(Path(name).c_str());
         throw std::runtime_error("cannot write " + Path(name));
     }
 }
@@ -106,10 +107,14 @@ void OutputWriter::WriteFiles(const Record& record) const {
 // and BMP through Qt's writers.
 void OutputWriter::SaveImage(const std::string& name, const Browser::Client::Snapshot& snapshot) const {
     if (settings.imageFormat == "png") {
+        std::string png;
         std::string error;
-        if (!PngWriter(settings.pngLevel).Write(Path(name), snapshot, error)) {
-            throw std::runtime_error(error);
+        if (!Browser::PngWriter(settings.pngLevel)
+                 .Encode(snapshot.rgb.data(), snapshot.width, snapshot.height, 3 * static_cast<std::size_t>(snapshot.width),
+                         png, error)) {
+            throw std::runtime_error("cannot write " + Path(name) + ": " + error);
         }
+        Save(name, png);
         return;
     }
     const QImage picture(snapshot.rgb.data(), snapshot.width, snapshot.height, 3 * snapshot.width,

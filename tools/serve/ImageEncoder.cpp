@@ -6,7 +6,7 @@
 #include <QImage>
 #include <QImageWriter>
 
-#include "render/PngWriter.h"
+#include "Protocol/PngWriter.h"
 
 namespace Orvo {
 namespace Serve {
@@ -51,7 +51,7 @@ bool ImageEncoder::Encode(const Browser::Client::Snapshot& snapshot, Format form
     if (format == Format::Jpeg) {
         return EncodeJpeg(picture, arguments.quality, out, error);
     }
-    return Render::PngWriter(PngLevel).Encode(picture.constBits(), picture.width(), picture.height(),
+    return Browser::PngWriter(PngLevel).Encode(picture.constBits(), picture.width(), picture.height(),
                                               static_cast<std::size_t>(picture.bytesPerLine()), out, error);
 }
 

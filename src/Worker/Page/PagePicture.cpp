@@ -8,6 +8,8 @@
 #include <QWebFrame>
 #include <QWebPage>
 
+#include "Protocol/PngWriter.h"
+
 QByteArray PagePicture::Take(QWebPage* page, const Request& request, QString& error) {
     return Encode(Draw(page, request.whole), request, error);
 }
@@ -26,16 +28,33 @@ QByteArray PagePicture::Encode(QImage image, const Request& request, QString& er
     if (request.height > 0) {
         image = image.copy(0, 0, image.width(), request.height);
     }
+    return request.jpeg ? Jpeg(image, request.quality, error) : Png(image, error);
+}
+
+QByteArray PagePicture::Jpeg(const QImage& image, int quality, QString& error) {
     QByteArray bytes;
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::WriteOnly);
-    QImageWriter writer(&buffer, request.jpeg ? "jpeg" : "png");
-    writer.setQuality(request.jpeg ? request.quality : PngQuality);
+    QImageWriter writer(&buffer, "jpeg");
+    writer.setQuality(quality);
     if (!writer.write(image)) {
         error = writer.errorString();
         return QByteArray();
     }
     return bytes;
+}
+
+QByteArray PagePicture::Png(const QImage& image, QString& error) {
+    const QImage rgb = image.convertToFormat(QImage::Format_RGB888);
+    std::string png;
+    std::string failure;
+    if (rgb.isNull()
+        || !Orvo::Browser::PngWriter(PngLevel).Encode(rgb.constBits(), rgb.width(), rgb.height(),
+                                                      static_cast<std::size_t>(rgb.bytesPerLine()), png, failure)) {
+        error = rgb.isNull() ? QStringLiteral("no memory to convert the picture") : QString::fromStdString(failure);
+        return QByteArray();
+    }
+    return QByteArray(png.data(), static_cast<int>(png.size()));
 }
 
 QImage PagePicture::Draw(QWebPage* page, bool whole) {

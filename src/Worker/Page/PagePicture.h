@@ -22,10 +22,9 @@ public:
     // Pictures are drawn in bands of this height: Qt's raster engine paints
     // nothing past 32,767 px in one go.
     static constexpr int BandHeight = 4096;
-    // Qt's PNG writer takes a quality for its zlib level, (100 - quality)
-    // * 9 / 91: this one is level 1, as orvo-serve's own PNG answers, for
-    // pictures written fast rather than small.
-    static constexpr int PngQuality = 80;
+    // The zlib level of PNG pictures: fast rather than small, as
+    // orvo-serve's own PNG answers, through the same writer.
+    static constexpr int PngLevel = 1;
 
     struct Request {
         bool whole = false;
@@ -53,6 +52,9 @@ private:
     // The page drawn at its viewport's size, or whole (up to the
     // snapshot's caps); the viewport is as it was afterwards.
     static QImage Draw(QWebPage* page, bool whole);
+    static QByteArray Jpeg(const QImage& image, int quality, QString& error);
+    // 8-bit RGB, no row filter, at PngLevel.
+    static QByteArray Png(const QImage& image, QString& error);
 };
 
 #endif

@@ -1,15 +1,14 @@
-#ifndef ORVO_TOOLS_RENDER_PNGWRITER_H
-#define ORVO_TOOLS_RENDER_PNGWRITER_H
+#ifndef ORVO_PROTOCOL_PNGWRITER_H
+#define ORVO_PROTOCOL_PNGWRITER_H
 
 #include <cstddef>
 #include <string>
 
-#include "Client/Snapshot.h"
-
 namespace Orvo {
-namespace Render {
+namespace Browser {
 
-// Encodes snapshots as 8-bit RGB PNG with libpng, tuned for page
+// Encodes snapshots as 8-bit RGB PNG with libpng, for orvo-render's files,
+// orvo-serve's answers and the scripts' pictures alike, tuned for page
 // snapshots: no row filter (on pages, with their flat areas, filtering
 // costs more time than it saves bytes) and the given zlib level.
 class PngWriter {
@@ -21,15 +20,11 @@ public:
     bool Encode(const unsigned char* pixels, int width, int height, std::size_t stride, std::string& out,
                 std::string& error) const;
 
-    // Returns false, with error set, when the file cannot be written; no
-    // partial file is left then.
-    bool Write(const std::string& path, const Browser::Client::Snapshot& snapshot, std::string& error) const;
-
 private:
     const int zlibLevel;
 };
 
-} // namespace Render
+} // namespace Browser
 } // namespace Orvo
 
 #endif

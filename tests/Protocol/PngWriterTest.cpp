@@ -7,11 +7,11 @@
 #include <QImage>
 #include <gtest/gtest.h>
 
-#include "render/PngWriter.h"
+#include "Protocol/PngWriter.h"
 
 namespace {
 
-using Orvo::Render::PngWriter;
+using Orvo::Browser::PngWriter;
 
 struct Picture {
     int width;

@@ -1,13 +1,11 @@
-#include "PngWriter.h"
+#include "Protocol/PngWriter.h"
 
 #include <csetjmp>
-#include <cstdio>
-#include <fstream>
 
 #include <png.h>
 
 namespace Orvo {
-namespace Render {
+namespace Browser {
 
 namespace {
 
@@ -60,23 +58,5 @@ bool PngWriter::Encode(const unsigned char* pixels, int width, int height, std::
     return true;
 }
 
-bool PngWriter::Write(const std::string& path, const Browser::Client::Snapshot& snapshot, std::string& error) const {
-    std::string encoded;
-    if (!Encode(snapshot.rgb.data(), snapshot.width, snapshot.height, 3 * static_cast<std::size_t>(snapshot.width),
-                encoded, error)) {
-        error = "cannot write " + path + ": " + error;
-        return false;
-    }
-    std::ofstream file(path, std::ios::binary | std::ios::trunc);
-    file.write(encoded.data(), static_cast<std::streamsize>(encoded.size()));
-    file.close();
-    if (!file) {
-        std::remove(path.c_str());
-        error = "cannot write " + path;
-        return false;
-    }
-    return true;
-}
-
-} // namespace Render
+} // namespace Browser
 } // namespace Orvo
