@@ -133,7 +133,10 @@ int ChromiumWorker::Run(const volatile std::sig_atomic_t& stop) {
         if (request || recycled) {
             continue;
         }
-        if (Clock::now() - idleSince > std::chrono::milliseconds(keepMs) && !mediator->HasUnfinishedRequest()) {
+        // Before its first request the worker waits as long as the serving
+        // thread does, as the WebKit worker does: a client may send it late.
+        if (taken > 0 && Clock::now() - idleSince > std::chrono::milliseconds(keepMs)
+            && !mediator->HasUnfinishedRequest()) {
             break;
         }
     }

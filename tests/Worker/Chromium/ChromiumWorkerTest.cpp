@@ -26,6 +26,7 @@
 #include "Common/LoggingWorker.h"
 #include "Common/TemporaryDirectory.h"
 #include "Common/TestHttpServer.h"
+#include "Protocol/Option.h"
 
 namespace {
 
@@ -125,6 +126,10 @@ protected:
     }
 
     std::string Log() const { return directory.Read("worker.log"); }
+
+    // The fixture's worker, sent nothing, would wait for a first request as
+    // long as its serving thread does: a test that leaves it unused ends it.
+    void EndUnusedWorker() { ::kill(static_cast<pid_t>(client->GetWorker().Pid()), SIGTERM); }
 
     TestHttpServer server;
     OrvoTest::TemporaryDirectory directory;
@@ -299,6 +304,13 @@ TEST_F(ChromiumWorker, JavaScriptOffRunsNoneOfThePagesScripts) {
     EXPECT_EQ(0, webkit.GetWorker().WaitForExit(30000));
 }
 
+// A worker waits for its first request longer than a request's default
+// keep: a client may start it well before it has work for it.
+TEST_F(ChromiumWorker, AFirstRequestSentLateIsServed) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(Orvo::Browser::Option::Keep::Default() + 500));
+    ASSERT_EQ(Outcome::Rendered, Render("/dated", {{"snapshot", false}}).outcome);
+}
+
 // SIGTERM ends a worker that would otherwise wait out a long keep, and its
 // browser ends with it.
 TEST_F(ChromiumWorker, ASignalEndsItAndItsBrowser) {
@@ -357,6 +369,7 @@ TEST_F(ChromiumWorker, AWorkerEndsWhenTheProcessThatStartedItIsKilled) {
     EXPECT_NE(std::string::npos,
               own.Read("worker.out").find("ChromiumWorker::Run => the process that started this worker ended"))
         << own.Read("worker.out");
+    EndUnusedWorker();
 }
 
 // A worker past its page limit retires: it answers what it was sent, ends
@@ -376,6 +389,7 @@ TEST_F(ChromiumWorker, AWorkerPastItsPageLimitRetires) {
     for (const long browser : browsers) {
         EXPECT_NE(0, ::kill(static_cast<pid_t>(browser), 0)) << "the browser " << browser << " still runs";
     }
+    EndUnusedWorker();
 }
 
 // A browser that dies leaves no worker that answers every page failed:
