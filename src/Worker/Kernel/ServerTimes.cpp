@@ -1,5 +1,7 @@
 #include "Kernel/ServerTimes.h"
 
+#include <algorithm>
+
 #include "Protocol/TimeDivisor.h"
 
 namespace Orvo {
@@ -18,7 +20,7 @@ int ServerTimes::PageTimeOutMs() {
 }
 
 int ServerTimes::StuckLimitMs() {
-    return TimeDivisor::Scaled(DefaultStuckLimitMs);
+    return std::max(ShortestStuckLimitMs, TimeDivisor::Scaled(DefaultStuckLimitMs));
 }
 
 int ServerTimes::ScriptLimitMs() {

@@ -12,6 +12,10 @@ public:
     static constexpr int DefaultGracePeriodMs = 300000;
     static constexpr int DefaultPageTimeOutMs = 300000;
     static constexpr int DefaultStuckLimitMs = 20000;
+    // Tests shorten the stuck limit no further than this: a worker's
+    // start-up (its first page, its fonts) under a sanitizer on a busy
+    // machine keeps the main thread away that long.
+    static constexpr int ShortestStuckLimitMs = 4000;
     static constexpr int DefaultScriptLimitMs = 10000;
 
     // The longest wait for the next request before the server stops itself.
