@@ -31,7 +31,7 @@ PACKAGES="
   fontconfig
   iproute2
   nlohmann-json3-dev
-  libpng-dev
+  zlib1g-dev
   libdeflate-dev
   clang
   libclang-rt-14-dev

@@ -7,21 +7,36 @@
 namespace Orvo {
 namespace Browser {
 
-// Encodes snapshots as 8-bit RGB PNG with libpng, for orvo-render's files,
-// orvo-serve's answers and the scripts' pictures alike, tuned for page
-// snapshots: no row filter (on pages, with their flat areas, filtering
-// costs more time than it saves bytes) and the given zlib level.
+// Encodes snapshots as 8-bit RGB PNG, for orvo-render's files, orvo-serve's
+// answers and the scripts' pictures alike, tuned for page snapshots: no row
+// filter (on pages, with their flat areas, filtering costs more time than
+// it saves bytes) and the given zlib level. A tall picture is compressed in
+// bands of rows, one thread each: each band is a deflate stream of its own
+// ending on a byte boundary, so that the bands, one after another, make the
+// picture's one zlib stream. Thread-safe: an encoding keeps nothing.
 class PngWriter {
 public:
-    explicit PngWriter(int zlibLevel) : zlibLevel(zlibLevel) {}
+    // Rows in a band at least: fewer cost more in threads and flushes than
+    // they save.
+    static constexpr int MinBandRows = 128;
+    // Bands of one picture at most.
+    static constexpr int MaxBands = 4;
+
+    // bands is how many threads one picture may use, from 1 to MaxBands;
+    // by default as many as the machine has cores, up to MaxBands.
+    explicit PngWriter(int zlibLevel, int bands = DefaultBands());
 
     // Encodes width × height RGB pixels whose rows start stride bytes apart
-    // into out. Returns false, with error set, when libpng fails.
+    // into out. Returns false, with error set and out empty, when it cannot
+    // (no pixels, no memory).
     bool Encode(const unsigned char* pixels, int width, int height, std::size_t stride, std::string& out,
                 std::string& error) const;
 
+    static int DefaultBands();
+
 private:
     const int zlibLevel;
+    const int bands;
 };
 
 } // namespace Browser

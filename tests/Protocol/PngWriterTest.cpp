@@ -1,4 +1,5 @@
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <utility>
 #include <string>
@@ -6,6 +7,7 @@
 
 #include <QImage>
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include "Protocol/PngWriter.h"
 
@@ -35,33 +37,83 @@ Picture Make(int width, int height, std::size_t padding) {
     return picture;
 }
 
-// Every picture, at every level, decodes (a second decoder checks the
-// chunks' CRCs and the zlib stream) to exactly its pixels.
+std::uint32_t Uint32At(const std::string& bytes, std::size_t at) {
+    std::uint32_t value = 0;
+    for (std::size_t k = 0; k < 4; ++k) {
+        value = value << 8 | static_cast<unsigned char>(bytes.at(at + k));
+    }
+    return value;
+}
+
+// The IDAT chunks' data, one after another: the picture's zlib stream.
+std::string ZlibStream(const std::string& png) {
+    std::string stream;
+    for (std::size_t at = 8; at + 12 <= png.size(); at += 12 + Uint32At(png, at)) {
+        if (png.compare(at + 4, 4, "IDAT") == 0) {
+            stream.append(png, at + 8, Uint32At(png, at));
+        }
+    }
+    return stream;
+}
+
+// zlib's own inflate, which checks the stream's Adler-32: Z_STREAM_END and
+// each row behind its filter byte, or a failure.
+::testing::AssertionResult InflatesToRows(const std::string& stream, const Picture& picture) {
+    std::string rows(static_cast<std::size_t>(picture.height) * (1 + 3 * picture.width) + 1, '\0');
+    z_stream inflater{};
+    inflateInit(&inflater);
+    inflater.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(stream.data()));
+    inflater.avail_in = static_cast<uInt>(stream.size());
+    inflater.next_out = reinterpret_cast<Bytef*>(&rows[0]);
+    inflater.avail_out = static_cast<uInt>(rows.size());
+    const int status = inflate(&inflater, Z_FINISH);
+    const std::size_t length = inflater.total_out;
+    inflateEnd(&inflater);
+    if (status != Z_STREAM_END || inflater.avail_in != 0) {
+        return ::testing::AssertionFailure() << "inflate said " << status << " with " << inflater.avail_in
+                                             << " bytes left";
+    }
+    if (length + 1 != rows.size()) {
+        return ::testing::AssertionFailure() << length << " bytes inflated";
+    }
+    return ::testing::AssertionSuccess();
+}
+
+// Every picture, at every level and however many bands it is cut into,
+// decodes to exactly its pixels: through Qt's reader, and its zlib stream
+// through zlib's, which checks what Qt's may pass over (the Adler-32 of
+// the bands joined).
 TEST(PngWriter, EveryPictureDecodesToItsExactPixels) {
     const struct {
         int width, height;
         std::size_t padding;
-    } cases[] = {{1, 1, 0}, {3, 2, 0}, {17, 5, 5}, {1280, 300, 0}, {801, 1203, 3}};
+    } cases[] = {{1, 1, 0},      {3, 2, 0},       {17, 5, 5},
+                 {1280, 300, 0}, {801, 1203, 3}, {64, 4 * PngWriter::MinBandRows + 3, 1}};
     for (const int level : {0, 1, 9}) {
-        for (const auto& size : cases) {
-            const Picture picture = Make(size.width, size.height, size.padding);
-            std::string png;
-            std::string error;
-            ASSERT_TRUE(PngWriter(level).Encode(picture.pixels.data(), picture.width, picture.height, picture.stride,
-                                                png, error))
-                << error;
-            ASSERT_EQ(std::string("\x89PNG\r\n\x1a\n", 8), png.substr(0, 8));
-            QImage decoded;
-            ASSERT_TRUE(decoded.loadFromData(reinterpret_cast<const uchar*>(png.data()), static_cast<int>(png.size()),
-                                             "PNG"))
-                << size.width << "x" << size.height << " at level " << level;
-            decoded = decoded.convertToFormat(QImage::Format_RGB888);
-            ASSERT_EQ(picture.width, decoded.width());
-            ASSERT_EQ(picture.height, decoded.height());
-            for (int y = 0; y < picture.height; ++y) {
-                ASSERT_EQ(0, std::memcmp(picture.pixels.data() + y * picture.stride, decoded.constScanLine(y),
-                                         3 * static_cast<std::size_t>(picture.width)))
-                    << "row " << y << " of " << size.width << "x" << size.height << " at level " << level;
+        for (const int bands : {1, 2, PngWriter::MaxBands}) {
+            for (const auto& size : cases) {
+                const Picture picture = Make(size.width, size.height, size.padding);
+                const std::string name = std::to_string(size.width) + "x" + std::to_string(size.height) + " at level "
+                                         + std::to_string(level) + " in " + std::to_string(bands) + " bands";
+                std::string png;
+                std::string error;
+                ASSERT_TRUE(PngWriter(level, bands).Encode(picture.pixels.data(), picture.width, picture.height,
+                                                           picture.stride, png, error))
+                    << error;
+                ASSERT_EQ(std::string("\x89PNG\r\n\x1a\n", 8), png.substr(0, 8));
+                ASSERT_TRUE(InflatesToRows(ZlibStream(png), picture)) << name;
+                QImage decoded;
+                ASSERT_TRUE(decoded.loadFromData(reinterpret_cast<const uchar*>(png.data()),
+                                                 static_cast<int>(png.size()), "PNG"))
+                    << name;
+                decoded = decoded.convertToFormat(QImage::Format_RGB888);
+                ASSERT_EQ(picture.width, decoded.width());
+                ASSERT_EQ(picture.height, decoded.height());
+                for (int y = 0; y < picture.height; ++y) {
+                    ASSERT_EQ(0, std::memcmp(picture.pixels.data() + y * picture.stride, decoded.constScanLine(y),
+                                             3 * static_cast<std::size_t>(picture.width)))
+                        << "row " << y << " of " << name;
+                }
             }
         }
     }

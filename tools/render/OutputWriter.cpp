@@ -103,7 +103,7 @@ void OutputWriter::WriteFiles(const Record& record) const {
     }
 }
 
-// PNG through libpng at the run's zlib level; JPEG at the run's quality
+// PNG through the shared PNG writer at the run's zlib level; JPEG at the run's quality
 // and BMP through Qt's writers.
 void OutputWriter::SaveImage(const std::string& name, const Browser::Client::Snapshot& snapshot) const {
     if (settings.imageFormat == "png") {
