@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <memory>
 
 #include "Protocol/FastLz.h"
 #include "Protocol/WireFormat.h"
@@ -32,9 +33,18 @@ bool Fail(std::string& error, const std::string& why) {
     return false;
 }
 
-bool Unpack(const std::vector<unsigned char>& bmp, Snapshot& snapshot, std::string& error) {
-    const unsigned char* p = bmp.data();
-    if (bmp.size() < HeaderLength || p[0] != 'B' || p[1] != 'M') {
+// One row's pixels from blue, green, red to red, green, blue. The rows do
+// not overlap, which lets the compiler keep several pixels in flight.
+void CopySwapped(const unsigned char* __restrict in, unsigned char* __restrict out, std::int32_t width) {
+    for (std::int32_t x = 0; x < width; ++x) {
+        out[3 * x] = in[3 * x + 2];
+        out[3 * x + 1] = in[3 * x + 1];
+        out[3 * x + 2] = in[3 * x];
+    }
+}
+
+bool Unpack(const unsigned char* p, std::size_t size, Snapshot& snapshot, std::string& error) {
+    if (size < HeaderLength || p[0] != 'B' || p[1] != 'M') {
         return Fail(error, "snapshot is not a bitmap");
     }
     const std::int32_t width = static_cast<std::int32_t>(Le32(p + 18));
@@ -46,7 +56,7 @@ bool Unpack(const std::vector<unsigned char>& bmp, Snapshot& snapshot, std::stri
     const bool bottomUp = rawHeight > 0;
     const std::int64_t height = bottomUp ? rawHeight : -static_cast<std::int64_t>(rawHeight);
     const std::uint64_t rowBytes = (static_cast<std::uint64_t>(width) * 3 + 3) & ~3ull;
-    if (width <= 0 || height <= 0 || offset < HeaderLength || offset + rowBytes * height > bmp.size()) {
+    if (width <= 0 || height <= 0 || offset < HeaderLength || offset + rowBytes * height > size) {
         return Fail(error, "snapshot bitmap has an inconsistent size");
     }
     snapshot.width = width;
@@ -54,12 +64,7 @@ bool Unpack(const std::vector<unsigned char>& bmp, Snapshot& snapshot, std::stri
     snapshot.rgb.resize(static_cast<std::size_t>(width) * 3 * height);
     for (std::int64_t y = 0; y < height; ++y) {
         const unsigned char* row = p + offset + rowBytes * (bottomUp ? height - 1 - y : y);
-        unsigned char* out = &snapshot.rgb[static_cast<std::size_t>(y * width * 3)];
-        for (std::int32_t x = 0; x < width; ++x, row += 3, out += 3) {
-            out[0] = row[2];
-            out[1] = row[1];
-            out[2] = row[0];
-        }
+        CopySwapped(row, &snapshot.rgb[static_cast<std::size_t>(y * width * 3)], width);
     }
     return true;
 }
@@ -77,11 +82,13 @@ bool Snapshot::Decode(const std::string& encoded, Snapshot& snapshot, std::strin
     if (bitmapLength < HeaderLength || bitmapLength > MaxBitmapLength || bitmapLength > blockLength * MaxExpansion) {
         return Fail(error, "snapshot announces an impossible bitmap length");
     }
-    std::vector<unsigned char> bmp(bitmapLength);
-    if (fastlz_decompress(bytes, blockLength, bmp.data(), bitmapLength) != bitmapLength) {
+    // Left uninitialised: the length check below means every byte was
+    // written, and filling tens of megabytes first would cost a pass.
+    const std::unique_ptr<unsigned char[]> bmp(new unsigned char[bitmapLength]);
+    if (fastlz_decompress(bytes, blockLength, bmp.get(), bitmapLength) != bitmapLength) {
         return Fail(error, "snapshot does not decompress to its announced length");
     }
-    if (!Unpack(bmp, snapshot, error)) {
+    if (!Unpack(bmp.get(), bitmapLength, snapshot, error)) {
         snapshot = Snapshot();
         return false;
     }
