@@ -62,6 +62,7 @@ bench: build
 	$(BUILD_DIR)/bench/orvo-bench --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
 	$(BUILD_DIR)/bench/orvo-bench-roundtrip --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
 	$(BUILD_DIR)/bench/orvo-bench-render
+	$(BUILD_DIR)/bench/orvo-bench-snapshot
 	unshare -n sh -c 'ip link set lo up && exec $(BUILD_DIR)/bench/orvo-bench-offline' \
 	  || echo "orvo-bench-offline needs a network namespace (root, unshare and ip from iproute2)"
 	cmake -S $(QTWK_DIR) -B $(BUILD_DIR)/qtwk -DCMAKE_BUILD_TYPE=Release > /dev/null
