@@ -16,6 +16,7 @@ namespace {
 
 const char Signature[] = "\x89PNG\r\n\x1a\n";
 const unsigned char NoFilter = 0;
+const char NoMemory[] = "PNG encoding failed: no memory";
 // A chunk's data is shorter than 2^31 bytes.
 const std::size_t MaxChunkData = std::size_t(1) << 30;
 
@@ -161,9 +162,18 @@ bool PngWriter::Encode(const unsigned char* pixels, int width, int height, std::
         error = "PNG encoding failed: no pixels";
         return false;
     }
-    std::vector<Band> parts = Split(height, bands);
-    parts.front().deflated = ZlibHeader(zlibLevel);
+    std::vector<Band> parts;
     std::vector<std::thread> helpers;
+    try {
+        parts = Split(height, bands);
+        parts.front().deflated = ZlibHeader(zlibLevel);
+        // Room for every helper first: a vector growing while threads run
+        // could throw with a thread left unjoined.
+        helpers.reserve(parts.size());
+    } catch (const std::bad_alloc&) {
+        error = NoMemory;
+        return false;
+    }
     for (std::size_t k = 1; k < parts.size(); ++k) {
         const bool lastBand = k + 1 == parts.size();
         try {
@@ -181,7 +191,7 @@ bool PngWriter::Encode(const unsigned char* pixels, int width, int height, std::
         return true;
     }
     out.clear();
-    error = "PNG encoding failed: no memory";
+    error = NoMemory;
     return false;
 }
 
