@@ -37,11 +37,11 @@ QMainRequestHandler::QMainRequestHandler(QObject*)
     stopGraceTimer->setSingleShot(true);
     connect(stopGraceTimer, SIGNAL(timeout()), this, SLOT(OnStopGraceTimer()));
     connect(channelTimer, SIGNAL(timeout()), this, SLOT(OnChannelCheckTimer()));
-    connect(this, SIGNAL(Answered()), this, SLOT(OnPageAnswered()), Qt::QueuedConnection);
+    connect(this, SIGNAL(Answered()), this, SLOT(OnMayTake()), Qt::QueuedConnection);
     channelTimer->start(Orvo::Browser::TimeDivisor::Scaled(ChannelCheckMs));
     serverMediator = Orvo::Browser::ServerMediator::Create(::getpid());
     serverMediator->SetRequestArrivedHook(
-        [this]() { QMetaObject::invokeMethod(this, "OnRequestArrived", Qt::QueuedConnection); });
+        [this]() { QMetaObject::invokeMethod(this, "OnMayTake", Qt::QueuedConnection); });
     serverMediator->StartServer();
 }
 
@@ -91,13 +91,7 @@ void QMainRequestHandler::OnPollTimer() {
     CheckRecycling();
 }
 
-void QMainRequestHandler::OnRequestArrived() {
-    if (!stopping) {
-        TakeOne();
-    }
-}
-
-void QMainRequestHandler::OnPageAnswered() {
+void QMainRequestHandler::OnMayTake() {
     if (!stopping) {
         TakeOne();
     }
@@ -130,7 +124,7 @@ void QMainRequestHandler::Dispatch(const Orvo::Browser::ServerRequest& request) 
     ++taken;
     if (state != State::Idle) {
         QRequestHandler* handler = new QRequestHandler(this);
-        connect(handler, SIGNAL(Answered()), this, SLOT(OnPageAnswered()), Qt::QueuedConnection);
+        connect(handler, SIGNAL(Answered()), this, SLOT(OnMayTake()), Qt::QueuedConnection);
         handlers.push_back(QPointer<QRequestHandler>(handler));
         LOG4CPLUS_DEBUG(logger, "Spawn " << ++spawned << " => ProcessRequest");
         handler->ProcessRequest(request.url, request.name, request.options);

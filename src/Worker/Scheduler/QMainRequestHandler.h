@@ -81,11 +81,10 @@ private slots:
     void OnChannelCheckTimer();
     // The stop signal's grace ran out: what is open is answered dead.
     void OnStopGraceTimer();
-    // Posted by the serving thread when a request is handed over: it is
-    // taken at once.
-    void OnRequestArrived();
-    // A page was answered: a request waiting for room is taken at once.
-    void OnPageAnswered();
+    // Posted by the serving thread when a request is handed over, and
+    // queued when a page is answered (room for a request held back by the
+    // open-page limit): a waiting request is taken at once.
+    void OnMayTake();
 
 private:
     static bool Destroyed(const QPointer<QRequestHandler>& handler) { return handler.isNull(); }
