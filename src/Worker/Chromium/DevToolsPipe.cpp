@@ -11,6 +11,7 @@
 #include <boost/filesystem.hpp>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -48,6 +49,10 @@ std::string SystemError(const std::string& what) {
 } // namespace
 
 DevToolsPipe::DevToolsPipe(const Options& options) {
+    wake = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (wake < 0) {
+        throw DevToolsError(SystemError("no event counter"));
+    }
     Spawn(options);
     try {
         product = Call("Browser.getVersion").value("product", std::string());
@@ -213,14 +218,24 @@ bool DevToolsPipe::Read(nlohmann::json& message, long long deadlineMs) {
             }
             continue;
         }
+        if (TakePosted(message)) {
+            return true;
+        }
         // Past the deadline, what has come already is still read.
         const long long left = std::max(0LL, deadlineMs - NowMs());
-        pollfd readable{answers, POLLIN, 0};
-        const int ready = ::poll(&readable, 1, static_cast<int>(std::min<long long>(left, INT_MAX)));
+        pollfd readable[] = {{answers, POLLIN, 0}, {wake, POLLIN, 0}};
+        const int ready = ::poll(readable, 2, static_cast<int>(std::min<long long>(left, INT_MAX)));
         if (ready <= 0) {
             if (left == 0) {
                 return false;
             }
+            continue;
+        }
+        if (readable[1].revents != 0) {
+            eventfd_t count = 0;
+            ::eventfd_read(wake, &count);
+        }
+        if (readable[0].revents == 0) {
             continue;
         }
         char buffer[65536];
@@ -233,6 +248,24 @@ bool DevToolsPipe::Read(nlohmann::json& message, long long deadlineMs) {
         }
         pending.append(buffer, static_cast<std::size_t>(n));
     }
+}
+
+void DevToolsPipe::Post(nlohmann::json message) {
+    {
+        const std::lock_guard<std::mutex> lock(postMutex);
+        posted.push_back(std::move(message));
+    }
+    ::eventfd_write(wake, 1);
+}
+
+bool DevToolsPipe::TakePosted(nlohmann::json& message) {
+    const std::lock_guard<std::mutex> lock(postMutex);
+    if (posted.empty()) {
+        return false;
+    }
+    message = std::move(posted.front());
+    posted.pop_front();
+    return true;
 }
 
 nlohmann::json DevToolsPipe::Call(const std::string& method, const nlohmann::json& params,
@@ -339,7 +372,7 @@ void DevToolsPipe::Close() {
         }
         pid = -1;
     }
-    for (int* fd : {&commands, &answers}) {
+    for (int* fd : {&commands, &answers, &wake}) {
         if (*fd >= 0) {
             ::close(*fd);
             *fd = -1;

@@ -4,6 +4,7 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <mutex>
 #include <set>
 #include <stdexcept>
 #include <string>
@@ -36,7 +37,8 @@ public:
 // the directories of processes that no longer run (killed outright) are
 // removed when the next browser starts. The browser dies with the thread
 // that started it. The destructor closes the browser and kills it when it
-// has not ended within CloseWaitMs. One thread uses an object.
+// has not ended within CloseWaitMs. One thread uses an object, but for
+// Post, which any thread may call.
 class DevToolsPipe {
 public:
     struct Options {
@@ -78,6 +80,11 @@ public:
     typedef std::function<bool(const nlohmann::json& event)> Interceptor;
     void Intercept(Interceptor interceptor);
 
+    // Takes message as if the browser had sent it, from any thread: a
+    // helper thread's news reaches the interceptor, or NextEvent, on the
+    // object's thread while that waits on the browser.
+    void Post(nlohmann::json message);
+
     // The product line of Browser.getVersion ("Chrome/156.0...").
     const std::string& Product() const { return product; }
     pid_t Pid() const { return pid; }
@@ -96,9 +103,12 @@ private:
     // Removes the profiles whose process no longer runs.
     static void SweepProfiles();
     void Write(const std::string& message);
-    // Reads until a whole message is in, or until deadlineMs (a monotonic
-    // clock's milliseconds) passes: false then.
+    // Reads until a whole message is in, the browser's or one posted, or
+    // until deadlineMs (a monotonic clock's milliseconds) passes: false
+    // then.
     bool Read(nlohmann::json& message, long long deadlineMs);
+    // Takes the first message posted and not yet read: false for none.
+    bool TakePosted(nlohmann::json& message);
     // Marks the pipe closed by the browser and throws DevToolsError.
     [[noreturn]] void Ended();
     // Keeps an answer that a waiting Call wants, offers an event to the
@@ -111,6 +121,9 @@ private:
     pid_t pid = -1;
     int commands = -1;  // our end of the browser's descriptor 3
     int answers = -1;   // our end of its descriptor 4
+    int wake = -1;      // an event counter that Post raises
+    std::mutex postMutex;
+    std::deque<nlohmann::json> posted;  // guarded by postMutex
     bool pipeClosed = false;
     std::string pending;
     std::deque<nlohmann::json> events;

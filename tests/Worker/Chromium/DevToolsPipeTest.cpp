@@ -2,8 +2,10 @@
 // on 127.0.0.1: commands and their answers, errors, a page in a browser
 // context of its own, and the browser's end.
 
+#include <chrono>
 #include <csignal>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -89,6 +91,34 @@ TEST(DevToolsPipe, CommandsAreAnsweredAndErrorsSayWhatFailed) {
         }
     }
     EXPECT_EQ("1.3", browser.Call("Browser.getVersion").value("protocolVersion", "")) << "errors end no session";
+}
+
+// A message posted from another thread wakes a wait on the browser at
+// once, and reaches the interceptor while a call waits for its answer.
+TEST(DevToolsPipe, MessagesPostedFromAnotherThreadComeAsEvents) {
+    DevToolsPipe browser({});
+    json event;
+    std::thread poster([&browser]() {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        browser.Post({{"method", "Test.posted"}, {"params", {{"n", 1}}}});
+    });
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_TRUE(browser.NextEvent(event, 60000));
+    poster.join();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30)) << "woken, not timed out";
+    EXPECT_EQ((json{{"method", "Test.posted"}, {"params", {{"n", 1}}}}), event);
+
+    std::vector<json> intercepted;
+    browser.Intercept([&intercepted](const json& message) {
+        intercepted.push_back(message);
+        return message.value("method", "") == "Test.posted";
+    });
+    browser.Post({{"method", "Test.posted"}, {"params", {{"n", 2}}}});
+    browser.Call("Browser.getVersion");
+    browser.Intercept(nullptr);
+    ASSERT_EQ(1u, intercepted.size());
+    EXPECT_EQ(2, intercepted[0]["params"].value("n", 0));
+    EXPECT_FALSE(browser.NextEvent(event, 0)) << "taken by the interceptor, not kept";
 }
 
 // A page's text may hold lone UTF-16 surrogates, which the browser sends as
