@@ -17,11 +17,15 @@ QMyNetworkAccessManager::QMyNetworkAccessManager(QNetworkAccessManager* pageMana
       logger(Orvo::Logging::LoggerFactory::GetLogger("QMyNetworkAccessManager")),
       mainReply(nullptr),
       resourceTimeoutMs(0),
-      fileUrlsAllowed(false) {
+      fileUrlsAllowed(false),
+      proxies(new QRequestProxies(pageManager->proxy())) {
     setCache(pageManager->cache());
     setCookieJar(pageManager->cookieJar());
-    setProxy(pageManager->proxy());
-    setProxyFactory(pageManager->proxyFactory());
+    setProxyFactory(proxies);
+}
+
+void QMyNetworkAccessManager::SetPageProxy(const QNetworkProxy& proxy) {
+    proxies->SetPageProxy(proxy);
 }
 
 void QMyNetworkAccessManager::SetResourceTimeout(int milliseconds) {
@@ -217,16 +221,10 @@ void QMyNetworkAccessManager::RecordNetwork(bool bodies) {
 QNetworkReply* QMyNetworkAccessManager::Issue(Operation operation, const QNetworkRequest& request,
                                               QIODevice* outgoingData, const QUrl& asked,
                                               const RequestDecision& decision) {
-    QNetworkReply* reply = nullptr;
-    if (decision.proxy.type() == QNetworkProxy::DefaultProxy) {
-        reply = QNetworkAccessManager::createRequest(operation, request, outgoingData);
-    } else {
-        // A reply takes its proxy from its manager as it is made.
-        const QNetworkProxy pages = proxy();
-        setProxy(decision.proxy);
-        reply = QNetworkAccessManager::createRequest(operation, request, outgoingData);
-        setProxy(pages);
+    if (decision.proxy.type() != QNetworkProxy::DefaultProxy) {
+        proxies->Give(request.url(), decision.proxy);
     }
+    QNetworkReply* reply = QNetworkAccessManager::createRequest(operation, request, outgoingData);
     const bool styleSheet = watchStyleSheets && request.rawHeader("Accept").startsWith("text/css");
     if (decision.keepBody || keepBodies || styleSheet || (log != nullptr && log->RecordsBodies())) {
         reply = new QRecordingReply(reply, this);
@@ -321,14 +319,11 @@ void QMyNetworkAccessManager::OnNetworkReplyFinished() {
     if (failure != QNetworkReply::NoError && mainResponse.error.isEmpty()) {
         // Through a proxy, a failure to connect or of the proxy itself is the
         // proxy's: the page's server was never reached.
-        // The manager's proxy is DefaultProxy when none was set: the
-        // application's, which is none.
-        const QNetworkProxy::ProxyType type = proxy().type();
-        const bool proxied = type != QNetworkProxy::NoProxy && type != QNetworkProxy::DefaultProxy
+        const QNetworkProxy& page = proxies->PageProxy();
+        const bool proxied = page.type() != QNetworkProxy::NoProxy && page.type() != QNetworkProxy::DefaultProxy
                              && failure < QNetworkReply::ContentAccessDenied;
-        const QString through = proxied ? QStringLiteral("the proxy %1:%2 failed: ").arg(proxy().hostName())
-                                                    .arg(proxy().port())
-                                        : QString();
+        const QString through =
+            proxied ? QStringLiteral("the proxy %1:%2 failed: ").arg(page.hostName()).arg(page.port()) : QString();
         mainResponse.error = through + mainReply->errorString();
     }
     const QVariant type = mainReply->header(QNetworkRequest::ContentTypeHeader);

@@ -14,6 +14,7 @@
 #include "Network/DeniedNetworks.h"
 #include "Network/MainResponse.h"
 #include "Network/QNetworkLog.h"
+#include "Network/QRequestProxies.h"
 
 #include <QList>
 #include <QPointer>
@@ -46,9 +47,14 @@ public:
     static constexpr QNetworkRequest::Attribute AsideAttribute =
         static_cast<QNetworkRequest::Attribute>(QNetworkRequest::User + 1);
 
-    // Takes over the cache, cookie jar, proxy and proxy factory of the
-    // page's own manager.
+    // Takes over the cache, cookie jar and proxy of the page's own
+    // manager. Its proxies are its own to set (SetPageProxy, and a request
+    // hook's), never through setProxy.
     QMyNetworkAccessManager(QNetworkAccessManager* pageManager, QObject* parent);
+
+    // Every request of the page goes through proxy, but those a request
+    // hook gives one of their own.
+    void SetPageProxy(const QNetworkProxy& proxy);
 
     // How long a sub-resource may receive nothing; 0 or less waits for ever.
     void SetResourceTimeout(int milliseconds);
@@ -157,6 +163,8 @@ private:
     QPointer<QNetworkReply> lastRemembered;
     int resourceTimeoutMs;
     bool fileUrlsAllowed;
+    // Its proxy factory, owned by the manager.
+    QRequestProxies* const proxies;
     DeniedNetworks deniedNetworks;
     Orvo::Browser::RequestRules rules;
     QNetworkLog* log = nullptr;

@@ -297,13 +297,13 @@ void QRequestHandler::ApplyProxy() {
     Option::Proxy::Address address;
     if (!Option::Proxy::Parse(text, address)) {
         LOG4CPLUS_INFO(logger, "RequestHandler::ApplyProxy => unusable proxy: " << text);
-        networkManager->setProxy(QNetworkProxy(QNetworkProxy::HttpProxy, QStringLiteral("unusable-proxy.invalid"), 1));
+        networkManager->SetPageProxy(QNetworkProxy(QNetworkProxy::HttpProxy, QStringLiteral("unusable-proxy.invalid"), 1));
         return;
     }
-    networkManager->setProxy(QNetworkProxy(address.socks ? QNetworkProxy::Socks5Proxy : QNetworkProxy::HttpProxy,
-                                           QString::fromStdString(address.host), static_cast<quint16>(address.port),
-                                           QString::fromStdString(address.user),
-                                           QString::fromStdString(address.password)));
+    networkManager->SetPageProxy(QNetworkProxy(address.socks ? QNetworkProxy::Socks5Proxy : QNetworkProxy::HttpProxy,
+                                               QString::fromStdString(address.host),
+                                               static_cast<quint16>(address.port), QString::fromStdString(address.user),
+                                               QString::fromStdString(address.password)));
 }
 
 // The page's own cookie jar, made on first use, so that a page shares no
