@@ -291,10 +291,6 @@ TEST_F(Scripts, TheChromiumEngineRefusesWhatItCannotDoYetByName) {
     Start({"--workers", "1", "--chromium-workers", "1"});
     engine = "chromium";
     const Table table = {
-        {"splash:on_request(function (r) r:set_timeout(1) end)\n  splash:go(args.url .. '?again')",
-         "request:set_timeout is not available on the chromium engine yet"},
-        {"splash:on_request(function (r) r:set_proxy{'127.0.0.1', 1} end)\n  splash:go(args.url .. '?again')",
-         "request:set_proxy is not available on the chromium engine yet"},
         {"splash.webgl_enabled = true", "webgl_enabled: the chromium engine cannot turn it on"},
         {"splash.indexeddb_enabled = false", "indexeddb_enabled: the chromium engine cannot turn it off"},
         {"splash:set_content{string.rep('x', 1600000), mime_type = 'text/plain'}",
@@ -1131,11 +1127,12 @@ TEST_P(EachEngine, CallbacksSeeEveryRequestAndResponse) {
 }
 
 // A request's callback may send it through a proxy of its own (here a
-// server of the test's that answers as a proxy would); the page's other
-// requests go directly.
-TEST_F(Scripts, ARequestGoesThroughTheProxyItsCallbackSets) {
+// server of the test's that answers as a proxy would), a POST with its
+// body; the page's other requests go directly.
+TEST_P(EachEngine, ARequestGoesThroughTheProxyItsCallbackSets) {
     TestHttpServer proxy([](const TestHttpServer::Request& request) {
-        return Html("<html><body><p>proxied " + request.target + "</p><img src=\"/direct.png\"></body></html>");
+        return Html("<html><body><p>proxied " + request.method + " " + request.target + " " + request.body
+                    + "</p><img src=\"/direct.png\"></body></html>");
     });
     Start({"--workers", "1"});
     const std::string port = proxy.Url("").substr(proxy.Url("").rfind(':') + 1);
@@ -1146,10 +1143,16 @@ TEST_F(Scripts, ARequestGoesThroughTheProxyItsCallbackSets) {
                                        "    end\n"
                                        "  end)\n"
                                        "  assert(splash:go(args.url))\n"
-                                       "  return {html = splash:html()}\n"
+                                       "  local got = splash:html()\n"
+                                       "  assert(splash:go{args.url, http_method = 'POST', body = 'a=1&b=2'})\n"
+                                       "  return {html = got, posted = splash:html()}\n"
                                        "end",
                                        {{"url", server.Url("/via-proxy")}, {"port", port}}));
-    EXPECT_NE(std::string::npos, answer.at("html").get<std::string>().find("proxied " + server.Url("/via-proxy")))
+    EXPECT_NE(std::string::npos,
+              answer.at("html").get<std::string>().find("proxied GET " + server.Url("/via-proxy") + " <"))
+        << answer;
+    EXPECT_NE(std::string::npos,
+              answer.at("posted").get<std::string>().find("proxied POST " + server.Url("/via-proxy") + " a=1&amp;b=2<"))
         << answer;
     EXPECT_FALSE(server.Got("/via-proxy")) << "no direct fetch";
     EXPECT_TRUE(server.Got("/direct.png")) << "the image's request set no proxy";
@@ -1163,6 +1166,41 @@ TEST_F(Scripts, ARequestGoesThroughTheProxyItsCallbackSets) {
                                              "end",
                                              {{"url", server.Url("/via-proxy")}}));
     EXPECT_EQ("set_proxy: give a host, a whole port from 1 to 65535 and a type HTTP or SOCKS5", refused.at("message"));
+    EXPECT_EQ(0, Stop());
+}
+
+// A request's callback may give it a time-out of its own: a reply silent
+// for longer is aborted (a document's go says network5), one that comes
+// within it arrives whole, and 0 is no limit.
+TEST_P(EachEngine, ARequestFailsPastTheTimeOutItsCallbackSets) {
+    Start({"--workers", "1"});
+    const std::string script =
+        "function main(splash, args)\n"
+        "  splash:on_request(function (request)\n"
+        "    if request.url:find('slow') then request:set_timeout(tonumber(args.limit)) end\n"
+        "  end)\n"
+        "  assert(splash:go(args.url))\n"
+        "  splash:runjs(\"var x = new XMLHttpRequest(); x.onload = function () { window.got = x.responseText };\"\n"
+        "    .. \"x.onerror = x.onabort = function () { window.got = 'failed' }; x.open('GET', '/slow'); x.send()\")\n"
+        "  for i = 1, 100 do\n"
+        "    if splash:evaljs('window.got') then break end\n"
+        "    splash:wait(0.1)\n"
+        "  end\n"
+        "  return {got = splash:evaljs('window.got')}\n"
+        "end";
+    const std::string loaded = "<html><body><p>slow /slow</p></body></html>";
+    const Table table = {{"0.3", "failed"}, {"10", loaded}, {"0", loaded}};
+    for (const auto& row : table) {
+        const json answer = Answer(Execute(script, {{"url", server.Url("/page-a")}, {"limit", row.first}}));
+        EXPECT_EQ((json{{"got", row.second}}), answer) << "set_timeout(" << row.first << ")";
+    }
+    const json document = Answer(Execute("function main(splash, args)\n"
+                                         "  splash:on_request(function (request) request:set_timeout(0.3) end)\n"
+                                         "  local ok, reason = splash:go(args.url)\n"
+                                         "  return {ok = ok or false, reason = reason}\n"
+                                         "end",
+                                         {{"url", server.Url("/slow-document")}}));
+    EXPECT_EQ((json{{"ok", false}, {"reason", "network5"}}), document);
     EXPECT_EQ(0, Stop());
 }
 

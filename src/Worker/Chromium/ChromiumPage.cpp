@@ -51,6 +51,40 @@ std::string Base64(const std::string& bytes) {
     return text;
 }
 
+std::string FromBase64(const std::string& text) {
+    std::string bytes(boost::beast::detail::base64::decoded_size(text.size()), '\0');
+    bytes.resize(boost::beast::detail::base64::decode(&bytes[0], text.data(), text.size()).first);
+    return bytes;
+}
+
+// A paused request's body as it would go: what go posts, else what the
+// page's request holds.
+std::string BodyOf(const nlohmann::json& request, const nlohmann::json& go) {
+    if (go.contains("postData")) {
+        return FromBase64(go.value("postData", std::string()));
+    }
+    if (!request.contains("postDataEntries")) {
+        return request.value("postData", std::string());
+    }
+    std::string body;
+    for (const nlohmann::json& entry : request["postDataEntries"]) {
+        body += FromBase64(entry.value("bytes", std::string()));
+    }
+    return body;
+}
+
+// Headers as the Fetch domain lists them ([{name, value}]) as one object.
+nlohmann::json HeaderObject(const nlohmann::json& list) {
+    nlohmann::json headers = nlohmann::json::object();
+    for (const nlohmann::json& header : list) {
+        headers[header.value("name", std::string())] = header.value("value", std::string());
+    }
+    return headers;
+}
+
+// The event that carries the answer to a request a hook sent.
+const char* const AnsweredEvent = "Orvo.requestAnswered";
+
 } // namespace
 
 ChromiumPage::ChromiumPage(DevToolsPipe& browser, const Proxy& proxy)
@@ -317,6 +351,10 @@ bool ChromiumPage::Intercepted(const nlohmann::json& event) {
         return false;
     }
     const std::string method = event.value("method", std::string());
+    if (method == AnsweredEvent) {
+        Answered(event.value("params", nlohmann::json::object()));
+        return true;
+    }
     if (method == "Target.attachedToTarget" || method == "Target.detachedFromTarget") {
         return frames.Take(method, event.value("params", nlohmann::json::object()));
     }
@@ -390,7 +428,8 @@ void ChromiumPage::LetRequestGo(const nlohmann::json& params, bool main, const L
             go["headers"] = DocumentHeaders(request, load);
         }
     }
-    if (requestHook && !ShowRequest(params, method, go)) {
+    Outgoing shown;
+    if (requestHook && !ShowRequest(params, method, go, shown)) {
         return Fail(id, "Aborted");
     }
     const std::string url = go.value("url", request.value("url", std::string()));
@@ -404,12 +443,19 @@ void ChromiumPage::LetRequestGo(const nlohmann::json& params, bool main, const L
     if (first && log) {
         log->Sent(params.value("networkId", id), load.method, url, static_cast<long long>(load.body.size()));
     }
-    Call("Fetch.continueRequest", go);
+    if (!shown.send) {
+        Call("Fetch.continueRequest", go);
+        return;
+    }
+    shown.pauseId = id;
+    shown.body = BodyOf(request, go);
+    sentByHooks[id] = Sent{params.value("networkId", id), url, main};
+    shown.send(shown);
 }
 
-bool ChromiumPage::ShowRequest(const nlohmann::json& params, const std::string& method, nlohmann::json& go) {
+bool ChromiumPage::ShowRequest(const nlohmann::json& params, const std::string& method, nlohmann::json& go,
+                               Outgoing& shown) {
     const nlohmann::json request = params.value("request", nlohmann::json::object());
-    Outgoing shown;
     shown.url = go.value("url", request.value("url", std::string()));
     shown.method = method;
     if (go.contains("headers")) {
@@ -470,21 +516,28 @@ std::string ChromiumPage::Refusal(const nlohmann::json& params, const nlohmann::
 // the page loads.
 void ChromiumPage::LetResponseGo(const nlohmann::json& params, bool main, const Load& load, Rendered& rendered) {
     const std::string id = params.value("requestId", std::string());
-    const int status = params.value("responseStatusCode", 0);
-    nlohmann::json headers = nlohmann::json::object();
-    for (const nlohmann::json& header : params.value("responseHeaders", nlohmann::json::array())) {
-        headers[header.value("name", std::string())] = header.value("value", std::string());
+    const std::string url = params.value("request", nlohmann::json::object()).value("url", std::string());
+    const nlohmann::json headers = HeaderObject(params.value("responseHeaders", nlohmann::json::array()));
+    if (Admit(id, params.value("networkId", id), url, params.value("responseStatusCode", 0),
+              params.value("responseStatusText", std::string()), headers, main, load, rendered)) {
+        Call("Fetch.continueRequest", {{"requestId", id}});
     }
+}
+
+bool ChromiumPage::Admit(const std::string& id, const std::string& networkId, const std::string& url, int status,
+                         const std::string& reason, const nlohmann::json& headers, bool main, const Load& load,
+                         Rendered& rendered) {
     if (responseHook && status > 0) {
         Incoming shown;
-        shown.url = params.value("request", nlohmann::json::object()).value("url", std::string());
+        shown.url = url;
         shown.status = status;
-        shown.reason = params.value("responseStatusText", std::string());
+        shown.reason = reason;
         shown.headers = Lines(headers);
         const ResponseHook hook = responseHook;
-        hook(params.value("networkId", id), shown);
+        hook(networkId, shown);
         if (shown.abort) {
-            return Fail(id, "Aborted");
+            Fail(id, "Aborted");
+            return false;
         }
     }
     const std::string type = Header(headers, "Content-Type");
@@ -492,9 +545,42 @@ void ChromiumPage::LetResponseGo(const nlohmann::json& params, bool main, const 
         if (main && rendered.error.empty()) {
             rendered.error = Orvo::Browser::RequestRules::TypeRefusal(type);
         }
-        return Fail(id, "BlockedByResponse");
+        Fail(id, "BlockedByResponse");
+        return false;
     }
-    Call("Fetch.continueRequest", {{"requestId", id}});
+    return true;
+}
+
+void ChromiumPage::PostAnswer(const std::string& pauseId, nlohmann::json answer) {
+    answer["requestId"] = pauseId;
+    browser.Post({{"method", AnsweredEvent}, {"sessionId", session}, {"params", std::move(answer)}});
+}
+
+// Between renders, the latest render's rules go on.
+void ChromiumPage::Answered(const nlohmann::json& params) {
+    const std::string id = params.value("requestId", std::string());
+    const auto found = sentByHooks.find(id);
+    if (found == sentByHooks.end()) {
+        return;
+    }
+    const Sent sent = found->second;
+    sentByHooks.erase(found);
+    try {
+        if (params.contains("errorReason")) {
+            return Fail(id, params.value("errorReason", "Failed").c_str());
+        }
+        const nlohmann::json headers = HeaderObject(params.value("responseHeaders", nlohmann::json::array()));
+        if (Admit(id, sent.networkId, sent.url, params.value("responseCode", 0),
+                  params.value("responsePhrase", std::string()), headers, sent.main,
+                  pausedLoad != nullptr ? *pausedLoad : latest, pausedRendered != nullptr ? *pausedRendered : unread)) {
+            Call("Fetch.fulfillRequest", params);
+        }
+    } catch (const DevToolsError&) {
+        // A request that went away meanwhile has nothing to answer.
+        if (!browser.Running()) {
+            throw;
+        }
+    }
 }
 
 void ChromiumPage::Fail(const std::string& requestId, const char* reason) {

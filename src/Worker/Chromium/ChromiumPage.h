@@ -167,13 +167,26 @@ public:
     void HoldNavigations(bool held);
 
     // A request of the page's before it goes out, as a hook sees it: the
-    // hook may change its URL and headers, or drop it.
+    // hook may change its URL and headers, or drop it. A hook that sets
+    // send fetches the request itself: once the load's rules let the
+    // request go, the page calls send with it as it would go, instead of
+    // letting the browser send it, and send's answer comes back through
+    // PostAnswer with pauseId.
     struct Outgoing {
         std::string url;
         std::string method;
         std::vector<std::pair<std::string, std::string>> headers;
+        std::string body;
         bool abort = false;
+        std::string pauseId;
+        std::function<void(const Outgoing& request)> send;
     };
+    // Answers request pauseId, which a request hook chose to send, from any
+    // thread: answer is a response ({responseCode, responsePhrase,
+    // responseHeaders [{name, value}], body in base64}) or a failure
+    // ({errorReason}, as the Fetch domain names it). The response is shown
+    // to the response hook and the load's rules as the browser's are.
+    void PostAnswer(const std::string& pauseId, nlohmann::json answer);
     // A response whose headers came, as a hook sees it: the hook may drop
     // it.
     struct Incoming {
@@ -260,9 +273,10 @@ private:
     // navigations need paused; empty for nothing.
     nlohmann::json Patterns(const Load& load) const;
     // Shows a request to the request hook, and changes go (the
-    // Fetch.continueRequest it will be let go with) as it says; false when
-    // the hook dropped it.
-    bool ShowRequest(const nlohmann::json& params, const std::string& method, nlohmann::json& go);
+    // Fetch.continueRequest it will be let go with) as it says, into shown;
+    // false when the hook dropped it.
+    bool ShowRequest(const nlohmann::json& params, const std::string& method, nlohmann::json& go,
+                     Outgoing& shown);
     // The request's refusal by load's rules, or by its headers; empty when
     // it may go.
     static std::string Refusal(const nlohmann::json& params, const nlohmann::json& go, const std::string& host,
@@ -284,6 +298,14 @@ private:
     bool Paused(const nlohmann::json& event, const Load& load, Rendered& rendered);
     void LetRequestGo(const nlohmann::json& params, bool main, const Load& load, Rendered& rendered);
     void LetResponseGo(const nlohmann::json& params, bool main, const Load& load, Rendered& rendered);
+    // Shows the response to request id (whose request is url) to the
+    // response hook and the load's rules: false when either dropped it,
+    // and the request failed.
+    bool Admit(const std::string& id, const std::string& networkId, const std::string& url, int status,
+               const std::string& reason, const nlohmann::json& headers, bool main, const Load& load,
+               Rendered& rendered);
+    // Answers a request that a hook sent, with the answer it posted.
+    void Answered(const nlohmann::json& params);
     void Fail(const std::string& requestId, const char* reason);
 
     DevToolsPipe& browser;
@@ -322,6 +344,15 @@ private:
     const Load* pausedLoad = nullptr;
     Rendered* pausedRendered = nullptr;
     PauseHook pauseHook;
+    // The requests that a hook sends, until they are answered: for each
+    // pause id, its network id and URL and whether it is the main
+    // document's.
+    struct Sent {
+        std::string networkId;
+        std::string url;
+        bool main;
+    };
+    std::map<std::string, Sent> sentByHooks;
     // The page's child frames, those of other sites among them.
     ChromiumFrames frames;
     // Between renders: the latest render's load, whose rules go on, and

@@ -1,5 +1,7 @@
 #include "Chromium/ChromiumScriptHooks.h"
 
+#include <algorithm>
+
 #include "Network/QNetworkLog.h"
 
 namespace {
@@ -18,10 +20,13 @@ QList<QPair<QByteArray, QByteArray>> HeaderPairs(const nlohmann::json& headers) 
 } // namespace
 
 ChromiumScriptHooks::ChromiumScriptHooks(ChromiumPage& page, Call call, Cookies sentCookies,
-                                         std::function<bool()> bodiesKept)
-    : page(page), call(std::move(call)), sentCookies(std::move(sentCookies)), bodiesKept(std::move(bodiesKept)) {}
+                                         std::function<bool()> bodiesKept, const QNetworkProxy& proxy)
+    : page(page), call(std::move(call)), sentCookies(std::move(sentCookies)), bodiesKept(std::move(bodiesKept)),
+      proxy(proxy) {}
 
 ChromiumScriptHooks::~ChromiumScriptHooks() {
+    // Nothing it fetches is answered once the page is unhooked.
+    routes.reset();
     try {
         page.Hook(nullptr, nullptr);
     } catch (const DevToolsError&) {
@@ -76,6 +81,30 @@ void ChromiumScriptHooks::ShowRequest(const std::string& id, ChromiumPage::Outgo
     if (decision.keepBody) {
         keptBodies.insert(id);
     }
+    Route(decision, shown);
+}
+
+// A request routed its own way without a proxy of its own goes through
+// the page's; one without a time-out of its own has the page's resource
+// time-out, which the page applies to every request.
+void ChromiumScriptHooks::Route(const ScriptPage::RequestDecision& decision, ChromiumPage::Outgoing& shown) {
+    const bool proxied = decision.proxy.type() != QNetworkProxy::DefaultProxy;
+    if (!proxied && decision.timeoutMs < 0) {
+        return;
+    }
+    ChromiumRoutedRequests::Route route;
+    route.proxy = proxied ? decision.proxy : proxy;
+    route.timeoutMs = std::max(0, decision.timeoutMs);
+    shown.send = [this, route](const ChromiumPage::Outgoing& request) {
+        QByteArray cookies;
+        for (const QNetworkCookie& cookie : sentCookies(QUrl(QString::fromStdString(request.url)))) {
+            cookies += (cookies.isEmpty() ? "" : "; ") + cookie.toRawForm(QNetworkCookie::NameAndValueOnly);
+        }
+        if (!routes) {
+            routes.reset(new ChromiumRoutedRequests(page));
+        }
+        routes->Send(request, cookies, route);
+    };
 }
 
 void ChromiumScriptHooks::ShowResponse(const std::string& id, ChromiumPage::Incoming& shown) {

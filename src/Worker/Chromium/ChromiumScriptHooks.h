@@ -3,16 +3,19 @@
 
 #include <functional>
 #include <map>
+#include <memory>
 #include <set>
 #include <string>
 
 #include <QJsonObject>
 #include <QList>
 #include <QNetworkCookie>
+#include <QNetworkProxy>
 #include <QUrl>
 #include <nlohmann/json.hpp>
 
 #include "Chromium/ChromiumPage.h"
+#include "Chromium/ChromiumRoutedRequests.h"
 #include "Scripts/ScriptPage.h"
 
 // What a script's network callbacks see of a Chromium page (see
@@ -28,8 +31,10 @@ public:
     // The cookies the browser sends to a URL.
     typedef std::function<QList<QNetworkCookie>(const QUrl& url)> Cookies;
 
-    // bodiesKept: whether every response's body is kept.
-    ChromiumScriptHooks(ChromiumPage& page, Call call, Cookies sentCookies, std::function<bool()> bodiesKept);
+    // bodiesKept: whether every response's body is kept; proxy: the
+    // page's, which a request given a time-out of its own goes through.
+    ChromiumScriptHooks(ChromiumPage& page, Call call, Cookies sentCookies, std::function<bool()> bodiesKept,
+                        const QNetworkProxy& proxy);
     ~ChromiumScriptHooks();
     ChromiumScriptHooks(const ChromiumScriptHooks&) = delete;
     ChromiumScriptHooks& operator=(const ChromiumScriptHooks&) = delete;
@@ -43,6 +48,9 @@ private:
     // Shows a request about to go out, or a response whose headers came,
     // to the script's hook (see ChromiumPage::Hook); id is the request's.
     void ShowRequest(const std::string& id, ChromiumPage::Outgoing& request);
+    // Sends request as decision routes it, when it gives a proxy or a
+    // time-out.
+    void Route(const ScriptPage::RequestDecision& decision, ChromiumPage::Outgoing& request);
     void ShowResponse(const std::string& id, ChromiumPage::Incoming& response);
     // Follows the Network domain's events of each request to its end,
     // shown to the finished hook.
@@ -58,7 +66,10 @@ private:
     const Call call;
     const Cookies sentCookies;
     const std::function<bool()> bodiesKept;
+    const QNetworkProxy proxy;
     ScriptPage::NetworkHooks hooks;
+    // Made for the first request routed its own way.
+    std::unique_ptr<ChromiumRoutedRequests> routes;
     // While hooks are set: each request as they describe it, the response
     // each has had, and the requests whose response bodies are kept; by
     // request id.

@@ -75,7 +75,7 @@ ChromiumScriptPage::ChromiumScriptPage(ChromiumPage& page, const ChromiumPage::L
     : ScriptPage(parent), page(page), load(request), settings(settings), aside(new QNetworkAccessManager(this)),
       network(page, [this](const std::string& method, const nlohmann::json& params) { return Call(method, params); },
               [this](const QUrl& url) { return SentCookies(url); },
-              [this]() { return switches["response_body_enabled"]; }) {
+              [this]() { return switches["response_body_enabled"]; }, settings.proxy) {
     aside->setProxy(settings.proxy);
     for (const SwitchRow& row : Switches) {
         switches[row.name] = row.on;

@@ -89,7 +89,6 @@ public:
     void ResetAutoloads() override;
     QString Listener(lua_State* lua, int index, const Callback& callback) override;
     void SetNetworkHooks(const NetworkHooks& hooks) override;
-    bool RoutesEachRequest() const override { return false; }
 
     // The longest data URL that content set without a base goes through
     // (the browser takes URLs of at most 2 MiB).

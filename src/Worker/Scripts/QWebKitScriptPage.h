@@ -66,7 +66,6 @@ public:
     void ResetAutoloads() override;
     QString Listener(lua_State* lua, int index, const Callback& callback) override;
     void SetNetworkHooks(const NetworkHooks& hooks) override;
-    bool RoutesEachRequest() const override { return true; }
 
 private:
     void OnLoadFinished(bool ok);

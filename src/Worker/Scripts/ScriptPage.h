@@ -162,9 +162,6 @@ public:
         std::function<void(const QJsonObject& described, const QByteArray* body, const QString& type)> finished;
     };
     virtual void SetNetworkHooks(const NetworkHooks& hooks) = 0;
-    // Whether a request's hook may give it a proxy and a time-out of its
-    // own.
-    virtual bool RoutesEachRequest() const = 0;
     // A request as the hooks describe it: {url, method, headers = {name =
     // value}, info (the request in HAR's shape, with cookies)}.
     static QJsonObject RequestDescription(const QString& method, const QUrl& url,

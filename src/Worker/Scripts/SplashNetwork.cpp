@@ -255,26 +255,12 @@ struct CallbackSlot {
     QNetworkRequest* request;
     ScriptPage::RequestDecision* decision;
     const std::function<void()>* abort;
-    // Whether the engine lets a request have a proxy and a time-out of its
-    // own, and its name.
-    bool routes;
-    const char* engine;
 };
 
 CallbackSlot* Slot(lua_State* lua) {
     CallbackSlot* slot = static_cast<CallbackSlot*>(lua_touserdata(lua, lua_upvalueindex(1)));
     if (slot->request == nullptr && slot->abort == nullptr) {
         LuaCall::RaiseApiError(lua, QStringLiteral("the request's callback has returned: it can be changed no more"));
-    }
-    return slot;
-}
-
-// The slot of a request's routing method, which the engine must allow.
-CallbackSlot* RoutingSlot(lua_State* lua, const char* method) {
-    CallbackSlot* slot = Slot(lua);
-    if (!slot->routes) {
-        LuaCall::RaiseApiError(lua, QStringLiteral("request:%1 is not available on the %2 engine yet")
-                                        .arg(QLatin1String(method), QLatin1String(slot->engine)));
     }
     return slot;
 }
@@ -302,7 +288,7 @@ int RequestSetHeader(lua_State* lua) {
 }
 
 int RequestSetTimeout(lua_State* lua) {
-    CallbackSlot* slot = RoutingSlot(lua, "set_timeout");
+    CallbackSlot* slot = Slot(lua);
     const lua_Number seconds = luaL_checknumber(lua, 2);
     if (!(seconds >= 0 && seconds <= 3600)) {
         return LuaCall::RaiseApiError(lua, QStringLiteral("set_timeout: from 0 to 3600 seconds (0: none)"));
@@ -318,7 +304,7 @@ int RequestEnableResponseBody(lua_State* lua) {
 
 // request:set_proxy{host, port, username, password, type = "HTTP" or "SOCKS5"}.
 int RequestSetProxy(lua_State* lua) {
-    CallbackSlot* slot = RoutingSlot(lua, "set_proxy");
+    CallbackSlot* slot = Slot(lua);
     const LuaCall arguments(lua);
     const QString host = arguments.Text("host", 1, true);
     const double port = arguments.Number("port", 2, -1, 1, 65535);
@@ -349,7 +335,7 @@ CallbackSlot* BindMethods(lua_State* lua, const CallbackSlot& contents, const lu
     return slot;
 }
 
-const CallbackSlot Emptied{nullptr, nullptr, nullptr, false, ""};
+const CallbackSlot Emptied{nullptr, nullptr, nullptr};
 
 } // namespace
 
@@ -435,7 +421,7 @@ void SplashNetwork::OnPageRequest(QScriptRunner* self, const QJsonObject& descri
                                        {"enable_response_body", RequestEnableResponseBody},
                                        {nullptr, nullptr}};
     CallbackSlot* slot = nullptr;
-    const CallbackSlot contents{&request, &decision, nullptr, self->page->RoutesEachRequest(), self->page->Engine()};
+    const CallbackSlot contents{&request, &decision, nullptr};
     self->RunCallback(self->onRequest, [&](lua_State* callback) {
         PushWithHeaders(callback, described);
         slot = BindMethods(callback, contents, methods);
@@ -448,7 +434,7 @@ void SplashNetwork::OnResponseHeadersCame(QScriptRunner* self, const QJsonObject
     CallbackSlot* slot = nullptr;
     self->RunCallback(self->onResponseHeaders, [&](lua_State* callback) {
         PushWithHeaders(callback, described);
-        slot = BindMethods(callback, CallbackSlot{nullptr, nullptr, &abort, false, ""}, methods);
+        slot = BindMethods(callback, CallbackSlot{nullptr, nullptr, &abort}, methods);
     }, [&slot]() { *slot = Emptied; });
 }
 
