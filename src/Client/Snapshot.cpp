@@ -1,8 +1,9 @@
 #include "Client/Snapshot.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
-#include <memory>
+#include <cstring>
 
 #include "Protocol/FastLz.h"
 #include "Protocol/WireFormat.h"
@@ -33,17 +34,24 @@ bool Fail(std::string& error, const std::string& why) {
     return false;
 }
 
-// One row's pixels from blue, green, red to red, green, blue. The rows do
-// not overlap, which lets the compiler keep several pixels in flight.
-void CopySwapped(const unsigned char* __restrict in, unsigned char* __restrict out, std::int32_t width) {
-    for (std::int32_t x = 0; x < width; ++x) {
+// n pixels from blue, green, red to red, green, blue. The two do not
+// overlap, which lets the compiler keep several pixels in flight.
+void CopySwapped(const unsigned char* __restrict in, unsigned char* __restrict out, std::int32_t n) {
+    for (std::int32_t x = 0; x < n; ++x) {
         out[3 * x] = in[3 * x + 2];
         out[3 * x + 1] = in[3 * x + 1];
         out[3 * x + 2] = in[3 * x];
     }
 }
 
-bool Unpack(const unsigned char* p, std::size_t size, Snapshot& snapshot, std::string& error) {
+// Turns the bitmap file that fills pixels into the snapshot's pixels in
+// the same buffer. Each row, in file order, is swapped to red, green,
+// blue and moved down over the header and the padding: it lands below
+// where it was, so no row is overwritten before it moved. A bottom-up
+// file's rows are then reversed.
+bool Unpack(std::vector<unsigned char>& pixels, Snapshot& snapshot, std::string& error) {
+    unsigned char* const p = pixels.data();
+    const std::size_t size = pixels.size();
     if (size < HeaderLength || p[0] != 'B' || p[1] != 'M') {
         return Fail(error, "snapshot is not a bitmap");
     }
@@ -59,13 +67,22 @@ bool Unpack(const unsigned char* p, std::size_t size, Snapshot& snapshot, std::s
     if (width <= 0 || height <= 0 || offset < HeaderLength || offset + rowBytes * height > size) {
         return Fail(error, "snapshot bitmap has an inconsistent size");
     }
+    const std::size_t row = static_cast<std::size_t>(width) * 3;
+    std::vector<unsigned char> moving(row);
+    for (std::int64_t y = 0; y < height; ++y) {
+        std::memcpy(moving.data(), p + offset + rowBytes * y, row);
+        CopySwapped(moving.data(), p + row * y, width);
+    }
+    for (std::int64_t y = 0; bottomUp && y < height / 2; ++y) {
+        unsigned char* const top = p + row * y;
+        unsigned char* const bottom = p + row * (height - 1 - y);
+        std::memcpy(moving.data(), top, row);
+        std::memcpy(top, bottom, row);
+        std::memcpy(bottom, moving.data(), row);
+    }
+    pixels.resize(row * height);
     snapshot.width = width;
     snapshot.height = static_cast<int>(height);
-    snapshot.rgb.resize(static_cast<std::size_t>(width) * 3 * height);
-    for (std::int64_t y = 0; y < height; ++y) {
-        const unsigned char* row = p + offset + rowBytes * (bottomUp ? height - 1 - y : y);
-        CopySwapped(row, &snapshot.rgb[static_cast<std::size_t>(y * width * 3)], width);
-    }
     return true;
 }
 
@@ -82,13 +99,14 @@ bool Snapshot::Decode(const std::string& encoded, Snapshot& snapshot, std::strin
     if (bitmapLength < HeaderLength || bitmapLength > MaxBitmapLength || bitmapLength > blockLength * MaxExpansion) {
         return Fail(error, "snapshot announces an impossible bitmap length");
     }
-    // Left uninitialised: the length check below means every byte was
-    // written, and filling tens of megabytes first would cost a pass.
-    const std::unique_ptr<unsigned char[]> bmp(new unsigned char[bitmapLength]);
-    if (fastlz_decompress(bytes, blockLength, bmp.get(), bitmapLength) != bitmapLength) {
+    // The bitmap becomes the pixels in its own buffer: one picture-sized
+    // buffer, and its page faults, instead of two.
+    snapshot.rgb.resize(bitmapLength);
+    if (fastlz_decompress(bytes, blockLength, snapshot.rgb.data(), bitmapLength) != bitmapLength) {
+        snapshot = Snapshot();
         return Fail(error, "snapshot does not decompress to its announced length");
     }
-    if (!Unpack(bmp.get(), bitmapLength, snapshot, error)) {
+    if (!Unpack(snapshot.rgb, snapshot, error)) {
         snapshot = Snapshot();
         return false;
     }
