@@ -58,6 +58,9 @@ SOAK_REQUESTS ?= 10000
 soak: build
 	$(BUILD_DIR)/bench/orvo-soak $(SOAK_REQUESTS)
 
+# The peer orvo-bench-chromium measures the Chromium engine against.
+PUPPETEER_VERSION ?= 25.19.0
+
 bench: build
 	$(BUILD_DIR)/bench/orvo-bench --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
 	$(BUILD_DIR)/bench/orvo-bench-roundtrip --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
@@ -68,6 +71,9 @@ bench: build
 	cmake -S $(QTWK_DIR) -B $(BUILD_DIR)/qtwk -DCMAKE_BUILD_TYPE=Release > /dev/null
 	cmake --build $(BUILD_DIR)/qtwk -j $(JOBS) > /dev/null
 	$(BUILD_DIR)/bench/orvo-bench-compare $(BUILD_DIR)/qtwk/qtwk-baseline
+	npm install --silent --no-save --prefix $(BUILD_DIR)/puppeteer puppeteer-core@$(PUPPETEER_VERSION) \
+	  && $(BUILD_DIR)/bench/orvo-bench-chromium $(BUILD_DIR)/puppeteer/node_modules \
+	  || echo "orvo-bench-chromium needs node and npm, and the npm registry for puppeteer-core"
 	$(BUILD_DIR)/bench/orvo-bench-serve
 	$(BUILD_DIR)/bench/orvo-bench-fleet
 	$(BUILD_DIR)/bench/orvo-bench-memory

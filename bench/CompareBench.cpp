@@ -33,35 +33,12 @@
 #include "LibdeflatePng.h"
 #include "Median.h"
 #include "Protocol/PngWriter.h"
+#include "Rounds.h"
 
 namespace {
 
+using OrvoBench::Contender;
 using OrvoTest::TestHttpServer;
-
-struct Contender {
-    std::string name;
-    std::string command;
-    // Counts the pages it rendered, from what it wrote.
-    std::string (*outputFile)(const std::string& directory);
-    std::string renderedMark;
-};
-
-std::string RawOutput(const std::string& directory) {
-    return directory + "/raw.txt";
-}
-
-std::string RenderOutput(const std::string& directory) {
-    return directory + "/results.jsonl";
-}
-
-std::size_t CountLines(const std::string& path, const std::string& mark) {
-    std::ifstream file(path);
-    std::size_t count = 0;
-    for (std::string line; std::getline(file, line);) {
-        count += line.find(mark) != std::string::npos ? 1 : 0;
-    }
-    return count;
-}
 
 // Writes image as one image format would, into path; returns its size.
 typedef std::size_t (*Encoder)(const QImage& image, const std::string& path);
@@ -193,45 +170,23 @@ int main(int argc, char** argv) {
     const std::string render = std::string(ORVO_RENDER_BINARY) + " --quiet --viewport 1280x800 --input " + list;
     const std::string rendered = "\"outcome\":\"rendered\"";
     const std::string htmlOnly = "orvo-render, 2 workers, --no-snapshot";
+    const std::string results = "results.jsonl";
     const std::vector<Contender> contenders = {
         {"raw engine, in-process, PNG",
          "mkdir -p DIR && QT_QPA_PLATFORM=offscreen " + std::string(argv[1])
              + " --concurrency 1 --width 1280 --height 800 --out DIR " + list + " > DIR/raw.txt 2>/dev/null",
-         &RawOutput, "\tok\t"},
-        {"orvo-render, 1 worker, PNG", render + " --out DIR --workers 1", &RenderOutput, rendered},
-        {"orvo-render, 2 workers, PNG", render + " --out DIR --workers 2", &RenderOutput, rendered},
-        {"orvo-render, 2 workers, JPEG", render + " --out DIR --workers 2 --image jpeg", &RenderOutput, rendered},
-        {"orvo-render, 1 worker, --no-snapshot", render + " --out DIR --workers 1 --no-snapshot", &RenderOutput,
-         rendered},
-        {htmlOnly, render + " --out DIR --workers 2 --no-snapshot", &RenderOutput, rendered},
+         "raw.txt", "\tok\t"},
+        {"orvo-render, 1 worker, PNG", render + " --out DIR --workers 1", results, rendered},
+        {"orvo-render, 2 workers, PNG", render + " --out DIR --workers 2", results, rendered},
+        {"orvo-render, 2 workers, JPEG", render + " --out DIR --workers 2 --image jpeg", results, rendered},
+        {"orvo-render, 1 worker, --no-snapshot", render + " --out DIR --workers 1 --no-snapshot", results, rendered},
+        {htmlOnly, render + " --out DIR --workers 2 --no-snapshot", results, rendered},
     };
     // With 0 rounds the raw engine runs once alone, for the image costs.
     const int rounds = argc > 2 ? std::max(0, std::atoi(argv[2])) : 3;
     const std::size_t running = rounds == 0 ? 1 : contenders.size();
-    std::printf("%zu pages, %d rounds\n%-6s %-40s %9s %9s %9s\n", corpus.pages.size(), rounds, "round", "contender",
-                "rendered", "seconds", "pages/s");
-    std::map<std::string, std::vector<double>> rates;
-    for (int round = 1; round <= std::max(rounds, 1); ++round) {
-        for (std::size_t k = 0; k < running; ++k) {
-            const std::string directory = work.path + "/run" + std::to_string(k);
-            boost::filesystem::remove_all(directory);
-            std::string command = contenders[k].command;
-            for (std::size_t at = command.find("DIR"); at != std::string::npos; at = command.find("DIR", at)) {
-                command.replace(at, 3, directory);
-            }
-            const auto start = std::chrono::steady_clock::now();
-            if (std::system(command.c_str()) == -1) {
-                std::fprintf(stderr, "cannot run: %s\n", command.c_str());
-                continue;
-            }
-            const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-            rates[contenders[k].name].push_back(corpus.pages.size() / seconds);
-            std::printf("%-6d %-40s %9zu %9.1f %9.2f\n", round, contenders[k].name.c_str(),
-                        CountLines(contenders[k].outputFile(directory), contenders[k].renderedMark), seconds,
-                        rates[contenders[k].name].back());
-            std::fflush(stdout);
-        }
-    }
+    std::map<std::string, std::vector<double>> rates =
+        OrvoBench::RunRounds(contenders, running, std::max(rounds, 1), corpus.pages.size(), work.path);
     const double raw = OrvoBench::Median(rates[contenders[0].name]);
     const double html = OrvoBench::Median(rates[htmlOnly]);
     std::printf("\nmedians\n%-40s %9s %9s %9s\n", "contender", "pages/s", "vs raw", "vs html");
