@@ -1171,13 +1171,17 @@ TEST_P(EachEngine, ARequestGoesThroughTheProxyItsCallbackSets) {
 
 // A request's callback may give it a time-out of its own: a reply silent
 // for longer is aborted (a document's go says network5), one that comes
-// within it arrives whole, and 0 is no limit.
+// within it arrives whole, and 0 is no limit. Sent elsewhere as well, it
+// still reaches no local file.
 TEST_P(EachEngine, ARequestFailsPastTheTimeOutItsCallbackSets) {
     Start({"--workers", "1"});
     const std::string script =
         "function main(splash, args)\n"
         "  splash:on_request(function (request)\n"
-        "    if request.url:find('slow') then request:set_timeout(tonumber(args.limit)) end\n"
+        "    if request.url:find('slow') then\n"
+        "      request:set_timeout(tonumber(args.limit))\n"
+        "      if args.elsewhere then request:set_url(args.elsewhere) end\n"
+        "    end\n"
         "  end)\n"
         "  assert(splash:go(args.url))\n"
         "  splash:runjs(\"var x = new XMLHttpRequest(); x.onload = function () { window.got = x.responseText };\"\n"
@@ -1194,6 +1198,9 @@ TEST_P(EachEngine, ARequestFailsPastTheTimeOutItsCallbackSets) {
         const json answer = Answer(Execute(script, {{"url", server.Url("/page-a")}, {"limit", row.first}}));
         EXPECT_EQ((json{{"got", row.second}}), answer) << "set_timeout(" << row.first << ")";
     }
+    const json local = Answer(
+        Execute(script, {{"url", server.Url("/page-a")}, {"limit", "5"}, {"elsewhere", "file:///etc/hostname"}}));
+    EXPECT_EQ((json{{"got", "failed"}}), local);
     const json document = Answer(Execute("function main(splash, args)\n"
                                          "  splash:on_request(function (request) request:set_timeout(0.3) end)\n"
                                          "  local ok, reason = splash:go(args.url)\n"

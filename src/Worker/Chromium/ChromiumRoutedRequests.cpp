@@ -107,6 +107,13 @@ ChromiumRoutedRequests::~ChromiumRoutedRequests() {
 void ChromiumRoutedRequests::Send(const ChromiumPage::Outgoing& outgoing, const QByteArray& cookies,
                                   const Route& route) {
     const QNetworkRequest request = QtRequest(outgoing, cookies, route.timeoutMs);
+    const QString scheme = request.url().scheme();
+    if (scheme != QLatin1String("http") && scheme != QLatin1String("https")) {
+        // Qt's client reads local files too: a page's request, whatever a
+        // callback made of its URL, reaches the web only.
+        page.PostAnswer(outgoing.pauseId, {{"errorReason", "AccessDenied"}});
+        return;
+    }
     const QByteArray method = QByteArray::fromStdString(outgoing.method);
     const QByteArray body = QByteArray::fromStdString(outgoing.body);
     const std::string pauseId = outgoing.pauseId;

@@ -29,7 +29,8 @@ public:
     ChromiumRoutedRequests& operator=(const ChromiumRoutedRequests&) = delete;
 
     // Fetches request (see ChromiumPage::Outgoing::send) with cookies as
-    // its Cookie header, unless it has one, as route says.
+    // its Cookie header, unless it has one, as route says; a request for
+    // anything but http or https fails (AccessDenied).
     void Send(const ChromiumPage::Outgoing& request, const QByteArray& cookies, const Route& route);
 
 private:
