@@ -71,6 +71,15 @@ nlohmann::json Answer(QNetworkReply* reply) {
             {"body", reply->readAll().toBase64().toStdString()}};
 }
 
+// A proxy as a name: its manager's among the home's children.
+QString ProxyKey(const QNetworkProxy& proxy) {
+    return QStringLiteral("%1 %2 %3 %4 %5")
+        .arg(proxy.type())
+        .arg(proxy.hostName())
+        .arg(proxy.port())
+        .arg(proxy.user(), proxy.password());
+}
+
 QNetworkRequest QtRequest(const ChromiumPage::Outgoing& outgoing, const QByteArray& cookies, int timeoutMs) {
     QNetworkRequest request(QUrl(QString::fromStdString(outgoing.url), QUrl::StrictMode));
     for (const auto& header : outgoing.headers) {
@@ -103,7 +112,9 @@ ChromiumRoutedRequests::~ChromiumRoutedRequests() {
     thread.wait();
 }
 
-// A reply takes its proxy from its manager as it is made.
+// A reply asks its manager for the proxy as it starts, which a body to
+// send puts off: each proxy has a manager of its own, so no reply can take
+// another's.
 void ChromiumRoutedRequests::Send(const ChromiumPage::Outgoing& outgoing, const QByteArray& cookies,
                                   const Route& route) {
     const QNetworkRequest request = QtRequest(outgoing, cookies, route.timeoutMs);
@@ -120,11 +131,13 @@ void ChromiumRoutedRequests::Send(const ChromiumPage::Outgoing& outgoing, const 
     ChromiumPage* const answered = &page;
     QObject* const manager = home;
     QMetaObject::invokeMethod(home, [=]() {
-        QNetworkAccessManager* network = manager->findChild<QNetworkAccessManager*>();
+        const QString key = ProxyKey(route.proxy);
+        QNetworkAccessManager* network = manager->findChild<QNetworkAccessManager*>(key, Qt::FindDirectChildrenOnly);
         if (network == nullptr) {
             network = new QNetworkAccessManager(manager);
+            network->setObjectName(key);
+            network->setProxy(route.proxy);
         }
-        network->setProxy(route.proxy);
         QNetworkReply* reply = body.isEmpty() ? network->sendCustomRequest(request, method)
                                               : network->sendCustomRequest(request, method, body);
         QObject::connect(reply, &QNetworkReply::finished, reply, [reply, answered, pauseId]() {

@@ -36,8 +36,8 @@ public:
 private:
     ChromiumPage& page;
     QThread thread;
-    // Lives on thread, its network manager's parent; deleted as thread
-    // ends.
+    // Lives on thread, the parent of a network manager for each proxy;
+    // deleted as thread ends.
     QObject* const home;
 };
 
