@@ -2,6 +2,7 @@
 // rows need padding and those that need none, bottom-up and top-down),
 // decodes to exactly its pixels, rows top to bottom, red, green, blue.
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -43,7 +44,7 @@ std::string Bitmap(int width, int height, bool bottomUp) {
     PutLe(bytes, 28, 24, 2);
     PutLe(bytes, 30, 0, 4);
     PutLe(bytes, 34, static_cast<std::uint32_t>(rowBytes * height), 4);
-    PutLe(bytes, 38, 0, 16);
+    std::fill(bytes.begin() + 38, bytes.begin() + 54, '\0');
     for (int y = 0; y < height; ++y) {
         const std::size_t at = 54 + rowBytes * (bottomUp ? height - 1 - y : y);
         for (int x = 0; x < width; ++x) {
