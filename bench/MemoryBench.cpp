@@ -1,6 +1,7 @@
 // Long-lived workers' resident memory over thousands of corpus pages with
 // snapshots (3,000 unless the first argument says otherwise), 8 requests
-// in flight, in two parts (a third argument, "worker" or "serve", runs one):
+// in flight, in three parts (a third argument, "worker", "serve" or
+// "chromium", runs one; the first two run unless one is named):
 //
 // 1. one worker driven through the client library: its resident memory is
 //    read after every page, and per 500 pages the median and the peak of
@@ -9,7 +10,10 @@
 // 2. orvo-serve over HTTP with one worker recycled past MAX_RSS MB (the
 //    second argument, 500 unless said): the same readings of the service's
 //    own memory and of its workers', how many pages were answered 200 and
-//    how many workers were recycled.
+//    how many workers were recycled;
+// 3. as 1 with a Chromium worker, whose memory is its browser's too: the
+//    resident sizes of the worker and every browser process summed, and
+//    their proportional sizes summed (shared pages split among sharers).
 //
 // For comparisons in part 1: ORVO_BENCH_WORKER names another worker
 // program (an older build's), and ORVO_BENCH_WORKER_ENV adds NAME=VALUE
@@ -44,6 +48,9 @@ using namespace Orvo::Browser::Client;
 using OrvoTest::TestHttpServer;
 
 const int BlockPages = 500;
+// The Chromium worker takes about one page a second: shorter blocks show
+// its trend over the first thousand pages.
+const int ChromiumBlockPages = 200;
 const int InFlight = 8;
 const int PageLimitMs = 30000;
 const int IdleWaitMs = 5000;
@@ -55,11 +62,11 @@ double MiB(long kib) {
 }
 
 // Readings of resident memory (KiB) in columns, taken once per page and
-// summed up per block of BlockPages pages: each column's median and peak.
+// summed up per block of pages: each column's median and peak.
 class Blocks {
 public:
-    explicit Blocks(const std::vector<std::string>& columns)
-        : names(columns), readings(columns.size()), medians(columns.size()) {
+    Blocks(const std::vector<std::string>& columns, int blockPages)
+        : names(columns), blockPages(blockPages), readings(columns.size()), medians(columns.size()) {
         std::printf("%8s", "pages");
         for (const std::string& column : columns) {
             std::printf(" %14s %14s", (column + " median").c_str(), (column + " peak").c_str());
@@ -74,7 +81,7 @@ public:
             readings[k].push_back(kib[k]);
         }
         failures += failed ? 1 : 0;
-        if (++done % BlockPages != 0 && !last) {
+        if (++done % blockPages != 0 && !last) {
             return;
         }
         const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -96,12 +103,13 @@ public:
     void PrintGrowth() const {
         for (std::size_t k = 0; k < names.size() && medians[k].size() >= 3; ++k) {
             std::printf("%s: median growth from pages %d-%d to the last block: %+.1f %%\n", names[k].c_str(),
-                        BlockPages + 1, 2 * BlockPages, 100.0 * (medians[k].back() - medians[k][1]) / medians[k][1]);
+                        blockPages + 1, 2 * blockPages, 100.0 * (medians[k].back() - medians[k][1]) / medians[k][1]);
         }
     }
 
 private:
     const std::vector<std::string> names;
+    const int blockPages;
     std::vector<std::vector<long>> readings;
     std::vector<std::vector<long>> medians;
     int done = 0;
@@ -109,8 +117,11 @@ private:
     std::chrono::steady_clock::time_point start;
 };
 
-Worker::StartOptions WorkerOptions() {
+Worker::StartOptions WorkerOptions(bool chromium) {
     Worker::StartOptions options;
+    if (chromium) {
+        options.arguments = {"--engine", "chromium"};
+    }
     options.program = std::getenv("ORVO_BENCH_WORKER") ? std::getenv("ORVO_BENCH_WORKER") : ORVO_BROWSER_BINARY;
     options.logFile = std::getenv("ORVO_BENCH_LOG") ? std::getenv("ORVO_BENCH_LOG") : "/dev/null";
     options.environment = {"DISPLAY=", "WAYLAND_DISPLAY=", "QT_QPA_PLATFORM="};
@@ -130,18 +141,30 @@ Orvo::Browser::Request::Options PageOptions() {
     return options;
 }
 
-void OneWorker(const TestHttpServer& server, int count) {
+// The readings of part 1 (the worker's resident memory) or of part 3 (the
+// worker's and its browser's, summed two ways).
+std::vector<long> Readings(pid_t worker, bool chromium) {
+    if (!chromium) {
+        return {OrvoBench::ResidentKiB(worker)};
+    }
+    const OrvoBench::TreeMemory tree = OrvoBench::TreeMemoryOf(worker);
+    return {tree.residentKiB, tree.proportionalKiB};
+}
+
+void OneWorker(const TestHttpServer& server, int count, bool chromium) {
     const std::vector<std::string> urls = corpus.Urls(server);
-    RequestWindow window(InFlight,
-                         []() { return std::unique_ptr<Client>(new Client(Worker::Start(WorkerOptions()))); });
+    RequestWindow window(InFlight, [chromium]() {
+        return std::unique_ptr<Client>(new Client(Worker::Start(WorkerOptions(chromium))));
+    });
     std::string error;
     if (!window.Replace(error)) {
         throw std::runtime_error("no worker: " + error);
     }
     const pid_t pid = window.GetClient()->GetWorker().Pid();
-    std::printf("\none worker, %d in flight, %d corpus pages with snapshots; at start %.1f MiB\n", InFlight, count,
-                MiB(OrvoBench::ResidentKiB(pid)));
-    Blocks blocks({"worker"});
+    std::printf("\none %s worker, %d in flight, %d corpus pages with snapshots; at start %.1f MiB\n",
+                chromium ? "Chromium" : "WebKit", InFlight, count, MiB(Readings(pid, chromium)[0]));
+    Blocks blocks(chromium ? std::vector<std::string>{"rss sum", "pss sum"} : std::vector<std::string>{"worker"},
+                  chromium ? ChromiumBlockPages : BlockPages);
     int sent = 0;
     int done = 0;
     while (done < count && window.Usable()) {
@@ -153,13 +176,13 @@ void OneWorker(const TestHttpServer& server, int count) {
         RequestWindow::Settled settled;
         if (window.TakeAny(settled, 0, true)) {
             ++done;
-            blocks.Add({OrvoBench::ResidentKiB(pid)}, settled.result.outcome != Outcome::Rendered, done == count);
+            blocks.Add(Readings(pid, chromium), settled.result.outcome != Outcome::Rendered, done == count);
         }
     }
     blocks.PrintGrowth();
-    std::printf("peak resident memory: %.1f MiB\n", MiB(OrvoBench::PeakResidentKiB(pid)));
+    std::printf("peak resident memory of the worker alone: %.1f MiB\n", MiB(OrvoBench::PeakResidentKiB(pid)));
     std::this_thread::sleep_for(std::chrono::milliseconds(IdleWaitMs));
-    std::printf("idle %d s after the last page: %.1f MiB\n", IdleWaitMs / 1000, MiB(OrvoBench::ResidentKiB(pid)));
+    std::printf("idle %d s after the last page: %.1f MiB\n", IdleWaitMs / 1000, MiB(Readings(pid, chromium)[0]));
 }
 
 long WorkersKiB(pid_t service) {
@@ -183,7 +206,7 @@ void ServiceWithRecycling(const TestHttpServer& server, int count, int maxRss) {
     std::printf("\norvo-serve, 1 worker recycled past %d MB, 8 connections, %d corpus pages as whole-page PNG; "
                 "service at start %.1f MiB\n",
                 maxRss, count, MiB(OrvoBench::ResidentKiB(service.Pid())));
-    Blocks blocks({"workers", "service"});
+    Blocks blocks({"workers", "service"}, BlockPages);
     int answered = 0;
     OrvoBench::Statuses others;
     double seconds = 0;
@@ -216,16 +239,19 @@ int main(int argc, char** argv) {
     const int count = argc > 1 ? std::atoi(argv[1]) : 3000;
     const int maxRss = argc > 2 ? std::atoi(argv[2]) : 500;
     const std::string part = argc > 3 ? argv[3] : "";
-    if (count < 1 || maxRss < 1 || (part != "" && part != "worker" && part != "serve")
+    if (count < 1 || maxRss < 1 || (part != "" && part != "worker" && part != "serve" && part != "chromium")
         || !corpus.LoadPointingHere()) {
-        std::fprintf(stderr, "usage: orvo-bench-memory [PAGES [MAX_RSS_MB [worker|serve]]], with the corpus in place\n");
+        std::fprintf(stderr, "usage: orvo-bench-memory [PAGES [MAX_RSS_MB [worker|serve|chromium]]], with the corpus in place\n");
         return 1;
     }
     TestHttpServer server([](const TestHttpServer::Request& request) { return corpus.Serve(request); });
-    if (part != "serve") {
-        OneWorker(server, count);
+    if (part == "" || part == "worker") {
+        OneWorker(server, count, false);
     }
-    if (part != "worker") {
+    if (part == "chromium") {
+        OneWorker(server, count, true);
+    }
+    if (part == "" || part == "serve") {
         ServiceWithRecycling(server, count, maxRss);
     }
     return 0;

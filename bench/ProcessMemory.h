@@ -1,6 +1,7 @@
 #ifndef ORVO_BENCH_PROCESSMEMORY_H
 #define ORVO_BENCH_PROCESSMEMORY_H
 
+#include <cstddef>
 #include <cstdlib>
 #include <fstream>
 #include <string>
@@ -12,10 +13,10 @@
 
 namespace OrvoBench {
 
-// A "VmRSS:"-like field of a process's /proc status in KiB; 0 when the
-// process or the field is not there.
-inline long StatusKiB(pid_t pid, const char* field) {
-    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+// A "VmRSS:"-like field in KiB of a process's /proc file ("status",
+// "smaps_rollup"); 0 when the process, the file or the field is not there.
+inline long ProcFieldKiB(pid_t pid, const char* file, const char* field) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/" + file);
     const std::string prefix(field);
     std::string line;
     while (std::getline(status, line)) {
@@ -24,6 +25,10 @@ inline long StatusKiB(pid_t pid, const char* field) {
         }
     }
     return 0;
+}
+
+inline long StatusKiB(pid_t pid, const char* field) {
+    return ProcFieldKiB(pid, "status", field);
 }
 
 inline long ResidentKiB(pid_t pid) {
@@ -48,6 +53,34 @@ inline std::vector<pid_t> ChildrenOf(pid_t pid) {
         }
     }
     return children;
+}
+
+// pid and every process below it.
+inline std::vector<pid_t> TreeOf(pid_t pid) {
+    std::vector<pid_t> tree{pid};
+    for (std::size_t k = 0; k < tree.size(); ++k) {
+        for (pid_t child : ChildrenOf(tree[k])) {
+            tree.push_back(child);
+        }
+    }
+    return tree;
+}
+
+// The resident memory of pid's tree: summed resident sizes (pages shared
+// between the processes count once per process) and summed proportional
+// sizes (each shared page split among its sharers), in KiB.
+struct TreeMemory {
+    long residentKiB = 0;
+    long proportionalKiB = 0;
+};
+
+inline TreeMemory TreeMemoryOf(pid_t pid) {
+    TreeMemory memory;
+    for (pid_t process : TreeOf(pid)) {
+        memory.residentKiB += ResidentKiB(process);
+        memory.proportionalKiB += ProcFieldKiB(process, "smaps_rollup", "Pss:");
+    }
+    return memory;
 }
 
 } // namespace OrvoBench
