@@ -47,37 +47,9 @@ std::vector<Record> RenderJob::Run(const Listener& onDone) {
     return records;
 }
 
-// One worker slot. A worker that retires is replaced at once and answers
-// what it holds beside its successor. With nothing outstanding and URLs
-// left, the worker is gone or was never there: a fresh one (attached
-// again, with a worker given), or the next URL fails with the reason.
 void RenderJob::Serve() {
-    RequestWindow window(settings.inFlight, [this]() { return NewClient(); });
-    std::string error;
-    window.Replace(error);
-    for (;;) {
-        if (window.Retiring() && !interrupted && HasNext(window)) {
-            window.Replace(error);
-        }
-        if (window.Usable() && !interrupted) {
-            Fill(window);
-        }
-        if (!window.Idle()) {
-            CollectAny(window);
-            continue;
-        }
-        if (interrupted || !HasNext(window)) {
-            break;
-        }
-        if (!window.Usable()) {
-            window.Replace(error);
-        }
-        std::size_t index = 0;
-        int attempts = 0;
-        if (!window.Usable() && Next(window, index, attempts)) {
-            Finish(index, Result::Unanswered(records[index].url, Outcome::WorkerGone, error), 0, 0, attempts);
-        }
-    }
+    Browser::Client::WindowLoop loop([this]() { return NewClient(); }, settings.inFlight, 0, *this);
+    loop.Run();
 }
 
 std::unique_ptr<Browser::Client::Client> RenderJob::NewClient() const {
@@ -98,59 +70,38 @@ std::unique_ptr<Browser::Client::Client> RenderJob::NewClient() const {
         new Browser::Client::Client(Browser::Client::Worker::Start(startOptions)));
 }
 
-bool RenderJob::HasNext(const RequestWindow& window) {
+bool RenderJob::More() {
     std::lock_guard<std::mutex> lock(mutex);
-    return window.HasResend() || next < records.size();
+    return next < records.size();
 }
 
-// The next URL to send, those lost with a worker first, with how many times
-// it was sent.
-bool RenderJob::Next(RequestWindow& window, std::size_t& index, int& attempts) {
-    attempts = 0;
-    if (window.TakeResend(index, attempts)) {
-        return true;
+bool RenderJob::Take(std::size_t& index, Task& task) {
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        if (next >= records.size()) {
+            return false;
+        }
+        index = next++;
     }
-    std::lock_guard<std::mutex> lock(mutex);
-    if (next >= records.size()) {
-        return false;
-    }
-    index = next++;
+    return Again(index, task);
+}
+
+bool RenderJob::Again(std::size_t index, Task& task) {
+    task.url = records[index].url;
+    task.options = options;
+    task.deadline = RequestWindow::Clock::now() + std::chrono::seconds(settings.timeoutSeconds);
     return true;
 }
 
-void RenderJob::Fill(RequestWindow& window) {
-    std::size_t index = 0;
-    int attempts = 0;
-    while (window.Usable() && !window.Full() && Next(window, index, attempts)) {
-        try {
-            const auto deadline = RequestWindow::Clock::now() + std::chrono::seconds(settings.timeoutSeconds);
-            if (!window.Send(index, records[index].url, options, deadline, attempts)) {
-                return;
-            }
-        } catch (const std::exception& e) {
-            Finish(index, Result::Unanswered(records[index].url, Outcome::Failed, e.what()), 0, 0, attempts);
-        }
-    }
-}
-
-// Takes the first outstanding request to be answered or past its time, in
-// whatever order they come. A request lost with its worker is sent once
-// more, to a fresh worker, unless the run is interrupted; an interruption
-// gives up what is outstanding (reported as interrupted).
-void RenderJob::CollectAny(RequestWindow& window) {
-    RequestWindow::Settled settled;
-    while (!window.TakeAny(settled, 0, interrupted)) {
-        if (interrupted) {
-            window.Abandon();
-        }
-        if (window.Idle()) {
-            return;
-        }
-    }
+void RenderJob::Settle(RequestWindow::Settled& settled) {
     if (settled.result.outcome == Outcome::TimedOut) {
         settled.result.error = "no result within " + std::to_string(settings.timeoutSeconds) + " s";
     }
     Finish(settled.tag, std::move(settled.result), settled.ms, settled.pid, settled.attempts);
+}
+
+void RenderJob::Fail(std::size_t index, int attempts, Result result) {
+    Finish(index, std::move(result), 0, 0, attempts);
 }
 
 // The listener runs outside the lock: it may take the record's payloads

@@ -11,6 +11,7 @@
 
 #include "Client/Client.h"
 #include "Client/RequestWindow.h"
+#include "Client/WindowLoop.h"
 #include "Record.h"
 #include "Settings.h"
 
@@ -18,14 +19,15 @@ namespace Orvo {
 namespace Render {
 
 // Renders every URL of the settings with workers: each worker slot keeps up
-// to in-flight requests outstanding (a RequestWindow), takes their results
+// to in-flight requests outstanding (a WindowLoop, whose source of tasks
+// the job is), takes their results
 // in the order they come, refills its window at once from one shared list,
 // and starts a fresh worker when its worker has ended. A URL that never reached a worker goes
 // to a fresh one; a request answered dead or lost with its worker is sent
 // once more, to a fresh worker, before it is reported so. Workers the run
 // started are ended when it is over. Requests carry a keep of 10000 ms
 // unless the settings give one.
-class RenderJob {
+class RenderJob : private Browser::Client::WindowLoop::Source {
 public:
     // Hears of each URL once it is finished, on the thread of the worker
     // slot that finished it; several slots may call it at once.
@@ -40,13 +42,25 @@ public:
     std::vector<Record> Run(const Listener& onDone);
 
 private:
+    typedef Browser::Client::WindowLoop::Task Task;
+
     void Serve();
     std::unique_ptr<Browser::Client::Client> NewClient() const;
-    bool HasNext(const Browser::Client::RequestWindow& window);
-    bool Next(Browser::Client::RequestWindow& window, std::size_t& index, int& attempts);
-    void Fill(Browser::Client::RequestWindow& window);
-    void CollectAny(Browser::Client::RequestWindow& window);
     void Finish(std::size_t index, Browser::Client::Result result, double ms, long pid, int attempts);
+
+    // The loops' source: the URLs in order, each sent with a deadline of
+    // the settings' time-out from its send; a worker that cannot be
+    // started fails the next URL with the reason.
+    bool Stopped() override { return interrupted; }
+    bool More() override;
+    void Await() override {}
+    bool Take(std::size_t& index, Task& task) override;
+    bool Again(std::size_t index, Task& task) override;
+    void Settle(Browser::Client::RequestWindow::Settled& settled) override;
+    void Fail(std::size_t index, int attempts, Browser::Client::Result result) override;
+    // What is given up stays unfinished: Run reports it interrupted.
+    void GiveUp(std::size_t) override {}
+    bool NoWorker(const std::string&) override { return true; }
 
     const Settings& settings;
     const std::atomic<bool>& interrupted;

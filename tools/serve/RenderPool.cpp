@@ -5,6 +5,7 @@
 #include <unordered_map>
 
 #include "Client/RequestWindow.h"
+#include "Client/WindowLoop.h"
 #include "Protocol/Option.h"
 
 namespace Orvo {
@@ -12,6 +13,7 @@ namespace Serve {
 
 using Browser::Client::Outcome;
 using Browser::Client::RequestWindow;
+using Browser::Client::WindowLoop;
 using Browser::Client::Result;
 using Clock = RenderTask::Clock;
 
@@ -34,27 +36,104 @@ int MillisecondsLeft(Clock::time_point deadline) {
 
 } // namespace
 
-// A worker with the requests outstanding with it, and the tasks they stand
-// for by tag. Only its thread touches it, but for the counts the stats
-// read.
-struct RenderPool::Slot {
-    std::unique_ptr<RequestWindow> window;
+// One worker's loop and the tasks its requests stand for, by tag: the
+// loop's source of tasks, from the pool's queue. Only its thread touches
+// the tasks.
+class RenderPool::Slot : public Browser::Client::WindowLoop::Source {
+public:
+    explicit Slot(RenderPool& pool)
+        : pool(pool), loop([this]() { return this->pool.StartWorker(); }, pool.settings.inFlight, GraceMs, *this) {}
+
+    WindowLoop& Loop() { return loop; }
+
+private:
+    bool Stopped() override { return pool.Stopping(); }
+    bool More() override { return true; }
+
+    void Await() override {
+        std::unique_lock<std::mutex> lock(pool.mutex);
+        pool.taskQueued.wait_for(lock, std::chrono::milliseconds(IdleWaitMs),
+                                 [this] { return pool.stopping || !pool.queue.empty(); });
+    }
+
+    // The next queued task; one already answered (its deadline passed
+    // while it waited) is finished unsent.
+    bool Take(std::size_t& tag, WindowLoop::Task& task) override {
+        while (std::shared_ptr<RenderTask> fresh = pool.Dequeue()) {
+            if (!Unwanted(*fresh)) {
+                tag = ++lastTag;
+                tasks.emplace(tag, fresh);
+                task = TaskOf(*fresh);
+                return true;
+            }
+        }
+        return false;
+    }
+
+    bool Again(std::size_t tag, WindowLoop::Task& task) override {
+        const std::shared_ptr<RenderTask> again = tasks.at(tag);
+        if (Unwanted(*again)) {
+            tasks.erase(tag);
+            return false;
+        }
+        task = TaskOf(*again);
+        return true;
+    }
+
+    void Settle(RequestWindow::Settled& settled) override { Finish(settled.tag, std::move(settled.result)); }
+    void Fail(std::size_t tag, int, Result result) override { Finish(tag, std::move(result)); }
+
+    void Finish(std::size_t tag, Result result) {
+        const std::shared_ptr<RenderTask> task = tasks.at(tag);
+        tasks.erase(tag);
+        task->Finish(std::move(result));
+    }
+
+    void GiveUp(std::size_t tag) override {
+        GiveUpTask(*tasks.at(tag));
+        tasks.erase(tag);
+    }
+
+    // The tasks wait in the queue while the thread waits a little before
+    // it tries again.
+    bool NoWorker(const std::string& error) override {
+        std::cerr << "orvo-serve: cannot start a worker: " << error << std::endl;
+        std::unique_lock<std::mutex> lock(pool.mutex);
+        pool.taskQueued.wait_for(lock, std::chrono::milliseconds(StartRetryMs), [this] { return pool.stopping; });
+        return false;
+    }
+
+    // Whether task is finished already or past its deadline; such a task
+    // is finished (as timed out) and not sent.
+    static bool Unwanted(RenderTask& task) {
+        if (task.Claimed() || Clock::now() >= task.deadline) {
+            task.Finish(Result::Unanswered(task.url, Outcome::TimedOut, "the deadline passed before it was sent"));
+            return true;
+        }
+        return false;
+    }
+
+    static WindowLoop::Task TaskOf(const RenderTask& task) {
+        WindowLoop::Task sent{task.url, task.options, task.deadline};
+        sent.options[Browser::Option::Timeout::Name()] = MillisecondsLeft(task.deadline) + WorkerTimeoutMarginMs;
+        return sent;
+    }
+
+    RenderPool& pool;
     std::unordered_map<std::size_t, std::shared_ptr<RenderTask>> tasks;
     std::size_t lastTag = 0;
-    std::atomic<bool> busy{false};
-    std::atomic<bool> ready{false};
+    WindowLoop loop;
 };
 
-RenderPool::RenderPool(const Settings& settings) : settings(settings), stopping(false), restarted(0), recycled(0) {
+RenderPool::RenderPool(const Settings& settings) : settings(settings), stopping(false) {
     for (int k = 0; k < settings.workers; ++k) {
-        slots.emplace_back(new Slot);
-        slots.back()->window.reset(new RequestWindow(settings.inFlight, [this]() { return StartWorker(); }));
+        slots.emplace_back(new Slot(*this));
     }
 }
 
 void RenderPool::Start() {
     for (auto& slot : slots) {
-        threads.emplace_back(&RenderPool::Serve, this, std::ref(*slot));
+        threads.emplace_back(&WindowLoop::Run, &slot->Loop());
     }
 }
 
@@ -81,11 +160,11 @@ RenderPool::Stats RenderPool::GetStats() const {
         stats.queued = queue.size();
     }
     for (const auto& slot : slots) {
-        stats.busyWorkers += slot->busy ? 1 : 0;
-        stats.readyWorkers += slot->ready ? 1 : 0;
+        stats.busyWorkers += slot->Loop().Busy() ? 1 : 0;
+        stats.readyWorkers += slot->Loop().Ready() ? 1 : 0;
+        stats.restartedWorkers += slot->Loop().Replaced();
+        stats.recycledWorkers += slot->Loop().Recycled();
     }
-    stats.restartedWorkers = restarted;
-    stats.recycledWorkers = recycled;
     return stats;
 }
 
@@ -105,55 +184,6 @@ void RenderPool::Stop() {
         GiveUpTask(*task);
     }
     queue.clear();
-}
-
-void RenderPool::Serve(Slot& slot) {
-    RequestWindow& window = *slot.window;
-    for (;;) {
-        {
-            std::unique_lock<std::mutex> lock(mutex);
-            if (stopping) {
-                break;
-            }
-            if (window.Idle() && !window.HasResend() && window.Usable()) {
-                taskQueued.wait_for(lock, std::chrono::milliseconds(IdleWaitMs),
-                                    [this] { return stopping || !queue.empty(); });
-                if (stopping) {
-                    break;
-                }
-            }
-        }
-        if (window.Retiring() || (window.Idle() && window.NeedsWorker())) {
-            Replace(slot);
-            continue;
-        }
-        Fill(slot);
-        if (!window.Idle()) {
-            CollectAny(slot);
-        }
-    }
-    GiveUp(slot);
-    slot.window.reset();
-}
-
-// A fresh worker in place of one that retires (it answers what it holds
-// meanwhile), ended, died or never started. When none starts, the thread
-// waits a little before it tries again; the tasks wait in the queue
-// meanwhile.
-void RenderPool::Replace(Slot& slot) {
-    const bool had = slot.window->GetClient() != nullptr;
-    const bool retiring = slot.window->Retiring();
-    slot.ready = false;
-    std::string error;
-    if (slot.window->Replace(error)) {
-        slot.ready = true;
-        restarted += had ? 1 : 0;
-        recycled += retiring ? 1 : 0;
-        return;
-    }
-    std::cerr << "orvo-serve: cannot start a worker: " << error << std::endl;
-    std::unique_lock<std::mutex> lock(mutex);
-    taskQueued.wait_for(lock, std::chrono::milliseconds(StartRetryMs), [this] { return stopping; });
 }
 
 std::unique_ptr<Browser::Client::Client> RenderPool::StartWorker() const {
@@ -181,64 +211,9 @@ std::shared_ptr<RenderTask> RenderPool::Dequeue() {
     return task;
 }
 
-// Sends tasks, those to send again first, until the window is full; a task
-// already answered (its deadline passed while it waited) is dropped unsent.
-void RenderPool::Fill(Slot& slot) {
-    RequestWindow& window = *slot.window;
-    while (window.Usable() && !window.Full()) {
-        std::size_t tag = 0;
-        int attempts = 0;
-        if (!window.TakeResend(tag, attempts)) {
-            std::shared_ptr<RenderTask> fresh = Dequeue();
-            if (!fresh) {
-                return;
-            }
-            tag = ++slot.lastTag;
-            slot.tasks.emplace(tag, std::move(fresh));
-        }
-        const std::shared_ptr<RenderTask> task = slot.tasks.at(tag);
-        if (task->Claimed() || Clock::now() >= task->deadline) {
-            slot.tasks.erase(tag);
-            task->Finish(Result::Unanswered(task->url, Outcome::TimedOut, "the deadline passed before it was sent"));
-            continue;
-        }
-        Browser::Request::Options options = task->options;
-        options[Browser::Option::Timeout::Name()] = MillisecondsLeft(task->deadline) + WorkerTimeoutMarginMs;
-        try {
-            const bool sent = window.Send(tag, task->url, options, task->deadline, attempts);
-            slot.busy = !window.Idle();
-            if (!sent) {
-                return;
-            }
-        } catch (const std::exception& e) {
-            slot.tasks.erase(tag);
-            task->Finish(Result::Unanswered(task->url, Outcome::Failed, e.what()));
-        }
-    }
-}
-
-// Takes the first outstanding request to be answered or past its grace, in
-// whatever order they come, after one look at each. The worker's busy flag
-// is set before the task is finished, so that whoever hears of its end sees
-// the worker idle.
-void RenderPool::CollectAny(Slot& slot) {
-    RequestWindow::Settled settled;
-    const bool taken = slot.window->TakeAny(settled, GraceMs, false);
-    slot.busy = !slot.window->Idle();
-    if (!taken) {
-        return;
-    }
-    const std::shared_ptr<RenderTask> task = slot.tasks.at(settled.tag);
-    slot.tasks.erase(settled.tag);
-    task->Finish(std::move(settled.result));
-}
-
-void RenderPool::GiveUp(Slot& slot) {
-    for (const std::size_t tag : slot.window->Abandon()) {
-        GiveUpTask(*slot.tasks.at(tag));
-    }
-    slot.tasks.clear();
-    slot.busy = false;
+bool RenderPool::Stopping() const {
+    std::lock_guard<std::mutex> lock(mutex);
+    return stopping;
 }
 
 } // namespace Serve

@@ -1,7 +1,6 @@
 #ifndef ORVO_TOOLS_SERVE_RENDERPOOL_H
 #define ORVO_TOOLS_SERVE_RENDERPOOL_H
 
-#include <atomic>
 #include <condition_variable>
 #include <cstddef>
 #include <deque>
@@ -19,7 +18,7 @@ namespace Serve {
 
 // Renders tasks with a fixed number of workers, one thread a worker. Each
 // thread keeps up to in-flight requests outstanding with its worker (a
-// RequestWindow), takes their results in the order they come and refills
+// WindowLoop), takes their results in the order they come and refills
 // at once from one shared queue of bounded length. A worker that has ended
 // or died is replaced by a fresh one; a task lost with its worker
 // (answered dead, or the worker gone) is sent once more, to the fresh
@@ -86,15 +85,11 @@ public:
     void Stop();
 
 private:
-    struct Slot;
+    class Slot;
 
-    void Serve(Slot& slot);
-    void Replace(Slot& slot);
     std::unique_ptr<Browser::Client::Client> StartWorker() const;
     std::shared_ptr<RenderTask> Dequeue();
-    void Fill(Slot& slot);
-    void CollectAny(Slot& slot);
-    void GiveUp(Slot& slot);
+    bool Stopping() const;
 
     const Settings settings;
     // Guards queue and stopping; taskQueued wakes idle threads.
@@ -102,8 +97,6 @@ private:
     std::condition_variable taskQueued;
     std::deque<std::shared_ptr<RenderTask>> queue;
     bool stopping;
-    std::atomic<unsigned long> restarted;
-    std::atomic<unsigned long> recycled;
     std::vector<std::unique_ptr<Slot>> slots;
     std::vector<std::thread> threads;
 };
