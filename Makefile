@@ -77,6 +77,7 @@ bench: build
 	$(BUILD_DIR)/bench/orvo-bench-serve
 	$(BUILD_DIR)/bench/orvo-bench-fleet
 	$(BUILD_DIR)/bench/orvo-bench-memory
+	$(BUILD_DIR)/bench/orvo-bench-memory 1000 500 chromium
 	$(BUILD_DIR)/bench/orvo-bench-engines
 	$(BUILD_DIR)/bench/orvo-bench-script-cost
 

@@ -20,13 +20,13 @@ namespace Render {
 
 // Renders every URL of the settings with workers: each worker slot keeps up
 // to in-flight requests outstanding (a WindowLoop, whose source of tasks
-// the job is), takes their results
-// in the order they come, refills its window at once from one shared list,
-// and starts a fresh worker when its worker has ended. A URL that never reached a worker goes
-// to a fresh one; a request answered dead or lost with its worker is sent
-// once more, to a fresh worker, before it is reported so. Workers the run
-// started are ended when it is over. Requests carry a keep of 10000 ms
-// unless the settings give one.
+// the job is), takes their results in the order they come, refills its
+// window at once from one shared list, and starts a fresh worker when its
+// worker has ended. A URL that never reached a worker goes to a fresh one;
+// a request answered dead or lost with its worker is sent once more, to a
+// fresh worker, before it is reported so. Workers the run started are
+// ended when it is over. Requests carry a keep of 10000 ms unless the
+// settings give one.
 class RenderJob : private Browser::Client::WindowLoop::Source {
 public:
     // Hears of each URL once it is finished, on the thread of the worker
