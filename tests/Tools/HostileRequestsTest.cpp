@@ -65,6 +65,8 @@ struct Hostile {
 
 TEST_F(OrvoServe, HostileRequestsAreRefusedAndTheServiceGoesOn) {
     Start({"--workers", "1"});
+    // The service starts its workers while it begins to listen.
+    ASSERT_TRUE(WaitFor([&] { return Workers().size() == 1; }));
     const std::vector<pid_t> workers = Workers();
     const std::string url = server.Url("/page");
     const std::string form = "url=" + HttpClient::Encode(url) + "&save_args=x&x=%FF";
