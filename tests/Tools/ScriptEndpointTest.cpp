@@ -749,6 +749,19 @@ TEST_P(EachEngine, TheElementObjectIsAsTheReferenceDescribesIt) {
          json::array({"spaced", 2, true, false})},
     };
     ExpectAnswers(table, page, "end");
+    // An element lives in the page: sent back, it is refused by name rather
+    // than sent as its handles.
+    const std::vector<std::pair<std::string, std::string>> kept = {
+        {"splash:select('#p')", "an element object"},
+        {"{p = splash:select('#p').node}", "an element's node"},
+        {"require('json').encode(splash:select('#box').style)", "an element's style"},
+    };
+    for (const auto& row : kept) {
+        SCOPED_TRACE(row.first);
+        const json error = ScriptError(Execute(page + "  return " + row.first + "\nend"));
+        const std::string says = row.second + " has no JSON form";
+        EXPECT_NE(std::string::npos, error.value("message", error.value("error", "")).find(says)) << error.dump();
+    }
     EXPECT_EQ(0, Stop());
 }
 

@@ -14,6 +14,8 @@ namespace {
 
 const char* const BinaryType = "orvo.binary";
 const char* const ArrayType = "orvo.array";
+// The metatable field that names an object of the page.
+const char* const ObjectName = "__name";
 
 // Whether the value at index has the registry's metatable called type.
 bool HasMetatable(lua_State* lua, int index, const char* type) {
@@ -24,6 +26,21 @@ bool HasMetatable(lua_State* lua, int index, const char* type) {
     const bool same = lua_rawequal(lua, -1, -2) != 0;
     lua_pop(lua, 2);
     return same;
+}
+
+// Whether the table at index is an object of the page; its name.
+bool IsPageObject(lua_State* lua, int index, QString& name) {
+    if (!lua_getmetatable(lua, index)) {
+        return false;
+    }
+    lua_pushstring(lua, ObjectName);
+    lua_rawget(lua, -2);
+    const bool named = lua_type(lua, -1) == LUA_TSTRING;
+    if (named) {
+        name = QString::fromUtf8(lua_tostring(lua, -1));
+    }
+    lua_pop(lua, 2);
+    return named;
 }
 
 // Pushes the metatable called type, made on first use.
@@ -221,6 +238,11 @@ void LuaValues::Push(lua_State* lua, const QJsonValue& value) {
     }
 }
 
+void LuaValues::NameObject(lua_State* lua, const char* what) {
+    lua_pushstring(lua, what);
+    lua_setfield(lua, -2, ObjectName);
+}
+
 void LuaValues::MarkAsList(lua_State* lua, int index) {
     const int at = lua_absindex(lua, index);
     PushMetatable(lua, ArrayType);
@@ -306,6 +328,11 @@ bool LuaValues::ToJson(lua_State* lua, int index, int depth, Lists lists, QJsonV
     if (IsBinary(lua, index, bytes, type)) {
         out = QString::fromLatin1(bytes.toBase64());
         return true;
+    }
+    QString pageObject;
+    if (IsPageObject(lua, index, pageObject)) {
+        error = pageObject + QStringLiteral(" has no JSON form");
+        return false;
     }
     if (depth >= MaxDepth) {
         error = QStringLiteral("tables are nested more than %1 deep (or hold themselves)").arg(MaxDepth);

@@ -15,7 +15,9 @@
 // by its shape (a form's values) an unmarked table with keys 1 to n is an
 // array too. A binary object is its bytes in base64; functions, coroutines
 // and userdata have no JSON form, nor has a table nested more than
-// MaxDepth deep (which a table that holds itself is).
+// MaxDepth deep (which a table that holds itself is), nor one whose
+// metatable is named as an object of the page (an element: its fields are
+// handles, not what a caller would want sent).
 //
 // A binary object holds bytes and their content type (an image, say): a
 // table with the binary metatable, fields "bytes" and "content_type",
@@ -32,6 +34,10 @@ public:
     // (null as a null variant, arrays as lists, objects as maps); null
     // becomes an empty text, undefined nil.
     static void PushFromPage(lua_State* lua, const QVariant& value);
+
+    // Names the metatable on top of the stack as that of an object of the
+    // page, what ("an element object"), which has no JSON form.
+    static void NameObject(lua_State* lua, const char* what);
 
     // Marks the table at index as a list, as treat.as_array does.
     static void MarkAsList(lua_State* lua, int index);

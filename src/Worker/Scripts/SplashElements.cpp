@@ -89,7 +89,7 @@ void SplashElements::PushElement(lua_State* lua, int place) {
     lua_pushinteger(lua, place);
     lua_setfield(lua, -2, "__place");
     // element.node: the same place, read and written through the page.
-    PushProxy(lua, place, &SplashElements::NodeGet, &SplashElements::NodeSet);
+    PushProxy(lua, place, "an element's node", &SplashElements::NodeGet, &SplashElements::NodeSet);
     lua_setfield(lua, -2, "node");
     lua_pushinteger(lua, place);
     lua_setfield(lua, -2, "inner_id");
@@ -105,6 +105,7 @@ void SplashElements::PushElement(lua_State* lua, int place) {
         lua_pushlightuserdata(lua, runner);
         lua_pushcclosure(lua, &SplashElements::NodeSet, 1);
         lua_setfield(lua, -2, "__newindex");
+        LuaValues::NameObject(lua, "an element object");
     }
     lua_setmetatable(lua, -2);
 }
@@ -260,7 +261,7 @@ int SplashElements::NodeGet(lua_State* lua) {
     return PushFound(lua, found);
 }
 
-void SplashElements::PushProxy(lua_State* lua, int place, lua_CFunction get, lua_CFunction set) {
+void SplashElements::PushProxy(lua_State* lua, int place, const char* what, lua_CFunction get, lua_CFunction set) {
     void* runner = lua_touserdata(lua, lua_upvalueindex(1));
     lua_createtable(lua, 0, 1);
     lua_pushinteger(lua, place);
@@ -272,13 +273,14 @@ void SplashElements::PushProxy(lua_State* lua, int place, lua_CFunction get, lua
     lua_pushlightuserdata(lua, runner);
     lua_pushcclosure(lua, set, 1);
     lua_setfield(lua, -2, "__newindex");
+    LuaValues::NameObject(lua, what);
     lua_setmetatable(lua, -2);
 }
 
 // node.style: a table whose fields read and set the node's inline style
 // (node.style.color = 'red').
 int SplashElements::PushStyle(lua_State* lua, int place) {
-    PushProxy(lua, place, &SplashElements::StyleGet, &SplashElements::StyleSet);
+    PushProxy(lua, place, "an element's style", &SplashElements::StyleGet, &SplashElements::StyleSet);
     return 1;
 }
 

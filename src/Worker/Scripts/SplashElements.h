@@ -61,8 +61,9 @@ private:
     static int NodeGet(lua_State* lua);
     static int NodeSet(lua_State* lua);
     // Pushes a table for the node at place whose fields get reads and set
-    // writes (each with the runner as its upvalue, as this call has).
-    static void PushProxy(lua_State* lua, int place, lua_CFunction get, lua_CFunction set);
+    // writes (each with the runner as its upvalue, as this call has),
+    // named what, which has no JSON form.
+    static void PushProxy(lua_State* lua, int place, const char* what, lua_CFunction get, lua_CFunction set);
     static int PushStyle(lua_State* lua, int place);
     static int StyleGet(lua_State* lua);
     static int StyleSet(lua_State* lua);
