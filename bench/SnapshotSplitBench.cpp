@@ -1,8 +1,9 @@
 // Where the time of a page's snapshot goes, stage by stage, on the corpus
 // pages served on 127.0.0.1 (links to other hosts pointed back there, as
 // in the other benchmarks): the worker paints the whole page into a 24-bit image
-// in bands, writes it as a bitmap and compresses that with FastLZ (the
-// result record's snapshot), the client decompresses and decodes it, and
+// in bands and compresses its bitmap with FastLZ as it writes it (the
+// result record's snapshot; the two passes it replaced, writing the whole
+// bitmap and then compressing it, are timed too), the client decompresses and decodes it, and
 // orvo-render or orvo-serve encodes the PNG (in bands on each core, and in
 // one band for comparison). Each page is measured once, in this process:
 // no worker, no shared memory, so the stages and nothing else; the
@@ -13,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -34,13 +36,20 @@
 #include "Protocol/Compressor.h"
 #include "Protocol/FastLz.h"
 #include "Protocol/PngWriter.h"
+#include "Protocol/SnapshotEncoder.h"
 
 namespace {
 
-const char* const Stages[] = {"paint (24-bit, in bands)",        "bitmap file",
-                              "FastLZ compress",                 "client: FastLZ decompress alone",
-                              "client: decompress + RGB rows",   "PNG, bands on each core",
+const char* const Stages[] = {"paint (24-bit, in bands)",
+                              "bitmap file (before)",
+                              "FastLZ compress (before)",
+                              "bitmap compressed as written",
+                              "client: FastLZ decompress alone",
+                              "client: decompress + RGB rows",
+                              "PNG, bands on each core",
                               "PNG, one band"};
+// The stages from the first PNG one on.
+const int FirstPngStage = 6;
 const int StageCount = sizeof Stages / sizeof Stages[0];
 // A page still loading after this is drawn as it is.
 const int LoadLimitMs = 15000;
@@ -116,19 +125,25 @@ Split Measure(QWebPage& page, const std::string& url) {
     const boost::gil::rgb8c_view_t pixels = view.View();
     const Orvo::Browser::BitmapWriter<boost::gil::rgb8c_view_t> writeBitmap(pixels);
     split.ms[1] = Time([&] { bitmap = writeBitmap(&bitmapLength); });
+    std::unique_ptr<char[]> wholeBlock(new char[Orvo::Browser::Compressor::Capacity(bitmapLength)]);
+    split.ms[2] = Time([&] { fastlz_compress(bitmap.get(), bitmapLength, wholeBlock.get()); });
+    bitmap.reset();
+    wholeBlock.reset();
     boost::shared_array<char> block;
-    split.ms[2] = Time([&] { block = Orvo::Browser::Compressor(bitmap.get(), bitmapLength)(&split.compressed); });
+    std::uint32_t blockLength = 0;
+    split.ms[3] = Time([&] { block = Orvo::Browser::SnapshotEncoder::Encode(pixels, &blockLength); });
+    split.compressed = blockLength;
     const std::string encoded(block.get(), split.compressed);
     Orvo::Browser::Client::Snapshot snapshot;
     std::string error;
     std::vector<char> bmp(bitmapLength);
-    split.ms[3] = Time([&] { fastlz_decompress(block.get(), split.compressed - 4, bmp.data(), bmp.size()); });
+    split.ms[4] = Time([&] { fastlz_decompress(block.get(), split.compressed - 4, bmp.data(), bmp.size()); });
     bool made = false;
-    split.ms[4] = Time([&] { made = Orvo::Browser::Client::Snapshot::Decode(encoded, snapshot, error); });
+    split.ms[5] = Time([&] { made = Orvo::Browser::Client::Snapshot::Decode(encoded, snapshot, error); });
     Check(made, split.page, error);
     std::string png;
-    for (int stage = 5; stage < StageCount; ++stage) {
-        const Orvo::Browser::PngWriter writer(1, stage == 5 ? Orvo::Browser::PngWriter::DefaultBands() : 1);
+    for (int stage = FirstPngStage; stage < StageCount; ++stage) {
+        const Orvo::Browser::PngWriter writer(1, stage == FirstPngStage ? Orvo::Browser::PngWriter::DefaultBands() : 1);
         split.ms[stage] = Time([&] {
             made = writer.Encode(snapshot.rgb.data(), snapshot.width, snapshot.height, 3 * std::size_t(snapshot.width),
                                  png, error);

@@ -27,16 +27,27 @@ public:
 
     explicit BitmapWriter(const View& view) : view(view) {}
 
+    // The length of the bitmap file of view.
+    static std::size_t Length(const View& view) {
+        const std::size_t rowBytes = (static_cast<std::size_t>(view.width()) * 3 + 3) & ~static_cast<std::size_t>(3);
+        return HeaderLength + rowBytes * static_cast<std::size_t>(view.height());
+    }
+
     // Returns the bitmap file and sets *length to its size.
     boost::shared_array<char> operator()(std::size_t* length) const {
-        const std::size_t rowBytes = (static_cast<std::size_t>(view.width()) * 3 + 3) & ~static_cast<std::size_t>(3);
-        const std::size_t size = HeaderLength + rowBytes * static_cast<std::size_t>(view.height());
+        const std::size_t size = Length(view);
         boost::shared_array<char> bytes(new char[size]);
         boost::iostreams::stream<boost::iostreams::array_sink> stream(bytes.get(), size);
-        boost::gil::write_view(stream, view, boost::gil::bmp_tag());
-        stream.flush();
+        WriteTo(stream);
         *length = size;
         return bytes;
+    }
+
+    // Writes the bitmap file to stream, Length(view) bytes, row by row.
+    template <class Stream>
+    void WriteTo(Stream& stream) const {
+        boost::gil::write_view(stream, view, boost::gil::bmp_tag());
+        stream.flush();
     }
 
 private:

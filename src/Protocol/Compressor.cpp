@@ -4,14 +4,22 @@
 #include <stdexcept>
 #include <string>
 
-#include "Protocol/FastLz.h"
-
 namespace Orvo {
 namespace Browser {
 
 namespace {
 
 const std::size_t TrailerLength = 4;
+// Input behind the codec's reach is dropped once this much has gathered,
+// so that each byte is moved at most a few times.
+const std::size_t DropAtLeast = 256 * 1024;
+
+std::size_t Checked(std::size_t length) {
+    if (length > Compressor::MaxInputLength) {
+        throw std::length_error("bitmap of " + std::to_string(length) + " bytes is too long for a snapshot");
+    }
+    return length;
+}
 
 } // namespace
 
@@ -21,12 +29,31 @@ std::size_t Compressor::Capacity(std::size_t inputLength) {
     return std::max(customary, worstCase);
 }
 
-boost::shared_array<char> Compressor::operator()(std::size_t* outLength) const {
-    if (length > MaxInputLength) {
-        throw std::length_error("bitmap of " + std::to_string(length) + " bytes is too long for a snapshot");
+Compressor::Compressor(std::size_t length)
+    : length(Checked(length)),
+      output(new char[Capacity(length)]),
+      encoder(FastLzEncoder::LevelFor(length), length, output.get()) {}
+
+void Compressor::Write(const char* bytes, std::size_t size) {
+    const std::uint64_t available = origin + held.size();
+    if (size > length - available) {
+        throw std::length_error("more bitmap written than the " + std::to_string(length) + " bytes announced");
     }
-    boost::shared_array<char> output(new char[Capacity(length)]);
-    const std::size_t blockLength = fastlz_compress(input, length, output.get());
+    held.insert(held.end(), bytes, bytes + size);
+    encoder.Run(held.data(), origin, available + size);
+    encoder.FlushLiterals(held.data(), origin, available + size);
+    const std::size_t drop = static_cast<std::size_t>(encoder.Oldest() - origin);
+    if (drop >= DropAtLeast) {
+        held.erase(held.begin(), held.begin() + static_cast<std::ptrdiff_t>(drop));
+        origin += drop;
+    }
+}
+
+boost::shared_array<char> Compressor::Finish(std::size_t* outLength) {
+    if (origin + held.size() != length) {
+        throw std::length_error("bitmap written short of the " + std::to_string(length) + " bytes announced");
+    }
+    const std::size_t blockLength = encoder.Finish(held.data(), origin);
     for (std::size_t k = 0; k < TrailerLength; ++k) {
         output[blockLength + k] = static_cast<char>((length >> (8 * k)) & 0xFF);
     }

@@ -3,36 +3,51 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include <boost/shared_array.hpp>
+
+#include "Protocol/FastLzEncoder.h"
 
 namespace Orvo {
 namespace Browser {
 
 // Turns a bitmap into the encoded snapshot: one FastLZ block holding the
 // input, followed by the input's length as 4 bytes, unsigned little-endian.
-// The input must outlive the call. Sizes are 64-bit; an input the trailer
+// The input is written in pieces of any size, as it is made, and
+// compressed as it comes: besides the block, only the codec's window and
+// the piece at hand are held. Sizes are 64-bit; an input the trailer
 // cannot state (4 GiB or more) is refused.
 class Compressor {
 public:
     // The longest input the trailer can state.
     static constexpr std::size_t MaxInputLength = 0xFFFFFFFFu;
 
-    Compressor(const char* input, std::size_t length) : input(input), length(length) {}
-
-    // Returns the encoded snapshot and sets *outLength to its length (the
-    // block's length plus 4). Throws std::length_error for an input over
+    // For an input of length bytes. Throws std::length_error for one over
     // MaxInputLength.
-    boost::shared_array<char> operator()(std::size_t* outLength) const;
+    explicit Compressor(std::size_t length);
+
+    // Appends the next size bytes of the input. Throws std::length_error
+    // past the length given.
+    void Write(const char* bytes, std::size_t size);
+
+    // Once the whole input is written: returns the encoded snapshot and
+    // sets *outLength to its length (the block's length plus 4). Throws
+    // std::length_error when the input written falls short.
+    boost::shared_array<char> Finish(std::size_t* outLength);
 
     // Bytes allocated for an input of inputLength: 5 % above the input plus
     // the 4-byte trailer, and never less than the codec's worst case plus
-    // the trailer.
+    // the trailer. Pages of it the block does not reach are never touched.
     static std::size_t Capacity(std::size_t inputLength);
 
 private:
-    const char* input;
-    std::size_t length;
+    const std::size_t length;
+    boost::shared_array<char> output;
+    FastLzEncoder encoder;
+    // The input from position origin on, as far as it has been written.
+    std::vector<FastLzEncoder::Byte> held;
+    std::uint64_t origin = 0;
 };
 
 } // namespace Browser

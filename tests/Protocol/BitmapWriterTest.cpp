@@ -1,6 +1,11 @@
 #include "Protocol/BitmapWriter.h"
 
+#include <algorithm>
 #include <cstdint>
+#include <cstring>
+#include <random>
+#include <stdexcept>
+#include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -18,6 +23,10 @@ typedef std::vector<unsigned char> Bytes;
 std::uint32_t Le32(const char* p) {
     const unsigned char* u = reinterpret_cast<const unsigned char*>(p);
     return u[0] | (u[1] << 8) | (u[2] << 16) | (static_cast<std::uint32_t>(u[3]) << 24);
+}
+
+std::uint32_t Le32(const unsigned char* p) {
+    return Le32(reinterpret_cast<const char*>(p));
 }
 
 std::uint16_t Le16(const char* p) {
@@ -124,16 +133,59 @@ TEST(BitmapWriter, BgrViewsAreWrittenInTheSameBlueGreenRedOrder) {
     ExpectPixels(bmp, image, true);
 }
 
+// The encoded snapshot of bytes written to a Compressor in pieces.
+Bytes Compressed(const std::vector<char>& input, std::size_t piece, std::size_t* length) {
+    Compressor compressor(input.size());
+    for (std::size_t at = 0; at < input.size(); at += piece) {
+        compressor.Write(input.data() + at, std::min(piece, input.size() - at));
+    }
+    const boost::shared_array<char> encoded = compressor.Finish(length);
+    return Bytes(encoded.get(), encoded.get() + *length);
+}
+
 TEST(Compressor, TheEncodedSnapshotEndsWithTheBitmapLengthAndDecompressesToIt) {
     const TestImage image(37, 29);
     const Bytes bmp = Encode(image.Rgb());
     std::size_t length = 0;
-    const boost::shared_array<char> encoded = Compressor(reinterpret_cast<const char*>(bmp.data()), bmp.size())(&length);
+    const Bytes encoded = Compressed(std::vector<char>(bmp.begin(), bmp.end()), 1000, &length);
     ASSERT_GT(length, 4u);
-    EXPECT_EQ(bmp.size(), Le32(encoded.get() + length - 4));
+    EXPECT_EQ(bmp.size(), Le32(encoded.data() + length - 4));
     Bytes out(bmp.size());
-    ASSERT_EQ(bmp.size(), fastlz_decompress(encoded.get(), length - 4, out.data(), out.size()));
+    ASSERT_EQ(bmp.size(), fastlz_decompress(encoded.data(), length - 4, out.data(), out.size()));
     EXPECT_TRUE(out == bmp);
+}
+
+// Written in pieces of any size, the input gives the block the codec makes
+// of it whole: across both levels, past the window the compressor keeps,
+// with matches and literal runs that span pieces.
+TEST(Compressor, PiecesOfAnySizeGiveTheBlockOfTheWholeInput) {
+    std::mt19937 random(11);
+    const std::size_t sizes[] = {17, 40000, 700000};
+    const std::size_t pieces[] = {1, 7, 4096, 100003, 1u << 20};
+    for (const std::size_t size : sizes) {
+        for (int kind = 0; kind < 4; ++kind) {
+            std::vector<char> input(size);
+            for (std::size_t k = 0; k < size; ++k) {
+                const char* const kinds[] = {"\xff", "ab", "abcdefgh", nullptr};
+                const char* pool = kinds[kind];
+                // A page's bitmap: white, with rows of noise now and then.
+                input[k] = pool == nullptr ? static_cast<char>((k / 3840) % 40 < 3 ? random() : 0xff)
+                                           : pool[random() % std::strlen(pool)];
+            }
+            Bytes block(Compressor::Capacity(size));
+            const std::size_t blockLength = fastlz_compress(input.data(), size, block.data());
+            for (const std::size_t piece : pieces) {
+                SCOPED_TRACE(std::to_string(size) + " bytes of kind " + std::to_string(kind) + " in pieces of "
+                             + std::to_string(piece));
+                std::size_t length = 0;
+                const Bytes encoded = Compressed(input, piece, &length);
+                ASSERT_EQ(blockLength + 4, length);
+                EXPECT_TRUE(std::equal(block.begin(), block.begin() + static_cast<std::ptrdiff_t>(blockLength),
+                                       encoded.begin()));
+                EXPECT_EQ(size, Le32(encoded.data() + blockLength));
+            }
+        }
+    }
 }
 
 TEST(Compressor, SmallIncompressibleInputsFitTheirBuffer) {
@@ -145,11 +197,22 @@ TEST(Compressor, SmallIncompressibleInputsFitTheirBuffer) {
             input[k] = static_cast<char>(k * 97 + 13);
         }
         std::size_t length = 0;
-        const boost::shared_array<char> encoded = Compressor(input.data(), size)(&length);
+        const Bytes encoded = Compressed(input, size, &length);
         EXPECT_LE(length, Compressor::Capacity(size)) << size;
-        EXPECT_EQ(size, Le32(encoded.get() + length - 4)) << size;
+        EXPECT_EQ(size, Le32(encoded.data() + length - 4)) << size;
     }
     EXPECT_EQ(static_cast<std::size_t>(1000000 * 1.05 + 4), Compressor::Capacity(1000000));
+}
+
+TEST(Compressor, InputLongerOrShorterThanAnnouncedIsRefused) {
+    const char bytes[8] = {};
+    Compressor longer(4);
+    EXPECT_THROW(longer.Write(bytes, 8), std::length_error);
+    Compressor shorter(8);
+    shorter.Write(bytes, 4);
+    std::size_t length = 0;
+    EXPECT_THROW(shorter.Finish(&length), std::length_error);
+    EXPECT_THROW(Compressor(std::size_t(Compressor::MaxInputLength) + 1), std::length_error);
 }
 
 } // namespace

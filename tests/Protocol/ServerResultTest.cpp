@@ -56,9 +56,12 @@ struct Image {
     std::string Encoded() const {
         std::size_t bitmapLength = 0;
         const auto bitmap = Orvo::Browser::BitmapWriter<boost::gil::rgb8c_view_t>(View())(&bitmapLength);
-        std::size_t length = 0;
-        const auto encoded = Orvo::Browser::Compressor(bitmap.get(), bitmapLength)(&length);
-        return std::string(encoded.get(), length);
+        std::string encoded(Orvo::Browser::Compressor::Capacity(bitmapLength), '\0');
+        encoded.resize(fastlz_compress(bitmap.get(), bitmapLength, &encoded[0]));
+        for (int k = 0; k < 4; ++k) {
+            encoded += static_cast<char>((bitmapLength >> (8 * k)) & 0xFF);
+        }
+        return encoded;
     }
     int width;
     int height;

@@ -305,20 +305,23 @@ private:
         }
     }
 
-    // The image goes as soon as its bitmap exists: one full bitmap at most
-    // is held beside the compressed block. A snapshot that cannot be made
-    // (no memory for it) is left out, as one the page could not be drawn
-    // for is, rather than leaving the request unanswered.
+    // The image goes as soon as it is compressed: the bitmap is compressed
+    // as it is written, so no full bitmap is held beside the image. A
+    // snapshot that cannot be made (no memory for it) is left out, as one
+    // the page could not be drawn for is, rather than leaving the request
+    // unanswered.
     template <class ImageHolder>
     boost::shared_array<char> EncodeSnapshot(ImageHolder& view, const char* url, std::uint32_t* length) {
+        boost::shared_array<char> encoded;
+        *length = 0;
         try {
-            return SnapshotEncoder::Encode(view.View(), length, [&view]() { view.Release(); });
+            encoded = SnapshotEncoder::Encode(view.View(), length);
         } catch (const std::exception& e) {
             LOG4CPLUS_ERROR(logger, "ServerMediator::DoSendResponse => no snapshot for " << url << ": " << e.what());
+            *length = 0;
         }
         view.Release();
-        *length = 0;
-        return boost::shared_array<char>();
+        return encoded;
     }
 
     // A failed delivery ends here: it will never succeed, and the other
