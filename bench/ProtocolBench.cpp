@@ -126,7 +126,7 @@ BENCHMARK(Compressor)->Unit(benchmark::kMillisecond);
 // written.
 void SnapshotEncoding(benchmark::State& state) {
     const auto view = PageView();
-    const std::size_t bitmapLength = Orvo::Browser::BitmapWriter<boost::gil::rgb8c_view_t>::Length(view);
+    const std::size_t bitmapLength = Orvo::Browser::BitmapLayout::Length(view.width(), view.height());
     std::uint32_t length = 0;
     for (auto _ : state) {
         benchmark::DoNotOptimize(Orvo::Browser::SnapshotEncoder::Encode(view, &length));

@@ -34,6 +34,17 @@ Compressor::Compressor(std::size_t length)
       output(new char[Capacity(length)]),
       encoder(FastLzEncoder::LevelFor(length), length, output.get()) {}
 
+Compressor::Compressor(const char* input, std::size_t length) : Compressor(length) {
+    this->input = input;
+}
+
+// The whole input is compressed where it lies: nothing is copied.
+boost::shared_array<char> Compressor::operator()(std::size_t* outLength) {
+    const FastLzEncoder::Byte* whole = reinterpret_cast<const FastLzEncoder::Byte*>(input);
+    encoder.Run(whole, 0, length);
+    return Seal(encoder.Finish(whole, 0), outLength);
+}
+
 void Compressor::Write(const char* bytes, std::size_t size) {
     const std::uint64_t available = origin + held.size();
     if (size > length - available) {
@@ -53,7 +64,10 @@ boost::shared_array<char> Compressor::Finish(std::size_t* outLength) {
     if (origin + held.size() != length) {
         throw std::length_error("bitmap written short of the " + std::to_string(length) + " bytes announced");
     }
-    const std::size_t blockLength = encoder.Finish(held.data(), origin);
+    return Seal(encoder.Finish(held.data(), origin), outLength);
+}
+
+boost::shared_array<char> Compressor::Seal(std::size_t blockLength, std::size_t* outLength) {
     for (std::size_t k = 0; k < TrailerLength; ++k) {
         output[blockLength + k] = static_cast<char>((length >> (8 * k)) & 0xFF);
     }

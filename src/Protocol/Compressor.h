@@ -14,17 +14,27 @@ namespace Browser {
 
 // Turns a bitmap into the encoded snapshot: one FastLZ block holding the
 // input, followed by the input's length as 4 bytes, unsigned little-endian.
-// The input is written in pieces of any size, as it is made, and
+// Either the input is there whole (the first constructor; it must outlive
+// the call), or it is written in pieces of any size, as it is made, and
 // compressed as it comes: besides the block, only the codec's window and
-// the piece at hand are held. Sizes are 64-bit; an input the trailer
-// cannot state (4 GiB or more) is refused.
+// the piece at hand are held. Both give the same bytes. Sizes are 64-bit;
+// an input the trailer cannot state (4 GiB or more) is refused. A
+// compressor makes one snapshot.
 class Compressor {
 public:
     // The longest input the trailer can state.
     static constexpr std::size_t MaxInputLength = 0xFFFFFFFFu;
 
-    // For an input of length bytes. Throws std::length_error for one over
-    // MaxInputLength.
+    // For the input at input, length bytes long. Throws std::length_error
+    // for one over MaxInputLength.
+    Compressor(const char* input, std::size_t length);
+
+    // Returns the encoded snapshot of the input given to the constructor
+    // and sets *outLength to its length (the block's length plus 4).
+    boost::shared_array<char> operator()(std::size_t* outLength);
+
+    // For an input of length bytes, to be written. Throws
+    // std::length_error for one over MaxInputLength.
     explicit Compressor(std::size_t length);
 
     // Appends the next size bytes of the input. Throws std::length_error
@@ -42,6 +52,10 @@ public:
     static std::size_t Capacity(std::size_t inputLength);
 
 private:
+    // Puts the trailer after the block of blockLength bytes.
+    boost::shared_array<char> Seal(std::size_t blockLength, std::size_t* outLength);
+
+    const char* input = nullptr;
     const std::size_t length;
     boost::shared_array<char> output;
     FastLzEncoder encoder;

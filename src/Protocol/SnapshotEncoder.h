@@ -1,13 +1,12 @@
 #ifndef ORVO_PROTOCOL_SNAPSHOTENCODER_H
 #define ORVO_PROTOCOL_SNAPSHOTENCODER_H
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <ios>
 #include <stdexcept>
+#include <vector>
 
-#include <boost/iostreams/categories.hpp>
-#include <boost/iostreams/stream.hpp>
 #include <boost/shared_array.hpp>
 
 #include "Protocol/BitmapWriter.h"
@@ -16,29 +15,50 @@
 namespace Orvo {
 namespace Browser {
 
-// Turns an image view into the encoded snapshot of a result: the view as a
-// 24-bit bitmap file, compressed into one FastLZ block that is followed by
-// the bitmap's length (Compressor). The bitmap is compressed as the writer
-// makes it, so it is never held whole: besides the view, only the block
-// and the codec's window take memory.
+// Turns a picture into the encoded snapshot of a result: its 24-bit bitmap
+// file (BitmapLayout), compressed into one FastLZ block that is followed by
+// the bitmap's length (Compressor). The bitmap is compressed as its rows
+// are made, so it is never held whole, and the picture itself may come in
+// bands of rows, from its bottom band up (the file holds the last row
+// first): a painter needs only one band's pixels at a time.
 class SnapshotEncoder {
 public:
-    // Returns the encoded snapshot and sets *length to its size; an empty
-    // view (width or height 0) gives a null array and 0. Throws
-    // std::length_error when the bitmap or the encoded snapshot is too long
-    // for a result (4 GiB or more), and the allocator's error when memory
-    // runs out.
+    // For a width x height picture, both above 0. Throws std::length_error
+    // when its bitmap is too long for a snapshot (4 GiB or more).
+    SnapshotEncoder(std::size_t width, std::size_t height)
+        : width(width),
+          rowsLeft(height),
+          compressor(BitmapLayout::Length(width, height)),
+          rows(std::max<std::size_t>(1, PieceLength / BitmapLayout::RowBytes(width)) * BitmapLayout::RowBytes(width)) {
+        char header[BitmapLayout::HeaderLength];
+        BitmapLayout::PutHeader(width, height, header);
+        compressor.Write(header, sizeof header);
+    }
+
+    // Adds band, the rows just above those added so far: as wide as the
+    // picture, and no taller than what is left of it. Throws
+    // std::invalid_argument for a band that does not fit.
     template <class View>
-    static boost::shared_array<char> Encode(const View& view, std::uint32_t* length) {
-        *length = 0;
-        if (view.width() == 0 || view.height() == 0) {
-            return boost::shared_array<char>();
+    void AddBandAbove(const View& band) {
+        if (static_cast<std::size_t>(band.width()) != width || static_cast<std::size_t>(band.height()) > rowsLeft) {
+            throw std::invalid_argument("a snapshot band that does not fit the picture");
         }
-        Compressor compressor(BitmapWriter<View>::Length(view));
-        {
-            boost::iostreams::stream<Sink> stream(Sink{&compressor}, StreamBuffer);
-            BitmapWriter<View>(view).WriteTo(stream);
+        const std::size_t rowBytes = BitmapLayout::RowBytes(width);
+        std::size_t filled = 0;
+        for (std::ptrdiff_t y = band.height() - 1; y >= 0; --y) {
+            BitmapWriter<View>::PutRow(band, y, rows.data() + filled);
+            filled += rowBytes;
+            if (filled == rows.size() || y == 0) {
+                compressor.Write(rows.data(), filled);
+                filled = 0;
+            }
         }
+        rowsLeft -= band.height();
+    }
+
+    // Once every row is added: returns the encoded snapshot and sets
+    // *length to its size. Throws std::length_error when rows are missing.
+    boost::shared_array<char> Finish(std::uint32_t* length) {
         std::size_t encodedLength = 0;
         boost::shared_array<char> encoded = compressor.Finish(&encodedLength);
         if (encodedLength > 0xFFFFFFFFu) {
@@ -48,22 +68,29 @@ public:
         return encoded;
     }
 
-private:
-    // The pieces the writer's rows reach the compressor in.
-    static constexpr std::streamsize StreamBuffer = 64 * 1024;
-
-    // A stream's end that compresses what it is given.
-    struct Sink {
-        typedef char char_type;
-        typedef boost::iostreams::sink_tag category;
-
-        std::streamsize write(const char* bytes, std::streamsize size) {
-            compressor->Write(bytes, static_cast<std::size_t>(size));
-            return size;
+    // The encoded snapshot of view, whole; an empty view (width or height
+    // 0) gives a null array and 0. Throws as the constructor and Finish do,
+    // and the allocator's error when memory runs out.
+    template <class View>
+    static boost::shared_array<char> Encode(const View& view, std::uint32_t* length) {
+        *length = 0;
+        if (view.width() == 0 || view.height() == 0) {
+            return boost::shared_array<char>();
         }
+        SnapshotEncoder encoder(view.width(), view.height());
+        encoder.AddBandAbove(view);
+        return encoder.Finish(length);
+    }
 
-        Compressor* compressor;
-    };
+private:
+    // Rows reach the compressor in pieces of about this many bytes.
+    static constexpr std::size_t PieceLength = 64 * 1024;
+
+    const std::size_t width;
+    std::size_t rowsLeft;
+    Compressor compressor;
+    // Rows as the file holds them, on their way to the compressor.
+    std::vector<char> rows;
 };
 
 } // namespace Browser

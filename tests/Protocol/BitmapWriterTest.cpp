@@ -12,11 +12,13 @@
 
 #include "Protocol/Compressor.h"
 #include "Protocol/FastLz.h"
+#include "Protocol/SnapshotEncoder.h"
 
 namespace {
 
 using Orvo::Browser::BitmapWriter;
 using Orvo::Browser::Compressor;
+using Orvo::Browser::SnapshotEncoder;
 
 typedef std::vector<unsigned char> Bytes;
 
@@ -174,6 +176,11 @@ TEST(Compressor, PiecesOfAnySizeGiveTheBlockOfTheWholeInput) {
             }
             Bytes block(Compressor::Capacity(size));
             const std::size_t blockLength = fastlz_compress(input.data(), size, block.data());
+            std::size_t wholeLength = 0;
+            const boost::shared_array<char> inPlace = Compressor(input.data(), size)(&wholeLength);
+            ASSERT_EQ(blockLength + 4, wholeLength);
+            EXPECT_TRUE(std::equal(block.begin(), block.begin() + static_cast<std::ptrdiff_t>(blockLength),
+                                   reinterpret_cast<const unsigned char*>(inPlace.get())));
             for (const std::size_t piece : pieces) {
                 SCOPED_TRACE(std::to_string(size) + " bytes of kind " + std::to_string(kind) + " in pieces of "
                              + std::to_string(piece));
@@ -202,6 +209,45 @@ TEST(Compressor, SmallIncompressibleInputsFitTheirBuffer) {
         EXPECT_EQ(size, Le32(encoded.data() + length - 4)) << size;
     }
     EXPECT_EQ(static_cast<std::size_t>(1000000 * 1.05 + 4), Compressor::Capacity(1000000));
+}
+
+// A picture given in bands from its bottom up, as the worker paints it,
+// encodes as the whole bitmap file compressed at once; in either channel
+// order.
+TEST(SnapshotEncoder, BandsFromTheBottomUpGiveTheWholePicturesSnapshot) {
+    const TestImage image(37, 29);
+    const auto rgb = image.Rgb();
+    const Bytes bmp = Encode(rgb);
+    std::size_t wholeLength = 0;
+    const boost::shared_array<char> whole = Compressor(reinterpret_cast<const char*>(bmp.data()), bmp.size())(&wholeLength);
+    for (const int bandHeight : {1, 5, 28, 29}) {
+        SCOPED_TRACE(bandHeight);
+        SnapshotEncoder encoder(image.width, image.height);
+        for (int bottom = image.height; bottom > 0; bottom -= bandHeight) {
+            const int top = std::max(0, bottom - bandHeight);
+            encoder.AddBandAbove(boost::gil::subimage_view(rgb, 0, top, image.width, bottom - top));
+        }
+        std::uint32_t length = 0;
+        const boost::shared_array<char> banded = encoder.Finish(&length);
+        ASSERT_EQ(wholeLength, length);
+        EXPECT_EQ(0, std::memcmp(whole.get(), banded.get(), length));
+    }
+    std::uint32_t length = 0;
+    const boost::shared_array<char> bgr = SnapshotEncoder::Encode(image.Bgr(), &length);
+    std::size_t bmpLength = 0;
+    const boost::shared_array<char> bgrBmp = BitmapWriter<boost::gil::bgr8c_view_t>(image.Bgr())(&bmpLength);
+    EXPECT_EQ(bmpLength, Le32(bgr.get() + length - 4));
+    Bytes out(bmpLength);
+    ASSERT_EQ(bmpLength, fastlz_decompress(bgr.get(), length - 4, out.data(), out.size()));
+    EXPECT_EQ(0, std::memcmp(out.data(), bgrBmp.get(), bmpLength));
+
+    SnapshotEncoder misfit(image.width, image.height);
+    EXPECT_THROW(misfit.AddBandAbove(boost::gil::subimage_view(rgb, 0, 0, 36, 1)), std::invalid_argument);
+    misfit.AddBandAbove(boost::gil::subimage_view(rgb, 0, 1, image.width, 28));
+    EXPECT_THROW(misfit.AddBandAbove(boost::gil::subimage_view(rgb, 0, 0, image.width, 2)), std::invalid_argument);
+    EXPECT_THROW(misfit.Finish(&length), std::length_error) << "a row is missing";
+    EXPECT_EQ(nullptr, SnapshotEncoder::Encode(boost::gil::rgb8c_view_t(), &length).get());
+    EXPECT_EQ(0u, length);
 }
 
 TEST(Compressor, InputLongerOrShorterThanAnnouncedIsRefused) {

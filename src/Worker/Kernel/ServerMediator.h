@@ -18,7 +18,6 @@
 #include "Kernel/Server.h"
 #include "Kernel/ServerStoppedException.h"
 #include "Protocol/ServerRequest.h"
-#include "Protocol/SnapshotEncoder.h"
 #include "Protocol/TimeDivisor.h"
 #include "Protocol/WireFormat.h"
 #include "Support/LoggerFactory.h"
@@ -182,8 +181,9 @@ public:
 
     // Main thread: hands one response to the ledger, which delivers it on
     // its sender thread if the request is taken and not yet answered. The
-    // holders are copied; they keep the texts and the image alive until the
-    // delivery ends.
+    // holders are copied; they keep the texts and the snapshot alive until
+    // the delivery ends. The snapshot's holder is a ViewHolder (an image,
+    // encoded on the sender thread) or a SnapshotHolder (encoded already).
     template <class NameHolder, class UrlHolder, class DetailHolder, class BodyHolder, class ImageHolder>
     void SendResponse(const NameHolder& name, const UrlHolder& url, const DetailHolder& detail, const BodyHolder& body,
                       const ImageHolder& view) {
@@ -305,23 +305,19 @@ private:
         }
     }
 
-    // The image goes as soon as it is compressed: the bitmap is compressed
-    // as it is written, so no full bitmap is held beside the image. A
-    // snapshot that cannot be made (no memory for it) is left out, as one
-    // the page could not be drawn for is, rather than leaving the request
-    // unanswered.
+    // The holder's snapshot, encoded (a ViewHolder's image is freed once
+    // it is). A snapshot that cannot be made (no memory for it) is left
+    // out, as one the page could not be drawn for is, rather than leaving
+    // the request unanswered.
     template <class ImageHolder>
     boost::shared_array<char> EncodeSnapshot(ImageHolder& view, const char* url, std::uint32_t* length) {
-        boost::shared_array<char> encoded;
-        *length = 0;
         try {
-            encoded = SnapshotEncoder::Encode(view.View(), length);
+            return view.Encode(length);
         } catch (const std::exception& e) {
             LOG4CPLUS_ERROR(logger, "ServerMediator::DoSendResponse => no snapshot for " << url << ": " << e.what());
-            *length = 0;
         }
-        view.Release();
-        return encoded;
+        *length = 0;
+        return boost::shared_array<char>();
     }
 
     // A failed delivery ends here: it will never succeed, and the other

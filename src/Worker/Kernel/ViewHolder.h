@@ -1,9 +1,14 @@
 #ifndef ORVO_KERNEL_VIEWHOLDER_H
 #define ORVO_KERNEL_VIEWHOLDER_H
 
+#include <cstdint>
+
 #include <QImage>
 #include <boost/gil.hpp>
+#include <boost/shared_array.hpp>
 #include <boost/shared_ptr.hpp>
+
+#include "Protocol/SnapshotEncoder.h"
 
 // One shared reference to a snapshot image in QImage::Format_RGB888, or to
 // none, carrying it from the main thread to the sender thread. Copies share
@@ -25,15 +30,24 @@ public:
                                             image->bytesPerLine());
     }
 
-    // Frees the pixels for every copy: a snapshot is sent once, and its
-    // image is not needed once it has been encoded.
+    // The encoded snapshot of the image (null and 0 without one). The
+    // pixels are freed for every copy, made or not: a snapshot is sent
+    // once. Throws as SnapshotEncoder::Encode does.
+    boost::shared_array<char> Encode(std::uint32_t* length) {
+        struct Releaser {
+            ~Releaser() { holder.Release(); }
+            ViewHolder& holder;
+        } releaser{*this};
+        return Orvo::Browser::SnapshotEncoder::Encode(View(), length);
+    }
+
+private:
     void Release() {
         if (image) {
             *image = QImage();
         }
     }
 
-private:
     boost::shared_ptr<QImage> image;
 };
 

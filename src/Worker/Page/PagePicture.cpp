@@ -1,6 +1,7 @@
 #include "Page/PagePicture.h"
 
 #include <algorithm>
+#include <new>
 
 #include <QBuffer>
 #include <QImageWriter>
@@ -9,6 +10,7 @@
 #include <QWebPage>
 
 #include "Protocol/PngWriter.h"
+#include "Protocol/SnapshotEncoder.h"
 
 QByteArray PagePicture::Take(QWebPage* page, const Request& request, QString& error) {
     return Encode(Draw(page, request.whole), request, error);
@@ -85,9 +87,40 @@ void PagePicture::RenderInBands(QWebFrame* frame, QImage& image) {
     for (int top = 0; top < image.height(); top += BandHeight) {
         const int height = std::min(BandHeight, image.height() - top);
         QImage band(image.scanLine(top), image.width(), height, image.bytesPerLine(), image.format());
-        QPainter painter(&band);
-        painter.translate(0, -top);
-        frame->render(&painter, QRegion(0, top, image.width(), height));
-        painter.end();
+        PaintBand(frame, band, top);
     }
+}
+
+// The bands are painted in blue, green, red order, the bitmap file's, so
+// that their rows go to the encoder as they are; from the page's bottom up,
+// the order the file holds its rows in.
+boost::shared_array<char> PagePicture::Snapshot(QWebFrame* frame, std::uint32_t* length) {
+    const QSize size = frame->page()->viewportSize();
+    *length = 0;
+    if (size.isEmpty()) {
+        return boost::shared_array<char>();
+    }
+    QImage rows(size.width(), std::min(BandHeight, size.height()), QImage::Format_BGR888);
+    if (rows.isNull()) {
+        throw std::bad_alloc();
+    }
+    Orvo::Browser::SnapshotEncoder encoder(size.width(), size.height());
+    for (int bottom = size.height(); bottom > 0;) {
+        const int top = std::max(0, bottom - BandHeight);
+        QImage band(rows.bits(), size.width(), bottom - top, rows.bytesPerLine(), rows.format());
+        band.fill(Qt::white);
+        PaintBand(frame, band, top);
+        encoder.AddBandAbove(boost::gil::interleaved_view(
+            band.width(), band.height(), reinterpret_cast<const boost::gil::bgr8_pixel_t*>(band.constBits()),
+            band.bytesPerLine()));
+        bottom = top;
+    }
+    return encoder.Finish(length);
+}
+
+void PagePicture::PaintBand(QWebFrame* frame, QImage& band, int top) {
+    QPainter painter(&band);
+    painter.translate(0, -top);
+    frame->render(&painter, QRegion(0, top, band.width(), band.height()));
+    painter.end();
 }

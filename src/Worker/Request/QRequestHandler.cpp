@@ -169,7 +169,7 @@ void QRequestHandler::RunScript() {
     connect(script, &QScriptRunner::Finished, this, [this](const QByteArray& detail, const QByteArray& body) {
         const QString at = page != nullptr ? page->mainFrame()->url().toString() : url;
         DoPush(StringHolder(requestName.toUtf8()), StringHolder(at.toUtf8()), StringHolder(detail),
-               StringHolder(body), ViewHolder());
+               StringHolder(body), SnapshotHolder());
     });
     deadlineTimer->start(NonNegative(Option::Get<Option::Timeout>(options)));
     LuaState::Budget budget;
@@ -479,9 +479,9 @@ bool QRequestHandler::PushOnDocumentComplete() {
     if (!xml && !Option::Get<Option::Script>(options).empty()) {
         ProcessOptScript();
     }
-    ViewHolder view;
+    SnapshotHolder snapshot;
     if (!xml && Option::Get<Option::Snapshot>(options)) {
-        GetSnapshot(view);
+        GetSnapshot(snapshot);
     }
     if (Option::Get<Option::Coordinate>(options)) {
         ProcessOptCoordinate();
@@ -495,13 +495,13 @@ bool QRequestHandler::PushOnDocumentComplete() {
     LOG4CPLUS_INFO(logger, "RequestHandler::PushOnDocumentComplete => " << Utf8(currentUrl) << " ("
                                                                          << Utf8(requestName) << ")");
     return DoPush(StringHolder(requestName.toUtf8()), StringHolder(currentUrl.toUtf8()),
-                  StringHolder(lastModified.toUtf8()), StringHolder(Body(content, true)), view);
+                  StringHolder(lastModified.toUtf8()), StringHolder(Body(content, true)), snapshot);
 }
 
 bool QRequestHandler::PushOnNavigateError() {
     return DoPush(StringHolder(requestName.toUtf8()), StringHolder(currentUrl.toUtf8()),
                   StringHolder(networkManager->Main().statusCode.toUtf8()), StringHolder(Body(QString(), false)),
-                  ViewHolder());
+                  SnapshotHolder());
 }
 
 QByteArray QRequestHandler::Body(const QString& content, bool ok) const {
@@ -568,11 +568,11 @@ QJsonArray QRequestHandler::ChildFrames(const QWebFrame* frame) {
 
 bool QRequestHandler::PushDead() {
     const StringHolder dead(QByteArray(Orvo::Browser::WireFormat::Dead));
-    return DoPush(StringHolder(requestName.toUtf8()), StringHolder(url.toUtf8()), dead, dead, ViewHolder());
+    return DoPush(StringHolder(requestName.toUtf8()), StringHolder(url.toUtf8()), dead, dead, SnapshotHolder());
 }
 
 bool QRequestHandler::DoPush(const StringHolder& name, const StringHolder& pageUrl, const StringHolder& detail,
-                             const StringHolder& body, const ViewHolder& view) {
+                             const StringHolder& body, const SnapshotHolder& snapshot) {
     if (state == State::Answered) {
         return false;
     }
@@ -580,7 +580,7 @@ bool QRequestHandler::DoPush(const StringHolder& name, const StringHolder& pageU
     const boost::shared_ptr<Orvo::Browser::ServerMediator> mediator = Orvo::Browser::ServerMediator::instance;
     bool sent = false;
     try {
-        mediator->SendResponse(name, pageUrl, detail, body, view);
+        mediator->SendResponse(name, pageUrl, detail, body, snapshot);
         currentUrl = QString::fromLatin1(Blank);
         sent = true;
     } catch (const std::exception& e) {
@@ -699,11 +699,11 @@ bool QRequestHandler::ProcessOptCoordinate() {
     return true;
 }
 
-// The image starts white, so that what the page does not paint shows as a
+// The picture starts white, so that what the page does not paint shows as a
 // blank page would. A page taller than the height cap is cut there. A page
 // answered before its first layout has no contents size yet: it is drawn
 // at its viewport's size, blank as a browser would show it.
-bool QRequestHandler::GetSnapshot(ViewHolder& view) {
+bool QRequestHandler::GetSnapshot(SnapshotHolder& snapshot) {
     QSize size = page->mainFrame()->contentsSize();
     if (size.isEmpty()) {
         size = page->viewportSize();
@@ -720,14 +720,15 @@ bool QRequestHandler::GetSnapshot(ViewHolder& view) {
         size.setHeight(cap);
     }
     page->setViewportSize(size);
-    QImage image(page->viewportSize(), QImage::Format_RGB888);
-    if (image.isNull()) {
-        LOG4CPLUS_INFO(logger, "GetSnapshot => no memory for " << size.width() << "x" << size.height());
-        return false;
+    try {
+        std::uint32_t length = 0;
+        boost::shared_array<char> bytes = PagePicture::Snapshot(page->mainFrame(), &length);
+        snapshot = SnapshotHolder(std::move(bytes), length);
+        return true;
+    } catch (const std::exception& e) {
+        LOG4CPLUS_INFO(logger, "GetSnapshot => no snapshot of " << size.width() << "x" << size.height() << " for "
+                                                                << Utf8(url) << ": " << e.what());
     }
-    image.fill(Qt::white);
-    PagePicture::RenderInBands(page->mainFrame(), image);
-    view = ViewHolder(image);
-    return true;
+    return false;
 }
 

@@ -16,7 +16,7 @@
 #include <log4cplus/logger.h>
 
 #include "Kernel/StringHolder.h"
-#include "Kernel/ViewHolder.h"
+#include "Kernel/SnapshotHolder.h"
 #include "Protocol/Option.h"
 
 class DeniedNetworks;
@@ -110,7 +110,7 @@ protected:
     // The child frames of frame, as the description gives them.
     static QJsonArray ChildFrames(const QWebFrame* frame);
     bool DoPush(const StringHolder& name, const StringHolder& pageUrl, const StringHolder& detail,
-                const StringHolder& body, const ViewHolder& view);
+                const StringHolder& body, const SnapshotHolder& snapshot);
 
     bool GetMimeType(QString& out);
     bool GetLastModified(QString& out);
@@ -119,7 +119,7 @@ protected:
     bool GetRenderedHTML(QString& out);
     bool ProcessOptScript();
     bool ProcessOptCoordinate();
-    bool GetSnapshot(ViewHolder& view);
+    bool GetSnapshot(SnapshotHolder& snapshot);
 
     // Stops the handler's timers and deletes its page and network manager;
     // nothing of the page runs afterwards.
