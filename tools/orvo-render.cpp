@@ -14,7 +14,7 @@
 #include <unistd.h>
 
 #include "Client/StaleObjects.h"
-#include "Protocol/HeapRelease.h"
+#include "Process/HeapRelease.h"
 #include "render/CommandLine.h"
 #include "render/OutputWriter.h"
 #include "render/QueueJob.h"

@@ -25,7 +25,7 @@
 #include "serve/AccessLog.h"
 #include "serve/HttpListener.h"
 #include "serve/HttpService.h"
-#include "Protocol/HeapRelease.h"
+#include "Process/HeapRelease.h"
 #include "Protocol/TimeDivisor.h"
 #include "queue/RedisConnection.h"
 #include "serve/Metrics.h"

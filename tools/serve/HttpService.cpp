@@ -11,7 +11,7 @@
 #include <iterator>
 
 #include "BadArgument.h"
-#include "Protocol/HeapRelease.h"
+#include "Process/HeapRelease.h"
 
 namespace Orvo {
 namespace Serve {

@@ -3,7 +3,7 @@
 #include <QWebSettings>
 #include <log4cplus/loggingmacros.h>
 
-#include "Protocol/HeapRelease.h"
+#include "Process/HeapRelease.h"
 #include "Support/LoggerFactory.h"
 
 MemoryRelease::MemoryRelease()

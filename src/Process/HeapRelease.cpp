@@ -1,4 +1,4 @@
-#include "Protocol/HeapRelease.h"
+#include "Process/HeapRelease.h"
 
 #include <chrono>
 #include <cstdlib>
