@@ -2,10 +2,15 @@
 
 #include <chrono>
 
+#include <log4cplus/loggingmacros.h>
+
+#include "Support/LoggerFactory.h"
+
 namespace Orvo {
 namespace Browser {
 
-RequestLedger::RequestLedger() : sender(&RequestLedger::Send, this) {}
+RequestLedger::RequestLedger()
+    : logger(Logging::LoggerFactory::GetLogger("RequestLedger")), sender(&RequestLedger::Send, this) {}
 
 RequestLedger::~RequestLedger() {
     {
@@ -171,15 +176,24 @@ void RequestLedger::Send() {
         const std::string name = deliveries.front().first;
         const Delivery delivery = std::move(deliveries.front().second);
         lock.unlock();
-        try {
-            delivery();
-        } catch (...) {
-            // A delivery that failed is over all the same.
-        }
+        Deliver(name, delivery);
         lock.lock();
         deliveries.pop_front();
         held.erase(name);
         deliveriesChanged.notify_all();
+    }
+}
+
+// A delivery that failed is over all the same: its client waits out its
+// deadline. The sender thread is where a delivery's exception would end the
+// process, so everything is caught here.
+void RequestLedger::Deliver(const std::string& name, const Delivery& delivery) const {
+    try {
+        delivery();
+    } catch (const std::exception& e) {
+        LOG4CPLUS_ERROR(logger, "RequestLedger::Deliver => " << name << " not delivered: " << e.what());
+    } catch (...) {
+        LOG4CPLUS_ERROR(logger, "RequestLedger::Deliver => " << name << " not delivered: an unknown exception");
     }
 }
 

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include <boost/shared_ptr.hpp>
+#include <log4cplus/logger.h>
 
 #include "Kernel/FairQueue.h"
 #include "Protocol/ServerRequest.h"
@@ -46,7 +47,8 @@ class RequestLedger {
 public:
     typedef boost::shared_ptr<ServerRequest> RequestPtr;
     // Writes one answer into its client's result channel. It runs on the
-    // sender thread, without the ledger's lock; what it throws is dropped.
+    // sender thread, without the ledger's lock; what it throws is logged at
+    // ERROR, and the answer counts as written all the same.
     typedef std::function<void()> Delivery;
 
     enum class Taking { Taken, Nothing, InFlight };
@@ -117,7 +119,10 @@ private:
     };
 
     void Send();
+    // Runs one delivery, logging what it throws.
+    void Deliver(const std::string& name, const Delivery& delivery) const;
 
+    const log4cplus::Logger logger;
     mutable std::mutex mutex;
     // Guarded by mutex:
     FairQueue queued;

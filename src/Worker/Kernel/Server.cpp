@@ -160,6 +160,8 @@ void Server::Destroy(int pid) {
         LOG4CPLUS_DEBUG(Logging::LoggerFactory::GetLogger(""), "Server::Serve::_D::Destory");
         RemoveReadyMarker(WorkerNames::ReadyMarker(pid));
     } catch (...) {
+        // A fault clean-up, maybe inside a terminate handler: logging what
+        // failed could fail the same way, and nothing else is left to try.
     }
 }
 
@@ -289,7 +291,7 @@ void Server::Refuse(Request& record) {
     try {
         segment.destroy<Request::OptionMap>((name + WireFormat::OptionMapSuffix).c_str());
     } catch (const std::exception& e) {
-        LOG4CPLUS_DEBUG(logger, "Server::Serve => Exception: " << e.what());
+        LOG4CPLUS_DEBUG(logger, "Server::Refuse => Exception: " << e.what());
     }
     record.options = nullptr;
 }
@@ -298,7 +300,7 @@ void Server::AnswerDead(const boost::shared_ptr<ServerRequest>& request) const {
     try {
         SendDeadResponse(request);
     } catch (const std::exception& e) {
-        LOG4CPLUS_DEBUG(logger, "Server::Serve => Exception: " << e.what());
+        LOG4CPLUS_DEBUG(logger, "Server::AnswerDead => Exception: " << e.what());
     }
 }
 

@@ -13,6 +13,9 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <log4cplus/appender.h>
+#include <log4cplus/logger.h>
+#include <log4cplus/spi/loggingevent.h>
 
 #include "Common/NamedRequest.h"
 #include "Kernel/RequestLedger.h"
@@ -42,6 +45,37 @@ public:
 private:
     std::mutex mutex;
     std::vector<std::string> written;
+};
+
+// The lines logged through one logger while it is alive.
+class LoggedLines : public log4cplus::Appender {
+public:
+    explicit LoggedLines(const std::string& name) : logger(log4cplus::Logger::getInstance(name)) {
+        logger.addAppender(log4cplus::SharedAppenderPtr(this));
+    }
+    ~LoggedLines() override {
+        destructorImpl();
+    }
+    void Detach() {
+        logger.removeAppender(log4cplus::SharedAppenderPtr(this));
+    }
+    void close() override {}
+
+    std::vector<std::string> Lines() {
+        std::lock_guard<std::mutex> lock(linesMutex);
+        return lines;
+    }
+
+protected:
+    void append(const log4cplus::spi::InternalLoggingEvent& event) override {
+        std::lock_guard<std::mutex> lock(linesMutex);
+        lines.push_back(event.getMessage());
+    }
+
+private:
+    log4cplus::Logger logger;
+    std::mutex linesMutex;
+    std::vector<std::string> lines;
 };
 
 // Moves the next queued request into the slot, as the serving thread does.
@@ -162,24 +196,31 @@ TEST(RequestLedger, ASecondRequestUnderANameInFlightIsDropped) {
 }
 
 // One sender thread writes the answers in the order they were accepted;
-// one that throws does not stop the others.
+// one that throws does not stop the others, and is logged by name.
 TEST(RequestLedger, AnswersAreDeliveredInTheOrderAccepted) {
+    log4cplus::helpers::SharedObjectPtr<LoggedLines> logged(new LoggedLines("RequestLedger"));
     Deliveries deliveries;
     std::promise<void> release;
     std::shared_future<void> released = release.get_future().share();
     RequestLedger ledger;
-    TakeEach(ledger, {"a_1", "b_1", "c_1", "d_1"});
+    TakeEach(ledger, {"a_1", "b_1", "c_1", "d_1", "e_1"});
     ASSERT_TRUE(ledger.Answer("c_1", [&deliveries, released]() {
         released.wait();
         deliveries.Of("c_1")();
     }));
     ASSERT_TRUE(ledger.Answer("a_1", []() { throw std::runtime_error("the client went away"); }));
     ASSERT_TRUE(ledger.Answer("d_1", deliveries.Of("d_1")));
+    ASSERT_TRUE(ledger.Answer("e_1", []() { throw 42; }));
     ASSERT_TRUE(ledger.Answer("b_1", deliveries.Of("b_1")));
     EXPECT_FALSE(ledger.AwaitDelivered(50)) << "the first is held";
     release.set_value();
     ASSERT_TRUE(ledger.AwaitDelivered(10000));
     EXPECT_EQ((std::vector<std::string>{"c_1", "d_1", "b_1"}), deliveries.Written());
+    EXPECT_FALSE(ledger.Holds());
+    logged->Detach();
+    EXPECT_EQ((std::vector<std::string>{"RequestLedger::Deliver => a_1 not delivered: the client went away",
+                                        "RequestLedger::Deliver => e_1 not delivered: an unknown exception"}),
+              logged->Lines());
 }
 
 TEST(RequestLedger, TheLedgerDeliversEveryAcceptedAnswerBeforeItGoes) {
