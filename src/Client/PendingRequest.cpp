@@ -1,6 +1,8 @@
 #include "Client/PendingRequest.h"
 
 #include <boost/interprocess/permissions.hpp>
+#include <boost/interprocess/sync/named_condition.hpp>
+#include <boost/interprocess/sync/named_mutex.hpp>
 #include <boost/interprocess/shared_memory_object.hpp>
 
 #include "Client/FileReference.h"
@@ -50,11 +52,16 @@ PendingRequest::PendingRequest(const std::string& url, const std::string& name)
     guard.kept = true;
 }
 
+// A worker writes into the result segment, so a broken one may have
+// destroyed the channel's list: then Destroy removes nothing, and the names
+// are removed here, so that none outlives the request.
 PendingRequest::~PendingRequest() {
     channel.reset();
     try {
         ResultChannel::Destroy(segment, name.c_str(), &DiscardUncollected, DestroyLockMs);
-    } catch (...) {
+    } catch (const std::exception&) {
+        boost::interprocess::named_condition::remove(ResultChannel::ConditionName(name.c_str()).c_str());
+        boost::interprocess::named_mutex::remove(ResultChannel::MutexName(name.c_str()).c_str());
     }
     boost::interprocess::shared_memory_object::remove(name.c_str());
 }

@@ -164,6 +164,9 @@ public:
                 try {
                     onRemaining(*channel->list);
                 } catch (...) {
+                    // The channel's names must go all the same. The channel
+                    // has no log: a caller that wants its failures logged
+                    // logs them in onRemaining, as the worker does.
                 }
             }
         }

@@ -1,9 +1,11 @@
 // The client library takes nothing a worker sends on trust: an impossible
-// snapshot length fails before anything is allocated for it, and a file
-// reference is read only when it names a private regular file of this user.
+// snapshot length fails before anything is allocated for it, a file
+// reference is read only when it names a private regular file of this user,
+// and a result channel a worker broke still leaves no name behind.
 
 #include <fstream>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include <boost/filesystem.hpp>
@@ -13,11 +15,14 @@
 #include <unistd.h>
 
 #include "Client/FileReference.h"
+#include "Client/PendingRequest.h"
 #include "Client/Snapshot.h"
+#include "Common/SharedObjects.h"
 
 namespace {
 
 using Orvo::Browser::Client::FileReference;
+using Orvo::Browser::Client::PendingRequest;
 using Orvo::Browser::Client::Snapshot;
 
 TEST(CarefulClient, ASnapshotAnnouncingMoreThanItsBlockCanHoldFailsAtOnce) {
@@ -91,6 +96,36 @@ TEST_F(SpillFile, AnythingElseFailsWithAReasonAndIsLeftAlone) {
     ::chmod(path.c_str(), 0600);
     FileReference::Discard(field);
     EXPECT_FALSE(boost::filesystem::exists(path)) << "a spill file is discarded";
+}
+
+
+// The segment, the channel's list in it and the channel's mutex and
+// condition all carry the request's name; whatever a worker did to the
+// channel, ending the request removes every one of them.
+TEST(CarefulClient, EndingARequestRemovesItsNamesWhateverBecameOfItsChannel) {
+    const struct {
+        const char* what;
+        std::function<void(PendingRequest&)> worker;
+    } cases[] = {
+        {"the channel as it was made", [](PendingRequest&) {}},
+        {"its list destroyed in the segment",
+         [](PendingRequest& pending) {
+             pending.ResultSegment().destroy<PendingRequest::ResultChannel::List>(pending.Name().c_str());
+         }},
+        {"its mutex removed",
+         [](PendingRequest& pending) {
+             boost::interprocess::named_mutex::remove(
+                 PendingRequest::ResultChannel::MutexName(pending.Name().c_str()).c_str());
+         }},
+    };
+    for (const auto& row : cases) {
+        const std::string name = "orvo_careful_" + std::to_string(::getpid());
+        std::unique_ptr<PendingRequest> pending(new PendingRequest("http://127.0.0.1/", name));
+        ASSERT_EQ(3u, OrvoTest::SharedObjects(name).size()) << row.what << ": the segment, mutex and condition";
+        row.worker(*pending);
+        pending.reset();
+        EXPECT_TRUE(OrvoTest::SharedObjects(name).empty()) << row.what;
+    }
 }
 
 } // namespace
