@@ -48,14 +48,6 @@ QString DetailDate(const std::string& header) {
     return date.isValid() ? date.toUTC().toString(pattern) : QString();
 }
 
-void Answer(const Orvo::Browser::ServerRequest& request, const std::string& url, const QString& detail,
-            const std::string& body, const QImage& snapshot) {
-    Orvo::Browser::ServerMediator::instance->SendResponse(
-        StringHolder(QByteArray::fromStdString(request.name)), StringHolder(QByteArray::fromStdString(url)),
-        StringHolder(detail.toUtf8()), StringHolder(QByteArray::fromStdString(body)),
-        snapshot.isNull() ? ViewHolder() : ViewHolder(snapshot));
-}
-
 // A value the page gave as text: empty unless it is a string.
 std::string TextOf(const nlohmann::json& value) {
     return value.is_string() ? value.get<std::string>() : std::string();
@@ -99,16 +91,27 @@ DevToolsPipe::Options ChromiumWorker::BrowserOptions() {
     return options;
 }
 
-ChromiumWorker::ChromiumWorker(DevToolsPipe& browser)
+ChromiumWorker::ChromiumWorker(DevToolsPipe& browser, Orvo::Browser::ServerMediator& mediator,
+                               const Orvo::Browser::Configurator& configuration)
     : browser(browser),
+      mediator(mediator),
       logger(Orvo::Logging::LoggerFactory::GetLogger("ChromiumWorker")),
+      fileUrlsAllowed(configuration.AllowFileUrls()),
+      deniedNetworks(DeniedNetworks::Parse(QString::fromStdString(configuration.DeniedNetworks()))),
       keepMs(Option::Keep::Default()),
-      recycle(Orvo::Browser::RecyclePolicy::OfConfiguration()) {}
+      recycle(Orvo::Browser::RecyclePolicy::Of(configuration)) {}
+
+void ChromiumWorker::Answer(const Orvo::Browser::ServerRequest& request, const std::string& url,
+                            const QString& detail, const std::string& body, const QImage& snapshot) {
+    mediator.SendResponse(StringHolder(QByteArray::fromStdString(request.name)),
+                          StringHolder(QByteArray::fromStdString(url)), StringHolder(detail.toUtf8()),
+                          StringHolder(QByteArray::fromStdString(body)),
+                          snapshot.isNull() ? ViewHolder() : ViewHolder(snapshot));
+}
 
 int ChromiumWorker::Run(const volatile std::sig_atomic_t& stop) {
     typedef std::chrono::steady_clock Clock;
-    const boost::shared_ptr<Orvo::Browser::ServerMediator> mediator = Orvo::Browser::ServerMediator::Create(::getpid());
-    mediator->StartServer();
+    mediator.StartServer();
     Clock::time_point idleSince = Clock::now();
     const Orvo::Browser::ParentWatch parent;
     bool recycled = false;
@@ -120,7 +123,7 @@ int ChromiumWorker::Run(const volatile std::sig_atomic_t& stop) {
         }
         boost::shared_ptr<Orvo::Browser::ServerRequest> request;
         try {
-            request = mediator->GetRequest(PollMs);
+            request = mediator.GetRequest(PollMs);
         } catch (const Orvo::Browser::ServerStoppedException&) {
             break;
         }
@@ -129,18 +132,18 @@ int ChromiumWorker::Run(const volatile std::sig_atomic_t& stop) {
             ++taken;
             idleSince = Clock::now();
         }
-        recycled = RetiredAndDone(*mediator);
+        recycled = RetiredAndDone();
         if (request || recycled) {
             continue;
         }
         // Before its first request the worker waits as long as the serving
         // thread does, as the WebKit worker does: a client may send it late.
         if (taken > 0 && Clock::now() - idleSince > std::chrono::milliseconds(keepMs)
-            && !mediator->HasUnfinishedRequest()) {
+            && !mediator.HasUnfinishedRequest()) {
             break;
         }
     }
-    mediator->StopServer(true, true);
+    mediator.StopServer(true, true);
     if (browserLost) {
         LOG4CPLUS_ERROR(logger, "ChromiumWorker::Run => the browser ended");
         return Orvo::Browser::ExitStatus::BrowserLost;
@@ -153,7 +156,7 @@ int ChromiumWorker::Run(const volatile std::sig_atomic_t& stop) {
     return 0;
 }
 
-bool ChromiumWorker::RetiredAndDone(Orvo::Browser::ServerMediator& mediator) {
+bool ChromiumWorker::RetiredAndDone() {
     typedef std::chrono::steady_clock Clock;
     if (!recycle.Enabled() || browserLost) {
         return false;
@@ -261,7 +264,7 @@ void ChromiumWorker::ServeScript(const Orvo::Browser::ServerRequest& request, co
         ChromiumScriptPage::Settings settings;
         settings.deadlineMs = deadline;
         settings.javaScriptLimitMs = JavaScriptLimitMs();
-        settings.fileUrls = FileUrlsAllowed();
+        settings.fileUrls = fileUrlsAllowed;
         settings.proxy = QtProxyOf(options);
         ChromiumScriptPage* scripted = new ChromiumScriptPage(page, load, settings, nullptr);
         scripted->SetViewportSize(QSize(load.width, load.height));
@@ -329,17 +332,12 @@ int ChromiumWorker::JavaScriptLimitMs() {
     return number && ms > 0 ? ms : Orvo::Browser::ServerTimes::ScriptLimitMs();
 }
 
-bool ChromiumWorker::FileUrlsAllowed() {
-    const boost::shared_ptr<Orvo::Browser::Configurator> configurator = Orvo::Browser::Configurator::instance;
-    return configurator && configurator->AllowFileUrls();
-}
-
 // http and https, about:blank, and file only with --allow-file-urls: the
 // WebKit worker's rule.
-bool ChromiumWorker::Loadable(const std::string& url) {
+bool ChromiumWorker::Loadable(const std::string& url) const {
     const QUrl target(QString::fromStdString(url));
     const QString scheme = target.scheme().toLower();
-    const bool files = FileUrlsAllowed();
+    const bool files = fileUrlsAllowed;
     return url == "about:blank"
            || (target.isValid() && !target.isRelative()
                && (scheme == QLatin1String("http") || scheme == QLatin1String("https")
@@ -391,7 +389,8 @@ ChromiumPage::Proxy ChromiumWorker::ProxyOf(const Option::Tuple& options) {
     return proxy;
 }
 
-ChromiumPage::Load ChromiumWorker::LoadOf(const Orvo::Browser::ServerRequest& request, const Option::Tuple& options) {
+ChromiumPage::Load ChromiumWorker::LoadOf(const Orvo::Browser::ServerRequest& request,
+                                          const Option::Tuple& options) const {
     ChromiumPage::Load load;
     load.url = request.url;
     load.timeoutMs = std::max(0, Option::Get<Option::Timeout>(options));
@@ -409,8 +408,10 @@ ChromiumPage::Load ChromiumWorker::LoadOf(const Orvo::Browser::ServerRequest& re
     load.rules = Orvo::Browser::RequestRules(Option::Get<Option::AllowedDomains>(options),
                                              Option::Get<Option::AllowedContentTypes>(options),
                                              Option::Get<Option::ForbiddenContentTypes>(options));
-    if (!DeniedNetworks::Configured().Empty()) {
-        load.refuseHost = &ChromiumWorker::RefuseDeniedNetwork;
+    if (!deniedNetworks.Empty()) {
+        load.refuseHost = [this](const std::string& host, const std::string& url) {
+            return RefuseDeniedNetwork(host, url);
+        };
     }
     std::vector<std::string> disabled;
     Option::Disable::Parse(Option::Get<Option::Disable>(options), disabled);
@@ -492,12 +493,11 @@ std::string ChromiumWorker::Body(const Option::Tuple& options, ChromiumPage& pag
     return description.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
-std::string ChromiumWorker::RefuseDeniedNetwork(const std::string& host, const std::string& url) {
+std::string ChromiumWorker::RefuseDeniedNetwork(const std::string& host, const std::string& url) const {
     QString address;
-    if (!DeniedNetworks::Configured().Denies(QString::fromStdString(host), address)) {
+    if (!deniedNetworks.Denies(QString::fromStdString(host), address)) {
         return std::string();
     }
-    LOG4CPLUS_WARN(Orvo::Logging::LoggerFactory::GetLogger("ChromiumWorker"),
-                   "ChromiumWorker::RefuseDeniedNetwork => not sent: " << url << " (" << address.toStdString() << ")");
+    LOG4CPLUS_WARN(logger, "ChromiumWorker::RefuseDeniedNetwork => not sent: " << url << " (" << address.toStdString() << ")");
     return DeniedNetworks::Refusal(address, QString::fromStdString(host)).toStdString();
 }

@@ -15,12 +15,19 @@
 #include "Chromium/DevToolsPipe.h"
 #include "Kernel/RecyclePolicy.h"
 #include "Kernel/ServerMediator.h"
+#include "Network/DeniedNetworks.h"
 #include "Protocol/Option.h"
 #include "Protocol/ServerRequest.h"
 
 class ChromiumScriptPage;
 class QImage;
 class QScriptRunner;
+
+namespace Orvo {
+namespace Browser {
+class Configurator;
+}
+}
 
 // The main thread of a worker started with --engine chromium: takes the
 // requests the serving kernel hands over, renders each in a ChromiumPage of
@@ -36,9 +43,13 @@ class QScriptRunner;
 // ExitStatus::BrowserLost when its browser ended, so that its clients
 // start a fresh worker; with ExitStatus::Recycled once retired past its
 // recycling limits (--recycle-pages, --recycle-rss) and done.
+//
+// The worker answers through mediator, which it starts and stops, and
+// reads its settings from configuration once, when it is made.
 class ChromiumWorker {
 public:
-    explicit ChromiumWorker(DevToolsPipe& browser);
+    ChromiumWorker(DevToolsPipe& browser, Orvo::Browser::ServerMediator& mediator,
+                   const Orvo::Browser::Configurator& configuration);
 
     // Serves until the end; returns the exit status.
     int Run(const volatile std::sig_atomic_t& stop);
@@ -73,26 +84,26 @@ private:
     // when it did not finish).
     static std::pair<QByteArray, QByteArray> RunLua(QScriptRunner& runner, ChromiumScriptPage& page,
                                                     const Orvo::Browser::Option::Tuple& options);
-    static void AnswerDead(const Orvo::Browser::ServerRequest& request);
+    void Answer(const Orvo::Browser::ServerRequest& request, const std::string& url, const QString& detail,
+                const std::string& body, const QImage& snapshot);
+    void AnswerDead(const Orvo::Browser::ServerRequest& request);
     // Retires the worker once past its recycling limits (its ready marker
     // goes, so that clients send it nothing more; the browser's memory
     // counts); true once a retired worker holds nothing unanswered and
     // RetireSettleMs have passed.
-    bool RetiredAndDone(Orvo::Browser::ServerMediator& mediator);
+    bool RetiredAndDone();
     void WarnUnsupported(const Orvo::Browser::ServerRequest& request);
-    static bool Loadable(const std::string& url);
+    bool Loadable(const std::string& url) const;
     // How long a script's JavaScript may run at a time.
     static int JavaScriptLimitMs();
-    // Whether file URLs may be loaded (--allow-file-urls).
-    static bool FileUrlsAllowed();
     // Why a request to url is not sent: host's address in a network of
     // --denied-networks (logged at WARN); empty when it may go.
-    static std::string RefuseDeniedNetwork(const std::string& host, const std::string& url);
+    std::string RefuseDeniedNetwork(const std::string& host, const std::string& url) const;
     static Orvo::Browser::Option::Tuple OptionsOf(const Orvo::Browser::ServerRequest& request);
     static ChromiumPage::Proxy ProxyOf(const Orvo::Browser::Option::Tuple& options);
     static QNetworkProxy QtProxyOf(const Orvo::Browser::Option::Tuple& options);
-    static ChromiumPage::Load LoadOf(const Orvo::Browser::ServerRequest& request,
-                                     const Orvo::Browser::Option::Tuple& options);
+    ChromiumPage::Load LoadOf(const Orvo::Browser::ServerRequest& request,
+                              const Orvo::Browser::Option::Tuple& options) const;
     void AnswerRendered(const Orvo::Browser::ServerRequest& request, const Orvo::Browser::Option::Tuple& options,
                         ChromiumPage& page, const ChromiumPage::Rendered& rendered);
     nlohmann::json RunScript(ChromiumPage& page, const std::string& script);
@@ -104,7 +115,11 @@ private:
                             const nlohmann::json& scriptValue);
 
     DevToolsPipe& browser;
+    Orvo::Browser::ServerMediator& mediator;
     log4cplus::Logger logger;
+    // Whether file URLs may be loaded (--allow-file-urls).
+    const bool fileUrlsAllowed;
+    const DeniedNetworks deniedNetworks;
     // The keep of the first request served; the default until then.
     int keepMs;
     bool served = false;

@@ -23,10 +23,13 @@ const std::size_t BytesPerMb = 1024 * 1024;
 RecyclePolicy::RecyclePolicy(std::size_t maxPages, std::size_t maxResidentMb)
     : maxPages(maxPages), maxResidentMb(maxResidentMb) {}
 
+RecyclePolicy RecyclePolicy::Of(const Configurator& configuration) {
+    return RecyclePolicy(configuration.RecyclePages(), configuration.RecycleRssMb());
+}
+
 RecyclePolicy RecyclePolicy::OfConfiguration() {
     const boost::shared_ptr<Configurator> configurator = Configurator::instance;
-    return configurator ? RecyclePolicy(configurator->RecyclePages(), configurator->RecycleRssMb())
-                        : RecyclePolicy(0, 0);
+    return configurator ? Of(*configurator) : RecyclePolicy(0, 0);
 }
 
 std::string RecyclePolicy::Due(std::size_t pagesTaken, std::size_t residentBytes) const {

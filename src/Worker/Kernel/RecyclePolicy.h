@@ -9,6 +9,8 @@
 namespace Orvo {
 namespace Browser {
 
+class Configurator;
+
 // When a long-lived worker has done enough and should make way for a fresh
 // one: once it has taken a number of requests, or once its resident memory
 // passes a limit. A limit of 0 is no limit. Immutable; safe to use from
@@ -16,8 +18,9 @@ namespace Browser {
 class RecyclePolicy {
 public:
     RecyclePolicy(std::size_t maxPages, std::size_t maxResidentMb);
-    // The worker's --recycle-pages and --recycle-rss; none without a
-    // configuration.
+    // The worker's --recycle-pages and --recycle-rss.
+    static RecyclePolicy Of(const Configurator& configuration);
+    // The same of the process's configuration; none without one.
     static RecyclePolicy OfConfiguration();
 
     bool Enabled() const { return maxPages != 0 || maxResidentMb != 0; }

@@ -144,7 +144,9 @@ int ServeWithChromium(int argc, char** argv) {
     try {
         DevToolsPipe browser(ChromiumWorker::BrowserOptions());
         LOG4CPLUS_INFO(Orvo::Logging::LoggerFactory::GetLogger(""), "Chromium engine: " << browser.Product());
-        code = ChromiumWorker(browser).Run(stopRequested);
+        const boost::shared_ptr<Orvo::Browser::ServerMediator> mediator =
+            Orvo::Browser::ServerMediator::Create(::getpid());
+        code = ChromiumWorker(browser, *mediator, *Orvo::Browser::Configurator::instance).Run(stopRequested);
     } catch (const DevToolsError& e) {
         LOG4CPLUS_FATAL(Orvo::Logging::LoggerFactory::GetLogger(""), "Unable to start the browser => " << e.what());
         code = Orvo::Browser::ExitStatus::StartupFailed;
