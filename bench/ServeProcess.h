@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <fstream>
 #include <functional>
 #include <iterator>
@@ -24,14 +25,16 @@ namespace OrvoBench {
 // said) of 8 requests in flight each, listening on a port of its own and
 // logging to log; more arguments may follow, and start more workers when
 // they say so (moreWorkers: how many, all engines counted). Ended with
-// SIGTERM.
+// SIGTERM. ORVO_BENCH_SERVE names another orvo-serve program, to compare
+// builds.
 class ServeProcess {
 public:
     ServeProcess(const std::string& log, const std::vector<std::string>& more = {}, int workers = 2,
                  int moreWorkers = 0)
         : log(log), ready(workers + moreWorkers) {
-        std::vector<std::string> argv{ORVO_SERVE_BINARY, "--listen", "127.0.0.1:0", "--workers",
-                                      std::to_string(workers), "--in-flight", "8", "--log", log};
+        const char* const program = std::getenv("ORVO_BENCH_SERVE");
+        std::vector<std::string> argv{program != nullptr ? program : ORVO_SERVE_BINARY, "--listen", "127.0.0.1:0",
+                                      "--workers", std::to_string(workers), "--in-flight", "8", "--log", log};
         argv.insert(argv.end(), more.begin(), more.end());
         process = OrvoTest::StartProgram(argv);
     }
