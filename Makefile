@@ -25,7 +25,7 @@ test: build
 SUPPRESSIONS = $(CURDIR)/tests/sanitizers
 
 check-asan: deps
-	cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORVO_SANITIZE=address
+	cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORVO_SANITIZE=address -DORVO_BENCH=OFF
 	cmake --build build-asan -j $(JOBS)
 	rm -rf build-asan/sanitizer-logs && mkdir build-asan/sanitizer-logs
 	cd build-asan && \
@@ -36,7 +36,7 @@ check-asan: deps
 	./scripts/sanitizer-reports build-asan/sanitizer-logs
 
 check-tsan: deps
-	cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORVO_SANITIZE=thread
+	cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORVO_SANITIZE=thread -DORVO_BENCH=OFF
 	cmake --build build-tsan -j $(JOBS)
 	rm -rf build-tsan/sanitizer-logs && mkdir build-tsan/sanitizer-logs
 	cd build-tsan && \
