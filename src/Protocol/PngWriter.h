@@ -11,9 +11,8 @@ namespace Browser {
 // answers and the scripts' pictures alike, tuned for page snapshots: no row
 // filter (on pages, with their flat areas, filtering costs more time than
 // it saves bytes) and the given zlib level. A tall picture is compressed in
-// bands of rows, one thread each: each band is a deflate stream of its own
-// ending on a byte boundary, so that the bands, one after another, make the
-// picture's one zlib stream. Thread-safe: an encoding keeps nothing.
+// bands of rows, one thread each (see PngBandWriter). Thread-safe: an
+// encoding keeps nothing.
 class PngWriter {
 public:
     // Rows in a band at least: fewer cost more in threads and flushes than

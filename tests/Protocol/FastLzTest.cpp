@@ -1,4 +1,5 @@
 #include "Protocol/FastLz.h"
+#include "Protocol/FastLzDecoder.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -315,6 +316,85 @@ TEST(FastLzCorrupt, RandomDamageNeverOverrunsTheOutput) {
             ASSERT_EQ(0xA5, out[static_cast<std::size_t>(k)]) << "round " << round;
         }
     }
+}
+
+// Reads the whole output of block through the decoder's window in pieces
+// of the given sizes, in turn; stops at the first refusal.
+Bytes ReadInPieces(const Bytes& block, std::size_t outputLength, const std::vector<std::size_t>& pieces,
+                   FastLzDecoder& decoder) {
+    Bytes out;
+    for (std::size_t k = 0; out.size() < outputLength; ++k) {
+        const std::size_t piece = std::min(pieces[k % pieces.size()], outputLength - out.size());
+        Bytes part(piece);
+        if (!decoder.Read(part.data(), piece)) {
+            break;
+        }
+        out.insert(out.end(), part.begin(), part.end());
+    }
+    return out;
+}
+
+// Past its window the decoder keeps only what references may reach: every
+// block, read in pieces of any size, gives the whole output and ends done,
+// including far matches reaching back across the window's slides.
+TEST(FastLzDecoder, ReadingInPiecesOfAnySizeGivesTheWholeOutput) {
+    std::vector<Bytes> inputs;
+    for (const char* name : Vectors) {
+        inputs.push_back(Vector(name, ".raw"));
+    }
+    // A megabyte of rows that repeat 70,000 bytes apart: far matches.
+    Bytes far(1 << 20);
+    std::mt19937 random(7);
+    for (std::size_t k = 0; k < far.size(); ++k) {
+        far[k] = k < 70000 ? static_cast<unsigned char>(random()) : far[k - 70000];
+    }
+    inputs.push_back(far);
+    const std::vector<std::vector<std::size_t>> readings = {{1}, {7, 4096}, {3 * 1280}, {100000}, {5 << 20}};
+    for (const Bytes& input : inputs) {
+        for (const int level : {1, 2}) {
+            const Bytes block = Compress(input, level);
+            for (const auto& pieces : readings) {
+                FastLzDecoder decoder(block.data(), block.size(), input.size());
+                const Bytes out = ReadInPieces(block, input.size(), pieces, decoder);
+                ASSERT_TRUE(out == input) << input.size() << " bytes at level " << level << " in pieces of "
+                                          << pieces[0];
+                EXPECT_TRUE(decoder.Done());
+                unsigned char more = 0;
+                EXPECT_FALSE(decoder.Read(&more, 1)) << "a byte past the output";
+            }
+        }
+    }
+}
+
+// Damaged, truncated or too long for their announced output, blocks read
+// in pieces are refused, never overrun, and stay refused.
+TEST(FastLzDecoder, DamagedBlocksAreRefusedWhateverThePieces) {
+    const Bytes raw = Vector("bmp-997x131", ".raw");
+    const Bytes original = Compress(raw);
+    std::mt19937 random(5);
+    int refused = 0;
+    for (int round = 0; round < 300; ++round) {
+        Bytes block = original;
+        if (round % 3 == 0) {
+            block.resize(random() % block.size());
+        } else {
+            for (int k = 0; k < 1 + round % 8; ++k) {
+                block[random() % block.size()] = static_cast<unsigned char>(random());
+            }
+        }
+        FastLzDecoder decoder(block.data(), block.size(), raw.size());
+        const Bytes out = ReadInPieces(block, raw.size(), {1 + random() % 5000}, decoder);
+        if (out.size() < raw.size() || !decoder.Done()) {
+            ++refused;
+            unsigned char more = 0;
+            EXPECT_FALSE(decoder.Read(&more, 1) && decoder.Done()) << "round " << round;
+        }
+    }
+    EXPECT_GT(refused, 100);
+    FastLzDecoder shorter(original.data(), original.size(), raw.size() - 1);
+    EXPECT_LT(ReadInPieces(original, raw.size() - 1, {4096}, shorter).size() + (shorter.Done() ? 0 : 1),
+              raw.size());
+    EXPECT_TRUE(shorter.Failed());
 }
 
 } // namespace

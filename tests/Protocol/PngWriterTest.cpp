@@ -9,10 +9,12 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include "Protocol/PngBandWriter.h"
 #include "Protocol/PngWriter.h"
 
 namespace {
 
+using Orvo::Browser::PngBandWriter;
 using Orvo::Browser::PngWriter;
 
 struct Picture {
@@ -76,6 +78,13 @@ std::string ZlibStream(const std::string& png) {
     if (length + 1 != rows.size()) {
         return ::testing::AssertionFailure() << length << " bytes inflated";
     }
+    const std::size_t rowBytes = 3 * static_cast<std::size_t>(picture.width);
+    for (int y = 0; y < picture.height; ++y) {
+        const char* row = rows.data() + y * (1 + rowBytes);
+        if (row[0] != 0 || std::memcmp(row + 1, picture.pixels.data() + y * picture.stride, rowBytes) != 0) {
+            return ::testing::AssertionFailure() << "row " << y << " differs";
+        }
+    }
     return ::testing::AssertionSuccess();
 }
 
@@ -127,6 +136,42 @@ TEST(PngWriter, APictureWithoutPixelsIsRefused) {
         EXPECT_FALSE(PngWriter(1).Encode(pixel, size.first, size.second, 3, png, error));
         EXPECT_EQ("PNG encoding failed: no pixels", error);
         EXPECT_EQ("", png);
+    }
+}
+
+// Bands given in any order, of any sizes, make one PNG whose zlib stream
+// (the bands' Adler-32s joined) inflates to the picture's rows; bands that
+// leave a row out, or give one twice, make none.
+TEST(PngBandWriter, BandsInAnyOrderMakeThePicture) {
+    const Picture picture = Make(301, 700, 2);
+    const struct {
+        const char* name;
+        std::vector<std::pair<int, int>> bands;  // first row, rows
+        const char* error;  // none when the picture is made
+    } cases[] = {{"bottom up", {{600, 100}, {256, 344}, {0, 256}}, ""},
+                 {"one band", {{0, 700}}, ""},
+                 {"a row each at the top, out of order", {{1, 1}, {0, 1}, {2, 698}}, ""},
+                 {"a row missing", {{0, 256}, {257, 443}}, "PNG encoding failed: the bands do not make the picture"},
+                 {"a row twice", {{0, 257}, {256, 444}}, "PNG encoding failed: the bands do not make the picture"},
+                 {"past the bottom", {{0, 600}, {600, 101}}, "PNG encoding failed: rows outside the picture"}};
+    for (const auto& test : cases) {
+        PngBandWriter writer(1, picture.width, picture.height);
+        bool added = true;
+        for (const auto& band : test.bands) {
+            added = writer.Add(band.first, band.second, picture.pixels.data() + band.first * picture.stride,
+                               picture.stride) && added;
+        }
+        std::string png = "left over";
+        std::string error;
+        const bool finished = writer.Finish(png, error);
+        const bool made = *test.error == '\0';
+        ASSERT_EQ(made, added && finished) << test.name << ": " << error;
+        if (made) {
+            EXPECT_TRUE(InflatesToRows(ZlibStream(png), picture)) << test.name;
+        } else {
+            EXPECT_EQ("", png) << test.name;
+            EXPECT_EQ(test.error, error) << test.name;
+        }
     }
 }
 
