@@ -6,6 +6,7 @@
 #include <csignal>
 #include <cstdio>
 #include <iostream>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -121,6 +122,9 @@ int main(int argc, char** argv) {
         QueueJob fleet(settings, interrupted);
         std::mutex errorMutex;
         std::string writeError;
+        // Guarded by errorMutex: why each record whose snapshot proved
+        // unusable failed, by index.
+        std::map<std::size_t, std::string> unusable;
         std::vector<Record> records;
         {
             WriterPool pool(settings.writers, QueuedPerWriter);
@@ -129,7 +133,11 @@ int main(int argc, char** argv) {
                 auto payload = std::make_shared<Record>(record.TakePayload());
                 pool.Submit([&, payload, record]() {
                     try {
-                        writer.WriteFiles(*payload);
+                        const std::string reason = writer.WriteFiles(*payload);
+                        std::lock_guard<std::mutex> lock(errorMutex);
+                        if (!reason.empty()) {
+                            unusable[record.index] = reason;
+                        }
                     } catch (const std::exception& e) {
                         std::lock_guard<std::mutex> lock(errorMutex);
                         writeError = e.what();
@@ -138,6 +146,12 @@ int main(int argc, char** argv) {
                 });
             };
             records = settings.queue.empty() ? job.Run(onDone) : fleet.Run(onDone);
+        }
+        for (Record& record : records) {
+            const auto failed = unusable.find(record.index);
+            if (failed != unusable.end()) {
+                OutputWriter::Unusable(record, failed->second);
+            }
         }
         writer.WriteResults(records);
         if (!settings.quiet) {

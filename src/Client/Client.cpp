@@ -9,6 +9,7 @@
 
 #include "Client/FileReference.h"
 #include "Client/SegmentFull.h"
+#include "Client/SnapshotStream.h"
 #include "Client/WorkerUnavailable.h"
 #include "Protocol/SharedAccess.h"
 #include "Protocol/SpillFiles.h"
@@ -85,8 +86,9 @@ void CheckSharedRoom(const std::string& url) {
 
 } // namespace
 
-Client::Client(std::unique_ptr<Worker> worker)
+Client::Client(std::unique_ptr<Worker> worker, Snapshots snapshots)
     : worker(std::move(worker)),
+      snapshots(snapshots),
       requestSegment(OpenRequestSegment(*this->worker)),
       prefix(WireFormat::ClientPrefix + std::to_string(::getpid()) + "_" + std::to_string(clients++) + "_"),
       counter(0) {
@@ -220,10 +222,23 @@ Result Client::Read(PendingRequest& pending, PendingRequest::ResultChannel::Elem
     if (result.outcome == Outcome::NavigationError && !result.detail.empty()) {
         result.status = std::stoi(result.detail);
     }
-    if (!result.encodedSnapshot.empty() && !Snapshot::Decode(result.encodedSnapshot, result.snapshot, result.error)) {
+    if (!result.encodedSnapshot.empty() && !ReadSnapshot(result)) {
         result.outcome = Outcome::Failed;
     }
     return result;
+}
+
+bool Client::ReadSnapshot(Result& result) const {
+    if (snapshots == Snapshots::Decoded) {
+        return Snapshot::Decode(result.encodedSnapshot, result.snapshot, result.error);
+    }
+    SnapshotStream stream;
+    if (!stream.Open(result.encodedSnapshot, result.error)) {
+        return false;
+    }
+    result.snapshot.width = stream.Width();
+    result.snapshot.height = stream.Height();
+    return true;
 }
 
 Result Client::Unanswered(const PendingRequest& pending, Outcome outcome, const std::string& error) {

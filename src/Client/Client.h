@@ -44,8 +44,15 @@ public:
     // its options' names and texts.
     static std::size_t RequestBytes(const std::string& url, const Request::Options& options);
 
+    // What Collect makes of a snapshot: the picture (Result::snapshot), or
+    // only its size, read from its header, for a caller that reads the
+    // field as sent (Result::encodedSnapshot) as it decodes
+    // (SnapshotStream). Either way a snapshot whose header is malformed
+    // fails the result.
+    enum class Snapshots { Decoded, Encoded };
+
     // Uses a ready worker; throws WorkerUnavailable when it is not.
-    explicit Client(std::unique_ptr<Worker> worker);
+    explicit Client(std::unique_ptr<Worker> worker, Snapshots snapshots = Snapshots::Decoded);
 
     Worker& GetWorker() { return *worker; }
 
@@ -59,7 +66,8 @@ public:
     std::unique_ptr<PendingRequest> Submit(const std::string& url, const Request::Options& options);
 
     // Waits up to timeoutMs for the request's result. The result is removed
-    // from shared memory, its files read and removed, its snapshot decoded.
+    // from shared memory, its files read and removed, its snapshot decoded
+    // unless the client keeps snapshots encoded.
     Result Collect(PendingRequest& pending, int timeoutMs);
 
     // Submit and Collect; a request that cannot be sent ends as WorkerGone
@@ -70,9 +78,11 @@ private:
     std::string NewName();
     std::unique_ptr<PendingRequest> NewPending(const std::string& url);
     Result Read(PendingRequest& pending, PendingRequest::ResultChannel::Element& record);
+    bool ReadSnapshot(Result& result) const;
     Result Unanswered(const PendingRequest& pending, Outcome outcome, const std::string& error);
 
     std::unique_ptr<Worker> worker;
+    const Snapshots snapshots;
     Segment requestSegment;
     boost::shared_ptr<RequestChannel> requestChannel;
     const std::string prefix;

@@ -24,7 +24,7 @@ const char* OutcomeName(Outcome outcome);
 
 // One request's result, copied out of shared memory: file references are
 // resolved to the files' contents (the files are removed) and the snapshot
-// is decoded.
+// is decoded, or only sized by a client that keeps snapshots encoded.
 struct Result {
     Outcome outcome = Outcome::Failed;
     std::string url;
@@ -34,6 +34,8 @@ struct Result {
     std::string body;
     // The snapshot field as sent: a FastLZ block and the bitmap's length.
     std::string encodedSnapshot;
+    // Its picture; only its width and height (rgb empty) when the client
+    // keeps snapshots encoded.
     Snapshot snapshot;
     // The HTTP status of a navigation error, else 0.
     int status = 0;

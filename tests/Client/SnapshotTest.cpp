@@ -1,69 +1,28 @@
 // A snapshot's bitmap, in every row layout a worker may send (widths whose
 // rows need padding and those that need none, bottom-up and top-down),
-// decodes to exactly its pixels, rows top to bottom, red, green, blue.
+// decodes to exactly its pixels, rows top to bottom, red, green, blue,
+// whether decoded whole or streamed into a PNG band by band.
 
 #include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include <QImage>
 #include <gtest/gtest.h>
 
 #include "Client/Snapshot.h"
-#include "Protocol/FastLz.h"
+#include "Client/SnapshotStream.h"
+#include "Common/TestBitmap.h"
 
 namespace {
 
 using Orvo::Browser::Client::Snapshot;
-
-void PutLe(std::string& bytes, std::size_t at, std::uint32_t value, int length) {
-    for (int k = 0; k < length; ++k) {
-        bytes[at + k] = static_cast<char>((value >> (8 * k)) & 0xff);
-    }
-}
-
-// The colour channel c (0 red, 1 green, 2 blue) of pixel x, y.
-unsigned char Channel(int x, int y, int c) {
-    return static_cast<unsigned char>(x * 7 + y * 31 + c * 101);
-}
-
-// A 24-bit bitmap file of width × height pixels; its padding bytes are
-// junk, which a decoder must skip.
-std::string Bitmap(int width, int height, bool bottomUp) {
-    const std::size_t rowBytes = (static_cast<std::size_t>(width) * 3 + 3) & ~std::size_t(3);
-    std::string bytes(54 + rowBytes * height, '\xee');
-    bytes[0] = 'B';
-    bytes[1] = 'M';
-    PutLe(bytes, 2, static_cast<std::uint32_t>(bytes.size()), 4);
-    PutLe(bytes, 6, 0, 4);
-    PutLe(bytes, 10, 54, 4);
-    PutLe(bytes, 14, 40, 4);
-    PutLe(bytes, 18, static_cast<std::uint32_t>(width), 4);
-    PutLe(bytes, 22, static_cast<std::uint32_t>(bottomUp ? height : -height), 4);
-    PutLe(bytes, 26, 1, 2);
-    PutLe(bytes, 28, 24, 2);
-    PutLe(bytes, 30, 0, 4);
-    PutLe(bytes, 34, static_cast<std::uint32_t>(rowBytes * height), 4);
-    std::fill(bytes.begin() + 38, bytes.begin() + 54, '\0');
-    for (int y = 0; y < height; ++y) {
-        const std::size_t at = 54 + rowBytes * (bottomUp ? height - 1 - y : y);
-        for (int x = 0; x < width; ++x) {
-            for (int c = 0; c < 3; ++c) {
-                bytes[at + 3 * x + c] = static_cast<char>(Channel(x, y, 2 - c));
-            }
-        }
-    }
-    return bytes;
-}
-
-// A snapshot field: the FastLZ block of bitmap, then its length.
-std::string Encoded(const std::string& bitmap) {
-    std::string block(bitmap.size() + bitmap.size() / 32 + 1, '\0');
-    block.resize(fastlz_compress(bitmap.data(), bitmap.size(), &block[0]));
-    block.resize(block.size() + 4);
-    PutLe(block, block.size() - 4, static_cast<std::uint32_t>(bitmap.size()), 4);
-    return block;
-}
+using Orvo::Browser::Client::SnapshotStream;
+using OrvoTest::Bitmap;
+using OrvoTest::Channel;
+using OrvoTest::Encoded;
+using OrvoTest::PutLe;
 
 TEST(Snapshot, EveryRowLayoutDecodesToItsExactPixels) {
     for (const int width : {1, 2, 3, 4, 5, 301}) {
@@ -97,6 +56,83 @@ TEST(Snapshot, AnInconsistentBitmapLeavesNothingBehind) {
     EXPECT_EQ("snapshot bitmap has an inconsistent size", error);
     EXPECT_TRUE(snapshot.Empty());
     EXPECT_TRUE(snapshot.rgb.empty());
+}
+
+// Streamed into a PNG, any bitmap, whole or cut to its top-left part, gives
+// exactly its pixels: rows arrive bottom-up or top-down and bands of
+// BandRows are made as their last row comes.
+TEST(SnapshotStream, EveryRowLayoutMakesAPngOfItsExactPixels) {
+    const int tall = 2 * SnapshotStream::BandRows + 1;
+    const struct {
+        int width, height, shownWidth, shownHeight;
+    } cases[] = {{1, 1, 1, 1},       {5, 3, 5, 3},         {301, tall, 301, tall},   {301, tall, 300, 100},
+                 {4, tall, 9, 9999}, {7, tall, 3, tall - 1}, {1280, SnapshotStream::BandRows, 1280, 1}};
+    for (const auto& size : cases) {
+        for (const bool bottomUp : {true, false}) {
+            SCOPED_TRACE(std::to_string(size.width) + " x " + std::to_string(size.height) + " shown "
+                         + std::to_string(size.shownWidth) + " x " + std::to_string(size.shownHeight)
+                         + (bottomUp ? " bottom-up" : ""));
+            const std::string encoded = Encoded(Bitmap(size.width, size.height, bottomUp));
+            SnapshotStream stream;
+            std::string png;
+            std::string error;
+            ASSERT_TRUE(stream.Open(encoded, error)) << error;
+            EXPECT_EQ(size.width, stream.Width());
+            EXPECT_EQ(size.height, stream.Height());
+            ASSERT_TRUE(stream.EncodePng(1, size.shownWidth, size.shownHeight, png, error)) << error;
+            QImage picture;
+            ASSERT_TRUE(picture.loadFromData(reinterpret_cast<const uchar*>(png.data()), static_cast<int>(png.size()),
+                                             "PNG"));
+            picture = picture.convertToFormat(QImage::Format_RGB888);
+            ASSERT_EQ(std::min(size.width, size.shownWidth), picture.width());
+            ASSERT_EQ(std::min(size.height, size.shownHeight), picture.height());
+            for (int y = 0; y < picture.height(); ++y) {
+                for (int x = 0; x < picture.width(); ++x) {
+                    const uchar* pixel = picture.constScanLine(y) + 3 * x;
+                    ASSERT_TRUE(pixel[0] == Channel(x, y, 0) && pixel[1] == Channel(x, y, 1)
+                                && pixel[2] == Channel(x, y, 2))
+                        << "pixel " << x << ", " << y;
+                }
+            }
+        }
+    }
+}
+
+// A malformed field is refused with the reason the whole decoder gives, at
+// opening or, for damage in the rows, at encoding; no PNG is left.
+TEST(SnapshotStream, AMalformedSnapshotIsRefusedWithItsReason) {
+    std::string inconsistent = Bitmap(5, 3, true);
+    PutLe(inconsistent, 22, 4, 4);
+    std::string notBitmap = Bitmap(5, 3, true);
+    notBitmap[0] = 'X';
+    std::string longer = Encoded(Bitmap(300, 40, true));
+    PutLe(longer, longer.size() - 4, static_cast<std::uint32_t>(Bitmap(300, 40, true).size() + 1), 4);
+    std::string cut = Encoded(Bitmap(300, 40, true));
+    cut.erase(cut.size() / 2, cut.size() / 4);
+    const struct {
+        std::string encoded;
+        bool opens;
+        const char* error;
+    } cases[] = {{"abc", false, "snapshot is too short"},
+                 {Encoded(inconsistent), false, "snapshot bitmap has an inconsistent size"},
+                 {Encoded(notBitmap), false, "snapshot is not a bitmap"},
+                 {longer, true, "snapshot does not decompress to its announced length"},
+                 {cut, true, "snapshot does not decompress to its announced length"}};
+    for (const auto& bad : cases) {
+        SnapshotStream stream;
+        std::string png = "left over";
+        std::string error;
+        ASSERT_EQ(bad.opens, stream.Open(bad.encoded, error)) << bad.error;
+        if (bad.opens) {
+            EXPECT_FALSE(stream.EncodePng(1, 9999, 9999, png, error));
+            EXPECT_EQ("", png);
+        }
+        EXPECT_EQ(bad.error, error);
+        Snapshot snapshot;
+        std::string whole;
+        EXPECT_FALSE(Snapshot::Decode(bad.encoded, snapshot, whole));
+        EXPECT_EQ(bad.error, whole) << "the whole decoder's reason";
+    }
 }
 
 } // namespace

@@ -10,6 +10,7 @@
 #include <boost/filesystem.hpp>
 #include <nlohmann/json.hpp>
 
+#include "Client/SnapshotStream.h"
 #include "Protocol/PngWriter.h"
 
 namespace Orvo {
@@ -85,12 +86,15 @@ void OutputWriter::Name(Record& record) const {
     }
 }
 
-void OutputWriter::WriteFiles(const Record& record) const {
+std::string OutputWriter::WriteFiles(const Record& record) const {
     const Browser::Client::Result& result = record.result;
     if (!record.bodyFile.empty()) {
         Save(record.bodyFile, result.body);
     }
-    if (!record.imageFile.empty()) {
+    std::string unusable;
+    if (!record.imageFile.empty() && result.snapshot.rgb.empty()) {
+        unusable = SavePng(record.imageFile, result);
+    } else if (!record.imageFile.empty()) {
         SaveImage(record.imageFile, result.snapshot);
     }
     const bool answered = result.outcome == Outcome::Rendered || result.outcome == Outcome::NavigationError
@@ -101,6 +105,26 @@ void OutputWriter::WriteFiles(const Record& record) const {
         Save(number + ".body", result.body);
         Save(number + ".snapshot", result.encodedSnapshot);
     }
+    return unusable;
+}
+
+void OutputWriter::Unusable(Record& record, const std::string& reason) {
+    record.result.outcome = Outcome::Failed;
+    record.result.error = reason;
+    record.imageFile.clear();
+}
+
+// A snapshot left encoded, straight to its PNG at the run's zlib level.
+std::string OutputWriter::SavePng(const std::string& name, const Browser::Client::Result& result) const {
+    Browser::Client::SnapshotStream stream;
+    std::string png;
+    std::string error;
+    if (!stream.Open(result.encodedSnapshot, error)
+        || !stream.EncodePng(settings.pngLevel, stream.Width(), stream.Height(), png, error)) {
+        return error;
+    }
+    Save(name, png);
+    return std::string();
 }
 
 // PNG through the shared PNG writer at the run's zlib level; JPEG at the run's quality

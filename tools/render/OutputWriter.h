@@ -12,7 +12,7 @@ namespace Render {
 
 // Writes what a run produced into the output directory: for the URL
 // numbered N (0001, 0002, ...) N.html or N.xml with the body, N.png, N.jpeg
-// or N.bmp with the decoded snapshot, with --raw also N.detail, N.body and
+// or N.bmp with the snapshot, with --raw also N.detail, N.body and
 // N.snapshot holding the fields byte for byte; and results.jsonl, one JSON
 // object per URL in input order.
 class OutputWriter {
@@ -23,10 +23,16 @@ public:
     // Sets the record's file names and body size from its result.
     void Name(Record& record) const;
 
-    // Writes the files of a named record (or of its payload). Throws
+    // Writes the files of a named record (or of its payload). A snapshot
+    // left encoded is made into its PNG as it decodes; when its rows prove
+    // unusable no image is written and the reason is returned (else empty):
+    // the record is to be failed with it (Unusable). Throws
     // std::runtime_error when a file cannot be written. Safe to call from
     // several threads at once for different records.
-    void WriteFiles(const Record& record) const;
+    std::string WriteFiles(const Record& record) const;
+
+    // Fails a named record whose snapshot proved unusable, for that reason.
+    static void Unusable(Record& record, const std::string& reason);
 
     // Writes results.jsonl for every record.
     void WriteResults(const std::vector<Record>& records) const;
@@ -41,6 +47,7 @@ private:
     std::string Path(const std::string& name) const;
     void Save(const std::string& name, const std::string& bytes) const;
     void SaveImage(const std::string& name, const Browser::Client::Snapshot& snapshot) const;
+    std::string SavePng(const std::string& name, const Browser::Client::Result& result) const;
 
     const Settings& settings;
 };

@@ -53,9 +53,12 @@ void RenderJob::Serve() {
 }
 
 std::unique_ptr<Browser::Client::Client> RenderJob::NewClient() const {
+    // PNG files are made as their snapshots decode, never holding a picture.
+    const auto snapshots = settings.imageFormat == "png" ? Browser::Client::Client::Snapshots::Encoded
+                                                         : Browser::Client::Client::Snapshots::Decoded;
     if (settings.workerPid != 0) {
         return std::unique_ptr<Browser::Client::Client>(
-            new Browser::Client::Client(Browser::Client::Worker::Attach(settings.workerPid)));
+            new Browser::Client::Client(Browser::Client::Worker::Attach(settings.workerPid), snapshots));
     }
     Browser::Client::Worker::StartOptions startOptions;
     startOptions.logFile = workerLog;
@@ -67,7 +70,7 @@ std::unique_ptr<Browser::Client::Client> RenderJob::NewClient() const {
     }
     startOptions.Recycle(settings.recyclePages, settings.recycleRssMb);
     return std::unique_ptr<Browser::Client::Client>(
-        new Browser::Client::Client(Browser::Client::Worker::Start(startOptions)));
+        new Browser::Client::Client(Browser::Client::Worker::Start(startOptions), snapshots));
 }
 
 bool RenderJob::More() {

@@ -6,6 +6,7 @@
 #include <QImage>
 #include <QImageWriter>
 
+#include "Client/SnapshotStream.h"
 #include "Protocol/PngWriter.h"
 
 namespace Orvo {
@@ -27,16 +28,43 @@ bool EncodeJpeg(const QImage& picture, int quality, std::string& out, std::strin
     return true;
 }
 
+// The part of a width × height snapshot that the request shows.
+QSize Shown(int width, int height, const RenderArguments& arguments) {
+    if (arguments.renderAll) {
+        return QSize(width, height);
+    }
+    return QSize(std::min(width, arguments.viewportWidth), std::min(height, arguments.viewportHeight));
+}
+
 } // namespace
+
+bool ImageEncoder::Encode(const Browser::Client::Result& result, Format format, const RenderArguments& arguments,
+                          std::string& out, std::string& error) {
+    if (!result.snapshot.rgb.empty() || result.encodedSnapshot.empty()) {
+        return Encode(result.snapshot, format, arguments, out, error);
+    }
+    Browser::Client::SnapshotStream stream;
+    if (!stream.Open(result.encodedSnapshot, error)) {
+        return false;
+    }
+    const QSize shown = Shown(stream.Width(), stream.Height(), arguments);
+    if (format == Format::Png && !(arguments.width > 0 && arguments.width < shown.width())) {
+        return stream.EncodePng(PngLevel, shown.width(), shown.height(), out, error);
+    }
+    Browser::Client::Snapshot snapshot;
+    return Browser::Client::Snapshot::Decode(result.encodedSnapshot, snapshot, error)
+           && Encode(snapshot, format, arguments, out, error);
+}
 
 bool ImageEncoder::Encode(const Browser::Client::Snapshot& snapshot, Format format, const RenderArguments& arguments,
                           std::string& out, std::string& error) {
-    if (snapshot.Empty()) {
+    if (snapshot.rgb.empty()) {
         error = "the page has no snapshot";
         return false;
     }
-    const int width = arguments.renderAll ? snapshot.width : std::min(snapshot.width, arguments.viewportWidth);
-    const int height = arguments.renderAll ? snapshot.height : std::min(snapshot.height, arguments.viewportHeight);
+    const QSize shown = Shown(snapshot.width, snapshot.height, arguments);
+    const int width = shown.width();
+    const int height = shown.height();
     // The snapshot's own rows, cut to width × height without a copy.
     QImage picture(snapshot.rgb.data(), width, height, 3 * snapshot.width, QImage::Format_RGB888);
     if (arguments.width > 0 && arguments.width < width) {

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "Client/Snapshot.h"
+#include "Client/Result.h"
 #include "RenderArguments.h"
 
 namespace Orvo {
@@ -13,15 +13,21 @@ namespace Serve {
 // viewport's part of it unless render_all is set, scaled down to width
 // (keeping the aspect ratio) when width is set and narrower, encoded as
 // PNG (zlib level 1, as orvo-render writes them) or as JPEG at the
-// request's quality.
+// request's quality. A PNG that needs no scaling is made from a snapshot
+// left encoded as its rows decode, without the whole picture; anything
+// else decodes it first.
 class ImageEncoder {
 public:
     enum class Format { Png, Jpeg };
 
     static constexpr int PngLevel = 1;
 
-    // Returns false, with error set, when the snapshot is empty or the
-    // encoding fails.
+    // The result's snapshot, decoded or not. Returns false, with error set,
+    // when it has none, it is malformed, or the encoding fails.
+    static bool Encode(const Browser::Client::Result& result, Format format, const RenderArguments& arguments,
+                       std::string& out, std::string& error);
+
+private:
     static bool Encode(const Browser::Client::Snapshot& snapshot, Format format, const RenderArguments& arguments,
                        std::string& out, std::string& error);
 };

@@ -198,7 +198,10 @@ std::unique_ptr<Browser::Client::Client> RenderPool::StartWorker() const {
         options.arguments.insert(options.arguments.end(), {"--denied-networks", settings.deniedNetworks});
     }
     options.Recycle(settings.recyclePages, settings.recycleRssMb);
-    return std::unique_ptr<Browser::Client::Client>(new Browser::Client::Client(Browser::Client::Worker::Start(options)));
+    // Snapshots stay encoded: PNG answers are made as their rows decode, so
+    // a tall page's picture never exists whole here.
+    return std::unique_ptr<Browser::Client::Client>(new Browser::Client::Client(
+        Browser::Client::Worker::Start(options), Browser::Client::Client::Snapshots::Encoded));
 }
 
 std::shared_ptr<RenderTask> RenderPool::Dequeue() {

@@ -88,7 +88,7 @@ Reply Image(Endpoint endpoint, const RenderArguments& arguments, const Result& r
     Reply reply;
     std::string error;
     const bool jpeg = endpoint == Endpoint::Jpeg;
-    if (!ImageEncoder::Encode(result.snapshot, jpeg ? ImageEncoder::Format::Jpeg : ImageEncoder::Format::Png,
+    if (!ImageEncoder::Encode(result, jpeg ? ImageEncoder::Format::Jpeg : ImageEncoder::Format::Png,
                               arguments, reply.body, error)) {
         return Reply::Error(500, "InternalError", "The snapshot could not be encoded", {{"reason", error}},
                             Reply::Outcome::Internal);

@@ -1,0 +1,121 @@
+#include "Client/SnapshotStream.h"
+
+#include <algorithm>
+#include <new>
+#include <vector>
+
+#include "Protocol/FastLzDecoder.h"
+#include "Protocol/PngBandWriter.h"
+#include "Protocol/WireFormat.h"
+
+namespace Orvo {
+namespace Browser {
+namespace Client {
+
+namespace {
+
+const std::size_t HeaderLength = WireFormat::BitmapHeaderLength;
+// A band's pixels at most, for pictures too wide for BandRows rows.
+const std::size_t MaxBandBytes = std::size_t(8) << 20;
+const char Undecodable[] = "snapshot does not decompress to its announced length";
+const char NoMemory[] = "PNG encoding failed: no memory";
+
+bool Fail(std::string& error, const char* why) {
+    error = why;
+    return false;
+}
+
+} // namespace
+
+SnapshotStream::SnapshotStream() = default;
+
+SnapshotStream::~SnapshotStream() = default;
+
+bool SnapshotStream::Open(const std::string& encoded, std::string& error) {
+    std::uint32_t length = 0;
+    if (!BitmapLayout::Announced(encoded, length, error)) {
+        return false;
+    }
+    bitmapLength = length;
+    decoder.reset(new FastLzDecoder(encoded.data(), encoded.size() - 4, length));
+    unsigned char header[HeaderLength];
+    if (!decoder->Read(header, HeaderLength)) {
+        decoder.reset();
+        return Fail(error, Undecodable);
+    }
+    if (!BitmapLayout::Read(header, bitmapLength, layout, error)) {
+        decoder.reset();
+        return false;
+    }
+    return true;
+}
+
+bool SnapshotStream::EncodePng(int zlibLevel, int width, int height, std::string& out, std::string& error) {
+    out.clear();
+    if (!decoder) {
+        return Fail(error, "snapshot is not open");
+    }
+    width = std::min(width, Width());
+    height = std::min(height, Height());
+    if (width <= 0 || height <= 0) {
+        return Fail(error, "PNG encoding failed: no pixels");
+    }
+    try {
+        const bool made = Encode(zlibLevel, width, height, out, error);
+        decoder.reset();
+        return made;
+    } catch (const std::bad_alloc&) {
+        decoder.reset();
+        out.clear();
+        return Fail(error, NoMemory);
+    }
+}
+
+// Decodes every row in the file's order, keeps those of the picture wanted
+// in a band, and hands each band to the PNG as soon as its last row came.
+bool SnapshotStream::Encode(int zlibLevel, int width, int height, std::string& out, std::string& error) {
+    const std::size_t rgbRow = 3 * static_cast<std::size_t>(width);
+    const int bandRows = static_cast<int>(std::clamp<std::size_t>(MaxBandBytes / rgbRow, 1, BandRows));
+    std::vector<unsigned char> band(static_cast<std::size_t>(bandRows) * rgbRow);
+    std::vector<unsigned char> fileRow(layout.rowBytes);
+    PngBandWriter png(zlibLevel, width, height);
+    if (!Skip(layout.offset - HeaderLength)) {
+        return Fail(error, Undecodable);
+    }
+    for (std::int64_t k = 0; k < layout.height; ++k) {
+        if (!decoder->Read(fileRow.data(), fileRow.size())) {
+            return Fail(error, Undecodable);
+        }
+        const std::int64_t y = layout.bottomUp ? layout.height - 1 - k : k;
+        if (y >= height) {
+            continue;
+        }
+        const int first = static_cast<int>(y / bandRows * bandRows);
+        const int count = std::min(bandRows, height - first);
+        BitmapLayout::ToRgb(fileRow.data(), band.data() + (y - first) * rgbRow, width);
+        const bool complete = layout.bottomUp ? y == first : y == first + count - 1;
+        if (complete && !png.Add(first, count, band.data(), rgbRow)) {
+            return Fail(error, NoMemory);
+        }
+    }
+    if (!Skip(bitmapLength - layout.offset - layout.rowBytes * layout.height) || !decoder->Done()) {
+        return Fail(error, Undecodable);
+    }
+    return png.Finish(out, error);
+}
+
+bool SnapshotStream::Skip(std::uint64_t n) {
+    unsigned char scratch[4096];
+    while (n > 0) {
+        const std::size_t piece = static_cast<std::size_t>(std::min<std::uint64_t>(n, sizeof scratch));
+        if (!decoder->Read(scratch, piece)) {
+            return false;
+        }
+        n -= piece;
+    }
+    return true;
+}
+
+} // namespace Client
+} // namespace Browser
+} // namespace Orvo
