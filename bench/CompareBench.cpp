@@ -10,7 +10,9 @@
 // to the HTML-only median. Last, what each image format of orvo-render costs: the page
 // snapshots the raw engine wrote are encoded again with the writers
 // orvo-render uses and with Qt's PNG writer, and the median time per
-// snapshot and the total size are printed.
+// snapshot and the total size are printed. ORVO_BENCH_RENDER names another
+// orvo-render program (an older build's), which then takes its turns too
+// with PNG on 1 and 2 workers.
 
 #include <chrono>
 #include <cstdio>
@@ -171,7 +173,7 @@ int main(int argc, char** argv) {
     const std::string rendered = "\"outcome\":\"rendered\"";
     const std::string htmlOnly = "orvo-render, 2 workers, --no-snapshot";
     const std::string results = "results.jsonl";
-    const std::vector<Contender> contenders = {
+    std::vector<Contender> contenders = {
         {"raw engine, in-process, PNG",
          "mkdir -p DIR && QT_QPA_PLATFORM=offscreen " + std::string(argv[1])
              + " --concurrency 1 --width 1280 --height 800 --out DIR " + list + " > DIR/raw.txt 2>/dev/null",
@@ -182,6 +184,12 @@ int main(int argc, char** argv) {
         {"orvo-render, 1 worker, --no-snapshot", render + " --out DIR --workers 1 --no-snapshot", results, rendered},
         {htmlOnly, render + " --out DIR --workers 2 --no-snapshot", results, rendered},
     };
+    const char* const other = std::getenv("ORVO_BENCH_RENDER");
+    if (other != nullptr) {
+        const std::string otherRender = std::string(other) + " --quiet --viewport 1280x800 --input " + list;
+        contenders.push_back({"other orvo-render, 1 worker, PNG", otherRender + " --out DIR --workers 1", results, rendered});
+        contenders.push_back({"other orvo-render, 2 workers, PNG", otherRender + " --out DIR --workers 2", results, rendered});
+    }
     // With 0 rounds the raw engine runs once alone, for the image costs.
     const int rounds = argc > 2 ? std::max(0, std::atoi(argv[2])) : 3;
     const std::size_t running = rounds == 0 ? 1 : contenders.size();
