@@ -9,6 +9,8 @@ namespace {
 
 typedef FastLzDecoder::Byte Byte;
 
+// What Read's window keeps behind its end: as far as a reference reaches.
+const std::size_t Window = FastLzEncoder::MaxDistance;
 // Output decoded at a time through Read's window, past what it keeps.
 const std::size_t Chunk = std::size_t(1) << 18;
 

@@ -36,10 +36,6 @@ public:
     bool Failed() const { return failed; }
     // True once the whole block is decoded, without a fault.
     bool Done() const { return !failed && ip == end && pending == 0; }
-    std::uint64_t Produced() const { return produced; }
-
-    // The farthest back a reference may reach, plus one.
-    static constexpr std::size_t Window = 8191 + 65535 + 1;
 
 private:
     // Reads the next instruction into the pending copy; false at a fault.

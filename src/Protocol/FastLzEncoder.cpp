@@ -13,7 +13,7 @@ const std::uint32_t Level1MaxMatch = 264;
 // Encoded offsets are distance - 1. Level 1 offsets have 13 bits; level 2
 // spends offset 8191 on the far escape and reaches 65535 beyond it.
 const std::uint32_t Level1MaxDistance = 8192;
-const std::uint32_t Level2MaxDistance = FastLzEncoder::NearLimit + 65535 + 1;
+const std::uint32_t Level2MaxDistance = FastLzEncoder::MaxDistance;
 // A far match needs a fourth opcode byte; shorter ones gain nothing.
 const std::uint32_t MinFarMatch = 5;
 // A block ends with literals, as the public compressor's blocks do: its

@@ -20,8 +20,10 @@ class FastLzEncoder {
 public:
     typedef std::uint8_t Byte;
 
-    // Level 2 spends offset NearLimit on the escape to far offsets.
+    // Level 2 spends offset NearLimit on the escape to far offsets, which
+    // reach 65535 beyond it: a back reference goes at most MaxDistance back.
     static constexpr std::uint32_t NearLimit = 8191;
+    static constexpr std::uint32_t MaxDistance = NearLimit + 65535 + 1;
 
     // The level the public compressor picks for an input of length bytes:
     // 1 below 64 KiB, 2 from there.

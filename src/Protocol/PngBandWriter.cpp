@@ -80,7 +80,7 @@ bool PngBandWriter::Add(int first, int count, const unsigned char* rows, std::si
     band.count = count;
     if (first < 0 || count <= 0 || count > height - first) {
         std::lock_guard<std::mutex> lock(mutex);
-        failure = "PNG encoding failed: rows outside the picture";
+        failure = failure.empty() ? "PNG encoding failed: rows outside the picture" : failure;
         return false;
     }
     z_stream stream{};
