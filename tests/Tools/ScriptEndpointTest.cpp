@@ -1483,9 +1483,8 @@ TEST_P(EachEngine, ManyScriptsRunAtOnceOnOneWorker) {
 
 TEST_P(EachEngine, AScriptPastItsDeadlineIs504AndOneLostWithItsWorkerIsSentAgain) {
     Start({"--workers", "1"});
-    ExpectError(client->Post("/run", json{{"lua_source", "splash:wait(30)"}, {"timeout", 1}}.dump(),
-                             "application/json"),
-                504, "GlobalTimeoutError");
+    const json runaway = {{"lua_source", "splash:wait(30)"}, {"timeout", 1}, {"engine", engine}};
+    ExpectError(client->Post("/run", runaway.dump(), "application/json"), 504, "GlobalTimeoutError");
 
     // The worker of the test's engine, beside the WebKit one on Chromium.
     const auto engineWorker = [&]() -> pid_t {
@@ -1507,7 +1506,8 @@ TEST_P(EachEngine, AScriptPastItsDeadlineIs504AndOneLostWithItsWorkerIsSentAgain
                                              "  assert(splash:go(args.url))\n"
                                              "  return splash:html()\n"
                                              "end"},
-                              {"url", server.Url("/slow")}};
+                              {"url", server.Url("/slow")},
+                              {"engine", engine}};
         const HttpClient::Response response = other.Post("/execute", request.dump(), "application/json");
         EXPECT_EQ(200, response.status) << response.body;
         EXPECT_NE(std::string::npos, response.body.find("slow /slow"));
