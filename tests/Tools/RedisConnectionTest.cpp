@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -50,6 +51,26 @@ TEST(RedisConnection, CarriesBytesAndTellsRefusalsFromLostConnections) {
         EXPECT_FALSE(e.Lost());
         EXPECT_EQ(0u, std::string(e.what()).find("WRONGTYPE")) << e.what();
     }
+    // A server busy with a script refuses every command for a while: that
+    // is to be waited out and tried again, like a lost connection.
+    redis.Command({"CONFIG", "SET", "busy-reply-threshold", "10"});
+    std::thread script([&] {
+        RedisConnection busy(RedisAddress::Parse(redis.Url()), 5000);
+        EXPECT_THROW(busy.Command({"EVAL", "while true do end", "0"}), RedisError);
+    });
+    std::string refusal;
+    for (int k = 0; k < 200 && refusal.empty(); ++k) {
+        try {
+            connection.Command({"PING"});
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        } catch (const RedisError& e) {
+            refusal = e.what();
+            EXPECT_TRUE(e.Lost()) << refusal;
+        }
+    }
+    EXPECT_EQ(0u, refusal.find("BUSY ")) << refusal;
+    RedisConnection(RedisAddress::Parse(redis.Url()), 5000).Command({"SCRIPT", "KILL"});
+    script.join();
     redis.Kill();
     try {
         connection.Command({"PING"});

@@ -31,6 +31,18 @@ int Number(const std::string& text, const std::string& what, int low, int high) 
     return value;
 }
 
+// Whether an error reply says the server cannot serve for now, by its
+// code, the error's first word.
+bool Passing(const std::string& error) {
+    const std::string code = error.substr(0, error.find(' '));
+    for (const char* passing : {"LOADING", "BUSY", "MASTERDOWN", "TRYAGAIN"}) {
+        if (code == passing) {
+            return true;
+        }
+    }
+    return false;
+}
+
 RedisReply Copy(const redisReply& reply) {
     RedisReply copy;
     switch (reply.type) {
@@ -133,7 +145,7 @@ RedisReply RedisConnection::Command(const std::vector<std::string>& arguments, i
     if (reply->type == REDIS_REPLY_ERROR) {
         const std::string message(reply->str, reply->len);
         ::freeReplyObject(reply);
-        throw RedisError(message, false);
+        throw RedisError(message, Passing(message));
     }
     RedisReply copy = Copy(*reply);
     ::freeReplyObject(reply);

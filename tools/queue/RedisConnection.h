@@ -24,7 +24,10 @@ struct RedisAddress {
 
 // A command the server refused (an error reply), or, with Lost(), a
 // connection that failed: then the command may or may not have run, and
-// the connection is of no further use.
+// the connection is of no further use. A server that cannot serve for a
+// while (loading its data at start, busy with a script, its primary down)
+// counts as lost too: the command did not run, and is to be tried again on
+// a fresh connection once the caller has waited.
 class RedisError : public std::runtime_error {
 public:
     RedisError(const std::string& what, bool lost) : std::runtime_error(what), lost(lost) {}
@@ -60,7 +63,8 @@ public:
     RedisConnection& operator=(const RedisConnection&) = delete;
 
     // Runs one command of binary-safe arguments. An error reply throws
-    // RedisError; a failed connection throws it lost. blockMs is how long
+    // RedisError; a failed connection or a server that cannot serve for a
+    // while throws it lost. blockMs is how long
     // the command itself may wait on the server (XREADGROUP's BLOCK).
     RedisReply Command(const std::vector<std::string>& arguments, int blockMs = 0);
 
