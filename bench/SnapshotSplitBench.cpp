@@ -6,7 +6,9 @@
 // its bitmap and compressing that, the stages this replaced, are timed
 // apart too), the client decompresses and decodes it, and
 // orvo-render or orvo-serve encodes the PNG (in bands on each core, and in
-// one band for comparison). Each page is measured once, in this process:
+// one band for comparison); then what the clients do now, a PNG or a JPEG
+// straight from the snapshot as sent, against Qt's JPEG writer on the
+// decoded rows, as before. Each page is measured once, in this process:
 // no worker, no shared memory, so the stages and nothing else; the
 // client's decoding is timed whole and its decompression alone. Prints the
 // median ms of each stage over the pages at least TALL px tall (default
@@ -19,14 +21,17 @@
 #include <vector>
 
 #include <QApplication>
+#include <QBuffer>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QImageWriter>
 #include <QTimer>
 #include <QUrl>
 #include <QWebFrame>
 #include <QWebPage>
 
 #include "Client/Snapshot.h"
+#include "Client/SnapshotStream.h"
 #include "Common/TestHttpServer.h"
 #include "Corpus.h"
 #include "Kernel/ViewHolder.h"
@@ -47,9 +52,15 @@ const char* const Stages[] = {"worker: paint + encode, in bands",
                               "client: FastLZ decompress alone",
                               "client: decompress + RGB rows",
                               "PNG, bands on each core",
-                              "PNG, one band"};
-// The stages from the first PNG one on.
+                              "PNG, one band",
+                              "client: PNG as the rows decode",
+                              "client: JPEG 80 of the rows as sent",
+                              "JPEG 80 of the RGB rows, Qt's"};
+// The two PNG stages of the decoded picture, and the stages that follow.
 const int FirstPngStage = 6;
+const int StreamedPngStage = 8;
+const int StreamedJpegStage = 9;
+const int QtJpegStage = 10;
 const int StageCount = sizeof Stages / sizeof Stages[0];
 // A page still loading after this is drawn as it is.
 const int LoadLimitMs = 15000;
@@ -147,7 +158,7 @@ Split Measure(QWebPage& page, const std::string& url) {
     split.ms[5] = Time([&] { made = Orvo::Browser::Client::Snapshot::Decode(encoded, snapshot, error); });
     Check(made, split.page, error);
     std::string png;
-    for (int stage = FirstPngStage; stage < StageCount; ++stage) {
+    for (int stage = FirstPngStage; stage < StreamedPngStage; ++stage) {
         const Orvo::Browser::PngWriter writer(1, stage == FirstPngStage ? Orvo::Browser::PngWriter::DefaultBands() : 1);
         split.ms[stage] = Time([&] {
             made = writer.Encode(snapshot.rgb.data(), snapshot.width, snapshot.height, 3 * std::size_t(snapshot.width),
@@ -156,6 +167,27 @@ Split Measure(QWebPage& page, const std::string& url) {
         Check(made, split.page, error);
     }
     split.png = png.size();
+    Orvo::Browser::Client::SnapshotStream pngStream;
+    Check(pngStream.Open(encoded, error), split.page, error);
+    split.ms[StreamedPngStage] =
+        Time([&] { made = pngStream.EncodePng(1, pngStream.Width(), pngStream.Height(), png, error); });
+    Check(made, split.page, error);
+    Orvo::Browser::Client::SnapshotStream jpegStream;
+    Check(jpegStream.Open(encoded, error), split.page, error);
+    std::string jpeg;
+    split.ms[StreamedJpegStage] =
+        Time([&] { made = jpegStream.EncodeJpeg(80, jpegStream.Width(), jpegStream.Height(), jpeg, error); });
+    Check(made, split.page, error);
+    split.ms[QtJpegStage] = Time([&] {
+        QByteArray bytes;
+        QBuffer buffer(&bytes);
+        buffer.open(QIODevice::WriteOnly);
+        QImageWriter writer(&buffer, "jpeg");
+        writer.setQuality(80);
+        made = writer.write(QImage(snapshot.rgb.data(), snapshot.width, snapshot.height, 3 * snapshot.width,
+                                   QImage::Format_RGB888));
+    });
+    Check(made, split.page, "Qt's JPEG writer failed");
     return split;
 }
 

@@ -1,10 +1,15 @@
 #include "Client/SnapshotStream.h"
 
 #include <algorithm>
+#include <cstdlib>
+#include <memory>
 #include <new>
 #include <vector>
 
+#include <sys/mman.h>
+
 #include "Protocol/FastLzDecoder.h"
+#include "Protocol/JpegWriter.h"
 #include "Protocol/PngBandWriter.h"
 #include "Protocol/WireFormat.h"
 
@@ -19,6 +24,22 @@ const std::size_t HeaderLength = WireFormat::BitmapHeaderLength;
 const std::size_t MaxBandBytes = std::size_t(8) << 20;
 const char Undecodable[] = "snapshot does not decompress to its announced length";
 const char NoMemory[] = "PNG encoding failed: no memory";
+
+typedef std::unique_ptr<unsigned char, decltype(&std::free)> Pixels;
+
+// Room for a whole picture's rows, left as the kernel gives it (the decoder
+// writes every byte), in huge pages where the system allows them: faulting
+// in a tall picture page by page costs more than decoding it.
+Pixels Allocate(std::size_t size) {
+    const std::size_t huge = std::size_t(2) << 20;
+    const std::size_t rounded = (size + huge - 1) / huge * huge;
+    Pixels pixels(static_cast<unsigned char*>(std::aligned_alloc(huge, std::max(rounded, huge))), &std::free);
+    if (!pixels) {
+        throw std::bad_alloc();
+    }
+    ::madvise(pixels.get(), std::max(rounded, huge), MADV_HUGEPAGE);
+    return pixels;
+}
 
 bool Fail(std::string& error, const char* why) {
     error = why;
@@ -51,29 +72,42 @@ bool SnapshotStream::Open(const std::string& encoded, std::string& error) {
 }
 
 bool SnapshotStream::EncodePng(int zlibLevel, int width, int height, std::string& out, std::string& error) {
+    return EncodeAs(Format::Png, zlibLevel, width, height, out, error);
+}
+
+bool SnapshotStream::EncodeJpeg(int quality, int width, int height, std::string& out, std::string& error) {
+    return EncodeAs(Format::Jpeg, quality, width, height, out, error);
+}
+
+bool SnapshotStream::EncodeAs(Format format, int setting, int width, int height, std::string& out,
+                              std::string& error) {
     out.clear();
+    const char* const name = format == Format::Png ? "PNG" : "JPEG";
     if (!decoder) {
         return Fail(error, "snapshot is not open");
     }
     width = std::min(width, Width());
     height = std::min(height, Height());
     if (width <= 0 || height <= 0) {
-        return Fail(error, "PNG encoding failed: no pixels");
+        error = std::string(name) + " encoding failed: no pixels";
+        return false;
     }
     try {
-        const bool made = Encode(zlibLevel, width, height, out, error);
+        const bool made = format == Format::Png ? Png(setting, width, height, out, error)
+                                                : Jpeg(setting, width, height, out, error);
         decoder.reset();
         return made;
     } catch (const std::bad_alloc&) {
         decoder.reset();
         out.clear();
-        return Fail(error, NoMemory);
+        error = std::string(name) + " encoding failed: no memory";
+        return false;
     }
 }
 
 // Decodes every row in the file's order, keeps those of the picture wanted
 // in a band, and hands each band to the PNG as soon as its last row came.
-bool SnapshotStream::Encode(int zlibLevel, int width, int height, std::string& out, std::string& error) {
+bool SnapshotStream::Png(int zlibLevel, int width, int height, std::string& out, std::string& error) {
     const std::size_t rgbRow = 3 * static_cast<std::size_t>(width);
     const int bandRows = static_cast<int>(std::clamp<std::size_t>(MaxBandBytes / rgbRow, 1, BandRows));
     std::vector<unsigned char> band(static_cast<std::size_t>(bandRows) * rgbRow);
@@ -98,10 +132,31 @@ bool SnapshotStream::Encode(int zlibLevel, int width, int height, std::string& o
             return Fail(error, NoMemory);
         }
     }
-    if (!Skip(bitmapLength - layout.offset - layout.rowBytes * layout.height) || !decoder->Done()) {
+    if (!SkipTail()) {
         return Fail(error, Undecodable);
     }
     return png.Finish(out, error);
+}
+
+// Decodes the rows whole, then hands the JPEG the picture's rows top
+// first where they lie in the bitmap.
+bool SnapshotStream::Jpeg(int quality, int width, int height, std::string& out, std::string& error) {
+    const std::size_t size = layout.rowBytes * static_cast<std::size_t>(layout.height);
+    const Pixels pixels = Allocate(size);
+    if (!Skip(layout.offset - HeaderLength) || !decoder->Read(pixels.get(), size) || !SkipTail()) {
+        return Fail(error, Undecodable);
+    }
+    std::vector<const unsigned char*> rows(static_cast<std::size_t>(height));
+    for (int y = 0; y < height; ++y) {
+        const std::int64_t k = layout.bottomUp ? layout.height - 1 - y : y;
+        rows[static_cast<std::size_t>(y)] = pixels.get() + static_cast<std::size_t>(k) * layout.rowBytes;
+    }
+    return JpegWriter(quality).Encode(rows, width, JpegWriter::Order::Bgr, out, error);
+}
+
+// Past the rows to the bitmap's end, which must be the block's.
+bool SnapshotStream::SkipTail() {
+    return Skip(bitmapLength - layout.offset - layout.rowBytes * layout.height) && decoder->Done();
 }
 
 bool SnapshotStream::Skip(std::uint64_t n) {

@@ -1,7 +1,8 @@
 // A snapshot's bitmap, in every row layout a worker may send (widths whose
 // rows need padding and those that need none, bottom-up and top-down),
 // decodes to exactly its pixels, rows top to bottom, red, green, blue,
-// whether decoded whole or streamed into a PNG band by band.
+// whether decoded whole or streamed into a PNG band by band, or into a
+// JPEG.
 
 #include <algorithm>
 #include <cstdint>
@@ -14,11 +15,13 @@
 #include "Client/Snapshot.h"
 #include "Client/SnapshotStream.h"
 #include "Common/TestBitmap.h"
+#include "Protocol/JpegWriter.h"
 
 namespace {
 
 using Orvo::Browser::Client::Snapshot;
 using Orvo::Browser::Client::SnapshotStream;
+using Orvo::Browser::JpegWriter;
 using OrvoTest::Bitmap;
 using OrvoTest::Channel;
 using OrvoTest::Encoded;
@@ -60,8 +63,9 @@ TEST(Snapshot, AnInconsistentBitmapLeavesNothingBehind) {
 
 // Streamed into a PNG, any bitmap, whole or cut to its top-left part, gives
 // exactly its pixels: rows arrive bottom-up or top-down and bands of
-// BandRows are made as their last row comes.
-TEST(SnapshotStream, EveryRowLayoutMakesAPngOfItsExactPixels) {
+// BandRows are made as their last row comes. Its JPEG is, byte for byte,
+// the JPEG of those pixels.
+TEST(SnapshotStream, EveryRowLayoutMakesAPngOfItsExactPixelsAndTheirJpeg) {
     const int tall = 2 * SnapshotStream::BandRows + 1;
     const struct {
         int width, height, shownWidth, shownHeight;
@@ -94,6 +98,17 @@ TEST(SnapshotStream, EveryRowLayoutMakesAPngOfItsExactPixels) {
                         << "pixel " << x << ", " << y;
                 }
             }
+            std::vector<const unsigned char*> rows;
+            for (int y = 0; y < picture.height(); ++y) {
+                rows.push_back(picture.constScanLine(y));
+            }
+            std::string expected;
+            ASSERT_TRUE(JpegWriter(90).Encode(rows, picture.width(), JpegWriter::Order::Rgb, expected, error));
+            SnapshotStream again;
+            std::string jpeg;
+            ASSERT_TRUE(again.Open(encoded, error)) << error;
+            ASSERT_TRUE(again.EncodeJpeg(90, size.shownWidth, size.shownHeight, jpeg, error)) << error;
+            EXPECT_TRUE(expected == jpeg);
         }
     }
 }
@@ -126,6 +141,13 @@ TEST(SnapshotStream, AMalformedSnapshotIsRefusedWithItsReason) {
         if (bad.opens) {
             EXPECT_FALSE(stream.EncodePng(1, 9999, 9999, png, error));
             EXPECT_EQ("", png);
+            SnapshotStream again;
+            std::string jpeg = "left over";
+            std::string jpegError;
+            ASSERT_TRUE(again.Open(bad.encoded, jpegError));
+            EXPECT_FALSE(again.EncodeJpeg(80, 9999, 9999, jpeg, jpegError));
+            EXPECT_EQ("", jpeg);
+            EXPECT_EQ(bad.error, jpegError);
         }
         EXPECT_EQ(bad.error, error);
         Snapshot snapshot;

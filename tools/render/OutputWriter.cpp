@@ -11,7 +11,6 @@
 #include <nlohmann/json.hpp>
 
 #include "Client/SnapshotStream.h"
-#include "Protocol/PngWriter.h"
 
 namespace Orvo {
 namespace Render {
@@ -93,9 +92,9 @@ std::string OutputWriter::WriteFiles(const Record& record) const {
     }
     std::string unusable;
     if (!record.imageFile.empty() && result.snapshot.rgb.empty()) {
-        unusable = SavePng(record.imageFile, result);
+        unusable = SaveEncoded(record.imageFile, result);
     } else if (!record.imageFile.empty()) {
-        SaveImage(record.imageFile, result.snapshot);
+        SaveBmp(record.imageFile, result.snapshot);
     }
     const bool answered = result.outcome == Outcome::Rendered || result.outcome == Outcome::NavigationError
                           || result.outcome == Outcome::Dead;
@@ -114,42 +113,30 @@ void OutputWriter::Unusable(Record& record, const std::string& reason) {
     record.imageFile.clear();
 }
 
-// A snapshot left encoded, straight to its PNG at the run's zlib level.
-std::string OutputWriter::SavePng(const std::string& name, const Browser::Client::Result& result) const {
+// A snapshot left encoded, straight to its PNG at the run's zlib level or
+// its JPEG at the run's quality.
+std::string OutputWriter::SaveEncoded(const std::string& name, const Browser::Client::Result& result) const {
     Browser::Client::SnapshotStream stream;
-    std::string png;
+    std::string image;
     std::string error;
-    if (!stream.Open(result.encodedSnapshot, error)
-        || !stream.EncodePng(settings.pngLevel, stream.Width(), stream.Height(), png, error)) {
+    if (!stream.Open(result.encodedSnapshot, error)) {
         return error;
     }
-    Save(name, png);
+    const bool made = settings.imageFormat == "jpeg"
+                          ? stream.EncodeJpeg(settings.jpegQuality, stream.Width(), stream.Height(), image, error)
+                          : stream.EncodePng(settings.pngLevel, stream.Width(), stream.Height(), image, error);
+    if (!made) {
+        return error;
+    }
+    Save(name, image);
     return std::string();
 }
 
-// PNG through the shared PNG writer at the run's zlib level; JPEG at the run's quality
-// and BMP through Qt's writers.
-void OutputWriter::SaveImage(const std::string& name, const Browser::Client::Snapshot& snapshot) const {
-    if (settings.imageFormat == "png") {
-        std::string png;
-        std::string error;
-        if (!Browser::PngWriter(settings.pngLevel)
-                 .Encode(snapshot.rgb.data(), snapshot.width, snapshot.height, 3 * static_cast<std::size_t>(snapshot.width),
-                         png, error)) {
-            throw std::runtime_error("cannot write " + Path(name) + ": " + error);
-        }
-        Save(name, png);
-        return;
-    }
+// A decoded snapshot through Qt's BMP writer.
+void OutputWriter::SaveBmp(const std::string& name, const Browser::Client::Snapshot& snapshot) const {
     const QImage picture(snapshot.rgb.data(), snapshot.width, snapshot.height, 3 * snapshot.width,
                          QImage::Format_RGB888);
-    QImageWriter writer(QString::fromStdString(Path(name)));
-    if (settings.imageFormat == "jpeg") {
-        writer.setFormat("jpeg");
-        writer.setQuality(settings.jpegQuality);
-    } else {
-        writer.setFormat("bmp");
-    }
+    QImageWriter writer(QString::fromStdString(Path(name)), "bmp");
     if (!writer.write(picture)) {
         throw std::runtime_error("cannot write " + Path(name) + ": " + writer.errorString().toStdString());
     }

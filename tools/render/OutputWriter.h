@@ -24,8 +24,9 @@ public:
     void Name(Record& record) const;
 
     // Writes the files of a named record (or of its payload). A snapshot
-    // left encoded is made into its PNG as it decodes; when its rows prove
-    // unusable no image is written and the reason is returned (else empty):
+    // left encoded is made into its PNG or JPEG as it decodes; when its rows
+    // prove unusable no image is written and the reason is returned (else
+    // empty):
     // the record is to be failed with it (Unusable). Throws
     // std::runtime_error when a file cannot be written. Safe to call from
     // several threads at once for different records.
@@ -46,8 +47,8 @@ public:
 private:
     std::string Path(const std::string& name) const;
     void Save(const std::string& name, const std::string& bytes) const;
-    void SaveImage(const std::string& name, const Browser::Client::Snapshot& snapshot) const;
-    std::string SavePng(const std::string& name, const Browser::Client::Result& result) const;
+    void SaveBmp(const std::string& name, const Browser::Client::Snapshot& snapshot) const;
+    std::string SaveEncoded(const std::string& name, const Browser::Client::Result& result) const;
 
     const Settings& settings;
 };

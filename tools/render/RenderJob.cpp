@@ -53,9 +53,10 @@ void RenderJob::Serve() {
 }
 
 std::unique_ptr<Browser::Client::Client> RenderJob::NewClient() const {
-    // PNG files are made as their snapshots decode, never holding a picture.
-    const auto snapshots = settings.imageFormat == "png" ? Browser::Client::Client::Snapshots::Encoded
-                                                         : Browser::Client::Client::Snapshots::Decoded;
+    // PNG and JPEG files are made from the snapshots as they came; only a
+    // BMP file is written from a decoded picture.
+    const auto snapshots = settings.imageFormat == "bmp" ? Browser::Client::Client::Snapshots::Decoded
+                                                         : Browser::Client::Client::Snapshots::Encoded;
     if (settings.workerPid != 0) {
         return std::unique_ptr<Browser::Client::Client>(
             new Browser::Client::Client(Browser::Client::Worker::Attach(settings.workerPid), snapshots));

@@ -2,31 +2,16 @@
 
 #include <algorithm>
 
-#include <QBuffer>
 #include <QImage>
-#include <QImageWriter>
 
 #include "Client/SnapshotStream.h"
+#include "Protocol/JpegWriter.h"
 #include "Protocol/PngWriter.h"
 
 namespace Orvo {
 namespace Serve {
 
 namespace {
-
-bool EncodeJpeg(const QImage& picture, int quality, std::string& out, std::string& error) {
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    QImageWriter writer(&buffer, "jpeg");
-    writer.setQuality(quality);
-    if (!writer.write(picture)) {
-        error = "JPEG encoding failed: " + writer.errorString().toStdString();
-        return false;
-    }
-    out.assign(bytes.constData(), static_cast<std::size_t>(bytes.size()));
-    return true;
-}
 
 // The part of a width × height snapshot that the request shows.
 QSize Shown(int width, int height, const RenderArguments& arguments) {
@@ -48,8 +33,9 @@ bool ImageEncoder::Encode(const Browser::Client::Result& result, Format format, 
         return false;
     }
     const QSize shown = Shown(stream.Width(), stream.Height(), arguments);
-    if (format == Format::Png && !(arguments.width > 0 && arguments.width < shown.width())) {
-        return stream.EncodePng(PngLevel, shown.width(), shown.height(), out, error);
+    if (!(arguments.width > 0 && arguments.width < shown.width())) {
+        return format == Format::Png ? stream.EncodePng(PngLevel, shown.width(), shown.height(), out, error)
+                                     : stream.EncodeJpeg(arguments.quality, shown.width(), shown.height(), out, error);
     }
     Browser::Client::Snapshot snapshot;
     return Browser::Client::Snapshot::Decode(result.encodedSnapshot, snapshot, error)
@@ -77,7 +63,9 @@ bool ImageEncoder::Encode(const Browser::Client::Snapshot& snapshot, Format form
         }
     }
     if (format == Format::Jpeg) {
-        return EncodeJpeg(picture, arguments.quality, out, error);
+        return Browser::JpegWriter(arguments.quality)
+            .Encode(picture.constBits(), picture.width(), picture.height(),
+                    static_cast<std::size_t>(picture.bytesPerLine()), Browser::JpegWriter::Order::Rgb, out, error);
     }
     return Browser::PngWriter(PngLevel).Encode(picture.constBits(), picture.width(), picture.height(),
                                               static_cast<std::size_t>(picture.bytesPerLine()), out, error);

@@ -13,9 +13,10 @@ namespace Serve {
 // viewport's part of it unless render_all is set, scaled down to width
 // (keeping the aspect ratio) when width is set and narrower, encoded as
 // PNG (zlib level 1, as orvo-render writes them) or as JPEG at the
-// request's quality. A PNG that needs no scaling is made from a snapshot
-// left encoded as its rows decode, without the whole picture; anything
-// else decodes it first.
+// request's quality. A picture that needs no scaling is made from a
+// snapshot left encoded (a PNG as its rows decode, without the whole
+// picture; a JPEG from the bitmap's rows as they lie); a scaled one
+// decodes it first.
 class ImageEncoder {
 public:
     enum class Format { Png, Jpeg };

@@ -3,12 +3,11 @@
 #include <algorithm>
 #include <new>
 
-#include <QBuffer>
-#include <QImageWriter>
 #include <QPainter>
 #include <QWebFrame>
 #include <QWebPage>
 
+#include "Protocol/JpegWriter.h"
 #include "Protocol/PngWriter.h"
 #include "Protocol/SnapshotEncoder.h"
 
@@ -30,33 +29,29 @@ QByteArray PagePicture::Encode(QImage image, const Request& request, QString& er
     if (request.height > 0) {
         image = image.copy(0, 0, image.width(), request.height);
     }
-    return request.jpeg ? Jpeg(image, request.quality, error) : Png(image, error);
+    return Compress(image, request, error);
 }
 
-QByteArray PagePicture::Jpeg(const QImage& image, int quality, QString& error) {
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    QImageWriter writer(&buffer, "jpeg");
-    writer.setQuality(quality);
-    if (!writer.write(image)) {
-        error = writer.errorString();
-        return QByteArray();
-    }
-    return bytes;
-}
-
-QByteArray PagePicture::Png(const QImage& image, QString& error) {
+QByteArray PagePicture::Compress(const QImage& image, const Request& request, QString& error) {
     const QImage rgb = image.convertToFormat(QImage::Format_RGB888);
-    std::string png;
-    std::string failure;
-    if (rgb.isNull()
-        || !Orvo::Browser::PngWriter(PngLevel).Encode(rgb.constBits(), rgb.width(), rgb.height(),
-                                                      static_cast<std::size_t>(rgb.bytesPerLine()), png, failure)) {
-        error = rgb.isNull() ? QStringLiteral("no memory to convert the picture") : QString::fromStdString(failure);
+    if (rgb.isNull()) {
+        error = QStringLiteral("no memory to convert the picture");
         return QByteArray();
     }
-    return QByteArray(png.data(), static_cast<int>(png.size()));
+    const std::size_t stride = static_cast<std::size_t>(rgb.bytesPerLine());
+    std::string bytes;
+    std::string failure;
+    const bool made =
+        request.jpeg ? Orvo::Browser::JpegWriter(request.quality)
+                           .Encode(rgb.constBits(), rgb.width(), rgb.height(), stride,
+                                   Orvo::Browser::JpegWriter::Order::Rgb, bytes, failure)
+                     : Orvo::Browser::PngWriter(PngLevel).Encode(rgb.constBits(), rgb.width(), rgb.height(), stride,
+                                                                 bytes, failure);
+    if (!made) {
+        error = QString::fromStdString(failure);
+        return QByteArray();
+    }
+    return QByteArray(bytes.data(), static_cast<int>(bytes.size()));
 }
 
 QImage PagePicture::Draw(QWebPage* page, bool whole) {

@@ -64,9 +64,9 @@ private:
     static QImage Draw(QWebPage* page, bool whole);
     // Paints the rows of frame from top down into band.
     static void PaintBand(QWebFrame* frame, QImage& band, int top);
-    static QByteArray Jpeg(const QImage& image, int quality, QString& error);
-    // 8-bit RGB, no row filter, at PngLevel.
-    static QByteArray Png(const QImage& image, QString& error);
+    // As a JPEG of the request's quality, or as a PNG: 8-bit RGB, no row
+    // filter, at PngLevel.
+    static QByteArray Compress(const QImage& image, const Request& request, QString& error);
 };
 
 #endif
