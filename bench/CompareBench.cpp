@@ -12,7 +12,7 @@
 // orvo-render uses and with Qt's PNG writer, and the median time per
 // snapshot and the total size are printed. ORVO_BENCH_RENDER names another
 // orvo-render program (an older build's), which then takes its turns too
-// with PNG on 1 and 2 workers.
+// with PNG on 1 and 2 workers and JPEG on 2.
 
 #include <chrono>
 #include <cstdio>
@@ -201,6 +201,8 @@ int main(int argc, char** argv) {
         const std::string otherRender = std::string(other) + " --quiet --viewport 1280x800 --input " + list;
         contenders.push_back({"other orvo-render, 1 worker, PNG", otherRender + " --out DIR --workers 1", results, rendered});
         contenders.push_back({"other orvo-render, 2 workers, PNG", otherRender + " --out DIR --workers 2", results, rendered});
+        contenders.push_back({"other orvo-render, 2 workers, JPEG", otherRender + " --out DIR --workers 2 --image jpeg",
+                              results, rendered});
     }
     // With 0 rounds the raw engine runs once alone, for the image costs.
     const int rounds = argc > 2 ? std::max(0, std::atoi(argv[2])) : 3;
