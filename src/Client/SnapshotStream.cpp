@@ -32,12 +32,12 @@ typedef std::unique_ptr<unsigned char, decltype(&std::free)> Pixels;
 // in a tall picture page by page costs more than decoding it.
 Pixels Allocate(std::size_t size) {
     const std::size_t huge = std::size_t(2) << 20;
-    const std::size_t rounded = (size + huge - 1) / huge * huge;
-    Pixels pixels(static_cast<unsigned char*>(std::aligned_alloc(huge, std::max(rounded, huge))), &std::free);
+    const std::size_t rounded = std::max(huge, (size + huge - 1) / huge * huge);
+    Pixels pixels(static_cast<unsigned char*>(std::aligned_alloc(huge, rounded)), &std::free);
     if (!pixels) {
         throw std::bad_alloc();
     }
-    ::madvise(pixels.get(), std::max(rounded, huge), MADV_HUGEPAGE);
+    ::madvise(pixels.get(), rounded, MADV_HUGEPAGE);
     return pixels;
 }
 

@@ -64,8 +64,8 @@ public:
 
     // Runs one command of binary-safe arguments. An error reply throws
     // RedisError; a failed connection or a server that cannot serve for a
-    // while throws it lost. blockMs is how long
-    // the command itself may wait on the server (XREADGROUP's BLOCK).
+    // while throws it lost. blockMs is how long the command itself may
+    // wait on the server (XREADGROUP's BLOCK).
     RedisReply Command(const std::vector<std::string>& arguments, int blockMs = 0);
 
 private:
