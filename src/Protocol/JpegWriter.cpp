@@ -12,38 +12,41 @@ namespace Browser {
 
 namespace {
 
-// libjpeg reports a fault by calling error_exit, which must not return: it
-// jumps back to Compress with the library's message.
-struct Failure {
+// One encoding's state outside the frame that calls setjmp: libjpeg
+// reports a fault by calling error_exit, which must not return; it jumps
+// back to Compress with the library's message. The output buffer is the
+// library's (jpeg_mem_dest allocates it at once and reallocates it as it
+// grows), so the one pointer to it lives here, where a jump cannot leave
+// it stale.
+struct Encoding {
     jpeg_error_mgr manager;
     std::jmp_buf jump;
     char message[JMSG_LENGTH_MAX];
+    unsigned char* output = nullptr;
+    unsigned long size = 0;
+
+    ~Encoding() { std::free(output); }
 };
 
 void Exit(j_common_ptr info) {
-    Failure* failure = reinterpret_cast<Failure*>(info->err);
-    (*info->err->format_message)(info, failure->message);
-    std::longjmp(failure->jump, 1);
+    Encoding* encoding = reinterpret_cast<Encoding*>(info->err);
+    (*info->err->format_message)(info, encoding->message);
+    std::longjmp(encoding->jump, 1);
 }
 
 // Only plain data lives in this frame, so that the jump leaves nothing
-// undestroyed; returns the library's buffer (the caller frees it) or null
-// with the message in failure.
-unsigned char* Compress(const unsigned char* const* rows, unsigned height, int width, J_COLOR_SPACE space,
-                        int quality, unsigned long& size, Failure& failure) {
+// undestroyed. False, with the message in encoding, on a fault.
+bool Compress(const unsigned char* const* rows, unsigned height, int width, J_COLOR_SPACE space, int quality,
+              Encoding& encoding) {
     jpeg_compress_struct info;
-    unsigned char* volatile buffer = nullptr;
-    info.err = jpeg_std_error(&failure.manager);
-    failure.manager.error_exit = Exit;
-    if (setjmp(failure.jump) != 0) {
+    info.err = jpeg_std_error(&encoding.manager);
+    encoding.manager.error_exit = Exit;
+    if (setjmp(encoding.jump) != 0) {
         jpeg_destroy_compress(&info);
-        std::free(buffer);
-        return nullptr;
+        return false;
     }
     jpeg_create_compress(&info);
-    unsigned char* target = nullptr;
-    size = 0;
-    jpeg_mem_dest(&info, &target, &size);
+    jpeg_mem_dest(&info, &encoding.output, &encoding.size);
     info.image_width = static_cast<JDIMENSION>(width);
     info.image_height = height;
     info.input_components = 3;
@@ -51,16 +54,13 @@ unsigned char* Compress(const unsigned char* const* rows, unsigned height, int w
     jpeg_set_defaults(&info);
     jpeg_set_quality(&info, quality, TRUE);
     jpeg_start_compress(&info, TRUE);
-    buffer = target;
     while (info.next_scanline < info.image_height) {
         JSAMPROW row = const_cast<JSAMPROW>(rows[info.next_scanline]);
         jpeg_write_scanlines(&info, &row, 1);
-        buffer = target;
     }
     jpeg_finish_compress(&info);
-    buffer = target;
     jpeg_destroy_compress(&info);
-    return buffer;
+    return true;
 }
 
 } // namespace
@@ -74,21 +74,13 @@ bool JpegWriter::Encode(const std::vector<const unsigned char*>& rows, int width
         error = "JPEG encoding failed: no pixels";
         return false;
     }
-    Failure failure;
-    unsigned long size = 0;
-    unsigned char* jpeg = Compress(rows.data(), static_cast<unsigned>(rows.size()), width,
-                                   order == Order::Bgr ? JCS_EXT_BGR : JCS_RGB, quality, size, failure);
-    if (jpeg == nullptr) {
-        error = std::string("JPEG encoding failed: ") + failure.message;
+    Encoding encoding;
+    if (!Compress(rows.data(), static_cast<unsigned>(rows.size()), width, order == Order::Bgr ? JCS_EXT_BGR : JCS_RGB,
+                  quality, encoding)) {
+        error = std::string("JPEG encoding failed: ") + encoding.message;
         return false;
     }
-    try {
-        out.assign(reinterpret_cast<const char*>(jpeg), size);
-    } catch (...) {
-        std::free(jpeg);
-        throw;
-    }
-    std::free(jpeg);
+    out.assign(reinterpret_cast<const char*>(encoding.output), encoding.size);
     return true;
 }
 
