@@ -1,14 +1,12 @@
 #include "Client/SnapshotStream.h"
 
 #include <algorithm>
-#include <cstdlib>
 #include <memory>
 #include <new>
 #include <vector>
 
-#include <sys/mman.h>
-
 #include "Protocol/FastLzDecoder.h"
+#include "Protocol/HugePages.h"
 #include "Protocol/JpegWriter.h"
 #include "Protocol/PngBandWriter.h"
 #include "Protocol/WireFormat.h"
@@ -24,22 +22,6 @@ const std::size_t HeaderLength = WireFormat::BitmapHeaderLength;
 const std::size_t MaxBandBytes = std::size_t(8) << 20;
 const char Undecodable[] = "snapshot does not decompress to its announced length";
 const char NoMemory[] = "PNG encoding failed: no memory";
-
-typedef std::unique_ptr<unsigned char, decltype(&std::free)> Pixels;
-
-// Room for a whole picture's rows, left as the kernel gives it (the decoder
-// writes every byte), in huge pages where the system allows them: faulting
-// in a tall picture page by page costs more than decoding it.
-Pixels Allocate(std::size_t size) {
-    const std::size_t huge = std::size_t(2) << 20;
-    const std::size_t rounded = std::max(huge, (size + huge - 1) / huge * huge);
-    Pixels pixels(static_cast<unsigned char*>(std::aligned_alloc(huge, rounded)), &std::free);
-    if (!pixels) {
-        throw std::bad_alloc();
-    }
-    ::madvise(pixels.get(), rounded, MADV_HUGEPAGE);
-    return pixels;
-}
 
 bool Fail(std::string& error, const char* why) {
     error = why;
@@ -110,7 +92,7 @@ bool SnapshotStream::EncodeAs(Format format, int setting, int width, int height,
 bool SnapshotStream::Png(int zlibLevel, int width, int height, std::string& out, std::string& error) {
     const std::size_t rgbRow = 3 * static_cast<std::size_t>(width);
     const int bandRows = static_cast<int>(std::clamp<std::size_t>(MaxBandBytes / rgbRow, 1, BandRows));
-    std::vector<unsigned char> band(static_cast<std::size_t>(bandRows) * rgbRow);
+    const HugePages::Owned band = HugePages::Take(static_cast<std::size_t>(bandRows) * rgbRow);
     std::vector<unsigned char> fileRow(layout.rowBytes);
     PngBandWriter png(zlibLevel, width, height);
     if (!Skip(layout.offset - HeaderLength)) {
@@ -126,9 +108,9 @@ bool SnapshotStream::Png(int zlibLevel, int width, int height, std::string& out,
         }
         const int first = static_cast<int>(y / bandRows * bandRows);
         const int count = std::min(bandRows, height - first);
-        BitmapLayout::ToRgb(fileRow.data(), band.data() + (y - first) * rgbRow, width);
+        BitmapLayout::ToRgb(fileRow.data(), band.get() + (y - first) * rgbRow, width);
         const bool complete = layout.bottomUp ? y == first : y == first + count - 1;
-        if (complete && !png.Add(first, count, band.data(), rgbRow)) {
+        if (complete && !png.Add(first, count, band.get(), rgbRow)) {
             return Fail(error, NoMemory);
         }
     }
@@ -142,7 +124,8 @@ bool SnapshotStream::Png(int zlibLevel, int width, int height, std::string& out,
 // first where they lie in the bitmap.
 bool SnapshotStream::Jpeg(int quality, int width, int height, std::string& out, std::string& error) {
     const std::size_t size = layout.rowBytes * static_cast<std::size_t>(layout.height);
-    const Pixels pixels = Allocate(size);
+    // Faulting in a tall picture page by page costs more than decoding it.
+    const HugePages::Owned pixels = HugePages::Take(size);
     if (!Skip(layout.offset - HeaderLength) || !decoder->Read(pixels.get(), size) || !SkipTail()) {
         return Fail(error, Undecodable);
     }

@@ -1,6 +1,7 @@
 #include "Protocol/Compressor.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <stdexcept>
 #include <string>
 
@@ -31,8 +32,12 @@ std::size_t Compressor::Capacity(std::size_t inputLength) {
 
 Compressor::Compressor(std::size_t length)
     : length(Checked(length)),
-      output(new char[Capacity(length)]),
-      encoder(FastLzEncoder::LevelFor(length), length, output.get()) {}
+      output(static_cast<char*>(HugePages::Allocate(Capacity(length))), &std::free),
+      encoder(FastLzEncoder::LevelFor(length), length, output.get()) {
+    // The window and what gathers before a drop usually fit in one huge
+    // page; a match still being extended keeps more.
+    held.reserve(HugePages::PageSize);
+}
 
 Compressor::Compressor(const char* input, std::size_t length) : Compressor(length) {
     this->input = input;

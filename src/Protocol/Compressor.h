@@ -8,6 +8,7 @@
 #include <boost/shared_array.hpp>
 
 #include "Protocol/FastLzEncoder.h"
+#include "Protocol/HugePages.h"
 
 namespace Orvo {
 namespace Browser {
@@ -48,7 +49,8 @@ public:
 
     // Bytes allocated for an input of inputLength: 5 % above the input plus
     // the 4-byte trailer, and never less than the codec's worst case plus
-    // the trailer. Pages of it the block does not reach are never touched.
+    // the trailer. Pages of it the block does not reach are never touched;
+    // those it does are taken in huge pages where the system allows.
     static std::size_t Capacity(std::size_t inputLength);
 
 private:
@@ -60,7 +62,7 @@ private:
     boost::shared_array<char> output;
     FastLzEncoder encoder;
     // The input from position origin on, as far as it has been written.
-    std::vector<FastLzEncoder::Byte> held;
+    std::vector<FastLzEncoder::Byte, HugePages::Allocator<FastLzEncoder::Byte>> held;
     std::uint64_t origin = 0;
 };
 

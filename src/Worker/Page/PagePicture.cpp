@@ -1,12 +1,12 @@
 #include "Page/PagePicture.h"
 
 #include <algorithm>
-#include <new>
 
 #include <QPainter>
 #include <QWebFrame>
 #include <QWebPage>
 
+#include "Protocol/HugePages.h"
 #include "Protocol/JpegWriter.h"
 #include "Protocol/PngWriter.h"
 #include "Protocol/SnapshotEncoder.h"
@@ -95,14 +95,14 @@ boost::shared_array<char> PagePicture::Snapshot(QWebFrame* frame, std::uint32_t*
     if (size.isEmpty()) {
         return boost::shared_array<char>();
     }
-    QImage rows(size.width(), std::min(BandHeight, size.height()), QImage::Format_BGR888);
-    if (rows.isNull()) {
-        throw std::bad_alloc();
-    }
+    // Rows 32-bit aligned, as QImage lays them out itself.
+    const int bytesPerLine = (3 * size.width() + 3) / 4 * 4;
+    const Orvo::Browser::HugePages::Owned rows = Orvo::Browser::HugePages::Take(
+        static_cast<std::size_t>(bytesPerLine) * static_cast<std::size_t>(std::min(BandHeight, size.height())));
     Orvo::Browser::SnapshotEncoder encoder(size.width(), size.height());
     for (int bottom = size.height(); bottom > 0;) {
         const int top = std::max(0, bottom - BandHeight);
-        QImage band(rows.bits(), size.width(), bottom - top, rows.bytesPerLine(), rows.format());
+        QImage band(rows.get(), size.width(), bottom - top, bytesPerLine, QImage::Format_BGR888);
         band.fill(Qt::white);
         PaintBand(frame, band, top);
         encoder.AddBandAbove(boost::gil::interleaved_view(
