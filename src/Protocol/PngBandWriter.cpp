@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <new>
 
+#include <libdeflate.h>
 #include <zlib.h>
 
 namespace Orvo {
@@ -89,11 +90,18 @@ bool PngBandWriter::Add(int first, int count, const unsigned char* rows, std::si
         // The bottom band ends the stream, the others end on a byte boundary.
         const int lastFlush = first + count == height ? Z_FINISH : Z_SYNC_FLUSH;
         const std::size_t rowBytes = 3 * static_cast<std::size_t>(width);
-        band.adler = adler32(0L, Z_NULL, 0);
+        // libdeflate's Adler-32 is vectorised; zlib's took a sixth of the
+        // time deflating a band.
+        band.adler = 1;
         try {
+            // Room for the worst case, so that the output is never moved as
+            // it grows; pages it does not reach stay untouched. Beyond the
+            // bound go the flush's marker and, for the last band, the
+            // Adler-32.
+            band.deflated.reserve(deflateBound(&stream, static_cast<uLong>(count * (rowBytes + 1))) + 16);
             for (int y = 0; y < count && made; ++y) {
                 const unsigned char* row = rows + static_cast<std::size_t>(y) * stride;
-                band.adler = adler32(adler32(band.adler, &NoFilter, 1), row, static_cast<uInt>(rowBytes));
+                band.adler = libdeflate_adler32(libdeflate_adler32(band.adler, &NoFilter, 1), row, rowBytes);
                 made = Feed(stream, &NoFilter, 1, Z_NO_FLUSH, band.deflated)
                        && Feed(stream, row, rowBytes, y + 1 < count ? Z_NO_FLUSH : lastFlush, band.deflated);
             }
