@@ -1,7 +1,6 @@
 #include "Protocol/Compressor.h"
 
 #include <algorithm>
-#include <cstdlib>
 #include <stdexcept>
 #include <string>
 
@@ -32,7 +31,7 @@ std::size_t Compressor::Capacity(std::size_t inputLength) {
 
 Compressor::Compressor(std::size_t length)
     : length(Checked(length)),
-      output(static_cast<char*>(HugePages::Allocate(Capacity(length))), &std::free),
+      output(new char[Capacity(length)]),
       encoder(FastLzEncoder::LevelFor(length), length, output.get()) {
     // The window and what gathers before a drop usually fit in one huge
     // page; a match still being extended keeps more.

@@ -49,8 +49,10 @@ public:
 
     // Bytes allocated for an input of inputLength: 5 % above the input plus
     // the 4-byte trailer, and never less than the codec's worst case plus
-    // the trailer. Pages of it the block does not reach are never touched;
-    // those it does are taken in huge pages where the system allows.
+    // the trailer. Pages of it the block does not reach are never touched.
+    // It stays in ordinary pages: it outlives the compressor until the
+    // result is sent, once for every page in flight, and huge pages would
+    // round each up by as much as 2 MiB.
     static std::size_t Capacity(std::size_t inputLength);
 
 private:
