@@ -33,6 +33,7 @@ PACKAGES="
   nlohmann-json3-dev
   zlib1g-dev
   libdeflate-dev
+  libisal-dev
   libjpeg62-turbo-dev
   clang
   libclang-rt-14-dev

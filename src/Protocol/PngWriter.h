@@ -10,8 +10,9 @@ namespace Browser {
 // Encodes snapshots as 8-bit RGB PNG, for orvo-render's files, orvo-serve's
 // answers and the scripts' pictures alike, tuned for page snapshots: no row
 // filter (on pages, with their flat areas, filtering costs more time than
-// it saves bytes) and the given zlib level. A tall picture is compressed in
-// bands of rows, one thread each (see PngBandWriter). Thread-safe: an
+// it saves bytes) and the given level: ISA-L's fast deflate at 1, zlib's
+// level otherwise. A tall picture is compressed in bands of rows, one
+// thread each (see PngBandWriter). Thread-safe: an
 // encoding keeps nothing.
 class PngWriter {
 public:

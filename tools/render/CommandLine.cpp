@@ -311,7 +311,7 @@ std::string CommandLine::Usage() {
            "  --max-rss MB                replace a worker once its resident memory passes MB (default 0: never)\n"
            "  --timeout SEC               limit per page (default 310)\n"
            "  --image png|jpeg|bmp        snapshot file format (default png)\n"
-           "  --png-level 0-9             zlib level of PNG files (default 1: fast)\n"
+           "  --png-level 0-9             PNG compression: 1 fast (ISA-L, default), 0 and 2-9 zlib's\n"
            "  --quality 1-100             JPEG quality (default 80)\n"
            "  --writers N                 threads writing files (default: one per core)\n"
            "  --raw                       also keep the record's fields as received\n"
