@@ -32,11 +32,11 @@
 #include "Common/TemporaryDirectory.h"
 #include "Common/TestHttpServer.h"
 #include "Corpus.h"
-#include "LibdeflatePng.h"
 #include "Median.h"
 #include "Protocol/JpegWriter.h"
 #include "Protocol/PngWriter.h"
 #include "Rounds.h"
+#include "WholeImagePng.h"
 
 namespace {
 
@@ -68,22 +68,23 @@ Orvo::Browser::Client::Snapshot SnapshotOf(const QImage& image) {
 }
 
 // Bands: as many as the machine has cores (0), or that many.
-template <int Bands>
-std::size_t PngLevel1(const QImage& image, const std::string& path) {
+template <int Level, int Bands>
+std::size_t PngAt(const QImage& image, const std::string& path) {
     const Orvo::Browser::Client::Snapshot snapshot = SnapshotOf(image);
     std::string png;
     std::string error;
-    const Orvo::Browser::PngWriter writer(1, Bands > 0 ? Bands : Orvo::Browser::PngWriter::DefaultBands());
+    const Orvo::Browser::PngWriter writer(Level, Bands > 0 ? Bands : Orvo::Browser::PngWriter::DefaultBands());
     writer.Encode(snapshot.rgb.data(), snapshot.width, snapshot.height, 3 * static_cast<std::size_t>(snapshot.width), png,
                   error);
     std::ofstream(path, std::ios::binary | std::ios::trunc).write(png.data(), static_cast<std::streamsize>(png.size()));
     return FileSize(path);
 }
 
-template <int Level>
-std::size_t Libdeflate(const QImage& image, const std::string& path) {
+template <int Level, bool UseZlib>
+std::size_t WholeImage(const QImage& image, const std::string& path) {
     const Orvo::Browser::Client::Snapshot snapshot = SnapshotOf(image);
-    const std::string png = OrvoBench::LibdeflatePng(snapshot.rgb.data(), snapshot.width, snapshot.height, Level);
+    const std::string png =
+        OrvoBench::WholeImagePng(snapshot.rgb.data(), snapshot.width, snapshot.height, Level, UseZlib);
     std::ofstream(path, std::ios::binary | std::ios::trunc).write(png.data(), static_cast<std::streamsize>(png.size()));
     return FileSize(path);
 }
@@ -127,10 +128,12 @@ void ImageCosts(const std::string& directory) {
         return;
     }
     const std::vector<std::pair<const char*, Encoder>> encoders = {
-        {"PNG, zlib level 1, no filter, bands (used)", &PngLevel1<0>},
-        {"PNG, zlib level 1, no filter, one band", &PngLevel1<1>},
-        {"PNG, libdeflate, no filter, level 1", &Libdeflate<1>},
-        {"PNG, libdeflate, no filter, level 2", &Libdeflate<2>},
+        {"PNG, level 1 (ISA-L), no filter, bands (used)", &PngAt<1, 0>},
+        {"PNG, level 1 (ISA-L), no filter, one band", &PngAt<1, 1>},
+        {"PNG, zlib level 2, no filter, bands", &PngAt<2, 0>},
+        {"PNG, zlib level 1, no filter, whole image", &WholeImage<1, true>},
+        {"PNG, libdeflate, no filter, level 1", &WholeImage<1, false>},
+        {"PNG, libdeflate, no filter, level 2", &WholeImage<2, false>},
         {"PNG, Qt's writer, level 1", &QtPngLevel1},
         {"PNG, Qt's writer, its default level", &QtPngDefault},
         {"JPEG, libjpeg-turbo, quality 80 (used)", &Jpeg80},

@@ -58,9 +58,16 @@ inline std::map<std::string, std::vector<double>> RunRounds(const std::vector<Co
                 continue;
             }
             const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+            const std::size_t rendered = CountLines(directory + "/" + contenders[k].output, contenders[k].renderedMark);
+            if (rendered == 0) {
+                // A contender that could not run would otherwise count as
+                // the fastest.
+                std::printf("%-6d %-44s %9zu %9.1f %9s\n", round, contenders[k].name.c_str(), rendered, seconds,
+                            "none");
+                continue;
+            }
             rates[contenders[k].name].push_back(pages / seconds);
-            std::printf("%-6d %-44s %9zu %9.1f %9.2f\n", round, contenders[k].name.c_str(),
-                        CountLines(directory + "/" + contenders[k].output, contenders[k].renderedMark), seconds,
+            std::printf("%-6d %-44s %9zu %9.1f %9.2f\n", round, contenders[k].name.c_str(), rendered, seconds,
                         rates[contenders[k].name].back());
             std::fflush(stdout);
         }

@@ -1,5 +1,5 @@
-#ifndef ORVO_BENCH_LIBDEFLATEPNG_H
-#define ORVO_BENCH_LIBDEFLATEPNG_H
+#ifndef ORVO_BENCH_WHOLEIMAGEPNG_H
+#define ORVO_BENCH_WHOLEIMAGEPNG_H
 
 #include <cstddef>
 #include <cstdint>
@@ -8,14 +8,16 @@
 #include <string>
 
 #include <libdeflate.h>
+#include <zlib.h>
 
 namespace OrvoBench {
 
 // The PNG that orvo-render's writer makes (8-bit RGB, no row filter), with
-// its one zlib stream made by libdeflate from the whole image at once
-// instead of by zlib row by row: the rows are copied once, each behind its
-// filter byte. Empty when memory runs out. For measuring only.
-inline std::string LibdeflatePng(const unsigned char* rgb, int width, int height, int level) {
+// its one zlib stream made from the whole image at once, by libdeflate at
+// its level (useZlib false) or by zlib at its own: the rows are copied
+// once, each behind its filter byte. Empty when memory runs out. For
+// measuring only.
+inline std::string WholeImagePng(const unsigned char* rgb, int width, int height, int level, bool useZlib) {
     const auto bigEndian = [](std::string& out, std::uint32_t value) {
         for (int shift = 24; shift >= 0; shift -= 8) {
             out.push_back(static_cast<char>(value >> shift));
@@ -35,11 +37,19 @@ inline std::string LibdeflatePng(const unsigned char* rgb, int width, int height
         rows[y * (row + 1)] = 0;
         std::memcpy(rows.get() + y * (row + 1) + 1, rgb + y * row, row);
     }
-    libdeflate_compressor* compressor = libdeflate_alloc_compressor(level);
-    const std::size_t bound = libdeflate_zlib_compress_bound(compressor, filtered);
-    std::unique_ptr<unsigned char[]> stream(new unsigned char[bound]);
-    const std::size_t compressed = libdeflate_zlib_compress(compressor, rows.get(), filtered, stream.get(), bound);
-    libdeflate_free_compressor(compressor);
+    std::size_t compressed = 0;
+    std::unique_ptr<unsigned char[]> stream;
+    if (useZlib) {
+        uLongf length = compressBound(filtered);
+        stream.reset(new unsigned char[length]);
+        compressed = compress2(stream.get(), &length, rows.get(), filtered, level) == Z_OK ? length : 0;
+    } else {
+        libdeflate_compressor* compressor = libdeflate_alloc_compressor(level);
+        const std::size_t bound = libdeflate_zlib_compress_bound(compressor, filtered);
+        stream.reset(new unsigned char[bound]);
+        compressed = libdeflate_zlib_compress(compressor, rows.get(), filtered, stream.get(), bound);
+        libdeflate_free_compressor(compressor);
+    }
     std::string header;
     bigEndian(header, static_cast<std::uint32_t>(width));
     bigEndian(header, static_cast<std::uint32_t>(height));
