@@ -260,7 +260,9 @@ TEST_F(OrvoServe, DeniedNetworksAreReachedByNoPageNorItsRequests) {
     std::size_t refusals = 0;
     for (const std::string engine : {"webkit", "chromium"}) {
         SCOPED_TRACE(engine);
-        const std::string on = "&engine=" + engine;
+        // The service's largest timeout: a loaded machine may take longer
+        // than the default 30 s to start a sanitized browser for the first.
+        const std::string on = "&engine=" + engine + "&timeout=90";
         for (const std::string& url : {std::string("http://127.0.0.2/page"), other.Url("/to-denied")}) {
             const HttpClient::Response response = client->Get("/render.html?url=" + HttpClient::Encode(url) + on);
             ExpectError(response, 502, "RenderError");
