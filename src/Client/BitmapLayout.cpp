@@ -63,16 +63,6 @@ bool BitmapLayout::Read(const unsigned char* p, std::uint64_t size, BitmapLayout
     return true;
 }
 
-// The two do not overlap, which lets the compiler keep several pixels in
-// flight.
-void BitmapLayout::ToRgb(const unsigned char* __restrict in, unsigned char* __restrict out, std::int32_t n) {
-    for (std::int32_t x = 0; x < n; ++x) {
-        out[3 * x] = in[3 * x + 2];
-        out[3 * x + 1] = in[3 * x + 1];
-        out[3 * x + 2] = in[3 * x];
-    }
-}
-
 } // namespace Client
 } // namespace Browser
 } // namespace Orvo

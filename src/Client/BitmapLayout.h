@@ -28,9 +28,6 @@ struct BitmapLayout {
     // header's length). False, with error, unless it describes uncompressed
     // 24-bit rows that fit in size.
     static bool Read(const unsigned char* bitmap, std::uint64_t size, BitmapLayout& layout, std::string& error);
-
-    // n pixels from the bitmap's blue, green, red to red, green, blue.
-    static void ToRgb(const unsigned char* __restrict in, unsigned char* __restrict out, std::int32_t n);
 };
 
 } // namespace Client

@@ -5,6 +5,7 @@
 
 #include "Client/BitmapLayout.h"
 #include "Protocol/FastLz.h"
+#include "Protocol/PixelRows.h"
 
 namespace Orvo {
 namespace Browser {
@@ -28,7 +29,7 @@ bool Unpack(std::vector<unsigned char>& pixels, Snapshot& snapshot, std::string&
     std::vector<unsigned char> moving(row);
     for (std::int64_t y = 0; y < height; ++y) {
         std::memcpy(moving.data(), p + layout.offset + layout.rowBytes * y, row);
-        BitmapLayout::ToRgb(moving.data(), p + row * y, layout.width);
+        PixelRows::SwapOuterBytes(moving.data(), p + row * y, layout.width);
     }
     for (std::int64_t y = 0; layout.bottomUp && y < height / 2; ++y) {
         unsigned char* const top = p + row * y;

@@ -8,6 +8,7 @@
 #include "Protocol/FastLzDecoder.h"
 #include "Protocol/HugePages.h"
 #include "Protocol/JpegWriter.h"
+#include "Protocol/PixelRows.h"
 #include "Protocol/PngBandWriter.h"
 #include "Protocol/WireFormat.h"
 
@@ -108,7 +109,7 @@ bool SnapshotStream::Png(int zlibLevel, int width, int height, std::string& out,
         }
         const int first = static_cast<int>(y / bandRows * bandRows);
         const int count = std::min(bandRows, height - first);
-        BitmapLayout::ToRgb(fileRow.data(), band.get() + (y - first) * rgbRow, width);
+        PixelRows::SwapOuterBytes(fileRow.data(), band.get() + (y - first) * rgbRow, width);
         const bool complete = layout.bottomUp ? y == first : y == first + count - 1;
         if (complete && !png.Add(first, count, band.get(), rgbRow)) {
             return Fail(error, NoMemory);

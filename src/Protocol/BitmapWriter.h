@@ -9,6 +9,7 @@
 #include <boost/gil.hpp>
 #include <boost/shared_array.hpp>
 
+#include "Protocol/PixelRows.h"
 #include "Protocol/WireFormat.h"
 
 namespace Orvo {
@@ -48,9 +49,10 @@ private:
     }
 };
 
-// Encodes an interleaved 8-bit, 3-channel image view (red, green, blue or
-// blue, green, red in memory) as a bitmap file in memory, laid out as
-// BitmapLayout says. The view must be non-empty and outlive the writer.
+// Encodes an interleaved 8-bit image view (red, green, blue, or blue,
+// green, red, or Qt's 32-bit blue, green, red, alpha in memory) as a
+// bitmap file in memory, laid out as BitmapLayout says. The view must be
+// non-empty and outlive the writer.
 template <class View>
 class BitmapWriter {
 public:
@@ -76,19 +78,18 @@ public:
     static void PutRow(const View& view, std::ptrdiff_t y, char* out) {
         typedef typename View::value_type Pixel;
         static_assert(std::is_same<Pixel, boost::gil::rgb8_pixel_t>::value
-                          || std::is_same<Pixel, boost::gil::bgr8_pixel_t>::value,
-                      "8-bit RGB or BGR views only");
+                          || std::is_same<Pixel, boost::gil::bgr8_pixel_t>::value
+                          || std::is_same<Pixel, boost::gil::bgra8_pixel_t>::value,
+                      "8-bit RGB, BGR or BGRA views only");
         const std::size_t width = view.width();
         const unsigned char* source = reinterpret_cast<const unsigned char*>(&view(0, y));
         unsigned char* target = reinterpret_cast<unsigned char*>(out);
         if (std::is_same<Pixel, boost::gil::bgr8_pixel_t>::value) {
             std::memcpy(target, source, 3 * width);
+        } else if (std::is_same<Pixel, boost::gil::bgra8_pixel_t>::value) {
+            PixelRows::DropFourthBytes(source, target, width);
         } else {
-            for (std::size_t x = 0; x < 3 * width; x += 3) {
-                target[x] = source[x + 2];
-                target[x + 1] = source[x + 1];
-                target[x + 2] = source[x];
-            }
+            PixelRows::SwapOuterBytes(source, target, width);
         }
         std::memset(target + 3 * width, 0, BitmapLayout::RowBytes(width) - 3 * width);
     }

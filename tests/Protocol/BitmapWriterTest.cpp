@@ -37,15 +37,20 @@ std::uint16_t Le16(const char* p) {
 }
 
 // An RGB image whose pixel (x, y) is (x, y, 200 + x + y), so every byte of
-// the bitmap tells where it came from.
+// the bitmap tells where it came from; and the same bytes as 32-bit
+// pixels, each followed by a fourth byte that must not reach the bitmap.
 struct TestImage {
-    TestImage(int width, int height) : width(width), height(height), pixels(3 * width * height) {
+    TestImage(int width, int height)
+        : width(width), height(height), pixels(3 * width * height), wide(4 * width * height) {
         for (int y = 0; y < height; ++y) {
             for (int x = 0; x < width; ++x) {
                 unsigned char* p = &pixels[3 * (y * width + x)];
                 p[0] = static_cast<unsigned char>(x);
                 p[1] = static_cast<unsigned char>(y);
                 p[2] = static_cast<unsigned char>(200 + x + y);
+                unsigned char* q = &wide[4 * (y * width + x)];
+                std::memcpy(q, p, 3);
+                q[3] = static_cast<unsigned char>(0x5A + x);
             }
         }
     }
@@ -57,9 +62,14 @@ struct TestImage {
         return boost::gil::interleaved_view(width, height, reinterpret_cast<const boost::gil::bgr8_pixel_t*>(pixels.data()),
                                             3 * width);
     }
+    boost::gil::bgra8c_view_t Bgra() const {
+        return boost::gil::interleaved_view(width, height, reinterpret_cast<const boost::gil::bgra8_pixel_t*>(wide.data()),
+                                            4 * width);
+    }
     int width;
     int height;
     Bytes pixels;
+    Bytes wide;
 };
 
 template <class View>
@@ -128,11 +138,18 @@ TEST(BitmapWriter, WidthsOneFourAndFiveWithOddHeights) {
     EXPECT_EQ(54u + 16 * 3, Encode(TestImage(5, 3).Rgb()).size()) << "width 5 pads each row to 16 bytes";
 }
 
-TEST(BitmapWriter, BgrViewsAreWrittenInTheSameBlueGreenRedOrder) {
-    const TestImage image(5, 3);
-    const Bytes bmp = Encode(image.Bgr());
-    ExpectHeader(bmp, 5, 3);
-    ExpectPixels(bmp, image, true);
+// Widths below, at and past the 16 bytes that rows are turned in at a
+// time, each with its last pixels turned one by one.
+TEST(BitmapWriter, BgrAndBgraViewsAreWrittenInTheSameBlueGreenRedOrder) {
+    for (const int width : {1, 5, 6, 7, 9, 17, 37}) {
+        SCOPED_TRACE(width);
+        const TestImage image(width, 3);
+        const Bytes bgr = Encode(image.Bgr());
+        ExpectHeader(bgr, width, 3);
+        ExpectPixels(bgr, image, true);
+        EXPECT_TRUE(Encode(image.Bgra()) == bgr);
+        ExpectPixels(Encode(image.Rgb()), image, false);
+    }
 }
 
 // The encoded snapshot of bytes written to a Compressor in pieces.
