@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "Protocol/PngBandWriter.h"
 #include "Protocol/Request.h"
 
 namespace Orvo {
@@ -28,7 +29,7 @@ struct Settings {
     // --timeout was given.
     bool timeoutSet = false;
     std::string imageFormat = "png";
-    int pngLevel = 1;
+    int pngLevel = Browser::PngBandWriter::FastLevel;
     int jpegQuality = 80;
     int writers = 0;  // threads writing files; 0: one per core
     bool raw = false;

@@ -6,6 +6,7 @@
 
 #include "Client/SnapshotStream.h"
 #include "Protocol/JpegWriter.h"
+#include "Protocol/PngBandWriter.h"
 #include "Protocol/PngWriter.h"
 
 namespace Orvo {
@@ -34,7 +35,7 @@ bool ImageEncoder::Encode(const Browser::Client::Result& result, Format format, 
     }
     const QSize shown = Shown(stream.Width(), stream.Height(), arguments);
     if (!(arguments.width > 0 && arguments.width < shown.width())) {
-        return format == Format::Png ? stream.EncodePng(PngLevel, shown.width(), shown.height(), out, error)
+        return format == Format::Png ? stream.EncodePng(Browser::PngBandWriter::FastLevel, shown.width(), shown.height(), out, error)
                                      : stream.EncodeJpeg(arguments.quality, shown.width(), shown.height(), out, error);
     }
     Browser::Client::Snapshot snapshot;
@@ -67,7 +68,7 @@ bool ImageEncoder::Encode(const Browser::Client::Snapshot& snapshot, Format form
             .Encode(picture.constBits(), picture.width(), picture.height(),
                     static_cast<std::size_t>(picture.bytesPerLine()), Browser::JpegWriter::Order::Rgb, out, error);
     }
-    return Browser::PngWriter(PngLevel).Encode(picture.constBits(), picture.width(), picture.height(),
+    return Browser::PngWriter(Browser::PngBandWriter::FastLevel).Encode(picture.constBits(), picture.width(), picture.height(),
                                               static_cast<std::size_t>(picture.bytesPerLine()), out, error);
 }
 

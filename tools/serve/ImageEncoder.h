@@ -12,7 +12,7 @@ namespace Serve {
 // Turns a page's snapshot into the picture a request asks for: the
 // viewport's part of it unless render_all is set, scaled down to width
 // (keeping the aspect ratio) when width is set and narrower, encoded as
-// PNG (zlib level 1, as orvo-render writes them) or as JPEG at the
+// PNG (at the writer's fast level, orvo-render's default) or as JPEG at the
 // request's quality. A picture that needs no scaling is made from a
 // snapshot left encoded (a PNG as its rows decode, without the whole
 // picture; a JPEG from the bitmap's rows as they lie); a scaled one
@@ -20,8 +20,6 @@ namespace Serve {
 class ImageEncoder {
 public:
     enum class Format { Png, Jpeg };
-
-    static constexpr int PngLevel = 1;
 
     // The result's snapshot, decoded or not. Returns false, with error set,
     // when it has none, it is malformed, or the encoding fails.

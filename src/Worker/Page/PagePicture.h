@@ -26,10 +26,6 @@ public:
     // nothing past 32,767 px in one go, and a snapshot holds one band's
     // pixels at a time.
     static constexpr int BandHeight = 1024;
-    // The zlib level of PNG pictures: fast rather than small, as
-    // orvo-serve's own PNG answers, through the same writer.
-    static constexpr int PngLevel = 1;
-
     struct Request {
         bool whole = false;
         // {left, top, right, bottom}, right and bottom excluded; null for
@@ -65,7 +61,7 @@ private:
     // Paints the rows of frame from top down into band.
     static void PaintBand(QWebFrame* frame, QImage& band, int top);
     // As a JPEG of the request's quality, or as a PNG: 8-bit RGB, no row
-    // filter, at PngLevel.
+    // filter, at the writer's fast level, as orvo-serve's own PNG answers.
     static QByteArray Compress(const QImage& image, const Request& request, QString& error);
 };
 
