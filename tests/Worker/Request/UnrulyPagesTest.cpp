@@ -224,9 +224,11 @@ TEST_F(UnrulyPages, UnusableUrlsAreAnsweredAtOnceAndTheWorkerGoesOn) {
 
 // The first request is served on the main handler's own page: it must be
 // answered once, its deadline must not fire later, and one idle timer
-// measures keep once the worker is idle.
+// measures keep once the worker is idle. The deadline leaves a sanitized
+// worker on a loaded machine time to load the page, and falls well before
+// the worker ends, so that a deadline left running would be seen.
 TEST_F(UnrulyPages, TheFirstPageIsAnsweredOnceAndThenReleased) {
-    const Result result = Render(server.Url("/plain"), Quick({{"timeout", 300}, {"keep", 1500}}));
+    const Result result = Render(server.Url("/plain"), Quick({{"timeout", 2000}, {"keep", 5000}}));
     ASSERT_EQ(Outcome::Rendered, result.outcome) << result.error;
     ASSERT_EQ(0, client->GetWorker().WaitForExit(30000));
     const std::string log = Log();
