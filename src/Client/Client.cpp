@@ -33,9 +33,6 @@ const int MaxNameAttempts = 100;
 
 // The longest wait for a result channel's lock in one look.
 const int LockSliceMs = 100;
-// How long a waiting Collect pauses between looks: at first, and at most.
-const std::chrono::microseconds FirstLook(25);
-const std::chrono::microseconds LastLook(2000);
 
 std::atomic<unsigned long> clients(0);
 

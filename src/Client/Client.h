@@ -2,6 +2,7 @@
 #define ORVO_CLIENT_CLIENT_H
 
 #include <atomic>
+#include <chrono>
 #include <memory>
 #include <string>
 
@@ -35,6 +36,11 @@ public:
     // Longest wait for the request channel's lock when submitting.
     static constexpr int SubmitLockMs = 10000;
 
+    // How long one waiting for results pauses between looks: at first, and
+    // at most, doubling in between.
+    static constexpr std::chrono::microseconds FirstLook{25};
+    static constexpr std::chrono::microseconds LastLook{2000};
+
     // The largest request sent, in RequestBytes: a worker's empty request
     // segment takes one of a little over half its size (its option texts
     // are copied into it), so half of it less 4 KiB always fits.
@@ -65,7 +71,8 @@ public:
     // system has too little room left for shared objects.
     std::unique_ptr<PendingRequest> Submit(const std::string& url, const Request::Options& options);
 
-    // Waits up to timeoutMs for the request's result. The result is removed
+    // Waits up to timeoutMs for the request's result, looking from
+    // FirstLook to LastLook apart (0: one look, no wait). The result is removed
     // from shared memory, its files read and removed, its snapshot decoded
     // unless the client keeps snapshots encoded.
     Result Collect(PendingRequest& pending, int timeoutMs);

@@ -1,6 +1,7 @@
 #include "Client/RequestWindow.h"
 
 #include <algorithm>
+#include <thread>
 
 #include <signal.h>
 
@@ -79,9 +80,23 @@ bool RequestWindow::Send(std::size_t tag, const std::string& url, const Request:
 
 bool RequestWindow::TakeAny(Settled& settled, int graceMs, bool final) {
     SweepReplaced();
+    if (TakeAnswered(settled, graceMs, final)) {
+        pause = Client::FirstLook;
+        return true;
+    }
+    if (!outstanding.empty()) {
+        std::this_thread::sleep_for(pause);
+        pause = std::min(pause * 2, Client::LastLook);
+    }
+    return false;
+}
+
+// One look at each request, none waited for: a request answered while
+// another is looked at is seen in the same pass or the next.
+bool RequestWindow::TakeAnswered(Settled& settled, int graceMs, bool final) {
     for (std::size_t k = 0; k < outstanding.size();) {
         Outstanding& request = outstanding[k];
-        Result result = request.client->Collect(*request.pending, PeekMs);
+        Result result = request.client->Collect(*request.pending, 0);
         if (result.outcome == Outcome::TimedOut
             && Clock::now() < request.deadline + std::chrono::milliseconds(graceMs)) {
             ++k;

@@ -39,8 +39,6 @@ public:
 
     // How many times a request is sent at most.
     static constexpr int MaxAttempts = 2;
-    // How long each outstanding request is looked at in one TakeAny pass.
-    static constexpr int PeekMs = 2;
     // How long an ending worker is waited for, after SIGTERM and after
     // SIGKILL.
     static constexpr int EndWaitMs = 10000;
@@ -104,7 +102,9 @@ public:
     // returns true. A request lost with its worker goes to the resends
     // instead, unless it was sent MaxAttempts times or final is set (the
     // caller sends nothing again); then its loss is its result. False when
-    // none settled.
+    // none settled, after a pause while requests are outstanding: from
+    // Client::FirstLook after a result, doubling up to Client::LastLook,
+    // so that a caller looping on it neither spins nor sees a result late.
     bool TakeAny(Settled& settled, int graceMs, bool final);
 
     // Gives up every outstanding request and resend; returns their tags.
@@ -129,6 +129,8 @@ private:
     };
 
     static void EndWorker(Client* client);
+    // TakeAny's pass over the outstanding requests, without the pause.
+    bool TakeAnswered(Settled& settled, int graceMs, bool final);
     bool Holds(const Client* holder) const;
     // Drops the replaced workers that ended; ends those that hold nothing
     // and did not end by themselves within EndWaitMs.
@@ -142,6 +144,8 @@ private:
     // Tag and sends so far of each request lost with its worker.
     std::deque<std::pair<std::size_t, int>> resends;
     std::vector<Replaced> replaced;
+    // TakeAny's next pause when nothing is answered.
+    std::chrono::microseconds pause = Client::FirstLook;
 };
 
 } // namespace Client
