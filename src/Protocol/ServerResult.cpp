@@ -7,6 +7,7 @@
 
 #include <unistd.h>
 
+#include "Protocol/PageFaults.h"
 #include "Protocol/SpillFiles.h"
 #include "Protocol/WireFormat.h"
 
@@ -38,6 +39,14 @@ void RemoveFiles(const std::vector<std::string>& references) {
     for (const std::string& reference : references) {
         ::unlink(reference.c_str() + std::strlen(FileScheme));
     }
+}
+
+// Copies length bytes at data into field, the segment's pages it takes
+// mapped in at once.
+void Put(String& field, const char* data, std::size_t length) {
+    field.reserve(length);
+    PageFaults::AheadOfWrite(const_cast<char*>(field.data()), length);
+    field.assign(data, data + length);
 }
 
 } // namespace
@@ -91,12 +100,12 @@ void ServerResult::Fill(const char* url, const char* detailText, const char* bod
         pageUrl = url;
         detail = detailText;
         if (bodyReference.empty()) {
-            body = bodyText;
+            Put(body, bodyText, bodyLength);
         } else {
             body.assign(bodyReference.begin(), bodyReference.end());
         }
         if (snapshotReference.empty()) {
-            snapshot.assign(snapshotBytes, snapshotBytes + snapshotLength);
+            Put(snapshot, snapshotBytes, snapshotLength);
         } else {
             snapshot.assign(snapshotReference.begin(), snapshotReference.end());
         }
