@@ -1,6 +1,7 @@
 #include "Protocol/Compressor.h"
 
 #include <algorithm>
+#include <cstring>
 #include <stdexcept>
 #include <string>
 
@@ -50,13 +51,22 @@ boost::shared_array<char> Compressor::operator()(std::size_t* outLength) {
 }
 
 void Compressor::Write(const char* bytes, std::size_t size) {
-    const std::uint64_t available = origin + held.size();
-    if (size > length - available) {
+    std::memcpy(Room(size), bytes, size);
+    Filled();
+}
+
+char* Compressor::Room(std::size_t size) {
+    if (size > length - (origin + held.size())) {
         throw std::length_error("more bitmap written than the " + std::to_string(length) + " bytes announced");
     }
-    held.insert(held.end(), bytes, bytes + size);
-    encoder.Run(held.data(), origin, available + size);
-    encoder.FlushLiterals(held.data(), origin, available + size);
+    held.resize(held.size() + size);
+    return reinterpret_cast<char*>(held.data() + held.size() - size);
+}
+
+void Compressor::Filled() {
+    const std::uint64_t available = origin + held.size();
+    encoder.Run(held.data(), origin, available);
+    encoder.FlushLiterals(held.data(), origin, available);
     const std::size_t drop = static_cast<std::size_t>(encoder.Oldest() - origin);
     if (drop >= DropAtLeast) {
         held.erase(held.begin(), held.begin() + static_cast<std::ptrdiff_t>(drop));

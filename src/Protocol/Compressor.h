@@ -42,6 +42,14 @@ public:
     // past the length given.
     void Write(const char* bytes, std::size_t size);
 
+    // Room for the next size bytes of the input, for a caller that makes
+    // them in place rather than copy them in: it fills all of it and then
+    // calls Filled. Throws std::length_error past the length given.
+    char* Room(std::size_t size);
+
+    // Compresses what the rooms handed out hold.
+    void Filled();
+
     // Once the whole input is written: returns the encoded snapshot and
     // sets *outLength to its length (the block's length plus 4). Throws
     // std::length_error when the input written falls short.
@@ -63,7 +71,8 @@ private:
     const std::size_t length;
     boost::shared_array<char> output;
     FastLzEncoder encoder;
-    // The input from position origin on, as far as it has been written.
+    // The input from position origin on, as far as it has been written;
+    // its growth leaves bytes unset, for Room to hand out.
     std::vector<FastLzEncoder::Byte, HugePages::Allocator<FastLzEncoder::Byte>> held;
     std::uint64_t origin = 0;
 };

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <memory>
 #include <new>
+#include <utility>
 
 namespace Orvo {
 namespace Browser {
@@ -32,7 +33,10 @@ public:
         return Owned(static_cast<unsigned char*>(Allocate(size)), &std::free);
     }
 
-    // For a container that grows: its storage comes from Allocate.
+    // For a container that grows: its storage comes from Allocate, and
+    // the elements it adds without a value (a vector's resize) are
+    // default-initialised, so bytes are left as the memory holds them
+    // rather than zero-filled.
     template <class T>
     struct Allocator {
         typedef T value_type;
@@ -48,6 +52,15 @@ public:
             return static_cast<T*>(Allocate(n * sizeof(T)));
         }
         void deallocate(T* p, std::size_t) { std::free(p); }
+
+        template <class U>
+        void construct(U* p) {
+            ::new (static_cast<void*>(p)) U;
+        }
+        template <class U, class... Args>
+        void construct(U* p, Args&&... args) {
+            ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+        }
 
         template <class U>
         bool operator==(const Allocator<U>&) const {

@@ -5,7 +5,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <stdexcept>
-#include <vector>
 
 #include <boost/shared_array.hpp>
 
@@ -28,8 +27,7 @@ public:
     SnapshotEncoder(std::size_t width, std::size_t height)
         : width(width),
           rowsLeft(height),
-          compressor(BitmapLayout::Length(width, height)),
-          rows(std::max<std::size_t>(1, PieceLength / BitmapLayout::RowBytes(width)) * BitmapLayout::RowBytes(width)) {
+          compressor(BitmapLayout::Length(width, height)) {
         char header[BitmapLayout::HeaderLength];
         BitmapLayout::PutHeader(width, height, header);
         compressor.Write(header, sizeof header);
@@ -44,14 +42,14 @@ public:
             throw std::invalid_argument("a snapshot band that does not fit the picture");
         }
         const std::size_t rowBytes = BitmapLayout::RowBytes(width);
-        std::size_t filled = 0;
-        for (std::ptrdiff_t y = band.height() - 1; y >= 0; --y) {
-            BitmapWriter<View>::PutRow(band, y, rows.data() + filled);
-            filled += rowBytes;
-            if (filled == rows.size() || y == 0) {
-                compressor.Write(rows.data(), filled);
-                filled = 0;
+        const std::ptrdiff_t pieceRows = static_cast<std::ptrdiff_t>(std::max<std::size_t>(1, PieceLength / rowBytes));
+        for (std::ptrdiff_t y = band.height() - 1; y >= 0;) {
+            const std::ptrdiff_t count = std::min(pieceRows, y + 1);
+            char* row = compressor.Room(static_cast<std::size_t>(count) * rowBytes);
+            for (const std::ptrdiff_t last = y - count; y > last; --y, row += rowBytes) {
+                BitmapWriter<View>::PutRow(band, y, row);
             }
+            compressor.Filled();
         }
         rowsLeft -= band.height();
     }
@@ -83,14 +81,13 @@ public:
     }
 
 private:
-    // Rows reach the compressor in pieces of about this many bytes.
+    // Rows are made in the compressor's room, in pieces of about this many
+    // bytes.
     static constexpr std::size_t PieceLength = 64 * 1024;
 
     const std::size_t width;
     std::size_t rowsLeft;
     Compressor compressor;
-    // Rows as the file holds them, on their way to the compressor.
-    std::vector<char> rows;
 };
 
 } // namespace Browser

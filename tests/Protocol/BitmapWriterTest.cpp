@@ -271,6 +271,15 @@ TEST(Compressor, InputLongerOrShorterThanAnnouncedIsRefused) {
     const char bytes[8] = {};
     Compressor longer(4);
     EXPECT_THROW(longer.Write(bytes, 8), std::length_error);
+    EXPECT_THROW(longer.Room(5), std::length_error);
+    std::memcpy(longer.Room(4), "abcd", 4);
+    longer.Filled();
+    EXPECT_THROW(longer.Room(1), std::length_error);
+    std::size_t filledLength = 0;
+    const boost::shared_array<char> filled = longer.Finish(&filledLength);
+    char out[4] = {};
+    ASSERT_EQ(4u, fastlz_decompress(filled.get(), filledLength - 4, out, sizeof out));
+    EXPECT_EQ(0, std::memcmp(out, "abcd", 4));
     Compressor shorter(8);
     shorter.Write(bytes, 4);
     std::size_t length = 0;
