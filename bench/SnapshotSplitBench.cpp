@@ -1,7 +1,7 @@
 // Where the time of a page's snapshot goes, stage by stage, on the corpus
 // pages served on 127.0.0.1 (links to other hosts pointed back there, as
 // in the other benchmarks): the worker paints the page band by band into
-// 24-bit pixels and compresses each band's bitmap rows with FastLZ as it
+// Qt's 32-bit pixels and compresses each band's bitmap rows with FastLZ as it
 // goes (the result record's snapshot; painting the whole picture, writing
 // its bitmap and compressing that, the stages this replaced, are timed
 // apart too), the client decompresses and decodes it, and
