@@ -44,7 +44,7 @@ std::string Copy(const String& field) {
     std::string copy;
     copy.reserve(field.size());
     PageFaults::AheadOfWrite(copy.data(), field.size());
-    copy.assign(field.begin(), field.end());
+    copy.assign(field.data(), field.size());
     return copy;
 }
 
