@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <initializer_list>
 
 #include <malloc.h>
 
@@ -9,9 +10,13 @@ namespace Orvo {
 namespace Browser {
 
 void HeapRelease::TuneAllocator() {
-    if (std::getenv("GLIBC_TUNABLES") == nullptr && std::getenv("MALLOC_MMAP_THRESHOLD_") == nullptr) {
-        ::mallopt(M_MMAP_THRESHOLD, static_cast<int>(MapOwnBlocksFrom));
+    for (const char* setting : {"GLIBC_TUNABLES", "MALLOC_MMAP_THRESHOLD_", "MALLOC_TRIM_THRESHOLD_"}) {
+        if (std::getenv(setting) != nullptr) {
+            return;
+        }
     }
+    ::mallopt(M_MMAP_THRESHOLD, static_cast<int>(MapOwnBlocksFrom));
+    ::mallopt(M_TRIM_THRESHOLD, static_cast<int>(TrimFrom));
 }
 
 long HeapRelease::Trim() {

@@ -19,10 +19,18 @@ public:
     // freed.
     static constexpr std::size_t MapOwnBlocksFrom = 1 << 20;
 
-    // Fixes the mmap threshold at MapOwnBlocksFrom, early in main. A malloc
-    // setting chosen in the environment (GLIBC_TUNABLES,
-    // MALLOC_MMAP_THRESHOLD_) is kept; another allocator preloaded ignores
-    // the call.
+    // An arena gives back the free memory at its top once it passes this:
+    // twice MapOwnBlocksFrom, as glibc pairs the two thresholds when it
+    // sets them itself. Fixing the mmap threshold alone leaves this at 128
+    // KiB, and a thread's arena then gives back and takes again its top on
+    // nearly every free of a block below MapOwnBlocksFrom.
+    static constexpr std::size_t TrimFrom = 2 * MapOwnBlocksFrom;
+
+    // Fixes the mmap threshold at MapOwnBlocksFrom and the trim threshold
+    // at TrimFrom, early in main. Where the environment chooses malloc
+    // settings (GLIBC_TUNABLES, MALLOC_MMAP_THRESHOLD_,
+    // MALLOC_TRIM_THRESHOLD_), they are left as chosen; another allocator
+    // preloaded ignores the calls.
     static void TuneAllocator();
 
     // Returns the free pages of every arena to the system; the
