@@ -10,6 +10,8 @@
 #include <isa-l/igzip_lib.h>
 #include <zlib.h>
 
+#include "Protocol/PageFaults.h"
+
 namespace Orvo {
 namespace Browser {
 
@@ -115,11 +117,12 @@ bool DeflateWithZlib(int level, const Rows& rows, int flush, std::uint32_t& adle
 // when final, else on a byte boundary.
 bool DeflateWithIsal(const Rows& rows, bool final, std::uint32_t& adler, std::string& out) {
     const std::unique_ptr<isal_zstream> stream(new isal_zstream);
-    std::vector<unsigned char> levelBuffer(ISAL_DEF_LVL1_DEFAULT);
+    // Left unset: the library sets up what it reads of it.
+    const std::unique_ptr<unsigned char[]> levelBuffer(new unsigned char[ISAL_DEF_LVL1_DEFAULT]);
     isal_deflate_init(stream.get());
     stream->level = 1;
-    stream->level_buf = levelBuffer.data();
-    stream->level_buf_size = static_cast<std::uint32_t>(levelBuffer.size());
+    stream->level_buf = levelBuffer.get();
+    stream->level_buf_size = ISAL_DEF_LVL1_DEFAULT;
     unsigned char buffer[1 << 16];
     return EachPiece(rows, adler, [&](const unsigned char* bytes, std::size_t length, bool last) {
         stream->next_in = const_cast<unsigned char*>(bytes);
@@ -216,6 +219,7 @@ bool PngBandWriter::Assemble(std::string& out) {
             size += band.deflated.size() + 12;
         }
         out.reserve(size);
+        PageFaults::AheadOfWrite(out.data(), size);
         out.append(Signature, 8);
         const std::string header = Header(width, height);
         PutChunk(out, "IHDR", std::string(), header.data(), header.size());
