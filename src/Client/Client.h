@@ -72,9 +72,9 @@ public:
     std::unique_ptr<PendingRequest> Submit(const std::string& url, const Request::Options& options);
 
     // Waits up to timeoutMs for the request's result, looking from
-    // FirstLook to LastLook apart (0: one look, no wait). The result is removed
-    // from shared memory, its files read and removed, its snapshot decoded
-    // unless the client keeps snapshots encoded.
+    // FirstLook to LastLook apart (0: one look, no wait). The result is
+    // removed from shared memory, its files read and removed, its snapshot
+    // decoded unless the client keeps snapshots encoded.
     Result Collect(PendingRequest& pending, int timeoutMs);
 
     // Submit and Collect; a request that cannot be sent ends as WorkerGone

@@ -63,6 +63,7 @@ bool RequestWindow::Send(std::size_t tag, const std::string& url, const Request:
         Outstanding request{tag,      client.get(), client->Submit(url, options), Clock::now(), deadline,
                             client->GetWorker().Pid(), attempts + 1};
         outstanding.push_back(std::move(request));
+        pause = Client::FirstLook;
         return true;
     } catch (const WorkerUnavailable&) {
         resends.emplace_front(tag, attempts);

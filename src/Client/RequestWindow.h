@@ -103,8 +103,9 @@ public:
     // instead, unless it was sent MaxAttempts times or final is set (the
     // caller sends nothing again); then its loss is its result. False when
     // none settled, after a pause while requests are outstanding: from
-    // Client::FirstLook after a result, doubling up to Client::LastLook,
-    // so that a caller looping on it neither spins nor sees a result late.
+    // Client::FirstLook after a result or a send, doubling up to
+    // Client::LastLook, so that a caller looping on it neither spins nor
+    // sees a result late.
     bool TakeAny(Settled& settled, int graceMs, bool final);
 
     // Gives up every outstanding request and resend; returns their tags.
