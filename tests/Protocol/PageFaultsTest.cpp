@@ -3,6 +3,7 @@
 // before is kept.
 
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
