@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include "Protocol/ProgramFiles.h"
+#include "Protocol/SharedAccess.h"
 #include "Protocol/WireFormat.h"
 #include "Protocol/WorkerNames.h"
 
@@ -24,10 +25,16 @@ namespace {
 
 const int PollMs = 5;
 
+// Looked for at every pass of a window: the directory is looked at first,
+// which costs one system call, where opening the semaphore maps it in and
+// out again. Only a marker not found there is opened.
 bool ReadyMarkerExists(pid_t pid) {
+    const std::string name = WorkerNames::ReadyMarker(pid);
+    if (Interprocess::SharedAccess::Exists(name, true)) {
+        return true;
+    }
     try {
-        boost::interprocess::named_semaphore marker(boost::interprocess::open_only,
-                                                    WorkerNames::ReadyMarker(pid).c_str());
+        boost::interprocess::named_semaphore marker(boost::interprocess::open_only, name.c_str());
         return true;
     } catch (const boost::interprocess::interprocess_exception&) {
         return false;

@@ -18,6 +18,10 @@ const mode_t OwnerAndGroup = 0660;
 // Where the system keeps POSIX shared objects; semaphores carry "sem.".
 const char* const SharedDirectory = "/dev/shm/";
 
+std::string PathOf(const std::string& name, bool semaphore) {
+    return SharedDirectory + std::string(semaphore ? "sem." : "") + name;
+}
+
 // The group objects are shared with; -1 for none.
 gid_t sharedGroup = static_cast<gid_t>(-1);
 
@@ -41,13 +45,17 @@ bool SharedAccess::HandOver(const std::string& name, bool semaphore) {
     if (sharedGroup == static_cast<gid_t>(-1)) {
         return true;
     }
-    const std::string path = SharedDirectory + std::string(semaphore ? "sem." : "") + name;
+    const std::string path = PathOf(name, semaphore);
     return ::chown(path.c_str(), static_cast<uid_t>(-1), sharedGroup) == 0 && ::chmod(path.c_str(), OwnerAndGroup) == 0;
 }
 
 bool SharedAccess::HandOverFile(int descriptor) {
     return sharedGroup == static_cast<gid_t>(-1)
            || (::fchown(descriptor, static_cast<uid_t>(-1), sharedGroup) == 0 && ::fchmod(descriptor, OwnerAndGroup) == 0);
+}
+
+bool SharedAccess::Exists(const std::string& name, bool semaphore) {
+    return ::access(PathOf(name, semaphore).c_str(), F_OK) == 0;
 }
 
 bool SharedAccess::IsSharedGroup(gid_t gid) {

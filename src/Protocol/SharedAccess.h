@@ -31,6 +31,11 @@ public:
     // The same for a freshly created file, open as descriptor.
     static bool HandOverFile(int descriptor);
 
+    // Whether a shared-memory object, or a named semaphore, of that name is
+    // there: one look at the directory, which maps nothing in. False too
+    // where the system keeps its objects elsewhere.
+    static bool Exists(const std::string& name, bool semaphore);
+
     // Whether objects are shared with a group, and it is gid.
     static bool IsSharedGroup(gid_t gid);
 
