@@ -89,11 +89,12 @@ bool SnapshotStream::EncodeAs(Format format, int setting, int width, int height,
 }
 
 // Decodes every row in the file's order, keeps those of the picture wanted
-// in a band, and hands each band to the PNG as soon as its last row came.
+// in a band as the PNG's lines, and hands each band to the PNG as soon as
+// its last row came.
 bool SnapshotStream::Png(int zlibLevel, int width, int height, std::string& out, std::string& error) {
-    const std::size_t rgbRow = 3 * static_cast<std::size_t>(width);
-    const int bandRows = static_cast<int>(std::clamp<std::size_t>(MaxBandBytes / rgbRow, 1, BandRows));
-    const HugePages::Owned band = HugePages::Take(static_cast<std::size_t>(bandRows) * rgbRow);
+    const std::size_t lineBytes = 1 + 3 * static_cast<std::size_t>(width);
+    const int bandRows = static_cast<int>(std::clamp<std::size_t>(MaxBandBytes / lineBytes, 1, BandRows));
+    const HugePages::Owned band = HugePages::Take(static_cast<std::size_t>(bandRows) * lineBytes);
     std::vector<unsigned char> fileRow(layout.rowBytes);
     PngBandWriter png(zlibLevel, width, height);
     if (!Skip(layout.offset - HeaderLength)) {
@@ -109,9 +110,11 @@ bool SnapshotStream::Png(int zlibLevel, int width, int height, std::string& out,
         }
         const int first = static_cast<int>(y / bandRows * bandRows);
         const int count = std::min(bandRows, height - first);
-        PixelRows::SwapOuterBytes(fileRow.data(), band.get() + (y - first) * rgbRow, width);
+        unsigned char* const line = band.get() + (y - first) * lineBytes;
+        line[0] = PngBandWriter::NoFilter;
+        PixelRows::SwapOuterBytes(fileRow.data(), line + 1, width);
         const bool complete = layout.bottomUp ? y == first : y == first + count - 1;
-        if (complete && !png.Add(first, count, band.get(), rgbRow)) {
+        if (complete && !png.AddLines(first, count, band.get())) {
             return Fail(error, NoMemory);
         }
     }

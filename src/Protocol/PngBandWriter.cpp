@@ -19,7 +19,6 @@ namespace {
 
 const char Signature[] = "\x89PNG\r\n\x1a\n";
 const char NoMemory[] = "PNG encoding failed: no memory";
-const unsigned char NoFilter = 0;
 // Rows are handed to a deflater in pieces of about this many bytes.
 const std::size_t PieceBytes = 256 * 1024;
 // A chunk's data is shorter than 2^31 bytes.
@@ -59,30 +58,44 @@ std::string Header(int width, int height) {
     return header;
 }
 
-// A band's rows: count of them, rowBytes long, stride apart.
+// A band's rows: count of them, rowBytes long, stride apart; or, as lines,
+// each row behind its filter byte, back to back from first.
 struct Rows {
     const unsigned char* first;
     int count;
     std::size_t stride;
     std::size_t rowBytes;
+    bool lines;
 };
+
+// Copies n rows from row y on into piece, each behind its filter byte;
+// returns piece.
+const unsigned char* Gather(const Rows& rows, int y, int n, unsigned char* piece) {
+    unsigned char* line = piece;
+    for (int k = y; k < y + n; ++k, line += rows.rowBytes + 1) {
+        line[0] = PngBandWriter::NoFilter;
+        std::memcpy(line + 1, rows.first + static_cast<std::size_t>(k) * rows.stride, rows.rowBytes);
+    }
+    return piece;
+}
 
 // Hands the rows, each behind its filter byte, to take(bytes, length, last)
 // in pieces of whole rows, adding their Adler-32 to adler: both deflaters
-// go faster on long inputs than on a row and its filter byte apart. False
-// as soon as take is.
+// go faster on long inputs than on a row and its filter byte apart. Lines
+// are handed over where they lie; rows are gathered into lines first.
+// False as soon as take is.
 template <class Take>
 bool EachPiece(const Rows& rows, std::uint32_t& adler, Take take) {
     const std::size_t lineBytes = rows.rowBytes + 1;
-    std::vector<unsigned char> piece(std::max<std::size_t>(1, PieceBytes / lineBytes) * lineBytes);
-    for (int y = 0; y < rows.count;) {
-        std::size_t length = 0;
-        for (; y < rows.count && length + lineBytes <= piece.size(); ++y, length += lineBytes) {
-            piece[length] = NoFilter;
-            std::memcpy(&piece[length + 1], rows.first + static_cast<std::size_t>(y) * rows.stride, rows.rowBytes);
-        }
-        adler = isal_adler32(adler, piece.data(), length);
-        if (!take(piece.data(), length, y == rows.count)) {
+    const int perPiece = static_cast<int>(std::max<std::size_t>(1, PieceBytes / lineBytes));
+    std::vector<unsigned char> piece(rows.lines ? 0 : static_cast<std::size_t>(perPiece) * lineBytes);
+    for (int y = 0; y < rows.count; y += perPiece) {
+        const int n = std::min(perPiece, rows.count - y);
+        const unsigned char* bytes =
+            rows.lines ? rows.first + static_cast<std::size_t>(y) * lineBytes : Gather(rows, y, n, piece.data());
+        const std::size_t length = static_cast<std::size_t>(n) * lineBytes;
+        adler = isal_adler32(adler, bytes, length);
+        if (!take(bytes, length, y + n == rows.count)) {
             return false;
         }
     }
@@ -147,6 +160,14 @@ PngBandWriter::PngBandWriter(int zlibLevel, int width, int height)
     : zlibLevel(std::max(0, std::min(9, zlibLevel))), width(width), height(height) {}
 
 bool PngBandWriter::Add(int first, int count, const unsigned char* pixels, std::size_t stride) {
+    return AddBand(first, count, pixels, stride, false);
+}
+
+bool PngBandWriter::AddLines(int first, int count, const unsigned char* lines) {
+    return AddBand(first, count, lines, 1 + 3 * static_cast<std::size_t>(width), true);
+}
+
+bool PngBandWriter::AddBand(int first, int count, const unsigned char* pixels, std::size_t stride, bool lines) {
     Band band;
     band.first = first;
     band.count = count;
@@ -158,7 +179,7 @@ bool PngBandWriter::Add(int first, int count, const unsigned char* pixels, std::
     const bool final = first + count == height;
     std::uint32_t adler = 1;
     bool made = false;
-    const Rows rows{pixels, count, stride, 3 * static_cast<std::size_t>(width)};
+    const Rows rows{pixels, count, stride, 3 * static_cast<std::size_t>(width), lines};
     try {
         // Room for the worst case, so that the output is never moved as it
         // grows; pages it does not reach stay untouched. Beyond the bound

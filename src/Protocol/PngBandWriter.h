@@ -25,6 +25,8 @@ namespace Browser {
 class PngBandWriter {
 public:
     static constexpr int FastLevel = 1;
+    // The filter byte in front of each row.
+    static constexpr unsigned char NoFilter = 0;
 
     PngBandWriter(int zlibLevel, int width, int height);
 
@@ -33,6 +35,10 @@ public:
     // cannot (no memory, rows outside the picture); the picture is then
     // not made.
     bool Add(int first, int count, const unsigned char* pixels, std::size_t stride);
+    // As Add, for rows given as the PNG's lines: each row behind its filter
+    // byte, NoFilter, back to back. They are compressed where they lie, not
+    // copied first.
+    bool AddLines(int first, int count, const unsigned char* lines);
 
     // The PNG file, once the bands added cover every row exactly once.
     // False, with error set and out empty, when they do not or a band could
@@ -49,6 +55,7 @@ private:
         unsigned long adler = 0;
     };
 
+    bool AddBand(int first, int count, const unsigned char* pixels, std::size_t stride, bool lines);
     bool Assemble(std::string& out);
 
     const int zlibLevel;

@@ -139,11 +139,27 @@ TEST(PngWriter, APictureWithoutPixelsIsRefused) {
     }
 }
 
-// Bands given in any order, of any sizes, make one PNG whose zlib stream
-// (the bands' Adler-32s joined) inflates to the picture's rows; bands that
-// leave a row out, or give one twice, make none.
+// The picture's rows as the PNG's lines: each behind its filter byte.
+std::vector<unsigned char> Lines(const Picture& picture) {
+    const std::size_t rowBytes = 3 * static_cast<std::size_t>(picture.width);
+    std::vector<unsigned char> lines;
+    for (int y = 0; y < picture.height; ++y) {
+        lines.push_back(PngBandWriter::NoFilter);
+        const auto row = picture.pixels.begin() + static_cast<std::ptrdiff_t>(y * picture.stride);
+        lines.insert(lines.end(), row, row + static_cast<std::ptrdiff_t>(rowBytes));
+    }
+    return lines;
+}
+
+// Bands given in any order, of any sizes, as rows or as lines, at ISA-L's
+// level and at zlib's, make one PNG whose zlib stream (the bands'
+// Adler-32s joined) inflates to the picture's rows, the same file either
+// way the rows are given; bands that leave a row out, or give one twice,
+// make none.
 TEST(PngBandWriter, BandsInAnyOrderMakeThePicture) {
     const Picture picture = Make(301, 700, 2);
+    const std::vector<unsigned char> lines = Lines(picture);
+    const std::size_t lineBytes = 1 + 3 * static_cast<std::size_t>(picture.width);
     const struct {
         const char* name;
         std::vector<std::pair<int, int>> bands;  // first row, rows
@@ -155,22 +171,33 @@ TEST(PngBandWriter, BandsInAnyOrderMakeThePicture) {
                  {"a row twice", {{0, 257}, {256, 444}}, "PNG encoding failed: the bands do not make the picture"},
                  {"past the bottom", {{0, 600}, {600, 101}}, "PNG encoding failed: rows outside the picture"}};
     for (const auto& test : cases) {
-        PngBandWriter writer(1, picture.width, picture.height);
-        bool added = true;
-        for (const auto& band : test.bands) {
-            added = writer.Add(band.first, band.second, picture.pixels.data() + band.first * picture.stride,
-                               picture.stride) && added;
-        }
-        std::string png = "left over";
-        std::string error;
-        const bool finished = writer.Finish(png, error);
-        const bool made = *test.error == '\0';
-        ASSERT_EQ(made, added && finished) << test.name << ": " << error;
-        if (made) {
-            EXPECT_TRUE(InflatesToRows(ZlibStream(png), picture)) << test.name;
-        } else {
-            EXPECT_EQ("", png) << test.name;
-            EXPECT_EQ(test.error, error) << test.name;
+        for (const int level : {PngBandWriter::FastLevel, 6}) {
+            std::string files[2];
+            for (const bool asLines : {false, true}) {
+                SCOPED_TRACE(std::string(test.name) + (asLines ? ", as lines" : ", as rows") + ", level "
+                             + std::to_string(level));
+                PngBandWriter writer(level, picture.width, picture.height);
+                bool added = true;
+                for (const auto& band : test.bands) {
+                    added = (asLines ? writer.AddLines(band.first, band.second, lines.data() + band.first * lineBytes)
+                                     : writer.Add(band.first, band.second,
+                                                  picture.pixels.data() + band.first * picture.stride, picture.stride))
+                            && added;
+                }
+                std::string& png = files[asLines];
+                png = "left over";
+                std::string error;
+                const bool finished = writer.Finish(png, error);
+                const bool made = *test.error == '\0';
+                ASSERT_EQ(made, added && finished) << error;
+                if (made) {
+                    EXPECT_TRUE(InflatesToRows(ZlibStream(png), picture));
+                } else {
+                    EXPECT_EQ("", png);
+                    EXPECT_EQ(test.error, error);
+                }
+            }
+            EXPECT_EQ(files[0], files[1]) << test.name << ", level " << level;
         }
     }
 }
