@@ -91,13 +91,21 @@ void CheckSharedRoom(const std::string& url) {
 
 } // namespace
 
+// A worker started for this client that it cannot talk to (no descriptor
+// left, say, or no longer ready) is ended: no one else holds it, and it
+// would run on unseen until this process ends.
 Client::Client(std::unique_ptr<Worker> worker, Snapshots snapshots)
     : worker(std::move(worker)),
       snapshots(snapshots),
-      requestSegment(OpenRequestSegment(*this->worker)),
       prefix(WireFormat::ClientPrefix + std::to_string(::getpid()) + "_" + std::to_string(clients++) + "_"),
       counter(0) {
-    requestChannel = RequestChannel::Get(requestSegment, WorkerNames::RequestSegment(this->worker->Pid()).c_str());
+    try {
+        requestSegment = OpenRequestSegment(*this->worker);
+        requestChannel = RequestChannel::Get(requestSegment, WorkerNames::RequestSegment(this->worker->Pid()).c_str());
+    } catch (...) {
+        this->worker->End();
+        throw;
+    }
     Interprocess::SpillFiles::SweepStale();
 }
 

@@ -164,14 +164,8 @@ void RequestWindow::SweepReplaced() {
 // A worker this window started is ended and waited for, so that nothing of
 // it remains: the client removes what it leaves.
 void RequestWindow::EndWorker(Client* client) {
-    if (!client || !client->GetWorker().Owned() || !client->GetWorker().IsAlive()) {
-        return;
-    }
-    Worker& worker = client->GetWorker();
-    ::kill(worker.Pid(), SIGTERM);
-    if (worker.WaitForExit(EndWaitMs) == Worker::StillRunning) {
-        ::kill(worker.Pid(), SIGKILL);
-        worker.WaitForExit(EndWaitMs);
+    if (client) {
+        client->GetWorker().End(EndWaitMs);
     }
 }
 

@@ -41,7 +41,7 @@ public:
     static constexpr int MaxAttempts = 2;
     // How long an ending worker is waited for, after SIGTERM and after
     // SIGKILL.
-    static constexpr int EndWaitMs = 10000;
+    static constexpr int EndWaitMs = Worker::EndWaitMs;
 
     // A request's result, final.
     struct Settled {

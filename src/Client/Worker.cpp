@@ -177,6 +177,17 @@ int Worker::WaitForExit(int timeoutMs) {
     return exitStatus;
 }
 
+void Worker::End(int waitMs) {
+    if (!owned || !IsAlive()) {
+        return;
+    }
+    ::kill(pid, SIGTERM);
+    if (WaitForExit(waitMs) == StillRunning) {
+        ::kill(pid, SIGKILL);
+        WaitForExit(waitMs);
+    }
+}
+
 // Collects an owned child's exit; true when it has ended.
 bool Worker::Reap(bool block) {
     int status = 0;

@@ -71,6 +71,14 @@ public:
     // signal number when a signal ended it), or StillRunning.
     int WaitForExit(int timeoutMs);
 
+    // How long End waits, after SIGTERM and after SIGKILL.
+    static constexpr int EndWaitMs = 10000;
+
+    // Ends an owned worker still running and waits for it: SIGTERM, and
+    // SIGKILL when it has not ended within waitMs. An attached worker is
+    // left alone.
+    void End(int waitMs = EndWaitMs);
+
     // orvo-browser in the directory of the calling executable.
     static std::string DefaultProgram();
 

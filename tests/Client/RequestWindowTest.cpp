@@ -13,6 +13,8 @@
 #include <boost/interprocess/sync/named_semaphore.hpp>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
 #include "Client/RequestWindow.h"
 #include "Protocol/WorkerNames.h"
@@ -29,17 +31,22 @@ protected:
         directory.Write("Orvo.browser.webkit.ini", "[Orvo.browser.webkit.Server]\nlogLevel=INFO\nlogFile=worker.log\n");
     }
 
+    // How the test worker is started.
+    Worker::StartOptions Options() const {
+        Worker::StartOptions options;
+        options.program = ORVO_TEST_WORKER_BINARY;
+        options.directory = directory.path;
+        options.logFile = directory.path + "/worker.out";
+        // The worker waits 18 s for a request before it stops itself.
+        options.environment.push_back("ORVO_TEST_TIME_DIVISOR=10");
+        return options;
+    }
+
     // A window whose factory starts test workers, counting them.
     std::unique_ptr<RequestWindow> Window(int capacity) {
         return std::unique_ptr<RequestWindow>(new RequestWindow(capacity, [this]() {
-            Worker::StartOptions options;
-            options.program = ORVO_TEST_WORKER_BINARY;
-            options.directory = directory.path;
-            options.logFile = directory.path + "/worker.out";
-            // The worker waits 18 s for a request before it stops itself.
-            options.environment.push_back("ORVO_TEST_TIME_DIVISOR=10");
             ++started;
-            return std::unique_ptr<Client>(new Client(Worker::Start(options)));
+            return std::unique_ptr<Client>(new Client(Worker::Start(Options())));
         }));
     }
 
@@ -158,6 +165,30 @@ TEST_F(RequestWindowTest, TheWindowEndsTheWorkerItStarted) {
         ASSERT_TRUE(window->Send(1, "test://host/never", {}, In(20)));
     }
     EXPECT_NE(0, ::kill(static_cast<pid_t>(pid), 0)) << "ended and reaped";
+}
+
+// A worker started for a client that cannot reach it (here no descriptor
+// is left to open its request segment with) is ended, not left running
+// unseen until this process ends.
+TEST_F(RequestWindowTest, AStartedWorkerItsClientCannotReachIsEnded) {
+    std::unique_ptr<Worker> worker = Worker::Start(Options());
+    const pid_t pid = worker->Pid();
+    rlimit saved{};
+    ASSERT_EQ(0, ::getrlimit(RLIMIT_NOFILE, &saved));
+    const int lowestFree = ::dup(0);
+    ::close(lowestFree);
+    rlimit none = saved;
+    none.rlim_cur = static_cast<rlim_t>(lowestFree);
+    ASSERT_EQ(0, ::setrlimit(RLIMIT_NOFILE, &none));
+    bool threw = false;
+    try {
+        Client client(std::move(worker));
+    } catch (const std::exception&) {
+        threw = true;
+    }
+    ASSERT_EQ(0, ::setrlimit(RLIMIT_NOFILE, &saved));
+    EXPECT_TRUE(threw);
+    EXPECT_NE(0, ::kill(pid, 0)) << "ended and reaped";
 }
 
 } // namespace
