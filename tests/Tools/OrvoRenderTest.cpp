@@ -294,18 +294,22 @@ TEST_F(OrvoRender, WorkersPastTheirPageLimitAreReplacedWithoutLosingAUrl) {
 }
 
 // Objects of a process that no longer exists are removed at the start of a
-// run, and said so; those of a live process are not.
+// run, and said so; those of a live process are not. Any client starting
+// meanwhile (orvo-serve in a test run beside this one) sweeps the same
+// directory and may take the object first: the run is then tried again.
 TEST_F(OrvoRender, StaleSharedObjectsOfDeadProcessesAreSwept) {
     OrvoTest::ChildProcess gone([] { return 0; });
     ASSERT_EQ(0, gone.Wait(10000));
     const std::string stale = "/dev/shm/OrvoClient_" + std::to_string(gone.Pid()) + "_0_0";
     const std::string live = "/dev/shm/OrvoClient_" + std::to_string(::getpid()) + "_99_0";
-    std::ofstream(stale) << "x";
     std::ofstream(live) << "x";
     std::string output;
-    EXPECT_EQ(0, Run({"--out", "out", "--keep", "200", "--no-snapshot", server.Url("/a")}, output)) << output;
-    EXPECT_FALSE(boost::filesystem::exists(stale));
-    EXPECT_TRUE(boost::filesystem::exists(live));
+    for (int attempt = 0; attempt < 3 && !Has(output, "orvo-render: removed "); ++attempt) {
+        std::ofstream(stale) << "x";
+        EXPECT_EQ(0, Run({"--out", "out", "--keep", "200", "--no-snapshot", server.Url("/a")}, output)) << output;
+        EXPECT_FALSE(boost::filesystem::exists(stale));
+        EXPECT_TRUE(boost::filesystem::exists(live));
+    }
     boost::filesystem::remove(live);
     EXPECT_TRUE(Has(output, "orvo-render: removed ")) << output;
 }
