@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <thread>
 
-#include <signal.h>
 
 #include "Client/SegmentFull.h"
 #include "Client/WorkerUnavailable.h"
